@@ -1,0 +1,65 @@
+#pragma once
+
+#include "DockItem.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace brevlin {
+
+// The one owner of the user's shortcuts and launch timing. Every change is announced at once
+// (each assignment notifies) and then written to config.json.
+class DockStore : public QObject {
+    Q_OBJECT
+public:
+    // Returns the bytes of the seed resource, or nothing when there is none.
+    using SeedLookup = std::function<std::optional<QByteArray>()>;
+
+    static inline const QString appSupportFolderName = QStringLiteral("Brevlin");
+    static inline const QString legacyAppSupportFolderName = QStringLiteral("Tessark");
+
+    // `applicationSupportPath` is the platform's per-user data folder (the application passes
+    // QStandardPaths::GenericDataLocation); migration and loading run here.
+    explicit DockStore(QString applicationSupportPath, SeedLookup seedLookup = defaultSeedLookup(),
+                       QObject* parent = nullptr);
+
+    const QList<DockItem>& items() const { return m_items; }
+    const LauncherTimingSettings& launcherTiming() const { return m_launcherTiming; }
+
+    void upsert(const DockItem& item);
+    void saveDraft(const DockItemDraft& copy);
+    void deleteItem(const DockItem& item);
+    void restoreSampleShortcuts();
+    void resetLauncherTiming();
+    void setTimingValue(TimingField field, qint64 value);
+    void save();
+
+    QString applicationFolderPath() const;
+    QString legacyFolderPath() const;
+    QString configFilePath() const;
+    QString iconsFolderPath() const;
+
+    static const QList<DockItem>& builtInSamples();
+    // Looks up the "SeedConfig" "json" resource among the application's own Qt resources.
+    static SeedLookup defaultSeedLookup();
+
+signals:
+    void itemsChanged();
+    void launcherTimingChanged();
+
+private:
+    void setItems(QList<DockItem> items);
+    void setLauncherTiming(LauncherTimingSettings timing);
+
+    QString m_applicationSupportPath;
+    SeedLookup m_seedLookup;
+    QList<DockItem> m_items;
+    LauncherTimingSettings m_launcherTiming;
+};
+
+} // namespace brevlin
