@@ -1,0 +1,140 @@
+#include "model/JsonText.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace brevlin {
+
+namespace {
+
+void writeIndent(QByteArray& out, int depth) {
+    out.append(QByteArray(2 * depth, ' '));
+}
+
+void writeString(QByteArray& out, const QString& text) {
+    static const char hexDigits[] = "0123456789abcdef";
+    out.append('"');
+    for (char c : text.toUtf8()) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (byte) {
+        case '"':
+            out.append("\\\"");
+            break;
+        case '\\':
+            out.append("\\\\");
+            break;
+        case '/':
+            out.append("\\/");
+            break;
+        case '\b':
+            out.append("\\b");
+            break;
+        case '\f':
+            out.append("\\f");
+            break;
+        case '\n':
+            out.append("\\n");
+            break;
+        case '\r':
+            out.append("\\r");
+            break;
+        case '\t':
+            out.append("\\t");
+            break;
+        default:
+            if (byte < 0x20) {
+                out.append("\\u00");
+                out.append(hexDigits[byte >> 4]);
+                out.append(hexDigits[byte & 0xf]);
+            } else {
+                out.append(c);
+            }
+        }
+    }
+    out.append('"');
+}
+
+void writeNumber(QByteArray& out, const QJsonValue& value) {
+    const qint64 whole = value.toInteger(0);
+    if (whole == value.toInteger(1)) {
+        out.append(QByteArray::number(whole));
+        return;
+    }
+    const double number = value.toDouble();
+    // JSON has no form for these; the store never holds them.
+    if (!std::isfinite(number)) {
+        out.append("null");
+        return;
+    }
+    out.append(QByteArray::number(number, 'g', 17));
+}
+
+void writeValue(QByteArray& out, const QJsonValue& value, int depth) {
+    switch (value.type()) {
+    case QJsonValue::Null:
+    case QJsonValue::Undefined:
+        out.append("null");
+        break;
+    case QJsonValue::Bool:
+        out.append(value.toBool() ? "true" : "false");
+        break;
+    case QJsonValue::Double:
+        writeNumber(out, value);
+        break;
+    case QJsonValue::String:
+        writeString(out, value.toString());
+        break;
+    case QJsonValue::Array: {
+        const QJsonArray array = value.toArray();
+        out.append("[\n");
+        bool first = true;
+        for (const QJsonValue& element : array) {
+            if (!first)
+                out.append(",\n");
+            first = false;
+            writeIndent(out, depth + 1);
+            writeValue(out, element, depth + 1);
+        }
+        out.append('\n');
+        writeIndent(out, depth);
+        out.append(']');
+        break;
+    }
+    case QJsonValue::Object: {
+        const QJsonObject object = value.toObject();
+        QList<std::pair<QByteArray, QString>> keys;
+        for (auto it = object.begin(); it != object.end(); ++it)
+            keys.append({it.key().toUtf8(), it.key()});
+        std::sort(keys.begin(), keys.end());
+        out.append("{\n");
+        bool first = true;
+        for (const auto& key : keys) {
+            if (!first)
+                out.append(",\n");
+            first = false;
+            writeIndent(out, depth + 1);
+            writeString(out, key.second);
+            out.append(" : ");
+            writeValue(out, object.value(key.second), depth + 1);
+        }
+        out.append('\n');
+        writeIndent(out, depth);
+        out.append('}');
+        break;
+    }
+    }
+}
+
+} // namespace
+
+QByteArray prettySortedJson(const QJsonValue& value) {
+    QByteArray out;
+    writeValue(out, value, 0);
+    return out;
+}
+
+} // namespace brevlin
