@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QIcon>
 #include <QString>
+#include <QStringList>
 
 namespace brevlin {
 
@@ -14,5 +15,12 @@ QIcon symbolIcon(const QString& symbolName, QFont::Weight weight, const QColor& 
 
 // Whether symbolIcon() would draw something for this name.
 bool hasSymbol(const QString& symbolName);
+
+// The compiled-in SVG resource that symbolIcon() draws for this name and weight, or an empty
+// string when the name cannot be resolved.
+QString symbolResourcePath(const QString& symbolName, QFont::Weight weight);
+
+// Every base name of the mapping table, in table order.
+QStringList mappedSymbolNames();
 
 } // namespace brevlin
