@@ -8,6 +8,7 @@
 #include <QList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace brevlin {
@@ -27,6 +28,7 @@ public:
     HotkeyManager(HotkeyService& service, Scheduler& scheduler);
     HotkeyManager(const HotkeyManager&) = delete;
     HotkeyManager& operator=(const HotkeyManager&) = delete;
+    ~HotkeyManager();
 
     void registerHotkeys(const QList<DockItem>& items, Trigger onTrigger);
     void unregisterAll();
@@ -43,6 +45,8 @@ private:
     QHash<quint32, DockItem> m_hotKeyItems;
     quint32 m_nextIdentifier = 1;
     Trigger m_onTrigger;
+    // Presses already queued when the manager goes away find it expired.
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 
 } // namespace brevlin

@@ -22,7 +22,8 @@ public:
 class AXElement {
 public:
     AXElement() = default;
-    explicit AXElement(std::shared_ptr<const AXElementRef> ref) : m_ref(std::move(ref)) {}
+    explicit AXElement(std::shared_ptr<const AXElementRef> ref)
+        : m_ref(std::move(ref)) {}
 
     bool isNull() const { return !m_ref; }
     std::size_t identityHash() const { return m_ref ? m_ref->identityHash() : 0; }

@@ -18,6 +18,9 @@ class DockActionCoordinator : public QObject {
 public:
     explicit DockActionCoordinator(LaunchPlatform platform, QObject* parent = nullptr);
 
+    // The message of a launch whose task was cancelled.
+    static const QString cancelledMessage;
+
     bool isAccessibilityTrusted() const { return m_isAccessibilityTrusted; }
     const std::optional<QString>& errorMessage() const { return m_errorMessage; }
 

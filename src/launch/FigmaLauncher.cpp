@@ -1,0 +1,251 @@
+#include "FigmaLauncher.h"
+
+#include "model/DockItem.h"
+
+#include <QTextBoundaryFinder>
+
+#include <utility>
+
+namespace brevlin {
+
+namespace {
+
+constexpr qint64 nanosecondsPerMillisecond = 1'000'000;
+constexpr qint64 activationBudgetMilliseconds = 600;
+constexpr qint64 activationPollMilliseconds = 60;
+constexpr qint64 startupSettleMilliseconds = 1200;
+constexpr qint64 pluginsTabBudgetMilliseconds = 180;
+constexpr qint64 resultBudgetMilliseconds = 120;
+constexpr qint64 downToReturnMilliseconds = 45;
+constexpr qint64 paletteCloseCheckMilliseconds = 70;
+constexpr qint64 fieldSettleMicroseconds = 50'000;
+
+const QString notFrontmostMessage =
+    QStringLiteral("Brevlin could not bring Figma to the front before sending keyboard shortcuts.");
+const QString noApplicationMessage =
+    QStringLiteral("Figma did not return a running application reference.");
+
+void postPair(KeyEventApi& api, KeyEvent& down, KeyEvent& up,
+              std::optional<qint64> processIdentifier) {
+    if (processIdentifier) {
+        api.postToProcess(*processIdentifier, down);
+        api.postToProcess(*processIdentifier, up);
+    } else {
+        api.post(down);
+        api.post(up);
+    }
+}
+
+} // namespace
+
+QStringList FigmaLauncher::defaultTraversalAttributes() {
+    return {QStringLiteral("AXFocusedWindow"), QStringLiteral("AXMainWindow"),
+            QStringLiteral("AXWindows"), QStringLiteral("AXChildren"),
+            QStringLiteral("AXContents")};
+}
+
+FigmaLauncher::FigmaLauncher(LaunchPlatform platform, QString figmaBundleIdentifier,
+                             qint64 uiPollIntervalMilliseconds, QStringList traversalAttributes)
+    : figmaBundleIdentifier(std::move(figmaBundleIdentifier))
+    , uiPollIntervalMilliseconds(uiPollIntervalMilliseconds)
+    , traversalAttributes(std::move(traversalAttributes))
+    , m_platform(platform)
+    , m_traversal(platform.accessibility, this->traversalAttributes) {}
+
+qint64 FigmaLauncher::nowNanoseconds() const {
+    return m_platform.scheduler.nowNanoseconds();
+}
+
+bool FigmaLauncher::isFigmaFrontmost() {
+    return m_platform.workspace.frontmostApplicationBundleIdentifier() == figmaBundleIdentifier;
+}
+
+Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSettings timing) {
+    const LauncherTimingSettings clamped = timing.clamped();
+    Scheduler& scheduler = m_platform.scheduler;
+
+    // Nothing of Figma is touched without the permission.
+    if (!m_platform.accessibility.isProcessTrusted(false))
+        throw FigmaLauncherError::accessibilityDenied();
+
+    const RunningApplicationPtr application = co_await ensureFigmaIsRunning();
+    const qint64 processIdentifier = application->processIdentifier();
+    const AXElement applicationElement =
+        m_platform.accessibility.applicationElement(processIdentifier);
+
+    co_await bringFigmaToFront(application, applicationElement, clamped.focusDelayMilliseconds);
+    co_await sleepFor(scheduler, clamped.focusDelayMilliseconds);
+
+    sendKeyStroke(keyCode::k, commandFlag, processIdentifier);
+    co_await sleepFor(scheduler, clamped.actionsOpenDelayMilliseconds);
+
+    co_await selectPluginsTab(applicationElement);
+    enterSearchText(pluginName, applicationElement, clamped.typingCharacterDelayMilliseconds,
+                    processIdentifier);
+    co_await sleepFor(scheduler, clamped.postSearchDelayMilliseconds);
+
+    const bool pressed =
+        co_await selectResult(pluginName, applicationElement, resultBudgetMilliseconds);
+    if (!pressed) {
+        sendKeyStroke(keyCode::downArrow, 0, processIdentifier);
+        co_await sleepFor(scheduler, downToReturnMilliseconds);
+        sendKeyStroke(keyCode::returnKey, 0, processIdentifier);
+    }
+    co_await closeActionsPaletteIfOpen(applicationElement, processIdentifier);
+}
+
+Task<RunningApplicationPtr> FigmaLauncher::ensureFigmaIsRunning() {
+    WorkspaceApi& workspace = m_platform.workspace;
+    const QList<RunningApplicationPtr> running =
+        workspace.runningApplications(figmaBundleIdentifier);
+    if (!running.isEmpty() && running.first())
+        co_return running.first();
+
+    const std::optional<QString> location = workspace.applicationLocation(figmaBundleIdentifier);
+    if (!location)
+        throw FigmaLauncherError::figmaNotInstalled();
+
+    using Outcome = std::pair<RunningApplicationPtr, std::optional<QString>>;
+    const Outcome outcome = co_await ContinuationAwaiter<Outcome>(
+        m_platform.scheduler, [&workspace, &location](ContinuationAwaiter<Outcome>::Resume resume) {
+            workspace.openApplication(
+                *location, true,
+                [resume](RunningApplicationPtr application, std::optional<QString> error) {
+                    resume(Outcome(std::move(application), std::move(error)));
+                });
+        });
+    // A reported error wins even when an application came with it.
+    if (outcome.second)
+        throw FigmaLauncherError::launchFailed(*outcome.second);
+    if (!outcome.first)
+        throw FigmaLauncherError::launchFailed(noApplicationMessage);
+
+    co_await sleepFor(m_platform.scheduler, startupSettleMilliseconds);
+    co_return outcome.first;
+}
+
+Task<void> FigmaLauncher::bringFigmaToFront(RunningApplicationPtr application,
+                                            AXElement applicationElement,
+                                            qint64 focusDelayMilliseconds) {
+    const qint64 deadline =
+        nowNanoseconds() +
+        (activationBudgetMilliseconds + focusDelayMilliseconds) * nanosecondsPerMillisecond;
+    while (nowNanoseconds() < deadline) {
+        application->unhide();
+        application->activate(activateAllWindows);
+        m_traversal.focusMainWindow(applicationElement);
+        if (isFigmaFrontmost())
+            co_return;
+        co_await sleepFor(m_platform.scheduler, activationPollMilliseconds);
+    }
+    throw FigmaLauncherError::launchFailed(notFrontmostMessage);
+}
+
+Task<void> FigmaLauncher::selectPluginsTab(AXElement applicationElement) {
+    const qint64 deadline =
+        nowNanoseconds() + pluginsTabBudgetMilliseconds * nanosecondsPerMillisecond;
+    while (nowNanoseconds() < deadline) {
+        if (const std::optional<AXElement> tab = m_traversal.findPluginsTab(applicationElement)) {
+            m_traversal.activateTab(*tab);
+            co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
+            co_return;
+        }
+        co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
+    }
+    // Without the tab the search runs in whatever tab the palette shows.
+}
+
+void FigmaLauncher::enterSearchText(const QString& pluginName, const AXElement& applicationElement,
+                                    qint64 typingDelayMilliseconds, qint64 processIdentifier) {
+    const std::optional<AXElement> field = m_traversal.findSearchField(applicationElement);
+    if (!field) {
+        typeText(pluginName, typingDelayMilliseconds, processIdentifier);
+        return;
+    }
+    if (m_traversal.focusElement(*field) && m_traversal.isElementFocused(*field)) {
+        blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+        const std::optional<QString> oldText =
+            m_traversal.stringAttribute(*field, QStringLiteral("AXValue"));
+        if (oldText && !trimmedText(*oldText).isEmpty()) {
+            sendKeyStroke(keyCode::a, commandFlag, processIdentifier);
+            blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+            sendKeyStroke(keyCode::deleteBackward, 0, processIdentifier);
+            blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+        }
+        typeText(pluginName, typingDelayMilliseconds, processIdentifier);
+        return;
+    }
+    if (m_platform.accessibility.setAttributeValue(*field, QStringLiteral("AXValue"),
+                                                   AXValue::fromString(pluginName)) == axSuccess)
+        return;
+    typeText(pluginName, typingDelayMilliseconds, processIdentifier);
+}
+
+Task<bool> FigmaLauncher::selectResult(QString pluginName, AXElement applicationElement,
+                                       qint64 timeoutMilliseconds) {
+    const qint64 deadline =
+        nowNanoseconds() + qMax<qint64>(0, timeoutMilliseconds) * nanosecondsPerMillisecond;
+    while (nowNanoseconds() < deadline) {
+        if (const std::optional<AXElement> match =
+                m_traversal.findMatchingResult(applicationElement, pluginName)) {
+            // The first match decides; a failed press is not retried.
+            co_return m_traversal.pressElementOrAncestor(*match);
+        }
+        co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
+    }
+    co_return false;
+}
+
+Task<void> FigmaLauncher::closeActionsPaletteIfOpen(AXElement applicationElement,
+                                                    qint64 processIdentifier) {
+    co_await sleepFor(m_platform.scheduler, paletteCloseCheckMilliseconds);
+    if (m_traversal.isActionsPaletteOpen(applicationElement) && isFigmaFrontmost())
+        sendKeyStroke(keyCode::k, commandFlag, processIdentifier);
+}
+
+void FigmaLauncher::sendKeyStroke(quint16 keyCode, quint64 flags,
+                                  std::optional<qint64> processIdentifier) {
+    const std::unique_ptr<KeyEventSource> source =
+        m_platform.keyEvents.createEventSource(hidSystemState);
+    if (!source)
+        throw FigmaLauncherError::eventSourceUnavailable();
+    const std::unique_ptr<KeyEvent> down = source->createKeyboardEvent(keyCode, true);
+    const std::unique_ptr<KeyEvent> up = source->createKeyboardEvent(keyCode, false);
+    if (!down || !up)
+        throw FigmaLauncherError::eventCreationFailed();
+    down->setFlags(flags);
+    up->setFlags(flags);
+    postPair(m_platform.keyEvents, *down, *up, processIdentifier);
+}
+
+void FigmaLauncher::typeText(const QString& text, qint64 delayMilliseconds,
+                             std::optional<qint64> processIdentifier) {
+    const std::unique_ptr<KeyEventSource> source =
+        m_platform.keyEvents.createEventSource(hidSystemState);
+    if (!source)
+        throw FigmaLauncherError::eventSourceUnavailable();
+    if (text.isEmpty())
+        return;
+    const qint64 pauseMicroseconds = qMax<qint64>(0, delayMilliseconds) * 1000;
+    // One key pair per user-perceived character, so that an emoji or a letter with its accents
+    // arrives whole.
+    QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, text);
+    qsizetype start = 0;
+    for (qsizetype end = boundaries.toNextBoundary(); end != -1;
+         end = boundaries.toNextBoundary()) {
+        const QStringView character = QStringView(text).mid(start, end - start);
+        start = end;
+        const std::u16string units(reinterpret_cast<const char16_t*>(character.utf16()),
+                                   std::size_t(character.size()));
+        const std::unique_ptr<KeyEvent> down = source->createKeyboardEvent(0, true);
+        const std::unique_ptr<KeyEvent> up = source->createKeyboardEvent(0, false);
+        if (!down || !up)
+            throw FigmaLauncherError::eventCreationFailed();
+        down->setUnicodeString(units);
+        up->setUnicodeString(units);
+        postPair(m_platform.keyEvents, *down, *up, processIdentifier);
+        blockingSleepMicroseconds(m_platform.scheduler, pauseMicroseconds);
+    }
+}
+
+} // namespace brevlin

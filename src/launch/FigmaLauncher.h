@@ -1,0 +1,82 @@
+#pragma once
+
+#include "Accessibility.h"
+#include "FigmaLauncherError.h"
+#include "FigmaUITraversal.h"
+#include "KeyEvents.h"
+#include "Scheduler.h"
+#include "Task.h"
+#include "Workspace.h"
+#include "model/DockItem.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace brevlin {
+
+// The services a launch drives Figma through.
+struct LaunchPlatform {
+    AccessibilityApi& accessibility;
+    KeyEventApi& keyEvents;
+    WorkspaceApi& workspace;
+    Scheduler& scheduler;
+};
+
+// Macintosh virtual key codes the launcher sends; each backend maps them to its own keys.
+namespace keyCode {
+inline constexpr quint16 a = 0;
+inline constexpr quint16 k = 40;
+inline constexpr quint16 deleteBackward = 51;
+inline constexpr quint16 downArrow = 125;
+inline constexpr quint16 returnKey = 36;
+} // namespace keyCode
+
+// Performs one launch: Figma to the front, Actions palette, Plugins tab, plugin name, matching
+// result (or Down and Return), palette closed again.
+class FigmaLauncher {
+public:
+    static inline const QString defaultFigmaBundleIdentifier = QStringLiteral("com.figma.Desktop");
+    static constexpr qint64 defaultUIPollIntervalMilliseconds = 35;
+    static QStringList defaultTraversalAttributes();
+
+    explicit FigmaLauncher(LaunchPlatform platform,
+                           QString figmaBundleIdentifier = defaultFigmaBundleIdentifier,
+                           qint64 uiPollIntervalMilliseconds = defaultUIPollIntervalMilliseconds,
+                           QStringList traversalAttributes = defaultTraversalAttributes());
+    FigmaLauncher(const FigmaLauncher&) = delete;
+    FigmaLauncher& operator=(const FigmaLauncher&) = delete;
+
+    const QString figmaBundleIdentifier;
+    const qint64 uiPollIntervalMilliseconds;
+    const QStringList traversalAttributes;
+
+    // Fails with FigmaLauncherError, or CancellationError when the task is cancelled during a
+    // suspending wait. Must run on the main thread.
+    Task<void> launchPlugin(QString pluginName, LauncherTimingSettings timing);
+    Task<RunningApplicationPtr> ensureFigmaIsRunning();
+    void sendKeyStroke(quint16 keyCode, quint64 flags, std::optional<qint64> processIdentifier);
+    // One key pair per user-perceived character, each followed by a blocking pause.
+    void typeText(const QString& text, qint64 delayMilliseconds,
+                  std::optional<qint64> processIdentifier);
+
+    const FigmaUITraversal& traversal() const { return m_traversal; }
+
+private:
+    Task<void> bringFigmaToFront(RunningApplicationPtr application, AXElement applicationElement,
+                                 qint64 focusDelayMilliseconds);
+    Task<void> selectPluginsTab(AXElement applicationElement);
+    void enterSearchText(const QString& pluginName, const AXElement& applicationElement,
+                         qint64 typingDelayMilliseconds, qint64 processIdentifier);
+    Task<bool> selectResult(QString pluginName, AXElement applicationElement,
+                            qint64 timeoutMilliseconds);
+    Task<void> closeActionsPaletteIfOpen(AXElement applicationElement, qint64 processIdentifier);
+    bool isFigmaFrontmost();
+    qint64 nowNanoseconds() const;
+
+    LaunchPlatform m_platform;
+    FigmaUITraversal m_traversal;
+};
+
+} // namespace brevlin

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "Accessibility.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace brevlin {
+
+// Reads and presses Figma's controls through the accessibility interface. Every operation makes
+// one pass and never waits; polling belongs to the launcher. A failed read counts as an absent
+// value, a failed action or write as having had no effect.
+class FigmaUITraversal {
+public:
+    static constexpr int searchDepth = 8;
+
+    FigmaUITraversal(AccessibilityApi& accessibility, QStringList traversalAttributes);
+
+    const QStringList& traversalAttributes() const { return m_traversalAttributes; }
+
+    std::optional<QString> stringAttribute(const AXElement& element,
+                                           const QString& attribute) const;
+    bool booleanAttribute(const AXElement& element, const QString& attribute) const;
+    std::vector<AXElement> elementsAttribute(const AXElement& element,
+                                             const QString& attribute) const;
+    // The first present string of title, description, value and placeholder.
+    std::optional<QString> elementLabel(const AXElement& element) const;
+    // Trimmed, then folded so that case and diacritics do not count; equal results mean equal
+    // labels (canonically equivalent spellings included).
+    static QString normalizedLabel(const QString& text);
+
+    // Breadth-first from `root`, each element once (by identity hash), root first; elements at
+    // `maximumDepth` are listed but not expanded.
+    std::vector<AXElement> collectDescendants(const AXElement& root, int maximumDepth) const;
+    // The same walk, handing each element to `visit` in order until it returns false.
+    void walk(const AXElement& root, int maximumDepth,
+              const std::function<bool(const AXElement&)>& visit) const;
+
+    void focusMainWindow(const AXElement& application) const;
+    std::optional<AXElement> findSearchField(const AXElement& application) const;
+    std::optional<AXElement> findPluginsTab(const AXElement& application) const;
+    void activateTab(const AXElement& element) const;
+    std::optional<AXElement> findMatchingResult(const AXElement& application,
+                                                const QString& pluginName) const;
+    bool pressElementOrAncestor(const AXElement& element) const;
+    bool focusElement(const AXElement& element) const;
+    bool isElementFocused(const AXElement& element) const;
+    bool isActionsPaletteElement(const AXElement& element) const;
+    bool isActionsPaletteOpen(const AXElement& application) const;
+
+private:
+    AccessibilityApi& m_accessibility;
+    QStringList m_traversalAttributes;
+};
+
+} // namespace brevlin
