@@ -1,0 +1,80 @@
+#pragma once
+
+// Shared by the tests that run inside scripts/desktop-session: the stand-in target, its desktop
+// entry, its record file and the desktop's accessibility switch.
+
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+
+namespace brevlin::testing {
+
+// Whether the test runs inside a private desktop session (and may therefore change the desktop).
+bool insideDesktopSession();
+
+QString standinExecutable();
+
+// Sets org.a11y.Status IsEnabled on the session bus. Applications read it when they start.
+bool setAccessibilityEnabled(bool enabled);
+
+// The stand-in's record file: one JSON object per line, appended by the stand-in.
+class StandinRecord {
+public:
+    StandinRecord();
+    QString path() const { return m_path; }
+    QList<QJsonObject> events() const;
+    QList<QJsonObject> events(const QString& kind) const;
+    // Waits (serving the event loop) until `predicate` holds for some event.
+    bool waitFor(const std::function<bool(const QJsonObject&)>& predicate,
+                 int timeoutMilliseconds = 5000) const;
+    bool waitForEvent(const QString& kind, int timeoutMilliseconds = 5000) const;
+    // The runs recorded, as "name/trigger".
+    QStringList runs() const;
+    // The last text the search field held, or empty.
+    QString lastText() const;
+    void clear() const;
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+};
+
+// Writes an entry named `fileName` into $XDG_DATA_HOME/applications whose Exec starts the
+// stand-in with `arguments`, and whose StartupWMClass is `wmClass` (the stand-in gets the same
+// class). Returns the entry's path.
+QString installStandinEntry(const QStringList& arguments,
+                            const QString& wmClass = QStringLiteral("brevlin-standin"),
+                            const QString& fileName = QStringLiteral("com.figma.Desktop.desktop"));
+// Removes every entry this helper may have written.
+void removeStandinEntries();
+
+// A stand-in started directly (not through its entry), ended when this goes away.
+class StandinProcess {
+public:
+    StandinProcess() = default;
+    ~StandinProcess();
+    StandinProcess(const StandinProcess&) = delete;
+    StandinProcess& operator=(const StandinProcess&) = delete;
+
+    // Starts it with `arguments` plus the record file, and waits for its window.
+    bool start(const QStringList& arguments = {},
+               const QString& wmClass = QStringLiteral("brevlin-standin"));
+    void stop();
+    qint64 pid() const;
+    const StandinRecord& record() const { return m_record; }
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    StandinRecord m_record;
+};
+
+// Ends a process started on the stand-in's behalf by someone else (a launch through its entry).
+void terminateProcess(qint64 pid);
+
+} // namespace brevlin::testing
