@@ -56,10 +56,20 @@ private:
     void setItems(QList<DockItem> items);
     void setLauncherTiming(LauncherTimingSettings timing);
 
+    void migrateLegacyFolder();
+    void load();
+    // Copies a config.json that failed to load beside itself, once, before it is replaced.
+    bool backUpUnloadableConfig();
+    std::optional<QString> importCustomIcon(const QUuid& id, DockIconSource source,
+                                            const std::optional<QString>& chosenPath);
+    void deleteStoredIcons(const QUuid& id, const QString& keptName = {},
+                           const QString& protectedPath = {});
+
     QString m_applicationSupportPath;
     SeedLookup m_seedLookup;
     QList<DockItem> m_items;
     LauncherTimingSettings m_launcherTiming;
+    bool m_configNeedsBackup = false;
 };
 
 } // namespace brevlin

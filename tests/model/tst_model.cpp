@@ -339,5 +339,9 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(ModelTests)
+int runModelTests(int argc, char** argv) {
+    ModelTests tests;
+    return QTest::qExec(&tests, argc, argv);
+}
+
 #include "tst_model.moc"
