@@ -1,0 +1,132 @@
+#pragma once
+
+#include "FakeAccessibilityTree.h"
+#include "VirtualScheduler.h"
+#include "launch/FigmaLauncher.h"
+#include "launch/KeyEvents.h"
+#include "launch/Workspace.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brevlin::testing {
+
+// A stand-in for Figma behind the launcher's platform interfaces: an application with one
+// window whose Actions palette reacts to the keys posted to its process as the real one does.
+// Command-K toggles the palette, typed characters land in its focused search field, results are
+// the configured plugins whose names contain the search text, Down and Return run the first one.
+// Everything that happens is written to a timeline stamped with the virtual time.
+class SimulatedFigma {
+public:
+    static inline const QString bundleIdentifier = QStringLiteral("com.figma.Desktop");
+    static inline const QString otherBundleIdentifier = QStringLiteral("org.example.Editor");
+    static constexpr qint64 processIdentifier = 4242;
+
+    explicit SimulatedFigma(VirtualScheduler& scheduler);
+    ~SimulatedFigma();
+    SimulatedFigma(const SimulatedFigma&) = delete;
+    SimulatedFigma& operator=(const SimulatedFigma&) = delete;
+
+    LaunchPlatform platform();
+
+    // --- How it behaves (set before the launch) ---
+    bool running = true;
+    bool installed = true;
+    enum class StartOutcome { starts, failsWithError, returnsNothing, errorWithApplication };
+    StartOutcome startOutcome = StartOutcome::starts;
+    QString startError = QStringLiteral("The application is damaged.");
+    qint64 startCompletionDelayMilliseconds = 250;
+    bool becomesFrontmost = true;
+    // Activations it takes before Figma is the frontmost application.
+    int activationsBeforeFrontmost = 1;
+    bool hasPluginsTab = true;
+    // How long after opening the palette its tabs appear.
+    qint64 tabsDelayMilliseconds = 0;
+    bool fieldFocusable = true;
+    bool fieldValueSettable = true;
+    bool hasSearchField = true;
+    // The text the search field shows when the palette opens.
+    QString retainedSearchText;
+    bool resultsPressable = true;
+    bool paletteClosesOnRun = true;
+    QStringList plugins = {QStringLiteral("Autoflow"), QStringLiteral("Content Reel"),
+                           QStringLiteral("Café Tools"), QStringLiteral("Unsplash")};
+    bool failEventSource = false;
+    // The zero-based keyboard event creation that fails, or -1.
+    int failEventCreationAt = -1;
+
+    // --- What happened ---
+    struct PostedKey {
+        qint64 timeNanoseconds;
+        quint16 keyCode;
+        bool keyDown;
+        std::optional<quint64> flags;
+        std::optional<std::u16string> units;
+        std::optional<qint64> processIdentifier;
+    };
+    std::vector<PostedKey> postedKeys;
+    int eventSourcesCreated = 0;
+    int keyEventsCreated = 0;
+    int startRequests = 0;
+    int activations = 0;
+    // Entries "<ms> <what>", for instance "180 key ⌘K", "247 type C", "307 run Autoflow".
+    QStringList timeline;
+    // The timeline entries whose <what> starts with one of the prefixes.
+    QStringList timelineOf(const QStringList& prefixes) const;
+    QStringList ranPlugins;
+
+    bool isPaletteOpen() const { return m_paletteNode >= 0; }
+    QString searchText() const { return m_searchText; }
+    QString activeTab() const { return m_activeTab; }
+    std::optional<QString> frontmost = otherBundleIdentifier;
+
+    FakeAccessibilityTree tree;
+    int applicationNode() const { return m_applicationNode; }
+    int windowNode() const { return m_windowNode; }
+    int searchFieldNode() const { return m_fieldNode; }
+    // The result element carrying a plugin's label, or -1.
+    int resultLabelNode(const QString& plugin) const;
+
+    void log(const QString& what);
+
+private:
+    class Workspace;
+    class KeyEvents;
+    class Application;
+    friend class Workspace;
+    friend class KeyEvents;
+    friend class Application;
+
+    void receiveKey(const PostedKey& key);
+    void openPalette();
+    void closePalette();
+    void addTabs();
+    void setSearchText(QString text);
+    void rebuildResults();
+    void run(const QString& plugin);
+    void syncFieldAttributes();
+
+    VirtualScheduler& m_scheduler;
+    std::unique_ptr<Workspace> m_workspace;
+    std::unique_ptr<KeyEvents> m_keyEvents;
+    std::shared_ptr<Application> m_application;
+    int m_applicationNode = -1;
+    int m_windowNode = -1;
+    int m_paletteNode = -1;
+    int m_fieldNode = -1;
+    int m_resultsNode = -1;
+    std::vector<std::pair<QString, int>> m_results; // plugin, label node
+    QString m_searchText;
+    bool m_fieldFocused = false;
+    bool m_allSelected = false;
+    int m_highlighted = -1;
+    QString m_activeTab;
+    quint64 m_paletteGeneration = 0;
+};
+
+} // namespace brevlin::testing

@@ -1,0 +1,80 @@
+#include "VirtualScheduler.h"
+
+namespace brevlin::testing {
+
+qint64 VirtualScheduler::nowNanoseconds() const {
+    std::lock_guard lock(m_mutex);
+    return m_now;
+}
+
+void VirtualScheduler::blockingWaitMicroseconds(qint64 microseconds) {
+    std::lock_guard lock(m_mutex);
+    blockingWaits.emplace_back(m_now, microseconds);
+    if (microseconds > 0)
+        m_now += microseconds * 1000;
+}
+
+Scheduler::TimerId VirtualScheduler::postAfter(qint64 delayMilliseconds,
+                                               std::function<void()> work) {
+    std::lock_guard lock(m_mutex);
+    const TimerId id = m_nextId++;
+    const qint64 due = m_now + (delayMilliseconds > 0 ? delayMilliseconds : 0) * 1'000'000;
+    m_queue.emplace(std::make_pair(due, m_nextSequence++), std::make_pair(id, std::move(work)));
+    return id;
+}
+
+void VirtualScheduler::cancel(TimerId id) {
+    std::lock_guard lock(m_mutex);
+    for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
+        if (it->second.first == id) {
+            m_queue.erase(it);
+            return;
+        }
+    }
+}
+
+bool VirtualScheduler::runNext(qint64 limitNanoseconds) {
+    std::function<void()> work;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_queue.empty())
+            return false;
+        auto first = m_queue.begin();
+        if (first->first.first > limitNanoseconds)
+            return false;
+        if (first->first.first > m_now)
+            m_now = first->first.first;
+        work = std::move(first->second.second);
+        m_queue.erase(first);
+    }
+    work();
+    return true;
+}
+
+void VirtualScheduler::advanceBy(qint64 milliseconds) {
+    const qint64 target = nowNanoseconds() + milliseconds * 1'000'000;
+    while (runNext(target)) {
+    }
+    std::lock_guard lock(m_mutex);
+    if (m_now < target)
+        m_now = target;
+}
+
+int VirtualScheduler::runUntilIdle(int maxTurns) {
+    int turns = 0;
+    while (turns < maxTurns && runNext(std::numeric_limits<qint64>::max()))
+        ++turns;
+    return turns;
+}
+
+void VirtualScheduler::runDue() {
+    while (runNext(nowNanoseconds())) {
+    }
+}
+
+std::size_t VirtualScheduler::pendingCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_queue.size();
+}
+
+} // namespace brevlin::testing

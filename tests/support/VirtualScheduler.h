@@ -1,0 +1,50 @@
+#pragma once
+
+#include "launch/Scheduler.h"
+
+#include <QString>
+
+#include <limits>
+#include <map>
+#include <mutex>
+#include <tuple>
+#include <vector>
+
+namespace brevlin::testing {
+
+// Virtual time for tests: nothing runs until the test drives the clock. Suspending waits are
+// posted work and let other posted work run in time order; blocking waits move the clock while
+// everything else stays put, so work that fell due meanwhile runs late, as on a busy main thread.
+class VirtualScheduler : public Scheduler {
+public:
+    qint64 nowNanoseconds() const override;
+    void blockingWaitMicroseconds(qint64 microseconds) override;
+    TimerId postAfter(qint64 delayMilliseconds, std::function<void()> work) override;
+    void cancel(TimerId id) override;
+
+    qint64 nowMilliseconds() const { return nowNanoseconds() / 1'000'000; }
+    // Runs every turn due up to now + milliseconds (later turns included when earlier ones post
+    // more), then sets the clock there.
+    void advanceBy(qint64 milliseconds);
+    // Runs turns in time order until none is left, or `maxTurns` ran (a guard against loops).
+    // Returns the number of turns that ran.
+    int runUntilIdle(int maxTurns = 100000);
+    // Runs only the turns due now.
+    void runDue();
+    std::size_t pendingCount() const;
+
+    // Each blocking wait, in order: (start time in ns, duration in µs).
+    std::vector<std::pair<qint64, qint64>> blockingWaits;
+
+private:
+    bool runNext(qint64 limitNanoseconds);
+
+    mutable std::recursive_mutex m_mutex;
+    qint64 m_now = 0;
+    TimerId m_nextId = 1;
+    quint64 m_nextSequence = 0;
+    // Ordered by due time, then by posting order.
+    std::map<std::pair<qint64, quint64>, std::pair<TimerId, std::function<void()>>> m_queue;
+};
+
+} // namespace brevlin::testing
