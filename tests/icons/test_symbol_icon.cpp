@@ -1,26 +1,302 @@
 #include "ui/icons/SymbolIcon.h"
 
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QSet>
 #include <QtTest>
 
 using namespace brevlin;
+
+namespace {
+
+struct TableRow {
+    QString symbol;
+    QString icon;
+    bool cutOut = false;
+};
+
+// The table as written in the source tree, read independently of the library's own parser so
+// that a row the library silently drops is noticed.
+QList<TableRow> tableRows() {
+    QFile file(QStringLiteral(BREVLIN_SYMBOL_TABLE));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        return {};
+    }
+    QList<TableRow> rows;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.isEmpty() || line.startsWith('#')) {
+            continue;
+        }
+        const QList<QByteArray> fields = line.split('\t');
+        rows.append({QString::fromUtf8(fields.value(0)), QString::fromUtf8(fields.value(1)),
+                     fields.value(2) == "cutout"});
+    }
+    return rows;
+}
+
+QString folderOf(const QString& resourcePath) {
+    const QStringList parts = resourcePath.split(QLatin1Char('/'));
+    return parts.size() >= 2 ? parts[parts.size() - 2] : QString();
+}
+
+QImage render(const QIcon& icon, QSize size) {
+    return icon.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+int opaquePixels(const QImage& image) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            count += qAlpha(image.pixel(x, y)) > 0 ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+const QList<QFont::Weight> allWeights{QFont::Thin,   QFont::ExtraLight, QFont::Light,
+                                      QFont::Normal, QFont::Medium,     QFont::DemiBold,
+                                      QFont::Bold,   QFont::ExtraBold,  QFont::Black};
+
+} // namespace
 
 class TestSymbolIcon : public QObject {
     Q_OBJECT
 
 private slots:
-    void ownNamesResolve() {
-        for (const char* name : {"square.stack.3d.up", "arrow.triangle.branch", "photo.stack",
-                                 "hand.raised", "exclamationmark.triangle", "gearshape", "plus",
-                                 "square.grid.2x2", "star"}) {
-            QVERIFY2(hasSymbol(QString::fromLatin1(name)), name);
-            const QIcon icon = symbolIcon(QString::fromLatin1(name), QFont::DemiBold, Qt::white);
-            QVERIFY2(!icon.isNull(), name);
-            QVERIFY(!icon.pixmap(QSize(22, 22)).isNull());
+    void everyMappedNameHasItsDrawingsCompiledIn() {
+        const QList<TableRow> rows = tableRows();
+        QVERIFY2(rows.size() >= 150, "the table should cover the everyday names");
+        const QStringList mapped = mappedSymbolNames();
+        QSet<QString> seen;
+        for (const TableRow& row : rows) {
+            QVERIFY2(!row.icon.isEmpty(), qPrintable(row.symbol));
+            QVERIFY2(!seen.contains(row.symbol), qPrintable("listed twice: " + row.symbol));
+            seen.insert(row.symbol);
+            QVERIFY2(mapped.contains(row.symbol), qPrintable(row.symbol));
+
+            QSet<QString> lineFolders;
+            for (QFont::Weight weight : allWeights) {
+                const QString path = symbolResourcePath(row.symbol, weight);
+                QVERIFY2(QFile::exists(path), qPrintable(row.symbol + " -> " + path));
+                QVERIFY2(path.contains(QLatin1Char('/') + row.icon), qPrintable(path));
+                lineFolders.insert(folderOf(path));
+            }
+            QCOMPARE(lineFolders,
+                     (QSet<QString>{QStringLiteral("thin"), QStringLiteral("light"),
+                                    QStringLiteral("regular"), QStringLiteral("bold")}));
+
+            const QString filled = symbolResourcePath(row.symbol + ".fill", QFont::Normal);
+            QVERIFY2(QFile::exists(filled), qPrintable(row.symbol + ".fill -> " + filled));
+            QCOMPARE(folderOf(filled),
+                     row.cutOut ? QStringLiteral("bold") : QStringLiteral("fill"));
+
+            // Every vendored file must actually draw something.
+            QVERIFY2(opaquePixels(render(symbolIcon(row.symbol, QFont::Normal, Qt::black),
+                                         QSize(16, 16))) > 0,
+                     qPrintable(row.symbol));
+        }
+        QCOMPARE(mapped.size(), rows.size());
+    }
+
+    void namesThisSystemUsesResolve() {
+        const QList<std::pair<QString, QString>> own{{"square.stack.3d.up", "stack"},
+                                                     {"arrow.triangle.branch", "git-branch"},
+                                                     {"photo.stack", "images"},
+                                                     {"hand.raised", "hand-palm"},
+                                                     {"exclamationmark.triangle", "warning"},
+                                                     {"gearshape", "gear-six"},
+                                                     {"plus", "plus"},
+                                                     {"square.grid.2x2", "squares-four"},
+                                                     {"star", "star"}};
+        for (const auto& [symbol, icon] : own) {
+            QCOMPARE(symbolResourcePath(symbol, QFont::Normal),
+                     QStringLiteral(":/phosphor/regular/%1.svg").arg(icon));
+            QVERIFY(hasSymbol(symbol));
         }
     }
 
-    void unknownIsNull() {
-        QVERIFY(symbolIcon(QStringLiteral("no.such.symbol"), QFont::Normal, Qt::black).isNull());
+    void resolution_data() {
+        QTest::addColumn<QString>("symbol");
+        QTest::addColumn<int>("weight");
+        QTest::addColumn<QString>("expected");
+
+        auto row = [](const char* tag, const char* symbol, QFont::Weight weight,
+                      const char* expected) {
+            QTest::newRow(tag) << QString::fromUtf8(symbol) << int(weight)
+                               << QString::fromUtf8(expected);
+        };
+        row("thin", "star", QFont::Thin, ":/phosphor/thin/star-thin.svg");
+        row("extralight", "star", QFont::ExtraLight, ":/phosphor/thin/star-thin.svg");
+        row("light", "star", QFont::Light, ":/phosphor/light/star-light.svg");
+        row("regular", "star", QFont::Normal, ":/phosphor/regular/star.svg");
+        row("medium", "star", QFont::Medium, ":/phosphor/regular/star.svg");
+        row("semibold", "star", QFont::DemiBold, ":/phosphor/bold/star-bold.svg");
+        row("bold", "star", QFont::Bold, ":/phosphor/bold/star-bold.svg");
+        row("black", "star", QFont::Black, ":/phosphor/bold/star-bold.svg");
+
+        row("fill ignores weight", "star.fill", QFont::Thin, ":/phosphor/fill/star-fill.svg");
+        row("fill at the end", "square.stack.3d.up.fill", QFont::DemiBold,
+            ":/phosphor/fill/stack-fill.svg");
+        row("fill in the middle", "folder.fill.badge.plus", QFont::Normal,
+            ":/phosphor/fill/folder-plus-fill.svg");
+        row("cut-out fill draws bold", "plus.fill", QFont::Thin, ":/phosphor/bold/plus-bold.svg");
+        row("cut-out fill, xmark", "xmark.fill", QFont::Light, ":/phosphor/bold/x-bold.svg");
+        row("cut-out line keeps weight", "checkmark", QFont::Light,
+            ":/phosphor/light/check-light.svg");
+
+        row("own circle entry wins", "plus.circle", QFont::Normal,
+            ":/phosphor/regular/plus-circle.svg");
+        row("own circle entry, filled", "plus.circle.fill", QFont::Normal,
+            ":/phosphor/fill/plus-circle-fill.svg");
+        row("circle stripped", "star.circle", QFont::Normal, ":/phosphor/regular/star.svg");
+        row("square stripped", "gearshape.square", QFont::Bold,
+            ":/phosphor/bold/gear-six-bold.svg");
+        row("circle stripped, filled", "heart.circle.fill", QFont::Normal,
+            ":/phosphor/fill/heart-fill.svg");
+        row("circle stripped, cut-out", "xmark.square.fill", QFont::Normal,
+            ":/phosphor/fill/x-square-fill.svg");
+        row("stripped to a cut-out", "minus.square.fill", QFont::Normal,
+            ":/phosphor/bold/minus-bold.svg");
+
+        row("arabic", "textformat.ar", QFont::Normal, ":/phosphor/regular/text-aa.svg");
+        row("hindi", "textformat.hi", QFont::Normal, ":/phosphor/regular/text-aa.svg");
+        row("japanese", "textformat.ja", QFont::Normal, ":/phosphor/regular/text-aa.svg");
+        row("korean", "bubble.left.ko", QFont::Normal, ":/phosphor/regular/chat.svg");
+        row("hebrew", "bubble.left.he", QFont::Normal, ":/phosphor/regular/chat.svg");
+        row("thai", "textformat.th", QFont::Normal, ":/phosphor/regular/text-aa.svg");
+        row("chinese", "textformat.zh", QFont::Normal, ":/phosphor/regular/text-aa.svg");
+        row("right to left", "text.bubble.rtl", QFont::Normal, ":/phosphor/regular/chat-text.svg");
+        row("language and fill", "text.bubble.fill.rtl", QFont::Normal,
+            ":/phosphor/fill/chat-text-fill.svg");
+        row("language then circle", "star.circle.zh", QFont::Normal, ":/phosphor/regular/star.svg");
+
+        row("unknown", "no.such.symbol", QFont::Normal, "");
+        row("blank", "", QFont::Normal, "");
+        row("spaces", "   ", QFont::Normal, "");
+        row("padded", " star ", QFont::Normal, "");
+        row("fill alone", "fill", QFont::Normal, "");
+        row("dot fill", ".fill", QFont::Normal, "");
+        row("trailing dot", "star.", QFont::Normal, "");
+        row("empty component", "square..grid.2x2", QFont::Normal, "");
+        row("case matters", "Star", QFont::Normal, "");
+        row("unknown suffix", "star.xx", QFont::Normal, "");
+        row("only one shape stripped", "star.circle.circle", QFont::Normal, "");
+        row("shape alone is a name", "circle", QFont::Normal, ":/phosphor/regular/circle.svg");
+        row("language alone is no name", "ar", QFont::Normal, "");
+    }
+
+    void resolution() {
+        QFETCH(QString, symbol);
+        QFETCH(int, weight);
+        QFETCH(QString, expected);
+        QCOMPARE(symbolResourcePath(symbol, QFont::Weight(weight)), expected);
+        const QIcon icon = symbolIcon(symbol, QFont::Weight(weight), Qt::black);
+        QCOMPARE(icon.isNull(), expected.isEmpty());
+        QCOMPARE(hasSymbol(symbol), !expected.isEmpty());
+    }
+
+    void tintColoursEveryDrawnPixel_data() {
+        QTest::addColumn<QColor>("tint");
+        QTest::newRow("white") << QColor(Qt::white);
+        QTest::newRow("red") << QColor(255, 0, 0);
+        QTest::newRow("blue-ish") << QColor(0x33, 0x66, 0xcc);
+        QTest::newRow("black") << QColor(Qt::black);
+    }
+
+    void tintColoursEveryDrawnPixel() {
+        QFETCH(QColor, tint);
+        // A filled square covers the centre completely.
+        const QImage image = render(symbolIcon("square.fill", QFont::Normal, tint), QSize(32, 32));
+        QCOMPARE(image.pixelColor(16, 16), tint);
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c.alpha() == 0) {
+                    continue;
+                }
+                // Edge pixels are partly covered; unpremultiplied they keep the tint's hue.
+                QVERIFY2(qAbs(c.red() - tint.red()) <= 2 && qAbs(c.green() - tint.green()) <= 2 &&
+                             qAbs(c.blue() - tint.blue()) <= 2,
+                         qPrintable(QStringLiteral("%1,%2 is %3").arg(x).arg(y).arg(c.name())));
+            }
+        }
+        QVERIFY(opaquePixels(image) > 32 * 32 / 2);
+    }
+
+    void translucentTintKeepsItsAlpha() {
+        const QColor tint(0, 0, 255, 128);
+        const QImage image = render(symbolIcon("square.fill", QFont::Normal, tint), QSize(32, 32));
+        const QColor centre = image.pixelColor(16, 16);
+        QVERIFY2(qAbs(centre.alpha() - 128) <= 1, qPrintable(QString::number(centre.alpha())));
+        QCOMPARE(centre.blue(), 255);
+        QCOMPARE(centre.red(), 0);
+    }
+
+    void differentTintsOfOneIconStaySeparate() {
+        // Drawings are shared per file; a second tint must not repaint the first icon.
+        const QIcon red = symbolIcon("star.fill", QFont::Normal, Qt::red);
+        const QIcon green = symbolIcon("star.fill", QFont::Normal, Qt::green);
+        QCOMPARE(render(red, QSize(32, 32)).pixelColor(16, 16), QColor(Qt::red));
+        QCOMPARE(render(green, QSize(32, 32)).pixelColor(16, 16), QColor(Qt::green));
+        QCOMPARE(render(red, QSize(32, 32)).pixelColor(16, 16), QColor(Qt::red));
+    }
+
+    void sharpAtDoubleDensity() {
+        const QIcon icon = symbolIcon("gearshape", QFont::DemiBold, Qt::white);
+        const QPixmap doubled = icon.pixmap(QSize(22, 22), 2.0);
+        QCOMPARE(doubled.size(), QSize(44, 44));
+        QCOMPARE(doubled.devicePixelRatio(), 2.0);
+        QCOMPARE(doubled.deviceIndependentSize(), QSizeF(22, 22));
+
+        // Drawn from the vectors at 44 pixels, not a 22-pixel bitmap scaled up.
+        const QImage direct = render(icon, QSize(44, 44));
+        QImage fromDoubled = doubled.toImage().convertToFormat(QImage::Format_ARGB32);
+        fromDoubled.setDevicePixelRatio(1.0);
+        QCOMPARE(fromDoubled, direct);
+
+        const QImage small = render(icon, QSize(22, 22));
+        const QImage blownUp = small.scaled(44, 44, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        QVERIFY(fromDoubled != blownUp);
+    }
+
+    void paintingOnADenseDeviceMatchesThePixmap() {
+        const QIcon icon = symbolIcon("star", QFont::Normal, Qt::black);
+        QImage canvas(44, 44, QImage::Format_ARGB32_Premultiplied);
+        canvas.setDevicePixelRatio(2.0);
+        canvas.fill(Qt::transparent);
+        {
+            QPainter painter(&canvas);
+            icon.paint(&painter, QRect(0, 0, 22, 22));
+        }
+        canvas.setDevicePixelRatio(1.0);
+        const QImage direct = render(icon, QSize(44, 44));
+        int differing = 0;
+        for (int y = 0; y < 44; ++y) {
+            for (int x = 0; x < 44; ++x) {
+                differing +=
+                    qAbs(canvas.pixelColor(x, y).alpha() - direct.pixelColor(x, y).alpha()) > 8;
+            }
+        }
+        QVERIFY2(differing == 0, qPrintable(QString::number(differing)));
+    }
+
+    void drawingIsCentredAndKeepsItsShape() {
+        const QImage wide =
+            render(symbolIcon("square.fill", QFont::Normal, Qt::black), QSize(60, 20));
+        QCOMPARE(wide.size(), QSize(60, 20));
+        QCOMPARE(wide.pixelColor(30, 10).alpha(), 255);
+        // The square drawing fits the height and leaves the sides empty.
+        QCOMPARE(wide.pixelColor(12, 10).alpha(), 0);
+        QCOMPARE(wide.pixelColor(48, 10).alpha(), 0);
+    }
+
+    void copiesDrawTheSame() {
+        const QIcon icon = symbolIcon("heart.fill", QFont::Normal, Qt::red);
+        QIcon copy = icon;
+        copy.addPixmap(QPixmap()); // detaches, so the engine is cloned
+        QVERIFY(!copy.isNull());
+        QCOMPARE(render(copy, QSize(24, 24)), render(icon, QSize(24, 24)));
     }
 };
 
