@@ -1,0 +1,82 @@
+#pragma once
+
+#include "model/DockItem.h"
+
+#include <QPointer>
+#include <QUuid>
+#include <QWidget>
+
+#include <optional>
+
+class QLabel;
+class QPushButton;
+class QToolBar;
+class QToolButton;
+class QVBoxLayout;
+
+namespace brevlin {
+
+class DockStore;
+class ItemEditorView;
+class TimingControls;
+
+// What the open item editor was started from. Every opening gets a new id, so it is a new sheet
+// with fresh state, even for the same shortcut.
+struct EditorContext {
+    QUuid id;
+    QString title;
+    DockItemDraft draft;
+};
+
+// One shortcut in the settings list: icon tile, name and plugin name, hotkey, Edit and Delete.
+class ShortcutRow : public QWidget {
+    Q_OBJECT
+public:
+    ShortcutRow(const DockItem& item, QWidget* parent = nullptr);
+
+    const DockItem& item() const { return m_item; }
+
+signals:
+    void editRequested(const DockItem& item);
+    void deleteRequested(const DockItem& item);
+
+private:
+    DockItem m_item;
+};
+
+// The content of the settings window: the shortcuts of the store with Edit and Delete, the launch
+// timing, and a toolbar to add a shortcut or restore the samples. Every action calls one store
+// operation, which applies and saves it at once; the view keeps no copy of the shortcuts.
+class SettingsView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int minimumWidth = 760;
+    static constexpr int minimumHeight = 500;
+
+    explicit SettingsView(DockStore& store, QWidget* parent = nullptr);
+
+    // Present while the item editor is open.
+    const std::optional<EditorContext>& editorContext() const { return m_editorContext; }
+    ItemEditorView* editor() const { return m_editor; }
+    QList<ShortcutRow*> rows() const;
+
+    // Toolbar actions and the rows' Edit, open the editor as a sheet of this window.
+    void addShortcut();
+    void editItem(const DockItem& item);
+
+signals:
+    // The editor sheet was opened; it is shown already.
+    void editorOpened(ItemEditorView* editor);
+
+private:
+    void rebuildRows();
+    void openEditor(EditorContext context);
+
+    DockStore& m_store;
+    std::optional<EditorContext> m_editorContext;
+    QPointer<ItemEditorView> m_editor;
+    QWidget* m_itemsCard = nullptr;
+    QVBoxLayout* m_rowsLayout = nullptr;
+};
+
+} // namespace brevlin
