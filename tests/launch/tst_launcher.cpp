@@ -1,0 +1,470 @@
+#include "launch/FigmaLauncher.h"
+#include "support/SimulatedFigma.h"
+#include "support/VirtualScheduler.h"
+
+#include <QTest>
+
+using namespace brevlin;
+using brevlin::testing::SimulatedFigma;
+using brevlin::testing::VirtualScheduler;
+
+namespace {
+
+const QStringList keysAndEffects = {"key", "type", "run", "tab", "palette", "set AXValue"};
+
+LauncherTimingSettings timing(qint64 focus, qint64 open, qint64 typing, qint64 postSearch) {
+    LauncherTimingSettings t;
+    t.focusDelayMilliseconds = focus;
+    t.actionsOpenDelayMilliseconds = open;
+    t.typingCharacterDelayMilliseconds = typing;
+    t.postSearchDelayMilliseconds = postSearch;
+    return t;
+}
+
+struct Outcome {
+    bool finished = false;
+    std::exception_ptr error;
+    qint64 endMilliseconds = -1;
+
+    std::optional<FigmaLauncherError> launcherError() const {
+        try {
+            if (error)
+                std::rethrow_exception(error);
+        } catch (const FigmaLauncherError& e) {
+            return e;
+        } catch (...) {
+        }
+        return std::nullopt;
+    }
+    bool cancelled() const {
+        try {
+            if (error)
+                std::rethrow_exception(error);
+        } catch (const CancellationError&) {
+            return true;
+        } catch (...) {
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+class LauncherTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<VirtualScheduler> scheduler;
+    std::unique_ptr<SimulatedFigma> figma;
+    std::unique_ptr<FigmaLauncher> launcher;
+
+    std::shared_ptr<Outcome> start(const QString& name,
+                                   LauncherTimingSettings t = LauncherTimingSettings::defaults,
+                                   TaskHandle* handle = nullptr) {
+        auto outcome = std::make_shared<Outcome>();
+        TaskHandle h = startTask(*scheduler, launcher->launchPlugin(name, t),
+                                 [outcome, s = scheduler.get()](std::exception_ptr error) {
+                                     outcome->finished = true;
+                                     outcome->error = error;
+                                     outcome->endMilliseconds = s->nowMilliseconds();
+                                 });
+        if (handle)
+            *handle = h;
+        return outcome;
+    }
+    std::shared_ptr<Outcome> run(const QString& name,
+                                 LauncherTimingSettings t = LauncherTimingSettings::defaults) {
+        auto outcome = start(name, t);
+        scheduler->runUntilIdle();
+        return outcome;
+    }
+    // Posted key-down events, as "code flags units".
+    QStringList downs() const {
+        QStringList result;
+        for (const auto& k : figma->postedKeys) {
+            if (!k.keyDown)
+                continue;
+            result.append(QStringLiteral("%1 %2 %3")
+                              .arg(k.keyCode)
+                              .arg(k.flags ? QString::number(*k.flags, 16) : QStringLiteral("-"))
+                              .arg(k.units ? QString::fromStdU16String(*k.units) : QString()));
+        }
+        return result;
+    }
+
+private slots:
+    void init() {
+        scheduler = std::make_unique<VirtualScheduler>();
+        figma = std::make_unique<SimulatedFigma>(*scheduler);
+        launcher = std::make_unique<FigmaLauncher>(figma->platform());
+    }
+    void cleanup() {
+        if (QTest::currentTestFailed())
+            qInfo().noquote() << figma->timeline.join(QStringLiteral("\n"));
+        launcher.reset();
+        figma.reset();
+        scheduler.reset();
+    }
+
+    void launcherFieldsHaveTheirFixedValues() {
+        QCOMPARE(launcher->figmaBundleIdentifier, QStringLiteral("com.figma.Desktop"));
+        QCOMPARE(launcher->uiPollIntervalMilliseconds, 35);
+        QCOMPARE(launcher->traversalAttributes,
+                 (QStringList{"AXFocusedWindow", "AXMainWindow", "AXWindows", "AXChildren",
+                              "AXContents"}));
+    }
+
+    void aLaunchRunsEveryStepInOrderOnTime() {
+        auto outcome = run("Autoflow");
+        QVERIFY(outcome->finished);
+        QVERIFY(!outcome->error);
+        // Focus 180, Actions-open 80, tab poll 35, 50 before typing, 18 per character,
+        // post-search 60, palette check 70.
+        QCOMPARE(
+            figma->timelineOf(keysAndEffects),
+            (QStringList{"180 key ⌘K", "180 palette opens", "260 tab Plugins", "345 type A",
+                         "363 type u", "381 type t", "399 type o", "417 type f", "435 type l",
+                         "453 type o", "471 type w", "549 run Autoflow", "549 palette closes"}));
+        QCOMPARE(outcome->endMilliseconds, 619);
+        QCOMPARE(figma->timelineOf({"unhide", "activate", "raise"}),
+                 (QStringList{"0 unhide", "0 activate 1", "0 raise 1"}));
+        QCOMPARE(figma->startRequests, 0);
+
+        // Every key goes to Figma's process as a down/up pair; typed keys carry no flags.
+        QCOMPARE(figma->postedKeys.size(), std::size_t(18));
+        for (std::size_t i = 0; i < figma->postedKeys.size(); ++i) {
+            const auto& key = figma->postedKeys[i];
+            QCOMPARE(key.processIdentifier,
+                     std::optional<qint64>(SimulatedFigma::processIdentifier));
+            QCOMPARE(key.keyDown, i % 2 == 0);
+            if (i % 2 == 1) {
+                const auto& down = figma->postedKeys[i - 1];
+                QCOMPARE(key.timeNanoseconds, down.timeNanoseconds);
+                QCOMPARE(key.keyCode, down.keyCode);
+                QVERIFY(key.flags == down.flags && key.units == down.units);
+            }
+        }
+        QCOMPARE(downs().first(), QStringLiteral("40 100000 "));
+        QCOMPARE(downs().at(1), QStringLiteral("0 - A"));
+        // Typing held the main thread: 50 ms, then 18 ms after every character.
+        QCOMPARE(scheduler->blockingWaits.size(), std::size_t(9));
+        QCOMPARE(scheduler->blockingWaits.front(),
+                 std::make_pair(qint64(295'000'000), qint64(50'000)));
+        QCOMPARE(scheduler->blockingWaits.back(),
+                 std::make_pair(qint64(471'000'000), qint64(18'000)));
+    }
+
+    void timingIsClampedBeforeUse() {
+        auto outcome = run("Autoflow", timing(5000, -3, -7, 1000));
+        QVERIFY(!outcome->error);
+        const QStringList steps = figma->timelineOf({"key", "tab", "type A", "type w", "run"});
+        // ⌘K after 2000, the tab at once, no pauses between characters, post-search 1000.
+        QCOMPARE(steps, (QStringList{"2000 key ⌘K", "2000 tab Plugins", "2085 type A",
+                                     "2085 type w", "3085 run Autoflow"}));
+    }
+
+    void untrustedLaunchTouchesNothing() {
+        figma->tree.trusted = false;
+        figma->running = false;
+        auto outcome = run("Autoflow");
+        QCOMPARE(outcome->launcherError(), FigmaLauncherError::accessibilityDenied());
+        QVERIFY(figma->timeline.isEmpty());
+        QCOMPARE(figma->startRequests, 0);
+        QCOMPARE(figma->tree.promptCount, 0);
+    }
+
+    void figmaIsStartedWhenNotRunning() {
+        figma->running = false;
+        auto outcome = run("Autoflow", timing(0, 0, 0, 0));
+        QVERIFY(!outcome->error);
+        // Started at 250; 1.2 s later it is brought to the front.
+        QCOMPARE(figma->timelineOf({"open", "started", "activate"}),
+                 (QStringList{"0 open /usr/share/applications/figma.desktop activating",
+                              "250 started", "1450 activate 1"}));
+        QCOMPARE(figma->ranPlugins, QStringList{"Autoflow"});
+    }
+
+    void startFailuresBecomeLaunchErrors() {
+        figma->installed = false;
+        figma->running = false;
+        QCOMPARE(run("Autoflow")->launcherError(), FigmaLauncherError::figmaNotInstalled());
+        QCOMPARE(figma->startRequests, 0);
+
+        figma->installed = true;
+        figma->startOutcome = SimulatedFigma::StartOutcome::failsWithError;
+        auto failed = run("Autoflow");
+        QCOMPARE(failed->launcherError(),
+                 FigmaLauncherError::launchFailed("The application is damaged."));
+        QCOMPARE(failed->endMilliseconds, 250);
+
+        figma->startOutcome = SimulatedFigma::StartOutcome::errorWithApplication;
+        QCOMPARE(run("Autoflow")->launcherError(),
+                 FigmaLauncherError::launchFailed("The application is damaged."));
+        QCOMPARE(figma->activations, 0);
+
+        figma->running = false;
+        figma->startOutcome = SimulatedFigma::StartOutcome::returnsNothing;
+        QCOMPARE(run("Autoflow")->launcherError(),
+                 FigmaLauncherError::launchFailed(
+                     "Figma did not return a running application reference."));
+        QCOMPARE(figma->startRequests, 3);
+        QVERIFY(figma->postedKeys.empty());
+    }
+
+    void neverFrontmostFailsAtTheActivationDeadline_data() {
+        QTest::addColumn<qint64>("focus");
+        QTest::addColumn<int>("attempts");
+        QTest::newRow("no focus delay") << qint64(0) << 10;
+        QTest::newRow("default focus delay") << qint64(180) << 13;
+    }
+    void neverFrontmostFailsAtTheActivationDeadline() {
+        QFETCH(qint64, focus);
+        QFETCH(int, attempts);
+        figma->becomesFrontmost = false;
+        auto outcome = run("Autoflow", timing(focus, 80, 18, 60));
+        QCOMPARE(
+            outcome->launcherError(),
+            FigmaLauncherError::launchFailed(
+                "Brevlin could not bring Figma to the front before sending keyboard shortcuts."));
+        QCOMPARE(outcome->endMilliseconds, 600 + focus);
+        const QStringList tries = figma->timelineOf({"activate"});
+        QCOMPARE(tries.size(), attempts);
+        for (int i = 0; i < attempts; ++i)
+            QCOMPARE(tries[i], QStringLiteral("%1 activate 1").arg(i * 60));
+        QVERIFY(figma->postedKeys.empty());
+    }
+
+    void slowActivationIsRetried() {
+        figma->activationsBeforeFrontmost = 3;
+        auto outcome = run("Autoflow");
+        QVERIFY(!outcome->error);
+        QCOMPARE(figma->timelineOf({"activate", "key"}).mid(0, 4),
+                 (QStringList{"0 activate 1", "60 activate 1", "120 activate 1", "300 key ⌘K"}));
+    }
+
+    void oldSearchTextIsClearedFirst() {
+        figma->retainedSearchText = "abc";
+        QVERIFY(!run("Autoflow")->error);
+        QCOMPARE(figma->timelineOf({"key", "type A", "run"}),
+                 (QStringList{"180 key ⌘K", "345 key ⌘A", "395 key Delete", "445 type A",
+                              "649 run Autoflow"}));
+        QCOMPARE(downs().at(1), QStringLiteral("0 100000 "));
+        QCOMPARE(downs().at(2), QStringLiteral("51 0 "));
+
+        init();
+        figma->retainedSearchText = " \n ";
+        QVERIFY(!run("Autoflow")->error);
+        QCOMPARE(figma->timelineOf({"key"}), QStringList{"180 key ⌘K"});
+    }
+
+    void unfocusableFieldReceivesTheNameAsItsValue() {
+        figma->fieldFocusable = false;
+        QVERIFY(!run("  Autoflow")->error);
+        QVERIFY(figma->timelineOf({"type"}).isEmpty());
+        const QStringList steps = figma->timelineOf({"set AXValue", "run"});
+        QCOMPARE(steps.size(), 2);
+        // The name exactly as given, untrimmed; no 50 ms pause on this path.
+        QVERIFY(steps[0].startsWith("295 set AXValue "));
+        QVERIFY(steps[0].endsWith("   Autoflow"));
+        QCOMPARE(steps[1], QStringLiteral("355 run Autoflow"));
+    }
+
+    void unwritableFieldIsTypedInto() {
+        figma->fieldFocusable = false;
+        figma->fieldValueSettable = false;
+        QVERIFY(!run("Autoflow")->error);
+        QCOMPARE(figma->timelineOf({"type"}).size(), 8);
+        // The field never had focus, so nothing matched: Down and Return instead.
+        QCOMPARE(figma->timelineOf({"key"}),
+                 (QStringList{"180 key ⌘K", "639 key Down", "684 key Return", "754 key ⌘K"}));
+        QVERIFY(figma->ranPlugins.isEmpty());
+        QVERIFY(!figma->isPaletteOpen());
+    }
+
+    void missingFieldStillTypesToFigma() {
+        figma->hasSearchField = false;
+        QVERIFY(!run("Autoflow")->error);
+        QCOMPARE(figma->timelineOf({"type"}).first(), QStringLiteral("295 type A"));
+    }
+
+    void emptyNameEndsWithDownAndReturn() {
+        auto outcome = run("");
+        QVERIFY(!outcome->error);
+        // Post-search ends at 405; result polls at 405, 440, 475, 510; Down at 545.
+        QCOMPARE(figma->timelineOf({"key", "type"}),
+                 (QStringList{"180 key ⌘K", "545 key Down", "590 key Return", "660 key ⌘K"}));
+        QCOMPARE(downs().at(1), QStringLiteral("125 0 "));
+        QCOMPARE(downs().at(2), QStringLiteral("36 0 "));
+    }
+
+    void eachUserPerceivedCharacterIsOneKeyPair() {
+        const QString name = QStringLiteral("e\u0301👍🏽x");
+        figma->plugins = {name};
+        QVERIFY(!run(name)->error);
+        QStringList typed;
+        for (const auto& key : figma->postedKeys) {
+            if (key.units) {
+                QCOMPARE(key.keyCode, quint16(0));
+                QVERIFY(!key.flags);
+                if (key.keyDown)
+                    typed.append(QString::fromStdU16String(*key.units));
+            }
+        }
+        QCOMPARE(typed, (QStringList{QStringLiteral("e\u0301"), QStringLiteral("👍🏽"), "x"}));
+        QCOMPARE(typed[1].size(), 4);
+        QCOMPARE(figma->ranPlugins, QStringList{name});
+    }
+
+    void missingPluginsTabIsWaitedForThenSkipped() {
+        figma->hasPluginsTab = false;
+        QVERIFY(!run("Autoflow")->error);
+        // Tab polls at 260 … 435; the field is focused at 470.
+        QCOMPARE(figma->timelineOf({"tab", "type A"}), QStringList{"520 type A"});
+        QCOMPARE(figma->activeTab(), QStringLiteral("All"));
+
+        init();
+        figma->tabsDelayMilliseconds = 100;
+        QVERIFY(!run("Autoflow")->error);
+        // The tabs appear at 280; the poll at 295 finds them.
+        QCOMPARE(figma->timelineOf({"tab"}), QStringList{"295 tab Plugins"});
+    }
+
+    void paletteStillShowingIsClosedOnce() {
+        figma->paletteClosesOnRun = false;
+        QVERIFY(!run("Autoflow")->error);
+        QCOMPARE(figma->timelineOf({"key", "run", "palette"}),
+                 (QStringList{"180 key ⌘K", "180 palette opens", "549 run Autoflow", "619 key ⌘K",
+                              "619 palette closes"}));
+    }
+
+    void paletteIsLeftAloneWhenFigmaLostTheFront() {
+        figma->paletteClosesOnRun = false;
+        auto outcome = start("Autoflow");
+        scheduler->advanceBy(560);
+        figma->frontmost = SimulatedFigma::otherBundleIdentifier;
+        scheduler->runUntilIdle();
+        QVERIFY(!outcome->error);
+        QVERIFY(figma->isPaletteOpen());
+    }
+
+    void unpressableResultFallsBackAtOnce() {
+        figma->resultsPressable = false;
+        QVERIFY(!run("Autoflow")->error);
+        QCOMPARE(figma->timelineOf({"key", "run"}),
+                 (QStringList{"180 key ⌘K", "549 key Down", "594 key Return", "594 run Autoflow"}));
+    }
+
+    void cancellingDuringPostSearchDelayPressesNothing() {
+        TaskHandle handle;
+        auto outcome = start("Autoflow", LauncherTimingSettings::defaults, &handle);
+        scheduler->advanceBy(500);
+        QVERIFY(!outcome->finished);
+        handle.cancel();
+        scheduler->runUntilIdle();
+        QVERIFY(outcome->cancelled());
+        QCOMPARE(outcome->endMilliseconds, 500);
+        QVERIFY(handle.isFinished());
+        QVERIFY(figma->ranPlugins.isEmpty());
+        QVERIFY(figma->timelineOf({"key Down", "key Return", "run"}).isEmpty());
+        QCOMPARE(figma->timelineOf({"key"}), QStringList{"180 key ⌘K"});
+    }
+
+    void aCancelledTaskFailsItsNextWaitAtOnce() {
+        TaskHandle handle;
+        auto outcome = start("Autoflow", LauncherTimingSettings::defaults, &handle);
+        // Cancelled before it began: the trust check and activation run, the focus wait fails.
+        handle.cancel();
+        scheduler->runUntilIdle();
+        QVERIFY(outcome->cancelled());
+        QCOMPARE(outcome->endMilliseconds, 0);
+        QCOMPARE(figma->activations, 1);
+    }
+
+    void secondLaunchInterleavesAtSuspendingWaits() {
+        figma->plugins = {"Autoflow", "Unsplash"};
+        auto first = start("Autoflow");
+        scheduler->advanceBy(100);
+        auto second = start("Unsplash");
+        scheduler->runUntilIdle();
+        QVERIFY(first->finished && second->finished);
+        QVERIFY(!first->error);
+        QVERIFY(!second->error);
+        // The second launch activates while the first waits for focus, and its Command-K closes
+        // the first one's palette. Typing holds the main thread: the second launch's tab polls
+        // wait for the first one's typing (295 to 439), and the first one's Return, due at 684,
+        // waits for the second one's typing (649 to 793).
+        QCOMPARE(figma->timelineOf({"activate", "key", "type A", "type U", "run"}),
+                 (QStringList{"0 activate 1", "100 activate 1", "180 key ⌘K", "280 key ⌘K",
+                              "295 type A", "639 key Down", "649 type U", "793 key Return",
+                              "993 key Down", "1038 key Return"}));
+        for (const QString& entry : figma->timeline) {
+            const int ms = entry.section(' ', 0, 0).toInt();
+            if ((ms > 295 && ms < 439) || (ms > 649 && ms < 793))
+                QVERIFY2(entry.contains("type"), qPrintable(entry));
+        }
+    }
+
+    void keyStrokeFailuresPostNothing() {
+        figma->failEventSource = true;
+        QVERIFY_THROWS_EXCEPTION(FigmaLauncherError, launcher->sendKeyStroke(40, commandFlag, 1));
+        try {
+            launcher->typeText("", 10, std::nullopt);
+            QFAIL("an empty text still needs an event source");
+        } catch (const FigmaLauncherError& e) {
+            QCOMPARE(e, FigmaLauncherError::eventSourceUnavailable());
+        }
+        figma->failEventSource = false;
+        figma->failEventCreationAt = 1; // the key-up
+        try {
+            launcher->sendKeyStroke(40, commandFlag, 1);
+            QFAIL("expected a failure");
+        } catch (const FigmaLauncherError& e) {
+            QCOMPARE(e, FigmaLauncherError::eventCreationFailed());
+        }
+        QVERIFY(figma->postedKeys.empty());
+
+        // Typing stops at the character whose events cannot be made.
+        figma->keyEventsCreated = 0;
+        figma->failEventCreationAt = 4;
+        QVERIFY_THROWS_EXCEPTION(FigmaLauncherError, launcher->typeText("abc", 5, std::nullopt));
+        QCOMPARE(figma->postedKeys.size(), std::size_t(4));
+        QVERIFY(!figma->postedKeys.front().processIdentifier);
+
+        figma->failEventCreationAt = -1;
+        launcher->sendKeyStroke(125, 0, std::nullopt);
+        QCOMPARE(figma->timelineOf({"key"}), QStringList{"10 key Down (global)"});
+    }
+
+    void launchEndsWithEventFailures() {
+        figma->failEventSource = true;
+        auto outcome = run("Autoflow");
+        QCOMPARE(outcome->launcherError(), FigmaLauncherError::eventSourceUnavailable());
+        QCOMPARE(outcome->endMilliseconds, 180);
+    }
+
+    void errorTextsFollowThePlatform() {
+        using K = FigmaLauncherError::Kind;
+        QCOMPARE(figmaLauncherErrorDescription(K::accessibilityDenied, {}, TextPlatform::macOS),
+                 QStringLiteral("Brevlin needs Accessibility access to control Figma. Grant access "
+                                "in System Settings > Privacy & Security > Accessibility."));
+        QCOMPARE(figmaLauncherErrorDescription(K::figmaNotInstalled, {}, TextPlatform::macOS),
+                 QStringLiteral("Figma Desktop could not be found in your Applications folder."));
+        QCOMPARE(
+            figmaLauncherErrorDescription(K::figmaNotInstalled, {}, TextPlatform::linuxDesktop),
+            QStringLiteral("Figma Desktop could not be found among your installed applications."));
+        const QString linuxDenied =
+            figmaLauncherErrorDescription(K::accessibilityDenied, {}, TextPlatform::linuxDesktop);
+        QVERIFY(linuxDenied.startsWith("Brevlin needs Accessibility access to control Figma. "));
+        QVERIFY(linuxDenied.contains("restart Figma"));
+        QCOMPARE(FigmaLauncherError::launchFailed("Boom").description(), QStringLiteral("Boom"));
+        QCOMPARE(FigmaLauncherError::eventSourceUnavailable().description(),
+                 QStringLiteral("Brevlin could not create a keyboard event source."));
+        QCOMPARE(FigmaLauncherError::eventCreationFailed().description(),
+                 QStringLiteral(
+                     "Brevlin could not create the keyboard events needed to launch the plugin."));
+        QCOMPARE(QString::fromUtf8(FigmaLauncherError::figmaNotInstalled().what()),
+                 FigmaLauncherError::figmaNotInstalled().description());
+    }
+};
+
+QTEST_GUILESS_MAIN(LauncherTest)
+#include "tst_launcher.moc"

@@ -1,0 +1,270 @@
+#include "launch/FigmaLauncher.h"
+#include "launch/FigmaUITraversal.h"
+#include "support/FakeAccessibilityTree.h"
+
+#include <QTest>
+
+using namespace brevlin;
+using brevlin::testing::FakeAccessibilityTree;
+
+namespace {
+
+QList<int> ids(const std::vector<AXElement>& elements) {
+    QList<int> result;
+    for (const AXElement& e : elements)
+        result.append(FakeAccessibilityTree::nodeId(e));
+    return result;
+}
+
+int idOf(const std::optional<AXElement>& element) {
+    return element ? FakeAccessibilityTree::nodeId(*element) : -1;
+}
+
+} // namespace
+
+class TraversalTest : public QObject {
+    Q_OBJECT
+
+    FakeAccessibilityTree tree;
+    FigmaUITraversal traversal{tree, FigmaLauncher::defaultTraversalAttributes()};
+
+private slots:
+    void init() {
+        tree = FakeAccessibilityTree();
+        tree.addNode(-1, QStringLiteral("AXApplication"));
+    }
+
+    void walkIsBreadthFirstAndStopsExpandingAtTheDepthLimit() {
+        // A chain 0 → 1 → … → 10 with a side branch at depth 1.
+        int parent = 0;
+        for (int depth = 1; depth <= 10; ++depth)
+            parent = tree.addNode(parent, QStringLiteral("AXGroup"));
+        const int side = tree.addNode(0, QStringLiteral("AXGroup"));
+        const int sideChild = tree.addNode(side, QStringLiteral("AXButton"));
+
+        QCOMPARE(ids(traversal.collectDescendants(tree.element(0), 8)),
+                 (QList<int>{0, 1, side, 2, sideChild, 3, 4, 5, 6, 7, 8}));
+        QCOMPARE(ids(traversal.collectDescendants(tree.element(0), 0)), QList<int>{0});
+        QCOMPARE(tree.walksBegun, 2);
+        QCOMPARE(tree.walksEnded, 2);
+    }
+
+    void anElementReachedTwiceIsListedOnceAtItsFirstPlace() {
+        const int window = tree.addNode(0, QStringLiteral("AXWindow"));
+        const int other = tree.addNode(0, QStringLiteral("AXWindow"));
+        const int button = tree.addNode(window, QStringLiteral("AXButton"));
+        tree.setElements(0, QStringLiteral("AXFocusedWindow"), {window});
+        tree.setElements(0, QStringLiteral("AXMainWindow"), {window});
+        tree.setElements(0, QStringLiteral("AXWindows"), {other, window});
+        // The window also lists the application among its contents: a cycle.
+        tree.setElements(window, QStringLiteral("AXContents"), {0, button});
+
+        QCOMPARE(ids(traversal.collectDescendants(tree.element(0), 8)),
+                 (QList<int>{0, window, other, button}));
+    }
+
+    void attributeReadersAcceptOnlyTheirTypes() {
+        const int n = tree.addNode(0, QStringLiteral("AXButton"));
+        auto& a = tree.node(n).attributes;
+        a.insert("empty", AXValue::fromString(QString()));
+        a.insert("number", AXValue::fromNumber(1));
+        a.insert("two", AXValue::fromNumber(2));
+        a.insert("yes", AXValue::fromBool(true));
+        a.insert("text", AXValue::fromString("true"));
+        a.insert("one", AXValue::fromElement(tree.element(0)));
+        a.insert("mixed",
+                 AXValue::fromList({AXValue::fromString("x"), AXValue::fromElement(tree.element(n)),
+                                    AXValue::other(), AXValue::fromElement(tree.element(0))}));
+        const AXElement e = tree.element(n);
+
+        QCOMPARE(traversal.stringAttribute(e, "empty"), std::optional<QString>(QString()));
+        QCOMPARE(traversal.stringAttribute(e, "number"), std::nullopt);
+        QCOMPARE(traversal.stringAttribute(e, "missing"), std::nullopt);
+
+        QVERIFY(traversal.booleanAttribute(e, "yes"));
+        QVERIFY(traversal.booleanAttribute(e, "number"));
+        QVERIFY(!traversal.booleanAttribute(e, "two"));
+        QVERIFY(!traversal.booleanAttribute(e, "text"));
+        QVERIFY(!traversal.booleanAttribute(e, "missing"));
+
+        QCOMPARE(ids(traversal.elementsAttribute(e, "one")), QList<int>{0});
+        QCOMPARE(ids(traversal.elementsAttribute(e, "mixed")), (QList<int>{n, 0}));
+        QVERIFY(traversal.elementsAttribute(e, "text").empty());
+        QVERIFY(traversal.elementsAttribute(e, "missing").empty());
+    }
+
+    void labelIsTheFirstPresentTextEvenWhenEmpty() {
+        const int n = tree.addNode(0, QStringLiteral("AXButton"), QString());
+        tree.setString(n, "AXValue", "Hidden");
+        QCOMPARE(traversal.elementLabel(tree.element(n)), std::optional<QString>(QString()));
+
+        const int m = tree.addNode(0, QStringLiteral("AXTextField"));
+        tree.setString(m, "AXPlaceholderValue", "Search");
+        QCOMPARE(traversal.elementLabel(tree.element(m)), std::optional<QString>("Search"));
+        tree.setString(m, "AXDescription", "Query");
+        QCOMPARE(traversal.elementLabel(tree.element(m)), std::optional<QString>("Query"));
+        QCOMPARE(traversal.elementLabel(tree.element(0)), std::nullopt);
+    }
+
+    void normalizedLabelIgnoresCaseDiacriticsAndSurroundingSpace() {
+        using T = FigmaUITraversal;
+        QCOMPARE(T::normalizedLabel(QStringLiteral(" \t Plugins \n")), QStringLiteral("plugins"));
+        QCOMPARE(T::normalizedLabel(QStringLiteral("Café Tools")),
+                 T::normalizedLabel(QStringLiteral("cafe tools")));
+        // Precomposed and decomposed spellings are the same label.
+        QCOMPARE(T::normalizedLabel(QStringLiteral("Cafe\u0301")),
+                 T::normalizedLabel(QStringLiteral("CAF\u00C9")));
+        QCOMPARE(T::normalizedLabel(QStringLiteral("Ångström Über")),
+                 QStringLiteral("angstrom uber"));
+        QVERIFY(T::normalizedLabel(QStringLiteral("Cafe")) !=
+                T::normalizedLabel(QStringLiteral("Cafe Tools")));
+        // Inner spacing counts.
+        QVERIFY(T::normalizedLabel(QStringLiteral("Cafe  Tools")) !=
+                T::normalizedLabel(QStringLiteral("Cafe Tools")));
+        QCOMPARE(T::normalizedLabel(QStringLiteral("\u00A0\u2003")), QString());
+    }
+
+    void pluginsTabNeedsATabRole() {
+        const int group = tree.addNode(0, QStringLiteral("AXGroup"), QStringLiteral("Plugins"));
+        QCOMPARE(idOf(traversal.findPluginsTab(tree.element(0))), -1);
+        const int tab = tree.addNode(group, QStringLiteral("AXRadioButton"));
+        tree.setString(tab, "AXDescription", QStringLiteral("  PLUGINS "));
+        QCOMPARE(idOf(traversal.findPluginsTab(tree.element(0))), tab);
+
+        // A label-less element and a role-less one are passed over.
+        FakeAccessibilityTree other;
+        other.addNode(-1);
+        other.addNode(0, QStringLiteral("AXButton"));
+        const int roleless = other.addNode(0, QString(), QStringLiteral("Plugins"));
+        const int text =
+            other.addNode(0, QStringLiteral("AXStaticText"), QStringLiteral("Plugins"));
+        FigmaUITraversal t(other, FigmaLauncher::defaultTraversalAttributes());
+        QVERIFY(roleless >= 0);
+        QCOMPARE(idOf(t.findPluginsTab(other.element(0))), text);
+    }
+
+    void searchFieldPrefersOneThatMentionsSearch() {
+        const int first = tree.addNode(0, QStringLiteral("AXTextField"));
+        tree.setString(first, "AXPlaceholderValue", "Name");
+        const int second = tree.addNode(0, QStringLiteral("AXTextField"));
+        QCOMPARE(idOf(traversal.findSearchField(tree.element(0))), first);
+
+        tree.setString(second, "AXTitle", "Quick SEARCH");
+        QCOMPARE(idOf(traversal.findSearchField(tree.element(0))), second);
+
+        FakeAccessibilityTree none;
+        none.addNode(-1);
+        none.addNode(0, QStringLiteral("AXSearchField"), QStringLiteral("Search"));
+        FigmaUITraversal t(none, FigmaLauncher::defaultTraversalAttributes());
+        QCOMPARE(idOf(t.findSearchField(none.element(0))), -1);
+    }
+
+    void matchingResultIsWholeLabelEquality() {
+        const int prefix = tree.addNode(0, QStringLiteral("AXCell"), QStringLiteral("Cafe"));
+        const int deep =
+            tree.addNode(prefix, QStringLiteral("AXStaticText"), QStringLiteral("Café Tools"));
+        const int later = tree.addNode(0, QStringLiteral("AXCell"), QStringLiteral("Other"));
+        tree.addNode(later, QStringLiteral("AXStaticText"), QStringLiteral("cafe tools"));
+
+        QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "  CAFE TOOLS")), deep);
+        QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "Cafe")), prefix);
+        QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "Caf")), -1);
+        // An empty name matches nothing, not even an empty label.
+        tree.addNode(0, QStringLiteral("AXStaticText"), QString());
+        QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "   ")), -1);
+    }
+
+    void pressFallsBackToSelectionThenUpToFourAncestors() {
+        QList<int> chain{0};
+        for (int i = 0; i < 6; ++i)
+            chain.append(tree.addNode(chain.last(), QStringLiteral("AXGroup")));
+        const int leaf = chain.last();
+
+        tree.allowPress(chain[0]); // fifth… sixth level up
+        tree.allowPress(chain[1]); // the fifth ancestor of the leaf
+        QVERIFY(!traversal.pressElementOrAncestor(tree.element(leaf)));
+        QVERIFY(tree.effects.isEmpty());
+
+        tree.allowPress(chain[4]); // grandparent
+        QVERIFY(traversal.pressElementOrAncestor(tree.element(leaf)));
+        QCOMPARE(tree.effects, QStringList{QStringLiteral("press %1").arg(chain[4])});
+
+        tree.effects.clear();
+        tree.node(chain[5]).writable.append("AXSelected");
+        QVERIFY(traversal.pressElementOrAncestor(tree.element(leaf)));
+        QCOMPARE(tree.effects, QStringList{QStringLiteral("set AXSelected %1 true").arg(chain[5])});
+
+        // A parent that is not an element ends the climb.
+        FakeAccessibilityTree odd;
+        odd.addNode(-1);
+        odd.allowPress(0);
+        const int orphan = odd.addNode(0);
+        odd.setString(orphan, "AXParent", "not an element");
+        FigmaUITraversal t(odd, FigmaLauncher::defaultTraversalAttributes());
+        QVERIFY(!t.pressElementOrAncestor(odd.element(orphan)));
+    }
+
+    void focusTriesThreeWaysAndReadsOnlyBooleans() {
+        const int field = tree.addNode(0, QStringLiteral("AXTextField"));
+        QVERIFY(!traversal.focusElement(tree.element(field)));
+        tree.node(field).writable.append("AXSelected");
+        QVERIFY(traversal.focusElement(tree.element(field)));
+        tree.allowPress(field);
+        tree.effects.clear();
+        QVERIFY(traversal.focusElement(tree.element(field)));
+        QCOMPARE(tree.effects, QStringList{QStringLiteral("press %1").arg(field)});
+        tree.node(field).writable.append("AXFocused");
+        tree.effects.clear();
+        QVERIFY(traversal.focusElement(tree.element(field)));
+        QCOMPARE(tree.effects, QStringList{QStringLiteral("set AXFocused %1 true").arg(field)});
+        QVERIFY(traversal.isElementFocused(tree.element(field)));
+
+        tree.setString(field, "AXFocused", "true");
+        QVERIFY(!traversal.isElementFocused(tree.element(field)));
+    }
+
+    void activateTabSelectsWhenPressFails() {
+        const int tab = tree.addNode(0, QStringLiteral("AXRadioButton"), QStringLiteral("Plugins"));
+        tree.node(tab).writable.append("AXSelected");
+        traversal.activateTab(tree.element(tab));
+        QCOMPARE(tree.effects, QStringList{QStringLiteral("set AXSelected %1 true").arg(tab)});
+        tree.allowPress(tab);
+        tree.effects.clear();
+        traversal.activateTab(tree.element(tab));
+        QCOMPARE(tree.effects, QStringList{QStringLiteral("press %1").arg(tab)});
+    }
+
+    void mainWindowIsRaisedFromTheFocusedOrMainWindow() {
+        const int a = tree.addNode(0, QStringLiteral("AXWindow"));
+        const int b = tree.addNode(0, QStringLiteral("AXWindow"));
+        tree.node(a).actions.insert("AXRaise", axSuccess);
+        tree.node(b).actions.insert("AXRaise", axSuccess);
+        traversal.focusMainWindow(tree.element(0));
+        QVERIFY(tree.effects.isEmpty());
+        tree.setElements(0, "AXMainWindow", {b, a});
+        traversal.focusMainWindow(tree.element(0));
+        tree.setElements(0, "AXFocusedWindow", {a});
+        traversal.focusMainWindow(tree.element(0));
+        QCOMPARE(tree.effects, (QStringList{QStringLiteral("raise %1").arg(b),
+                                            QStringLiteral("raise %1").arg(a)}));
+    }
+
+    void paletteIsRecognisedByItsTabsOrSearchField() {
+        const int canvas = tree.addNode(0, QStringLiteral("AXGroup"), QStringLiteral("Canvas"));
+        const int field = tree.addNode(canvas, QStringLiteral("AXTextField"));
+        tree.setString(field, "AXDescription", "Search layers");
+        QVERIFY(!traversal.isActionsPaletteOpen(tree.element(0)));
+        tree.setString(field, "AXTitle", "Name");
+        tree.setString(field, "AXPlaceholderValue", "Search actions");
+        QVERIFY(traversal.isActionsPaletteOpen(tree.element(0)));
+        tree.node(field).attributes.remove("AXPlaceholderValue");
+        QVERIFY(!traversal.isActionsPaletteOpen(tree.element(0)));
+        const int tab = tree.addNode(canvas, QStringLiteral("AXGroup"), QStringLiteral(" Assets"));
+        QVERIFY(traversal.isActionsPaletteElement(tree.element(tab)));
+        QVERIFY(traversal.isActionsPaletteOpen(tree.element(0)));
+        QCOMPARE(tree.walksBegun, tree.walksEnded);
+    }
+};
+
+QTEST_GUILESS_MAIN(TraversalTest)
+#include "tst_traversal.moc"
