@@ -1,0 +1,271 @@
+#include "launch/DockActionCoordinator.h"
+#include "launch/QtScheduler.h"
+#include "launch/Task.h"
+#include "support/SimulatedFigma.h"
+#include "support/VirtualScheduler.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <thread>
+
+using namespace brevlin;
+using brevlin::testing::SimulatedFigma;
+using brevlin::testing::VirtualScheduler;
+
+namespace {
+
+Task<int> answerAfter(Scheduler& scheduler, qint64 ms, int value) {
+    co_await sleepFor(scheduler, ms);
+    co_return value;
+}
+
+Task<int> sumOfTwo(Scheduler& scheduler, QList<qint64>* times) {
+    const int a = co_await answerAfter(scheduler, 10, 20);
+    times->append(scheduler.nowNanoseconds() / 1'000'000);
+    const int b = co_await answerAfter(scheduler, 5, 22);
+    times->append(scheduler.nowNanoseconds() / 1'000'000);
+    co_return a + b;
+}
+
+Task<void> record(Scheduler& scheduler, QList<qint64>* times, int* result) {
+    *result = co_await sumOfTwo(scheduler, times);
+}
+
+Task<void> failAfter(Scheduler& scheduler, qint64 ms) {
+    co_await sleepFor(scheduler, ms);
+    throw std::runtime_error("broken");
+}
+
+Task<void> catchAndWaitAgain(Scheduler& scheduler, int* waitsFailed) {
+    for (int i = 0; i < 3; ++i) {
+        try {
+            co_await sleepFor(scheduler, 100);
+        } catch (const CancellationError&) {
+            ++*waitsFailed;
+        }
+    }
+}
+
+DockItem item(const QString& plugin) {
+    DockItem i;
+    i.id = QUuid::createUuid();
+    i.name = plugin;
+    i.pluginName = plugin;
+    return i;
+}
+
+} // namespace
+
+class CoordinatorTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<VirtualScheduler> scheduler;
+    std::unique_ptr<SimulatedFigma> figma;
+
+    // The message after each errorMessageChanged, "none" for none.
+    QStringList messages;
+    QList<bool> trustValues;
+
+    std::unique_ptr<DockActionCoordinator> makeCoordinator() {
+        auto c = std::make_unique<DockActionCoordinator>(figma->platform());
+        connect(c.get(), &DockActionCoordinator::errorMessageChanged, this,
+                [this, raw = c.get()] { messages.append(raw->errorMessage().value_or("none")); });
+        connect(c.get(), &DockActionCoordinator::isAccessibilityTrustedChanged, this,
+                [this, raw = c.get()] { trustValues.append(raw->isAccessibilityTrusted()); });
+        return c;
+    }
+
+private slots:
+    void init() {
+        scheduler = std::make_unique<VirtualScheduler>();
+        figma = std::make_unique<SimulatedFigma>(*scheduler);
+        messages.clear();
+        trustValues.clear();
+    }
+
+    void tasksPassResultsAndErrorsUp() {
+        QList<qint64> times;
+        int result = 0;
+        std::exception_ptr error;
+        bool done = false;
+        startTask(*scheduler, record(*scheduler, &times, &result), [&](std::exception_ptr e) {
+            error = e;
+            done = true;
+        });
+        QVERIFY(!done); // started in a later turn
+        scheduler->runUntilIdle();
+        QVERIFY(done && !error);
+        QCOMPARE(result, 42);
+        QCOMPARE(times, (QList<qint64>{10, 15}));
+
+        startTask(*scheduler, failAfter(*scheduler, 7), [&](std::exception_ptr e) { error = e; });
+        scheduler->runUntilIdle();
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, std::rethrow_exception(error));
+    }
+
+    void cancellationFailsEveryLaterWait() {
+        int waitsFailed = 0;
+        bool done = false;
+        TaskHandle handle = startTask(*scheduler, catchAndWaitAgain(*scheduler, &waitsFailed),
+                                      [&](std::exception_ptr) { done = true; });
+        scheduler->advanceBy(150);
+        QCOMPARE(waitsFailed, 0);
+        handle.cancel();
+        QVERIFY(handle.isCancelled());
+        QCOMPARE(waitsFailed, 0); // resumed in a turn of its own
+        scheduler->runDue();
+        QVERIFY(done);
+        QCOMPARE(waitsFailed, 2);
+        QCOMPARE(scheduler->nowMilliseconds(), 150);
+        QCOMPARE(scheduler->pendingCount(), std::size_t(0));
+    }
+
+    void qtSchedulerRunsWorkOnTheMainThreadInOrder() {
+        QtScheduler qt;
+        QStringList order;
+        QElapsedTimer clock;
+        clock.start();
+        const qint64 startNs = qt.nowNanoseconds();
+        qint64 firedAfterNs = 0;
+        qt.postAfter(30, [&] {
+            firedAfterNs = qt.nowNanoseconds() - startNs;
+            order.append("late");
+        });
+        const auto dropped = qt.postAfter(10, [&] { order.append("cancelled"); });
+        qt.post([&] { order.append("first"); });
+        qt.cancel(dropped);
+        std::thread other([&] {
+            qt.post(
+                [&] { order.append(QThread::currentThread() == qt.thread() ? "main" : "other"); });
+        });
+        other.join();
+        QTRY_COMPARE_WITH_TIMEOUT(order.size(), 3, 5000);
+        QCOMPARE(order, (QStringList{"first", "main", "late"}));
+        QVERIFY(firedAfterNs >= 30'000'000);
+        const qint64 before = qt.nowNanoseconds();
+        qt.blockingWaitMicroseconds(2000);
+        QVERIFY(qt.nowNanoseconds() - before >= 2'000'000);
+    }
+
+    void startsUntrustedWithoutPrompting() {
+        figma->tree.trusted = false;
+        auto c = makeCoordinator();
+        QVERIFY(!c->isAccessibilityTrusted());
+        QCOMPARE(figma->tree.promptCount, 0);
+        QCOMPARE(c->errorMessage(), std::nullopt);
+        QCOMPARE(c->launcherTiming, LauncherTimingSettings::defaults);
+        QCOMPARE(c->launcher().figmaBundleIdentifier, QStringLiteral("com.figma.Desktop"));
+    }
+
+    void untrustedLaunchKeepsItsMessage() {
+        figma->tree.trusted = false;
+        auto c = makeCoordinator();
+        startTask(*scheduler, c->launch(item("Autoflow"), c->launcherTiming));
+        scheduler->runUntilIdle();
+        QCOMPARE(c->errorMessage(), FigmaLauncherError::accessibilityDenied().description());
+        QVERIFY(!c->isAccessibilityTrusted());
+        QVERIFY(figma->timeline.isEmpty());
+    }
+
+    void trustedFailureIsClearedByTheRefresh() {
+        figma->running = false;
+        figma->installed = false;
+        auto c = makeCoordinator();
+        startTask(*scheduler, c->launch(item("Autoflow"), c->launcherTiming));
+        scheduler->runUntilIdle();
+        QCOMPARE(messages,
+                 (QStringList{FigmaLauncherError::figmaNotInstalled().description(), "none"}));
+        QCOMPARE(c->errorMessage(), std::nullopt);
+        QVERIFY(c->isAccessibilityTrusted());
+    }
+
+    void successClearsAnEarlierMessage() {
+        figma->tree.trusted = false;
+        auto c = makeCoordinator();
+        c->startLaunch(item("Autoflow"), c->launcherTiming);
+        scheduler->runUntilIdle();
+        QVERIFY(c->errorMessage());
+        figma->tree.trusted = true;
+        c->startLaunch(item("Autoflow"), c->launcherTiming);
+        scheduler->runUntilIdle();
+        QCOMPARE(c->errorMessage(), std::nullopt);
+        QVERIFY(c->isAccessibilityTrusted());
+        QCOMPARE(figma->ranPlugins, QStringList{"Autoflow"});
+    }
+
+    void launchUsesTheTimingItIsGiven() {
+        auto c = makeCoordinator();
+        LauncherTimingSettings slow = LauncherTimingSettings::defaults;
+        slow.focusDelayMilliseconds = 400;
+        c->launcherTiming = slow;
+        c->startLaunch(item("Autoflow"), c->launcherTiming);
+        scheduler->runUntilIdle();
+        QCOMPARE(figma->timelineOf({"key"}).first(), QStringLiteral("400 key ⌘K"));
+    }
+
+    void cancelledLaunchSaysSoUntilTheTrustCheck() {
+        auto c = makeCoordinator();
+        TaskHandle handle = startTask(*scheduler, c->launch(item("Autoflow"), c->launcherTiming));
+        scheduler->advanceBy(100);
+        handle.cancel();
+        scheduler->runUntilIdle();
+        QCOMPARE(messages, (QStringList{"The launch was cancelled.", "none"}));
+        QVERIFY(figma->ranPlugins.isEmpty());
+    }
+
+    void requestWhileTrustedChangesNothing() {
+        auto c = makeCoordinator();
+        c->requestAccessibilityAccess();
+        QCOMPARE(figma->tree.promptCount, 0);
+        QCOMPARE(messages, QStringList{"none"});
+        scheduler->advanceBy(800);
+        QCOMPARE(trustValues, (QList<bool>{true, true}));
+        QCOMPARE(messages, (QStringList{"none", "none"}));
+    }
+
+    void grantWithinTheRecheckShowsUp_data() {
+        QTest::addColumn<qint64>("grantAt");
+        QTest::addColumn<bool>("trustedAfter");
+        QTest::newRow("within") << qint64(500) << true;
+        QTest::newRow("later") << qint64(900) << false;
+    }
+    void grantWithinTheRecheckShowsUp() {
+        QFETCH(qint64, grantAt);
+        QFETCH(bool, trustedAfter);
+        figma->tree.trusted = false;
+        auto c = makeCoordinator();
+        c->requestAccessibilityAccess();
+        QCOMPARE(figma->tree.promptCount, 1);
+        QVERIFY(!c->isAccessibilityTrusted());
+        scheduler->advanceBy(grantAt);
+        figma->tree.trusted = true;
+        scheduler->advanceBy(1000 - grantAt);
+        QCOMPARE(c->isAccessibilityTrusted(), trustedAfter);
+    }
+
+    void promptGrantClearsTheMessageAtOnce() {
+        figma->tree.trusted = false;
+        figma->tree.grantOnPrompt = true;
+        auto c = makeCoordinator();
+        c->startLaunch(item("Autoflow"), c->launcherTiming);
+        scheduler->runUntilIdle();
+        QVERIFY(c->errorMessage());
+        c->requestAccessibilityAccess();
+        QVERIFY(c->isAccessibilityTrusted());
+        QCOMPARE(c->errorMessage(), std::nullopt);
+    }
+
+    void recheckAfterTheCoordinatorIsGoneIsHarmless() {
+        auto c = makeCoordinator();
+        c->requestAccessibilityAccess();
+        const int checks = figma->tree.trustChecks;
+        c.reset();
+        scheduler->runUntilIdle();
+        QCOMPARE(figma->tree.trustChecks, checks);
+    }
+};
+
+QTEST_GUILESS_MAIN(CoordinatorTest)
+#include "tst_coordinator.moc"
