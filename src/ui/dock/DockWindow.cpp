@@ -1,7 +1,10 @@
 #include "DockWindow.h"
 
+#include "DockIconContent.h"
 #include "DockRootView.h"
 
+#include <QPainterPath>
+#include <QRegion>
 #include <QShowEvent>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -43,6 +46,26 @@ void DockWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!event->spontaneous())
         emit shown();
+}
+
+void DockWindow::setShapedToPanel(bool shaped) {
+    m_shapedToPanel = shaped;
+    updateShapeMask();
+}
+
+void DockWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    updateShapeMask();
+}
+
+void DockWindow::updateShapeMask() {
+    if (!m_shapedToPanel) {
+        clearMask();
+        return;
+    }
+    setMask(QRegion(continuousRoundedRect(QRectF(rect()), DockRootView::cornerRadius)
+                        .toFillPolygon()
+                        .toPolygon()));
 }
 
 void DockWindow::configureDockWindow() {

@@ -33,6 +33,10 @@ public:
 
     DockRootView* rootView() const { return m_rootView; }
 
+    // Without a compositing manager translucent pixels show black; a shape mask then cuts the
+    // window to the panel's rounded outline.
+    void setShapedToPanel(bool shaped);
+
     // How many native windows this dock has configured so far.
     int configurationCount() const { return m_configurationCount; }
 
@@ -43,9 +47,11 @@ signals:
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void configureDockWindow();
+    void updateShapeMask();
 
     DockRootView* m_rootView;
     NativeConfigurator m_nativeConfigurator;
@@ -54,6 +60,7 @@ private:
     WId m_configuredWindow = 0;
     bool m_needsConfiguration = true;
     int m_configurationCount = 0;
+    bool m_shapedToPanel = false;
 };
 
 } // namespace brevlin

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QString>
+
+namespace brevlin {
+
+// What the process environment says about the desktop Brevlin was started in.
+struct DisplaySituation {
+    // An X server (directly, or XWayland inside a Wayland session) that Brevlin can use.
+    bool hasX11Display = false;
+    // A Wayland session: Brevlin runs through XWayland and reaches only X11 windows.
+    bool isWaylandSession = false;
+};
+
+DisplaySituation displaySituation(const QProcessEnvironment& environment);
+
+// The one line printed when there is no X11 display.
+QString noDisplayMessage();
+// The one-time notice for Wayland sessions.
+QString waylandNotice();
+
+// The name of the local socket a running Brevlin listens on: one per user and display.
+QString instanceServerName(const QProcessEnvironment& environment);
+
+} // namespace brevlin
