@@ -109,7 +109,12 @@ AboutView::AboutView(QString version, QString build, QIcon icon, QWidget* parent
         systemFontOfSize(13, QFont::Normal), true, this);
     summary->setObjectName(QStringLiteral("summaryLabel"));
     summary->setWordWrap(true);
-    summary->setMaximumWidth(320);
+    summary->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    // The window is never narrower than the text's 320 points plus the insets, so the width can
+    // be fixed, and the height it needs there reserved: the window sizes itself from hints that
+    // do not know how a wrapped label breaks.
+    summary->setFixedWidth(320);
+    summary->setMinimumHeight(summary->heightForWidth(320));
     auto* permission =
         centredLabel(QStringLiteral("Accessibility permission is required to control Figma."),
                      systemFontOfSize(12, QFont::Medium), true, this);

@@ -11,13 +11,18 @@ namespace {
 
 // Text styles are expressed against a 13-point body, the size the layout's numbers assume.
 constexpr qreal bodyReference = 13;
+// Desktops with small body fonts would make the smallest styles unreadable.
+constexpr qreal smallestPointSize = 8;
+constexpr int smallestPixelSize = 11;
 
 QFont scaledBodyFont(qreal referenceSize, QFont::Weight weight) {
     QFont font = QApplication::font();
     if (font.pointSizeF() > 0) {
-        font.setPointSizeF(font.pointSizeF() * referenceSize / bodyReference);
+        font.setPointSizeF(
+            qMax(smallestPointSize, font.pointSizeF() * referenceSize / bodyReference));
     } else {
-        font.setPixelSize(qMax(1, qRound(font.pixelSize() * referenceSize / bodyReference)));
+        font.setPixelSize(
+            qMax(smallestPixelSize, qRound(font.pixelSize() * referenceSize / bodyReference)));
     }
     font.setWeight(weight);
     return font;

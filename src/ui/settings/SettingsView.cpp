@@ -6,6 +6,7 @@
 #include "model/DockStore.h"
 #include "ui/icons/SymbolIcon.h"
 
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -143,9 +144,9 @@ SettingsView::SettingsView(DockStore& store, QWidget* parent)
     toolbar->addWidget(spacer);
     QAction* restoreSamples = toolbar->addAction(QStringLiteral("Restore Sample Shortcuts"));
     restoreSamples->setObjectName(QStringLiteral("restoreSamplesAction"));
-    QAction* add = toolbar->addAction(
-        symbolIcon(QStringLiteral("plus"), QFont::Normal, palette().color(QPalette::ButtonText)),
-        QStringLiteral("Add Shortcut"));
+    QAction* add = toolbar->addAction(QStringLiteral("Add Shortcut"));
+    m_addAction = add;
+    updateToolbarIcons();
     add->setObjectName(QStringLiteral("addShortcutAction"));
     toolbar->widgetForAction(restoreSamples)->setObjectName(QStringLiteral("restoreSamplesButton"));
     toolbar->widgetForAction(add)->setObjectName(QStringLiteral("addShortcutButton"));
@@ -199,6 +200,19 @@ SettingsView::SettingsView(DockStore& store, QWidget* parent)
 
     connect(&m_store, &DockStore::itemsChanged, this, &SettingsView::rebuildRows);
     rebuildRows();
+}
+
+void SettingsView::updateToolbarIcons() {
+    m_addAction->setIcon(
+        symbolIcon(QStringLiteral("plus"), QFont::Medium, palette().color(QPalette::ButtonText)));
+}
+
+void SettingsView::changeEvent(QEvent* event) {
+    // The symbol is drawn in the text colour, so a change of theme redraws it.
+    if (event->type() == QEvent::PaletteChange && m_addAction) {
+        updateToolbarIcons();
+    }
+    QWidget::changeEvent(event);
 }
 
 QList<ShortcutRow*> SettingsView::rows() const {

@@ -8,6 +8,7 @@
 
 #include <optional>
 
+class QAction;
 class QLabel;
 class QPushButton;
 class QToolBar;
@@ -68,13 +69,18 @@ signals:
     // The editor sheet was opened; it is shown already.
     void editorOpened(ItemEditorView* editor);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void rebuildRows();
+    void updateToolbarIcons();
     void openEditor(EditorContext context);
 
     DockStore& m_store;
     std::optional<EditorContext> m_editorContext;
     QPointer<ItemEditorView> m_editor;
+    QAction* m_addAction = nullptr;
     QWidget* m_itemsCard = nullptr;
     QVBoxLayout* m_rowsLayout = nullptr;
 };
