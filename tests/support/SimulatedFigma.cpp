@@ -267,6 +267,8 @@ void SimulatedFigma::openPalette() {
     if (hasSearchField) {
         m_fieldNode = tree.addNode(m_paletteNode, QStringLiteral("AXTextField"));
         auto& field = tree.node(m_fieldNode);
+        // Like a web text field, it has an empty title, so its label never is the typed text.
+        field.attributes.insert(QStringLiteral("AXTitle"), AXValue::fromString(QString()));
         field.attributes.insert(QStringLiteral("AXPlaceholderValue"),
                                 AXValue::fromString(QStringLiteral("Search actions and plugins")));
         if (fieldFocusable)
