@@ -1,0 +1,604 @@
+#include "AtspiAccessibility.h"
+
+#include "AtspiBus.h"
+#include "AtspiTranslate.h"
+
+#include <QHash>
+#include <QStringList>
+
+#include <atspi/atspi-constants.h>
+
+#include <algorithm>
+#include <climits>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace brevlin {
+
+using atspi::Batch;
+using atspi::ObjectRef;
+using atspi::Variant;
+
+std::size_t AtspiElementRef::identityHash() const {
+    return qHash(m_path, qHash(m_busName));
+}
+
+bool AtspiElementRef::equals(const AXElementRef& other) const {
+    auto* o = dynamic_cast<const AtspiElementRef*>(&other);
+    return o && o->m_path == m_path && o->m_busName == m_busName;
+}
+
+namespace {
+
+QString nodeKey(const QString& bus, const QString& path) {
+    return bus + QLatin1Char('\n') + path;
+}
+
+AXElement makeElement(const QString& bus, const QString& path) {
+    return AXElement(std::make_shared<const AtspiElementRef>(bus, path));
+}
+
+AXValue elementList(const std::vector<AXElement>& elements) {
+    std::vector<AXValue> list;
+    list.reserve(elements.size());
+    for (const auto& e : elements)
+        list.push_back(AXValue::fromElement(e));
+    return AXValue::fromList(std::move(list));
+}
+
+GVariant* propertyName(const char* property) {
+    return g_variant_new("(ss)", atspi::accessibleInterface, property);
+}
+
+QString unboxString(GVariant* reply) {
+    // Properties.Get answers "(v)"; a method answers "(s)".
+    if (!reply)
+        return {};
+    Variant inner(g_variant_get_child_value(reply, 0));
+    GVariant* v = inner.get();
+    Variant unboxed;
+    if (g_variant_is_of_type(v, G_VARIANT_TYPE_VARIANT)) {
+        unboxed = Variant(g_variant_get_variant(v));
+        v = unboxed.get();
+    }
+    if (!g_variant_is_of_type(v, G_VARIANT_TYPE_STRING))
+        return {};
+    return QString::fromUtf8(g_variant_get_string(v, nullptr));
+}
+
+} // namespace
+
+// One application's tree as far as it has been read. Reads fill it lazily; children are
+// fetched for a whole level of the walk at once.
+class AtspiTree {
+public:
+    struct Node {
+        QString bus;
+        QString path;
+        bool hasBasics = false;
+        bool hasRawChildren = false;
+        bool hasExtras = false;
+        bool hasChildren = false;
+        int depth = INT_MAX;
+        std::optional<bool> topLevel; // a direct child of its application
+        AtspiObjectInfo info;
+        std::vector<Node*> rawChildren;
+        std::vector<Node*> children; // showing, with nameless containers replaced by their own
+    };
+
+    explicit AtspiTree(atspi::Bus& bus)
+        : m_bus(bus) {}
+
+    Node* node(const QString& bus, const QString& path) {
+        auto& slot = m_nodes[nodeKey(bus, path)];
+        if (!slot) {
+            slot = std::make_unique<Node>();
+            slot->bus = bus;
+            slot->path = path;
+            m_order.push_back(slot.get());
+        }
+        return slot.get();
+    }
+
+    void setRoot(Node* root) {
+        root->depth = 0;
+        m_levelBatching = true;
+    }
+
+    static bool isApplication(const Node* n) { return n->path == QLatin1String(atspi::rootPath); }
+
+    void ensureBasics(const std::vector<Node*>& nodes) {
+        Batch batch(m_bus);
+        for (Node* n : nodes) {
+            if (n->hasBasics)
+                continue;
+            n->hasBasics = true;
+            batch.add(n->bus, n->path, atspi::accessibleInterface, "GetRole", nullptr,
+                      [n](GVariant* r) {
+                          if (r && g_variant_is_of_type(r, G_VARIANT_TYPE("(u)")))
+                              g_variant_get(r, "(u)", &n->info.role);
+                      });
+            batch.add(n->bus, n->path, atspi::accessibleInterface, "GetState", nullptr,
+                      [n](GVariant* r) {
+                          if (!r || !g_variant_is_of_type(r, G_VARIANT_TYPE("(au)")))
+                              return;
+                          Variant arr(g_variant_get_child_value(r, 0));
+                          gsize count = 0;
+                          auto* words = static_cast<const guint32*>(
+                              g_variant_get_fixed_array(arr.get(), &count, sizeof(guint32)));
+                          n->info.states = atspi::stateBits(count > 0 ? words[0] : 0,
+                                                            count > 1 ? words[1] : 0);
+                      });
+            batch.add(n->bus, n->path, "org.freedesktop.DBus.Properties", "Get",
+                      propertyName("Name"), [n](GVariant* r) { n->info.name = unboxString(r); });
+            batch.add(n->bus, n->path, "org.freedesktop.DBus.Properties", "Get",
+                      propertyName("Description"),
+                      [n](GVariant* r) { n->info.description = unboxString(r); });
+        }
+        batch.run();
+    }
+
+    void ensureRawChildren(const std::vector<Node*>& nodes) {
+        Batch batch(m_bus);
+        for (Node* n : nodes) {
+            if (n->hasRawChildren)
+                continue;
+            n->hasRawChildren = true;
+            batch.add(n->bus, n->path, atspi::accessibleInterface, "GetChildren", nullptr,
+                      [this, n](GVariant* r) {
+                          if (!r || !g_variant_is_of_type(r, G_VARIANT_TYPE("(a(so))")))
+                              return;
+                          Variant arr(g_variant_get_child_value(r, 0));
+                          for (const ObjectRef& ref : atspi::objectRefs(arr.get())) {
+                              if (!atspi::isNullRef(ref))
+                                  n->rawChildren.push_back(node(ref.busName, ref.path));
+                          }
+                      });
+        }
+        batch.run();
+    }
+
+    // Attributes and text contents, needed only for the labels of text elements.
+    void ensureExtras(const std::vector<Node*>& nodes) {
+        ensureBasics(nodes);
+        Batch batch(m_bus);
+        for (Node* n : nodes) {
+            if (n->hasExtras)
+                continue;
+            n->hasExtras = true;
+            if (!atspi::isTextElement(n->info.role, n->info.states))
+                continue;
+            batch.add(n->bus, n->path, atspi::accessibleInterface, "GetAttributes", nullptr,
+                      [n](GVariant* r) {
+                          if (!r || !g_variant_is_of_type(r, G_VARIANT_TYPE("(a{ss})")))
+                              return;
+                          Variant dict(g_variant_get_child_value(r, 0));
+                          GVariantIter iter;
+                          g_variant_iter_init(&iter, dict.get());
+                          const gchar* key = nullptr;
+                          const gchar* value = nullptr;
+                          while (g_variant_iter_next(&iter, "{&s&s}", &key, &value))
+                              n->info.attributes.insert(QString::fromUtf8(key),
+                                                        QString::fromUtf8(value));
+                      });
+            batch.add(n->bus, n->path, "org.a11y.atspi.Text", "GetText",
+                      g_variant_new("(ii)", 0, -1), [n](GVariant* r) {
+                          if (r && g_variant_is_of_type(r, G_VARIANT_TYPE("(s)")))
+                              n->info.text = unboxString(r);
+                      });
+        }
+        batch.run();
+    }
+
+    const std::vector<Node*>& children(Node* n) {
+        if (n->hasChildren)
+            return n->children;
+        std::vector<Node*> level{n};
+        if (m_levelBatching && n->depth != INT_MAX) {
+            // The walk is breadth-first: everything it found at this depth is asked next.
+            for (Node* o : m_order) {
+                if (o != n && !o->hasChildren && o->depth <= n->depth)
+                    level.push_back(o);
+            }
+        }
+        resolveChildren(level);
+        return n->children;
+    }
+
+    // The windows of an application element, showing ones only.
+    std::vector<Node*> windows(Node* app) { return children(app); }
+
+    Node* activeWindow(Node* app) {
+        for (Node* w : windows(app)) {
+            if (atspi::hasState(w->info.states, ATSPI_STATE_ACTIVE))
+                return w;
+        }
+        return nullptr;
+    }
+
+private:
+    void resolveChildren(const std::vector<Node*>& level) {
+        // Raw children of the level, then of any nameless containers among them, and so on.
+        std::vector<Node*> expand = level;
+        std::unordered_set<Node*> seen(level.begin(), level.end());
+        for (int guard = 0; !expand.empty() && guard < 64; ++guard) {
+            ensureRawChildren(expand);
+            std::vector<Node*> found;
+            for (Node* n : expand)
+                found.insert(found.end(), n->rawChildren.begin(), n->rawChildren.end());
+            ensureBasics(found);
+            expand.clear();
+            for (Node* n : expand) {
+                for (Node* c : n->rawChildren)
+                    c->topLevel = isApplication(n);
+            }
+            std::vector<Node*> next;
+            for (Node* c : found) {
+                if (atspi::isShowing(c->info) && collapses(c) && !c->hasRawChildren &&
+                    seen.insert(c).second)
+                    next.push_back(c);
+            }
+            expand.swap(next);
+        }
+        for (Node* n : level) {
+            n->children.clear();
+            std::unordered_set<Node*> visiting{n};
+            compose(n, n, visiting);
+            n->hasChildren = true;
+            for (Node* c : n->children) {
+                if (n->depth != INT_MAX)
+                    c->depth = std::min(c->depth, n->depth + 1);
+            }
+        }
+    }
+
+    void compose(Node* owner, Node* from, std::unordered_set<Node*>& visiting) {
+        for (Node* c : from->rawChildren) {
+            if (!c->hasBasics || !atspi::isShowing(c->info) || !visiting.insert(c).second)
+                continue;
+            if (!collapses(c))
+                owner->children.push_back(c);
+            else if (c->hasRawChildren)
+                compose(owner, c, visiting);
+        }
+    }
+
+    // Windows stay whatever they are called; below them nameless containers give way.
+    static bool collapses(const Node* n) {
+        return !n->topLevel.value_or(false) && atspi::isCollapsedContainer(n->info);
+    }
+
+    atspi::Bus& m_bus;
+    std::unordered_map<QString, std::unique_ptr<Node>> m_nodes;
+    std::vector<Node*> m_order;
+    bool m_levelBatching = false;
+};
+
+class AtspiAccessibility::Private {
+public:
+    atspi::Bus bus;
+    std::unique_ptr<AtspiTree> walk;
+    QString walkBus;
+    QString walkRootPath;
+
+    // The tree that answers a read: the walk's snapshot, or a fresh one for a single read.
+    AtspiTree& treeFor(const AtspiElementRef& ref, std::unique_ptr<AtspiTree>& scratch) {
+        if (walk && ref.busName() == walkBus)
+            return *walk;
+        scratch = std::make_unique<AtspiTree>(bus);
+        return *scratch;
+    }
+
+    bool boolReply(const Variant& reply) {
+        if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(b)")))
+            return false;
+        gboolean ok = FALSE;
+        g_variant_get(reply.get(), "(b)", &ok);
+        return ok;
+    }
+
+    ObjectRef rawParent(const QString& busName, const QString& path) {
+        Variant reply =
+            bus.call(busName, path, "org.freedesktop.DBus.Properties", "Get",
+                     propertyName("Parent"), G_VARIANT_TYPE("(v)"));
+        if (!reply)
+            return {};
+        Variant boxed(g_variant_get_child_value(reply.get(), 0));
+        Variant ref(g_variant_get_variant(boxed.get()));
+        return atspi::objectRef(ref.get());
+    }
+
+    AXElement parentElement(const AtspiElementRef& ref) {
+        QString busName = ref.busName();
+        QString path = ref.path();
+        for (int up = 0; up < 64; ++up) {
+            const ObjectRef parent = rawParent(busName, path);
+            if (atspi::isNullRef(parent))
+                return {};
+            if (parent.path == QLatin1String(atspi::rootPath))
+                return makeElement(parent.busName, parent.path);
+            AtspiTree scratch(bus);
+            AtspiTree::Node* n = scratch.node(parent.busName, parent.path);
+            scratch.ensureBasics({n});
+            if (!atspi::isCollapsedContainer(n->info) ||
+                rawParent(parent.busName, parent.path).path == QLatin1String(atspi::rootPath))
+                return makeElement(parent.busName, parent.path);
+            busName = parent.busName;
+            path = parent.path;
+        }
+        return {};
+    }
+
+    bool selectThroughParent(const AtspiElementRef& ref) {
+        const ObjectRef parent = rawParent(ref.busName(), ref.path());
+        if (atspi::isNullRef(parent))
+            return false;
+        Variant index = bus.call(ref.busName(), ref.path(), atspi::accessibleInterface,
+                                 "GetIndexInParent", nullptr, G_VARIANT_TYPE("(i)"));
+        if (!index)
+            return false;
+        gint32 i = -1;
+        g_variant_get(index.get(), "(i)", &i);
+        if (i < 0)
+            return false;
+        return boolReply(bus.call(parent.busName, parent.path, "org.a11y.atspi.Selection",
+                                  "SelectChild", g_variant_new("(i)", i), G_VARIANT_TYPE("(b)")));
+    }
+
+    AXError press(const AtspiElementRef& ref) {
+        Variant actions = bus.call(ref.busName(), ref.path(), "org.a11y.atspi.Action",
+                                   "GetActions", nullptr, G_VARIANT_TYPE("(a(sss))"));
+        if (!actions)
+            return axActionUnsupported;
+        QStringList names;
+        Variant arr(g_variant_get_child_value(actions.get(), 0));
+        GVariantIter iter;
+        g_variant_iter_init(&iter, arr.get());
+        const gchar* name = nullptr;
+        while (g_variant_iter_next(&iter, "(&s&s&s)", &name, nullptr, nullptr))
+            names << QString::fromUtf8(name);
+        const int index = atspi::pressActionIndex(names);
+        if (index < 0)
+            return axActionUnsupported;
+        return boolReply(bus.call(ref.busName(), ref.path(), "org.a11y.atspi.Action", "DoAction",
+                                  g_variant_new("(i)", index), G_VARIANT_TYPE("(b)")))
+                   ? axSuccess
+                   : axCannotComplete;
+    }
+
+    // Anything done to the application may change its tree.
+    void forgetSnapshot() {
+        if (!walk)
+            return;
+        walk = std::make_unique<AtspiTree>(bus);
+        walk->setRoot(walk->node(walkBus, walkRootPath));
+    }
+};
+
+AtspiAccessibility::AtspiAccessibility()
+    : d(std::make_unique<Private>()) {}
+
+AtspiAccessibility::~AtspiAccessibility() = default;
+
+quint64 AtspiAccessibility::requestCount() const {
+    return d->bus.requestCount();
+}
+
+bool AtspiAccessibility::isProcessTrusted(bool prompt) {
+    GDBusConnection* session = atspi::sessionBus();
+    if (!session)
+        return false;
+    if (prompt) {
+        GVariant* done = g_dbus_connection_call_sync(
+            session, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
+            g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)),
+            nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+        if (done)
+            g_variant_unref(done);
+    }
+    auto enabled = [session](const char* property) {
+        GVariant* reply = g_dbus_connection_call_sync(
+            session, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get",
+            g_variant_new("(ss)", "org.a11y.Status", property), G_VARIANT_TYPE("(v)"),
+            G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+        if (!reply)
+            return false;
+        Variant owned(reply);
+        Variant boxed(g_variant_get_child_value(reply, 0));
+        Variant value(g_variant_get_variant(boxed.get()));
+        return g_variant_is_of_type(value.get(), G_VARIANT_TYPE_BOOLEAN) &&
+               g_variant_get_boolean(value.get());
+    };
+    if (!enabled("IsEnabled") && !enabled("ScreenReaderEnabled"))
+        return false;
+    return d->bus.ensureConnected();
+}
+
+AXElement AtspiAccessibility::applicationElement(qint64 processIdentifier) {
+    Variant apps =
+        d->bus.call(QStringLiteral("org.a11y.atspi.Registry"), QString::fromLatin1(atspi::rootPath),
+                    atspi::accessibleInterface, "GetChildren", nullptr, G_VARIANT_TYPE("(a(so))"));
+    if (!apps)
+        return {};
+    Variant arr(g_variant_get_child_value(apps.get(), 0));
+    for (const ObjectRef& app : atspi::objectRefs(arr.get())) {
+        Variant pid = d->bus.call(QStringLiteral("org.freedesktop.DBus"),
+                                  QStringLiteral("/org/freedesktop/DBus"), "org.freedesktop.DBus",
+                                  "GetConnectionUnixProcessID",
+                                  g_variant_new("(s)", app.busName.toUtf8().constData()),
+                                  G_VARIANT_TYPE("(u)"));
+        if (!pid)
+            continue;
+        guint32 value = 0;
+        g_variant_get(pid.get(), "(u)", &value);
+        if (qint64(value) == processIdentifier)
+            return makeElement(app.busName, QString::fromLatin1(atspi::rootPath));
+    }
+    return {};
+}
+
+AXError AtspiAccessibility::copyAttributeValue(const AXElement& element,
+                                               const QString& attribute, AXValue& value) {
+    value = AXValue::none();
+    const auto* ref = element.as<AtspiElementRef>();
+    if (!ref)
+        return axFailure;
+    if (!d->bus.ensureConnected())
+        return axCannotComplete;
+
+    std::unique_ptr<AtspiTree> scratch;
+    AtspiTree& tree = d->treeFor(*ref, scratch);
+    AtspiTree::Node* n = tree.node(ref->busName(), ref->path());
+    const bool application = AtspiTree::isApplication(n);
+    auto toElements = [](const std::vector<AtspiTree::Node*>& nodes) {
+        std::vector<AXElement> list;
+        list.reserve(nodes.size());
+        for (auto* c : nodes)
+            list.push_back(makeElement(c->bus, c->path));
+        return list;
+    };
+
+    if (attribute == QLatin1String("AXChildren")) {
+        value = elementList(toElements(tree.children(n)));
+        return axSuccess;
+    }
+    if (attribute == QLatin1String("AXWindows")) {
+        if (!application)
+            return axAttributeUnsupported;
+        value = elementList(toElements(tree.windows(n)));
+        return axSuccess;
+    }
+    if (attribute == QLatin1String("AXFocusedWindow") ||
+        attribute == QLatin1String("AXMainWindow")) {
+        if (!application)
+            return axAttributeUnsupported;
+        AtspiTree::Node* window = tree.activeWindow(n);
+        if (!window && attribute == QLatin1String("AXMainWindow")) {
+            const auto all = tree.windows(n);
+            if (!all.empty())
+                window = all.front();
+        }
+        if (!window)
+            return axNoValue;
+        value = AXValue::fromElement(makeElement(window->bus, window->path));
+        return axSuccess;
+    }
+    if (attribute == QLatin1String("AXParent")) {
+        if (application)
+            return axNoValue;
+        AXElement parent = d->parentElement(*ref);
+        if (parent.isNull())
+            return axNoValue;
+        value = AXValue::fromElement(parent);
+        return axSuccess;
+    }
+
+    tree.ensureBasics({n});
+    if (attribute == QLatin1String("AXRole")) {
+        if (!n->topLevel) {
+            n->topLevel = !application &&
+                          d->rawParent(ref->busName(), ref->path()).path ==
+                              QLatin1String(atspi::rootPath);
+        }
+        value = AXValue::fromString(atspi::axRole(n->info.role, n->info.states, *n->topLevel));
+        return axSuccess;
+    }
+    if (attribute == QLatin1String("AXFocused")) {
+        value = AXValue::fromBool(atspi::isFocused(n->info));
+        return axSuccess;
+    }
+    if (attribute == QLatin1String("AXSelected")) {
+        value = AXValue::fromBool(atspi::isSelected(n->info));
+        return axSuccess;
+    }
+    const bool label = attribute == QLatin1String("AXTitle") ||
+                       attribute == QLatin1String("AXDescription") ||
+                       attribute == QLatin1String("AXValue") ||
+                       attribute == QLatin1String("AXPlaceholderValue");
+    if (!label)
+        return axAttributeUnsupported;
+    tree.ensureExtras({n});
+    const AXLabels labels = atspi::axLabels(n->info);
+    const std::optional<QString>& text =
+        attribute == QLatin1String("AXTitle")         ? labels.title
+        : attribute == QLatin1String("AXDescription") ? labels.description
+        : attribute == QLatin1String("AXValue")       ? labels.value
+                                                      : labels.placeholder;
+    if (!text)
+        return axNoValue;
+    value = AXValue::fromString(*text);
+    return axSuccess;
+}
+
+AXError AtspiAccessibility::setAttributeValue(const AXElement& element, const QString& attribute,
+                                              const AXValue& value) {
+    const auto* ref = element.as<AtspiElementRef>();
+    if (!ref)
+        return axFailure;
+    if (!d->bus.ensureConnected())
+        return axCannotComplete;
+    d->forgetSnapshot();
+    if (attribute == QLatin1String("AXFocused")) {
+        if (value.kind != AXValue::Kind::boolean || !value.boolean)
+            return axCannotComplete;
+        return d->boolReply(d->bus.call(ref->busName(), ref->path(), "org.a11y.atspi.Component",
+                                        "GrabFocus", nullptr, G_VARIANT_TYPE("(b)")))
+                   ? axSuccess
+                   : axCannotComplete;
+    }
+    if (attribute == QLatin1String("AXValue")) {
+        if (value.kind != AXValue::Kind::string)
+            return axCannotComplete;
+        return d->boolReply(d->bus.call(ref->busName(), ref->path(),
+                                        "org.a11y.atspi.EditableText", "SetTextContents",
+                                        g_variant_new("(s)", value.string.toUtf8().constData()),
+                                        G_VARIANT_TYPE("(b)")))
+                   ? axSuccess
+                   : axCannotComplete;
+    }
+    if (attribute == QLatin1String("AXSelected")) {
+        if (value.kind != AXValue::Kind::boolean || !value.boolean)
+            return axCannotComplete;
+        return d->selectThroughParent(*ref) ? axSuccess : axCannotComplete;
+    }
+    return axAttributeUnsupported;
+}
+
+AXError AtspiAccessibility::performAction(const AXElement& element, const QString& action) {
+    const auto* ref = element.as<AtspiElementRef>();
+    if (!ref)
+        return axFailure;
+    if (!d->bus.ensureConnected())
+        return axCannotComplete;
+    d->forgetSnapshot();
+    if (action == QLatin1String("AXPress"))
+        return d->press(*ref);
+    if (action == QLatin1String("AXRaise")) {
+        // Raising a window is the window manager's business; asking the toolkit to focus the
+        // window is as far as accessibility goes.
+        return d->boolReply(d->bus.call(ref->busName(), ref->path(), "org.a11y.atspi.Component",
+                                        "GrabFocus", nullptr, G_VARIANT_TYPE("(b)")))
+                   ? axSuccess
+                   : axCannotComplete;
+    }
+    return axActionUnsupported;
+}
+
+void AtspiAccessibility::beginWalk(const AXElement& root) {
+    d->walk.reset();
+    d->walkBus.clear();
+    const auto* ref = root.as<AtspiElementRef>();
+    if (!ref || !d->bus.ensureConnected())
+        return;
+    d->walk = std::make_unique<AtspiTree>(d->bus);
+    d->walkBus = ref->busName();
+    d->walkRootPath = ref->path();
+    d->walk->setRoot(d->walk->node(ref->busName(), ref->path()));
+}
+
+void AtspiAccessibility::endWalk() {
+    d->walk.reset();
+    d->walkBus.clear();
+}
+
+} // namespace brevlin

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "launch/Accessibility.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace brevlin {
+
+// An element of the accessibility bus: the owning connection's bus name and the object path.
+class AtspiElementRef final : public AXElementRef {
+public:
+    AtspiElementRef(QString busName, QString path)
+        : m_busName(std::move(busName))
+        , m_path(std::move(path)) {}
+
+    const QString& busName() const { return m_busName; }
+    const QString& path() const { return m_path; }
+
+    std::size_t identityHash() const override;
+    bool equals(const AXElementRef& other) const override;
+
+private:
+    QString m_busName;
+    QString m_path;
+};
+
+// The accessibility interface over AT-SPI, translated into the vocabulary the launcher reads.
+//
+// Between beginWalk and endWalk every read is answered from one snapshot of the application's
+// tree. The snapshot is filled lazily and a whole level at a time: when the walk asks for one
+// element's children, the children of every element at that depth are fetched together, with
+// the requests pipelined rather than sent one round trip at a time.
+class AtspiAccessibility final : public AccessibilityApi {
+public:
+    AtspiAccessibility();
+    ~AtspiAccessibility() override;
+
+    // Trusted while the accessibility bus answers and assistive technologies are enabled
+    // (org.a11y.Status IsEnabled or ScreenReaderEnabled). Asking turns IsEnabled on; toolkits
+    // read it when they start, so applications already running must be restarted.
+    bool isProcessTrusted(bool prompt) override;
+    AXElement applicationElement(qint64 processIdentifier) override;
+
+    AXError copyAttributeValue(const AXElement& element, const QString& attribute,
+                               AXValue& value) override;
+    AXError setAttributeValue(const AXElement& element, const QString& attribute,
+                              const AXValue& value) override;
+    AXError performAction(const AXElement& element, const QString& action) override;
+
+    void beginWalk(const AXElement& root) override;
+    void endWalk() override;
+
+    // Number of requests sent to the accessibility bus so far (for measurements).
+    quint64 requestCount() const;
+
+    class Private;
+
+private:
+    std::unique_ptr<Private> d;
+};
+
+} // namespace brevlin

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QString>
+
+#include <gio/gio.h>
+
+#include <functional>
+#include <vector>
+
+namespace brevlin::atspi {
+
+// Owns a GVariant reference.
+class Variant {
+public:
+    Variant() = default;
+    explicit Variant(GVariant* v)
+        : m_v(v) {}
+    Variant(const Variant&) = delete;
+    Variant& operator=(const Variant&) = delete;
+    Variant(Variant&& o) noexcept
+        : m_v(o.m_v) {
+        o.m_v = nullptr;
+    }
+    Variant& operator=(Variant&& o) noexcept {
+        std::swap(m_v, o.m_v);
+        return *this;
+    }
+    ~Variant() {
+        if (m_v)
+            g_variant_unref(m_v);
+    }
+    GVariant* get() const { return m_v; }
+    explicit operator bool() const { return m_v != nullptr; }
+
+private:
+    GVariant* m_v = nullptr;
+};
+
+// The session bus, without ever auto-launching one: none when no bus is configured.
+GDBusConnection* sessionBus();
+
+// A connection to the accessibility bus, found through org.a11y.Bus on the session bus.
+class Bus {
+public:
+    Bus() = default;
+    Bus(const Bus&) = delete;
+    Bus& operator=(const Bus&) = delete;
+    ~Bus();
+
+    // Connects when needed; false when the accessibility bus does not answer.
+    bool ensureConnected();
+    GDBusConnection* connection() const { return m_connection; }
+
+    // One blocking call; none on any failure. `params` is consumed when floating.
+    Variant call(const QString& busName, const QString& path, const char* interface,
+                 const char* method, GVariant* params, const GVariantType* replyType);
+
+    quint64 requestCount() const { return m_requests; }
+    void countRequests(quint64 n) { m_requests += n; }
+
+    static constexpr int callTimeoutMs = 1500;
+
+private:
+    GDBusConnection* m_connection = nullptr;
+    quint64 m_requests = 0;
+};
+
+// Calls sent together and answered together: the requests go out back to back (a window of
+// them at a time) and the replies are collected as they arrive, instead of one round trip each.
+class Batch {
+public:
+    using Reply = std::function<void(GVariant* reply)>; // reply is null on failure
+
+    explicit Batch(Bus& bus)
+        : m_bus(bus) {}
+    void add(const QString& busName, const QString& path, const char* interface,
+             const char* method, GVariant* params, Reply onReply);
+    bool isEmpty() const { return m_calls.empty(); }
+    // Sends everything added so far and returns when every reply (or failure) has been handled.
+    void run();
+
+private:
+    struct Call {
+        QByteArray busName;
+        QByteArray path;
+        const char* interface;
+        const char* method;
+        GVariant* params;
+        Reply onReply;
+    };
+    Bus& m_bus;
+    std::vector<Call> m_calls;
+};
+
+// The paths of the objects in a GetChildren-style reply "(a(so))" or a "(so)" reference.
+struct ObjectRef {
+    QString busName;
+    QString path;
+};
+std::vector<ObjectRef> objectRefs(GVariant* arrayOfRefs);
+ObjectRef objectRef(GVariant* ref);
+bool isNullRef(const ObjectRef& ref);
+
+inline constexpr const char* accessibleInterface = "org.a11y.atspi.Accessible";
+inline constexpr const char* rootPath = "/org/a11y/atspi/accessible/root";
+
+} // namespace brevlin::atspi

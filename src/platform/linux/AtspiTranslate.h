@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace brevlin {
+
+// What one AT-SPI object reports about itself, as read from the accessibility bus.
+struct AtspiObjectInfo {
+    quint32 role = 0;     // AtspiRole
+    quint64 states = 0;   // bit n set when AtspiStateType n is present
+    QString name;
+    QString description;
+    QHash<QString, QString> attributes;
+    std::optional<QString> text; // the text contents, read only for text elements
+};
+
+// The labels of an element in the launcher's vocabulary; each is absent when empty.
+struct AXLabels {
+    std::optional<QString> title;
+    std::optional<QString> description;
+    std::optional<QString> value;
+    std::optional<QString> placeholder;
+};
+
+namespace atspi {
+
+bool hasState(quint64 states, int state);
+quint64 stateBits(quint32 low, quint32 high);
+
+// "AXTextField", "AXButton", "AXRadioButton", "AXStaticText", "AXWindow", … for an object;
+// `topLevel` when it is a direct child of its application.
+QString axRole(quint32 role, quint64 states, bool topLevel = false);
+// Whether the text contents are worth reading as the element's value.
+bool isTextElement(quint32 role, quint64 states);
+// A nameless generic container is left out of the tree and replaced by its children, the way
+// ignored elements never show up in the tree the launcher was written against.
+bool isCollapsedContainer(const AtspiObjectInfo& info);
+bool isShowing(const AtspiObjectInfo& info);
+bool isFocused(const AtspiObjectInfo& info);
+// A tab that is current counts as selected: some toolkits mark it focused instead.
+bool isSelected(const AtspiObjectInfo& info);
+
+// Placeholders reach us in three forms: the "placeholder-text" attribute, the description of a
+// line edit (Qt), or the name with "name-from:placeholder" (Chromium). All become the placeholder.
+AXLabels axLabels(const AtspiObjectInfo& info);
+
+// The name of the action that stands for a press, among the element's action names; -1 if none.
+int pressActionIndex(const QStringList& actionNames);
+
+} // namespace atspi
+} // namespace brevlin

@@ -1,0 +1,178 @@
+// How AT-SPI objects read in the launcher's vocabulary, for the forms toolkits actually report.
+
+#include "platform/linux/AtspiTranslate.h"
+
+#include <QtTest>
+
+#include <atspi/atspi-constants.h>
+
+using namespace brevlin;
+
+namespace {
+
+quint64 states(std::initializer_list<AtspiStateType> list) {
+    quint64 bits = 0;
+    for (AtspiStateType s : list)
+        bits |= quint64(1) << int(s);
+    return bits;
+}
+
+AtspiObjectInfo object(AtspiRole role, QString name = {}, QString description = {},
+                       quint64 stateBits = states({ATSPI_STATE_SHOWING})) {
+    AtspiObjectInfo info;
+    info.role = role;
+    info.name = std::move(name);
+    info.description = std::move(description);
+    info.states = stateBits;
+    return info;
+}
+
+} // namespace
+
+class TstAtspiTranslate : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void roles_data() {
+        QTest::addColumn<int>("role");
+        QTest::addColumn<quint64>("states");
+        QTest::addColumn<QString>("expected");
+        const quint64 editableLine = states({ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE});
+        QTest::newRow("entry") << int(ATSPI_ROLE_ENTRY) << editableLine << "AXTextField";
+        QTest::newRow("multi-line entry")
+            << int(ATSPI_ROLE_ENTRY) << states({ATSPI_STATE_EDITABLE, ATSPI_STATE_MULTI_LINE})
+            << "AXTextArea";
+        QTest::newRow("editable single-line text")
+            << int(ATSPI_ROLE_TEXT) << editableLine << "AXTextField";
+        QTest::newRow("read-only text") << int(ATSPI_ROLE_TEXT) << quint64(0) << "AXStaticText";
+        QTest::newRow("push button") << int(ATSPI_ROLE_PUSH_BUTTON) << quint64(0) << "AXButton";
+        QTest::newRow("toggle button")
+            << int(ATSPI_ROLE_TOGGLE_BUTTON) << quint64(0) << "AXButton";
+        QTest::newRow("page tab") << int(ATSPI_ROLE_PAGE_TAB) << quint64(0) << "AXRadioButton";
+        QTest::newRow("radio button")
+            << int(ATSPI_ROLE_RADIO_BUTTON) << quint64(0) << "AXRadioButton";
+        QTest::newRow("label") << int(ATSPI_ROLE_LABEL) << quint64(0) << "AXStaticText";
+        QTest::newRow("static") << int(ATSPI_ROLE_STATIC) << quint64(0) << "AXStaticText";
+        QTest::newRow("frame") << int(ATSPI_ROLE_FRAME) << quint64(0) << "AXWindow";
+        QTest::newRow("dialog") << int(ATSPI_ROLE_DIALOG) << quint64(0) << "AXWindow";
+        QTest::newRow("window") << int(ATSPI_ROLE_WINDOW) << quint64(0) << "AXWindow";
+        QTest::newRow("application")
+            << int(ATSPI_ROLE_APPLICATION) << quint64(0) << "AXApplication";
+    }
+    void roles() {
+        QFETCH(int, role);
+        QFETCH(quint64, states);
+        QFETCH(QString, expected);
+        QCOMPARE(atspi::axRole(quint32(role), states), expected);
+    }
+
+    void everyRoleHasAnAXName() {
+        for (int role = 0; role < ATSPI_ROLE_LAST_DEFINED; ++role)
+            QVERIFY2(atspi::axRole(quint32(role), 0).startsWith("AX"), qPrintable(QString::number(role)));
+    }
+
+    void labelsAreAbsentWhenEmpty() {
+        const AXLabels labels = atspi::axLabels(object(ATSPI_ROLE_PUSH_BUTTON));
+        QVERIFY(!labels.title);
+        QVERIFY(!labels.description);
+        QVERIFY(!labels.value);
+        QVERIFY(!labels.placeholder);
+
+        const AXLabels named = atspi::axLabels(object(ATSPI_ROLE_PUSH_BUTTON, "Run", "Runs it"));
+        QCOMPARE(named.title, QString("Run"));
+        QCOMPARE(named.description, QString("Runs it"));
+        QVERIFY(!named.placeholder);
+    }
+
+    // Qt reports a line edit's placeholder as its description.
+    void placeholderFromLineEditDescription() {
+        AtspiObjectInfo field = object(
+            ATSPI_ROLE_ENTRY, {}, "Search actions",
+            states({ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE}));
+        field.text = QString();
+        const AXLabels labels = atspi::axLabels(field);
+        QCOMPARE(labels.placeholder, QString("Search actions"));
+        QVERIFY(!labels.description);
+        QVERIFY(!labels.title);
+        QVERIFY(!labels.value);
+
+        // A button's description is a description, not a placeholder.
+        const AXLabels button = atspi::axLabels(object(ATSPI_ROLE_PUSH_BUTTON, {}, "Search"));
+        QCOMPARE(button.description, QString("Search"));
+        QVERIFY(!button.placeholder);
+    }
+
+    // Chromium reports it as the name, marked by the object attribute name-from:placeholder.
+    void placeholderFromNameMarkedAsPlaceholder() {
+        AtspiObjectInfo field = object(
+            ATSPI_ROLE_ENTRY, "Search", {},
+            states({ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE}));
+        field.attributes.insert("name-from", "placeholder");
+        field.text = QString("abc");
+        const AXLabels labels = atspi::axLabels(field);
+        QCOMPARE(labels.placeholder, QString("Search"));
+        QVERIFY(!labels.title);
+        QCOMPARE(labels.value, QString("abc"));
+
+        // The same name coming from a label stays the title.
+        field.attributes.insert("name-from", "related-element");
+        const AXLabels labelled = atspi::axLabels(field);
+        QCOMPARE(labelled.title, QString("Search"));
+        QVERIFY(!labelled.placeholder);
+    }
+
+    void placeholderAttributeWins() {
+        AtspiObjectInfo field = object(
+            ATSPI_ROLE_ENTRY, "Query", "Type to find",
+            states({ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE}));
+        field.attributes.insert("placeholder-text", "Search everything");
+        const AXLabels labels = atspi::axLabels(field);
+        QCOMPARE(labels.placeholder, QString("Search everything"));
+        QCOMPARE(labels.title, QString("Query"));
+        QCOMPARE(labels.description, QString("Type to find"));
+    }
+
+    void staticTextValueIsItsText() {
+        const AXLabels labels = atspi::axLabels(object(ATSPI_ROLE_LABEL, "Iconify"));
+        QCOMPARE(labels.title, QString("Iconify"));
+        QCOMPARE(labels.value, QString("Iconify"));
+    }
+
+    void namelessGenericContainersCollapse() {
+        QVERIFY(atspi::isCollapsedContainer(object(ATSPI_ROLE_FILLER)));
+        QVERIFY(atspi::isCollapsedContainer(object(ATSPI_ROLE_PANEL, "  ")));
+        QVERIFY(atspi::isCollapsedContainer(object(ATSPI_ROLE_SECTION)));
+        QVERIFY(!atspi::isCollapsedContainer(object(ATSPI_ROLE_FILLER, "Actions")));
+        QVERIFY(!atspi::isCollapsedContainer(object(ATSPI_ROLE_PUSH_BUTTON)));
+        QVERIFY(!atspi::isCollapsedContainer(object(ATSPI_ROLE_LIST)));
+        QVERIFY(!atspi::isCollapsedContainer(object(ATSPI_ROLE_PAGE_TAB_LIST)));
+    }
+
+    void stateBitsSpanBothWords() {
+        const quint64 bits = atspi::stateBits(1u << ATSPI_STATE_FOCUSED, 1u << (ATSPI_STATE_CHECKABLE - 32));
+        QVERIFY(atspi::hasState(bits, ATSPI_STATE_FOCUSED));
+        QVERIFY(atspi::hasState(bits, ATSPI_STATE_CHECKABLE));
+        QVERIFY(!atspi::hasState(bits, ATSPI_STATE_SHOWING));
+        QVERIFY(!atspi::hasState(bits, 64));
+    }
+
+    void focusedCurrentTabCountsAsSelected() {
+        const quint64 focused = states({ATSPI_STATE_SHOWING, ATSPI_STATE_FOCUSED});
+        QVERIFY(atspi::isSelected(object(ATSPI_ROLE_PAGE_TAB, "Plugins", {}, focused)));
+        QVERIFY(atspi::isFocused(object(ATSPI_ROLE_PAGE_TAB, "Plugins", {}, focused)));
+        QVERIFY(!atspi::isSelected(object(ATSPI_ROLE_PUSH_BUTTON, "Run", {}, focused)));
+        QVERIFY(!atspi::isSelected(object(ATSPI_ROLE_PAGE_TAB, "All")));
+        QVERIFY(atspi::isSelected(
+            object(ATSPI_ROLE_LIST_ITEM, "x", {}, states({ATSPI_STATE_SELECTED}))));
+    }
+
+    void pressActionChoice() {
+        QCOMPARE(atspi::pressActionIndex({"SetFocus", "Press"}), 1);
+        QCOMPARE(atspi::pressActionIndex({"click", "jump"}), 0);
+        QCOMPARE(atspi::pressActionIndex({"showMenu", "Toggle"}), 1);
+        QCOMPARE(atspi::pressActionIndex({"SetFocus", "Increase"}), -1);
+        QCOMPARE(atspi::pressActionIndex({}), -1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstAtspiTranslate)
+#include "tst_atspi_translate.moc"
