@@ -126,8 +126,8 @@ public:
                           gsize count = 0;
                           auto* words = static_cast<const guint32*>(
                               g_variant_get_fixed_array(arr.get(), &count, sizeof(guint32)));
-                          n->info.states = atspi::stateBits(count > 0 ? words[0] : 0,
-                                                            count > 1 ? words[1] : 0);
+                          n->info.states =
+                              atspi::stateBits(count > 0 ? words[0] : 0, count > 1 ? words[1] : 0);
                       });
             batch.add(n->bus, n->path, "org.freedesktop.DBus.Properties", "Get",
                       propertyName("Name"), [n](GVariant* r) { n->info.name = unboxString(r); });
@@ -298,9 +298,8 @@ public:
     }
 
     ObjectRef rawParent(const QString& busName, const QString& path) {
-        Variant reply =
-            bus.call(busName, path, "org.freedesktop.DBus.Properties", "Get",
-                     propertyName("Parent"), G_VARIANT_TYPE("(v)"));
+        Variant reply = bus.call(busName, path, "org.freedesktop.DBus.Properties", "Get",
+                                 propertyName("Parent"), G_VARIANT_TYPE("(v)"));
         if (!reply)
             return {};
         Variant boxed(g_variant_get_child_value(reply.get(), 0));
@@ -346,8 +345,8 @@ public:
     }
 
     AXError press(const AtspiElementRef& ref) {
-        Variant actions = bus.call(ref.busName(), ref.path(), "org.a11y.atspi.Action",
-                                   "GetActions", nullptr, G_VARIANT_TYPE("(a(sss))"));
+        Variant actions = bus.call(ref.busName(), ref.path(), "org.a11y.atspi.Action", "GetActions",
+                                   nullptr, G_VARIANT_TYPE("(a(sss))"));
         if (!actions)
             return axActionUnsupported;
         QStringList names;
@@ -422,11 +421,10 @@ AXElement AtspiAccessibility::applicationElement(qint64 processIdentifier) {
         return {};
     Variant arr(g_variant_get_child_value(apps.get(), 0));
     for (const ObjectRef& app : atspi::objectRefs(arr.get())) {
-        Variant pid = d->bus.call(QStringLiteral("org.freedesktop.DBus"),
-                                  QStringLiteral("/org/freedesktop/DBus"), "org.freedesktop.DBus",
-                                  "GetConnectionUnixProcessID",
-                                  g_variant_new("(s)", app.busName.toUtf8().constData()),
-                                  G_VARIANT_TYPE("(u)"));
+        Variant pid = d->bus.call(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            "org.freedesktop.DBus", "GetConnectionUnixProcessID",
+            g_variant_new("(s)", app.busName.toUtf8().constData()), G_VARIANT_TYPE("(u)"));
         if (!pid)
             continue;
         guint32 value = 0;
@@ -437,8 +435,8 @@ AXElement AtspiAccessibility::applicationElement(qint64 processIdentifier) {
     return {};
 }
 
-AXError AtspiAccessibility::copyAttributeValue(const AXElement& element,
-                                               const QString& attribute, AXValue& value) {
+AXError AtspiAccessibility::copyAttributeValue(const AXElement& element, const QString& attribute,
+                                               AXValue& value) {
     value = AXValue::none();
     const auto* ref = element.as<AtspiElementRef>();
     if (!ref)
@@ -496,9 +494,8 @@ AXError AtspiAccessibility::copyAttributeValue(const AXElement& element,
     tree.ensureBasics({n});
     if (attribute == QLatin1String("AXRole")) {
         if (!n->topLevel) {
-            n->topLevel = !application &&
-                          d->rawParent(ref->busName(), ref->path()).path ==
-                              QLatin1String(atspi::rootPath);
+            n->topLevel = !application && d->rawParent(ref->busName(), ref->path()).path ==
+                                              QLatin1String(atspi::rootPath);
         }
         value = AXValue::fromString(atspi::axRole(n->info.role, n->info.states, *n->topLevel));
         return axSuccess;
@@ -511,10 +508,9 @@ AXError AtspiAccessibility::copyAttributeValue(const AXElement& element,
         value = AXValue::fromBool(atspi::isSelected(n->info));
         return axSuccess;
     }
-    const bool label = attribute == QLatin1String("AXTitle") ||
-                       attribute == QLatin1String("AXDescription") ||
-                       attribute == QLatin1String("AXValue") ||
-                       attribute == QLatin1String("AXPlaceholderValue");
+    const bool label =
+        attribute == QLatin1String("AXTitle") || attribute == QLatin1String("AXDescription") ||
+        attribute == QLatin1String("AXValue") || attribute == QLatin1String("AXPlaceholderValue");
     if (!label)
         return axAttributeUnsupported;
     tree.ensureExtras({n});
@@ -549,10 +545,9 @@ AXError AtspiAccessibility::setAttributeValue(const AXElement& element, const QS
     if (attribute == QLatin1String("AXValue")) {
         if (value.kind != AXValue::Kind::string)
             return axCannotComplete;
-        return d->boolReply(d->bus.call(ref->busName(), ref->path(),
-                                        "org.a11y.atspi.EditableText", "SetTextContents",
-                                        g_variant_new("(s)", value.string.toUtf8().constData()),
-                                        G_VARIANT_TYPE("(b)")))
+        return d->boolReply(d->bus.call(
+                   ref->busName(), ref->path(), "org.a11y.atspi.EditableText", "SetTextContents",
+                   g_variant_new("(s)", value.string.toUtf8().constData()), G_VARIANT_TYPE("(b)")))
                    ? axSuccess
                    : axCannotComplete;
     }

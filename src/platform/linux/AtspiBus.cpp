@@ -55,10 +55,9 @@ static QByteArray accessibilityBusAddress() {
         nullptr);
     if (!reply) {
         // The launcher of the accessibility bus is started on demand by the session bus.
-        reply = g_dbus_connection_call_sync(session, "org.a11y.Bus", "/org/a11y/bus",
-                                            "org.a11y.Bus", "GetAddress", nullptr,
-                                            G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE,
-                                            5000, nullptr, nullptr);
+        reply = g_dbus_connection_call_sync(
+            session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
+            G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
     }
     if (!reply)
         return {};
@@ -99,10 +98,9 @@ Variant Bus::call(const QString& busName, const QString& path, const char* inter
     ++m_requests;
     const QByteArray bus = busName.toUtf8();
     const QByteArray objectPath = path.toUtf8();
-    return Variant(g_dbus_connection_call_sync(m_connection, bus.constData(),
-                                               objectPath.constData(), interface, method, params,
-                                               replyType, G_DBUS_CALL_FLAGS_NONE, callTimeoutMs,
-                                               nullptr, nullptr));
+    return Variant(g_dbus_connection_call_sync(
+        m_connection, bus.constData(), objectPath.constData(), interface, method, params, replyType,
+        G_DBUS_CALL_FLAGS_NONE, callTimeoutMs, nullptr, nullptr));
 }
 
 void Batch::add(const QString& busName, const QString& path, const char* interface,

@@ -73,8 +73,8 @@ public:
 
     explicit Batch(Bus& bus)
         : m_bus(bus) {}
-    void add(const QString& busName, const QString& path, const char* interface,
-             const char* method, GVariant* params, Reply onReply);
+    void add(const QString& busName, const QString& path, const char* interface, const char* method,
+             GVariant* params, Reply onReply);
     bool isEmpty() const { return m_calls.empty(); }
     // Sends everything added so far and returns when every reply (or failure) has been handled.
     void run();

@@ -158,7 +158,6 @@ bool isShowing(const AtspiObjectInfo& info) {
     return hasState(info.states, ATSPI_STATE_SHOWING);
 }
 
-
 bool isFocused(const AtspiObjectInfo& info) {
     return hasState(info.states, ATSPI_STATE_FOCUSED);
 }
@@ -201,7 +200,7 @@ AXLabels axLabels(const AtspiObjectInfo& info) {
 }
 
 int pressActionIndex(const QStringList& actionNames) {
-    static const char* const preferred[] = {"press", "click", "activate", "toggle",
+    static const char* const preferred[] = {"press",  "click", "activate", "toggle",
                                             "select", "jump",  "open"};
     for (const char* wanted : preferred) {
         for (int i = 0; i < actionNames.size(); ++i) {

@@ -10,8 +10,8 @@ namespace brevlin {
 
 // What one AT-SPI object reports about itself, as read from the accessibility bus.
 struct AtspiObjectInfo {
-    quint32 role = 0;     // AtspiRole
-    quint64 states = 0;   // bit n set when AtspiStateType n is present
+    quint32 role = 0;   // AtspiRole
+    quint64 states = 0; // bit n set when AtspiStateType n is present
     QString name;
     QString description;
     QHash<QString, QString> attributes;

@@ -45,8 +45,7 @@ private Q_SLOTS:
             << int(ATSPI_ROLE_TEXT) << editableLine << "AXTextField";
         QTest::newRow("read-only text") << int(ATSPI_ROLE_TEXT) << quint64(0) << "AXStaticText";
         QTest::newRow("push button") << int(ATSPI_ROLE_PUSH_BUTTON) << quint64(0) << "AXButton";
-        QTest::newRow("toggle button")
-            << int(ATSPI_ROLE_TOGGLE_BUTTON) << quint64(0) << "AXButton";
+        QTest::newRow("toggle button") << int(ATSPI_ROLE_TOGGLE_BUTTON) << quint64(0) << "AXButton";
         QTest::newRow("page tab") << int(ATSPI_ROLE_PAGE_TAB) << quint64(0) << "AXRadioButton";
         QTest::newRow("radio button")
             << int(ATSPI_ROLE_RADIO_BUTTON) << quint64(0) << "AXRadioButton";
@@ -67,7 +66,8 @@ private Q_SLOTS:
 
     void everyRoleHasAnAXName() {
         for (int role = 0; role < ATSPI_ROLE_LAST_DEFINED; ++role)
-            QVERIFY2(atspi::axRole(quint32(role), 0).startsWith("AX"), qPrintable(QString::number(role)));
+            QVERIFY2(atspi::axRole(quint32(role), 0).startsWith("AX"),
+                     qPrintable(QString::number(role)));
     }
 
     void labelsAreAbsentWhenEmpty() {
@@ -85,9 +85,9 @@ private Q_SLOTS:
 
     // Qt reports a line edit's placeholder as its description.
     void placeholderFromLineEditDescription() {
-        AtspiObjectInfo field = object(
-            ATSPI_ROLE_ENTRY, {}, "Search actions",
-            states({ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE}));
+        AtspiObjectInfo field =
+            object(ATSPI_ROLE_ENTRY, {}, "Search actions",
+                   states({ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE}));
         field.text = QString();
         const AXLabels labels = atspi::axLabels(field);
         QCOMPARE(labels.placeholder, QString("Search actions"));
@@ -103,9 +103,9 @@ private Q_SLOTS:
 
     // Chromium reports it as the name, marked by the object attribute name-from:placeholder.
     void placeholderFromNameMarkedAsPlaceholder() {
-        AtspiObjectInfo field = object(
-            ATSPI_ROLE_ENTRY, "Search", {},
-            states({ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE}));
+        AtspiObjectInfo field =
+            object(ATSPI_ROLE_ENTRY, "Search", {},
+                   states({ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE}));
         field.attributes.insert("name-from", "placeholder");
         field.text = QString("abc");
         const AXLabels labels = atspi::axLabels(field);
@@ -121,9 +121,9 @@ private Q_SLOTS:
     }
 
     void placeholderAttributeWins() {
-        AtspiObjectInfo field = object(
-            ATSPI_ROLE_ENTRY, "Query", "Type to find",
-            states({ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE}));
+        AtspiObjectInfo field =
+            object(ATSPI_ROLE_ENTRY, "Query", "Type to find",
+                   states({ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE}));
         field.attributes.insert("placeholder-text", "Search everything");
         const AXLabels labels = atspi::axLabels(field);
         QCOMPARE(labels.placeholder, QString("Search everything"));
@@ -148,7 +148,8 @@ private Q_SLOTS:
     }
 
     void stateBitsSpanBothWords() {
-        const quint64 bits = atspi::stateBits(1u << ATSPI_STATE_FOCUSED, 1u << (ATSPI_STATE_CHECKABLE - 32));
+        const quint64 bits =
+            atspi::stateBits(1u << ATSPI_STATE_FOCUSED, 1u << (ATSPI_STATE_CHECKABLE - 32));
         QVERIFY(atspi::hasState(bits, ATSPI_STATE_FOCUSED));
         QVERIFY(atspi::hasState(bits, ATSPI_STATE_CHECKABLE));
         QVERIFY(!atspi::hasState(bits, ATSPI_STATE_SHOWING));
