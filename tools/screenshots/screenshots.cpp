@@ -135,13 +135,13 @@ int main(int argc, char** argv) {
 
     {
         SettingsView settings(store);
-        settings.resize(SettingsView::minimumWidth, 820);
+        settings.resize(SettingsView::minimumWindowWidth, 820);
         ok &= save(&settings, folder, QStringLiteral("settings.png"));
     }
     {
         SettingsView settings(store);
         settings.setPalette(darkPalette());
-        settings.resize(SettingsView::minimumWidth, SettingsView::minimumHeight);
+        settings.resize(SettingsView::minimumWindowWidth, SettingsView::minimumWindowHeight);
         ok &= save(&settings, folder, QStringLiteral("settings-dark-minimum.png"));
     }
     {

@@ -67,7 +67,7 @@ AboutView::AboutView(QString version, QString build, QIcon icon, QWidget* parent
     , m_build(std::move(build)) {
     setObjectName(QStringLiteral("aboutView"));
     setWindowTitle(QStringLiteral("About Brevlin"));
-    setMinimumSize(minimumWidth, minimumHeight);
+    setMinimumSize(minimumWindowWidth, minimumWindowHeight);
 
     if (icon.isNull()) {
         icon = QApplication::windowIcon();

@@ -13,8 +13,8 @@ namespace brevlin {
 class AboutView : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int minimumWidth = 400;
-    static constexpr int minimumHeight = 300;
+    static constexpr int minimumWindowWidth = 400;
+    static constexpr int minimumWindowHeight = 300;
     static constexpr int iconSide = 88;
     static constexpr qreal iconCornerRadius = 20;
 

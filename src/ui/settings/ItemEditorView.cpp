@@ -51,7 +51,7 @@ ItemEditorView::ItemEditorView(QString title, DockItemDraft draft, SaveAction on
     , m_imageChooser(&ItemEditorView::chooseImageFile) {
     setWindowTitle(title);
     setObjectName(QStringLiteral("itemEditor"));
-    setMinimumSize(minimumWidth, minimumHeight);
+    setMinimumSize(minimumWindowWidth, minimumWindowHeight);
     // A sheet: it blocks its settings window only, not the dock.
     setWindowModality(Qt::WindowModal);
 

@@ -30,8 +30,8 @@ public:
     // Asks the user for one image file; nothing when they cancel.
     using ImageChooser = std::function<std::optional<QString>(QWidget* parent)>;
 
-    static constexpr int minimumWidth = 520;
-    static constexpr int minimumHeight = 430;
+    static constexpr int minimumWindowWidth = 520;
+    static constexpr int minimumWindowHeight = 430;
 
     ItemEditorView(QString title, DockItemDraft draft, SaveAction onSave,
                    QWidget* parent = nullptr);

@@ -128,7 +128,7 @@ SettingsView::SettingsView(DockStore& store, QWidget* parent)
     , m_store(store) {
     setWindowTitle(QStringLiteral("Brevlin Settings"));
     setObjectName(QStringLiteral("settingsView"));
-    setMinimumSize(minimumWidth, minimumHeight);
+    setMinimumSize(minimumWindowWidth, minimumWindowHeight);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -51,8 +51,8 @@ private:
 class SettingsView : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int minimumWidth = 760;
-    static constexpr int minimumHeight = 500;
+    static constexpr int minimumWindowWidth = 760;
+    static constexpr int minimumWindowHeight = 500;
 
     explicit SettingsView(DockStore& store, QWidget* parent = nullptr);
 

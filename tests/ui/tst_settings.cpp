@@ -1,0 +1,735 @@
+#include "model/DockStore.h"
+#include "ui/dock/DockIconContent.h"
+#include "ui/settings/AboutView.h"
+#include "ui/settings/ItemEditorView.h"
+#include "ui/settings/SettingsStyle.h"
+#include "ui/settings/SettingsView.h"
+#include "ui/settings/TimingControlRow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+using namespace brevlin;
+
+namespace {
+
+const QString commandOption1 = QStringLiteral("\u2325\u23181");
+
+template <typename T> T* child(const QObject* parent, const char* name) {
+    T* found = parent->findChild<T*>(QLatin1String(name));
+    if (!found) {
+        qWarning("no child named %s", name);
+    }
+    return found;
+}
+
+QString writePng(const QString& path, QColor colour = Qt::red) {
+    QImage image(16, 16, QImage::Format_ARGB32);
+    image.fill(colour);
+    image.save(path);
+    return path;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QJsonObject storedTiming(const DockStore& store) {
+    return QJsonDocument::fromJson(readFile(store.configFilePath()))
+        .object()
+        .value(QStringLiteral("launcherTiming"))
+        .toObject();
+}
+
+QStringList iconFiles(const DockStore& store) {
+    return QDir(store.iconsFolderPath()).entryList(QDir::Files, QDir::Name);
+}
+
+// A fresh store on first run without a seed resource: the three sample shortcuts.
+struct Fixture {
+    QTemporaryDir dir;
+    DockStore store{dir.filePath(QStringLiteral("support")), [] { return std::nullopt; }};
+};
+
+void typeInto(QLineEdit* field, const QString& text) {
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, text);
+}
+
+void commit(QLineEdit* field, const QString& text) {
+    typeInto(field, text);
+    QTest::keyClick(field, Qt::Key_Return);
+}
+
+ItemEditorView* openedEditor(SettingsView& view) {
+    ItemEditorView* editor = view.editor();
+    if (editor && !QTest::qWaitForWindowExposed(editor)) {
+        qWarning("the editor did not show");
+    }
+    return editor;
+}
+
+void clickRowButton(SettingsView& view, int row, const char* name) {
+    QTest::mouseClick(child<QPushButton>(view.rows().at(row), name), Qt::LeftButton);
+}
+
+} // namespace
+
+class SettingsTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    // Item editor
+    void saveIsEnabledOnlyForAValidDraft();
+    void returnSavesOnlyAValidDraftAndEscapeIsNotBound();
+    void modifierBoxesKeepTheOrderOfSwitchingOn();
+    void keyOutsideTheListShowsNoSelection();
+    void choosingAnImageSwitchesToCustomImage();
+    void clearKeepsCustomImageSelected();
+    void switchingSourceKeepsBothValues();
+
+    // Settings window
+    void windowShowsTheStoredShortcuts();
+    void emptyListShowsOnlyHeaderAndFooter();
+    void addThenSaveStoresATrimmedShortcut();
+    void cancelLeavesStoreAndIconsUntouched();
+    void editStartsFromTheStoredItemEachTime();
+    void deleteRemovesEveryItemWithThatId();
+    void deleteRemovesOnlyThatItemsIconFiles();
+    void restoreSamplesReplacesItemsKeepsTiming();
+
+    // Timing controls
+    void timingRowsShowLocaleFormattedValues();
+    void typedValuesAreClampedThroughTheStore();
+    void unparsableTextLeavesTheValueAlone();
+    void stepperStepsWithinTheRange();
+    void oneChangeWritesAllFourClamped();
+    void restoreDefaultTiming();
+
+    // About
+    void aboutShowsVersionAndTexts();
+};
+
+void SettingsTests::initTestCase() {
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+void SettingsTests::saveIsEnabledOnlyForAValidDraft() {
+    ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(), {});
+    auto* save = child<QPushButton>(&editor, "saveButton");
+    auto* name = child<QLineEdit>(&editor, "nameField");
+    auto* plugin = child<QLineEdit>(&editor, "pluginField");
+    QCOMPARE(editor.windowTitle(), QStringLiteral("Add Shortcut"));
+    QCOMPARE(child<QLabel>(&editor, "currentShortcutLabel")->text(),
+             QStringLiteral("Current shortcut: ") + commandOption1);
+    QVERIFY(!save->isEnabled());
+
+    typeInto(name, QStringLiteral("Rename"));
+    QVERIFY(!save->isEnabled());
+    typeInto(plugin, QStringLiteral("Rename It"));
+    QVERIFY(save->isEnabled());
+
+    typeInto(name, QStringLiteral("   "));
+    QVERIFY(!save->isEnabled());
+    typeInto(name, QStringLiteral(" R "));
+    QVERIFY(save->isEnabled());
+    // Typed text is kept as typed; trimming is the store's business.
+    QCOMPARE(editor.draft().name, QStringLiteral(" R "));
+
+    // Without modifiers the hotkey cannot be registered.
+    QTest::mouseClick(child<QCheckBox>(&editor, "commandCheck"), Qt::LeftButton);
+    QVERIFY(save->isEnabled());
+    QTest::mouseClick(child<QCheckBox>(&editor, "optionCheck"), Qt::LeftButton);
+    QVERIFY(!save->isEnabled());
+    QCOMPARE(child<QLabel>(&editor, "currentShortcutLabel")->text(),
+             QStringLiteral("Current shortcut: 1"));
+    QTest::mouseClick(child<QCheckBox>(&editor, "shiftCheck"), Qt::LeftButton);
+    QVERIFY(save->isEnabled());
+}
+
+void SettingsTests::returnSavesOnlyAValidDraftAndEscapeIsNotBound() {
+    QList<DockItemDraft> saved;
+    ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(),
+                          [&saved](const DockItemDraft& draft) { saved.append(draft); });
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&editor));
+    auto* name = child<QLineEdit>(&editor, "nameField");
+    typeInto(name, QStringLiteral("Only a name"));
+    QTest::keyClick(name, Qt::Key_Return);
+    QVERIFY(saved.isEmpty());
+    QVERIFY(editor.isVisible());
+
+    QTest::keyClick(name, Qt::Key_Escape);
+    QVERIFY(editor.isVisible());
+
+    typeInto(child<QLineEdit>(&editor, "pluginField"), QStringLiteral("Plugin"));
+    QTest::keyClick(child<QLineEdit>(&editor, "pluginField"), Qt::Key_Return);
+    QCOMPARE(saved.size(), 1);
+    QCOMPARE(saved.first().name, QStringLiteral("Only a name"));
+    QCOMPARE(saved.first().pluginName, QStringLiteral("Plugin"));
+    QVERIFY(!editor.isVisible());
+    QCOMPARE(editor.result(), int(QDialog::Accepted));
+}
+
+void SettingsTests::modifierBoxesKeepTheOrderOfSwitchingOn() {
+    ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(), {});
+    auto* command = child<QCheckBox>(&editor, "commandCheck");
+    auto* label = child<QLabel>(&editor, "currentShortcutLabel");
+    QVERIFY(command->isChecked());
+    QVERIFY(child<QCheckBox>(&editor, "optionCheck")->isChecked());
+    QVERIFY(!child<QCheckBox>(&editor, "controlCheck")->isChecked());
+    QVERIFY(!child<QCheckBox>(&editor, "shiftCheck")->isChecked());
+
+    QTest::mouseClick(command, Qt::LeftButton);
+    QCOMPARE(editor.draft().hotkey.modifiers, QList<HotkeyModifier>{HotkeyModifier::option});
+    QTest::mouseClick(command, Qt::LeftButton);
+    QCOMPARE(editor.draft().hotkey.modifiers,
+             (QList<HotkeyModifier>{HotkeyModifier::option, HotkeyModifier::command}));
+    // The display sorts the symbols itself.
+    QCOMPARE(label->text(), QStringLiteral("Current shortcut: ") + commandOption1);
+
+    QTest::mouseClick(child<QCheckBox>(&editor, "controlCheck"), Qt::LeftButton);
+    QCOMPARE(editor.draft().hotkey.modifiers.last(), HotkeyModifier::control);
+    QCOMPARE(label->text(), QStringLiteral("Current shortcut: \u2303\u2325\u23181"));
+
+    // Switching off removes every occurrence, the others keep their order.
+    DockItemDraft doubled;
+    doubled.hotkey.modifiers = {HotkeyModifier::shift, HotkeyModifier::command,
+                                HotkeyModifier::shift, HotkeyModifier::option};
+    ItemEditorView second(QStringLiteral("Edit Shortcut"), doubled, {});
+    QTest::mouseClick(child<QCheckBox>(&second, "shiftCheck"), Qt::LeftButton);
+    QCOMPARE(second.draft().hotkey.modifiers,
+             (QList<HotkeyModifier>{HotkeyModifier::command, HotkeyModifier::option}));
+}
+
+void SettingsTests::keyOutsideTheListShowsNoSelection() {
+    DockItemDraft draft;
+    draft.name = QStringLiteral("Hand edited");
+    draft.pluginName = QStringLiteral("Plugin");
+    draft.hotkey.key = QStringLiteral("k");
+    ItemEditorView editor(QStringLiteral("Edit Shortcut"), draft, {});
+    auto* picker = child<QComboBox>(&editor, "keyPicker");
+    QCOMPARE(picker->count(), 36);
+    QCOMPARE(picker->itemText(0), QStringLiteral("1"));
+    QCOMPARE(picker->itemText(9), QStringLiteral("0"));
+    QCOMPARE(picker->itemText(35), QStringLiteral("Z"));
+    QCOMPARE(picker->currentIndex(), -1);
+    // "k" still has a key code once upper-cased.
+    QVERIFY(child<QPushButton>(&editor, "saveButton")->isEnabled());
+
+    picker->setFocus();
+    QTest::keyClick(picker, Qt::Key_End);
+    QCOMPARE(editor.draft().hotkey.key, QStringLiteral("Z"));
+    QCOMPARE(child<QLabel>(&editor, "currentShortcutLabel")->text(),
+             QStringLiteral("Current shortcut: \u2325\u2318Z"));
+}
+
+void SettingsTests::choosingAnImageSwitchesToCustomImage() {
+    QTemporaryDir dir;
+    const QString picture = writePng(dir.filePath(QStringLiteral("Photo.png")));
+    ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(), {});
+    auto* preview = child<DockIconContent>(child<QWidget>(&editor, "preview"), "iconContent");
+    QVERIFY(!child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
+
+    // A cancelled file dialog changes nothing.
+    editor.setImageChooser([](QWidget*) { return std::nullopt; });
+    QTest::mouseClick(child<QPushButton>(&editor, "chooseImageButton"), Qt::LeftButton);
+    QCOMPARE(editor.draft(), DockItemDraft());
+
+    editor.setImageChooser([&picture](QWidget*) { return std::optional<QString>(picture); });
+    QTest::mouseClick(child<QPushButton>(&editor, "chooseImageButton"), Qt::LeftButton);
+    QCOMPARE(editor.draft().iconSource, DockIconSource::customImage);
+    QCOMPARE(editor.draft().customIconPath, std::optional<QString>(picture));
+    QVERIFY(child<QPushButton>(&editor, "imageSourceButton")->isChecked());
+    QVERIFY(child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
+    QCOMPARE(child<QLabel>(&editor, "imageNameLabel")->text(), QStringLiteral("Photo.png"));
+    QCOMPARE(child<MiddleElidedLabel>(&editor, "imagePathLabel")->text(), picture);
+    QVERIFY(child<QPushButton>(&editor, "clearImageButton")->isVisibleTo(&editor));
+    QCOMPARE(preview->customIconPath(), std::optional<QString>(picture));
+    QVERIFY(preview->loadCustomImage());
+}
+
+void SettingsTests::clearKeepsCustomImageSelected() {
+    QTemporaryDir dir;
+    const QString picture = writePng(dir.filePath(QStringLiteral("Icon.png")));
+    DockItemDraft draft;
+    draft.name = QStringLiteral("N");
+    draft.pluginName = QStringLiteral("P");
+    draft.iconSource = DockIconSource::customImage;
+    draft.customIconPath = picture;
+    std::optional<DockItemDraft> saved;
+    ItemEditorView editor(QStringLiteral("Edit Shortcut"), draft,
+                          [&saved](const DockItemDraft& copy) { saved = copy; });
+
+    QTest::mouseClick(child<QPushButton>(&editor, "clearImageButton"), Qt::LeftButton);
+    QCOMPARE(editor.draft().iconSource, DockIconSource::customImage);
+    QVERIFY(!editor.draft().customIconPath);
+    QCOMPARE(child<QLabel>(&editor, "imageNameLabel")->text(),
+             QStringLiteral("No custom image selected"));
+    QVERIFY(!child<QPushButton>(&editor, "clearImageButton")->isVisibleTo(&editor));
+    QVERIFY(child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
+
+    QTest::mouseClick(child<QPushButton>(&editor, "saveButton"), Qt::LeftButton);
+    QVERIFY(saved);
+    QCOMPARE(saved->iconSource, DockIconSource::customImage);
+    QVERIFY(!saved->customIconPath);
+}
+
+void SettingsTests::switchingSourceKeepsBothValues() {
+    QTemporaryDir dir;
+    const QString picture = writePng(dir.filePath(QStringLiteral("Icon.png")));
+    DockItemDraft draft;
+    draft.icon = QStringLiteral("star");
+    draft.iconSource = DockIconSource::customImage;
+    draft.customIconPath = picture;
+    ItemEditorView editor(QStringLiteral("Edit Shortcut"), draft, {});
+    auto* preview = child<DockIconContent>(child<QWidget>(&editor, "preview"), "iconContent");
+    QCOMPARE(preview->customIconPath(), std::optional<QString>(picture));
+
+    QTest::mouseClick(child<QPushButton>(&editor, "symbolSourceButton"), Qt::LeftButton);
+    QCOMPARE(editor.draft().iconSource, DockIconSource::systemSymbol);
+    QCOMPARE(editor.draft().customIconPath, std::optional<QString>(picture));
+    QCOMPARE(editor.draft().icon, QStringLiteral("star"));
+    // With the symbol selected the preview never shows the recorded image.
+    QVERIFY(!preview->customIconPath());
+    QVERIFY(!preview->loadCustomImage());
+    QVERIFY(!child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
+
+    typeInto(child<QLineEdit>(&editor, "symbolField"), QStringLiteral("  "));
+    QCOMPARE(preview->effectiveSymbolName(), QStringLiteral("square.grid.2x2"));
+    typeInto(child<QLineEdit>(&editor, "symbolField"), QStringLiteral(" heart "));
+    QCOMPARE(preview->effectiveSymbolName(), QStringLiteral("heart"));
+
+    QTest::mouseClick(child<QPushButton>(&editor, "imageSourceButton"), Qt::LeftButton);
+    QCOMPARE(preview->customIconPath(), std::optional<QString>(picture));
+    QCOMPARE(child<QLabel>(&editor, "imageNameLabel")->text(), QStringLiteral("Icon.png"));
+}
+
+void SettingsTests::windowShowsTheStoredShortcuts() {
+    Fixture f;
+    DockItem blank = DockStore::builtInSamples().first();
+    blank.id = QUuid::createUuid();
+    blank.icon = QStringLiteral(" \t");
+    blank.customIconPath = f.dir.filePath(QStringLiteral("gone.png"));
+    f.store.upsert(blank);
+
+    SettingsView view(f.store);
+    QCOMPARE(view.windowTitle(), QStringLiteral("Brevlin Settings"));
+    QCOMPARE(view.minimumSize(), QSize(760, 500));
+    const QList<ShortcutRow*> rows = view.rows();
+    QCOMPARE(rows.size(), 4);
+    QCOMPARE(child<QLabel>(rows[0], "nameLabel")->text(), QStringLiteral("Content Reel"));
+    QCOMPARE(child<QLabel>(rows[1], "pluginLabel")->text(), QStringLiteral("Autoflow"));
+    QCOMPARE(child<QLabel>(rows[0], "hotkeyLabel")->text(), commandOption1);
+    QCOMPARE(child<DockIconContent>(rows[2], "iconContent")->effectiveSymbolName(),
+             QStringLiteral("photo.stack"));
+    auto* fallback = child<DockIconContent>(rows[3], "iconContent");
+    QCOMPARE(fallback->effectiveSymbolName(), QStringLiteral("square.grid.2x2"));
+    QVERIFY(!fallback->loadCustomImage());
+    QCOMPARE(child<QLabel>(&view, "itemsFooter")->text(),
+             QStringLiteral("Shortcuts are saved to Application Support and registered as global "
+                            "hotkeys when Brevlin is running."));
+    QCOMPARE(child<QLabel>(&view, "timingFooter")->text(),
+             QStringLiteral("These values are in milliseconds. Increase them if Brevlin starts "
+                            "searching before Figma's Actions UI is ready."));
+
+    // The list follows the store.
+    f.store.deleteItem(f.store.items().first());
+    QCOMPARE(view.rows().size(), 3);
+    QCOMPARE(child<QLabel>(view.rows()[0], "nameLabel")->text(), QStringLiteral("Autoflow"));
+}
+
+void SettingsTests::emptyListShowsOnlyHeaderAndFooter() {
+    Fixture f;
+    while (!f.store.items().isEmpty()) {
+        f.store.deleteItem(f.store.items().first());
+    }
+    SettingsView view(f.store);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QVERIFY(view.rows().isEmpty());
+    QVERIFY(child<QLabel>(&view, "itemsFooter")->isVisible());
+    QVERIFY(!child<QWidget>(&view, "itemsSection")->isVisible());
+    bool headerShown = false;
+    for (QLabel* label : view.findChildren<QLabel*>()) {
+        headerShown |= label->text() == QStringLiteral("Active Dock Items") && label->isVisible();
+    }
+    QVERIFY(headerShown);
+}
+
+void SettingsTests::addThenSaveStoresATrimmedShortcut() {
+    Fixture f;
+    const QString picture = writePng(f.dir.filePath(QStringLiteral("Photo.PNG")));
+    SettingsView view(f.store);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+    QTest::mouseClick(child<QToolButton>(&view, "addShortcutButton"), Qt::LeftButton);
+    ItemEditorView* editor = openedEditor(view);
+    QVERIFY(editor);
+    QCOMPARE(editor->windowTitle(), QStringLiteral("Add Shortcut"));
+    QCOMPARE(editor->windowModality(), Qt::WindowModal);
+    QVERIFY(view.editorContext());
+    QCOMPARE(view.editorContext()->title, QStringLiteral("Add Shortcut"));
+    QCOMPARE(view.editorContext()->draft, DockItemDraft());
+
+    typeInto(child<QLineEdit>(editor, "nameField"), QStringLiteral("  Rename  "));
+    typeInto(child<QLineEdit>(editor, "pluginField"), QStringLiteral(" Rename It"));
+    editor->setImageChooser([&picture](QWidget*) { return std::optional<QString>(picture); });
+    QTest::mouseClick(child<QPushButton>(editor, "chooseImageButton"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(editor, "saveButton"), Qt::LeftButton);
+
+    QTRY_VERIFY(!view.editor());
+    QVERIFY(!view.editorContext());
+    QCOMPARE(f.store.items().size(), 4);
+    const DockItem added = f.store.items().last();
+    QCOMPARE(added.name, QStringLiteral("Rename"));
+    QCOMPARE(added.pluginName, QStringLiteral("Rename It"));
+    QCOMPARE(iconFiles(f.store), QStringList{uuidString(added.id) + QStringLiteral(".png")});
+    QCOMPARE(view.rows().size(), 4);
+    QCOMPARE(child<QLabel>(view.rows().last(), "nameLabel")->text(), QStringLiteral("Rename"));
+    QVERIFY(QFile::exists(picture));
+}
+
+void SettingsTests::cancelLeavesStoreAndIconsUntouched() {
+    Fixture f;
+    const QString picture = writePng(f.dir.filePath(QStringLiteral("Photo.png")));
+    const QList<DockItem> before = f.store.items();
+    const QByteArray configBefore = readFile(f.store.configFilePath());
+    QVERIFY(!configBefore.isEmpty());
+    SettingsView view(f.store);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+    for (const bool editing : {false, true}) {
+        if (editing) {
+            clickRowButton(view, 0, "editButton");
+        } else {
+            view.addShortcut();
+        }
+        ItemEditorView* editor = openedEditor(view);
+        QVERIFY(editor);
+        typeInto(child<QLineEdit>(editor, "nameField"), QStringLiteral("Changed"));
+        typeInto(child<QLineEdit>(editor, "pluginField"), QStringLiteral("Changed"));
+        editor->setImageChooser([&picture](QWidget*) { return std::optional<QString>(picture); });
+        QTest::mouseClick(child<QPushButton>(editor, "chooseImageButton"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(editor, "cancelButton"), Qt::LeftButton);
+        QTRY_VERIFY(!view.editor());
+        QVERIFY(!view.editorContext());
+    }
+    QCOMPARE(f.store.items(), before);
+    QCOMPARE(readFile(f.store.configFilePath()), configBefore);
+    QVERIFY(!QFileInfo::exists(f.store.iconsFolderPath()));
+}
+
+void SettingsTests::editStartsFromTheStoredItemEachTime() {
+    Fixture f;
+    SettingsView view(f.store);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+    clickRowButton(view, 1, "editButton");
+    ItemEditorView* first = openedEditor(view);
+    QVERIFY(first);
+    const QUuid firstContext = view.editorContext()->id;
+    QCOMPARE(first->windowTitle(), QStringLiteral("Edit Shortcut"));
+    QCOMPARE(child<QLineEdit>(first, "nameField")->text(), QStringLiteral("Autoflow"));
+    QCOMPARE(first->draft().id, std::optional<QUuid>(f.store.items()[1].id));
+    typeInto(child<QLineEdit>(first, "nameField"), QStringLiteral("Unsaved"));
+    QTest::mouseClick(child<QCheckBox>(first, "shiftCheck"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(first, "cancelButton"), Qt::LeftButton);
+    QTRY_VERIFY(!view.editor());
+
+    clickRowButton(view, 1, "editButton");
+    ItemEditorView* second = openedEditor(view);
+    QVERIFY(second);
+    QVERIFY(view.editorContext()->id != firstContext);
+    QCOMPARE(child<QLineEdit>(second, "nameField")->text(), QStringLiteral("Autoflow"));
+    QVERIFY(!child<QCheckBox>(second, "shiftCheck")->isChecked());
+    QCOMPARE(second->draft(), DockItemDraft(f.store.items()[1]));
+
+    // Saving an edit replaces the shortcut in place.
+    typeInto(child<QLineEdit>(second, "nameField"), QStringLiteral("Flow"));
+    QTest::mouseClick(child<QPushButton>(second, "saveButton"), Qt::LeftButton);
+    QTRY_VERIFY(!view.editor());
+    QCOMPARE(f.store.items().size(), 3);
+    QCOMPARE(f.store.items()[1].name, QStringLiteral("Flow"));
+    QCOMPARE(f.store.items()[1].id, DockStore::builtInSamples()[1].id);
+}
+
+void SettingsTests::deleteRemovesEveryItemWithThatId() {
+    QTemporaryDir dir;
+    const QString support = dir.filePath(QStringLiteral("support"));
+    QVERIFY(QDir().mkpath(support + QStringLiteral("/Brevlin")));
+    // Only a hand-edited file can hold two shortcuts with one id.
+    const QByteArray config = R"({"items":[
+        {"id":"11111111-1111-1111-1111-111111111111","name":"First","pluginName":"P","icon":"star",
+         "hotkey":{"key":"1","modifiers":["command"]}},
+        {"id":"22222222-2222-2222-2222-222222222222","name":"Other","pluginName":"P","icon":"star",
+         "hotkey":{"key":"2","modifiers":["command"]}},
+        {"id":"11111111-1111-1111-1111-111111111111","name":"Copy","pluginName":"P","icon":"star",
+         "hotkey":{"key":"3","modifiers":["command"]}}],
+        "launcherTiming":{"focusDelayMilliseconds":180,"actionsOpenDelayMilliseconds":80,
+         "typingCharacterDelayMilliseconds":18,"postSearchDelayMilliseconds":60}})";
+    QFile file(support + QStringLiteral("/Brevlin/config.json"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(config);
+    file.close();
+    DockStore store(support, [] { return std::nullopt; });
+    QCOMPARE(store.items().size(), 3);
+
+    SettingsView view(store);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    clickRowButton(view, 0, "deleteButton");
+    QCOMPARE(store.items().size(), 1);
+    QCOMPARE(store.items().first().name, QStringLiteral("Other"));
+    QCOMPARE(view.rows().size(), 1);
+    QCOMPARE(child<QLabel>(view.rows().first(), "nameLabel")->text(), QStringLiteral("Other"));
+    // The deletion was written at once.
+    QVERIFY(!readFile(store.configFilePath()).contains("Copy"));
+}
+
+void SettingsTests::deleteRemovesOnlyThatItemsIconFiles() {
+    Fixture f;
+    for (const QString& name : {QStringLiteral("One"), QStringLiteral("Two")}) {
+        DockItemDraft draft;
+        draft.name = name;
+        draft.pluginName = name;
+        draft.iconSource = DockIconSource::customImage;
+        draft.customIconPath = writePng(f.dir.filePath(name + QStringLiteral(".png")));
+        f.store.saveDraft(draft);
+    }
+    const DockItem one = f.store.items()[3];
+    const DockItem two = f.store.items()[4];
+    QCOMPARE(iconFiles(f.store).size(), 2);
+
+    SettingsView view(f.store);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    clickRowButton(view, 3, "deleteButton");
+    QCOMPARE(iconFiles(f.store), QStringList{uuidString(two.id) + QStringLiteral(".png")});
+    QCOMPARE(f.store.items().size(), 4);
+    QVERIFY(!f.store.items().contains(one));
+}
+
+void SettingsTests::restoreSamplesReplacesItemsKeepsTiming() {
+    Fixture f;
+    DockItemDraft draft;
+    draft.name = QStringLiteral("Mine");
+    draft.pluginName = QStringLiteral("Mine");
+    draft.iconSource = DockIconSource::customImage;
+    draft.customIconPath = writePng(f.dir.filePath(QStringLiteral("Mine.png")));
+    f.store.saveDraft(draft);
+    f.store.deleteItem(f.store.items().first());
+    f.store.setTimingValue(TimingField::postSearchDelayMilliseconds, 333);
+    QVERIFY(QFileInfo::exists(f.store.iconsFolderPath()));
+
+    SettingsView view(f.store);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QTest::mouseClick(child<QToolButton>(&view, "restoreSamplesButton"), Qt::LeftButton);
+    QCOMPARE(f.store.items(), DockStore::builtInSamples());
+    QVERIFY(!QFileInfo::exists(f.store.iconsFolderPath()));
+    QCOMPARE(f.store.launcherTiming().postSearchDelayMilliseconds, 333);
+    QCOMPARE(view.rows().size(), 3);
+    QCOMPARE(storedTiming(f.store).value(QStringLiteral("postSearchDelayMilliseconds")).toInt(),
+             333);
+}
+
+void SettingsTests::timingRowsShowLocaleFormattedValues() {
+    Fixture f;
+    f.store.setTimingValue(TimingField::actionsOpenDelayMilliseconds, 1500);
+    TimingControls controls(f.store);
+    const QList<TimingControlRow*>& rows = controls.rows();
+    QCOMPARE(rows.size(), 4);
+    const QStringList titles = {QStringLiteral("Focus Figma"), QStringLiteral("Actions Open"),
+                                QStringLiteral("Typing Speed"), QStringLiteral("Post Search")};
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(rows[i]->title(), titles[i]);
+        QCOMPARE(rows[i]->valueField()->accessibleName(), titles[i]);
+    }
+    QCOMPARE(rows[0]->valueField()->text(), QStringLiteral("180"));
+    QCOMPARE(rows[1]->valueField()->text(), QStringLiteral("1,500"));
+    QCOMPARE(rows[1]->valueField()->width(), 78);
+
+    // The grouping follows the user's locale, for showing and for reading.
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    TimingControls german(f.store);
+    QCOMPARE(german.rows()[1]->valueField()->text(), QStringLiteral("1.500"));
+    commit(german.rows()[0]->valueField(), QStringLiteral("1.200"));
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 1200);
+}
+
+void SettingsTests::typedValuesAreClampedThroughTheStore() {
+    Fixture f;
+    TimingControls controls(f.store);
+    controls.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&controls));
+    QLineEdit* focus = controls.rows()[0]->valueField();
+    commit(focus, QStringLiteral("5000"));
+    QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 2000);
+    QCOMPARE(focus->text(), QStringLiteral("2,000"));
+    QCOMPARE(storedTiming(f.store).value(QStringLiteral("focusDelayMilliseconds")).toInt(), 2000);
+
+    commit(focus, QStringLiteral("-5"));
+    QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 0);
+    QCOMPARE(focus->text(), QStringLiteral("0"));
+
+    commit(focus, QStringLiteral("1,234"));
+    QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 1234);
+
+    QLineEdit* typing = controls.rows()[2]->valueField();
+    commit(typing, QStringLiteral("500"));
+    QCOMPARE(f.store.launcherTiming().typingCharacterDelayMilliseconds, 120);
+    QCOMPARE(typing->text(), QStringLiteral("120"));
+    // Other rows are not disturbed by the clamp of one.
+    QCOMPARE(focus->text(), QStringLiteral("1,234"));
+}
+
+void SettingsTests::unparsableTextLeavesTheValueAlone() {
+    Fixture f;
+    TimingControls controls(f.store);
+    controls.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&controls));
+    const QByteArray configBefore = readFile(f.store.configFilePath());
+    QLineEdit* post = controls.rows()[3]->valueField();
+    for (const QString& text : {QStringLiteral("abc"), QStringLiteral("12.5"), QStringLiteral(""),
+                                QStringLiteral("99999999999999999999999")}) {
+        commit(post, text);
+        QCOMPARE(f.store.launcherTiming().postSearchDelayMilliseconds, 60);
+        QCOMPARE(post->text(), QStringLiteral("60"));
+    }
+    QCOMPARE(readFile(f.store.configFilePath()), configBefore);
+}
+
+void SettingsTests::stepperStepsWithinTheRange() {
+    Fixture f;
+    TimingControls controls(f.store);
+    controls.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&controls));
+    TimingControlRow* typing = controls.rows()[2];
+    QCOMPARE(typing->step(), 2);
+    QTest::mouseClick(typing->incrementButton(), Qt::LeftButton);
+    QCOMPARE(f.store.launcherTiming().typingCharacterDelayMilliseconds, 20);
+    QCOMPARE(typing->valueField()->text(), QStringLiteral("20"));
+    QCOMPARE(
+        storedTiming(f.store).value(QStringLiteral("typingCharacterDelayMilliseconds")).toInt(),
+        20);
+
+    commit(typing->valueField(), QStringLiteral("119"));
+    QTest::mouseClick(typing->incrementButton(), Qt::LeftButton);
+    QCOMPARE(f.store.launcherTiming().typingCharacterDelayMilliseconds, 120);
+    QVERIFY(!typing->incrementButton()->isEnabled());
+    typing->incrementButton()->click();
+    QCOMPARE(f.store.launcherTiming().typingCharacterDelayMilliseconds, 120);
+
+    const QList<qint64> steps = {10, 10, 2, 10};
+    for (int i = 0; i < 4; ++i) {
+        TimingControlRow* row = controls.rows()[i];
+        QCOMPARE(row->step(), steps[i]);
+        // One step from just above the bound stops at the bound, and no further.
+        commit(row->valueField(), QString::number(steps[i] - 1));
+        QCOMPARE(row->value(), steps[i] - 1);
+        QTest::mouseClick(row->decrementButton(), Qt::LeftButton);
+        QCOMPARE(row->value(), 0);
+        row->decrementButton()->click();
+        QCOMPARE(row->value(), 0);
+        QVERIFY(!row->decrementButton()->isEnabled());
+        QCOMPARE(row->valueField()->text(), QStringLiteral("0"));
+    }
+}
+
+void SettingsTests::oneChangeWritesAllFourClamped() {
+    QTemporaryDir dir;
+    const QString support = dir.filePath(QStringLiteral("support"));
+    QVERIFY(QDir().mkpath(support + QStringLiteral("/Brevlin")));
+    QFile file(support + QStringLiteral("/Brevlin/config.json"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(R"({"items":[],"launcherTiming":{"focusDelayMilliseconds":5000,
+        "actionsOpenDelayMilliseconds":-3,"typingCharacterDelayMilliseconds":18,
+        "postSearchDelayMilliseconds":4000}})");
+    file.close();
+    DockStore store(support, [] { return std::nullopt; });
+    TimingControls controls(store);
+    controls.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&controls));
+    QCOMPARE(controls.rows()[0]->valueField()->text(), QStringLiteral("2,000"));
+
+    QTest::mouseClick(controls.rows()[2]->incrementButton(), Qt::LeftButton);
+    const QJsonObject timing = storedTiming(store);
+    QCOMPARE(timing.value(QStringLiteral("focusDelayMilliseconds")).toInt(), 2000);
+    QCOMPARE(timing.value(QStringLiteral("actionsOpenDelayMilliseconds")).toInt(), 0);
+    QCOMPARE(timing.value(QStringLiteral("typingCharacterDelayMilliseconds")).toInt(), 20);
+    QCOMPARE(timing.value(QStringLiteral("postSearchDelayMilliseconds")).toInt(), 1000);
+}
+
+void SettingsTests::restoreDefaultTiming() {
+    Fixture f;
+    f.store.setTimingValue(TimingField::focusDelayMilliseconds, 900);
+    f.store.setTimingValue(TimingField::typingCharacterDelayMilliseconds, 4);
+    f.store.deleteItem(f.store.items().first());
+    const QList<DockItem> items = f.store.items();
+    TimingControls controls(f.store);
+    controls.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&controls));
+    QCOMPARE(controls.restoreDefaultsButton()->text(), QStringLiteral("Restore Default Timing"));
+
+    QTest::mouseClick(controls.restoreDefaultsButton(), Qt::LeftButton);
+    QCOMPARE(f.store.launcherTiming(), LauncherTimingSettings::defaults);
+    const QStringList shown = {QStringLiteral("180"), QStringLiteral("80"), QStringLiteral("18"),
+                               QStringLiteral("60")};
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(controls.rows()[i]->valueField()->text(), shown[i]);
+    }
+    const QJsonObject timing = storedTiming(f.store);
+    QCOMPARE(timing.value(QStringLiteral("focusDelayMilliseconds")).toInt(), 180);
+    QCOMPARE(timing.value(QStringLiteral("typingCharacterDelayMilliseconds")).toInt(), 18);
+    QCOMPARE(f.store.items(), items);
+}
+
+void SettingsTests::aboutShowsVersionAndTexts() {
+    AboutView about(QStringLiteral("2.3"), QStringLiteral("45"));
+    QCOMPARE(child<QLabel>(&about, "versionLabel")->text(),
+             QStringLiteral("Version 2.3 \u2022 Build 45"));
+    QCOMPARE(child<QLabel>(&about, "nameLabel")->text(), QStringLiteral("Brevlin"));
+    QCOMPARE(child<QLabel>(&about, "taglineLabel")->text(),
+             QStringLiteral("Launch Figma plugins from a compact desktop dock."));
+    QCOMPARE(child<QLabel>(&about, "summaryLabel")->text(),
+             QStringLiteral("Brevlin gives you one-click shortcuts, global hotkeys, custom item "
+                            "icons, and adjustable launch timing so your Figma workflow stays "
+                            "close at hand."));
+    QCOMPARE(child<QLabel>(&about, "permissionLabel")->text(),
+             QStringLiteral("Accessibility permission is required to control Figma."));
+    QVERIFY(about.minimumWidth() >= 400);
+    QVERIFY(about.minimumHeight() >= 300);
+    QCOMPARE(child<QWidget>(&about, "appIcon")->size(), QSize(88, 88));
+
+    // The summary wraps inside 320 points and keeps every line.
+    about.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&about));
+    QLabel* summary = child<QLabel>(&about, "summaryLabel");
+    QVERIFY(summary->width() <= 320);
+    QVERIFY(summary->height() >= summary->heightForWidth(summary->width()));
+
+    QVERIFY(!AboutView::builtVersion().isEmpty());
+    QVERIFY(!AboutView::builtBuildNumber().isEmpty());
+}
+
+QTEST_MAIN(SettingsTests)
+#include "tst_settings.moc"
