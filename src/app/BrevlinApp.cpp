@@ -16,6 +16,11 @@
 #include <QSystemTrayIcon>
 #include <QWindow>
 
+// The icon lives in this static library; its resources register when the application is made.
+static void initialiseAppResources() {
+    Q_INIT_RESOURCE(app);
+}
+
 namespace brevlin {
 
 namespace {
@@ -30,6 +35,7 @@ BrevlinApp::BrevlinApp(HotkeyManager& hotkeyManager, LaunchPlatform platform, Op
     : QObject(parent)
     , m_hotkeyManager(hotkeyManager)
     , m_options(std::move(options)) {
+    initialiseAppResources();
     if (m_options.version.isEmpty())
         m_options.version = QStringLiteral("1.0");
     if (m_options.build.isEmpty())

@@ -102,6 +102,7 @@ DockRootView::DockRootView(DockStore& store, DockActionCoordinator& coordinator,
     m_scrollArea->setWidgetResizable(true);
     m_scrollArea->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     m_scrollArea->setMinimumWidth(0);
+    m_scrollArea->setFixedHeight(DockItemButton::style.sideLength);
     m_scrollArea->viewport()->setAutoFillBackground(false);
     m_scrollArea->setAutoFillBackground(false);
     m_scrollArea->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
@@ -243,31 +244,32 @@ QImage DockRootView::shadowEdge(const QSize& size, qreal devicePixelRatio) const
     QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(devicePixelRatio);
     image.fill(Qt::transparent);
+    const QRectF bounds(QPointF(0, 0), QSizeF(size));
     {
+        // The line is centred on the outline, so the half outside is clipped away: at the
+        // bottom, moved half a point down, little more than its blur reaches inside.
         QPainter painter(&image);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(shadowEdgeColour, 1));
         painter.setBrush(Qt::NoBrush);
         painter.translate(0, 0.5);
-        painter.drawPath(continuousRoundedRect(
-            QRectF(QPointF(0, 0), QSizeF(size)).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius));
+        painter.drawPath(continuousRoundedRect(bounds, cornerRadius));
     }
     blurSmallRadius(image, 0.6 * devicePixelRatio);
     {
-        // Dark along the lower part, fading out towards the top.
+        // Dark along the lower part, fading out towards the top; nothing outside the panel.
         QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
         painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
         QLinearGradient fade(0, 0, 0, size.height());
         fade.setColorAt(0, QColor(0, 0, 0, 0));
         fade.setColorAt(1, QColor(0, 0, 0, 255));
-        painter.fillPath(continuousRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)), cornerRadius),
-                         fade);
+        painter.fillRect(bounds, fade);
         painter.setCompositionMode(QPainter::CompositionMode_DestinationOut);
         QPainterPath outside;
-        outside.addRect(QRectF(QPointF(0, 0), QSizeF(size)));
-        outside = outside.subtracted(
-            continuousRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)), cornerRadius));
-        painter.fillPath(outside, Qt::black);
+        outside.addRect(bounds);
+        painter.fillPath(outside.subtracted(continuousRoundedRect(bounds, cornerRadius)),
+                         Qt::black);
     }
     m_shadowCache = image;
     return image;
@@ -284,11 +286,10 @@ void DockRootView::paintEvent(QPaintEvent*) {
     fill.setColorAt(1, gradientBottom);
     painter.fillPath(shape, fill);
 
-    // The one-pixel edges are stroked half a pixel inside, so the clip keeps all of each line.
-    const QPainterPath edge =
-        continuousRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius);
+    // The edge lines are centred on the outline; the clip keeps their inner half.
     painter.setPen(QPen(highlightEdge, 1));
-    painter.drawPath(edge);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(shape);
 
     painter.drawImage(QPointF(0, 0), shadowEdge(size(), devicePixelRatioF()));
 }

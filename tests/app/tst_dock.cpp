@@ -1,0 +1,391 @@
+// The dock panel and window on Qt's offscreen platform, over the simulated Figma and virtual time.
+
+#include "launch/DockActionCoordinator.h"
+#include "model/DockStore.h"
+#include "support/SimulatedFigma.h"
+#include "support/VirtualScheduler.h"
+#include "ui/dock/DockItemButton.h"
+#include "ui/dock/DockRootView.h"
+#include "ui/dock/DockWindow.h"
+#include "ui/dock/UtilityIconButton.h"
+
+#include <QAction>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWheelEvent>
+#include <QWindow>
+
+#include <memory>
+
+using namespace brevlin;
+using brevlin::testing::SimulatedFigma;
+using brevlin::testing::VirtualScheduler;
+
+namespace {
+
+DockItem makeItem(const QString& name) {
+    DockItem item;
+    item.id = QUuid::createUuid();
+    item.name = name;
+    item.pluginName = name;
+    item.icon = QStringLiteral("star.fill");
+    item.hotkey = Hotkey{QStringLiteral("9"), {HotkeyModifier::command}};
+    return item;
+}
+
+// One dock over its own store (in a temporary folder), simulated Figma and coordinator.
+struct Rig {
+    explicit Rig(bool trusted = true) {
+        figma.tree.trusted = trusted;
+        store = std::make_unique<DockStore>(folder.path(), [] { return std::nullopt; });
+        coordinator = std::make_unique<DockActionCoordinator>(figma.platform());
+        view = std::make_unique<DockRootView>(*store, *coordinator);
+        view->resize(560, 52);
+    }
+    void clearItems() {
+        const QList<DockItem> items = store->items();
+        for (const DockItem& item : items)
+            store->deleteItem(item);
+    }
+    QStringList buttonNames() const {
+        QStringList names;
+        for (DockItemButton* button : view->itemButtons())
+            names.append(button->item().name);
+        return names;
+    }
+    QPoint xOf(QWidget* w) const { return w->mapTo(view.get(), QPoint(0, 0)); }
+
+    QTemporaryDir folder;
+    VirtualScheduler scheduler;
+    SimulatedFigma figma{scheduler};
+    std::unique_ptr<DockStore> store;
+    std::unique_ptr<DockActionCoordinator> coordinator;
+    std::unique_ptr<DockRootView> view;
+};
+
+// The first ⌘K of the timeline, in virtual milliseconds.
+qint64 firstPaletteKeyAt(const SimulatedFigma& figma) {
+    const QStringList keys = figma.timelineOf({QStringLiteral("key ⌘K")});
+    return keys.isEmpty() ? -1 : keys.first().section(' ', 0, 0).toLongLong();
+}
+
+QColor unpremultiplied(const QImage& image, int x, int y) {
+    return image.pixelColor(x, y).toRgb();
+}
+
+} // namespace
+
+class DockTests : public QObject {
+    Q_OBJECT
+private slots:
+    void emptyDockOffersPlusDividerAndSettings();
+    void buttonsFollowTheStoredOrder();
+    void untrustedDockShowsThePromptFirstAndAsks();
+    void failedLaunchShowsMarkerUntilTrustIsGranted();
+    void manyShortcutsScrollWithoutBars();
+    void clickLaunchesWithTimingAndItemAsAtTheClick();
+    void twoClicksStartTwoLaunches();
+    void panelIsDrawnRoundedWithGradientAndEdges();
+    void utilityButtonsBrightenWhileHovered();
+    void dockWindowFloatsAtFixedHeight();
+    void dockWindowIsConfiguredOncePerNativeWindow();
+};
+
+void DockTests::emptyDockOffersPlusDividerAndSettings() {
+    Rig rig;
+    rig.clearItems();
+    rig.view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+
+    QVERIFY(rig.view->itemButtons().isEmpty());
+    UtilityIconButton* plus = rig.view->addButton();
+    QVERIFY(plus);
+    QVERIFY(plus->isVisible());
+    QCOMPARE(plus->systemName(), QStringLiteral("plus"));
+    QCOMPARE(plus->toolTip(), QStringLiteral("Add shortcuts in Settings"));
+    QVERIFY(!rig.view->accessibilityPrompt()->isVisible());
+    QVERIFY(!rig.view->errorMarker()->isVisible());
+
+    // Left to right: plus, divider, gear; the divider is a 1×28 line.
+    QVERIFY(rig.xOf(plus).x() < rig.xOf(rig.view->divider()).x());
+    QVERIFY(rig.xOf(rig.view->divider()).x() < rig.xOf(rig.view->settingsButton()).x());
+    QCOMPARE(rig.view->divider()->size(), QSize(1, 28));
+    QCOMPARE(rig.view->settingsButton()->toolTip(), QStringLiteral("Open Settings"));
+    QCOMPARE(rig.view->settingsButton()->systemName(), QStringLiteral("gearshape.fill"));
+
+    QSignalSpy opened(rig.view.get(), &DockRootView::openSettingsRequested);
+    QTest::mouseClick(plus, Qt::LeftButton);
+    QTest::mouseClick(rig.view->settingsButton(), Qt::LeftButton);
+    QCOMPARE(opened.count(), 2);
+
+    // The first shortcut replaces the plus.
+    rig.store->upsert(makeItem(QStringLiteral("Iconify")));
+    QVERIFY(!rig.view->addButton());
+    QCOMPARE(rig.buttonNames(), QStringList{QStringLiteral("Iconify")});
+}
+
+void DockTests::buttonsFollowTheStoredOrder() {
+    Rig rig;
+    rig.view->show();
+    QCOMPARE(rig.buttonNames(),
+             (QStringList{QStringLiteral("Content Reel"), QStringLiteral("Autoflow"),
+                          QStringLiteral("Unsplash")}));
+    const QList<DockItemButton*> before = rig.view->itemButtons();
+
+    // Editing keeps the button (and its hover state) and shows the new content.
+    DockItem edited = rig.store->items().at(1);
+    edited.name = QStringLiteral("Flow");
+    rig.store->upsert(edited);
+    QCOMPARE(rig.view->itemButtons().at(1), before.at(1));
+    QCOMPARE(rig.view->itemButtons().at(1)->item().name, QStringLiteral("Flow"));
+
+    rig.store->deleteItem(rig.store->items().at(0));
+    rig.store->upsert(makeItem(QStringLiteral("Iconify")));
+    QCOMPARE(rig.buttonNames(), (QStringList{QStringLiteral("Flow"), QStringLiteral("Unsplash"),
+                                             QStringLiteral("Iconify")}));
+    QCOMPARE(rig.view->itemButtons().first(), before.at(1));
+
+    // On screen, the buttons stand left to right in that order.
+    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+    const QList<DockItemButton*> buttons = rig.view->itemButtons();
+    for (int i = 1; i < buttons.size(); ++i)
+        QVERIFY(rig.xOf(buttons[i - 1]).x() < rig.xOf(buttons[i]).x());
+}
+
+void DockTests::untrustedDockShowsThePromptFirstAndAsks() {
+    Rig rig(false);
+    rig.view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+    UtilityIconButton* prompt = rig.view->accessibilityPrompt();
+    QVERIFY(prompt->isVisible());
+    QCOMPARE(prompt->systemName(), QStringLiteral("hand.raised.fill"));
+    QCOMPARE(prompt->toolTip(), QStringLiteral("Grant Accessibility access"));
+    QVERIFY(rig.xOf(prompt).x() < rig.xOf(rig.view->itemButtons().first()).x());
+    QCOMPARE(rig.figma.tree.promptCount, 0);
+
+    QTest::mouseClick(prompt, Qt::LeftButton);
+    QCOMPARE(rig.figma.tree.promptCount, 1);
+    QVERIFY(prompt->isVisible());
+
+    // The grant is seen by the re-check 0.8 s after the request.
+    rig.figma.tree.trusted = true;
+    rig.scheduler.advanceBy(800);
+    QVERIFY(!prompt->isVisible());
+}
+
+void DockTests::failedLaunchShowsMarkerUntilTrustIsGranted() {
+    Rig rig(false);
+    rig.view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+    QTest::mouseClick(rig.view->itemButtons().first(), Qt::LeftButton);
+    rig.scheduler.runUntilIdle();
+
+    UtilityIconButton* marker = rig.view->errorMarker();
+    QVERIFY(rig.coordinator->errorMessage().has_value());
+    QVERIFY(marker->isVisible());
+    QCOMPARE(marker->toolTip(), *rig.coordinator->errorMessage());
+    QVERIFY(marker->toolTip().contains(QStringLiteral("Accessibility")));
+    QCOMPARE(marker->systemName(), QStringLiteral("exclamationmark.triangle.fill"));
+    QVERIFY(rig.xOf(marker).x() < rig.xOf(rig.view->divider()).x());
+    QVERIFY(rig.xOf(rig.view->shortcutRow()).x() < rig.xOf(marker).x());
+
+    // Clicking the marker changes nothing.
+    QTest::mouseClick(marker, Qt::LeftButton);
+    rig.scheduler.runUntilIdle();
+    QVERIFY(marker->isVisible());
+    QVERIFY(rig.view->accessibilityPrompt()->isVisible());
+
+    // Granting and clicking the prompt clears both.
+    rig.figma.tree.trusted = true;
+    QTest::mouseClick(rig.view->accessibilityPrompt(), Qt::LeftButton);
+    QVERIFY(!marker->isVisible());
+    QVERIFY(!rig.view->accessibilityPrompt()->isVisible());
+}
+
+void DockTests::manyShortcutsScrollWithoutBars() {
+    Rig rig(false);
+    for (int i = 0; i < 30; ++i)
+        rig.store->upsert(makeItem(QStringLiteral("Plugin %1").arg(i)));
+    rig.view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+    QCOMPARE(rig.view->itemButtons().size(), 33);
+
+    QScrollArea* row = rig.view->shortcutRow();
+    QVERIFY(!row->horizontalScrollBar()->isVisible());
+    QVERIFY(!row->verticalScrollBar()->isVisible());
+    QVERIFY(row->horizontalScrollBar()->maximum() > 0);
+    QCOMPARE(row->verticalScrollBar()->maximum(), 0);
+
+    // The fixed elements keep their places inside the panel.
+    const int right = rig.view->width() - DockRootView::horizontalPadding;
+    UtilityIconButton* gear = rig.view->settingsButton();
+    QCOMPARE(rig.xOf(gear).x() + gear->width(), right);
+    QCOMPARE(rig.xOf(rig.view->accessibilityPrompt()).x(), DockRootView::horizontalPadding);
+
+    // A plain wheel turn scrolls the row sideways.
+    const QPoint inside = row->viewport()->rect().center();
+    QWheelEvent wheel(inside, row->viewport()->mapToGlobal(inside), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(row->viewport(), &wheel);
+    QVERIFY(row->horizontalScrollBar()->value() > 0);
+    QCOMPARE(rig.xOf(gear).x() + gear->width(), right);
+}
+
+void DockTests::clickLaunchesWithTimingAndItemAsAtTheClick() {
+    Rig rig;
+    rig.view->show();
+    LauncherTimingSettings slow;
+    slow.focusDelayMilliseconds = 700;
+    rig.coordinator->launcherTiming = slow;
+
+    DockItemButton* second = rig.view->itemButtons().at(1);
+    const QString plugin = second->item().pluginName;
+    QTest::mouseClick(second, Qt::LeftButton);
+
+    // Changes after the click reach neither this launch's timing nor its item.
+    rig.coordinator->launcherTiming = LauncherTimingSettings{};
+    DockItem edited = rig.store->items().at(1);
+    edited.pluginName = QStringLiteral("Unsplash");
+    rig.store->upsert(edited);
+
+    rig.scheduler.runUntilIdle();
+    QCOMPARE(rig.figma.ranPlugins, QStringList{plugin});
+    QVERIFY2(firstPaletteKeyAt(rig.figma) >= 700, qPrintable(rig.figma.timeline.join('\n')));
+    QVERIFY(!rig.coordinator->errorMessage().has_value());
+}
+
+void DockTests::twoClicksStartTwoLaunches() {
+    Rig rig;
+    rig.view->show();
+    DockItemButton* first = rig.view->itemButtons().first();
+    QTest::mouseClick(first, Qt::LeftButton);
+    QTest::mouseClick(first, Qt::LeftButton);
+    // Both launches are under way before either has finished: each activates Figma.
+    rig.scheduler.runDue();
+    QCOMPARE(rig.figma.activations, 2);
+    rig.scheduler.runUntilIdle();
+    QCOMPARE(rig.figma.timelineOf({QStringLiteral("key ⌘K")}).size() >= 2, true);
+}
+
+void DockTests::panelIsDrawnRoundedWithGradientAndEdges() {
+    Rig rig;
+    rig.clearItems();
+    rig.view->resize(560, 52);
+    rig.view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+    const QImage image = rig.view->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(image.size(), QSize(560, 52) * rig.view->devicePixelRatio());
+    QVERIFY(rig.view->devicePixelRatio() == 1.0);
+
+    // Outside the rounded corners nothing is drawn.
+    QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
+    QCOMPARE(qAlpha(image.pixel(559, 51)), 0);
+    QCOMPARE(qAlpha(image.pixel(2, 2)), 0);
+
+    // Inside, between the plus and the divider, the gradient runs from a lighter top to a
+    // darker bottom: 0.46 → 0.34 in red at opacity 0.92 → 0.88.
+    const int x = 300;
+    const QColor upper = unpremultiplied(image, x, 6);
+    const QColor middle = unpremultiplied(image, x, 26);
+    const QColor lower = unpremultiplied(image, x, 46);
+    QVERIFY2(qAbs(middle.redF() - 0.40) < 0.03, qPrintable(QString::number(middle.redF())));
+    QVERIFY(qAbs(middle.alphaF() - 0.90) < 0.03);
+    QVERIFY(upper.redF() > middle.redF() && middle.redF() > lower.redF());
+    QVERIFY(qAbs(middle.blueF() - middle.redF() - 0.03) < 0.02);
+
+    // The top row carries the white highlight edge, lighter than the gradient just below it;
+    // the edge runs around the sides too.
+    QVERIFY(unpremultiplied(image, x, 0).redF() > unpremultiplied(image, x, 2).redF() + 0.03);
+    QVERIFY(unpremultiplied(image, 0, 26).redF() > unpremultiplied(image, 4, 26).redF() + 0.03);
+    QVERIFY(unpremultiplied(image, x, 51).redF() < unpremultiplied(image, x, 0).redF());
+}
+
+void DockTests::utilityButtonsBrightenWhileHovered() {
+    UtilityIconButton button(QStringLiteral("gearshape.fill"), Qt::white);
+    // On its own the button is a window; see-through, like the panel it normally sits on.
+    button.setAttribute(Qt::WA_TranslucentBackground);
+    button.show();
+    QCOMPARE(button.size(), QSize(36, 36));
+    QCOMPARE(button.fillOpacity(), 0.08);
+    QCOMPARE(button.edgeOpacity(), 0.08);
+
+    QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
+    QApplication::sendEvent(&button, &enter);
+    QVERIFY(button.isHovered());
+    QTRY_COMPARE_WITH_TIMEOUT(button.hoverProgress(), 1.0, 2000);
+    QCOMPARE(button.fillOpacity(), 0.16);
+    QCOMPARE(button.edgeOpacity(), 0.14);
+
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&button, &leave);
+    QVERIFY(!button.isHovered());
+    QTRY_COMPARE_WITH_TIMEOUT(button.hoverProgress(), 0.0, 2000);
+    QCOMPARE(button.fillOpacity(), 0.08);
+
+    // The tile is filled with white at the resting opacity behind the symbol.
+    const QImage image = button.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    QVERIFY(qAbs(qAlpha(image.pixel(6, 18)) - qRound(0.08 * 255)) <= 2);
+    QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
+}
+
+void DockTests::dockWindowFloatsAtFixedHeight() {
+    Rig rig;
+    DockWindow window(*rig.store, *rig.coordinator);
+    QCOMPARE(window.size(), QSize(560, 52));
+    QVERIFY(window.windowFlags().testFlag(Qt::FramelessWindowHint));
+    QVERIFY(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(window.testAttribute(Qt::WA_TranslucentBackground));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Brevlin"));
+
+    window.resize(200, 120);
+    QCOMPARE(window.size(), QSize(260, 52));
+    window.resize(20000, 10);
+    QCOMPARE(window.size(), QSize(10000, 52));
+    window.resize(560, 52);
+
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.windowHandle()->minimumSize(), QSize(260, 52));
+    QCOMPARE(window.windowHandle()->maximumSize(), QSize(10000, 52));
+    QCOMPARE(window.size(), QSize(560, 52));
+    QCOMPARE(window.rootView()->geometry(), QRect(0, 0, 560, 52));
+
+    // The dock's menu: whatever actions the application adds show on a right click.
+    QCOMPARE(window.contextMenuPolicy(), Qt::ActionsContextMenu);
+}
+
+void DockTests::dockWindowIsConfiguredOncePerNativeWindow() {
+    Rig rig;
+    QList<QWindow*> configured;
+    DockWindow window(*rig.store, *rig.coordinator,
+                      [&](QWindow* handle) { configured.append(handle); });
+    QSignalSpy shown(&window, &DockWindow::shown);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.configurationCount(), 1);
+    QCOMPARE(configured.size(), 1);
+    QCOMPARE(configured.first(), window.windowHandle());
+    QCOMPARE(shown.count(), 1);
+
+    // Content updates do not configure again, nor does showing the same window again.
+    for (int i = 0; i < 5; ++i)
+        rig.store->upsert(makeItem(QStringLiteral("P%1").arg(i)));
+    window.hide();
+    window.show();
+    QCOMPARE(window.configurationCount(), 1);
+    QCOMPARE(shown.count(), 2);
+
+    // A new native window is configured again.
+    window.hide();
+    window.windowHandle()->destroy();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.configurationCount(), 2);
+    QCOMPARE(configured.size(), 2);
+}
+
+QTEST_MAIN(DockTests)
+#include "tst_dock.moc"

@@ -1,0 +1,140 @@
+// One Brevlin per user and display, and what the environment says about the desktop.
+
+#include "app/AppEnvironment.h"
+#include "app/SingleInstance.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace brevlin;
+
+namespace {
+
+QProcessEnvironment environmentWith(const QList<std::pair<QString, QString>>& values) {
+    QProcessEnvironment environment;
+    for (const auto& [name, value] : values)
+        environment.insert(name, value);
+    return environment;
+}
+
+} // namespace
+
+class InstanceTests : public QObject {
+    Q_OBJECT
+private slots:
+    void displaySituationFollowsTheEnvironment_data();
+    void displaySituationFollowsTheEnvironment();
+    void serverNameIsPerUserAndDisplay();
+    void secondStartHandsOverToTheFirst();
+    void noRunningInstanceMeansNoHandOver();
+    void leftoverSocketIsReplaced();
+    void messagesAreOneLine();
+};
+
+void InstanceTests::displaySituationFollowsTheEnvironment_data() {
+    QTest::addColumn<QProcessEnvironment>("environment");
+    QTest::addColumn<bool>("hasX11");
+    QTest::addColumn<bool>("wayland");
+    QTest::newRow("nothing") << QProcessEnvironment() << false << false;
+    QTest::newRow("x11") << environmentWith({{"DISPLAY", ":0"}}) << true << false;
+    QTest::newRow("blank display") << environmentWith({{"DISPLAY", "  "}}) << false << false;
+    QTest::newRow("wayland with xwayland")
+        << environmentWith({{"DISPLAY", ":1"}, {"WAYLAND_DISPLAY", "wayland-0"}}) << true << true;
+    QTest::newRow("wayland without xwayland")
+        << environmentWith({{"WAYLAND_DISPLAY", "wayland-0"}}) << false << true;
+    QTest::newRow("session type only")
+        << environmentWith({{"DISPLAY", ":1"}, {"XDG_SESSION_TYPE", "Wayland"}}) << true << true;
+    QTest::newRow("x11 session type")
+        << environmentWith({{"DISPLAY", ":1"}, {"XDG_SESSION_TYPE", "x11"}}) << true << false;
+}
+
+void InstanceTests::displaySituationFollowsTheEnvironment() {
+    QFETCH(QProcessEnvironment, environment);
+    QFETCH(bool, hasX11);
+    QFETCH(bool, wayland);
+    const DisplaySituation situation = displaySituation(environment);
+    QCOMPARE(situation.hasX11Display, hasX11);
+    QCOMPARE(situation.isWaylandSession, wayland);
+}
+
+void InstanceTests::serverNameIsPerUserAndDisplay() {
+    QTemporaryDir runtime;
+    const QString a = instanceServerName(
+        environmentWith({{"DISPLAY", ":0"}, {"XDG_RUNTIME_DIR", runtime.path()}}));
+    const QString b = instanceServerName(
+        environmentWith({{"DISPLAY", ":1"}, {"XDG_RUNTIME_DIR", runtime.path()}}));
+    QVERIFY(a != b);
+    QVERIFY(a.startsWith(runtime.path() + '/'));
+    // A display name cannot lead the socket out of the folder.
+    const QString odd = instanceServerName(
+        environmentWith({{"DISPLAY", "../../x:0"}, {"XDG_RUNTIME_DIR", runtime.path()}}));
+    QVERIFY(odd.startsWith(runtime.path() + '/'));
+    QVERIFY(!odd.mid(runtime.path().size() + 1).contains('/'));
+
+    // Without a runtime folder, users are told apart by name.
+    const QString alice =
+        instanceServerName(environmentWith({{"DISPLAY", ":0"}, {"USER", "alice"}}));
+    const QString bob = instanceServerName(environmentWith({{"DISPLAY", ":0"}, {"USER", "bob"}}));
+    QVERIFY(alice != bob);
+}
+
+void InstanceTests::secondStartHandsOverToTheFirst() {
+    QTemporaryDir runtime;
+    const QString name = runtime.filePath(QStringLiteral("brevlin.socket"));
+    SingleInstance first(name);
+    QVERIFY(!first.handOverToRunningInstance(200));
+    QVERIFY(first.listen());
+    QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
+
+    SingleInstance second(name);
+    QVERIFY(second.handOverToRunningInstance());
+    QVERIFY(reopened.wait(2000));
+    QCOMPARE(reopened.count(), 1);
+
+    // Each start is one request.
+    QVERIFY(SingleInstance(name).handOverToRunningInstance());
+    QTRY_COMPARE(reopened.count(), 2);
+}
+
+void InstanceTests::noRunningInstanceMeansNoHandOver() {
+    QTemporaryDir runtime;
+    const QString name = runtime.filePath(QStringLiteral("brevlin.socket"));
+    {
+        SingleInstance first(name);
+        QVERIFY(first.listen());
+    }
+    // The first one is gone: the second start becomes the running instance.
+    SingleInstance second(name);
+    QVERIFY(!second.handOverToRunningInstance(200));
+    QVERIFY(second.listen());
+    QVERIFY(second.isListening());
+}
+
+void InstanceTests::leftoverSocketIsReplaced() {
+    QTemporaryDir runtime;
+    const QString name = runtime.filePath(QStringLiteral("brevlin.socket"));
+    // What a killed instance leaves: a file at the socket's name that nobody answers on.
+    {
+        QFile leftover(name);
+        QVERIFY(leftover.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QFile::exists(name));
+
+    SingleInstance instance(name);
+    QVERIFY(!instance.handOverToRunningInstance(200));
+    QVERIFY(instance.listen());
+    QSignalSpy reopened(&instance, &SingleInstance::reopenRequested);
+    QVERIFY(SingleInstance(name).handOverToRunningInstance());
+    QVERIFY(reopened.wait(2000));
+}
+
+void InstanceTests::messagesAreOneLine() {
+    QVERIFY(!noDisplayMessage().contains('\n'));
+    QVERIFY(noDisplayMessage().contains(QStringLiteral("X11 desktop session")));
+    QVERIFY(waylandNotice().contains(QStringLiteral("X11")));
+}
+
+QTEST_GUILESS_MAIN(InstanceTests)
+#include "tst_instance.moc"
