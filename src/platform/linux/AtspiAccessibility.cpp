@@ -3,6 +3,7 @@
 #include "AtspiBus.h"
 #include "AtspiTranslate.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QStringList>
 
@@ -81,6 +82,7 @@ public:
         bool hasChildren = false;
         int depth = INT_MAX;
         std::optional<bool> topLevel; // a direct child of its application
+        Node* rawParent = nullptr;
         AtspiObjectInfo info;
         std::vector<Node*> rawChildren;
         std::vector<Node*> children; // showing, with nameless containers replaced by their own
@@ -100,9 +102,52 @@ public:
         return slot.get();
     }
 
+    // Starts a walk from `root`: depths count from it again.
     void setRoot(Node* root) {
+        for (Node* n : m_order)
+            n->depth = INT_MAX;
         root->depth = 0;
         m_levelBatching = true;
+    }
+
+    Node* find(const QString& bus, const QString& path) {
+        auto it = m_nodes.find(nodeKey(bus, path));
+        return it == m_nodes.end() ? nullptr : it->second.get();
+    }
+    std::size_t size() const { return m_nodes.size(); }
+
+    // What the application reports as changed is read again when next needed. The composed
+    // children are recomputed from what is known (no requests) after any change.
+    void invalidateBasics(Node* n) {
+        n->hasBasics = false;
+        n->hasExtras = false;
+        invalidateComposition();
+    }
+    void invalidateRawChildren(Node* n) {
+        n->hasRawChildren = false;
+        n->rawChildren.clear();
+        invalidateComposition();
+    }
+    void invalidateExtras(Node* n) { n->hasExtras = false; }
+    void invalidateSubtree(Node* n) {
+        std::vector<Node*> stack{n};
+        std::unordered_set<Node*> seen;
+        while (!stack.empty()) {
+            Node* x = stack.back();
+            stack.pop_back();
+            if (!seen.insert(x).second)
+                continue;
+            stack.insert(stack.end(), x->rawChildren.begin(), x->rawChildren.end());
+            x->hasBasics = false;
+            x->hasExtras = false;
+            x->hasRawChildren = false;
+            x->rawChildren.clear();
+        }
+        invalidateComposition();
+    }
+    void invalidateComposition() {
+        for (Node* x : m_order)
+            x->hasChildren = false;
     }
 
     static bool isApplication(const Node* n) { return n->path == QLatin1String(atspi::rootPath); }
@@ -150,8 +195,11 @@ public:
                               return;
                           Variant arr(g_variant_get_child_value(r, 0));
                           for (const ObjectRef& ref : atspi::objectRefs(arr.get())) {
-                              if (!atspi::isNullRef(ref))
-                                  n->rawChildren.push_back(node(ref.busName, ref.path));
+                              if (atspi::isNullRef(ref))
+                                  continue;
+                              Node* child = node(ref.busName, ref.path);
+                              child->rawParent = n;
+                              n->rawChildren.push_back(child);
                           }
                       });
         }
@@ -191,8 +239,13 @@ public:
     }
 
     const std::vector<Node*>& children(Node* n) {
-        if (n->hasChildren)
+        if (n->hasChildren) {
+            if (n->depth != INT_MAX) {
+                for (Node* c : n->children)
+                    c->depth = std::min(c->depth, n->depth + 1);
+            }
             return n->children;
+        }
         std::vector<Node*> level{n};
         if (m_levelBatching && n->depth != INT_MAX) {
             // The walk is breadth-first: everything it found at this depth is asked next.
@@ -277,11 +330,131 @@ private:
 class AtspiAccessibility::Private {
 public:
     atspi::Bus bus;
-    std::unique_ptr<AtspiTree> walk;
-    QString walkBus;
-    QString walkRootPath;
 
-    // The tree that answers a read: the walk's snapshot, or a fresh one for a single read.
+    // One tree per application, kept from walk to walk and brought up to date by the events
+    // the application sends; a walk is answered from it once the application has confirmed
+    // that every event sent before has arrived.
+    struct Mirror {
+        std::unique_ptr<AtspiTree> tree;
+        QElapsedTimer age;
+    };
+    std::unordered_map<QString, Mirror> mirrors;
+    AtspiTree* walk = nullptr;
+    QString walkBus;
+
+    // Events are collected on a context of our own and handled at the start of each walk.
+    GMainContext* eventContext = g_main_context_new();
+    GDBusConnection* subscribed = nullptr;
+    std::vector<guint> subscriptions;
+
+    // Lost events cannot be ruled out (an application may not report every change), so no
+    // tree is trusted for longer than this.
+    static constexpr qint64 mirrorLifetimeMs = 10000;
+    static constexpr std::size_t mirrorMaxNodes = 50000;
+
+    ~Private() {
+        unsubscribe();
+        g_main_context_unref(eventContext);
+    }
+
+    void unsubscribe() {
+        if (!subscribed)
+            return;
+        for (guint id : subscriptions)
+            g_dbus_connection_signal_unsubscribe(subscribed, id);
+        subscriptions.clear();
+        g_object_unref(subscribed);
+        subscribed = nullptr;
+        // Anything collected on the old connection says nothing about the new one.
+        while (g_main_context_iteration(eventContext, FALSE)) {
+        }
+        mirrors.clear();
+    }
+
+    static void onEvent(GDBusConnection*, const gchar* sender, const gchar* path,
+                        const gchar* interface, const gchar* member, GVariant* parameters,
+                        gpointer self) {
+        static_cast<Private*>(self)->handleEvent(sender, path, interface, member, parameters);
+    }
+
+    bool ensureEvents() {
+        if (!bus.ensureConnected())
+            return false;
+        if (subscribed == bus.connection())
+            return true;
+        unsubscribe();
+        subscribed = G_DBUS_CONNECTION(g_object_ref(bus.connection()));
+        g_main_context_push_thread_default(eventContext);
+        for (const char* interface : {"org.a11y.atspi.Event.Object", "org.a11y.atspi.Event.Window"})
+            subscriptions.push_back(g_dbus_connection_signal_subscribe(
+                subscribed, nullptr, interface, nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+                &Private::onEvent, this, nullptr));
+        g_main_context_pop_thread_default(eventContext);
+        // Toolkits send events only while someone has registered for them.
+        for (const char* event : {"object:", "window:"}) {
+            bus.call(QStringLiteral("org.a11y.atspi.Registry"),
+                     QStringLiteral("/org/a11y/atspi/registry"), "org.a11y.atspi.Registry",
+                     "RegisterEvent",
+                     g_variant_new("(s@ass)", event, g_variant_new_strv(nullptr, 0), ""), nullptr);
+        }
+        return true;
+    }
+
+    void handleEvent(const gchar* sender, const gchar* path, const gchar* interface,
+                     const gchar* member, GVariant* parameters) {
+        auto it = mirrors.find(QString::fromUtf8(sender));
+        if (it == mirrors.end())
+            return;
+        AtspiTree& tree = *it->second.tree;
+        const QString busName = QString::fromUtf8(sender);
+        AtspiTree::Node* n = tree.find(busName, QString::fromUtf8(path));
+        const QByteArray what(member);
+        QByteArray detail;
+        if (parameters && g_variant_n_children(parameters) > 0) {
+            Variant first(g_variant_get_child_value(parameters, 0));
+            if (g_variant_is_of_type(first.get(), G_VARIANT_TYPE_STRING))
+                detail = g_variant_get_string(first.get(), nullptr);
+        }
+        if (qstrcmp(interface, "org.a11y.atspi.Event.Window") == 0) {
+            // Windows come, go and change activation: the application's list is read again.
+            if (AtspiTree::Node* app = tree.find(busName, QString::fromLatin1(atspi::rootPath)))
+                tree.invalidateRawChildren(app);
+            if (n)
+                tree.invalidateBasics(n);
+            return;
+        }
+        if (!n)
+            return;
+        if (what == "ChildrenChanged") {
+            tree.invalidateRawChildren(n);
+        } else if (what == "StateChanged") {
+            if (detail == "showing" || detail == "visible" || detail == "defunct")
+                tree.invalidateSubtree(n);
+            else
+                tree.invalidateBasics(n);
+        } else if (what == "PropertyChange") {
+            if (detail == "accessible-parent")
+                tree.invalidateSubtree(n);
+            else
+                tree.invalidateBasics(n);
+        } else if (what == "TextChanged" || what == "AttributesChanged") {
+            tree.invalidateExtras(n);
+        } else if (what == "VisibleDataChanged" || what == "ModelChanged") {
+            tree.invalidateSubtree(n);
+        }
+    }
+
+    // The application answers after it has sent every event it sent before; once that answer
+    // is here, so are the events. False when the application does not answer.
+    bool catchUp(const QString& busName) {
+        const bool alive = bool(bus.call(busName, QString::fromLatin1(atspi::rootPath),
+                                         "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr));
+        while (g_main_context_iteration(eventContext, FALSE)) {
+        }
+        return alive;
+    }
+
+    // The tree that answers a read: the walk's, or a fresh one for a single read.
     AtspiTree& treeFor(const AtspiElementRef& ref, std::unique_ptr<AtspiTree>& scratch) {
         if (walk && ref.busName() == walkBus)
             return *walk;
@@ -363,14 +536,6 @@ public:
                                   g_variant_new("(i)", index), G_VARIANT_TYPE("(b)")))
                    ? axSuccess
                    : axCannotComplete;
-    }
-
-    // Anything done to the application may change its tree.
-    void forgetSnapshot() {
-        if (!walk)
-            return;
-        walk = std::make_unique<AtspiTree>(bus);
-        walk->setRoot(walk->node(walkBus, walkRootPath));
     }
 };
 
@@ -533,7 +698,6 @@ AXError AtspiAccessibility::setAttributeValue(const AXElement& element, const QS
         return axFailure;
     if (!d->bus.ensureConnected())
         return axCannotComplete;
-    d->forgetSnapshot();
     if (attribute == QLatin1String("AXFocused")) {
         if (value.kind != AXValue::Kind::boolean || !value.boolean)
             return axCannotComplete;
@@ -565,7 +729,6 @@ AXError AtspiAccessibility::performAction(const AXElement& element, const QStrin
         return axFailure;
     if (!d->bus.ensureConnected())
         return axCannotComplete;
-    d->forgetSnapshot();
     if (action == QLatin1String("AXPress"))
         return d->press(*ref);
     if (action == QLatin1String("AXRaise")) {
@@ -580,19 +743,29 @@ AXError AtspiAccessibility::performAction(const AXElement& element, const QStrin
 }
 
 void AtspiAccessibility::beginWalk(const AXElement& root) {
-    d->walk.reset();
+    d->walk = nullptr;
     d->walkBus.clear();
     const auto* ref = root.as<AtspiElementRef>();
-    if (!ref || !d->bus.ensureConnected())
+    if (!ref || !d->ensureEvents())
         return;
-    d->walk = std::make_unique<AtspiTree>(d->bus);
+    auto& mirror = d->mirrors[ref->busName()];
+    const bool fresh = !mirror.tree || mirror.age.elapsed() > Private::mirrorLifetimeMs ||
+                       mirror.tree->size() > Private::mirrorMaxNodes;
+    if (fresh) {
+        mirror.tree = std::make_unique<AtspiTree>(d->bus);
+        mirror.age.start();
+    }
+    if (!d->catchUp(ref->busName())) {
+        d->mirrors.erase(ref->busName());
+        return;
+    }
+    d->walk = mirror.tree.get();
     d->walkBus = ref->busName();
-    d->walkRootPath = ref->path();
     d->walk->setRoot(d->walk->node(ref->busName(), ref->path()));
 }
 
 void AtspiAccessibility::endWalk() {
-    d->walk.reset();
+    d->walk = nullptr;
     d->walkBus.clear();
 }
 

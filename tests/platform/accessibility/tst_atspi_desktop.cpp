@@ -196,9 +196,12 @@ private Q_SLOTS:
         QVERIFY(standin.record().waitFor(
             [](const QJsonObject& e) { return e.value("text").toString() == "Icon"; }));
         QCOMPARE(ui.stringAttribute(*field, "AXValue"), QString("Icon"));
-        // The filter hid the other results, and the walk leaves them out.
-        QTRY_VERIFY(!ui.findMatchingResult(app, "Autoflow"));
+        // The filter hid the other results, and the very next walk leaves them out.
+        QVERIFY(!ui.findMatchingResult(app, "Autoflow"));
         QVERIFY(ui.findMatchingResult(app, "Iconify"));
+        QCOMPARE(ax.setAttributeValue(*field, "AXValue", AXValue::fromString("")), axSuccess);
+        QVERIFY(ui.findMatchingResult(app, "Autoflow"));
+        QCOMPARE(ax.setAttributeValue(*field, "AXValue", AXValue::fromString("Icon")), axSuccess);
         QCOMPARE(ax.setAttributeValue(*field, "AXValue", AXValue::fromBool(true)),
                  axCannotComplete);
 
@@ -229,6 +232,42 @@ private Q_SLOTS:
         QTRY_VERIFY(ui.booleanAttribute(*ui.findPluginsTab(app), "AXSelected"));
         // Assets are filtered out on the Plugins tab.
         QVERIFY(ui.findMatchingResult(app, "Iconify"));
+    }
+
+    // Walks are answered from a tree kept between walks; after changes it must read exactly as
+    // a tree read afresh by a backend that never saw the application before.
+    void keptTreeMatchesAFreshRead() {
+        StandinProcess standin;
+        QVERIFY(setAccessibilityEnabled(true));
+        QVERIFY(standin.start({"--open-palette", "--nest", "1"}));
+        const AXElement app = waitForApplication(standin.pid());
+        QVERIFY(!app.isNull());
+        auto describe = [](FigmaUITraversal& t, const AXElement& root) {
+            QStringList lines;
+            for (const AXElement& e : t.collectDescendants(root, 8)) {
+                lines << t.stringAttribute(e, "AXRole").value_or("-") + " " +
+                             t.elementLabel(e).value_or("-") + " " +
+                             (t.booleanAttribute(e, "AXSelected") ? "selected" : "");
+            }
+            return lines;
+        };
+        QVERIFY(describe(ui, app).size() > 10);
+
+        const auto field = ui.findSearchField(app);
+        QVERIFY(field);
+        QCOMPARE(ax.setAttributeValue(*field, "AXValue", AXValue::fromString("o")), axSuccess);
+        ui.activateTab(*ui.findPluginsTab(app));
+        QVERIFY(standin.record().waitForEvent("tab"));
+        const QStringList kept = describe(ui, app);
+
+        AtspiAccessibility fresh;
+        FigmaUITraversal freshUi(fresh, traversal);
+        const AXElement freshApp = fresh.applicationElement(standin.pid());
+        QCOMPARE(kept, describe(freshUi, freshApp));
+        QVERIFY(kept.contains("AXRadioButton Plugins selected"));
+        QVERIFY(!kept.contains("AXButton Unsplash ")); // filtered out: no "o" in it
+        QVERIFY(kept.contains("AXButton Autoflow "));
+        QVERIFY(!kept.contains("AXButton Card ")); // an asset, not on the Plugins tab
     }
 
     void foreignElementsAreRejected() {
