@@ -105,6 +105,7 @@ private slots:
     // Settings window
     void windowShowsTheStoredShortcuts();
     void emptyListShowsOnlyHeaderAndFooter();
+    void toolbarSymbolFollowsThePalette();
     void addThenSaveStoresATrimmedShortcut();
     void cancelLeavesStoreAndIconsUntouched();
     void editStartsFromTheStoredItemEachTime();
@@ -245,6 +246,13 @@ void SettingsTests::choosingAnImageSwitchesToCustomImage() {
     auto* preview = child<DockIconContent>(child<QWidget>(&editor, "preview"), "iconContent");
     QVERIFY(!child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
 
+    // The file dialog offers every format the image readers decode.
+    const QString filter = ItemEditorView::imageFileFilter();
+    QVERIFY(filter.startsWith(QStringLiteral("Image files (")));
+    QVERIFY(filter.contains(QStringLiteral("*.png")));
+    QVERIFY(filter.contains(QStringLiteral("*.jpg")));
+    QVERIFY(filter.contains(QStringLiteral("*.gif")));
+
     // A cancelled file dialog changes nothing.
     editor.setImageChooser([](QWidget*) { return std::nullopt; });
     QTest::mouseClick(child<QPushButton>(&editor, "chooseImageButton"), Qt::LeftButton);
@@ -369,6 +377,24 @@ void SettingsTests::emptyListShowsOnlyHeaderAndFooter() {
         headerShown |= label->text() == QStringLiteral("Active Dock Items") && label->isVisible();
     }
     QVERIFY(headerShown);
+}
+
+void SettingsTests::toolbarSymbolFollowsThePalette() {
+    Fixture f;
+    SettingsView view(f.store);
+    auto* add = child<QToolButton>(&view, "addShortcutButton");
+    QCOMPARE(add->text(), QStringLiteral("Add Shortcut"));
+    QCOMPARE(child<QToolButton>(&view, "restoreSamplesButton")->text(),
+             QStringLiteral("Restore Sample Shortcuts"));
+    for (const QColor colour : {QColor(Qt::red), QColor(Qt::green)}) {
+        QPalette palette = view.palette();
+        palette.setColor(QPalette::ButtonText, colour);
+        view.setPalette(palette);
+        const QImage plus = add->icon().pixmap(32, 32).toImage();
+        // The middle of the plus is drawn in the button text colour.
+        const QColor middle = plus.pixelColor(16, 16);
+        QCOMPARE(middle.rgb(), colour.rgb());
+    }
 }
 
 void SettingsTests::addThenSaveStoresATrimmedShortcut() {

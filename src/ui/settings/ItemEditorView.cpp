@@ -23,9 +23,10 @@ namespace brevlin {
 
 namespace {
 
-QLabel* sectionHeader(const QString& text, QWidget* parent) {
+QLabel* sectionHeader(const QString& text, QWidget* parent, bool spaceAbove) {
     auto* label = new QLabel(text, parent);
     label->setFont(headlineFont());
+    label->setContentsMargins(0, spaceAbove ? 10 : 0, 0, 0);
     return label;
 }
 
@@ -99,33 +100,28 @@ void ItemEditorView::buildForm(QWidget* form) {
     column->setContentsMargins(20, 16, 20, 12);
     column->setSpacing(8);
 
-    auto makeForm = [] {
-        auto* layout = new QFormLayout;
-        layout->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-        layout->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        layout->setHorizontalSpacing(12);
-        layout->setVerticalSpacing(8);
-        return layout;
-    };
+    // One form for the three sections, so their labels share one column.
+    auto* fields = new QFormLayout;
+    fields->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    fields->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    fields->setHorizontalSpacing(12);
+    fields->setVerticalSpacing(8);
+    column->addLayout(fields);
+    m_form = fields;
 
     // Plugin Shortcut
-    column->addWidget(sectionHeader(QStringLiteral("Plugin Shortcut"), form));
-    auto* pluginForm = makeForm();
+    fields->addRow(sectionHeader(QStringLiteral("Plugin Shortcut"), form, false));
     m_nameField = new QLineEdit(m_draft.name, form);
     m_nameField->setObjectName(QStringLiteral("nameField"));
     m_nameField->setPlaceholderText(QStringLiteral("Shortcut name"));
-    pluginForm->addRow(QStringLiteral("Shortcut name"), m_nameField);
+    fields->addRow(QStringLiteral("Shortcut name"), m_nameField);
     m_pluginField = new QLineEdit(m_draft.pluginName, form);
     m_pluginField->setObjectName(QStringLiteral("pluginField"));
     m_pluginField->setPlaceholderText(QStringLiteral("Figma plugin or action name"));
-    pluginForm->addRow(QStringLiteral("Figma plugin or action name"), m_pluginField);
-    column->addLayout(pluginForm);
-    column->addSpacing(6);
+    fields->addRow(QStringLiteral("Figma plugin or action name"), m_pluginField);
 
     // Icon
-    column->addWidget(sectionHeader(QStringLiteral("Icon"), form));
-    auto* iconForm = makeForm();
-    m_iconForm = iconForm;
+    fields->addRow(sectionHeader(QStringLiteral("Icon"), form, true));
 
     auto* segments = new QWidget(form);
     segments->setObjectName(QStringLiteral("sourcePicker"));
@@ -143,7 +139,7 @@ void ItemEditorView::buildForm(QWidget* form) {
         segmentLayout->addWidget(button);
     }
     segmentLayout->addStretch(1);
-    iconForm->addRow(QStringLiteral("Source"), segments);
+    fields->addRow(QStringLiteral("Source"), segments);
     connect(m_symbolSourceButton, &QPushButton::clicked, this, [this] {
         m_draft.iconSource = DockIconSource::systemSymbol;
         refresh();
@@ -157,7 +153,7 @@ void ItemEditorView::buildForm(QWidget* form) {
     m_symbolField = new QLineEdit(m_draft.icon, form);
     m_symbolField->setObjectName(QStringLiteral("symbolField"));
     m_symbolFieldLabel->setBuddy(m_symbolField);
-    iconForm->addRow(m_symbolFieldLabel, m_symbolField);
+    fields->addRow(m_symbolFieldLabel, m_symbolField);
 
     m_imageChooserRow = new QWidget(form);
     m_imageChooserRow->setObjectName(QStringLiteral("imageChooserRow"));
@@ -181,7 +177,7 @@ void ItemEditorView::buildForm(QWidget* form) {
         plainButton(QStringLiteral("Clear"), QStringLiteral("clearImageButton"), m_imageChooserRow);
     chooserLayout->addWidget(chooseButton, 0, Qt::AlignTop);
     chooserLayout->addWidget(m_clearImageButton, 0, Qt::AlignTop);
-    iconForm->addRow(m_imageChooserRow);
+    fields->addRow(m_imageChooserRow);
     connect(chooseButton, &QPushButton::clicked, this, &ItemEditorView::chooseImage);
     connect(m_clearImageButton, &QPushButton::clicked, this, [this] {
         m_draft.customIconPath.reset();
@@ -196,7 +192,7 @@ void ItemEditorView::buildForm(QWidget* form) {
     m_imageNote->setFont(footnoteFont());
     m_imageNote->setWordWrap(true);
     makeSecondary(m_imageNote);
-    iconForm->addRow(m_imageNote);
+    fields->addRow(m_imageNote);
 
     auto* previewRow = new QWidget(form);
     auto* previewLayout = new QHBoxLayout(previewRow);
@@ -209,9 +205,7 @@ void ItemEditorView::buildForm(QWidget* form) {
     previewLayout->addWidget(previewLabel, 0, Qt::AlignVCenter);
     previewLayout->addWidget(m_preview, 0, Qt::AlignVCenter);
     previewLayout->addStretch(1);
-    iconForm->addRow(previewRow);
-    column->addLayout(iconForm);
-    column->addSpacing(6);
+    fields->addRow(previewRow);
 
     connect(m_nameField, &QLineEdit::textEdited, this, [this](const QString& text) {
         m_draft.name = text;
@@ -227,12 +221,11 @@ void ItemEditorView::buildForm(QWidget* form) {
     });
 
     // Global Hotkey
-    column->addWidget(sectionHeader(QStringLiteral("Global Hotkey"), form));
-    auto* hotkeyForm = makeForm();
+    fields->addRow(sectionHeader(QStringLiteral("Global Hotkey"), form, true));
     m_keyPicker = new QComboBox(form);
     m_keyPicker->setObjectName(QStringLiteral("keyPicker"));
     m_keyPicker->addItems(supportedKeys());
-    hotkeyForm->addRow(QStringLiteral("Key"), m_keyPicker);
+    fields->addRow(QStringLiteral("Key"), m_keyPicker);
     connect(m_keyPicker, &QComboBox::activated, this, [this](int index) {
         m_draft.hotkey.key = supportedKeys().value(index);
         refresh();
@@ -241,7 +234,7 @@ void ItemEditorView::buildForm(QWidget* form) {
     auto* boxes = new QWidget(form);
     auto* boxLayout = new QHBoxLayout(boxes);
     boxLayout->setContentsMargins(0, 0, 0, 0);
-    boxLayout->setSpacing(16);
+    boxLayout->setSpacing(10);
     for (HotkeyModifier modifier : allHotkeyModifiers) {
         auto* box = new QCheckBox(displayName(modifier), boxes);
         box->setObjectName(modifierObjectName(modifier));
@@ -251,14 +244,13 @@ void ItemEditorView::buildForm(QWidget* form) {
                 [this, modifier](bool checked) { setModifier(modifier, checked); });
     }
     boxLayout->addStretch(1);
-    hotkeyForm->addRow(QStringLiteral("Modifiers"), boxes);
+    fields->addRow(QString(), boxes);
 
     m_currentShortcut = new QLabel(form);
     m_currentShortcut->setObjectName(QStringLiteral("currentShortcutLabel"));
     m_currentShortcut->setFont(monospacedFootnoteFont());
     makeSecondary(m_currentShortcut);
-    hotkeyForm->addRow(m_currentShortcut);
-    column->addLayout(hotkeyForm);
+    fields->addRow(m_currentShortcut);
     column->addStretch(1);
 }
 
@@ -301,8 +293,8 @@ void ItemEditorView::refresh() {
     m_symbolField->setPlaceholderText(m_symbolFieldLabel->text());
 
     // Hiding the rows, not just their widgets, closes up the space they took.
-    m_iconForm->setRowVisible(m_imageChooserRow, customImage);
-    m_iconForm->setRowVisible(m_imageNote, customImage);
+    m_form->setRowVisible(m_imageChooserRow, customImage);
+    m_form->setRowVisible(m_imageNote, customImage);
 
     const bool hasPath = m_draft.customIconPath.has_value();
     if (hasPath) {

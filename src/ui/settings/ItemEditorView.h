@@ -61,7 +61,7 @@ private:
 
     QLineEdit* m_nameField = nullptr;
     QLineEdit* m_pluginField = nullptr;
-    QFormLayout* m_iconForm = nullptr;
+    QFormLayout* m_form = nullptr;
     QPushButton* m_symbolSourceButton = nullptr;
     QPushButton* m_imageSourceButton = nullptr;
     QLabel* m_symbolFieldLabel = nullptr;

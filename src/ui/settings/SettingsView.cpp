@@ -215,6 +215,10 @@ void SettingsView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
 }
 
+ItemEditorView* SettingsView::editor() const {
+    return m_editor.data();
+}
+
 QList<ShortcutRow*> SettingsView::rows() const {
     QList<ShortcutRow*> rows;
     for (int i = 0; i < m_rowsLayout->count(); ++i) {

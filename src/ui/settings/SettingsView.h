@@ -58,7 +58,7 @@ public:
 
     // Present while the item editor is open.
     const std::optional<EditorContext>& editorContext() const { return m_editorContext; }
-    ItemEditorView* editor() const { return m_editor; }
+    ItemEditorView* editor() const;
     QList<ShortcutRow*> rows() const;
 
     // Toolbar actions and the rows' Edit, open the editor as a sheet of this window.
