@@ -230,6 +230,12 @@ void StandinWindow::runResult(const QString& name, const QString& trigger) {
     closePalette();
 }
 
+bool StandinWindow::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate)
+        record({{"event", "active"}, {"value", event->type() == QEvent::WindowActivate}});
+    return QWidget::event(event);
+}
+
 bool StandinWindow::eventFilter(QObject* watched, QEvent* event) {
     // A key event visits the window object first, then each widget up from the focus widget;
     // acting on the first widget that sees it handles each press once.

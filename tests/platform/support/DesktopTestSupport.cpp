@@ -7,7 +7,12 @@
 #include <QJsonDocument>
 #include <QTest>
 
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+#include <xcb/xtest.h>
+
 #include <csignal>
+#include <cstdlib>
 #include <sys/types.h>
 
 namespace brevlin::testing {
@@ -106,6 +111,11 @@ QStringList StandinRecord::runs() const {
     return result;
 }
 
+bool StandinRecord::isActive() const {
+    const QList<QJsonObject> changes = events("active");
+    return !changes.isEmpty() && changes.last().value("value").toBool();
+}
+
 QString StandinRecord::lastText() const {
     const QList<QJsonObject> texts = events("text");
     return texts.isEmpty() ? QString() : texts.last().value("text").toString();
@@ -167,8 +177,116 @@ void StandinProcess::stop() {
     m_process.reset();
 }
 
+bool StandinProcess::waitUntilActive(int timeoutMilliseconds) const {
+    QDeadlineTimer deadline(timeoutMilliseconds);
+    while (!m_record.isActive()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
 qint64 StandinProcess::pid() const {
     return m_process ? m_process->processId() : 0;
+}
+
+namespace {
+
+// One connection for the helpers, kept for the test's lifetime.
+xcb_connection_t* connection() {
+    static xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    return c;
+}
+
+QList<xcb_keycode_t> keycodesFor(quint32 keysym, bool anyLevel) {
+    QList<xcb_keycode_t> result;
+    xcb_connection_t* c = connection();
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    auto* reply = xcb_get_keyboard_mapping_reply(
+        c, xcb_get_keyboard_mapping(c, setup->min_keycode, count), nullptr);
+    if (!reply)
+        return result;
+    const int per = reply->keysyms_per_keycode;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply);
+    for (int i = 0; i < count; ++i)
+        for (int level = 0; level < (anyLevel ? per : 1); ++level)
+            if (syms[i * per + level] == keysym) {
+                result.append(xcb_keycode_t(setup->min_keycode + i));
+                break;
+            }
+    std::free(reply);
+    return result;
+}
+
+} // namespace
+
+qint64 activeWindowPid() {
+    xcb_connection_t* c = connection();
+    xcb_ewmh_connection_t ewmh;
+    if (!xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(c, &ewmh), nullptr))
+        return 0;
+    xcb_window_t window = XCB_NONE;
+    if (!xcb_ewmh_get_active_window_reply(&ewmh, xcb_ewmh_get_active_window(&ewmh, 0), &window,
+                                          nullptr) ||
+        window == XCB_NONE) {
+        auto* focus = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+        window = focus ? focus->focus : XCB_NONE;
+        std::free(focus);
+    }
+    qint64 pid = 0;
+    // The focus may sit on a child of the client window: walk up until one names its process.
+    for (int i = 0; i < 8 && window != XCB_NONE; ++i) {
+        uint32_t value = 0;
+        if (xcb_ewmh_get_wm_pid_reply(&ewmh, xcb_ewmh_get_wm_pid(&ewmh, window), &value, nullptr)) {
+            pid = value;
+            break;
+        }
+        auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
+        if (!tree)
+            break;
+        window = tree->parent == tree->root ? XCB_NONE : tree->parent;
+        std::free(tree);
+    }
+    xcb_ewmh_connection_wipe(&ewmh);
+    return pid;
+}
+
+bool waitForActivePid(qint64 pid, int timeoutMilliseconds) {
+    QDeadlineTimer deadline(timeoutMilliseconds);
+    while (activeWindowPid() != pid) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+void pressKeysym(quint32 keysym, bool down) {
+    const QList<xcb_keycode_t> codes = keycodesFor(keysym, false);
+    if (codes.isEmpty())
+        return;
+    xcb_connection_t* c = connection();
+    xcb_test_fake_input(c, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, codes.first(), XCB_CURRENT_TIME,
+                        XCB_NONE, 0, 0, 0);
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
+bool isKeysymDown(quint32 keysym) {
+    xcb_connection_t* c = connection();
+    auto* keymap = xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr);
+    if (!keymap)
+        return false;
+    bool down = false;
+    for (xcb_keycode_t k : keycodesFor(keysym, false))
+        down = down || (keymap->keys[k / 8] & (1 << (k % 8)));
+    std::free(keymap);
+    return down;
+}
+
+int keycodesCarrying(quint32 keysym) {
+    return int(keycodesFor(keysym, true).size());
 }
 
 void terminateProcess(qint64 pid) {

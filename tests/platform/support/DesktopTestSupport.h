@@ -36,6 +36,8 @@ public:
     bool waitForEvent(const QString& kind, int timeoutMilliseconds = 5000) const;
     // The runs recorded, as "name/trigger".
     QStringList runs() const;
+    // Whether the window's last activation change made it active.
+    bool isActive() const;
     // The last text the search field held, or empty.
     QString lastText() const;
     void clear() const;
@@ -66,6 +68,9 @@ public:
     bool start(const QStringList& arguments = {},
                const QString& wmClass = QStringLiteral("brevlin-standin"));
     void stop();
+    // Waits until the stand-in's window is active in the stand-in's own view, which is when keys
+    // sent to it arrive for sure.
+    bool waitUntilActive(int timeoutMilliseconds = 5000) const;
     qint64 pid() const;
     const StandinRecord& record() const { return m_record; }
 
@@ -73,6 +78,18 @@ private:
     std::unique_ptr<QProcess> m_process;
     StandinRecord m_record;
 };
+
+// The process owning the window that has focus now (_NET_ACTIVE_WINDOW, else the input focus).
+qint64 activeWindowPid();
+// Waits, serving the event loop, until a window of `pid` has focus.
+bool waitForActivePid(qint64 pid, int timeoutMilliseconds = 5000);
+
+// Presses or releases the key carrying `keysym` through XTEST, as the user's own keyboard would.
+void pressKeysym(quint32 keysym, bool down);
+// Whether the key carrying `keysym` is down in the server's keyboard state.
+bool isKeysymDown(quint32 keysym);
+// Keycodes whose keyboard mapping holds `keysym` at any level.
+int keycodesCarrying(quint32 keysym);
 
 // Ends a process started on the stand-in's behalf by someone else (a launch through its entry).
 void terminateProcess(qint64 pid);

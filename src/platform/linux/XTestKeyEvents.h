@@ -1,0 +1,45 @@
+#pragma once
+
+#include "launch/KeyEvents.h"
+
+#include <memory>
+#include <optional>
+
+namespace brevlin {
+
+// X keysym of a Macintosh virtual key code (US layout), or none for codes the table lacks.
+std::optional<quint32> keysymForMacKeyCode(quint16 keyCode);
+// The keysym that types one Unicode code point.
+quint32 keysymForCodePoint(char32_t codePoint);
+
+// Synthetic keys through the XTEST extension on a connection of its own. X11 delivers synthetic
+// input to whichever window has focus, so posting to a process posts globally: the caller makes
+// the target frontmost first.
+//
+// Modifier flags follow Qt's convention (Command→Control, Option→Alt, Control→Super,
+// Shift→Shift), and the target sees exactly the flags of the event: modifiers the user still
+// holds are released around the key and pressed again afterwards. Unicode strings type each code
+// point on its own key: the layout's key and level when it has one, otherwise a spare keycode that
+// gets the keysym for a while and is cleared again when typing has been idle for a moment.
+class XTestKeyEvents : public KeyEventApi {
+public:
+    // Null when the display cannot be opened or lacks XTEST.
+    static std::unique_ptr<XTestKeyEvents> create();
+    ~XTestKeyEvents() override;
+
+    std::unique_ptr<KeyEventSource> createEventSource(int stateId) override;
+    void postToProcess(qint64 processIdentifier, KeyEvent& event) override;
+    void post(KeyEvent& event) override;
+
+    // Clears the spare keycodes now (also done by itself after idle typing and at destruction).
+    void restoreKeyboardMapping();
+    // How many keycodes carry a keysym of ours right now.
+    int borrowedKeycodeCount() const;
+
+private:
+    struct Impl;
+    explicit XTestKeyEvents(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace brevlin

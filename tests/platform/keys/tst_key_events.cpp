@@ -1,0 +1,239 @@
+// Synthetic keys against the stand-in: what it receives is what was meant, whatever the user holds
+// and whatever characters the text has.
+
+#include "DesktopTestSupport.h"
+#include "platform/linux/X11Workspace.h"
+#include "platform/linux/XTestKeyEvents.h"
+
+#include <QDeadlineTimer>
+#include <QDebug>
+#include <QJsonArray>
+#include <QTest>
+#include <QTextBoundaryFinder>
+
+#include <xkbcommon/xkbcommon-keysyms.h>
+
+using namespace brevlin;
+using namespace brevlin::testing;
+
+namespace {
+
+constexpr quint16 keyK = 40;
+constexpr quint16 keyReturn = 36;
+constexpr quint16 keyDown = 125;
+
+// Posts a key pair the way the launcher does.
+void stroke(XTestKeyEvents& keys, quint16 code, quint64 flags) {
+    auto source = keys.createEventSource(hidSystemState);
+    QVERIFY(source);
+    auto down = source->createKeyboardEvent(code, true);
+    auto up = source->createKeyboardEvent(code, false);
+    QVERIFY(down && up);
+    down->setFlags(flags);
+    up->setFlags(flags);
+    keys.postToProcess(0, *down);
+    keys.postToProcess(0, *up);
+}
+
+// One key pair per user-perceived character, with the character attached, and no pause.
+void typeText(XTestKeyEvents& keys, const QString& text) {
+    auto source = keys.createEventSource(hidSystemState);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype start = 0;
+    while (finder.toNextBoundary() != -1) {
+        const QString character = text.mid(start, finder.position() - start);
+        start = finder.position();
+        auto down = source->createKeyboardEvent(0, true);
+        auto up = source->createKeyboardEvent(0, false);
+        down->setUnicodeString(character.toStdU16String());
+        up->setUnicodeString(character.toStdU16String());
+        keys.post(*down);
+        keys.post(*up);
+    }
+}
+
+QStringList modifiersOf(const QJsonObject& keyEvent) {
+    QStringList names;
+    for (const QJsonValue& v : keyEvent.value("modifiers").toArray())
+        names.append(v.toString());
+    return names;
+}
+
+} // namespace
+
+class KeyEventsTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<XTestKeyEvents> m_keys;
+    std::unique_ptr<X11Workspace> m_workspace;
+
+    // Asks until the stand-in says it is active: the window manager ignores requests for a window
+    // it has not finished managing.
+    bool activate(qint64 pid) {
+        QDeadlineTimer deadline(5000);
+        while (!deadline.hasExpired()) {
+            for (const RunningApplicationPtr& app :
+                 m_workspace->runningApplications("brevlin-standin"))
+                if (app->processIdentifier() == pid)
+                    app->activate(activateAllWindows);
+            if (m_standin.waitUntilActive(200))
+                return true;
+        }
+        return false;
+    }
+    StandinProcess m_standin;
+
+    bool openPalette() {
+        stroke(*m_keys, keyK, commandFlag);
+        const bool opened = m_standin.record().waitFor([](const QJsonObject& e) {
+            return e.value("event") == "palette" && e.value("open").toBool();
+        });
+        if (!opened)
+            for (const QJsonObject& e : m_standin.record().events())
+                qWarning() << e;
+        return opened;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY2(insideDesktopSession(), "run inside scripts/desktop-session");
+        m_keys = XTestKeyEvents::create();
+        QVERIFY(m_keys);
+        m_workspace = X11Workspace::create();
+        QVERIFY(m_workspace);
+    }
+
+    void init() {
+        QVERIFY(m_standin.start());
+        // New windows get focus only when the window manager believes the user wants them to.
+        QVERIFY(activate(m_standin.pid()));
+    }
+
+    void cleanup() {
+        for (quint32 sym : {XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_Shift_L, XKB_KEY_Super_L})
+            pressKeysym(sym, false);
+        m_standin.stop();
+    }
+
+    void macKeyCodesNameTheUsKeys() {
+        QCOMPARE(keysymForMacKeyCode(0), quint32(XKB_KEY_a));
+        QCOMPARE(keysymForMacKeyCode(40), quint32(XKB_KEY_k));
+        QCOMPARE(keysymForMacKeyCode(29), quint32(XKB_KEY_0));
+        QCOMPARE(keysymForMacKeyCode(46), quint32(XKB_KEY_m));
+        QCOMPARE(keysymForMacKeyCode(36), quint32(XKB_KEY_Return));
+        QCOMPARE(keysymForMacKeyCode(51), quint32(XKB_KEY_BackSpace));
+        QCOMPARE(keysymForMacKeyCode(125), quint32(XKB_KEY_Down));
+        QVERIFY(!keysymForMacKeyCode(10)); // the ISO section key has no US counterpart
+        QVERIFY(!m_keys->createEventSource(hidSystemState)->createKeyboardEvent(10, true));
+    }
+
+    void keyCodesTypeTheirLetters() {
+        QVERIFY(openPalette());
+        // h e l l o 1 0 by key code: the table and the layout lookup together.
+        for (quint16 code : {4, 14, 37, 37, 31, 18, 29})
+            stroke(*m_keys, code, 0);
+        QTRY_COMPARE(m_standin.record().lastText(), QString("hello10"));
+        stroke(*m_keys, 0, commandFlag); // select all
+        stroke(*m_keys, 51, 0);          // and erase
+        QTRY_COMPARE(m_standin.record().lastText(), QString());
+        stroke(*m_keys, 4, shiftFlag);
+        QTRY_COMPARE(m_standin.record().lastText(), QString("H"));
+    }
+
+    void typesAnyTextExactlyWithoutPauses() {
+        QVERIFY(openPalette());
+        const QString text = QString::fromUtf8("Café ✓ 😀 日本");
+        typeText(*m_keys, text);
+        QTRY_COMPARE(m_standin.record().lastText(), text);
+        // Only characters outside the layout borrow keycodes, and they are all given back.
+        QVERIFY(m_keys->borrowedKeycodeCount() > 0);
+        m_keys->restoreKeyboardMapping();
+        QCOMPARE(m_keys->borrowedKeycodeCount(), 0);
+        QCOMPARE(keycodesCarrying(keysymForCodePoint(U'日')), 0);
+        QCOMPARE(keycodesCarrying(keysymForCodePoint(U'😀')), 0);
+    }
+
+    void spareKeycodesAreClearedAfterAPause() {
+        QVERIFY(openPalette());
+        typeText(*m_keys, QString::fromUtf8("ñ"));
+        QTRY_COMPARE(m_standin.record().lastText(), QString::fromUtf8("ñ"));
+        QTRY_COMPARE(m_keys->borrowedKeycodeCount(), 0);
+        QCOMPARE(keycodesCarrying(XKB_KEY_ntilde), 0);
+    }
+
+    void targetSeesExactlyTheFlagsWhileTheUserHoldsOthers() {
+        // A hotkey press such as Ctrl+Alt+Shift+1 leaves its modifiers down when the launch starts.
+        pressKeysym(XKB_KEY_Control_L, true);
+        pressKeysym(XKB_KEY_Alt_L, true);
+        pressKeysym(XKB_KEY_Shift_L, true);
+        QVERIFY(openPalette());
+        const QList<QJsonObject> keys = m_standin.record().events("key");
+        QJsonObject kEvent;
+        for (const QJsonObject& e : keys)
+            if (e.value("key") == "K")
+                kEvent = e;
+        QCOMPARE(modifiersOf(kEvent), QStringList{"ctrl"});
+
+        // No flags means no modifiers, even with three held.
+        stroke(*m_keys, keyDown, 0);
+        stroke(*m_keys, keyReturn, 0);
+        QTRY_COMPARE(m_standin.record().runs(), QStringList{"Autoflow/key"});
+        for (const QJsonObject& e : m_standin.record().events("key"))
+            if (e.value("key") == "Down" || e.value("key") == "Return")
+                QCOMPARE(modifiersOf(e), QStringList());
+
+        // What the user holds is held again afterwards.
+        QVERIFY(isKeysymDown(XKB_KEY_Control_L));
+        QVERIFY(isKeysymDown(XKB_KEY_Alt_L));
+        QVERIFY(isKeysymDown(XKB_KEY_Shift_L));
+    }
+
+    void typedTextIgnoresHeldModifiers() {
+        QVERIFY(openPalette());
+        pressKeysym(XKB_KEY_Alt_L, true);
+        pressKeysym(XKB_KEY_Shift_L, true);
+        typeText(*m_keys, QString::fromUtf8("ab é"));
+        QTRY_COMPARE(m_standin.record().lastText(), QString::fromUtf8("ab é"));
+        QVERIFY(isKeysymDown(XKB_KEY_Alt_L));
+    }
+
+    void superCarriesTheControlFlag() {
+        stroke(*m_keys, keyK, controlFlag | optionFlag);
+        QVERIFY(m_standin.record().waitFor([](const QJsonObject& e) {
+            return e.value("event") == "key" && e.value("key").toString().endsWith("K");
+        }));
+        QJsonObject kEvent;
+        for (const QJsonObject& e : m_standin.record().events("key"))
+            if (e.value("key").toString().endsWith("K"))
+                kEvent = e;
+        QCOMPARE(modifiersOf(kEvent), (QStringList{"alt", "meta"}));
+        QVERIFY(m_standin.record().events("palette").isEmpty());
+    }
+
+    void typesMoreCharactersThanThereAreSpareKeycodes() {
+        QVERIFY(openPalette());
+        // 60 distinct ideographs need more keycodes than a standard keymap leaves empty (about
+        // twenty): they go in several batches. Every remapping costs each X client a keymap
+        // reload, so the count stays modest.
+        QString text;
+        for (char32_t cp = 0x4E00; cp < 0x4E00 + 60; ++cp)
+            text += QString::fromUcs4(&cp, 1);
+        text += QString::fromUtf8("é日");
+        typeText(*m_keys, text);
+        const bool typed = m_standin.record().waitFor(
+            [&](const QJsonObject& e) { return e.value("text").toString() == text; }, 10000);
+        if (!typed) {
+            const QString got = m_standin.record().lastText();
+            qsizetype same = 0;
+            while (same < got.size() && same < text.size() && got[same] == text[same])
+                ++same;
+            qWarning() << "typed" << got.size() << "of" << text.size() << "first difference at"
+                       << same << got.mid(same, 8) << "instead of" << text.mid(same, 8);
+        }
+        QVERIFY(typed);
+    }
+};
+
+QTEST_GUILESS_MAIN(KeyEventsTest)
+#include "tst_key_events.moc"
