@@ -1,6 +1,7 @@
 #include "AppEnvironment.h"
 #include "BrevlinApp.h"
 #include "SingleInstance.h"
+#include "TestControl.h"
 #include "hotkeys/HotkeyManager.h"
 #include "launch/QtScheduler.h"
 #include "model/DockStore.h"
@@ -83,6 +84,11 @@ int main(int argc, char** argv) {
                        options);
     QObject::connect(&instance, &SingleInstance::reopenRequested, &brevlin, &BrevlinApp::reopen);
     brevlin.start();
+
+    std::unique_ptr<TestControl> testControl;
+    if (const QString path = qEnvironmentVariable(TestControl::environmentVariable);
+        !path.isEmpty())
+        testControl = std::make_unique<TestControl>(brevlin, path);
 
     if (situation.isWaylandSession)
         showWaylandNoticeOnce(brevlin.store().applicationFolderPath());
