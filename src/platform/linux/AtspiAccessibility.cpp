@@ -154,10 +154,13 @@ public:
 
     void ensureBasics(const std::vector<Node*>& nodes) {
         Batch batch(m_bus);
+        std::vector<Node*> fetched;
         for (Node* n : nodes) {
             if (n->hasBasics)
                 continue;
             n->hasBasics = true;
+            fetched.push_back(n);
+            n->info = AtspiObjectInfo();
             batch.add(n->bus, n->path, atspi::accessibleInterface, "GetRole", nullptr,
                       [n](GVariant* r) {
                           if (r && g_variant_is_of_type(r, G_VARIANT_TYPE("(u)")))
@@ -176,9 +179,15 @@ public:
                       });
             batch.add(n->bus, n->path, "org.freedesktop.DBus.Properties", "Get",
                       propertyName("Name"), [n](GVariant* r) { n->info.name = unboxString(r); });
-            batch.add(n->bus, n->path, "org.freedesktop.DBus.Properties", "Get",
-                      propertyName("Description"),
-                      [n](GVariant* r) { n->info.description = unboxString(r); });
+        }
+        batch.run();
+        // A description only counts as a label when there is no name, or as the placeholder
+        // of a text field: most elements never need one read.
+        for (Node* n : fetched) {
+            if (n->info.name.isEmpty() || atspi::isTextElement(n->info.role, n->info.states))
+                batch.add(n->bus, n->path, "org.freedesktop.DBus.Properties", "Get",
+                          propertyName("Description"),
+                          [n](GVariant* r) { n->info.description = unboxString(r); });
         }
         batch.run();
     }
