@@ -1,0 +1,290 @@
+#include "X11HotkeyService.h"
+
+#include "XTestKeyEvents.h"
+
+#include <QGuiApplication>
+#include <QTimer>
+
+#include <xcb/xcb.h>
+#include <xkbcommon/xkbcommon-keysyms.h>
+
+#include <cstdlib>
+
+// xcb/xkb.h does not compile as C++ (a member named `explicit`); only these two names are needed.
+extern "C" {
+extern xcb_extension_t xcb_xkb_id;
+}
+
+namespace brevlin {
+
+namespace {
+
+constexpr uint8_t xkbNewKeyboardNotify = 0;
+constexpr uint8_t xkbMapNotify = 1;
+
+// Carbon's modifier bits.
+constexpr quint32 carbonCommand = 0x100;
+constexpr quint32 carbonShift = 0x200;
+constexpr quint32 carbonOption = 0x800;
+constexpr quint32 carbonControl = 0x1000;
+
+constexpr quint16 relevantModifiers = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 |
+                                      XCB_MOD_MASK_2 | XCB_MOD_MASK_3 | XCB_MOD_MASK_4 |
+                                      XCB_MOD_MASK_5;
+
+xcb_connection_t* asConnection(void* c) {
+    return static_cast<xcb_connection_t*>(c);
+}
+
+QList<quint8> keycodesForKeysym(xcb_connection_t* c, quint32 keysym) {
+    QList<quint8> result;
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    auto* mapping = xcb_get_keyboard_mapping_reply(
+        c, xcb_get_keyboard_mapping(c, setup->min_keycode, count), nullptr);
+    if (!mapping)
+        return result;
+    const int per = mapping->keysyms_per_keycode;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping);
+    for (int i = 0; i < count; ++i)
+        if (per > 0 && syms[i * per] == keysym)
+            result.append(quint8(setup->min_keycode + i));
+    std::free(mapping);
+    return result;
+}
+
+} // namespace
+
+std::unique_ptr<X11HotkeyService> X11HotkeyService::create() {
+    auto* guiApp = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (!guiApp)
+        return nullptr;
+    auto* x11 = guiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection())
+        return nullptr;
+    xcb_connection_t* c = x11->connection();
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    auto service = std::unique_ptr<X11HotkeyService>(new X11HotkeyService(c, screen->root));
+    guiApp->installNativeEventFilter(service.get());
+    return service;
+}
+
+X11HotkeyService::X11HotkeyService(void* connection, quint32 root)
+    : m_connection(connection)
+    , m_root(root) {
+    readModifierMap();
+}
+
+X11HotkeyService::~X11HotkeyService() {
+    if (QCoreApplication::instance())
+        QCoreApplication::instance()->removeNativeEventFilter(this);
+    for (Registration& registration : m_registrations)
+        ungrab(registration);
+    xcb_flush(asConnection(m_connection));
+}
+
+void X11HotkeyService::installHandler(PressHandler handler) {
+    m_handler = std::move(handler);
+}
+
+void X11HotkeyService::readModifierMap() {
+    xcb_connection_t* c = asConnection(m_connection);
+    m_numLockMask = 0;
+    m_altMask = XCB_MOD_MASK_1;
+    m_superMask = XCB_MOD_MASK_4;
+    auto* modifiers = xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr);
+    if (!modifiers)
+        return;
+    const QList<quint8> numLock = keycodesForKeysym(c, XKB_KEY_Num_Lock);
+    const QList<quint8> alt = keycodesForKeysym(c, XKB_KEY_Alt_L);
+    const QList<quint8> super = keycodesForKeysym(c, XKB_KEY_Super_L);
+    const int per = modifiers->keycodes_per_modifier;
+    const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(modifiers);
+    for (int m = 0; m < 8; ++m)
+        for (int i = 0; i < per; ++i) {
+            const xcb_keycode_t k = codes[m * per + i];
+            if (!k)
+                continue;
+            if (numLock.contains(k))
+                m_numLockMask = quint16(1 << m);
+            if (alt.contains(k))
+                m_altMask = quint16(1 << m);
+            if (super.contains(k))
+                m_superMask = quint16(1 << m);
+        }
+    std::free(modifiers);
+}
+
+bool X11HotkeyService::grab(Registration& registration) {
+    xcb_connection_t* c = asConnection(m_connection);
+    const auto keysym = keysymForMacKeyCode(quint16(registration.keyCode));
+    if (!keysym)
+        return false;
+    const QList<quint8> keycodes = keycodesForKeysym(c, *keysym);
+    if (keycodes.isEmpty())
+        return false;
+
+    quint16 modifiers = 0;
+    if (registration.carbonModifiers & carbonCommand)
+        modifiers |= XCB_MOD_MASK_CONTROL;
+    if (registration.carbonModifiers & carbonShift)
+        modifiers |= XCB_MOD_MASK_SHIFT;
+    if (registration.carbonModifiers & carbonOption)
+        modifiers |= m_altMask;
+    if (registration.carbonModifiers & carbonControl)
+        modifiers |= m_superMask;
+    registration.modifiers = modifiers;
+
+    QList<quint16> lockVariants = {0, XCB_MOD_MASK_LOCK};
+    if (m_numLockMask)
+        lockVariants += {m_numLockMask, quint16(m_numLockMask | XCB_MOD_MASK_LOCK)};
+
+    QList<std::pair<Grab, xcb_void_cookie_t>> pending;
+    for (quint8 keycode : keycodes)
+        for (quint16 lock : lockVariants) {
+            const Grab g{keycode, quint16(modifiers | lock)};
+            pending.append({g, xcb_grab_key_checked(c, 1, m_root, g.modifiers, g.keycode,
+                                                    XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)});
+        }
+    bool refused = false;
+    for (const auto& [g, cookie] : pending) {
+        if (xcb_generic_error_t* error = xcb_request_check(c, cookie)) {
+            refused = true;
+            std::free(error);
+        } else {
+            registration.grabs.append(g);
+        }
+    }
+    if (refused) {
+        ungrab(registration);
+        return false;
+    }
+    return true;
+}
+
+void X11HotkeyService::ungrab(Registration& registration) {
+    xcb_connection_t* c = asConnection(m_connection);
+    for (const Grab& g : registration.grabs)
+        xcb_ungrab_key(c, g.keycode, m_root, g.modifiers);
+    registration.grabs.clear();
+    registration.held = false;
+}
+
+int X11HotkeyService::registerHotKey(quint32 keyCode, quint32 modifierMask, EventHotKeyID id,
+                                     HotKeyRef* ref) {
+    if (ref)
+        *ref = 0;
+    if (!keysymForMacKeyCode(quint16(keyCode)))
+        return invalidKeyStatus;
+    Registration registration;
+    registration.keyCode = keyCode;
+    registration.carbonModifiers = modifierMask;
+    registration.id = id;
+    if (keycodesForKeysym(asConnection(m_connection), *keysymForMacKeyCode(quint16(keyCode)))
+            .isEmpty())
+        return invalidKeyStatus;
+    if (!grab(registration)) {
+        xcb_flush(asConnection(m_connection));
+        return hotKeyExistsStatus;
+    }
+    xcb_flush(asConnection(m_connection));
+    const HotKeyRef newRef = m_nextRef++;
+    m_registrations.insert(newRef, registration);
+    if (ref)
+        *ref = newRef;
+    return 0;
+}
+
+void X11HotkeyService::unregisterHotKey(HotKeyRef ref) {
+    auto it = m_registrations.find(ref);
+    if (it == m_registrations.end())
+        return;
+    ungrab(*it);
+    m_registrations.erase(it);
+    xcb_flush(asConnection(m_connection));
+}
+
+int X11HotkeyService::grabCount(HotKeyRef ref) const {
+    const auto it = m_registrations.constFind(ref);
+    return it == m_registrations.constEnd() ? 0 : int(it->grabs.size());
+}
+
+void X11HotkeyService::regrabAll() {
+    m_regrabPending = false;
+    readModifierMap();
+    for (Registration& registration : m_registrations) {
+        ungrab(registration);
+        // Another client may have taken the key meanwhile; the registration then stays without
+        // grabs until the next keymap change, as there is nobody to tell.
+        grab(registration);
+    }
+    xcb_flush(asConnection(m_connection));
+}
+
+bool X11HotkeyService::nativeEventFilter(const QByteArray& eventType, void* message,
+                                         qintptr* result) {
+    (void)result;
+    if (eventType != "xcb_generic_event_t")
+        return false;
+    auto* event = static_cast<xcb_generic_event_t*>(message);
+    const uint8_t type = event->response_type & 0x7f;
+    xcb_connection_t* c = asConnection(m_connection);
+
+    bool keymapChanged = false;
+    if (type == XCB_MAPPING_NOTIFY) {
+        auto* notify = reinterpret_cast<xcb_mapping_notify_event_t*>(event);
+        keymapChanged = notify->request != XCB_MAPPING_POINTER;
+    } else if (const auto* xkb = xcb_get_extension_data(c, &xcb_xkb_id);
+               xkb && xkb->present && type == xkb->first_event) {
+        // Byte 1 of an XKB event is its kind.
+        const uint8_t kind = reinterpret_cast<const uint8_t*>(event)[1];
+        keymapChanged = kind == xkbNewKeyboardNotify || kind == xkbMapNotify;
+    }
+    if (keymapChanged) {
+        // Changes come in bursts; re-grab once after the burst. Qt still needs the event.
+        if (!m_regrabPending && !m_registrations.isEmpty()) {
+            m_regrabPending = true;
+            QTimer::singleShot(0, [this] { regrabAll(); });
+        }
+        return false;
+    }
+
+    if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
+        return false;
+    auto* key = reinterpret_cast<xcb_key_press_event_t*>(event);
+    if (key->event != m_root)
+        return false;
+    const quint16 state = key->state & relevantModifiers & ~m_numLockMask;
+
+    if (type == XCB_KEY_RELEASE) {
+        bool ours = false;
+        for (Registration& registration : m_registrations)
+            for (const Grab& g : registration.grabs)
+                if (g.keycode == key->detail) {
+                    registration.held = false;
+                    registration.lastReleaseTime = key->time;
+                    ours = true;
+                    break;
+                }
+        return ours;
+    }
+
+    for (Registration& registration : m_registrations) {
+        bool matches = false;
+        for (const Grab& g : registration.grabs)
+            matches = matches || (g.keycode == key->detail && registration.modifiers == state);
+        if (!matches)
+            continue;
+        // Auto-repeat shows as a release and a press with the same time, or, with detectable
+        // auto-repeat, as presses without releases.
+        const bool repeat = registration.held || (registration.lastReleaseTime != 0 &&
+                                                  registration.lastReleaseTime == key->time);
+        registration.held = true;
+        if (!repeat && m_handler)
+            m_handler(registration.id);
+        return true;
+    }
+    return false;
+}
+
+} // namespace brevlin

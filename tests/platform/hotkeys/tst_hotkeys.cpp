@@ -1,0 +1,243 @@
+// Global hotkeys as root-window grabs: presses from the keyboard reach the handler whatever lock
+// keys are on, a key held by another client fails the registration cleanly, and the hotkey
+// manager replaces its registrations as a whole.
+
+#include "DesktopTestSupport.h"
+#include "hotkeys/HotkeyManager.h"
+#include "launch/QtScheduler.h"
+#include "platform/linux/X11HotkeyService.h"
+#include "platform/linux/XTestKeyEvents.h"
+
+#include <QGuiApplication>
+#include <QTest>
+
+#include <xcb/xcb.h>
+#include <xkbcommon/xkbcommon-keysyms.h>
+
+#include <cstdlib>
+
+using namespace brevlin;
+using namespace brevlin::testing;
+
+namespace {
+
+constexpr quint32 cmdKey = 0x100;
+constexpr quint32 shiftKey = 0x200;
+constexpr quint32 optionKey = 0x800;
+constexpr quint32 controlKey = 0x1000;
+constexpr quint16 key1 = 18;
+constexpr quint16 key2 = 19;
+constexpr quint16 key3 = 20;
+constexpr quint16 keyJ = 38;
+
+// Presses modifiers and key as a person would, then lets go in reverse order.
+void chord(std::initializer_list<quint32> keysyms) {
+    for (quint32 sym : keysyms)
+        pressKeysym(sym, true);
+    for (auto it = std::rbegin(keysyms); it != std::rend(keysyms); ++it)
+        pressKeysym(*it, false);
+    // Two presses within one millisecond would look like auto-repeat.
+    QTest::qWait(20);
+}
+
+// Another X client on its own connection, holding grabs of its own.
+class OtherClient {
+public:
+    OtherClient()
+        : m_c(xcb_connect(nullptr, nullptr)) {
+        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data->root;
+    }
+    ~OtherClient() { xcb_disconnect(m_c); }
+
+    bool grab(quint32 keysym, quint16 modifiers) {
+        const xcb_setup_t* setup = xcb_get_setup(m_c);
+        const int count = setup->max_keycode - setup->min_keycode + 1;
+        auto* mapping = xcb_get_keyboard_mapping_reply(
+            m_c, xcb_get_keyboard_mapping(m_c, setup->min_keycode, count), nullptr);
+        xcb_keycode_t keycode = 0;
+        for (int i = 0; i < count && !keycode; ++i)
+            if (xcb_get_keyboard_mapping_keysyms(mapping)[i * mapping->keysyms_per_keycode] ==
+                keysym)
+                keycode = xcb_keycode_t(setup->min_keycode + i);
+        std::free(mapping);
+        xcb_generic_error_t* error =
+            xcb_request_check(m_c, xcb_grab_key_checked(m_c, 1, m_root, modifiers, keycode,
+                                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        std::free(error);
+        return !error;
+    }
+
+private:
+    xcb_connection_t* m_c;
+    xcb_window_t m_root;
+};
+
+DockItem itemNamed(const QString& name, const QString& key) {
+    DockItem item;
+    item.name = name;
+    item.pluginName = name;
+    item.hotkey = Hotkey{key, {HotkeyModifier::command, HotkeyModifier::option}};
+    return item;
+}
+
+} // namespace
+
+class HotkeysTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<X11HotkeyService> m_service;
+    QList<quint32> m_pressed;
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY2(insideDesktopSession(), "run inside scripts/desktop-session"); }
+
+    void init() {
+        m_service = X11HotkeyService::create();
+        QVERIFY(m_service);
+        m_pressed.clear();
+        m_service->installHandler([this](EventHotKeyID id) { m_pressed.append(id.id); });
+    }
+
+    void cleanup() { m_service.reset(); }
+
+    void registeredHotkeyFires() {
+        HotkeyService::HotKeyRef ref = 0;
+        QCOMPARE(m_service->registerHotKey(key1, cmdKey | optionKey, {hotkeySignature, 7}, &ref),
+                 0);
+        QVERIFY(ref != 0);
+        chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_1});
+        QTRY_COMPARE(m_pressed, QList<quint32>{7});
+
+        // Other modifiers, or the key alone, are another shortcut.
+        chord({XKB_KEY_Control_L, XKB_KEY_1});
+        chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_Shift_L, XKB_KEY_1});
+        chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_2});
+        QTest::qWait(100);
+        QCOMPARE(m_pressed, QList<quint32>{7});
+
+        m_service->unregisterHotKey(ref);
+        chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_1});
+        QTest::qWait(100);
+        QCOMPARE(m_pressed, QList<quint32>{7});
+    }
+
+    void modifiersFollowQtsMapping() {
+        HotkeyService::HotKeyRef ref = 0;
+        // Control is Super, Shift stays Shift.
+        QCOMPARE(m_service->registerHotKey(keyJ, controlKey | shiftKey, {hotkeySignature, 3}, &ref),
+                 0);
+        chord({XKB_KEY_Control_L, XKB_KEY_Shift_L, XKB_KEY_j});
+        QTest::qWait(100);
+        QVERIFY(m_pressed.isEmpty());
+        chord({XKB_KEY_Super_L, XKB_KEY_Shift_L, XKB_KEY_j});
+        QTRY_COMPARE(m_pressed, QList<quint32>{3});
+    }
+
+    void firesWithLockKeysOn() {
+        HotkeyService::HotKeyRef ref = 0;
+        QCOMPARE(m_service->registerHotKey(key2, cmdKey | optionKey, {hotkeySignature, 2}, &ref),
+                 0);
+        // Four grabs per keycode: plain, Caps Lock, Num Lock, both.
+        QVERIFY(m_service->grabCount(ref) >= 4);
+        chord({XKB_KEY_Caps_Lock});
+        chord({XKB_KEY_Num_Lock});
+        chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_2});
+        chord({XKB_KEY_Caps_Lock});
+        chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_2});
+        chord({XKB_KEY_Num_Lock});
+        QTRY_COMPARE(m_pressed, (QList<quint32>{2, 2}));
+    }
+
+    void keyHeldByAnotherClientFailsWholly() {
+        OtherClient other;
+        QVERIFY(other.grab(XKB_KEY_3, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
+        HotkeyService::HotKeyRef ref = 99;
+        QCOMPARE(m_service->registerHotKey(key3, cmdKey | optionKey, {hotkeySignature, 1}, &ref),
+                 X11HotkeyService::hotKeyExistsStatus);
+        QCOMPARE(ref, HotkeyService::HotKeyRef(0));
+        // The variants that were granted went back: a third client gets the Caps Lock one.
+        OtherClient third;
+        QVERIFY(third.grab(XKB_KEY_3, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_LOCK));
+    }
+
+    void autoRepeatFiresOnce() {
+        HotkeyService::HotKeyRef ref = 0;
+        QCOMPARE(m_service->registerHotKey(key1, cmdKey | optionKey, {hotkeySignature, 5}, &ref),
+                 0);
+        pressKeysym(XKB_KEY_Control_L, true);
+        pressKeysym(XKB_KEY_Alt_L, true);
+        pressKeysym(XKB_KEY_1, true);
+        QTest::qWait(1200); // past the server's repeat delay
+        pressKeysym(XKB_KEY_1, false);
+        pressKeysym(XKB_KEY_Alt_L, false);
+        pressKeysym(XKB_KEY_Control_L, false);
+        QTest::qWait(100);
+        QCOMPARE(m_pressed, QList<quint32>{5});
+        chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_1});
+        QTRY_COMPARE(m_pressed, (QList<quint32>{5, 5}));
+    }
+
+    void keymapChangesKeepHotkeysWorking() {
+        HotkeyService::HotKeyRef ref = 0;
+        QCOMPARE(m_service->registerHotKey(key1, cmdKey | optionKey, {hotkeySignature, 4}, &ref),
+                 0);
+        const int grabs = m_service->grabCount(ref);
+        // Typing characters outside the layout remaps spare keycodes, twice.
+        auto keys = XTestKeyEvents::create();
+        auto source = keys->createEventSource(hidSystemState);
+        auto down = source->createKeyboardEvent(0, true);
+        down->setUnicodeString(u"\u00f1\u00e7");
+        keys->post(*down);
+        keys->restoreKeyboardMapping();
+        QTest::qWait(200);
+        QCOMPARE(m_service->grabCount(ref), grabs);
+        chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_1});
+        QTRY_COMPARE(m_pressed, QList<quint32>{4});
+    }
+
+    void managerReplacesAllAndResolvesLatePresses() {
+        QtScheduler scheduler;
+        HotkeyManager manager(*m_service, scheduler);
+        QStringList triggered;
+        auto onTrigger = [&](const DockItem& item) { triggered.append(item.name); };
+
+        manager.registerHotkeys({itemNamed("One", "1"), itemNamed("Two", "2")}, onTrigger);
+        QCOMPARE(manager.registrationCount(), 2);
+        chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_2});
+        QTRY_COMPARE(triggered, QStringList{"Two"});
+
+        // Registering again replaces: the same keys twice leave one grab each, not two.
+        manager.registerHotkeys({itemNamed("One", "1"), itemNamed("Two", "2")}, onTrigger);
+        QCOMPARE(manager.registrationCount(), 2);
+        chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_1});
+        QTRY_COMPARE(triggered, (QStringList{"Two", "One"}));
+        QTest::qWait(100);
+        QCOMPARE(triggered.size(), 2);
+
+        // A press made before the set changes is read against the new set.
+        for (quint32 sym : {XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_1})
+            pressKeysym(sym, true);
+        for (quint32 sym : {XKB_KEY_1, XKB_KEY_Alt_L, XKB_KEY_Control_L})
+            pressKeysym(sym, false);
+        manager.registerHotkeys({itemNamed("Uno", "1")}, onTrigger);
+        QTRY_COMPARE(triggered, (QStringList{"Two", "One", "Uno"}));
+
+        // A taken key is skipped and uses no identifier.
+        OtherClient other;
+        QVERIFY(other.grab(XKB_KEY_3, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
+        manager.registerHotkeys(
+            {itemNamed("Three", "3"), itemNamed("Uno", "1"), itemNamed("Dos", "2")}, onTrigger);
+        QCOMPARE(manager.registrationCount(), 2);
+        QCOMPARE(manager.registeredItem(1)->name, QString("Uno"));
+        QCOMPARE(manager.registeredItem(2)->name, QString("Dos"));
+
+        manager.unregisterAll();
+        chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_1});
+        QTest::qWait(100);
+        QCOMPARE(triggered.size(), 3);
+    }
+};
+
+QTEST_MAIN(HotkeysTest)
+#include "tst_hotkeys.moc"
