@@ -5,12 +5,14 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QSet>
 #include <QStringList>
 
 #include <atspi/atspi-constants.h>
 
 #include <algorithm>
 #include <climits>
+#include <mutex>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -351,54 +353,102 @@ public:
     AtspiTree* walk = nullptr;
     QString walkBus;
 
-    // Events are collected on a context of our own and handled at the start of each walk.
-    GMainContext* eventContext = g_main_context_new();
-    GDBusConnection* subscribed = nullptr;
-    std::vector<guint> subscriptions;
+    // Events are noted as they arrive, on the connection's own thread, and applied at the start
+    // of the next walk. Only applications with a kept tree are noted, and only so many: past
+    // that, the kept trees are dropped instead, so an application busy for hours between
+    // launches costs nothing.
+    struct Event {
+        QString sender;
+        QString path;
+        bool window = false;
+        QByteArray member;
+        QByteArray detail;
+    };
+    struct Inbox {
+        std::mutex mutex;
+        QSet<QString> watched;
+        std::vector<Event> events;
+        bool overflowed = false;
+        static constexpr std::size_t capacity = 20000;
+    };
+    std::shared_ptr<Inbox> inbox = std::make_shared<Inbox>();
+    GDBusConnection* listening = nullptr;
+    guint filterId = 0;
 
     // Lost events cannot be ruled out (an application may not report every change), so no
     // tree is trusted for longer than this.
     static constexpr qint64 mirrorLifetimeMs = 10000;
     static constexpr std::size_t mirrorMaxNodes = 50000;
 
-    ~Private() {
-        unsubscribe();
-        g_main_context_unref(eventContext);
-    }
+    ~Private() { stopListening(); }
 
-    void unsubscribe() {
-        if (!subscribed)
+    void stopListening() {
+        if (!listening)
             return;
-        for (guint id : subscriptions)
-            g_dbus_connection_signal_unsubscribe(subscribed, id);
-        subscriptions.clear();
-        g_object_unref(subscribed);
-        subscribed = nullptr;
-        // Anything collected on the old connection says nothing about the new one.
-        while (g_main_context_iteration(eventContext, FALSE)) {
-        }
-        mirrors.clear();
+        g_dbus_connection_remove_filter(listening, filterId);
+        g_object_unref(listening);
+        listening = nullptr;
+        dropMirrors();
     }
 
-    static void onEvent(GDBusConnection*, const gchar* sender, const gchar* path,
-                        const gchar* interface, const gchar* member, GVariant* parameters,
-                        gpointer self) {
-        static_cast<Private*>(self)->handleEvent(sender, path, interface, member, parameters);
+    void dropMirrors() {
+        mirrors.clear();
+        std::lock_guard lock(inbox->mutex);
+        inbox->watched.clear();
+        inbox->events.clear();
+        inbox->overflowed = false;
+    }
+
+    static GDBusMessage* noteEvent(GDBusConnection*, GDBusMessage* message, gboolean incoming,
+                                   gpointer data) {
+        if (!incoming || g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_SIGNAL)
+            return message;
+        const gchar* interface = g_dbus_message_get_interface(message);
+        const gchar* sender = g_dbus_message_get_sender(message);
+        if (!interface || !sender || !g_str_has_prefix(interface, "org.a11y.atspi.Event."))
+            return message;
+        auto& box = **static_cast<std::shared_ptr<Inbox>*>(data);
+        const QString from = QString::fromUtf8(sender);
+        std::lock_guard lock(box.mutex);
+        if (!box.watched.contains(from) || box.overflowed)
+            return message;
+        if (box.events.size() >= Inbox::capacity) {
+            box.overflowed = true;
+            box.events.clear();
+            return message;
+        }
+        Event e;
+        e.sender = from;
+        e.path = QString::fromUtf8(g_dbus_message_get_path(message));
+        e.window = g_str_equal(interface, "org.a11y.atspi.Event.Window");
+        e.member = g_dbus_message_get_member(message);
+        GVariant* body = g_dbus_message_get_body(message);
+        if (body && g_variant_is_of_type(body, G_VARIANT_TYPE_TUPLE) &&
+            g_variant_n_children(body) > 0) {
+            Variant first(g_variant_get_child_value(body, 0));
+            if (g_variant_is_of_type(first.get(), G_VARIANT_TYPE_STRING))
+                e.detail = g_variant_get_string(first.get(), nullptr);
+        }
+        box.events.push_back(std::move(e));
+        return message;
     }
 
     bool ensureEvents() {
         if (!bus.ensureConnected())
             return false;
-        if (subscribed == bus.connection())
+        if (listening == bus.connection())
             return true;
-        unsubscribe();
-        subscribed = G_DBUS_CONNECTION(g_object_ref(bus.connection()));
-        g_main_context_push_thread_default(eventContext);
-        for (const char* interface : {"org.a11y.atspi.Event.Object", "org.a11y.atspi.Event.Window"})
-            subscriptions.push_back(g_dbus_connection_signal_subscribe(
-                subscribed, nullptr, interface, nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-                &Private::onEvent, this, nullptr));
-        g_main_context_pop_thread_default(eventContext);
+        stopListening();
+        listening = G_DBUS_CONNECTION(g_object_ref(bus.connection()));
+        filterId = g_dbus_connection_add_filter(
+            listening, &Private::noteEvent, new std::shared_ptr<Inbox>(inbox),
+            [](gpointer data) { delete static_cast<std::shared_ptr<Inbox>*>(data); });
+        for (const char* rule : {"type='signal',interface='org.a11y.atspi.Event.Object'",
+                                 "type='signal',interface='org.a11y.atspi.Event.Window'"}) {
+            bus.call(QStringLiteral("org.freedesktop.DBus"),
+                     QStringLiteral("/org/freedesktop/DBus"), "org.freedesktop.DBus", "AddMatch",
+                     g_variant_new("(s)", rule), nullptr);
+        }
         // Toolkits send events only while someone has registered for them.
         for (const char* event : {"object:", "window:"}) {
             bus.call(QStringLiteral("org.a11y.atspi.Registry"),
@@ -409,22 +459,40 @@ public:
         return true;
     }
 
-    void handleEvent(const gchar* sender, const gchar* path, const gchar* interface,
-                     const gchar* member, GVariant* parameters) {
-        auto it = mirrors.find(QString::fromUtf8(sender));
+    void watch(const QString& busName, bool on) {
+        std::lock_guard lock(inbox->mutex);
+        if (on)
+            inbox->watched.insert(busName);
+        else
+            inbox->watched.remove(busName);
+    }
+
+    void applyEvents() {
+        std::vector<Event> events;
+        bool overflowed = false;
+        {
+            std::lock_guard lock(inbox->mutex);
+            events.swap(inbox->events);
+            overflowed = inbox->overflowed;
+        }
+        if (overflowed) {
+            dropMirrors();
+            return;
+        }
+        for (const Event& e : events)
+            handleEvent(e);
+    }
+
+    void handleEvent(const Event& e) {
+        auto it = mirrors.find(e.sender);
         if (it == mirrors.end())
             return;
         AtspiTree& tree = *it->second.tree;
-        const QString busName = QString::fromUtf8(sender);
-        AtspiTree::Node* n = tree.find(busName, QString::fromUtf8(path));
-        const QByteArray what(member);
-        QByteArray detail;
-        if (parameters && g_variant_n_children(parameters) > 0) {
-            Variant first(g_variant_get_child_value(parameters, 0));
-            if (g_variant_is_of_type(first.get(), G_VARIANT_TYPE_STRING))
-                detail = g_variant_get_string(first.get(), nullptr);
-        }
-        if (qstrcmp(interface, "org.a11y.atspi.Event.Window") == 0) {
+        AtspiTree::Node* n = tree.find(e.sender, e.path);
+        const QByteArray& what = e.member;
+        const QByteArray& detail = e.detail;
+        const QString& busName = e.sender;
+        if (e.window) {
             // Windows come, go and change activation: the application's list is read again.
             if (AtspiTree::Node* app = tree.find(busName, QString::fromLatin1(atspi::rootPath)))
                 tree.invalidateRawChildren(app);
@@ -458,8 +526,7 @@ public:
     bool catchUp(const QString& busName) {
         const bool alive = bool(bus.call(busName, QString::fromLatin1(atspi::rootPath),
                                          "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr));
-        while (g_main_context_iteration(eventContext, FALSE)) {
-        }
+        applyEvents();
         return alive;
     }
 
@@ -763,12 +830,22 @@ void AtspiAccessibility::beginWalk(const AXElement& root) {
     if (fresh) {
         mirror.tree = std::make_unique<AtspiTree>(d->bus);
         mirror.age.start();
+        d->watch(ref->busName(), true);
     }
     if (!d->catchUp(ref->busName())) {
+        d->watch(ref->busName(), false);
         d->mirrors.erase(ref->busName());
         return;
     }
-    d->walk = mirror.tree.get();
+    // Events may have overflowed and taken every kept tree with them.
+    auto kept = d->mirrors.find(ref->busName());
+    if (kept == d->mirrors.end()) {
+        kept = d->mirrors.emplace(ref->busName(), Private::Mirror()).first;
+        kept->second.tree = std::make_unique<AtspiTree>(d->bus);
+        kept->second.age.start();
+        d->watch(ref->busName(), true);
+    }
+    d->walk = kept->second.tree.get();
     d->walkBus = ref->busName();
     d->walk->setRoot(d->walk->node(ref->busName(), ref->path()));
 }

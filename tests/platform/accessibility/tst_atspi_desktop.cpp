@@ -122,7 +122,7 @@ private Q_SLOTS:
         QCOMPARE(ui.stringAttribute(*field, "AXPlaceholderValue"),
                  QString("Search actions and plugins"));
         QVERIFY(ui.isActionsPaletteOpen(app));
-        QVERIFY(ui.isElementFocused(*field));
+        QTRY_VERIFY(ui.isElementFocused(*field));
 
         // Results sit below two named groups.
         const auto result = ui.findMatchingResult(app, "Iconify");
@@ -208,7 +208,7 @@ private Q_SLOTS:
         // Result buttons never take focus; the window does, and the field takes it back.
         const auto result = ui.findMatchingResult(app, "Iconify");
         QVERIFY(ax.setAttributeValue(*result, "AXFocused", AXValue::fromBool(true)) != axSuccess);
-        QVERIFY(ui.isElementFocused(*field));
+        QTRY_VERIFY(ui.isElementFocused(*field));
         const auto windows = ui.elementsAttribute(app, "AXWindows");
         QCOMPARE(windows.size(), std::size_t(1));
         QCOMPARE(ax.setAttributeValue(windows[0], "AXFocused", AXValue::fromBool(true)), axSuccess);
