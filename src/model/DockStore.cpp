@@ -326,7 +326,8 @@ void DockStore::deleteItem(const DockItem& item) {
 }
 
 void DockStore::restoreSampleShortcuts() {
-    QDir(iconsFolderPath()).removeRecursively();
+    // QDir::removeRecursively would follow a linked folder and empty the user's own files.
+    removeEntry(iconsFolderPath());
     std::optional<QList<DockItem>> seeded;
     if (const auto seed = m_seedLookup ? m_seedLookup() : std::nullopt) {
         if (const auto json = parseJson(*seed))

@@ -461,6 +461,27 @@ private slots:
         QCOMPARE(reloaded.launcherTiming().postSearchDelayMilliseconds, 7);
     }
 
+    void restoreRemovesTheIconsEntryButNothingItPointsAt() {
+        DockStore store(support(), noSeed());
+        // A linked icons folder: only the link goes, the folder it names is the user's.
+        const QString elsewhere = m_dir->filePath("elsewhere");
+        QVERIFY(writeAll(elsewhere + "/keep.png", "keep"));
+        QVERIFY(QFile::link(elsewhere, store.iconsFolderPath()));
+        store.restoreSampleShortcuts();
+        QVERIFY(!QFileInfo(store.iconsFolderPath()).isSymLink());
+        QCOMPARE(readAll(elsewhere + "/keep.png"), QByteArray("keep"));
+
+        // A plain file in the folder's place goes too, so later images can be stored again.
+        QVERIFY(writeAll(store.iconsFolderPath(), "not a folder"));
+        store.restoreSampleShortcuts();
+        const QString png = m_dir->filePath("user/a.png");
+        QVERIFY(writeAll(png, "png"));
+        store.saveDraft(customDraft(png));
+        QCOMPARE(store.items().last().customIconPath,
+                 std::optional<QString>(store.iconsFolderPath() + "/" +
+                                        uuidString(store.items().last().id) + ".png"));
+    }
+
     void deleteRemovesEveryShortcutWithTheId() {
         QByteArray items = twoItemArray;
         items.replace("aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee",
