@@ -377,7 +377,7 @@ public:
 
     // Lost events cannot be ruled out (an application may not report every change), so no
     // tree is trusted for longer than this.
-    static constexpr qint64 mirrorLifetimeMs = 10000;
+    static constexpr qint64 mirrorLifetimeMs = 30000;
     static constexpr std::size_t mirrorMaxNodes = 50000;
 
     ~Private() { stopListening(); }

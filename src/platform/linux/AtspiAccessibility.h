@@ -28,10 +28,12 @@ private:
 
 // The accessibility interface over AT-SPI, translated into the vocabulary the launcher reads.
 //
-// Between beginWalk and endWalk every read is answered from one snapshot of the application's
-// tree. The snapshot is filled lazily and a whole level at a time: when the walk asks for one
-// element's children, the children of every element at that depth are fetched together, with
-// the requests pipelined rather than sent one round trip at a time.
+// Between beginWalk and endWalk every read is answered from a tree of the application kept from
+// walk to walk. A walk starts with one round trip to the application, after which every event
+// it sent before has arrived; the parts those events report as changed are read again. Reading
+// is lazy and a whole level at a time: when the walk asks for one element's children, the
+// children of every element at that depth are fetched together, the requests pipelined rather
+// than sent one round trip at a time. Reads outside a walk always go to the application.
 class AtspiAccessibility final : public AccessibilityApi {
 public:
     AtspiAccessibility();
