@@ -6,11 +6,16 @@
 #include <QString>
 #include <QUuid>
 
+#include <array>
 #include <optional>
 
 namespace brevlin {
 
 enum class DockIconSource { systemSymbol, customImage };
+
+// Declaration order, which is also the order the editor's picker offers them.
+inline constexpr std::array<DockIconSource, 2> allDockIconSources = {DockIconSource::systemSymbol,
+                                                                     DockIconSource::customImage};
 
 QString rawValue(DockIconSource source);
 std::optional<DockIconSource> dockIconSourceFromRawValue(const QString& raw);

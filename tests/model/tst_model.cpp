@@ -119,6 +119,16 @@ private slots:
         QCOMPARE(symbol(HotkeyModifier::shift), QString(QChar(0x21E7)));
     }
 
+    void iconSourceRawValues() {
+        QCOMPARE(rawValue(DockIconSource::systemSymbol), QStringLiteral("systemSymbol"));
+        QCOMPARE(rawValue(DockIconSource::customImage), QStringLiteral("customImage"));
+        QCOMPARE(allDockIconSources.front(), DockIconSource::systemSymbol);
+        for (DockIconSource source : allDockIconSources)
+            QCOMPARE(dockIconSourceFromRawValue(rawValue(source)), std::optional(source));
+        QVERIFY(!dockIconSourceFromRawValue("CustomImage").has_value());
+        QVERIFY(!dockIconSourceFromRawValue("").has_value());
+    }
+
     void hotkeyEqualityRespectsModifierOrder() {
         using M = HotkeyModifier;
         QVERIFY((Hotkey{"1", {M::command, M::option}}) != (Hotkey{"1", {M::option, M::command}}));
