@@ -196,6 +196,11 @@ AXLabels axLabels(const AtspiObjectInfo& info) {
         labels.value = nonEmpty(*info.text);
     else if (role == QLatin1String("AXStaticText") && !nameIsPlaceholder)
         labels.value = nonEmpty(info.name);
+    // A text field always has a title, empty when it has no name of its own, as on macOS: its
+    // label must never fall through to the text typed into it, or a search for a plugin would
+    // find the search field holding that name before the result.
+    if (textField && !labels.title)
+        labels.title = QString(QLatin1String(""));
     return labels;
 }
 
