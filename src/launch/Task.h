@@ -47,8 +47,29 @@ private:
 
 namespace detail {
 
+// Owns the outermost frame of a started task on behalf of whatever is due to resume it: the
+// posted start, a pending timer, a pending completion. When the last of those is dropped without
+// running (its scheduler went away, a completion was discarded), the whole chain of frames is
+// destroyed instead of leaking; a task that finished has freed itself already.
+struct FrameAnchor {
+    FrameAnchor(std::coroutine_handle<> root, std::shared_ptr<bool> finished)
+        : root(root)
+        , finished(std::move(finished)) {}
+    FrameAnchor(const FrameAnchor&) = delete;
+    FrameAnchor& operator=(const FrameAnchor&) = delete;
+    ~FrameAnchor() {
+        if (!*finished)
+            root.destroy();
+    }
+
+    std::coroutine_handle<> root;
+    std::shared_ptr<bool> finished;
+};
+
 struct PromiseBase {
     std::shared_ptr<CancellationState> cancellation;
+    // Weak: the frame must not keep itself alive.
+    std::weak_ptr<FrameAnchor> anchor;
     std::coroutine_handle<> continuation;
 
     std::suspend_always initial_suspend() noexcept { return {}; }
@@ -132,6 +153,7 @@ public:
         std::coroutine_handle<> await_suspend(std::coroutine_handle<P> parent) {
             handle.promise().continuation = parent;
             handle.promise().cancellation = parent.promise().cancellation;
+            handle.promise().anchor = parent.promise().anchor;
             return handle;
         }
         T await_resume() { return handle.promise().take(); }
@@ -146,7 +168,8 @@ private:
     Handle m_handle;
 };
 
-// A task started on its own. Dropping the handle neither cancels nor stops the task.
+// A task started on its own. Dropping the handle neither cancels nor stops the task. A task that
+// can no longer be resumed (its scheduler dropped the wake-up) is destroyed without finishing.
 class TaskHandle {
 public:
     TaskHandle() = default;
@@ -205,8 +228,10 @@ inline TaskHandle startTask(Scheduler& scheduler, Task<void> task,
     auto cancellation = std::make_shared<CancellationState>();
     auto finished = std::make_shared<bool>(false);
     auto run = detail::runDetached(std::move(task), finished, std::move(onFinished));
+    auto anchor = std::make_shared<detail::FrameAnchor>(run.handle, finished);
     run.handle.promise().cancellation = cancellation;
-    scheduler.post([handle = run.handle] { handle.resume(); });
+    run.handle.promise().anchor = anchor;
+    scheduler.post([handle = run.handle, anchor] { handle.resume(); });
     return TaskHandle(cancellation, finished);
 }
 
@@ -218,6 +243,14 @@ public:
         : m_scheduler(scheduler)
         , m_milliseconds(milliseconds < 0 ? 0 : milliseconds) {}
 
+    SleepAwaiter(const SleepAwaiter&) = delete;
+    SleepAwaiter& operator=(const SleepAwaiter&) = delete;
+    // A frame destroyed while it waits must not leave cancel() a way back into it.
+    ~SleepAwaiter() {
+        if (m_interruptSet)
+            m_cancellation->clearInterrupt();
+    }
+
     bool await_ready() const noexcept { return false; }
 
     template <typename P> bool await_suspend(std::coroutine_handle<P> h) {
@@ -226,17 +259,20 @@ public:
             m_interrupted = true;
             return false;
         }
-        m_timer = m_scheduler.postAfter(m_milliseconds, [this, h] {
-            if (m_cancellation)
-                m_cancellation->clearInterrupt();
+        std::weak_ptr<detail::FrameAnchor> anchor = h.promise().anchor;
+        m_timer = m_scheduler.postAfter(m_milliseconds, [this, h, keep = anchor.lock()] {
+            clearOwnInterrupt();
             h.resume();
         });
         if (m_cancellation) {
-            m_cancellation->setInterrupt([this, h] {
-                m_scheduler.cancel(m_timer);
+            m_interruptSet = true;
+            m_cancellation->setInterrupt([this, h, anchor] {
+                m_interruptSet = false;
                 m_interrupted = true;
-                // Resume in a turn of its own, not inside whoever called cancel().
-                m_scheduler.post([h] { h.resume(); });
+                // Resume in a turn of its own, not inside whoever called cancel(). Posted before
+                // the timer is dropped, so the frame never lacks an owner in between.
+                m_scheduler.post([h, keep = anchor.lock()] { h.resume(); });
+                m_scheduler.cancel(m_timer);
             });
         }
         return true;
@@ -248,11 +284,17 @@ public:
     }
 
 private:
+    void clearOwnInterrupt() {
+        if (std::exchange(m_interruptSet, false))
+            m_cancellation->clearInterrupt();
+    }
+
     Scheduler& m_scheduler;
     qint64 m_milliseconds;
     std::shared_ptr<CancellationState> m_cancellation;
     Scheduler::TimerId m_timer = 0;
     bool m_interrupted = false;
+    bool m_interruptSet = false;
 };
 
 inline SleepAwaiter sleepFor(Scheduler& scheduler, qint64 milliseconds) {
@@ -266,7 +308,8 @@ inline void blockingSleepMicroseconds(Scheduler& scheduler, qint64 microseconds)
 
 // Waits for a callback-style operation. `start` receives the function that completes the wait;
 // that function may be called once, from any thread, and the task resumes in a later main-thread
-// turn. Like a checked continuation it is not interrupted by cancellation.
+// turn. Like a checked continuation it is not interrupted by cancellation. The function keeps the
+// waiting task alive; discarding it uncalled (on the main thread) destroys the task.
 template <typename R> class ContinuationAwaiter {
 public:
     using Resume = std::function<void(R)>;
@@ -277,14 +320,14 @@ public:
 
     bool await_ready() const noexcept { return false; }
 
-    void await_suspend(std::coroutine_handle<> h) {
+    template <typename P> void await_suspend(std::coroutine_handle<P> h) {
         auto shared = std::make_shared<Shared>();
         m_shared = shared;
-        m_start([shared, h, scheduler = &m_scheduler](R value) {
+        m_start([shared, h, scheduler = &m_scheduler, keep = h.promise().anchor.lock()](R value) {
             if (shared->resumed.exchange(true))
                 return;
             shared->value.emplace(std::move(value));
-            scheduler->post([h] { h.resume(); });
+            scheduler->post([h, keep] { h.resume(); });
         });
     }
 

@@ -48,6 +48,19 @@ Task<void> catchAndWaitAgain(Scheduler& scheduler, int* waitsFailed) {
     }
 }
 
+Task<void> holdWhileWaiting(Scheduler& scheduler, std::shared_ptr<int> guard, qint64 ms) {
+    co_await sleepFor(scheduler, ms);
+    ++*guard;
+}
+
+using Completion = std::function<void(int)>;
+
+Task<void> holdWhileAwaitingCompletion(Scheduler& scheduler, std::shared_ptr<int> guard,
+                                       Completion* stash) {
+    *guard = co_await ContinuationAwaiter<int>(scheduler,
+                                               [stash](Completion resume) { *stash = resume; });
+}
+
 DockItem item(const QString& plugin) {
     DockItem i;
     i.id = QUuid::createUuid();
@@ -120,6 +133,67 @@ private slots:
         QCOMPARE(waitsFailed, 2);
         QCOMPARE(scheduler->nowMilliseconds(), 150);
         QCOMPARE(scheduler->pendingCount(), std::size_t(0));
+    }
+
+    void aTaskThatCanNoLongerWakeIsFreed() {
+        auto guard = std::make_shared<int>(0);
+        const std::weak_ptr<int> watch = guard;
+        bool finished = false;
+        TaskHandle handle;
+        {
+            VirtualScheduler doomed;
+            handle = startTask(doomed, holdWhileWaiting(doomed, std::move(guard), 100),
+                               [&](std::exception_ptr) { finished = true; });
+            doomed.advanceBy(50);
+            QVERIFY(!watch.expired());
+        }
+        // The pending wake-up went with its scheduler, and the frame with it.
+        QVERIFY(watch.expired());
+        QVERIFY(!finished);
+        QVERIFY(!handle.isFinished());
+        // Nothing is left to interrupt, and nothing may be touched.
+        handle.cancel();
+        QVERIFY(handle.isCancelled());
+
+        auto neverStarted = std::make_shared<int>(0);
+        const std::weak_ptr<int> watchUnstarted = neverStarted;
+        {
+            VirtualScheduler doomed;
+            startTask(doomed, holdWhileWaiting(doomed, std::move(neverStarted), 10));
+        }
+        QVERIFY(watchUnstarted.expired());
+    }
+
+    void aCompletionResumesOnceOrFreesTheTaskWhenDiscarded() {
+        auto guard = std::make_shared<int>(0);
+        const std::weak_ptr<int> watch = guard;
+        Completion completion;
+        bool finished = false;
+        startTask(*scheduler, holdWhileAwaitingCompletion(*scheduler, guard, &completion),
+                  [&](std::exception_ptr) { finished = true; });
+        scheduler->runUntilIdle();
+        QVERIFY(completion);
+        completion(7);
+        completion(8);
+        QCOMPARE(*guard, 0); // resumed in a later turn
+        scheduler->runUntilIdle();
+        QVERIFY(finished);
+        QCOMPARE(*guard, 7);
+
+        guard.reset();
+        QVERIFY(watch.expired());
+        auto second = std::make_shared<int>(0);
+        const std::weak_ptr<int> watchSecond = second;
+        finished = false;
+        startTask(*scheduler,
+                  holdWhileAwaitingCompletion(*scheduler, std::move(second), &completion),
+                  [&](std::exception_ptr) { finished = true; });
+        scheduler->runUntilIdle();
+        QVERIFY(!watchSecond.expired());
+        // A service that drops the completion without calling it must not strand the task.
+        completion = nullptr;
+        QVERIFY(watchSecond.expired());
+        QVERIFY(!finished);
     }
 
     void qtSchedulerRunsWorkOnTheMainThreadInOrder() {
