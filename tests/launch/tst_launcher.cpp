@@ -368,6 +368,21 @@ private slots:
         QCOMPARE(figma->timelineOf({"key"}), QStringList{"180 key ⌘K"});
     }
 
+    void cancellingWhileFigmaStartsEndsAtTheSettleWait() {
+        figma->running = false;
+        TaskHandle handle;
+        auto outcome = start("Autoflow", LauncherTimingSettings::defaults, &handle);
+        scheduler->advanceBy(100);
+        // The start itself is not interrupted; the wait after it fails at once.
+        handle.cancel();
+        scheduler->runUntilIdle();
+        QVERIFY(outcome->cancelled());
+        QCOMPARE(outcome->endMilliseconds, 250);
+        QCOMPARE(figma->startRequests, 1);
+        QCOMPARE(figma->activations, 0);
+        QVERIFY(figma->postedKeys.empty());
+    }
+
     void aCancelledTaskFailsItsNextWaitAtOnce() {
         TaskHandle handle;
         auto outcome = start("Autoflow", LauncherTimingSettings::defaults, &handle);
