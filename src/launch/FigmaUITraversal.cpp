@@ -126,6 +126,8 @@ QString FigmaUITraversal::normalizedLabel(const QString& text) {
     }
     // Decompose so that diacritics become marks of their own, drop those marks, fold the case,
     // and repeat the first two steps for the few letters whose folding brings marks back.
+    // Qt's folding maps one character to one; upper-casing first applies the full mappings
+    // (ß to SS, ligatures to their letters), so "Straße" and "STRASSE" fold alike.
     auto stripMarks = [](const QString& s) {
         const QString decomposed = s.normalized(QString::NormalizationForm_D);
         QString stripped;
@@ -136,7 +138,7 @@ QString FigmaUITraversal::normalizedLabel(const QString& text) {
         }
         return stripped;
     };
-    return stripMarks(stripMarks(trimmed).toCaseFolded());
+    return stripMarks(stripMarks(trimmed).toUpper().toCaseFolded());
 }
 
 void FigmaUITraversal::walk(const AXElement& root, int maximumDepth,

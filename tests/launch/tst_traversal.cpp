@@ -122,6 +122,11 @@ private slots:
         QVERIFY(T::normalizedLabel(QStringLiteral("Cafe  Tools")) !=
                 T::normalizedLabel(QStringLiteral("Cafe Tools")));
         QCOMPARE(T::normalizedLabel(QStringLiteral("\u00A0\u2003")), QString());
+        // Folding is full, not one character for one.
+        QCOMPARE(T::normalizedLabel(QStringLiteral("Straße")),
+                 T::normalizedLabel(QStringLiteral("STRASSE")));
+        QCOMPARE(T::normalizedLabel(QStringLiteral("\uFB01le Tools")),
+                 T::normalizedLabel(QStringLiteral("File tools")));
     }
 
     void pluginsTabNeedsATabRole() {
