@@ -130,7 +130,9 @@ constexpr std::array<TimingField, 4> timingFields = {
     TimingField::postSearchDelayMilliseconds,
 };
 
-QString timingKey(TimingField field) {
+}
+
+QString timingFieldKey(TimingField field) {
     switch (field) {
     case TimingField::focusDelayMilliseconds:
         return QStringLiteral("focusDelayMilliseconds");
@@ -143,6 +145,8 @@ QString timingKey(TimingField field) {
     }
     return {};
 }
+
+namespace {
 
 // A JSON number counts when it is a whole number that a signed 64-bit integer holds exactly.
 std::optional<qint64> jsonInteger(const QJsonValue& value) {
@@ -211,7 +215,7 @@ LauncherTimingSettings LauncherTimingSettings::clamped() const {
 QJsonObject LauncherTimingSettings::toJson() const {
     QJsonObject object;
     for (TimingField field : timingFields)
-        object.insert(timingKey(field), value(field));
+        object.insert(timingFieldKey(field), value(field));
     return object;
 }
 
@@ -221,7 +225,7 @@ std::optional<LauncherTimingSettings> LauncherTimingSettings::fromJson(const QJs
     const QJsonObject object = json.toObject();
     LauncherTimingSettings settings;
     for (TimingField field : timingFields) {
-        const auto number = jsonInteger(object.value(timingKey(field)));
+        const auto number = jsonInteger(object.value(timingFieldKey(field)));
         if (!number)
             return std::nullopt;
         settings.setValue(field, *number);

@@ -74,6 +74,9 @@ enum class TimingField {
     postSearchDelayMilliseconds,
 };
 
+// The field's JSON key, which is also its name.
+QString timingFieldKey(TimingField field);
+
 struct LauncherTimingSettings {
     qint64 focusDelayMilliseconds = 180;
     qint64 actionsOpenDelayMilliseconds = 80;

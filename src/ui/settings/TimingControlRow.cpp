@@ -17,20 +17,6 @@ namespace brevlin {
 
 namespace {
 
-QString fieldName(TimingField field) {
-    switch (field) {
-    case TimingField::focusDelayMilliseconds:
-        return QStringLiteral("focusDelayMilliseconds");
-    case TimingField::actionsOpenDelayMilliseconds:
-        return QStringLiteral("actionsOpenDelayMilliseconds");
-    case TimingField::typingCharacterDelayMilliseconds:
-        return QStringLiteral("typingCharacterDelayMilliseconds");
-    case TimingField::postSearchDelayMilliseconds:
-        return QStringLiteral("postSearchDelayMilliseconds");
-    }
-    return {};
-}
-
 QToolButton* makeStepButton(Qt::ArrowType arrow, const QString& objectName,
                             const QString& accessibleName, QWidget* parent) {
     auto* button = new QToolButton(parent);
@@ -61,7 +47,7 @@ TimingControlRow::TimingControlRow(QString title, QString subtitle, TimingField 
           makeStepButton(Qt::UpArrow, QStringLiteral("stepUp"), QStringLiteral("Increment"), this))
     , m_decrement(makeStepButton(Qt::DownArrow, QStringLiteral("stepDown"),
                                  QStringLiteral("Decrement"), this)) {
-    setObjectName(QStringLiteral("timingRow:") + fieldName(field));
+    setObjectName(QStringLiteral("timingRow:") + timingFieldKey(field));
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 2, 0, 2);
@@ -168,10 +154,10 @@ TimingControls::TimingControls(DockStore& store, QWidget* parent)
         {"Post Search", "Wait after entering the plugin name before selecting the result.",
          TimingField::postSearchDelayMilliseconds, 10},
     };
-    for (const RowSpec& spec : specs) {
+    for (const RowSpec& entry : specs) {
         auto* row = new TimingControlRow(
-            QString::fromUtf8(spec.title), QString::fromUtf8(spec.subtitle), spec.field, 0,
-            LauncherTimingSettings::maximum(spec.field), spec.step, store, this);
+            QString::fromUtf8(entry.title), QString::fromUtf8(entry.subtitle), entry.field, 0,
+            LauncherTimingSettings::maximum(entry.field), entry.step, store, this);
         m_rows.append(row);
         layout->addWidget(row);
     }
