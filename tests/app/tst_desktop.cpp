@@ -140,10 +140,13 @@ QJsonObject shortcut(const QString& name, const QString& key) {
             {"hotkey", QJsonObject{{"key", key}, {"modifiers", QJsonArray{"command", "option"}}}}};
 }
 
-// Milliseconds from now until the stand-in records its palette opening, or -1.
-qint64 millisecondsUntilPalette(const StandinRecord& record, int timeout = 10000) {
+// Milliseconds from pressing `keys` until the stand-in records its palette opening, or -1.
+qint64 millisecondsUntilPalette(const QString& keys, const StandinRecord& record,
+                                int timeout = 10000) {
     QElapsedTimer timer;
     timer.start();
+    if (!pressKeys(keys))
+        return -1;
     const bool opened = record.waitFor(
         [](const QJsonObject& e) {
             return e.value("event") == QStringLiteral("palette") && e.value("open").toBool();
@@ -161,12 +164,23 @@ private slots:
     void cleanup();
     void hotkeyAndDockButtonLaunchIntoTheStandin();
     void settingsEditsReachHotkeysAndPacingAtOnce();
+    void sameHotkeyTwiceLaunchesTwice();
     void missingAccessibilityShowsPromptAndMarkerUntilGranted();
     void secondStartBringsTheClosedDockBackAndLeaves();
 
 private:
+    // Empties the record, remembering the stand-ins it names so they are ended afterwards.
+    void clearRecord();
+
     std::unique_ptr<StandinRecord> m_record;
+    QList<qint64> m_standinPids;
 };
+
+void DesktopTests::clearRecord() {
+    for (const QJsonObject& ready : m_record->events(QStringLiteral("ready")))
+        m_standinPids.append(ready.value("pid").toInteger());
+    m_record->clear();
+}
 
 void DesktopTests::initTestCase() {
     QVERIFY2(insideDesktopSession(), "run inside scripts/desktop-session");
@@ -174,10 +188,11 @@ void DesktopTests::initTestCase() {
 }
 
 void DesktopTests::cleanup() {
-    if (m_record) {
-        for (const QJsonObject& ready : m_record->events(QStringLiteral("ready")))
-            terminateProcess(ready.value("pid").toInteger());
-    }
+    if (m_record)
+        clearRecord();
+    for (qint64 pid : std::as_const(m_standinPids))
+        terminateProcess(pid);
+    m_standinPids.clear();
     m_record.reset();
     removeStandinEntries();
 }
@@ -246,23 +261,38 @@ void DesktopTests::settingsEditsReachHotkeysAndPacingAtOnce() {
 
     // Deleted, it stops.
     QVERIFY(brevlin.request(QStringLiteral("delete Café Tools")).value("ok").toBool());
-    m_record->clear();
+    clearRecord();
     QVERIFY(pressKeys(QStringLiteral("ctrl+alt+5")));
     QVERIFY(!m_record->waitForEvent(QStringLiteral("palette"), 2000));
 
     // A longer focus delay paces the next launch, without a restart.
     QVERIFY(brevlin.request(QStringLiteral("timing 0 1600")).value("ok").toBool());
-    m_record->clear();
-    QVERIFY(pressKeys(QStringLiteral("ctrl+alt+2")));
-    const qint64 slow = millisecondsUntilPalette(*m_record);
+    clearRecord();
+    const qint64 slow = millisecondsUntilPalette(QStringLiteral("ctrl+alt+2"), *m_record);
     QVERIFY2(slow >= 1600, qPrintable(QString::number(slow)));
     QVERIFY(m_record->waitForEvent(QStringLiteral("run"), 20000));
-
-    QVERIFY(brevlin.request(QStringLiteral("timing 0 0")).value("ok").toBool());
-    m_record->clear();
-    QVERIFY(pressKeys(QStringLiteral("ctrl+alt+2")));
-    const qint64 fast = millisecondsUntilPalette(*m_record);
+    // Not zero: the pressed hotkey's own modifiers must be up before Ctrl+K goes out.
+    QVERIFY(brevlin.request(QStringLiteral("timing 0 300")).value("ok").toBool());
+    clearRecord();
+    const qint64 fast = millisecondsUntilPalette(QStringLiteral("ctrl+alt+3"), *m_record);
     QVERIFY2(fast >= 0 && fast < 1600, qPrintable(QString::number(fast)));
+    // Let the launch finish before Brevlin is stopped, so no key is left down.
+    QVERIFY(m_record->waitForEvent(QStringLiteral("run"), 20000));
+}
+
+void DesktopTests::sameHotkeyTwiceLaunchesTwice() {
+    QVERIFY(setAccessibilityEnabled(true));
+    m_record = std::make_unique<StandinRecord>();
+    installStandinEntry({QStringLiteral("--record"), m_record->path()});
+    Brevlin brevlin;
+    QVERIFY(brevlin.start());
+    auto autoflowRuns = [this] {
+        return m_record->runs().filter(QStringLiteral("Autoflow/")).size();
+    };
+    QVERIFY(pressKeys(QStringLiteral("ctrl+alt+2")));
+    QTRY_COMPARE_WITH_TIMEOUT(autoflowRuns(), 1, 20000);
+    QVERIFY(pressKeys(QStringLiteral("ctrl+alt+2")));
+    QTRY_COMPARE_WITH_TIMEOUT(autoflowRuns(), 2, 20000);
 }
 
 void DesktopTests::missingAccessibilityShowsPromptAndMarkerUntilGranted() {
