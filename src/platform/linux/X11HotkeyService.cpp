@@ -252,10 +252,11 @@ bool X11HotkeyService::nativeEventFilter(const QByteArray& eventType, void* mess
     if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
         return false;
     auto* key = reinterpret_cast<xcb_key_press_event_t*>(event);
-    if (key->event != m_root)
-        return false;
     const quint16 state = key->state & relevantModifiers & ~m_numLockMask;
 
+    // The release can reach one of our own windows instead of the root (when the modifiers go
+    // up first, the key's release is reported to the focused window); it still ends the press,
+    // or the next press of the same hotkey would be taken for auto-repeat.
     if (type == XCB_KEY_RELEASE) {
         bool ours = false;
         for (Registration& registration : m_registrations)
@@ -266,8 +267,10 @@ bool X11HotkeyService::nativeEventFilter(const QByteArray& eventType, void* mess
                     ours = true;
                     break;
                 }
-        return ours;
+        return ours && key->event == m_root;
     }
+    if (key->event != m_root)
+        return false;
 
     for (Registration& registration : m_registrations) {
         bool matches = false;
