@@ -14,6 +14,7 @@
 #include <QImageReader>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWindow>
 
 // The icon lives in this static library; its resources register when the application is made.
@@ -64,19 +65,27 @@ BrevlinApp::~BrevlinApp() {
 }
 
 void BrevlinApp::start() {
-    applyApplicationIcon();
     bringForward(showDock());
+    // Decoding the large icon takes longer than putting up the dock, so it follows in the next
+    // turn of the event loop instead of holding the dock back.
+    QTimer::singleShot(0, this, &BrevlinApp::applyApplicationIcon);
 }
 
 void BrevlinApp::applyApplicationIcon() {
     QImageReader reader(appIconResource);
     const QImage image = reader.read();
-    if (!image.isNull()) {
-        const QIcon icon(QPixmap::fromImage(image));
-        QApplication::setWindowIcon(icon);
-        if (m_trayIcon)
-            m_trayIcon->setIcon(icon);
-    }
+    if (image.isNull())
+        return;
+    // Window managers, the tray and the About window want small renditions; keeping only those
+    // (not the 1024-pixel original) keeps a few megabytes of pixels out of memory.
+    QIcon icon;
+    for (int side : {16, 24, 32, 48, 64, 128, 256})
+        icon.addPixmap(QPixmap::fromImage(
+            image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    QApplication::setWindowIcon(icon);
+    if (m_trayIcon)
+        m_trayIcon->setIcon(icon);
+    emit applicationIconChanged();
 }
 
 DockWindow* BrevlinApp::showDock() {

@@ -53,7 +53,7 @@ public:
     DockActionCoordinator& coordinator() const { return *m_coordinator; }
     HotkeyManager& hotkeyManager() const { return m_hotkeyManager; }
 
-    // Start-up after construction: the application icon, then the dock, brought forward.
+    // Start-up after construction: the dock, brought forward, then the application icon.
     void start();
     // The application icon from the resource; a missing or unreadable one keeps the default.
     void applyApplicationIcon();
@@ -81,6 +81,8 @@ public:
     void handleHotkeyPress(const DockItem& item);
 
 signals:
+    // The application icon was set from the resource.
+    void applicationIconChanged();
     // A dock window went up (after its timing copy and hotkey registration).
     void dockShown(DockWindow* dock);
 

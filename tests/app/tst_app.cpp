@@ -276,7 +276,11 @@ void AppTests::menuCommandsAndCtrlComma() {
 void AppTests::applicationIconComesFromTheResource() {
     Rig rig;
     QVERIFY(QFile::exists(BrevlinApp::appIconResource));
+    QSignalSpy iconSet(rig.app.get(), &BrevlinApp::applicationIconChanged);
     rig.app->start();
+    // The dock is up before the icon is decoded.
+    QVERIFY(rig.app->dockWindow()->isVisible());
+    QVERIFY(iconSet.wait(5000));
     const QIcon icon = QApplication::windowIcon();
     QVERIFY(!icon.isNull());
     const QImage image = icon.pixmap(64, 64).toImage();
