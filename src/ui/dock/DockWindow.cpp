@@ -13,8 +13,7 @@ namespace brevlin {
 
 DockWindow::DockWindow(DockStore& store, DockActionCoordinator& coordinator,
                        NativeConfigurator nativeConfigurator, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                          Qt::NoDropShadowWindowHint)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
     , m_rootView(new DockRootView(store, coordinator, this))
     , m_nativeConfigurator(std::move(nativeConfigurator)) {
     setWindowTitle(QStringLiteral("Brevlin"));
