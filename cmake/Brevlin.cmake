@@ -20,6 +20,11 @@ function(brevlin_add_test)
         add_test(NAME ${T_NAME} COMMAND ${T_NAME})
     endif()
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
+    if("desktop" IN_LIST T_LABELS)
+        # Each desktop test has a session of its own, but they share the two cores: run one at a
+        # time so their timing stays close to a user's machine.
+        set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK desktop-session)
+    endif()
     if("ui" IN_LIST T_LABELS)
         set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
     endif()
