@@ -291,11 +291,12 @@ private:
             for (Node* n : expand)
                 found.insert(found.end(), n->rawChildren.begin(), n->rawChildren.end());
             ensureBasics(found);
-            expand.clear();
+            // Before deciding what collapses: an application's children stay, whatever their role.
             for (Node* n : expand) {
                 for (Node* c : n->rawChildren)
                     c->topLevel = isApplication(n);
             }
+            expand.clear();
             std::vector<Node*> next;
             for (Node* c : found) {
                 if (atspi::isShowing(c->info) && collapses(c) && !c->hasRawChildren &&
