@@ -56,9 +56,10 @@ int main(int argc, char** argv) {
     QCommandLineOption staticOption("static-results",
                                     "Results are plain labels that cannot be pressed.");
     QCommandLineOption openOption("open-palette", "Show the palette at start.");
+    QCommandLineOption untitledOption("untitled", "The window has no title (a nameless window).");
     parser.addOptions({recordOption, wmClassOption, pluginsOption, noPluginsTabOption,
                        paletteDelayOption, nestOption, padOption, refuseOption, staticOption,
-                       openOption});
+                       openOption, untitledOption});
     parser.process(app);
 
     Options options;
@@ -74,6 +75,8 @@ int main(int argc, char** argv) {
     options.staticResults = parser.isSet(staticOption);
 
     StandinWindow window(options);
+    if (parser.isSet(untitledOption))
+        window.setWindowTitle(QString());
     window.show();
     if (parser.isSet(openOption))
         window.togglePalette();

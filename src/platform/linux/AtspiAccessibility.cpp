@@ -353,6 +353,9 @@ public:
     std::unordered_map<QString, Mirror> mirrors;
     AtspiTree* walk = nullptr;
     QString walkBus;
+    // An application that did not answer when its walk began: the rest of that walk fails at
+    // once instead of waiting out a timeout on every read.
+    QString unresponsiveBus;
 
     // Events are noted as they arrive, on the connection's own thread, and applied at the start
     // of the next walk. Only applications with a kept tree are noted, and only so many: past
@@ -683,7 +686,7 @@ AXError AtspiAccessibility::copyAttributeValue(const AXElement& element, const Q
     const auto* ref = element.as<AtspiElementRef>();
     if (!ref)
         return axFailure;
-    if (!d->bus.ensureConnected())
+    if (!d->bus.ensureConnected() || ref->busName() == d->unresponsiveBus)
         return axCannotComplete;
 
     std::unique_ptr<AtspiTree> scratch;
@@ -822,6 +825,7 @@ AXError AtspiAccessibility::performAction(const AXElement& element, const QStrin
 void AtspiAccessibility::beginWalk(const AXElement& root) {
     d->walk = nullptr;
     d->walkBus.clear();
+    d->unresponsiveBus.clear();
     const auto* ref = root.as<AtspiElementRef>();
     if (!ref || !d->ensureEvents())
         return;
@@ -834,6 +838,7 @@ void AtspiAccessibility::beginWalk(const AXElement& root) {
         d->watch(ref->busName(), true);
     }
     if (!d->catchUp(ref->busName())) {
+        d->unresponsiveBus = ref->busName();
         d->watch(ref->busName(), false);
         d->mirrors.erase(ref->busName());
         return;
@@ -854,6 +859,7 @@ void AtspiAccessibility::beginWalk(const AXElement& root) {
 void AtspiAccessibility::endWalk() {
     d->walk = nullptr;
     d->walkBus.clear();
+    d->unresponsiveBus.clear();
 }
 
 } // namespace brevlin

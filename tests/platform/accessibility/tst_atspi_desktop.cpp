@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include <signal.h>
+
 #include <unordered_map>
 
 using namespace brevlin;
@@ -139,6 +141,48 @@ private Q_SLOTS:
         QVERIFY(allTab && pluginsTab);
         QVERIFY(ui.booleanAttribute(*allTab, "AXSelected"));
         QVERIFY(!ui.booleanAttribute(*pluginsTab, "AXSelected"));
+    }
+
+    // A window without a title is a nameless container to the toolkit, yet it stays the
+    // application's window instead of giving way to its contents.
+    void namelessWindowStaysAWindow() {
+        StandinProcess standin;
+        QVERIFY(setAccessibilityEnabled(true));
+        QVERIFY(standin.start({"--untitled", "--open-palette"}));
+        const AXElement app = waitForApplication(standin.pid());
+        QVERIFY(!app.isNull());
+        const auto windows = ui.elementsAttribute(app, "AXWindows");
+        QCOMPARE(windows.size(), std::size_t(1));
+        QCOMPARE(role(windows[0]), QString("AXWindow"));
+        QVERIFY(!ui.stringAttribute(windows[0], "AXTitle"));
+        QVERIFY(ui.elementsAttribute(app, "AXMainWindow")[0] == windows[0]);
+        const auto canvas = findLabelled(windows[0], "Canvas");
+        QVERIFY(canvas);
+        AXValue parent;
+        QCOMPARE(ax.copyAttributeValue(*canvas, "AXParent", parent), axSuccess);
+        QVERIFY(parent.element == windows[0]);
+        QVERIFY(ui.findPluginsTab(app));
+    }
+
+    // A frozen application costs one unanswered request per search, not one per element read.
+    void frozenApplicationEndsTheWalkAtOnce() {
+        StandinProcess standin;
+        QVERIFY(setAccessibilityEnabled(true));
+        QVERIFY(standin.start({"--open-palette"}));
+        const AXElement app = waitForApplication(standin.pid());
+        QVERIFY(!app.isNull());
+        QVERIFY(ui.findMatchingResult(app, "Iconify"));
+
+        QCOMPARE(::kill(pid_t(standin.pid()), SIGSTOP), 0);
+        const quint64 before = ax.requestCount();
+        const auto frozen = ui.findMatchingResult(app, "Iconify");
+        const quint64 sent = ax.requestCount() - before;
+        QCOMPARE(::kill(pid_t(standin.pid()), SIGCONT), 0);
+        QVERIFY(!frozen);
+        QCOMPARE(sent, quint64(1));
+
+        // Once it answers again, so does the search.
+        QTRY_VERIFY_WITH_TIMEOUT(ui.findMatchingResult(app, "Iconify").has_value(), 10000);
     }
 
     void hiddenElementsAreLeftOut() {
