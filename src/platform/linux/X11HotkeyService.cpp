@@ -244,7 +244,7 @@ bool X11HotkeyService::nativeEventFilter(const QByteArray& eventType, void* mess
         // Changes come in bursts; re-grab once after the burst. Qt still needs the event.
         if (!m_regrabPending && !m_registrations.isEmpty()) {
             m_regrabPending = true;
-            QTimer::singleShot(0, [this] { regrabAll(); });
+            QTimer::singleShot(0, &m_deferred, [this] { regrabAll(); });
         }
         return false;
     }

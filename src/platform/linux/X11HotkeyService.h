@@ -5,6 +5,7 @@
 #include <QAbstractNativeEventFilter>
 #include <QHash>
 #include <QList>
+#include <QObject>
 
 #include <memory>
 
@@ -68,6 +69,8 @@ private:
     quint16 m_altMask = 0;
     quint16 m_superMask = 0;
     bool m_regrabPending = false;
+    // Owns the deferred re-grab, so it is dropped with the service.
+    QObject m_deferred;
 };
 
 } // namespace brevlin

@@ -13,6 +13,8 @@
 
 #include <cstdlib>
 
+#include <poll.h>
+
 namespace brevlin {
 
 namespace {
@@ -99,16 +101,25 @@ struct X11Workspace::Display {
     }
 
     // The server's current time: the timestamp of a property change on our own window.
+    // Waits at most a second: a notification that never comes must not freeze the caller.
     xcb_timestamp_t serverTime() {
+        if (clock == XCB_NONE || clockAtom == XCB_NONE)
+            return XCB_CURRENT_TIME;
         xcb_change_property(connection, XCB_PROP_MODE_APPEND, clock, clockAtom, XCB_ATOM_STRING, 8,
                             0, nullptr);
         xcb_flush(connection);
         QElapsedTimer waited;
         waited.start();
-        while (waited.elapsed() < 1000) {
-            xcb_generic_event_t* event = xcb_wait_for_event(connection);
-            if (!event)
-                break;
+        while (!xcb_connection_has_error(connection)) {
+            xcb_generic_event_t* event = xcb_poll_for_event(connection);
+            if (!event) {
+                const qint64 left = 1000 - waited.elapsed();
+                if (left <= 0)
+                    break;
+                pollfd fd{xcb_get_file_descriptor(connection), POLLIN, 0};
+                ::poll(&fd, 1, int(left));
+                continue;
+            }
             if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) {
                 auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(event);
                 if (notify->window == clock) {
