@@ -10,6 +10,7 @@
 #include "ui/dock/UtilityIconButton.h"
 
 #include <QAction>
+#include <QFile>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -83,6 +84,7 @@ class DockTests : public QObject {
 private slots:
     void emptyDockOffersPlusDividerAndSettings();
     void buttonsFollowTheStoredOrder();
+    void shortcutsSharingAnIdEachGetTheirButton();
     void untrustedDockShowsThePromptFirstAndAsks();
     void failedLaunchShowsMarkerUntilTrustIsGranted();
     void manyShortcutsScrollWithoutBars();
@@ -153,6 +155,47 @@ void DockTests::buttonsFollowTheStoredOrder() {
     const QList<DockItemButton*> buttons = rig.view->itemButtons();
     for (int i = 1; i < buttons.size(); ++i)
         QVERIFY(rig.xOf(buttons[i - 1]).x() < rig.xOf(buttons[i]).x());
+}
+
+void DockTests::shortcutsSharingAnIdEachGetTheirButton() {
+    Rig rig;
+    // Only a hand-edited file can hold two shortcuts with one id.
+    rig.view.reset();
+    QFile file(rig.store->configFilePath());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(R"({"items":[
+        {"id":"11111111-1111-1111-1111-111111111111","name":"First","pluginName":"First plugin",
+         "icon":"star","hotkey":{"key":"1","modifiers":["command"]}},
+        {"id":"11111111-1111-1111-1111-111111111111","name":"Copy","pluginName":"Copy plugin",
+         "icon":"star","hotkey":{"key":"2","modifiers":["command"]}}],
+        "launcherTiming":{"focusDelayMilliseconds":180,"actionsOpenDelayMilliseconds":80,
+         "typingCharacterDelayMilliseconds":18,"postSearchDelayMilliseconds":60}})");
+    file.close();
+    rig.store = std::make_unique<DockStore>(rig.folder.path(), [] { return std::nullopt; });
+    QCOMPARE(rig.store->items().size(), 2);
+    rig.view = std::make_unique<DockRootView>(*rig.store, *rig.coordinator);
+    rig.view->resize(560, 52);
+    rig.view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+    QCOMPARE(rig.buttonNames(), (QStringList{QStringLiteral("First"), QStringLiteral("Copy")}));
+
+    // Each button launches its own shortcut.
+    rig.figma.plugins = {QStringLiteral("First plugin"), QStringLiteral("Copy plugin")};
+    QTest::mouseClick(rig.view->itemButtons().at(1), Qt::LeftButton);
+    rig.scheduler.runUntilIdle();
+    QTest::mouseClick(rig.view->itemButtons().at(0), Qt::LeftButton);
+    rig.scheduler.runUntilIdle();
+    QCOMPARE(rig.figma.ranPlugins,
+             (QStringList{QStringLiteral("Copy plugin"), QStringLiteral("First plugin")}));
+
+    // After a change of the list, no button is left behind for either of them.
+    rig.store->upsert(makeItem(QStringLiteral("Third")));
+    QCOMPARE(rig.buttonNames(), (QStringList{QStringLiteral("First"), QStringLiteral("Copy"),
+                                             QStringLiteral("Third")}));
+    int shown = 0;
+    for (DockItemButton* button : rig.view->findChildren<DockItemButton*>())
+        shown += button->isVisible() ? 1 : 0;
+    QCOMPARE(shown, 3);
 }
 
 void DockTests::untrustedDockShowsThePromptFirstAndAsks() {

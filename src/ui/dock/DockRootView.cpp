@@ -15,6 +15,7 @@
 #include <QWheelEvent>
 #include <QWindow>
 
+#include <algorithm>
 #include <cmath>
 
 namespace brevlin {
@@ -181,30 +182,28 @@ void DockRootView::rebuildItems() {
     while (m_rowLayout->count() > 1)
         delete m_rowLayout->takeAt(0);
 
-    QHash<QUuid, DockItemButton*> kept;
+    QList<DockItemButton*> previous = std::move(m_itemButtons);
+    m_itemButtons.clear();
     int position = 0;
     for (const DockItem& item : items) {
-        DockItemButton* button = m_itemButtons.take(item.id);
-        if (button) {
+        const auto same = std::find_if(previous.begin(), previous.end(),
+                                       [&](DockItemButton* b) { return b->item().id == item.id; });
+        DockItemButton* button = nullptr;
+        if (same != previous.end()) {
+            button = *same;
+            previous.erase(same);
             button->setItem(item);
         } else {
-            // The click launches what the button shows at that moment.
-            const QUuid id = item.id;
-            button = new DockItemButton(
-                item,
-                [this, id] {
-                    if (DockItemButton* clicked = m_itemButtons.value(id))
-                        launchItem(clicked->item());
-                },
-                m_rowContent);
+            button = new DockItemButton(item, {}, m_rowContent);
+            // The click launches what this button shows at that moment.
+            connect(button, &QAbstractButton::clicked, this,
+                    [this, button] { launchItem(button->item()); });
         }
-        kept.insert(item.id, button);
+        m_itemButtons.append(button);
         m_rowLayout->insertWidget(position++, button, 0, Qt::AlignVCenter);
         button->show();
     }
-    for (DockItemButton* gone : std::as_const(m_itemButtons))
-        delete gone;
-    m_itemButtons = std::move(kept);
+    qDeleteAll(previous);
 
     if (items.isEmpty()) {
         if (!m_addButton) {

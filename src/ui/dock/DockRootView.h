@@ -2,7 +2,6 @@
 
 #include "model/DockItem.h"
 
-#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QPointer>
@@ -82,7 +81,8 @@ private:
     QWidget* m_rowContent;
     QHBoxLayout* m_rowLayout;
     UtilityIconButton* m_addButton = nullptr;
-    QHash<QUuid, DockItemButton*> m_itemButtons;
+    // In row order; shortcuts that share an id (a hand-edited file) each have their own.
+    QList<DockItemButton*> m_itemButtons;
     UtilityIconButton* m_errorMarker;
     QWidget* m_divider;
     UtilityIconButton* m_settingsButton;
