@@ -22,6 +22,19 @@ namespace brevlin {
 
 namespace {
 
+// QScrollArea's own size hint reads the font's metrics, which loads the whole font database
+// (fontconfig's configuration and caches) although the dock shows no text at all. The row's hint
+// is its content's; the base class's cap of 36 text lines is not needed, since the row only ever
+// gets the width the fixed-size buttons beside it leave over.
+class ShortcutRowArea final : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+    QSize sizeHint() const override {
+        const int frame = 2 * frameWidth();
+        return QSize(frame, frame) + (widget() ? widget()->sizeHint() : QSize());
+    }
+};
+
 // Fixed colours: the dock keeps its look whatever the desktop's theme.
 const QColor systemOrange = QColor::fromRgb(255, 149, 0);
 const QColor systemRed = QColor::fromRgb(255, 59, 48);
@@ -96,7 +109,7 @@ DockRootView::DockRootView(DockStore& store, DockActionCoordinator& coordinator,
             [this] { m_coordinator.requestAccessibilityAccess(); });
     layout->addWidget(m_prompt, 0, Qt::AlignVCenter);
 
-    m_scrollArea = new QScrollArea(this);
+    m_scrollArea = new ShortcutRowArea(this);
     m_scrollArea->setFrameShape(QFrame::NoFrame);
     m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scrollArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
