@@ -51,8 +51,6 @@ BrevlinApp::BrevlinApp(HotkeyManager& hotkeyManager, LaunchPlatform platform, Op
     connect(m_store.get(), &DockStore::launcherTimingChanged, this, &BrevlinApp::copyTiming);
 
     createActions();
-    if (m_options.useSystemTray && QSystemTrayIcon::isSystemTrayAvailable())
-        createTrayIcon();
 }
 
 BrevlinApp::~BrevlinApp() {
@@ -66,9 +64,14 @@ BrevlinApp::~BrevlinApp() {
 
 void BrevlinApp::start() {
     bringForward(showDock());
-    // Decoding the large icon takes longer than putting up the dock, so it follows in the next
-    // turn of the event loop instead of holding the dock back.
-    QTimer::singleShot(0, this, &BrevlinApp::applyApplicationIcon);
+    // Asking whether the desktop has a tray goes over D-Bus, and decoding the large icon takes
+    // longer than putting up the dock, so both follow in the next turn of the event loop instead
+    // of holding the dock back.
+    QTimer::singleShot(0, this, [this] {
+        if (m_options.useSystemTray && !m_trayIcon && QSystemTrayIcon::isSystemTrayAvailable())
+            createTrayIcon();
+        applyApplicationIcon();
+    });
 }
 
 void BrevlinApp::applyApplicationIcon() {

@@ -53,7 +53,8 @@ public:
     DockActionCoordinator& coordinator() const { return *m_coordinator; }
     HotkeyManager& hotkeyManager() const { return m_hotkeyManager; }
 
-    // Start-up after construction: the dock, brought forward, then the application icon.
+    // Start-up after construction: the dock, brought forward; then the tray icon (when the
+    // desktop has a tray) and the application icon.
     void start();
     // The application icon from the resource; a missing or unreadable one keeps the default.
     void applyApplicationIcon();
