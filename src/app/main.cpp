@@ -67,6 +67,14 @@ int main(int argc, char** argv) {
 
     QtScheduler scheduler;
     std::unique_ptr<LinuxPlatform> platform = LinuxPlatform::create();
+    if (!platform) {
+        // Without XTest or the display's window atoms Brevlin could neither press keys nor
+        // bring Figma forward; say so rather than crash or start a dock that launches nothing.
+        std::fputs("Brevlin could not use this X11 display: it needs its XTEST extension and "
+                   "window-manager atoms.\n",
+                   stderr);
+        return 1;
+    }
     HotkeyManager::installPlatform(&platform->hotkeys(), &scheduler);
     HotkeyManager& hotkeyManager = HotkeyManager::shared();
 
