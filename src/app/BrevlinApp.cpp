@@ -76,6 +76,11 @@ void BrevlinApp::start() {
 
 void BrevlinApp::applyApplicationIcon() {
     QImageReader reader(appIconResource);
+    // No rendition is larger than 256 pixels; letting the decoder scale avoids holding the
+    // 1024-pixel picture at all, which would otherwise stay in the heap as several megabytes.
+    const QSize full = reader.size();
+    if (full.width() > 256 || full.height() > 256)
+        reader.setScaledSize(full.scaled(256, 256, Qt::KeepAspectRatio));
     const QImage image = reader.read();
     if (image.isNull())
         return;
