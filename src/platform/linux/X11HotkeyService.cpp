@@ -1,6 +1,6 @@
 #include "X11HotkeyService.h"
-
 #include "XTestKeyEvents.h"
+#include "model/Hotkey.h"
 
 #include <QGuiApplication>
 #include <QTimer>
@@ -21,12 +21,6 @@ namespace {
 
 constexpr uint8_t xkbNewKeyboardNotify = 0;
 constexpr uint8_t xkbMapNotify = 1;
-
-// Carbon's modifier bits.
-constexpr quint32 carbonCommand = 0x100;
-constexpr quint32 carbonShift = 0x200;
-constexpr quint32 carbonOption = 0x800;
-constexpr quint32 carbonControl = 0x1000;
 
 constexpr quint16 relevantModifiers = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 |
                                       XCB_MOD_MASK_2 | XCB_MOD_MASK_3 | XCB_MOD_MASK_4 |
@@ -125,13 +119,13 @@ bool X11HotkeyService::grab(Registration& registration) {
         return false;
 
     quint16 modifiers = 0;
-    if (registration.carbonModifiers & carbonCommand)
+    if (registration.carbonModifiers & carbonMask(HotkeyModifier::command))
         modifiers |= XCB_MOD_MASK_CONTROL;
-    if (registration.carbonModifiers & carbonShift)
+    if (registration.carbonModifiers & carbonMask(HotkeyModifier::shift))
         modifiers |= XCB_MOD_MASK_SHIFT;
-    if (registration.carbonModifiers & carbonOption)
+    if (registration.carbonModifiers & carbonMask(HotkeyModifier::option))
         modifiers |= m_altMask;
-    if (registration.carbonModifiers & carbonControl)
+    if (registration.carbonModifiers & carbonMask(HotkeyModifier::control))
         modifiers |= m_superMask;
     registration.modifiers = modifiers;
 
