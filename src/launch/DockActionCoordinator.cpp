@@ -18,15 +18,18 @@ DockActionCoordinator::DockActionCoordinator(LaunchPlatform platform, QObject* p
 
 Task<void> DockActionCoordinator::launch(DockItem item, LauncherTimingSettings timing) {
     std::optional<QString> message;
+    bool missingAccess = false;
     try {
         co_await m_launcher.launchPlugin(item.pluginName, timing);
     } catch (const FigmaLauncherError& error) {
         message = error.description();
+        missingAccess = error.kind() == FigmaLauncherError::Kind::accessibilityDenied;
     } catch (const CancellationError&) {
         message = cancelledMessage;
     } catch (const std::exception& error) {
         message = QString::fromUtf8(error.what());
     }
+    m_messageIsAboutAccess = missingAccess;
     setErrorMessage(std::move(message));
     refreshAccessibilityStatus();
 }
@@ -38,20 +41,26 @@ void DockActionCoordinator::startLaunch(const DockItem& item,
 
 void DockActionCoordinator::refreshAccessibilityStatus() {
     setTrusted(m_platform.accessibility.isProcessTrusted(false));
-    if (m_isAccessibilityTrusted)
-        setErrorMessage(std::nullopt);
+    clearMessageAnsweredByTrust();
 }
 
 void DockActionCoordinator::requestAccessibilityAccess() {
     setTrusted(m_platform.accessibility.isProcessTrusted(true));
-    if (m_isAccessibilityTrusted)
-        setErrorMessage(std::nullopt);
+    clearMessageAnsweredByTrust();
     // A grant made in answer to the prompt shows up here; a later one at the next launch.
     m_platform.scheduler.postAfter(accessRecheckMilliseconds,
                                    [self = QPointer<DockActionCoordinator>(this)] {
                                        if (self)
                                            self->refreshAccessibilityStatus();
                                    });
+}
+
+void DockActionCoordinator::clearMessageAnsweredByTrust() {
+    // Only the message asking for access is settled by having it. Any other failure (Figma
+    // missing, not coming to the front, a cancelled launch) stays shown until a launch succeeds:
+    // clearing it here would make a click that did nothing look like one that worked.
+    if (m_isAccessibilityTrusted && m_errorMessage && m_messageIsAboutAccess)
+        setErrorMessage(std::nullopt);
 }
 
 void DockActionCoordinator::setTrusted(bool trusted) {

@@ -34,6 +34,8 @@ public:
     // Starts launch(item, timing) as a new main-thread task and returns at once.
     void startLaunch(const DockItem& item, const LauncherTimingSettings& timing);
 
+    // Both re-read the trust; finding it granted clears the message of an accessibilityDenied
+    // failure and no other.
     void refreshAccessibilityStatus();
     void requestAccessibilityAccess();
 
@@ -42,6 +44,7 @@ signals:
     void errorMessageChanged();
 
 private:
+    void clearMessageAnsweredByTrust();
     void setTrusted(bool trusted);
     void setErrorMessage(std::optional<QString> message);
 
@@ -49,6 +52,8 @@ private:
     FigmaLauncher m_launcher;
     bool m_isAccessibilityTrusted = false;
     std::optional<QString> m_errorMessage;
+    // Whether m_errorMessage asks for accessibility access, the one failure a trust check ends.
+    bool m_messageIsAboutAccess = false;
 };
 
 } // namespace brevlin

@@ -56,32 +56,44 @@ QString symbol(HotkeyModifier modifier) {
     return {};
 }
 
-int sortOrder(HotkeyModifier modifier) {
+int sortOrder(HotkeyModifier modifier, KeyNaming naming) {
+    const bool mac = naming == KeyNaming::macOS;
     switch (modifier) {
     case HotkeyModifier::control:
-        return 0;
+        return mac ? 0 : 3;
     case HotkeyModifier::option:
         return 1;
     case HotkeyModifier::shift:
         return 2;
     case HotkeyModifier::command:
-        return 3;
+        return mac ? 3 : 0;
     }
     return 0;
 }
 
-QString displayName(HotkeyModifier modifier) {
+QString displayName(HotkeyModifier modifier, KeyNaming naming) {
+    const bool mac = naming == KeyNaming::macOS;
     switch (modifier) {
     case HotkeyModifier::command:
-        return QStringLiteral("Command");
+        return mac ? QStringLiteral("Command") : QStringLiteral("Ctrl");
     case HotkeyModifier::option:
-        return QStringLiteral("Option");
+        return mac ? QStringLiteral("Option") : QStringLiteral("Alt");
     case HotkeyModifier::control:
-        return QStringLiteral("Control");
+        return mac ? QStringLiteral("Control") : QStringLiteral("Super");
     case HotkeyModifier::shift:
         return QStringLiteral("Shift");
     }
     return {};
+}
+
+std::array<HotkeyModifier, 4> offeredHotkeyModifiers(KeyNaming naming) {
+    if (naming == KeyNaming::macOS)
+        return allHotkeyModifiers;
+    std::array<HotkeyModifier, 4> ordered = allHotkeyModifiers;
+    std::sort(ordered.begin(), ordered.end(), [naming](HotkeyModifier a, HotkeyModifier b) {
+        return sortOrder(a, naming) < sortOrder(b, naming);
+    });
+    return ordered;
 }
 
 namespace {
@@ -131,14 +143,18 @@ quint32 Hotkey::carbonModifierMask() const {
     return mask;
 }
 
-QString Hotkey::displayString() const {
+QString Hotkey::displayString(KeyNaming naming) const {
     QList<HotkeyModifier> ordered = modifiers;
-    std::stable_sort(ordered.begin(), ordered.end(), [](HotkeyModifier a, HotkeyModifier b) {
-        return sortOrder(a) < sortOrder(b);
+    std::stable_sort(ordered.begin(), ordered.end(), [naming](HotkeyModifier a, HotkeyModifier b) {
+        return sortOrder(a, naming) < sortOrder(b, naming);
     });
     QString text;
-    for (HotkeyModifier modifier : ordered)
-        text += symbol(modifier);
+    for (HotkeyModifier modifier : ordered) {
+        if (naming == KeyNaming::macOS)
+            text += symbol(modifier);
+        else
+            text += displayName(modifier, naming) + QLatin1Char('+');
+    }
     return text + key.toUpper();
 }
 

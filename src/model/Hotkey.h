@@ -20,6 +20,21 @@ inline constexpr std::array<HotkeyModifier, 4> allHotkeyModifiers = {
     HotkeyModifier::command, HotkeyModifier::option, HotkeyModifier::control,
     HotkeyModifier::shift};
 
+// How the desktop writes the modifier keys: macOS as symbols in its menu order (⌥⌘1), Linux
+// desktops as key names joined by "+" in the order Ctrl, Alt, Shift, Super (Ctrl+Alt+1). Either
+// way Command is the key the desktop's own shortcuts use, so it shows as Ctrl on Linux, Option as
+// Alt and Control as Super.
+enum class KeyNaming { macOS, linuxDesktop };
+
+// The naming of the desktop this build runs on.
+constexpr KeyNaming currentKeyNaming() {
+#if defined(Q_OS_MACOS)
+    return KeyNaming::macOS;
+#else
+    return KeyNaming::linuxDesktop;
+#endif
+}
+
 QString rawValue(HotkeyModifier modifier);
 // Exact, case-sensitive match of the raw value.
 std::optional<HotkeyModifier> hotkeyModifierFromRawValue(const QString& raw);
@@ -27,10 +42,14 @@ std::optional<HotkeyModifier> hotkeyModifierFromRawValue(const QString& raw);
 quint32 carbonMask(HotkeyModifier modifier);
 // ⌘ ⌥ ⌃ ⇧
 QString symbol(HotkeyModifier modifier);
-// Menu order: control 0, option 1, shift 2, command 3.
-int sortOrder(HotkeyModifier modifier);
-// "Command", "Option", "Control", "Shift"
-QString displayName(HotkeyModifier modifier);
+// macOS menu order: control 0, option 1, shift 2, command 3. Linux: Ctrl (command) 0, Alt
+// (option) 1, Shift 2, Super (control) 3.
+int sortOrder(HotkeyModifier modifier, KeyNaming naming = currentKeyNaming());
+// macOS: "Command", "Option", "Control", "Shift". Linux: "Ctrl", "Alt", "Super", "Shift".
+QString displayName(HotkeyModifier modifier, KeyNaming naming = currentKeyNaming());
+// The order in which the editor offers the modifiers: the declaration order on macOS, the
+// display order (Ctrl, Alt, Shift, Super) on Linux.
+std::array<HotkeyModifier, 4> offeredHotkeyModifiers(KeyNaming naming = currentKeyNaming());
 
 // "1"…"9", "0", "A"…"Z": the keys a hotkey may use, in the editor's order.
 const QStringList& supportedKeys();
@@ -46,8 +65,8 @@ struct Hotkey {
     // Carbon virtual key code (ANSI layout) of the upper-cased key, when it is a supported key.
     std::optional<quint32> keyCode() const;
     quint32 carbonModifierMask() const;
-    // Modifier symbols in menu order, then the upper-cased key: ⌥⌘1.
-    QString displayString() const;
+    // The modifiers in display order, then the upper-cased key: Ctrl+Alt+1 (⌥⌘1 on macOS).
+    QString displayString(KeyNaming naming = currentKeyNaming()) const;
 
     QJsonObject toJson() const;
     static std::optional<Hotkey> fromJson(const QJsonValue& value);

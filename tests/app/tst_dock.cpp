@@ -87,6 +87,8 @@ private slots:
     void shortcutsSharingAnIdEachGetTheirButton();
     void untrustedDockShowsThePromptFirstAndAsks();
     void failedLaunchShowsMarkerUntilTrustIsGranted();
+    void trustedFailureKeepsTheMarkerUntilASuccess_data();
+    void trustedFailureKeepsTheMarkerUntilASuccess();
     void manyShortcutsScrollWithoutBars();
     void clickLaunchesWithTimingAndItemAsAtTheClick();
     void twoClicksStartTwoLaunches();
@@ -246,6 +248,65 @@ void DockTests::failedLaunchShowsMarkerUntilTrustIsGranted() {
     QTest::mouseClick(rig.view->accessibilityPrompt(), Qt::LeftButton);
     QVERIFY(!marker->isVisible());
     QVERIFY(!rig.view->accessibilityPrompt()->isVisible());
+}
+
+void DockTests::trustedFailureKeepsTheMarkerUntilASuccess_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("not installed")
+        << "notInstalled"
+        << QStringLiteral("Figma Desktop could not be found among your installed applications.");
+    QTest::newRow("does not start")
+        << "startError" << QStringLiteral("The application is damaged.");
+    QTest::newRow("not brought to the front")
+        << "notFrontmost"
+        << QStringLiteral(
+               "Brevlin could not bring Figma to the front before sending keyboard shortcuts.");
+    QTest::newRow("no keyboard events")
+        << "eventSource" << QStringLiteral("Brevlin could not create a keyboard event source.");
+}
+
+void DockTests::trustedFailureKeepsTheMarkerUntilASuccess() {
+    QFETCH(QString, kind);
+    QFETCH(QString, expected);
+    Rig rig;
+    if (kind == "notInstalled") {
+        rig.figma.running = false;
+        rig.figma.installed = false;
+    } else if (kind == "startError") {
+        rig.figma.running = false;
+        rig.figma.startOutcome = SimulatedFigma::StartOutcome::failsWithError;
+    } else if (kind == "notFrontmost") {
+        rig.figma.becomesFrontmost = false;
+    } else {
+        rig.figma.failEventSource = true;
+    }
+    rig.view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+    UtilityIconButton* marker = rig.view->errorMarker();
+    QVERIFY(!marker->isVisible());
+
+    QTest::mouseClick(rig.view->itemButtons().at(1), Qt::LeftButton);
+    rig.scheduler.runUntilIdle();
+    QVERIFY(marker->isVisible());
+    QCOMPARE(marker->toolTip(), expected);
+    QVERIFY(!rig.view->accessibilityPrompt()->isVisible());
+
+    // Time passing and the trust being read again do not hide it.
+    rig.coordinator->refreshAccessibilityStatus();
+    rig.scheduler.advanceBy(5000);
+    QVERIFY(marker->isVisible());
+    QCOMPARE(marker->toolTip(), expected);
+
+    // The next click that launches its plugin takes it away.
+    rig.figma.running = true;
+    rig.figma.installed = true;
+    rig.figma.becomesFrontmost = true;
+    rig.figma.failEventSource = false;
+    QTest::mouseClick(rig.view->itemButtons().at(1), Qt::LeftButton);
+    rig.scheduler.runUntilIdle();
+    QCOMPARE(rig.figma.ranPlugins, QStringList{QStringLiteral("Autoflow")});
+    QVERIFY(!marker->isVisible());
 }
 
 void DockTests::manyShortcutsScrollWithoutBars() {

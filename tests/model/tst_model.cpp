@@ -92,13 +92,40 @@ private slots:
 
     void displayStringSortsModifiersIntoMenuOrder() {
         using M = HotkeyModifier;
-        QCOMPARE((Hotkey{"1", {M::command, M::option}}.displayString()), QString::fromUtf8("⌥⌘1"));
-        QCOMPARE((Hotkey{"z", {M::shift, M::command, M::control, M::option}}.displayString()),
+        const auto mac = [](const Hotkey& hotkey) {
+            return hotkey.displayString(KeyNaming::macOS);
+        };
+        QCOMPARE(mac(Hotkey{"1", {M::command, M::option}}), QString::fromUtf8("⌥⌘1"));
+        QCOMPARE(mac(Hotkey{"z", {M::shift, M::command, M::control, M::option}}),
                  QString::fromUtf8("⌃⌥⇧⌘Z"));
-        QCOMPARE((Hotkey{"k", {M::shift, M::control}}.displayString()), QString::fromUtf8("⌃⇧K"));
+        QCOMPARE(mac(Hotkey{"k", {M::shift, M::control}}), QString::fromUtf8("⌃⇧K"));
+        QCOMPARE(mac(Hotkey{"f1", {}}), QStringLiteral("F1"));
+        QCOMPARE(mac(Hotkey{"1", {M::shift, M::shift}}), QString::fromUtf8("⇧⇧1"));
+        QCOMPARE(mac(Hotkey{QString::fromUtf8("ß"), {}}), QStringLiteral("SS"));
+    }
+
+    void displayStringNamesTheKeysAsLinuxDesktopsDo() {
+        using M = HotkeyModifier;
+        // Command is the shortcut key (Ctrl), Option is Alt, Control is Super.
+        QCOMPARE((Hotkey{"1", {M::command, M::option}}.displayString()),
+                 QStringLiteral("Ctrl+Alt+1"));
+        QCOMPARE((Hotkey{"1", {M::option, M::command}}.displayString()),
+                 QStringLiteral("Ctrl+Alt+1"));
+        QCOMPARE((Hotkey{"k", {M::control, M::shift}}.displayString()),
+                 QStringLiteral("Shift+Super+K"));
+        QCOMPARE((Hotkey{"z", {M::shift, M::control, M::option, M::command}}.displayString()),
+                 QStringLiteral("Ctrl+Alt+Shift+Super+Z"));
         QCOMPARE((Hotkey{"f1", {}}.displayString()), QStringLiteral("F1"));
-        QCOMPARE((Hotkey{"1", {M::shift, M::shift}}.displayString()), QString::fromUtf8("⇧⇧1"));
-        QCOMPARE((Hotkey{QString::fromUtf8("ß"), {}}.displayString()), QStringLiteral("SS"));
+        QCOMPARE((Hotkey{"1", {M::shift, M::shift}}.displayString()),
+                 QStringLiteral("Shift+Shift+1"));
+        // The editor offers them in the same order, named the same way.
+        QStringList offered;
+        for (HotkeyModifier modifier : offeredHotkeyModifiers())
+            offered.append(displayName(modifier));
+        QCOMPARE(offered, (QStringList{"Ctrl", "Alt", "Shift", "Super"}));
+        QCOMPARE(offeredHotkeyModifiers(),
+                 (std::array{M::command, M::option, M::shift, M::control}));
+        QCOMPARE(offeredHotkeyModifiers(KeyNaming::macOS), allHotkeyModifiers);
     }
 
     void modifierMaskIsTheUnionOfTheListedModifiers() {
@@ -115,7 +142,7 @@ private slots:
         QVERIFY(!hotkeyModifierFromRawValue("Command").has_value());
         for (HotkeyModifier modifier : allHotkeyModifiers)
             QCOMPARE(hotkeyModifierFromRawValue(rawValue(modifier)), std::optional(modifier));
-        QCOMPARE(displayName(HotkeyModifier::control), QStringLiteral("Control"));
+        QCOMPARE(displayName(HotkeyModifier::control, KeyNaming::macOS), QStringLiteral("Control"));
         QCOMPARE(symbol(HotkeyModifier::shift), QString(QChar(0x21E7)));
     }
 
@@ -183,7 +210,7 @@ private slots:
         QVERIFY(draft.name.isEmpty());
         QCOMPARE(draft.iconSource, DockIconSource::systemSymbol);
         QCOMPARE(draft.icon, QStringLiteral("square.grid.2x2"));
-        QCOMPARE(draft.hotkey.displayString(), QString::fromUtf8("⌥⌘1"));
+        QCOMPARE(draft.hotkey.displayString(), QStringLiteral("Ctrl+Alt+1"));
         QVERIFY(!draft.canSave());
     }
 

@@ -102,7 +102,7 @@ private slots:
         DockStore store(support(), noSeed());
         QCOMPARE(sampleNames(store.items()), builtInNames);
         QCOMPARE(store.items().first().id, QUuid("{804C3570-6354-4AB9-A688-FC0B0EC026B9}"));
-        QCOMPARE(store.items().first().hotkey.displayString(), QString::fromUtf8("⌥⌘1"));
+        QCOMPARE(store.items().first().hotkey.displayString(), QStringLiteral("Ctrl+Alt+1"));
         QCOMPARE(store.launcherTiming(), (LauncherTimingSettings{180, 80, 18, 60}));
         QVERIFY(QFileInfo::exists(configPath()));
 

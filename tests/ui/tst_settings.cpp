@@ -1,19 +1,24 @@
 #include "model/DockStore.h"
 #include "ui/dock/DockIconContent.h"
+#include "ui/icons/SymbolIcon.h"
 #include "ui/settings/AboutView.h"
 #include "ui/settings/ItemEditorView.h"
 #include "ui/settings/SettingsStyle.h"
 #include "ui/settings/SettingsView.h"
+#include "ui/settings/SymbolPicker.h"
 #include "ui/settings/TimingControlRow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -23,7 +28,8 @@ using namespace brevlin;
 
 namespace {
 
-const QString commandOption1 = QStringLiteral("\u2325\u23181");
+// The samples' Command+Option+1, as Linux desktops write it.
+const QString commandOption1 = QStringLiteral("Ctrl+Alt+1");
 
 template <typename T> T* child(const QObject* parent, const char* name) {
     T* found = parent->findChild<T*>(QLatin1String(name));
@@ -101,10 +107,17 @@ private slots:
     void choosingAnImageSwitchesToCustomImage();
     void clearKeepsCustomImageSelected();
     void switchingSourceKeepsBothValues();
+    void modifierBoxesReadAsOnTheKeyboard();
+    void iconTextsNameSymbols();
+    void symbolPickerOffersEveryMappedSymbol();
+    void symbolPickerSearchesNamesAndWords();
+    void pickingASymbolFillsTheField();
+    void symbolPickerWorksFromTheKeyboard();
 
     // Settings window
     void windowShowsTheStoredShortcuts();
     void emptyListShowsOnlyHeaderAndFooter();
+    void footerNamesAndOpensTheConfigurationFolder();
     void toolbarSymbolFollowsThePalette();
     void addThenSaveStoresATrimmedShortcut();
     void cancelLeavesStoreAndIconsUntouched();
@@ -131,6 +144,9 @@ void SettingsTests::initTestCase() {
 
 void SettingsTests::saveIsEnabledOnlyForAValidDraft() {
     ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(), {});
+    // Laid out, so that a click lands on a check box's label as a pointer would.
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&editor));
     auto* save = child<QPushButton>(&editor, "saveButton");
     auto* name = child<QLineEdit>(&editor, "nameField");
     auto* plugin = child<QLineEdit>(&editor, "pluginField");
@@ -188,6 +204,8 @@ void SettingsTests::returnSavesOnlyAValidDraftAndEscapeIsNotBound() {
 
 void SettingsTests::modifierBoxesKeepTheOrderOfSwitchingOn() {
     ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(), {});
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&editor));
     auto* command = child<QCheckBox>(&editor, "commandCheck");
     auto* label = child<QLabel>(&editor, "currentShortcutLabel");
     QVERIFY(command->isChecked());
@@ -200,18 +218,20 @@ void SettingsTests::modifierBoxesKeepTheOrderOfSwitchingOn() {
     QTest::mouseClick(command, Qt::LeftButton);
     QCOMPARE(editor.draft().hotkey.modifiers,
              (QList<HotkeyModifier>{HotkeyModifier::option, HotkeyModifier::command}));
-    // The display sorts the symbols itself.
+    // The display sorts the modifiers itself.
     QCOMPARE(label->text(), QStringLiteral("Current shortcut: ") + commandOption1);
 
     QTest::mouseClick(child<QCheckBox>(&editor, "controlCheck"), Qt::LeftButton);
     QCOMPARE(editor.draft().hotkey.modifiers.last(), HotkeyModifier::control);
-    QCOMPARE(label->text(), QStringLiteral("Current shortcut: \u2303\u2325\u23181"));
+    QCOMPARE(label->text(), QStringLiteral("Current shortcut: Ctrl+Alt+Super+1"));
 
     // Switching off removes every occurrence, the others keep their order.
     DockItemDraft doubled;
     doubled.hotkey.modifiers = {HotkeyModifier::shift, HotkeyModifier::command,
                                 HotkeyModifier::shift, HotkeyModifier::option};
     ItemEditorView second(QStringLiteral("Edit Shortcut"), doubled, {});
+    second.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&second));
     QTest::mouseClick(child<QCheckBox>(&second, "shiftCheck"), Qt::LeftButton);
     QCOMPARE(second.draft().hotkey.modifiers,
              (QList<HotkeyModifier>{HotkeyModifier::command, HotkeyModifier::option}));
@@ -236,7 +256,7 @@ void SettingsTests::keyOutsideTheListShowsNoSelection() {
     QTest::keyClick(picker, Qt::Key_End);
     QCOMPARE(editor.draft().hotkey.key, QStringLiteral("Z"));
     QCOMPARE(child<QLabel>(&editor, "currentShortcutLabel")->text(),
-             QStringLiteral("Current shortcut: \u2325\u2318Z"));
+             QStringLiteral("Current shortcut: Ctrl+Alt+Z"));
 }
 
 void SettingsTests::choosingAnImageSwitchesToCustomImage() {
@@ -327,6 +347,218 @@ void SettingsTests::switchingSourceKeepsBothValues() {
     QCOMPARE(child<QLabel>(&editor, "imageNameLabel")->text(), QStringLiteral("Icon.png"));
 }
 
+void SettingsTests::modifierBoxesReadAsOnTheKeyboard() {
+    ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(), {});
+    // Left to right as the keyboard's own order, each bound to the stored modifier it shows as.
+    const QList<QCheckBox*> boxes = editor.findChildren<QCheckBox*>();
+    QStringList labels;
+    for (QCheckBox* box : boxes) {
+        labels.append(box->text());
+    }
+    QCOMPARE(labels, (QStringList{"Ctrl", "Alt", "Shift", "Super"}));
+    QCOMPARE(child<QCheckBox>(&editor, "commandCheck")->text(), QStringLiteral("Ctrl"));
+    QCOMPARE(child<QCheckBox>(&editor, "optionCheck")->text(), QStringLiteral("Alt"));
+    QCOMPARE(child<QCheckBox>(&editor, "controlCheck")->text(), QStringLiteral("Super"));
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&editor));
+    for (int i = 1; i < boxes.size(); ++i) {
+        QVERIFY(boxes[i - 1]->x() < boxes[i]->x());
+    }
+
+    // Ctrl and Alt are on for a new shortcut; Super stores "control", Shift "shift".
+    QVERIFY(boxes[0]->isChecked() && boxes[1]->isChecked());
+    QTest::mouseClick(boxes[3], Qt::LeftButton);
+    QTest::mouseClick(boxes[0], Qt::LeftButton);
+    QTest::mouseClick(boxes[2], Qt::LeftButton);
+    QCOMPARE(editor.draft().hotkey.modifiers,
+             (QList<HotkeyModifier>{HotkeyModifier::option, HotkeyModifier::control,
+                                    HotkeyModifier::shift}));
+    QCOMPARE(child<QLabel>(&editor, "currentShortcutLabel")->text(),
+             QStringLiteral("Current shortcut: Alt+Shift+Super+1"));
+    QCOMPARE(editor.draft().hotkey.toJson().value("modifiers").toArray().toVariantList(),
+             (QVariantList{"option", "control", "shift"}));
+}
+
+void SettingsTests::iconTextsNameSymbols() {
+    DockItemDraft draft;
+    ItemEditorView editor(QStringLiteral("Add Shortcut"), draft, {});
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&editor));
+    QCOMPARE(child<QPushButton>(&editor, "symbolSourceButton")->text(), QStringLiteral("Symbol"));
+    auto* field = child<QLineEdit>(&editor, "symbolField");
+    QCOMPARE(field->placeholderText(), QStringLiteral("Symbol icon"));
+    QTest::mouseClick(child<QPushButton>(&editor, "imageSourceButton"), Qt::LeftButton);
+    QCOMPARE(field->placeholderText(), QStringLiteral("Fallback symbol"));
+    QCOMPARE(child<QLabel>(&editor, "imageNote")->text(),
+             QStringLiteral("If the custom image can't be loaded, Brevlin falls back to the symbol "
+                            "above."));
+    // No text of the editor names the other platform's symbol set.
+    for (const QLabel* label : editor.findChildren<QLabel*>()) {
+        QVERIFY2(!label->text().contains(QStringLiteral("SF ")), qPrintable(label->text()));
+    }
+    for (const QPushButton* button : editor.findChildren<QPushButton*>()) {
+        QVERIFY2(!button->text().contains(QStringLiteral("SF ")), qPrintable(button->text()));
+    }
+}
+
+void SettingsTests::symbolPickerOffersEveryMappedSymbol() {
+    SymbolPicker picker{QString()};
+    const QStringList names = picker.visibleNames();
+    QCOMPARE(names, SymbolPicker::offeredNames());
+    QCOMPARE(names.size(), 2 * mappedSymbolNames().size());
+    for (const QString& name : mappedSymbolNames()) {
+        QVERIFY2(names.contains(name) && names.contains(name + QStringLiteral(".fill")),
+                 qPrintable(name));
+    }
+    // Every cell draws its symbol and names it to the pointer and to assistive technologies.
+    QListWidget* grid = picker.grid();
+    for (int i = 0; i < grid->count(); ++i) {
+        const QListWidgetItem* item = grid->item(i);
+        QVERIFY2(!item->icon().isNull(), qPrintable(item->toolTip()));
+        QCOMPARE(item->toolTip(), names[i]);
+        QCOMPARE(item->data(Qt::AccessibleTextRole).toString(), names[i]);
+    }
+    QCOMPARE(grid->viewMode(), QListView::IconMode);
+}
+
+void SettingsTests::symbolPickerSearchesNamesAndWords() {
+    SymbolPicker picker(QStringLiteral("star"));
+    QCOMPARE(picker.currentName(), QStringLiteral("star"));
+    QLineEdit* search = picker.searchField();
+
+    // A plain word finds a symbol whose own name does not hold it.
+    search->setText(QStringLiteral("lightning"));
+    QVERIFY(picker.visibleNames().contains(QStringLiteral("bolt")));
+    QVERIFY(picker.visibleNames().contains(QStringLiteral("bolt.fill")));
+    QVERIFY(!picker.visibleNames().contains(QStringLiteral("star")));
+    // The highlight moves to the first match when its own symbol is filtered away.
+    QCOMPARE(picker.currentName(), picker.visibleNames().first());
+
+    // Full and partial names, words in any order, any case.
+    search->setText(QStringLiteral("square.stack.3d.up.fill"));
+    QCOMPARE(picker.visibleNames(), QStringList{QStringLiteral("square.stack.3d.up.fill")});
+    search->setText(QStringLiteral("Stack Square"));
+    QVERIFY(picker.visibleNames().contains(QStringLiteral("square.stack.3d.up")));
+    for (const QString& name : picker.visibleNames()) {
+        QVERIFY2(name.contains(QStringLiteral("stack")) && name.contains(QStringLiteral("square")),
+                 qPrintable(name));
+    }
+    search->setText(QStringLiteral("gear"));
+    QVERIFY(picker.visibleNames().contains(QStringLiteral("gearshape")));
+
+    search->setText(QStringLiteral("nothing-like-this"));
+    QVERIFY(picker.visibleNames().isEmpty());
+    QCOMPARE(picker.currentName(), QString());
+    QCOMPARE(child<QLabel>(&picker, "symbolNameLabel")->text(),
+             QStringLiteral("No matching symbols"));
+    QVERIFY(!child<QPushButton>(&picker, "chooseButton")->isEnabled());
+
+    search->clear();
+    QCOMPARE(picker.visibleNames().size(), SymbolPicker::offeredNames().size());
+}
+
+void SettingsTests::pickingASymbolFillsTheField() {
+    DockItemDraft draft;
+    draft.icon = QStringLiteral("heart");
+    ItemEditorView editor(QStringLiteral("Edit Shortcut"), draft, {});
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&editor));
+    auto* field = child<QLineEdit>(&editor, "symbolField");
+    auto* preview = child<DockIconContent>(child<QWidget>(&editor, "preview"), "iconContent");
+
+    QTest::mouseClick(child<QPushButton>(&editor, "chooseSymbolButton"), Qt::LeftButton);
+    SymbolPicker* picker = editor.symbolPicker();
+    QVERIFY(picker);
+    QVERIFY(QTest::qWaitForWindowExposed(picker));
+    // It opens on the field's symbol.
+    QCOMPARE(picker->currentName(), QStringLiteral("heart"));
+
+    // A click on a cell chooses it and closes the picker.
+    picker->searchField()->setText(QStringLiteral("bolt"));
+    QListWidget* grid = picker->grid();
+    QListWidgetItem* bolt = nullptr;
+    for (int i = 0; i < grid->count(); ++i) {
+        if (grid->item(i)->toolTip() == QStringLiteral("bolt.fill")) {
+            bolt = grid->item(i);
+        }
+    }
+    QVERIFY(bolt && !bolt->isHidden());
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualItemRect(bolt).center());
+    QTRY_VERIFY(!editor.symbolPicker());
+    QCOMPARE(field->text(), QStringLiteral("bolt.fill"));
+    QCOMPARE(editor.draft().icon, QStringLiteral("bolt.fill"));
+    QCOMPARE(preview->effectiveSymbolName(), QStringLiteral("bolt.fill"));
+
+    // Cancel leaves the field as it was; a typed name still counts.
+    editor.openSymbolPicker();
+    picker = editor.symbolPicker();
+    QVERIFY(QTest::qWaitForWindowExposed(picker));
+    QCOMPARE(picker->currentName(), QStringLiteral("bolt.fill"));
+    QTest::mouseClick(child<QPushButton>(picker, "cancelButton"), Qt::LeftButton);
+    QTRY_VERIFY(!editor.symbolPicker());
+    QCOMPARE(editor.draft().icon, QStringLiteral("bolt.fill"));
+    typeInto(field, QStringLiteral("star.fill"));
+    QCOMPARE(editor.draft().icon, QStringLiteral("star.fill"));
+}
+
+void SettingsTests::symbolPickerWorksFromTheKeyboard() {
+    DockItemDraft draft;
+    ItemEditorView editor(QStringLiteral("Add Shortcut"), draft, {});
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&editor));
+    editor.openSymbolPicker();
+    SymbolPicker* picker = editor.symbolPicker();
+    QVERIFY(QTest::qWaitForWindowExposed(picker));
+    QLineEdit* search = picker->searchField();
+    QTRY_VERIFY(search->hasFocus());
+
+    // Type to filter, step with the arrows without leaving the field, Return to choose.
+    QTest::keyClicks(search, QStringLiteral("arrow"));
+    const QStringList matches = picker->visibleNames();
+    QVERIFY(matches.size() > 20);
+    QCOMPARE(picker->currentName(), matches.first());
+    QTest::keyClick(search, Qt::Key_Down);
+    QVERIFY(search->hasFocus());
+    const QString stepped = picker->currentName();
+    QVERIFY(matches.indexOf(stepped) > 1); // a whole row down the grid
+    QTest::keyClick(search, Qt::Key_Up);
+    QCOMPARE(picker->currentName(), matches.first());
+    QTest::keyClick(search, Qt::Key_Down);
+
+    // Left and Right still move the text cursor in the field.
+    QTest::keyClick(search, Qt::Key_Left);
+    QCOMPARE(search->cursorPosition(), 4);
+    QCOMPARE(picker->currentName(), stepped);
+
+    // Tab goes into the grid, where the arrows move sideways too.
+    QTest::keyClick(search, Qt::Key_Tab);
+    QTRY_VERIFY(picker->grid()->hasFocus());
+    QTest::keyClick(picker->grid(), Qt::Key_Right);
+    const QString right = picker->currentName();
+    QCOMPARE(right, matches.at(matches.indexOf(stepped) + 1));
+    QTest::keyClick(picker->grid(), Qt::Key_Return);
+    QTRY_VERIFY(!editor.symbolPicker());
+    QCOMPARE(editor.draft().icon, right);
+    QVERIFY(editor.isVisible());
+
+    // Return from the field chooses the highlighted symbol; Escape closes without choosing.
+    editor.openSymbolPicker();
+    picker = editor.symbolPicker();
+    QVERIFY(QTest::qWaitForWindowExposed(picker));
+    QTest::keyClicks(picker->searchField(), QStringLiteral("heart"));
+    QTest::keyClick(picker->searchField(), Qt::Key_Return);
+    QTRY_VERIFY(!editor.symbolPicker());
+    QCOMPARE(editor.draft().icon, QStringLiteral("heart"));
+    editor.openSymbolPicker();
+    picker = editor.symbolPicker();
+    QVERIFY(QTest::qWaitForWindowExposed(picker));
+    QTest::keyClicks(picker->searchField(), QStringLiteral("star"));
+    QTest::keyClick(picker->searchField(), Qt::Key_Escape);
+    QTRY_VERIFY(!editor.symbolPicker());
+    QCOMPARE(editor.draft().icon, QStringLiteral("heart"));
+    QVERIFY(editor.isVisible());
+}
+
 void SettingsTests::windowShowsTheStoredShortcuts() {
     Fixture f;
     DockItem blank = DockStore::builtInSamples().first();
@@ -349,8 +581,9 @@ void SettingsTests::windowShowsTheStoredShortcuts() {
     QCOMPARE(fallback->effectiveSymbolName(), QStringLiteral("square.grid.2x2"));
     QVERIFY(!fallback->loadCustomImage());
     QCOMPARE(child<QLabel>(&view, "itemsFooter")->text(),
-             QStringLiteral("Shortcuts are saved to Application Support and registered as global "
-                            "hotkeys when Brevlin is running."));
+             QStringLiteral("Shortcuts are saved to %1 and registered as global hotkeys when "
+                            "Brevlin is running.")
+                 .arg(f.store.applicationFolderPath()));
     QCOMPARE(child<QLabel>(&view, "timingFooter")->text(),
              QStringLiteral("These values are in milliseconds. Increase them if Brevlin starts "
                             "searching before Figma's Actions UI is ready."));
@@ -359,6 +592,34 @@ void SettingsTests::windowShowsTheStoredShortcuts() {
     f.store.deleteItem(f.store.items().first());
     QCOMPARE(view.rows().size(), 3);
     QCOMPARE(child<QLabel>(view.rows()[0], "nameLabel")->text(), QStringLiteral("Autoflow"));
+}
+
+void SettingsTests::footerNamesAndOpensTheConfigurationFolder() {
+    QTemporaryDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
+    const QString support = home.filePath(QStringLiteral(".local/share"));
+    DockStore store(support, [] { return std::nullopt; });
+    SettingsView view(store);
+    qputenv("HOME", oldHome);
+    // Written as people write paths in their home folder.
+    QCOMPARE(child<QLabel>(&view, "itemsFooter")->text(),
+             QStringLiteral("Shortcuts are saved to ~/.local/share/Brevlin and registered as "
+                            "global hotkeys when Brevlin is running."));
+
+    QStringList opened;
+    view.setFolderOpener([&opened](const QString& path) {
+        opened.append(path);
+        return true;
+    });
+    // The folder is made first when no save has made it yet.
+    QDir(store.applicationFolderPath()).removeRecursively();
+    auto* open = child<QPushButton>(&view, "openFolderButton");
+    QCOMPARE(open->text(), QStringLiteral("Open Folder"));
+    QTest::mouseClick(open, Qt::LeftButton);
+    QCOMPARE(opened, QStringList{store.applicationFolderPath()});
+    QVERIFY(QFileInfo(opened.first()).isDir());
+    QCOMPARE(QFileInfo(store.configFilePath()).absolutePath(), opened.first());
 }
 
 void SettingsTests::emptyListShowsOnlyHeaderAndFooter() {
@@ -592,6 +853,8 @@ void SettingsTests::timingRowsShowLocaleFormattedValues() {
     QCOMPARE(rows[0]->valueField()->text(), QStringLiteral("180"));
     QCOMPARE(rows[1]->valueField()->text(), QStringLiteral("1,500"));
     QCOMPARE(rows[1]->valueField()->width(), 78);
+    QCOMPARE(rows[1]->findChild<QLabel*>(QStringLiteral("subtitleLabel"))->text(),
+             QStringLiteral("Wait after pressing Ctrl+K before searching."));
 
     // The grouping follows the user's locale, for showing and for reading.
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));

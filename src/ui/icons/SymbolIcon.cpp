@@ -265,4 +265,8 @@ QStringList mappedSymbolNames() {
     return symbolTable().order;
 }
 
+QString mappedIconName(const QString& symbolName) {
+    return symbolTable().entries.value(symbolName).iconName;
+}
+
 } // namespace brevlin

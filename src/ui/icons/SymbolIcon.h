@@ -23,4 +23,8 @@ QString symbolResourcePath(const QString& symbolName, QFont::Weight weight);
 // Every base name of the mapping table, in table order.
 QStringList mappedSymbolNames();
 
+// The open icon set's name for a base name of the table ("lightning" for "bolt"), or an empty
+// string. Its words are the plain-English ones people search for.
+QString mappedIconName(const QString& symbolName);
+
 } // namespace brevlin

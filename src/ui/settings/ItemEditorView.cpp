@@ -1,6 +1,7 @@
 #include "ItemEditorView.h"
 
 #include "SettingsStyle.h"
+#include "SymbolPicker.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -129,7 +130,7 @@ void ItemEditorView::buildForm(QWidget* form) {
     segmentLayout->setContentsMargins(0, 0, 0, 0);
     segmentLayout->setSpacing(0);
     m_symbolSourceButton =
-        plainButton(QStringLiteral("SF Symbol"), QStringLiteral("symbolSourceButton"), segments);
+        plainButton(QStringLiteral("Symbol"), QStringLiteral("symbolSourceButton"), segments);
     m_imageSourceButton =
         plainButton(QStringLiteral("Custom Image"), QStringLiteral("imageSourceButton"), segments);
     auto* sourceGroup = new QButtonGroup(segments);
@@ -150,10 +151,20 @@ void ItemEditorView::buildForm(QWidget* form) {
     });
 
     m_symbolFieldLabel = new QLabel(form);
-    m_symbolField = new QLineEdit(m_draft.icon, form);
+    auto* symbolRow = new QWidget(form);
+    auto* symbolLayout = new QHBoxLayout(symbolRow);
+    symbolLayout->setContentsMargins(0, 0, 0, 0);
+    symbolLayout->setSpacing(8);
+    m_symbolField = new QLineEdit(m_draft.icon, symbolRow);
     m_symbolField->setObjectName(QStringLiteral("symbolField"));
     m_symbolFieldLabel->setBuddy(m_symbolField);
-    fields->addRow(m_symbolFieldLabel, m_symbolField);
+    // Typed names keep working; the picker is for those who do not know them.
+    auto* pickSymbol = plainButton(QStringLiteral("Choose Symbol..."),
+                                   QStringLiteral("chooseSymbolButton"), symbolRow);
+    symbolLayout->addWidget(m_symbolField, 1);
+    symbolLayout->addWidget(pickSymbol);
+    fields->addRow(m_symbolFieldLabel, symbolRow);
+    connect(pickSymbol, &QPushButton::clicked, this, &ItemEditorView::openSymbolPicker);
 
     m_imageChooserRow = new QWidget(form);
     m_imageChooserRow->setObjectName(QStringLiteral("imageChooserRow"));
@@ -185,7 +196,7 @@ void ItemEditorView::buildForm(QWidget* form) {
     });
 
     m_imageNote = new QLabel(
-        QStringLiteral("If the custom image can't be loaded, Brevlin falls back to the SF Symbol "
+        QStringLiteral("If the custom image can't be loaded, Brevlin falls back to the symbol "
                        "above."),
         form);
     m_imageNote->setObjectName(QStringLiteral("imageNote"));
@@ -235,7 +246,7 @@ void ItemEditorView::buildForm(QWidget* form) {
     auto* boxLayout = new QHBoxLayout(boxes);
     boxLayout->setContentsMargins(0, 0, 0, 0);
     boxLayout->setSpacing(10);
-    for (HotkeyModifier modifier : allHotkeyModifiers) {
+    for (HotkeyModifier modifier : offeredHotkeyModifiers()) {
         auto* box = new QCheckBox(displayName(modifier), boxes);
         box->setObjectName(modifierObjectName(modifier));
         boxLayout->addWidget(box);
@@ -252,6 +263,22 @@ void ItemEditorView::buildForm(QWidget* form) {
     makeSecondary(m_currentShortcut);
     fields->addRow(m_currentShortcut);
     column->addStretch(1);
+}
+
+void ItemEditorView::openSymbolPicker() {
+    if (m_symbolPicker) {
+        m_symbolPicker->raise();
+        return;
+    }
+    auto* picker = new SymbolPicker(m_draft.icon, this);
+    picker->setAttribute(Qt::WA_DeleteOnClose);
+    connect(picker, &QDialog::accepted, this, [this, picker] {
+        m_draft.icon = picker->chosenName();
+        m_symbolField->setText(m_draft.icon);
+        refresh();
+    });
+    m_symbolPicker = picker;
+    picker->open();
 }
 
 void ItemEditorView::setImageChooser(ImageChooser chooser) {
@@ -288,8 +315,8 @@ void ItemEditorView::refresh() {
     const bool customImage = m_draft.iconSource == DockIconSource::customImage;
     m_symbolSourceButton->setChecked(!customImage);
     m_imageSourceButton->setChecked(customImage);
-    m_symbolFieldLabel->setText(customImage ? QStringLiteral("Fallback SF Symbol")
-                                            : QStringLiteral("SF Symbol icon"));
+    m_symbolFieldLabel->setText(customImage ? QStringLiteral("Fallback symbol")
+                                            : QStringLiteral("Symbol icon"));
     m_symbolField->setPlaceholderText(m_symbolFieldLabel->text());
 
     // Hiding the rows, not just their widgets, closes up the space they took.
@@ -316,7 +343,8 @@ void ItemEditorView::refresh() {
 
     m_keyPicker->setCurrentIndex(supportedKeys().indexOf(m_draft.hotkey.key));
     for (int i = 0; i < m_modifierBoxes.size(); ++i) {
-        m_modifierBoxes[i]->setChecked(m_draft.hotkey.modifiers.contains(allHotkeyModifiers[i]));
+        m_modifierBoxes[i]->setChecked(
+            m_draft.hotkey.modifiers.contains(offeredHotkeyModifiers()[std::size_t(i)]));
     }
     m_currentShortcut->setText(QStringLiteral("Current shortcut: ") +
                                m_draft.hotkey.displayString());

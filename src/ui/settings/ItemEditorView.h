@@ -1,8 +1,10 @@
 #pragma once
 
+#include "SymbolPicker.h"
 #include "model/DockItem.h"
 
 #include <QDialog>
+#include <QPointer>
 
 #include <functional>
 #include <optional>
@@ -38,6 +40,11 @@ public:
 
     const DockItemDraft& draft() const { return m_draft; }
 
+    // "Choose Symbol...": the grid of symbols, opened over the editor; a choice fills the field.
+    void openSymbolPicker();
+    // The open picker, if any.
+    SymbolPicker* symbolPicker() const { return m_symbolPicker.data(); }
+
     // Replaces the file dialog behind "Choose Image..." (used where no person is there to answer).
     void setImageChooser(ImageChooser chooser);
 
@@ -66,6 +73,7 @@ private:
     QPushButton* m_imageSourceButton = nullptr;
     QLabel* m_symbolFieldLabel = nullptr;
     QLineEdit* m_symbolField = nullptr;
+    QPointer<SymbolPicker> m_symbolPicker;
     QWidget* m_imageChooserRow = nullptr;
     QLabel* m_imageNameLabel = nullptr;
     MiddleElidedLabel* m_imagePathLabel = nullptr;

@@ -6,6 +6,8 @@
 #include "model/DockStore.h"
 #include "ui/icons/SymbolIcon.h"
 
+#include <QDesktopServices>
+#include <QDir>
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -15,6 +17,7 @@
 #include <QScrollArea>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace brevlin {
@@ -62,6 +65,19 @@ QFrame* rowSeparator(QWidget* parent) {
     line->setFrameShadow(QFrame::Plain);
     line->setForegroundRole(QPalette::Midlight);
     return line;
+}
+
+// The folder as people write it: "~/.local/share/Brevlin" rather than the full home path.
+QString displayedPath(const QString& path) {
+    const QString home = QDir::homePath();
+    const QString native = QDir::cleanPath(path);
+    if (native == home) {
+        return QStringLiteral("~");
+    }
+    if (native.startsWith(home + QLatin1Char('/'))) {
+        return QStringLiteral("~") + native.mid(home.size());
+    }
+    return native;
 }
 
 // The platform's warning red, readable on light and dark backgrounds alike.
@@ -125,7 +141,8 @@ ShortcutRow::ShortcutRow(const DockItem& item, QWidget* parent)
 
 SettingsView::SettingsView(DockStore& store, QWidget* parent)
     : QWidget(parent)
-    , m_store(store) {
+    , m_store(store)
+    , m_folderOpener(&SettingsView::openFolderWithDesktop) {
     setWindowTitle(QStringLiteral("Brevlin Settings"));
     setObjectName(QStringLiteral("settingsView"));
     setMinimumSize(minimumWindowWidth, minimumWindowHeight);
@@ -174,11 +191,30 @@ SettingsView::SettingsView(DockStore& store, QWidget* parent)
     m_rowsLayout->setSpacing(6);
     column->addWidget(m_itemsCard);
     auto* itemsFooter = sectionFooter(
-        QStringLiteral("Shortcuts are saved to Application Support and registered as global "
-                       "hotkeys when Brevlin is running."),
+        QStringLiteral("Shortcuts are saved to %1 and registered as global hotkeys when Brevlin "
+                       "is running.")
+            .arg(displayedPath(m_store.applicationFolderPath())),
         content);
     itemsFooter->setObjectName(QStringLiteral("itemsFooter"));
-    column->addWidget(itemsFooter);
+    itemsFooter->setTextFormat(Qt::PlainText);
+    auto* openFolder = new QPushButton(QStringLiteral("Open Folder"), content);
+    openFolder->setObjectName(QStringLiteral("openFolderButton"));
+    openFolder->setFlat(true);
+    openFolder->setFont(footnoteFont());
+    openFolder->setAutoDefault(false);
+    openFolder->setCursor(Qt::PointingHandCursor);
+    openFolder->setForegroundRole(QPalette::Link);
+    {
+        QPalette linkColours = openFolder->palette();
+        linkColours.setColor(QPalette::ButtonText, linkColours.color(QPalette::Link));
+        openFolder->setPalette(linkColours);
+    }
+    connect(openFolder, &QPushButton::clicked, this, &SettingsView::openConfigurationFolder);
+    auto* footerRow = new QHBoxLayout;
+    footerRow->setSpacing(6);
+    footerRow->addWidget(itemsFooter, 1);
+    footerRow->addWidget(openFolder, 0, Qt::AlignTop);
+    column->addLayout(footerRow);
 
     column->addSpacing(18);
     column->addWidget(sectionHeader(QStringLiteral("Launcher Timing"), content));
@@ -200,6 +236,24 @@ SettingsView::SettingsView(DockStore& store, QWidget* parent)
 
     connect(&m_store, &DockStore::itemsChanged, this, &SettingsView::rebuildRows);
     rebuildRows();
+}
+
+void SettingsView::setFolderOpener(FolderOpener opener) {
+    m_folderOpener = std::move(opener);
+}
+
+bool SettingsView::openFolderWithDesktop(const QString& path) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void SettingsView::openConfigurationFolder() {
+    const QString folder = m_store.applicationFolderPath();
+    // Saving may not have made it yet (a read-only home); the file manager then has nothing to
+    // show, so make it, as the first save would.
+    QDir().mkpath(folder);
+    if (m_folderOpener) {
+        m_folderOpener(folder);
+    }
 }
 
 void SettingsView::updateToolbarIcons() {

@@ -6,6 +6,7 @@
 #include <QUuid>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 
 class QAction;
@@ -54,6 +55,9 @@ public:
     static constexpr int minimumWindowWidth = 760;
     static constexpr int minimumWindowHeight = 500;
 
+    // Shows a folder in the desktop's file manager.
+    using FolderOpener = std::function<bool(const QString& path)>;
+
     explicit SettingsView(DockStore& store, QWidget* parent = nullptr);
 
     // Present while the item editor is open.
@@ -64,6 +68,12 @@ public:
     // Toolbar actions and the rows' Edit, open the editor as a sheet of this window.
     void addShortcut();
     void editItem(const DockItem& item);
+
+    // The footer's "Open Folder": the folder that holds config.json, in the file manager.
+    void openConfigurationFolder();
+    // Replaces the file manager (used where no person is there to look).
+    void setFolderOpener(FolderOpener opener);
+    static bool openFolderWithDesktop(const QString& path);
 
 signals:
     // The editor sheet was opened; it is shown already.
@@ -78,6 +88,7 @@ private:
     void openEditor(EditorContext context);
 
     DockStore& m_store;
+    FolderOpener m_folderOpener;
     std::optional<EditorContext> m_editorContext;
     QPointer<ItemEditorView> m_editor;
     QAction* m_addAction = nullptr;

@@ -147,7 +147,7 @@ TimingControls::TimingControls(DockStore& store, QWidget* parent)
     static constexpr RowSpec specs[] = {
         {"Focus Figma", "Wait after bringing Figma forward before opening Actions.",
          TimingField::focusDelayMilliseconds, 10},
-        {"Actions Open", "Wait after pressing Command-K before searching.",
+        {"Actions Open", "Wait after pressing Ctrl+K before searching.",
          TimingField::actionsOpenDelayMilliseconds, 10},
         {"Typing Speed", "Delay between typed characters when entering the plugin name.",
          TimingField::typingCharacterDelayMilliseconds, 2},
