@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 CTEST_ARGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench format clean
+.PHONY: all deps configure build run test bench package format clean
 
 all: build
 
@@ -25,6 +25,10 @@ run: build
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+# A Debian package in $(BUILD): install it with `sudo apt install ./$(BUILD)/brevlin_*.deb`.
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 bench: build
 	@scripts/run-benchmarks $(BUILD)
