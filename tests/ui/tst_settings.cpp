@@ -414,7 +414,7 @@ void SettingsTests::symbolPickerOffersEveryMappedSymbol() {
     QListWidget* grid = picker.grid();
     for (int i = 0; i < grid->count(); ++i) {
         const QListWidgetItem* item = grid->item(i);
-        QVERIFY2(!item->icon().isNull(), qPrintable(item->toolTip()));
+        QVERIFY2(hasSymbol(names[i]), qPrintable(names[i]));
         QCOMPARE(item->toolTip(), names[i]);
         QCOMPARE(item->data(Qt::AccessibleTextRole).toString(), names[i]);
     }

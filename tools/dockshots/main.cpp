@@ -1,6 +1,7 @@
 // Shows the dock on the X server of the current desktop session in each state (the samples,
 // empty with the add button, untrusted with the prompt, with the error marker, many shortcuts
-// scrolled) over a light backdrop, and saves the screen around it as PNG files.
+// scrolled, a shortcut's tooltip, a failure that stays while trusted with the marker's tooltip)
+// over a light backdrop, and saves the screen around it as PNG files.
 
 #include "launch/DockActionCoordinator.h"
 #include "model/DockStore.h"
@@ -21,6 +22,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 #include <cstdio>
 #include <functional>
@@ -67,13 +69,28 @@ struct Shot {
     bool trusted;
     int width;
     std::function<void(DockStore&, DockActionCoordinator&, VirtualScheduler&, DockWindow&)> setUp;
+    // Figma is not installed, for a failure that trust does not answer.
+    bool figmaMissing = false;
+    // Room below and to the right of the dock for a tooltip.
+    int below = 0;
+    int right = 0;
 };
+
+// The tooltip a user sees after resting the pointer on a button.
+void showToolTipOf(QWidget* button) {
+    QToolTip::showText(button->mapToGlobal(QPoint(button->width() / 2, button->height() + 8)),
+                       button->toolTip(), button);
+}
 
 bool capture(const Shot& shot, const QString& folder) {
     QTemporaryDir data;
     VirtualScheduler scheduler;
     SimulatedFigma figma(scheduler);
     figma.tree.trusted = shot.trusted;
+    if (shot.figmaMissing) {
+        figma.running = false;
+        figma.installed = false;
+    }
     DockStore store(data.path(), [] { return std::nullopt; });
     DockActionCoordinator coordinator(figma.platform());
     DockWindow dock(store, coordinator, applyDockWindowHints);
@@ -86,7 +103,8 @@ bool capture(const Shot& shot, const QString& folder) {
     if (shot.setUp)
         shot.setUp(store, coordinator, scheduler, dock);
     QTest::qWait(400);
-    const QRect area = dock.frameGeometry().adjusted(-margin, -margin, margin, margin);
+    const QRect area =
+        dock.frameGeometry().adjusted(-margin, -margin, margin + shot.right, margin + shot.below);
     const QPixmap pixmap =
         dock.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
     const QString path = QDir(folder).filePath(QString::fromLatin1(shot.file));
@@ -104,7 +122,7 @@ int main(int argc, char** argv) {
     QDir().mkpath(folder);
 
     Backdrop backdrop;
-    backdrop.setGeometry(0, 0, 900, 200);
+    backdrop.setGeometry(0, 0, 1280, 400);
     backdrop.show();
     if (!QTest::qWaitForWindowExposed(&backdrop))
         return 1;
@@ -141,6 +159,20 @@ int main(int argc, char** argv) {
              QEnterEvent enter(QPointF(4, 4), QPointF(4, 4), gear->mapToGlobal(QPointF(4, 4)));
              QApplication::sendEvent(gear, &enter);
          }},
+        {"dock-tooltip.png", true, 560,
+         [](DockStore&, DockActionCoordinator&, VirtualScheduler&, DockWindow& dock) {
+             showToolTipOf(dock.rootView()->itemButtons().first());
+         },
+         false, 80},
+        {"dock-error-trusted.png", true, 560,
+         [](DockStore& store, DockActionCoordinator& coordinator, VirtualScheduler& scheduler,
+            DockWindow& dock) {
+             coordinator.startLaunch(store.items().first(), coordinator.launcherTiming);
+             scheduler.runUntilIdle();
+             coordinator.refreshAccessibilityStatus();
+             showToolTipOf(dock.rootView()->errorMarker());
+         },
+         true, 60, 360},
     };
     bool ok = true;
     for (const Shot& shot : shots)

@@ -1,22 +1,27 @@
-// Renders Brevlin's settings window, item editor, About view and a row of dock buttons to PNG
-// files, so their look can be checked without a desktop: brevlin_screenshots <output folder>.
+// Renders Brevlin's settings window, item editor, symbol picker, About view and a row of dock
+// buttons to PNG files, so their look can be checked without a desktop:
+// brevlin_screenshots <output folder>.
 
 #include "model/DockStore.h"
 #include "ui/dock/DockItemButton.h"
 #include "ui/settings/AboutView.h"
 #include "ui/settings/ItemEditorView.h"
 #include "ui/settings/SettingsView.h"
+#include "ui/settings/SymbolPicker.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEnterEvent>
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTextStream>
+
+#include <memory>
 
 using namespace brevlin;
 
@@ -126,7 +131,16 @@ int main(int argc, char** argv) {
     const QString wide = writeSampleImage(scratch.path(), QStringLiteral("Wide.png"), {200, 100});
 
     bool ok = true;
-    DockStore store(scratch.filePath(QStringLiteral("support")), [] { return std::nullopt; });
+    // The data folder where a user's would be, so that the settings footer reads as on their
+    // machine ("~/.local/share/Brevlin").
+    const QString home = scratch.filePath(QStringLiteral("home"));
+    DockStore store(home + QStringLiteral("/.local/share"), [] { return std::nullopt; });
+    const QByteArray realHome = qgetenv("HOME");
+    const auto withHome = [&](auto&& build) {
+        qputenv("HOME", home.toUtf8());
+        build();
+        qputenv("HOME", realHome);
+    };
     // One shortcut with a custom image and one with a blank icon, besides the samples.
     store.upsert(makeItem(QStringLiteral("Mood Board"), QStringLiteral("photo"), image,
                           QStringLiteral("4")));
@@ -134,15 +148,17 @@ int main(int argc, char** argv) {
                           QStringLiteral("K")));
 
     {
-        SettingsView settings(store);
-        settings.resize(SettingsView::minimumWindowWidth, 820);
-        ok &= save(&settings, folder, QStringLiteral("settings.png"));
+        std::unique_ptr<SettingsView> settings;
+        withHome([&] { settings = std::make_unique<SettingsView>(store); });
+        settings->resize(SettingsView::minimumWindowWidth, 900);
+        ok &= save(settings.get(), folder, QStringLiteral("settings.png"));
     }
     {
-        SettingsView settings(store);
-        settings.setPalette(darkPalette());
-        settings.resize(SettingsView::minimumWindowWidth, SettingsView::minimumWindowHeight);
-        ok &= save(&settings, folder, QStringLiteral("settings-dark-minimum.png"));
+        std::unique_ptr<SettingsView> settings;
+        withHome([&] { settings = std::make_unique<SettingsView>(store); });
+        settings->setPalette(darkPalette());
+        settings->resize(SettingsView::minimumWindowWidth, SettingsView::minimumWindowHeight);
+        ok &= save(settings.get(), folder, QStringLiteral("settings-dark-minimum.png"));
     }
     {
         ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(), {});
@@ -152,6 +168,19 @@ int main(int argc, char** argv) {
         DockItemDraft draft(store.items().at(3));
         ItemEditorView editor(QStringLiteral("Edit Shortcut"), draft, {});
         ok &= save(&editor, folder, QStringLiteral("editor-custom-image.png"));
+    }
+    {
+        // Opened from a sample's symbol, then narrowed by a plain word.
+        SymbolPicker picker(store.items().at(0).icon);
+        ok &= save(&picker, folder, QStringLiteral("symbol-picker.png"));
+        picker.searchField()->setText(QStringLiteral("arrow"));
+        ok &= save(&picker, folder, QStringLiteral("symbol-picker-search.png"));
+    }
+    {
+        SymbolPicker picker(QStringLiteral("bolt"));
+        picker.setPalette(darkPalette());
+        picker.searchField()->setText(QStringLiteral("lightning"));
+        ok &= save(&picker, folder, QStringLiteral("symbol-picker-dark.png"));
     }
     {
         // A square picture stands in for the application icon, to show the rounded clipping.

@@ -163,7 +163,7 @@ SettingsView::SettingsView(DockStore& store, QWidget* parent)
     restoreSamples->setObjectName(QStringLiteral("restoreSamplesAction"));
     QAction* add = toolbar->addAction(QStringLiteral("Add Shortcut"));
     m_addAction = add;
-    updateToolbarIcons();
+    applyPaletteColours();
     add->setObjectName(QStringLiteral("addShortcutAction"));
     toolbar->widgetForAction(restoreSamples)->setObjectName(QStringLiteral("restoreSamplesButton"));
     toolbar->widgetForAction(add)->setObjectName(QStringLiteral("addShortcutButton"));
@@ -203,12 +203,8 @@ SettingsView::SettingsView(DockStore& store, QWidget* parent)
     openFolder->setFont(footnoteFont());
     openFolder->setAutoDefault(false);
     openFolder->setCursor(Qt::PointingHandCursor);
-    openFolder->setForegroundRole(QPalette::Link);
-    {
-        QPalette linkColours = openFolder->palette();
-        linkColours.setColor(QPalette::ButtonText, linkColours.color(QPalette::Link));
-        openFolder->setPalette(linkColours);
-    }
+    m_openFolderButton = openFolder;
+    applyPaletteColours();
     connect(openFolder, &QPushButton::clicked, this, &SettingsView::openConfigurationFolder);
     auto* footerRow = new QHBoxLayout;
     footerRow->setSpacing(6);
@@ -256,7 +252,13 @@ void SettingsView::openConfigurationFolder() {
     }
 }
 
-void SettingsView::updateToolbarIcons() {
+void SettingsView::applyPaletteColours() {
+    // "Open Folder" reads as a link, in the accent colour of the palette in force.
+    if (m_openFolderButton) {
+        QPalette linkColours = m_openFolderButton->palette();
+        linkColours.setColor(QPalette::ButtonText, palette().color(QPalette::Highlight));
+        m_openFolderButton->setPalette(linkColours);
+    }
     m_addAction->setIcon(
         symbolIcon(QStringLiteral("plus"), QFont::Medium, palette().color(QPalette::ButtonText)));
 }
@@ -264,7 +266,7 @@ void SettingsView::updateToolbarIcons() {
 void SettingsView::changeEvent(QEvent* event) {
     // The symbol is drawn in the text colour, so a change of theme redraws it.
     if (event->type() == QEvent::PaletteChange && m_addAction) {
-        updateToolbarIcons();
+        applyPaletteColours();
     }
     QWidget::changeEvent(event);
 }

@@ -84,7 +84,7 @@ protected:
 
 private:
     void rebuildRows();
-    void updateToolbarIcons();
+    void applyPaletteColours();
     void openEditor(EditorContext context);
 
     DockStore& m_store;
@@ -92,6 +92,7 @@ private:
     std::optional<EditorContext> m_editorContext;
     QPointer<ItemEditorView> m_editor;
     QAction* m_addAction = nullptr;
+    QPushButton* m_openFolderButton = nullptr;
     QWidget* m_itemsCard = nullptr;
     QVBoxLayout* m_rowsLayout = nullptr;
 };

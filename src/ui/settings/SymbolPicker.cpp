@@ -2,16 +2,20 @@
 
 #include "SettingsStyle.h"
 #include "model/DockItem.h"
+#include "ui/dock/DockIconContent.h"
 #include "ui/icons/SymbolIcon.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -24,6 +28,56 @@ constexpr int iconSide = 24;
 constexpr int cellSide = 44;
 constexpr int nameRole = Qt::UserRole;
 const QString fillSuffix = QStringLiteral(".fill");
+
+// One cell of the grid: the symbol in the view's text colour, on a rounded highlight while it is
+// the chosen one or under the pointer. Drawn here rather than by the style, which highlights only
+// an item's text and the cells have none.
+class SymbolCellDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        const bool selected = option.state & QStyle::State_Selected;
+        const bool hovered = option.state & QStyle::State_MouseOver;
+        if (selected || hovered) {
+            const QColor accent = option.palette.color(QPalette::Highlight);
+            QColor fill = accent;
+            fill.setAlphaF(selected ? 0.25f : 0.1f);
+            painter->setPen(selected ? QPen(accent, 1.5) : QPen(Qt::NoPen));
+            painter->setBrush(fill);
+            painter->drawPath(continuousRoundedRect(QRectF(option.rect).adjusted(3, 3, -3, -3), 9));
+        }
+        QRect iconRect(QPoint(0, 0), QSize(iconSide, iconSide));
+        iconRect.moveCenter(option.rect.center());
+        iconFor(index.data(nameRole).toString(), option.palette.color(QPalette::Text))
+            .paint(painter, iconRect);
+        painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override {
+        return {cellSide, cellSide};
+    }
+
+private:
+    // Drawn in the palette's text colour, so a change of theme draws them anew.
+    QIcon iconFor(const QString& name, const QColor& tint) const {
+        if (tint != m_tint) {
+            m_icons.clear();
+            m_tint = tint;
+        }
+        auto it = m_icons.find(name);
+        if (it == m_icons.end()) {
+            it = m_icons.insert(name, symbolIcon(name, QFont::Normal, tint));
+        }
+        return *it;
+    }
+
+    mutable QHash<QString, QIcon> m_icons;
+    mutable QColor m_tint;
+};
 
 QStringList searchWords(const QString& text) {
     static const QRegularExpression separators(QStringLiteral("[\\s.\\-_]+"));
@@ -91,9 +145,10 @@ SymbolPicker::SymbolPicker(const QString& currentName, QWidget* parent)
     m_grid->setMovement(QListView::Static);
     m_grid->setWrapping(true);
     m_grid->setSelectionMode(QAbstractItemView::SingleSelection);
-    const QColor tint = palette().color(QPalette::Text);
+    m_grid->setItemDelegate(new SymbolCellDelegate(m_grid));
+    m_grid->setMouseTracking(true);
     for (const QString& name : offeredNames()) {
-        auto* item = new QListWidgetItem(symbolIcon(name, QFont::Normal, tint), QString(), m_grid);
+        auto* item = new QListWidgetItem(m_grid);
         item->setData(nameRole, name);
         item->setToolTip(name);
         item->setData(Qt::AccessibleTextRole, name);
