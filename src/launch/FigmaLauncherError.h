@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/TextPlatform.h"
+
 #include <QString>
 
 #include <exception>
@@ -55,17 +57,6 @@ private:
     QString m_message;
     std::string m_what;
 };
-
-enum class TextPlatform { macOS, linuxDesktop };
-
-// The platform this build describes in its messages.
-constexpr TextPlatform currentTextPlatform() {
-#if defined(Q_OS_MACOS)
-    return TextPlatform::macOS;
-#else
-    return TextPlatform::linuxDesktop;
-#endif
-}
 
 // Where a case's wording depends on where the user has to go to fix it.
 QString figmaLauncherErrorDescription(FigmaLauncherError::Kind kind, const QString& message,

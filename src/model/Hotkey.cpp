@@ -56,8 +56,8 @@ QString symbol(HotkeyModifier modifier) {
     return {};
 }
 
-int sortOrder(HotkeyModifier modifier, KeyNaming naming) {
-    const bool mac = naming == KeyNaming::macOS;
+int sortOrder(HotkeyModifier modifier, TextPlatform platform) {
+    const bool mac = platform == TextPlatform::macOS;
     switch (modifier) {
     case HotkeyModifier::control:
         return mac ? 0 : 3;
@@ -71,8 +71,8 @@ int sortOrder(HotkeyModifier modifier, KeyNaming naming) {
     return 0;
 }
 
-QString displayName(HotkeyModifier modifier, KeyNaming naming) {
-    const bool mac = naming == KeyNaming::macOS;
+QString displayName(HotkeyModifier modifier, TextPlatform platform) {
+    const bool mac = platform == TextPlatform::macOS;
     switch (modifier) {
     case HotkeyModifier::command:
         return mac ? QStringLiteral("Command") : QStringLiteral("Ctrl");
@@ -86,12 +86,12 @@ QString displayName(HotkeyModifier modifier, KeyNaming naming) {
     return {};
 }
 
-std::array<HotkeyModifier, 4> offeredHotkeyModifiers(KeyNaming naming) {
-    if (naming == KeyNaming::macOS)
+std::array<HotkeyModifier, 4> offeredHotkeyModifiers(TextPlatform platform) {
+    if (platform == TextPlatform::macOS)
         return allHotkeyModifiers;
     std::array<HotkeyModifier, 4> ordered = allHotkeyModifiers;
-    std::sort(ordered.begin(), ordered.end(), [naming](HotkeyModifier a, HotkeyModifier b) {
-        return sortOrder(a, naming) < sortOrder(b, naming);
+    std::sort(ordered.begin(), ordered.end(), [platform](HotkeyModifier a, HotkeyModifier b) {
+        return sortOrder(a, platform) < sortOrder(b, platform);
     });
     return ordered;
 }
@@ -143,17 +143,18 @@ quint32 Hotkey::carbonModifierMask() const {
     return mask;
 }
 
-QString Hotkey::displayString(KeyNaming naming) const {
+QString Hotkey::displayString(TextPlatform platform) const {
     QList<HotkeyModifier> ordered = modifiers;
-    std::stable_sort(ordered.begin(), ordered.end(), [naming](HotkeyModifier a, HotkeyModifier b) {
-        return sortOrder(a, naming) < sortOrder(b, naming);
-    });
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [platform](HotkeyModifier a, HotkeyModifier b) {
+                         return sortOrder(a, platform) < sortOrder(b, platform);
+                     });
     QString text;
     for (HotkeyModifier modifier : ordered) {
-        if (naming == KeyNaming::macOS)
+        if (platform == TextPlatform::macOS)
             text += symbol(modifier);
         else
-            text += displayName(modifier, naming) + QLatin1Char('+');
+            text += displayName(modifier, platform) + QLatin1Char('+');
     }
     return text + key.toUpper();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TextPlatform.h"
+
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QList>
@@ -20,21 +22,6 @@ inline constexpr std::array<HotkeyModifier, 4> allHotkeyModifiers = {
     HotkeyModifier::command, HotkeyModifier::option, HotkeyModifier::control,
     HotkeyModifier::shift};
 
-// How the desktop writes the modifier keys: macOS as symbols in its menu order (⌥⌘1), Linux
-// desktops as key names joined by "+" in the order Ctrl, Alt, Shift, Super (Ctrl+Alt+1). Either
-// way Command is the key the desktop's own shortcuts use, so it shows as Ctrl on Linux, Option as
-// Alt and Control as Super.
-enum class KeyNaming { macOS, linuxDesktop };
-
-// The naming of the desktop this build runs on.
-constexpr KeyNaming currentKeyNaming() {
-#if defined(Q_OS_MACOS)
-    return KeyNaming::macOS;
-#else
-    return KeyNaming::linuxDesktop;
-#endif
-}
-
 QString rawValue(HotkeyModifier modifier);
 // Exact, case-sensitive match of the raw value.
 std::optional<HotkeyModifier> hotkeyModifierFromRawValue(const QString& raw);
@@ -42,14 +29,20 @@ std::optional<HotkeyModifier> hotkeyModifierFromRawValue(const QString& raw);
 quint32 carbonMask(HotkeyModifier modifier);
 // ⌘ ⌥ ⌃ ⇧
 QString symbol(HotkeyModifier modifier);
+
+// How the desktop writes the modifier keys: macOS as symbols in its menu order (⌥⌘1), Linux
+// desktops as key names joined by "+" in the order Ctrl, Alt, Shift, Super (Ctrl+Alt+1). Either
+// way Command is the key the desktop's own shortcuts use, so it shows as Ctrl on Linux, Option as
+// Alt and Control as Super.
+//
 // macOS menu order: control 0, option 1, shift 2, command 3. Linux: Ctrl (command) 0, Alt
 // (option) 1, Shift 2, Super (control) 3.
-int sortOrder(HotkeyModifier modifier, KeyNaming naming = currentKeyNaming());
+int sortOrder(HotkeyModifier modifier, TextPlatform platform = currentTextPlatform());
 // macOS: "Command", "Option", "Control", "Shift". Linux: "Ctrl", "Alt", "Super", "Shift".
-QString displayName(HotkeyModifier modifier, KeyNaming naming = currentKeyNaming());
+QString displayName(HotkeyModifier modifier, TextPlatform platform = currentTextPlatform());
 // The order in which the editor offers the modifiers: the declaration order on macOS, the
 // display order (Ctrl, Alt, Shift, Super) on Linux.
-std::array<HotkeyModifier, 4> offeredHotkeyModifiers(KeyNaming naming = currentKeyNaming());
+std::array<HotkeyModifier, 4> offeredHotkeyModifiers(TextPlatform platform = currentTextPlatform());
 
 // "1"…"9", "0", "A"…"Z": the keys a hotkey may use, in the editor's order.
 const QStringList& supportedKeys();
@@ -66,7 +59,7 @@ struct Hotkey {
     std::optional<quint32> keyCode() const;
     quint32 carbonModifierMask() const;
     // The modifiers in display order, then the upper-cased key: Ctrl+Alt+1 (⌥⌘1 on macOS).
-    QString displayString(KeyNaming naming = currentKeyNaming()) const;
+    QString displayString(TextPlatform platform = currentTextPlatform()) const;
 
     QJsonObject toJson() const;
     static std::optional<Hotkey> fromJson(const QJsonValue& value);

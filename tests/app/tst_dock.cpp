@@ -251,36 +251,28 @@ void DockTests::failedLaunchShowsMarkerUntilTrustIsGranted() {
 }
 
 void DockTests::trustedFailureKeepsTheMarkerUntilASuccess_data() {
-    QTest::addColumn<QString>("kind");
+    using Fault = SimulatedFigma::Fault;
+    QTest::addColumn<Fault>("fault");
     QTest::addColumn<QString>("expected");
     QTest::newRow("not installed")
-        << "notInstalled"
+        << Fault::notInstalled
         << QStringLiteral("Figma Desktop could not be found among your installed applications.");
     QTest::newRow("does not start")
-        << "startError" << QStringLiteral("The application is damaged.");
+        << Fault::failsToStart << QStringLiteral("The application is damaged.");
     QTest::newRow("not brought to the front")
-        << "notFrontmost"
+        << Fault::neverFrontmost
         << QStringLiteral(
                "Brevlin could not bring Figma to the front before sending keyboard shortcuts.");
     QTest::newRow("no keyboard events")
-        << "eventSource" << QStringLiteral("Brevlin could not create a keyboard event source.");
+        << Fault::noEventSource
+        << QStringLiteral("Brevlin could not create a keyboard event source.");
 }
 
 void DockTests::trustedFailureKeepsTheMarkerUntilASuccess() {
-    QFETCH(QString, kind);
+    QFETCH(SimulatedFigma::Fault, fault);
     QFETCH(QString, expected);
     Rig rig;
-    if (kind == "notInstalled") {
-        rig.figma.running = false;
-        rig.figma.installed = false;
-    } else if (kind == "startError") {
-        rig.figma.running = false;
-        rig.figma.startOutcome = SimulatedFigma::StartOutcome::failsWithError;
-    } else if (kind == "notFrontmost") {
-        rig.figma.becomesFrontmost = false;
-    } else {
-        rig.figma.failEventSource = true;
-    }
+    rig.figma.introduce(fault);
     rig.view->show();
     QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
     UtilityIconButton* marker = rig.view->errorMarker();
@@ -299,10 +291,7 @@ void DockTests::trustedFailureKeepsTheMarkerUntilASuccess() {
     QCOMPARE(marker->toolTip(), expected);
 
     // The next click that launches its plugin takes it away.
-    rig.figma.running = true;
-    rig.figma.installed = true;
-    rig.figma.becomesFrontmost = true;
-    rig.figma.failEventSource = false;
+    rig.figma.repair();
     QTest::mouseClick(rig.view->itemButtons().at(1), Qt::LeftButton);
     rig.scheduler.runUntilIdle();
     QCOMPARE(rig.figma.ranPlugins, QStringList{QStringLiteral("Autoflow")});

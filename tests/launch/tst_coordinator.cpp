@@ -81,6 +81,23 @@ class CoordinatorTest : public QObject {
     QStringList messages;
     QList<bool> trustValues;
 
+    // Trust checks, with or without a request, leave a failure's message alone; the next launch
+    // that succeeds ends it.
+    void expectKeptUntilASuccess(DockActionCoordinator& c, const QString& expected) {
+        QVERIFY(figma->ranPlugins.isEmpty());
+        c.refreshAccessibilityStatus();
+        c.requestAccessibilityAccess();
+        scheduler->runUntilIdle();
+        QCOMPARE(c.errorMessage(), std::optional(expected));
+        QCOMPARE(figma->tree.promptCount, 0);
+
+        figma->repair();
+        c.startLaunch(item("Autoflow"), c.launcherTiming);
+        scheduler->runUntilIdle();
+        QCOMPARE(figma->ranPlugins, QStringList{"Autoflow"});
+        QCOMPARE(c.errorMessage(), std::nullopt);
+    }
+
     std::unique_ptr<DockActionCoordinator> makeCoordinator() {
         auto c = std::make_unique<DockActionCoordinator>(figma->platform());
         connect(c.get(), &DockActionCoordinator::errorMessageChanged, this,
@@ -245,67 +262,42 @@ private slots:
 
     // Every way a launch can fail while trusted, with the text the user must go on seeing.
     void failureStaysUntilALaunchSucceeds_data() {
-        QTest::addColumn<QString>("kind");
+        using Fault = SimulatedFigma::Fault;
+        QTest::addColumn<Fault>("fault");
         QTest::addColumn<QString>("expected");
         QTest::newRow("not installed")
-            << "notInstalled" << FigmaLauncherError::figmaNotInstalled().description();
+            << Fault::notInstalled << FigmaLauncherError::figmaNotInstalled().description();
         QTest::newRow("does not start")
-            << "startError" << QStringLiteral("The application is damaged.");
+            << Fault::failsToStart << QStringLiteral("The application is damaged.");
         QTest::newRow("not brought to the front")
-            << "notFrontmost"
+            << Fault::neverFrontmost
             << QStringLiteral(
                    "Brevlin could not bring Figma to the front before sending keyboard shortcuts.");
         QTest::newRow("no event source")
-            << "eventSource" << FigmaLauncherError::eventSourceUnavailable().description();
+            << Fault::noEventSource << FigmaLauncherError::eventSourceUnavailable().description();
         QTest::newRow("no key event")
-            << "eventCreation" << FigmaLauncherError::eventCreationFailed().description();
-        QTest::newRow("cancelled") << "cancelled" << QStringLiteral("The launch was cancelled.");
+            << Fault::noKeyEvent << FigmaLauncherError::eventCreationFailed().description();
     }
     void failureStaysUntilALaunchSucceeds() {
-        QFETCH(QString, kind);
+        QFETCH(SimulatedFigma::Fault, fault);
         QFETCH(QString, expected);
-        if (kind == "notInstalled") {
-            figma->running = false;
-            figma->installed = false;
-        } else if (kind == "startError") {
-            figma->running = false;
-            figma->startOutcome = SimulatedFigma::StartOutcome::failsWithError;
-        } else if (kind == "notFrontmost") {
-            figma->becomesFrontmost = false;
-        } else if (kind == "eventSource") {
-            figma->failEventSource = true;
-        } else if (kind == "eventCreation") {
-            figma->failEventCreationAt = 0;
-        }
+        figma->introduce(fault);
         auto c = makeCoordinator();
-        TaskHandle handle = startTask(*scheduler, c->launch(item("Autoflow"), c->launcherTiming));
-        if (kind == "cancelled") {
-            scheduler->advanceBy(100);
-            handle.cancel();
-        }
+        c->startLaunch(item("Autoflow"), c->launcherTiming);
         scheduler->runUntilIdle();
         QVERIFY(c->isAccessibilityTrusted());
         QCOMPARE(messages, QStringList{expected});
-        QVERIFY(figma->ranPlugins.isEmpty());
+        expectKeptUntilASuccess(*c, expected);
+    }
 
-        // Trust checks, with or without a request, leave it alone.
-        c->refreshAccessibilityStatus();
-        c->requestAccessibilityAccess();
+    void cancelledLaunchSaysSoUntilALaunchSucceeds() {
+        auto c = makeCoordinator();
+        TaskHandle handle = startTask(*scheduler, c->launch(item("Autoflow"), c->launcherTiming));
+        scheduler->advanceBy(100);
+        handle.cancel();
         scheduler->runUntilIdle();
-        QCOMPARE(c->errorMessage(), std::optional(expected));
-        QCOMPARE(figma->tree.promptCount, 0);
-
-        // The next launch that succeeds ends it.
-        figma->running = true;
-        figma->installed = true;
-        figma->becomesFrontmost = true;
-        figma->failEventSource = false;
-        figma->failEventCreationAt = -1;
-        figma->plugins = {QStringLiteral("Autoflow")};
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
-        scheduler->runUntilIdle();
-        QCOMPARE(figma->ranPlugins, QStringList{"Autoflow"});
-        QCOMPARE(c->errorMessage(), std::nullopt);
+        QCOMPARE(messages, QStringList{"The launch was cancelled."});
+        expectKeptUntilASuccess(*c, QStringLiteral("The launch was cancelled."));
     }
 
     void grantedTrustClearsOnlyTheAccessMessage() {

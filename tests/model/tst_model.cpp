@@ -93,7 +93,7 @@ private slots:
     void displayStringSortsModifiersIntoMenuOrder() {
         using M = HotkeyModifier;
         const auto mac = [](const Hotkey& hotkey) {
-            return hotkey.displayString(KeyNaming::macOS);
+            return hotkey.displayString(TextPlatform::macOS);
         };
         QCOMPARE(mac(Hotkey{"1", {M::command, M::option}}), QString::fromUtf8("⌥⌘1"));
         QCOMPARE(mac(Hotkey{"z", {M::shift, M::command, M::control, M::option}}),
@@ -125,7 +125,7 @@ private slots:
         QCOMPARE(offered, (QStringList{"Ctrl", "Alt", "Shift", "Super"}));
         QCOMPARE(offeredHotkeyModifiers(),
                  (std::array{M::command, M::option, M::shift, M::control}));
-        QCOMPARE(offeredHotkeyModifiers(KeyNaming::macOS), allHotkeyModifiers);
+        QCOMPARE(offeredHotkeyModifiers(TextPlatform::macOS), allHotkeyModifiers);
     }
 
     void modifierMaskIsTheUnionOfTheListedModifiers() {
@@ -142,7 +142,8 @@ private slots:
         QVERIFY(!hotkeyModifierFromRawValue("Command").has_value());
         for (HotkeyModifier modifier : allHotkeyModifiers)
             QCOMPARE(hotkeyModifierFromRawValue(rawValue(modifier)), std::optional(modifier));
-        QCOMPARE(displayName(HotkeyModifier::control, KeyNaming::macOS), QStringLiteral("Control"));
+        QCOMPARE(displayName(HotkeyModifier::control, TextPlatform::macOS),
+                 QStringLiteral("Control"));
         QCOMPARE(symbol(HotkeyModifier::shift), QString(QChar(0x21E7)));
     }
 

@@ -542,19 +542,17 @@ void SettingsTests::symbolPickerWorksFromTheKeyboard() {
     QVERIFY(editor.isVisible());
 
     // Return from the field chooses the highlighted symbol; Escape closes without choosing.
-    editor.openSymbolPicker();
-    picker = editor.symbolPicker();
-    QVERIFY(QTest::qWaitForWindowExposed(picker));
-    QTest::keyClicks(picker->searchField(), QStringLiteral("heart"));
-    QTest::keyClick(picker->searchField(), Qt::Key_Return);
-    QTRY_VERIFY(!editor.symbolPicker());
+    const auto typeInPicker = [&editor](const QString& text, Qt::Key key) {
+        editor.openSymbolPicker();
+        SymbolPicker* opened = editor.symbolPicker();
+        QVERIFY(QTest::qWaitForWindowExposed(opened));
+        QTest::keyClicks(opened->searchField(), text);
+        QTest::keyClick(opened->searchField(), key);
+        QTRY_VERIFY(!editor.symbolPicker());
+    };
+    typeInPicker(QStringLiteral("heart"), Qt::Key_Return);
     QCOMPARE(editor.draft().icon, QStringLiteral("heart"));
-    editor.openSymbolPicker();
-    picker = editor.symbolPicker();
-    QVERIFY(QTest::qWaitForWindowExposed(picker));
-    QTest::keyClicks(picker->searchField(), QStringLiteral("star"));
-    QTest::keyClick(picker->searchField(), Qt::Key_Escape);
-    QTRY_VERIFY(!editor.symbolPicker());
+    typeInPicker(QStringLiteral("star"), Qt::Key_Escape);
     QCOMPARE(editor.draft().icon, QStringLiteral("heart"));
     QVERIFY(editor.isVisible());
 }

@@ -361,4 +361,35 @@ void SimulatedFigma::run(const QString& plugin) {
         closePalette();
 }
 
+void SimulatedFigma::introduce(Fault fault) {
+    switch (fault) {
+    case Fault::notInstalled:
+        running = false;
+        installed = false;
+        break;
+    case Fault::failsToStart:
+        running = false;
+        startOutcome = StartOutcome::failsWithError;
+        break;
+    case Fault::neverFrontmost:
+        becomesFrontmost = false;
+        break;
+    case Fault::noEventSource:
+        failEventSource = true;
+        break;
+    case Fault::noKeyEvent:
+        failEventCreationAt = 0;
+        break;
+    }
+}
+
+void SimulatedFigma::repair() {
+    running = true;
+    installed = true;
+    startOutcome = StartOutcome::starts;
+    becomesFrontmost = true;
+    failEventSource = false;
+    failEventCreationAt = -1;
+}
+
 } // namespace brevlin::testing

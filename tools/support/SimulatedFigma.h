@@ -60,6 +60,12 @@ public:
     // The zero-based keyboard event creation that fails, or -1.
     int failEventCreationAt = -1;
 
+    // Ways a whole launch fails while access is granted, each set up in one call.
+    enum class Fault { notInstalled, failsToStart, neverFrontmost, noEventSource, noKeyEvent };
+    void introduce(Fault fault);
+    // Undoes every fault: Figma runs, comes to the front and takes its keys.
+    void repair();
+
     // --- What happened ---
     struct PostedKey {
         qint64 timeNanoseconds;
