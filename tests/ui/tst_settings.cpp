@@ -112,6 +112,7 @@ private slots:
     void symbolPickerOffersEveryMappedSymbol();
     void symbolPickerSearchesNamesAndWords();
     void pickingASymbolFillsTheField();
+    void symbolCellsFollowThePalette();
     void symbolPickerWorksFromTheKeyboard();
 
     // Settings window
@@ -455,6 +456,34 @@ void SettingsTests::symbolPickerSearchesNamesAndWords() {
 
     search->clear();
     QCOMPARE(picker.visibleNames().size(), SymbolPicker::offeredNames().size());
+}
+
+void SettingsTests::symbolCellsFollowThePalette() {
+    // The second cell ("square.stack.3d.up.fill") is filled, so its middle is the icon's colour.
+    const auto middleOfSecondCell = [](SymbolPicker& picker) {
+        picker.show();
+        if (!QTest::qWaitForWindowExposed(&picker)) {
+            return QColor();
+        }
+        QListWidget* grid = picker.grid();
+        const QRect cell = grid->visualItemRect(grid->item(1));
+        const QImage image = grid->viewport()->grab(cell).toImage();
+        return image.pixelColor(image.width() / 2, image.height() / 2);
+    };
+    SymbolPicker light{QString()};
+    QPalette palette = light.palette();
+    palette.setColor(QPalette::Text, QColor(20, 20, 20));
+    palette.setColor(QPalette::Base, Qt::white);
+    light.setPalette(palette);
+    QVERIFY(middleOfSecondCell(light).lightness() < 80);
+
+    // A dark theme set after the picker was made draws the symbols light.
+    SymbolPicker dark{QString()};
+    QVERIFY(middleOfSecondCell(dark).isValid());
+    palette.setColor(QPalette::Text, QColor(235, 235, 240));
+    palette.setColor(QPalette::Base, QColor(30, 30, 32));
+    dark.setPalette(palette);
+    QVERIFY(middleOfSecondCell(dark).lightness() > 180);
 }
 
 void SettingsTests::pickingASymbolFillsTheField() {
