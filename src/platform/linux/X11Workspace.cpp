@@ -20,6 +20,8 @@ namespace brevlin {
 namespace {
 
 const QString figmaIdentifier = QStringLiteral("com.figma.Desktop");
+// The server answers a property change at once; past this, activation goes with CurrentTime.
+constexpr qint64 serverTimeBudgetMilliseconds = 50;
 const QString communityFigmaEntry = QStringLiteral("figma-linux.desktop");
 
 struct Entry {
@@ -101,7 +103,7 @@ struct X11Workspace::Display {
     }
 
     // The server's current time: the timestamp of a property change on our own window.
-    // Waits at most a second: a notification that never comes must not freeze the caller.
+    // Waits a moment at most: a notification that never comes must not freeze the caller.
     xcb_timestamp_t serverTime() {
         if (clock == XCB_NONE || clockAtom == XCB_NONE)
             return XCB_CURRENT_TIME;
@@ -113,7 +115,7 @@ struct X11Workspace::Display {
         while (!xcb_connection_has_error(connection)) {
             xcb_generic_event_t* event = xcb_poll_for_event(connection);
             if (!event) {
-                const qint64 left = 1000 - waited.elapsed();
+                const qint64 left = serverTimeBudgetMilliseconds - waited.elapsed();
                 if (left <= 0)
                     break;
                 pollfd fd{xcb_get_file_descriptor(connection), POLLIN, 0};
