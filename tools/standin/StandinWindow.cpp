@@ -246,7 +246,8 @@ bool StandinWindow::eventFilter(QObject* watched, QEvent* event) {
     record({{"event", "key"},
             {"key", QKeySequence(key->key()).toString()},
             {"text", key->text()},
-            {"modifiers", modifierNames(modifiers)}});
+            {"modifiers", modifierNames(modifiers)},
+            {"keycode", qint64(key->nativeScanCode())}});
 
     if (key->key() == Qt::Key_K && modifiers == Qt::ControlModifier) {
         togglePalette();

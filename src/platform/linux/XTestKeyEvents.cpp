@@ -80,6 +80,9 @@ struct KeyPosition {
 
 struct XTestKeyEvents::Impl {
     xcb_connection_t* connection = nullptr;
+    // The keymap is read through XKB on a connection of its own: a connection that has turned
+    // XKB on no longer gets the core MappingNotify that tells `connection` the layout changed.
+    xcb_connection_t* keymapConnection = nullptr;
     xcb_keycode_t minKeycode = 8;
     xcb_keycode_t maxKeycode = 255;
     int keysymsPerKeycode = 0;
@@ -113,6 +116,8 @@ struct XTestKeyEvents::Impl {
             restore();
             xcb_disconnect(connection);
         }
+        if (keymapConnection)
+            xcb_disconnect(keymapConnection);
     }
 
     void drainEvents() {
@@ -136,7 +141,9 @@ struct XTestKeyEvents::Impl {
         layoutStale = false;
         layout.clear();
         spareKeycodes.clear();
-        positions = readKeyPositions(connection);
+        if (!keymapConnection)
+            keymapConnection = xcb_connect(nullptr, nullptr);
+        positions = readKeyPositions(keymapConnection);
 
         auto* modifiers = xcb_get_modifier_mapping_reply(
             connection, xcb_get_modifier_mapping(connection), nullptr);
