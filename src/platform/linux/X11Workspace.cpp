@@ -196,12 +196,36 @@ struct X11Workspace::Display {
         return result;
     }
 
+    // Whether the keyboard focus is on `window` or inside it.
+    bool holdsInputFocus(xcb_window_t window) {
+        auto* focus =
+            xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+        xcb_window_t current = focus ? focus->focus : XCB_NONE;
+        std::free(focus);
+        for (int i = 0; i < 16 && current != XCB_NONE && current != root; ++i) {
+            if (current == window)
+                return true;
+            auto* tree =
+                xcb_query_tree_reply(connection, xcb_query_tree(connection, current), nullptr);
+            if (!tree)
+                return false;
+            current = tree->parent;
+            std::free(tree);
+        }
+        return false;
+    }
+
     // The top-level window that has focus: the window manager's word, else the input focus.
+    // The window manager names the active window only after the focus has moved, so its word
+    // counts only while the keyboard focus is really there: keys go where the focus is.
     std::optional<WindowInfo> activeWindow() {
         xcb_window_t window = XCB_NONE;
-        if (!xcb_ewmh_get_active_window_reply(
-                &ewmh, xcb_ewmh_get_active_window(&ewmh, screenNumber), &window, nullptr) ||
-            window == XCB_NONE) {
+        if (xcb_ewmh_get_active_window_reply(
+                &ewmh, xcb_ewmh_get_active_window(&ewmh, screenNumber), &window, nullptr) &&
+            window != XCB_NONE) {
+            if (!holdsInputFocus(window))
+                return std::nullopt;
+        } else {
             auto* focus =
                 xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
             window = focus ? focus->focus : XCB_NONE;
