@@ -409,10 +409,10 @@ void DesktopTests::hotkeyHeldDownStillLaunchesByPress() {
     QVERIFY(brevlin.start());
     // Held past the first key of the launch (about 200 ms after the press).
     QVERIFY(holdKeys(QStringLiteral("ctrl+alt+1"), 600));
-    QVERIFY2(m_record->waitFor(
-                 [](const QJsonObject& e) { return isRunOf(e, QStringLiteral("Content Reel")); },
-                 20000),
-             qPrintable(m_record->runs().join(", ")));
+    QVERIFY2(
+        m_record->waitFor(
+            [](const QJsonObject& e) { return isRunOf(e, QStringLiteral("Content Reel")); }, 20000),
+        qPrintable(m_record->runs().join(", ")));
     QCOMPARE(m_record->runs(), QStringList{"Content Reel/press"});
     QCOMPARE(brevlin.state().value("errors").toArray().size(), 0);
 }
@@ -425,8 +425,8 @@ void DesktopTests::launchesStartedTogetherRunOneAfterTheOther() {
     QVERIFY(brevlin.start());
     // The stand-in is started by the first launch; the runs below find it running.
     QVERIFY(pressKeys(QStringLiteral("ctrl+alt+3")));
-    QVERIFY(m_record->waitFor([](const QJsonObject& e) { return e.value("event") == "run"; },
-                              20000));
+    QVERIFY(
+        m_record->waitFor([](const QJsonObject& e) { return e.value("event") == "run"; }, 20000));
     QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 0, 10000);
     clearRecord();
 
@@ -507,8 +507,8 @@ void DesktopTests::stalledAccessibilityBusHoldsNothingUp() {
         QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 1, 5000);
         const QJsonObject added = shortcut(QStringLiteral("Café Tools"), QStringLiteral("5"));
         QVERIFY(brevlin
-                    .request("upsert " + QString::fromUtf8(
-                                             QJsonDocument(added).toJson(QJsonDocument::Compact)))
+                    .request("upsert " +
+                             QString::fromUtf8(QJsonDocument(added).toJson(QJsonDocument::Compact)))
                     .value("ok")
                     .toBool());
         QFile config(brevlin.configPath());
@@ -539,8 +539,8 @@ void DesktopTests::frozenTargetHoldsNothingUp() {
         QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 1, 5000);
         const QJsonObject added = shortcut(QStringLiteral("Café Tools"), QStringLiteral("5"));
         QVERIFY(brevlin
-                    .request("upsert " + QString::fromUtf8(
-                                             QJsonDocument(added).toJson(QJsonDocument::Compact)))
+                    .request("upsert " +
+                             QString::fromUtf8(QJsonDocument(added).toJson(QJsonDocument::Compact)))
                     .value("ok")
                     .toBool());
         QFile config(brevlin.configPath());

@@ -164,8 +164,7 @@ void Batch::run() {
             g_dbus_connection_call(m_bus.connection(), c.busName.constData(), c.path.constData(),
                                    c.interface, c.method, c.params, nullptr,
                                    G_DBUS_CALL_FLAGS_NO_AUTO_START, Bus::batchCallTimeoutMs,
-                                   nullptr,
-                                   onCallDone, new CallTag{&state, next});
+                                   nullptr, onCallDone, new CallTag{&state, next});
             if (c.params)
                 g_variant_unref(c.params);
             ++next;

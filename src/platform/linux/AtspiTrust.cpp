@@ -109,11 +109,10 @@ void onStatus(GObject* source, GAsyncResult* result, gpointer data) {
 
 void askStatus(std::unique_ptr<TrustCheck> check) {
     GDBusConnection* session = check->session;
-    g_dbus_connection_call(session, "org.a11y.Bus", "/org/a11y/bus",
-                           "org.freedesktop.DBus.Properties", "GetAll",
-                           g_variant_new("(s)", "org.a11y.Status"), G_VARIANT_TYPE("(a{sv})"),
-                           G_DBUS_CALL_FLAGS_NONE, trustStepTimeoutMs, nullptr, onStatus,
-                           check.release());
+    g_dbus_connection_call(
+        session, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "GetAll",
+        g_variant_new("(s)", "org.a11y.Status"), G_VARIANT_TYPE("(a{sv})"), G_DBUS_CALL_FLAGS_NONE,
+        trustStepTimeoutMs, nullptr, onStatus, check.release());
 }
 
 void onEnabled(GObject* source, GAsyncResult* result, gpointer data) {

@@ -220,8 +220,8 @@ struct X11Workspace::Display {
     // counts only while the keyboard focus is really there: keys go where the focus is.
     std::optional<WindowInfo> activeWindow() {
         xcb_window_t window = XCB_NONE;
-        if (xcb_ewmh_get_active_window_reply(
-                &ewmh, xcb_ewmh_get_active_window(&ewmh, screenNumber), &window, nullptr) &&
+        if (xcb_ewmh_get_active_window_reply(&ewmh, xcb_ewmh_get_active_window(&ewmh, screenNumber),
+                                             &window, nullptr) &&
             window != XCB_NONE) {
             if (!holdsInputFocus(window))
                 return std::nullopt;

@@ -69,11 +69,11 @@ public:
 
     // True when the server gave us the keyboard (nobody else holds an active grab).
     bool grabKeyboard() {
-        auto* reply = xcb_grab_keyboard_reply(
-            m_c,
-            xcb_grab_keyboard(m_c, 1, m_root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
-                              XCB_GRAB_MODE_ASYNC),
-            nullptr);
+        auto* reply =
+            xcb_grab_keyboard_reply(m_c,
+                                    xcb_grab_keyboard(m_c, 1, m_root, XCB_CURRENT_TIME,
+                                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                                    nullptr);
         const bool granted = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
         std::free(reply);
         return granted;
@@ -137,9 +137,9 @@ private Q_SLOTS:
             {key1, evdevKeycodeAE01}, {key2, evdevKeycodeAE02}, {key3, evdevKeycodeAE03}};
         for (const auto& [code, keycode] : samples) {
             HotkeyService::HotKeyRef ref = 0;
-            QCOMPARE(m_service->registerHotKey(code, cmdKey | optionKey, {hotkeySignature, code},
-                                               &ref),
-                     0);
+            QCOMPARE(
+                m_service->registerHotKey(code, cmdKey | optionKey, {hotkeySignature, code}, &ref),
+                0);
             QCOMPARE(m_service->keycodeAt(code), keycode);
         }
         for (const auto& [code, keycode] : samples) {
