@@ -78,7 +78,8 @@ int main(int argc, char** argv) {
     setAccessibilityEnabled(true);
     StandinRecord record;
     // As in Figma, the palette opens with an empty search field: no old text to clear.
-    installStandinEntry({QStringLiteral("--record"), record.path(), QStringLiteral("--clear-search")});
+    installStandinEntry(
+        {QStringLiteral("--record"), record.path(), QStringLiteral("--clear-search")});
 
     QTemporaryDir data;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -115,6 +115,8 @@ void askStatus(std::unique_ptr<TrustCheck> check) {
         trustStepTimeoutMs, nullptr, onStatus, check.release());
 }
 
+void startCheck(bool prompt, std::function<void(bool trusted)> answer);
+
 void onEnabled(GObject* source, GAsyncResult* result, gpointer data) {
     auto check = reclaim(data);
     // Whether the switch took is what the status read says next.
@@ -126,6 +128,16 @@ void onEnabled(GObject* source, GAsyncResult* result, gpointer data) {
 } // namespace
 
 void checkTrust(bool prompt, std::function<void(bool trusted)> answer) {
+    // Even connecting to the session bus waits for its answer: it happens in a later turn, so a
+    // check asked for while the dock is being put up does not hold the dock back.
+    QTimer::singleShot(0, [prompt, answer = std::move(answer)]() mutable {
+        startCheck(prompt, std::move(answer));
+    });
+}
+
+namespace {
+
+void startCheck(bool prompt, std::function<void(bool trusted)> answer) {
     auto check = std::make_unique<TrustCheck>();
     // The answer always comes in a later turn of the main loop, even when it is known at once.
     check->answer = [answer = std::move(answer)](bool trusted) {
@@ -146,5 +158,7 @@ void checkTrust(bool prompt, std::function<void(bool trusted)> answer) {
         g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)),
         nullptr, G_DBUS_CALL_FLAGS_NONE, trustStepTimeoutMs, nullptr, onEnabled, check.release());
 }
+
+} // namespace
 
 } // namespace brevlin::atspi
