@@ -222,8 +222,10 @@ struct XTestKeyEvents::Impl {
         if (!keysym)
             return 0;
         reloadLayout();
-        if (const xcb_keycode_t keycode = keycodeOf(*keysym))
-            return keycode;
+        // Never a borrowed keycode: it has no place on the keyboard, and targets that match
+        // shortcuts by physical key (Chromium) would not recognise it.
+        if (const auto it = layout.constFind(*keysym); it != layout.constEnd() && !it->shifted)
+            return it->keycode;
         return positions.value(macKeyCode, 0);
     }
 
