@@ -70,8 +70,8 @@ public:
 
     QString titleOf(quint32 window) {
         const char name[] = "_NET_WM_NAME";
-        auto* atom = xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, sizeof(name) - 1, name),
-                                           nullptr);
+        auto* atom =
+            xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, sizeof(name) - 1, name), nullptr);
         if (!atom)
             return {};
         auto* reply = xcb_get_property_reply(
@@ -80,9 +80,9 @@ public:
         std::free(atom);
         if (!reply)
             return {};
-        const QString title = QString::fromUtf8(
-            static_cast<const char*>(xcb_get_property_value(reply)),
-            xcb_get_property_value_length(reply));
+        const QString title =
+            QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(reply)),
+                              xcb_get_property_value_length(reply));
         std::free(reply);
         return title;
     }
@@ -140,9 +140,9 @@ private Q_SLOTS:
         QVERIFY(m_chromium.waitForStarted(10000));
         QString found;
         QDeadlineTimer deadline(30000);
-        while (!xdotool({QStringLiteral("search"), QStringLiteral("--name"),
-                         QStringLiteral("^ready$")},
-                        &found) &&
+        while (!xdotool(
+                   {QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^ready$")},
+                   &found) &&
                !deadline.hasExpired())
             QTest::qWait(200);
         QVERIFY2(!found.isEmpty(), "the page did not show");
