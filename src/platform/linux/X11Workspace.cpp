@@ -1,6 +1,7 @@
 #include "X11Workspace.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
@@ -87,6 +88,25 @@ struct X11Workspace::Display {
     xcb_atom_t clockAtom = XCB_NONE;
     // Identifiers asked about; their entries are looked up again each time, as they may change.
     QStringList knownIdentifiers;
+    // The window class each known identifier's entry gave, for the frontmost check, which runs
+    // before every key of a launch: reading the entry again each time would cost more than the
+    // rest of the check. Kept only briefly, so a changed entry is seen soon.
+    struct ClassLookup {
+        QString wmClass;
+        QElapsedTimer age;
+    };
+    QHash<QString, ClassLookup> classLookups;
+    static constexpr qint64 classLookupLifetimeMs = 2000;
+
+    QString windowClassOf(const QString& identifier) {
+        ClassLookup& lookup = classLookups[identifier];
+        if (!lookup.age.isValid() || lookup.age.elapsed() > classLookupLifetimeMs) {
+            const auto entry = entryForIdentifier(identifier);
+            lookup.wmClass = entry ? entry->wmClass : identifier;
+            lookup.age.start();
+        }
+        return lookup.wmClass;
+    }
 
     ~Display() {
         if (ewmhReady)
@@ -440,11 +460,9 @@ std::optional<QString> X11Workspace::frontmostApplicationBundleIdentifier() {
     const auto active = m_display->activeWindow();
     if (!active)
         return std::nullopt;
-    for (const QString& identifier : m_display->knownIdentifiers) {
-        const auto entry = entryForIdentifier(identifier);
-        if (Display::matches(*active, entry ? entry->wmClass : identifier))
+    for (const QString& identifier : m_display->knownIdentifiers)
+        if (Display::matches(*active, m_display->windowClassOf(identifier)))
             return identifier;
-    }
     if (!active->windowClass.isEmpty())
         return active->windowClass;
     if (!active->instance.isEmpty())
