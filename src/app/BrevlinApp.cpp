@@ -177,7 +177,9 @@ void BrevlinApp::bringForward(QWidget* window) {
     else
         window->show();
     window->raise();
-    window->activateWindow();
+    // The dock never takes the focus; the other windows do.
+    if (!window->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus))
+        window->activateWindow();
 }
 
 void BrevlinApp::addWindowShortcuts(QWidget* window) {

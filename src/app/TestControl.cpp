@@ -34,6 +34,11 @@ TestControl::TestControl(BrevlinApp& app, const QString& socketPath, QObject* pa
     QLocalServer::removeServer(socketPath);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     m_server->listen(socketPath);
+    const DockActionCoordinator* coordinator = &m_app.coordinator();
+    connect(coordinator, &DockActionCoordinator::errorMessageChanged, this, [this, coordinator] {
+        if (coordinator->errorMessage())
+            m_errors.append(*coordinator->errorMessage());
+    });
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = m_server->nextPendingConnection())
             serve(socket);
@@ -60,6 +65,8 @@ QByteArray TestControl::answer(const QByteArray& line) {
         reply["trusted"] = coordinator.isAccessibilityTrusted();
         reply["errorMessage"] =
             coordinator.errorMessage() ? QJsonValue(*coordinator.errorMessage()) : QJsonValue();
+        reply["errors"] = QJsonArray::fromStringList(m_errors);
+        reply["pendingLaunches"] = coordinator.pendingLaunchCount();
         if (DockWindow* dock = m_app.dockWindow(); dock && dock->isVisible()) {
             DockRootView* view = dock->rootView();
             reply["dock"] = globalRect(dock);

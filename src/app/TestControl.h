@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QStringList>
 
 class QLocalServer;
 class QLocalSocket;
@@ -25,6 +26,8 @@ private:
 
     BrevlinApp& m_app;
     QLocalServer* m_server;
+    // Every launch error shown so far, oldest first, as a message may be cleared again at once.
+    QStringList m_errors;
 };
 
 } // namespace brevlin

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -111,6 +112,12 @@ public:
     // Whether this process may use the accessibility interface; with `prompt` the platform may
     // ask the user to allow it.
     virtual bool isProcessTrusted(bool prompt) = 0;
+    // The same question without holding the caller: `answer` runs once, later, on the main
+    // thread. Backends whose answer may take a while (a bus round trip) override it; this one
+    // asks isProcessTrusted at once.
+    virtual void checkProcessTrusted(bool prompt, std::function<void(bool trusted)> answer) {
+        answer(isProcessTrusted(prompt));
+    }
     // The root element of the application with this process id.
     virtual AXElement applicationElement(qint64 processIdentifier) = 0;
 

@@ -13,13 +13,59 @@ const QString DockActionCoordinator::cancelledMessage = QStringLiteral("The laun
 DockActionCoordinator::DockActionCoordinator(LaunchPlatform platform, QObject* parent)
     : QObject(parent)
     , m_platform(platform)
-    , m_launcher(platform)
-    , m_isAccessibilityTrusted(platform.accessibility.isProcessTrusted(false)) {}
+    , m_launcher(platform) {
+    refreshAccessibilityStatus();
+}
+
+// Held by a launch while it runs. At its end the turn passes to the launch that has waited
+// longest. A launch dropped unfinished (its scheduler or the coordinator went away) passes
+// nothing on: whatever would resume the next one is going away too.
+class DockActionCoordinator::LaunchTurn {
+public:
+    explicit LaunchTurn(DockActionCoordinator& owner)
+        : m_owner(&owner) {
+        owner.m_launchRunning = true;
+    }
+    LaunchTurn(const LaunchTurn&) = delete;
+    LaunchTurn& operator=(const LaunchTurn&) = delete;
+    ~LaunchTurn() { end(false); }
+
+    void passOn() { end(true); }
+
+private:
+    void end(bool passOn) {
+        DockActionCoordinator* owner = std::exchange(m_owner, nullptr);
+        if (!owner)
+            return;
+        --owner->m_pendingLaunches;
+        if (!passOn || owner->m_waitingLaunches.empty()) {
+            owner->m_launchRunning = false;
+            return;
+        }
+        // The turn passes on directly, so a launch started in between still queues behind.
+        auto next = std::move(owner->m_waitingLaunches.front());
+        owner->m_waitingLaunches.pop_front();
+        next(true);
+    }
+
+    QPointer<DockActionCoordinator> m_owner;
+};
 
 Task<void> DockActionCoordinator::launch(DockItem item, LauncherTimingSettings timing) {
+    ++m_pendingLaunches;
+    const bool waits = m_launchRunning;
+    if (waits) {
+        co_await ContinuationAwaiter<bool>(m_platform.scheduler, [this](auto resume) {
+            m_waitingLaunches.push_back(std::move(resume));
+        });
+    }
+    LaunchTurn turn(*this);
     std::optional<QString> message;
     bool missingAccess = false;
     try {
+        // A launch cancelled while it waited for its turn ends here, before touching Figma.
+        if (waits)
+            co_await sleepFor(m_platform.scheduler, 0);
         co_await m_launcher.launchPlugin(item.pluginName, timing);
     } catch (const FigmaLauncherError& error) {
         message = error.description();
@@ -32,6 +78,7 @@ Task<void> DockActionCoordinator::launch(DockItem item, LauncherTimingSettings t
     m_messageIsAboutAccess = missingAccess;
     setErrorMessage(std::move(message));
     refreshAccessibilityStatus();
+    turn.passOn();
 }
 
 void DockActionCoordinator::startLaunch(const DockItem& item,
@@ -40,13 +87,20 @@ void DockActionCoordinator::startLaunch(const DockItem& item,
 }
 
 void DockActionCoordinator::refreshAccessibilityStatus() {
-    setTrusted(m_platform.accessibility.isProcessTrusted(false));
-    clearMessageAnsweredByTrust();
+    m_platform.accessibility.checkProcessTrusted(false, trustAnswer());
+}
+
+std::function<void(bool)> DockActionCoordinator::trustAnswer() {
+    return [self = QPointer<DockActionCoordinator>(this)](bool trusted) {
+        if (!self)
+            return;
+        self->setTrusted(trusted);
+        self->clearMessageAnsweredByTrust();
+    };
 }
 
 void DockActionCoordinator::requestAccessibilityAccess() {
-    setTrusted(m_platform.accessibility.isProcessTrusted(true));
-    clearMessageAnsweredByTrust();
+    m_platform.accessibility.checkProcessTrusted(true, trustAnswer());
     // A grant made in answer to the prompt shows up here; a later one at the next launch.
     m_platform.scheduler.postAfter(accessRecheckMilliseconds,
                                    [self = QPointer<DockActionCoordinator>(this)] {

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
+#include <functional>
 #include <optional>
 
 namespace brevlin {
@@ -29,13 +31,18 @@ public:
 
     FigmaLauncher& launcher() { return m_launcher; }
 
-    // Never fails: the outcome lands in errorMessage.
+    // Never fails: the outcome lands in errorMessage. Launches run one at a time, in the order
+    // they were started: one started while another runs waits for it to end, so two keystroke
+    // sequences never interleave in Figma.
     Task<void> launch(DockItem item, LauncherTimingSettings timing);
+    // Launches started and not yet over, the running one included.
+    int pendingLaunchCount() const { return m_pendingLaunches; }
     // Starts launch(item, timing) as a new main-thread task and returns at once.
     void startLaunch(const DockItem& item, const LauncherTimingSettings& timing);
 
-    // Both re-read the trust; finding it granted clears the message of an accessibilityDenied
-    // failure and no other.
+    // Both ask without blocking; the answer lands in isAccessibilityTrusted when it comes (at
+    // once with a backend that answers at once). Finding it granted clears the message of an
+    // accessibilityDenied failure and no other.
     void refreshAccessibilityStatus();
     void requestAccessibilityAccess();
 
@@ -44,16 +51,24 @@ signals:
     void errorMessageChanged();
 
 private:
+    class LaunchTurn;
+    std::function<void(bool)> trustAnswer();
     void clearMessageAnsweredByTrust();
     void setTrusted(bool trusted);
     void setErrorMessage(std::optional<QString> message);
 
     LaunchPlatform m_platform;
     FigmaLauncher m_launcher;
-    bool m_isAccessibilityTrusted = false;
+    // Until the first answer comes, the dock shows no prompt: most people have granted access,
+    // and a prompt flashing at every start would be wrong for them.
+    bool m_isAccessibilityTrusted = true;
     std::optional<QString> m_errorMessage;
     // Whether m_errorMessage asks for accessibility access, the one failure a trust check ends.
     bool m_messageIsAboutAccess = false;
+    bool m_launchRunning = false;
+    int m_pendingLaunches = 0;
+    // Launches waiting for their turn, first come first served.
+    std::deque<std::function<void(bool)>> m_waitingLaunches;
 };
 
 } // namespace brevlin

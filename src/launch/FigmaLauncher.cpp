@@ -64,8 +64,14 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     const LauncherTimingSettings clamped = timing.clamped();
     Scheduler& scheduler = m_platform.scheduler;
 
-    // Nothing of Figma is touched without the permission.
-    if (!m_platform.accessibility.isProcessTrusted(false))
+    // Nothing of Figma is touched without the permission. Asked without blocking: the answer
+    // is a bus round trip away, and the bus may be slow to give it.
+    AccessibilityApi& accessibility = m_platform.accessibility;
+    const bool trusted = co_await ContinuationAwaiter<bool>(
+        scheduler, [&accessibility](ContinuationAwaiter<bool>::Resume resume) {
+            accessibility.checkProcessTrusted(false, std::move(resume));
+        });
+    if (!trusted)
         throw FigmaLauncherError::accessibilityDenied();
 
     const RunningApplicationPtr application = co_await ensureFigmaIsRunning();
@@ -76,6 +82,7 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     co_await bringFigmaToFront(application, applicationElement, clamped.focusDelayMilliseconds);
     co_await sleepFor(scheduler, clamped.focusDelayMilliseconds);
 
+    requireFigmaFocused();
     sendKeyStroke(keyCode::k, commandFlag, processIdentifier);
     co_await sleepFor(scheduler, clamped.actionsOpenDelayMilliseconds);
 
@@ -87,8 +94,10 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     const bool pressed =
         co_await selectResult(pluginName, applicationElement, resultBudgetMilliseconds);
     if (!pressed) {
+        requireFigmaFocused();
         sendKeyStroke(keyCode::downArrow, 0, processIdentifier);
         co_await sleepFor(scheduler, downToReturnMilliseconds);
+        requireFigmaFocused();
         sendKeyStroke(keyCode::returnKey, 0, processIdentifier);
     }
     co_await closeActionsPaletteIfOpen(applicationElement, processIdentifier);
@@ -157,9 +166,13 @@ Task<void> FigmaLauncher::selectPluginsTab(AXElement applicationElement) {
 
 void FigmaLauncher::enterSearchText(const QString& pluginName, const AXElement& applicationElement,
                                     qint64 typingDelayMilliseconds, qint64 processIdentifier) {
+    const auto typeName = [&] {
+        typeText(pluginName, typingDelayMilliseconds, processIdentifier,
+                 [this] { requireFigmaFocused(); });
+    };
     const std::optional<AXElement> field = m_traversal.findSearchField(applicationElement);
     if (!field) {
-        typeText(pluginName, typingDelayMilliseconds, processIdentifier);
+        typeName();
         return;
     }
     if (m_traversal.focusElement(*field) && m_traversal.isElementFocused(*field)) {
@@ -167,18 +180,20 @@ void FigmaLauncher::enterSearchText(const QString& pluginName, const AXElement& 
         const std::optional<QString> oldText =
             m_traversal.stringAttribute(*field, QStringLiteral("AXValue"));
         if (oldText && !trimmedText(*oldText).isEmpty()) {
+            requireFigmaFocused();
             sendKeyStroke(keyCode::a, commandFlag, processIdentifier);
             blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+            requireFigmaFocused();
             sendKeyStroke(keyCode::deleteBackward, 0, processIdentifier);
             blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
         }
-        typeText(pluginName, typingDelayMilliseconds, processIdentifier);
+        typeName();
         return;
     }
     if (m_platform.accessibility.setAttributeValue(*field, QStringLiteral("AXValue"),
                                                    AXValue::fromString(pluginName)) == axSuccess)
         return;
-    typeText(pluginName, typingDelayMilliseconds, processIdentifier);
+    typeName();
 }
 
 Task<bool> FigmaLauncher::selectResult(QString pluginName, AXElement applicationElement,
@@ -199,6 +214,8 @@ Task<bool> FigmaLauncher::selectResult(QString pluginName, AXElement application
 Task<void> FigmaLauncher::closeActionsPaletteIfOpen(AXElement applicationElement,
                                                     qint64 processIdentifier) {
     co_await sleepFor(m_platform.scheduler, paletteCloseCheckMilliseconds);
+    // The plugin has been chosen by now: with another window in front, the palette is left as
+    // it is rather than the launch reported as failed.
     if (m_traversal.isActionsPaletteOpen(applicationElement) && isFigmaFrontmost())
         sendKeyStroke(keyCode::k, commandFlag, processIdentifier);
 }
@@ -218,8 +235,14 @@ void FigmaLauncher::sendKeyStroke(quint16 keyCode, quint64 flags,
     postPair(m_platform.keyEvents, *down, *up, processIdentifier);
 }
 
+void FigmaLauncher::requireFigmaFocused() {
+    if (!isFigmaFrontmost())
+        throw FigmaLauncherError::focusLost();
+}
+
 void FigmaLauncher::typeText(const QString& text, qint64 delayMilliseconds,
-                             std::optional<qint64> processIdentifier) {
+                             std::optional<qint64> processIdentifier,
+                             const std::function<void()>& beforeEachCharacter) {
     const std::unique_ptr<KeyEventSource> source =
         m_platform.keyEvents.createEventSource(hidSystemState);
     if (!source)
@@ -243,6 +266,8 @@ void FigmaLauncher::typeText(const QString& text, qint64 delayMilliseconds,
             throw FigmaLauncherError::eventCreationFailed();
         down->setUnicodeString(units);
         up->setUnicodeString(units);
+        if (beforeEachCharacter)
+            beforeEachCharacter();
         postPair(m_platform.keyEvents, *down, *up, processIdentifier);
         blockingSleepMicroseconds(m_platform.scheduler, pauseMicroseconds);
     }

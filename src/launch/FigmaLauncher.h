@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace brevlin {
@@ -58,8 +59,10 @@ public:
     Task<RunningApplicationPtr> ensureFigmaIsRunning();
     void sendKeyStroke(quint16 keyCode, quint64 flags, std::optional<qint64> processIdentifier);
     // One key pair per user-perceived character, each followed by a blocking pause.
+    // `beforeEachCharacter` runs before each pair; what it throws ends the typing.
     void typeText(const QString& text, qint64 delayMilliseconds,
-                  std::optional<qint64> processIdentifier);
+                  std::optional<qint64> processIdentifier,
+                  const std::function<void()>& beforeEachCharacter = {});
 
     const FigmaUITraversal& traversal() const { return m_traversal; }
 
@@ -73,6 +76,9 @@ private:
                             qint64 timeoutMilliseconds);
     Task<void> closeActionsPaletteIfOpen(AXElement applicationElement, qint64 processIdentifier);
     bool isFigmaFrontmost();
+    // X11 posts keys to whichever window has the focus: each key or burst of keys goes only
+    // while Figma still has it, else the launch ends with focusLost.
+    void requireFigmaFocused();
     qint64 nowNanoseconds() const;
 
     LaunchPlatform m_platform;

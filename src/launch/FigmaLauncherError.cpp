@@ -25,6 +25,9 @@ QString figmaLauncherErrorDescription(FigmaLauncherError::Kind kind, const QStri
     case FigmaLauncherError::Kind::eventCreationFailed:
         return QStringLiteral(
             "Brevlin could not create the keyboard events needed to launch the plugin.");
+    case FigmaLauncherError::Kind::focusLost:
+        return QStringLiteral("Figma lost the focus during the launch, so Brevlin stopped and "
+                              "typed nothing more.");
     }
     return message;
 }

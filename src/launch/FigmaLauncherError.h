@@ -18,6 +18,8 @@ public:
         figmaNotInstalled,
         eventSourceUnavailable,
         eventCreationFailed,
+        // Another window took the focus during the launch; no key was sent after that.
+        focusLost,
     };
 
     static FigmaLauncherError launchFailed(QString message) {
@@ -35,6 +37,7 @@ public:
     static FigmaLauncherError eventCreationFailed() {
         return FigmaLauncherError(Kind::eventCreationFailed);
     }
+    static FigmaLauncherError focusLost() { return FigmaLauncherError(Kind::focusLost); }
 
     Kind kind() const { return m_kind; }
     // The payload of launchFailed; empty for the other cases.

@@ -257,17 +257,13 @@ void AppTests::menuCommandsAndCtrlComma() {
     rig.app->aboutAction()->trigger();
     QVERIFY(rig.app->aboutWindow() && rig.app->aboutWindow()->isVisible());
 
-    // Ctrl+, from the dock and from the About window.
-    dock->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(dock));
-    QTest::keyClick(dock, Qt::Key_Comma, Qt::ControlModifier);
-    QVERIFY(rig.app->settingsWindow() && rig.app->settingsWindow()->isVisible());
-    rig.app->settingsWindow()->close();
+    // Ctrl+, from the About window. The dock never takes the keyboard focus (a click on it
+    // must leave Figma focused for a launch under way), so it has no key to receive.
     QWidget* about = rig.app->aboutWindow();
     about->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(about));
     QTest::keyClick(about, Qt::Key_Comma, Qt::ControlModifier);
-    QVERIFY(rig.app->settingsWindow()->isVisible());
+    QVERIFY(rig.app->settingsWindow() && rig.app->settingsWindow()->isVisible());
 
     rig.app->closeDockAction()->trigger();
     QTRY_VERIFY(!rig.app->dockWindow());

@@ -18,6 +18,9 @@
 
 #include <memory>
 
+#include <csignal>
+#include <sys/types.h>
+
 using namespace brevlin::testing;
 
 namespace {
@@ -119,6 +122,17 @@ public:
         return QJsonDocument::fromJson(socket.readLine()).object();
     }
     QJsonObject state() const { return request(QStringLiteral("state")); }
+    // The settings window's edit of one shortcut.
+    bool upsert(const QJsonObject& item) const {
+        return request("upsert " +
+                       QString::fromUtf8(QJsonDocument(item).toJson(QJsonDocument::Compact)))
+            .value("ok")
+            .toBool();
+    }
+    bool configContains(const QByteArray& text) const {
+        QFile config(configPath());
+        return config.open(QIODevice::ReadOnly) && config.readAll().contains(text);
+    }
 
     QString configPath() const {
         return QDir(m_data.path()).filePath(QStringLiteral("Brevlin/config.json"));
@@ -138,6 +152,59 @@ QJsonObject shortcut(const QString& name, const QString& key) {
             {"pluginName", name},
             {"icon", "star.fill"},
             {"hotkey", QJsonObject{{"key", key}, {"modifiers", QJsonArray{"command", "option"}}}}};
+}
+
+// The process that owns a name on the session bus, or 0.
+qint64 busNameOwner(const QString& name) {
+    QProcess process;
+    process.start(QStringLiteral("dbus-send"),
+                  {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                   QStringLiteral("--dest=org.freedesktop.DBus"), QStringLiteral("/"),
+                   QStringLiteral("org.freedesktop.DBus.GetConnectionUnixProcessID"),
+                   QStringLiteral("string:") + name});
+    if (!process.waitForFinished(5000))
+        return 0;
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    return out.section(QStringLiteral("uint32 "), 1).trimmed().toLongLong();
+}
+
+// Stops a process where it stands (it answers nothing, draws nothing) until this goes away.
+class Frozen {
+public:
+    explicit Frozen(qint64 pid)
+        : m_pid(pid) {
+        if (m_pid > 0)
+            ::kill(pid_t(m_pid), SIGSTOP);
+    }
+    ~Frozen() {
+        if (m_pid > 0)
+            ::kill(pid_t(m_pid), SIGCONT);
+    }
+    Frozen(const Frozen&) = delete;
+    Frozen& operator=(const Frozen&) = delete;
+
+private:
+    qint64 m_pid;
+};
+
+// Holds keys down for a while, as a person holding a chord does.
+bool holdKeys(const QString& keys, int milliseconds) {
+    if (!xdotool({QStringLiteral("keydown"), keys}))
+        return false;
+    QTest::qWait(milliseconds);
+    return xdotool({QStringLiteral("keyup"), keys});
+}
+
+// The plugins run, in order, whichever way each was chosen.
+QStringList runNames(const StandinRecord& record) {
+    QStringList names;
+    for (const QString& run : record.runs())
+        names.append(run.section('/', 0, 0));
+    return names;
+}
+
+bool isRunOf(const QJsonObject& e, const QString& name) {
+    return e.value("event") == QStringLiteral("run") && e.value("name") == name;
 }
 
 // Milliseconds from pressing `keys` until the stand-in records its palette opening, or -1.
@@ -167,6 +234,11 @@ private slots:
     void sameHotkeyTwiceLaunchesTwice();
     void missingAccessibilityShowsPromptAndMarkerUntilGranted();
     void secondStartBringsTheClosedDockBackAndLeaves();
+    void hotkeyHeldDownStillLaunchesByPress();
+    void launchesStartedTogetherRunOneAfterTheOther();
+    void windowTakingTheFocusWhileTheNameIsTypedGetsNoKey();
+    void stalledAccessibilityBusHoldsNothingUp();
+    void frozenTargetHoldsNothingUp();
 
 private:
     // Empties the record, remembering the stand-ins it names so they are ended afterwards.
@@ -244,12 +316,7 @@ void DesktopTests::settingsEditsReachHotkeysAndPacingAtOnce() {
     QVERIFY(brevlin.start());
 
     // A new shortcut's hotkey works at once.
-    const QJsonObject added = shortcut(QStringLiteral("Café Tools"), QStringLiteral("5"));
-    QVERIFY(brevlin
-                .request("upsert " +
-                         QString::fromUtf8(QJsonDocument(added).toJson(QJsonDocument::Compact)))
-                .value("ok")
-                .toBool());
+    QVERIFY(brevlin.upsert(shortcut(QStringLiteral("Café Tools"), QStringLiteral("5"))));
     QVERIFY(pressKeys(QStringLiteral("ctrl+alt+5")));
     QVERIFY2(m_record->waitFor(
                  [](const QJsonObject& e) {
@@ -299,8 +366,10 @@ void DesktopTests::missingAccessibilityShowsPromptAndMarkerUntilGranted() {
     QVERIFY(setAccessibilityEnabled(false));
     Brevlin brevlin;
     QVERIFY(brevlin.start());
-    QJsonObject state = brevlin.state();
-    QCOMPARE(state.value("trusted").toBool(), false);
+    QJsonObject state;
+    // The answer comes from the bus, a moment after the dock is up.
+    QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("trusted").toBool(), false, 5000);
+    state = brevlin.state();
     QVERIFY(!state.value("prompt").toObject().isEmpty());
     QVERIFY(state.value("marker").toObject().isEmpty());
 
@@ -344,6 +413,143 @@ void DesktopTests::secondStartBringsTheClosedDockBackAndLeaves() {
     // The dock window is on screen again, as the window manager sees it.
     QVERIFY(xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
                      QStringLiteral("--name"), QStringLiteral("^Brevlin$")}));
+}
+
+void DesktopTests::hotkeyHeldDownStillLaunchesByPress() {
+    QVERIFY(setAccessibilityEnabled(true));
+    m_record = std::make_unique<StandinRecord>();
+    installStandinEntry({QStringLiteral("--record"), m_record->path()});
+    Brevlin brevlin;
+    QVERIFY(brevlin.start());
+    // Held past the first key of the launch (about 200 ms after the press).
+    QVERIFY(holdKeys(QStringLiteral("ctrl+alt+1"), 600));
+    QVERIFY2(
+        m_record->waitFor(
+            [](const QJsonObject& e) { return isRunOf(e, QStringLiteral("Content Reel")); }, 20000),
+        qPrintable(m_record->runs().join(", ")));
+    QCOMPARE(m_record->runs(), QStringList{"Content Reel/press"});
+    QCOMPARE(brevlin.state().value("errors").toArray().size(), 0);
+}
+
+void DesktopTests::launchesStartedTogetherRunOneAfterTheOther() {
+    QVERIFY(setAccessibilityEnabled(true));
+    m_record = std::make_unique<StandinRecord>();
+    installStandinEntry({QStringLiteral("--record"), m_record->path()});
+    Brevlin brevlin;
+    QVERIFY(brevlin.start());
+    // The stand-in is started by the first launch; the runs below find it running.
+    QVERIFY(pressKeys(QStringLiteral("ctrl+alt+3")));
+    QVERIFY(
+        m_record->waitFor([](const QJsonObject& e) { return e.value("event") == "run"; }, 20000));
+    QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 0, 10000);
+    clearRecord();
+
+    // A double click on the first button.
+    const QJsonObject first = brevlin.state().value("buttons").toArray().at(0).toObject();
+    const int x = first.value("x").toInt() + first.value("w").toInt() / 2;
+    const int y = first.value("y").toInt() + first.value("h").toInt() / 2;
+    QVERIFY(xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(y),
+                     QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
+                     QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")}));
+    QTRY_COMPARE_WITH_TIMEOUT(m_record->runs().size(), 2, 20000);
+    // The order is what is checked here; which way each result was chosen is checked elsewhere.
+    QCOMPARE(runNames(*m_record), (QStringList{"Content Reel", "Content Reel"}));
+    QCOMPARE(brevlin.state().value("errors").toArray().size(), 0);
+
+    // Two hotkeys 100 ms apart.
+    QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 0, 10000);
+    clearRecord();
+    QVERIFY(pressKeys(QStringLiteral("ctrl+alt+1")));
+    QTest::qWait(100);
+    QVERIFY(pressKeys(QStringLiteral("ctrl+alt+2")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_record->runs().size(), 2, 20000);
+    QCOMPARE(runNames(*m_record), (QStringList{"Content Reel", "Autoflow"}));
+    // Clean runs: the field only ever held a prefix of one name, never the two mixed.
+    for (const QJsonObject& e : m_record->events(QStringLiteral("text"))) {
+        const QString text = e.value("text").toString();
+        QVERIFY2(text.isEmpty() || QStringLiteral("Content Reel").startsWith(text) ||
+                     QStringLiteral("Autoflow").startsWith(text),
+                 qPrintable(text));
+    }
+    QCOMPARE(brevlin.state().value("errors").toArray().size(), 0);
+}
+
+void DesktopTests::windowTakingTheFocusWhileTheNameIsTypedGetsNoKey() {
+    QVERIFY(setAccessibilityEnabled(true));
+    m_record = std::make_unique<StandinRecord>();
+    installStandinEntry({QStringLiteral("--record"), m_record->path()});
+    Brevlin brevlin;
+    QVERIFY(brevlin.start());
+    StandinProcess thief;
+    QVERIFY(thief.start({}, QStringLiteral("brevlin-thief")));
+    // Slow typing leaves time to take the focus in the middle of the name.
+    QVERIFY(brevlin.request(QStringLiteral("timing 2 120")).value("ok").toBool());
+
+    QVERIFY(pressKeys(QStringLiteral("ctrl+alt+1")));
+    QVERIFY(m_record->waitFor(
+        [](const QJsonObject& e) {
+            return e.value("event") == QStringLiteral("text") &&
+                   !e.value("text").toString().isEmpty();
+        },
+        20000));
+    const int keysBefore = int(thief.record().events(QStringLiteral("key")).size());
+    QVERIFY(xdotool({QStringLiteral("search"), QStringLiteral("--classname"),
+                     QStringLiteral("^brevlin-thief$"), QStringLiteral("windowactivate")}));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!brevlin.state().value("errors").toArray().isEmpty(), 10000);
+    const QString error = brevlin.state().value("errors").toArray().first().toString();
+    QVERIFY2(error.contains(QStringLiteral("lost the focus")), qPrintable(error));
+    QVERIFY2(error.contains(QStringLiteral("typed nothing more")), qPrintable(error));
+    QCOMPARE(thief.record().events(QStringLiteral("key")).size(), keysBefore);
+    QVERIFY(thief.record().lastText().isEmpty());
+    QVERIFY(m_record->runs().isEmpty());
+    QVERIFY(QStringLiteral("Content Reel").startsWith(m_record->lastText()));
+}
+
+void DesktopTests::stalledAccessibilityBusHoldsNothingUp() {
+    QVERIFY(setAccessibilityEnabled(true));
+    // The launcher of the accessibility bus answers nothing while it is stopped.
+    const qint64 launcher = busNameOwner(QStringLiteral("org.a11y.Bus"));
+    QVERIFY(launcher > 0);
+    Brevlin brevlin;
+    // Started first: Qt's own accessibility bridge reads the bus status synchronously when the
+    // first window shows, a wait that is Qt's, not ours.
+    QVERIFY(brevlin.start());
+    {
+        Frozen stalled(launcher);
+        // A launch waits for the trust answer; meanwhile the dock serves and saves at once.
+        QVERIFY(clickAt(brevlin.state().value("buttons").toArray().at(0).toObject()));
+        QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 1, 5000);
+        QVERIFY(brevlin.upsert(shortcut(QStringLiteral("Café Tools"), QStringLiteral("5"))));
+        QVERIFY(brevlin.configContains("Café Tools"));
+        const QJsonObject state = brevlin.state();
+        QCOMPARE(state.value("pendingLaunches").toInt(), 1);
+        QCOMPARE(state.value("buttons").toArray().size(), 4);
+        // Without an answer the launch ends as untrusted, touching nothing.
+        QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 0, 15000);
+        QVERIFY(brevlin.state().value("errors").toArray().first().toString().contains(
+            QStringLiteral("Accessibility")));
+    }
+}
+
+void DesktopTests::frozenTargetHoldsNothingUp() {
+    QVERIFY(setAccessibilityEnabled(true));
+    StandinProcess standin;
+    QVERIFY(standin.start());
+    installStandinEntry({QStringLiteral("--record"), standin.record().path()});
+    Brevlin brevlin;
+    QVERIFY(brevlin.start());
+    // A long pause after the search keeps the launch going while the test works.
+    QVERIFY(brevlin.request(QStringLiteral("timing 3 1000")).value("ok").toBool());
+    {
+        Frozen frozen(standin.pid());
+        QVERIFY(pressKeys(QStringLiteral("ctrl+alt+1")));
+        QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 1, 5000);
+        QVERIFY(brevlin.upsert(shortcut(QStringLiteral("Café Tools"), QStringLiteral("5"))));
+        QVERIFY(brevlin.configContains("Café Tools"));
+        QCOMPARE(brevlin.state().value("pendingLaunches").toInt(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 0, 15000);
+    }
 }
 
 QTEST_MAIN(DesktopTests)

@@ -385,6 +385,62 @@ private slots:
         QCOMPARE(c->errorMessage(), std::nullopt);
     }
 
+    void launchesRunOneAtATimeInOrder() {
+        auto c = makeCoordinator();
+        // A double click, then a hotkey 100 ms later, while the first launch runs.
+        c->startLaunch(item("Autoflow"), c->launcherTiming);
+        c->startLaunch(item("Content Reel"), c->launcherTiming);
+        scheduler->advanceBy(100);
+        c->startLaunch(item("Unsplash"), c->launcherTiming);
+        scheduler->runUntilIdle();
+        QCOMPARE(figma->ranPlugins, (QStringList{"Autoflow", "Content Reel", "Unsplash"}));
+        QCOMPARE(c->errorMessage(), std::nullopt);
+        QCOMPARE(c->pendingLaunchCount(), 0);
+        // Each launch begins after the one before has ended: no key of one lands between the
+        // keys of another.
+        const QStringList steps = figma->timelineOf({"activate", "key", "type", "run"});
+        QStringList order;
+        for (const QString& step : steps) {
+            const QString what = step.section(' ', 1);
+            if (what.startsWith("activate"))
+                order.append("start");
+            else if (what.startsWith("run"))
+                order.append(what);
+        }
+        QCOMPARE(order, (QStringList{"start", "run Autoflow", "start", "run Content Reel", "start",
+                                     "run Unsplash"}));
+        QCOMPARE(figma->timelineOf({"type C"}).size(), 1);
+    }
+
+    void aFailedLaunchHandsOnItsTurn() {
+        figma->failEventCreationAt = 0; // the first launch's Command-K
+        auto c = makeCoordinator();
+        c->startLaunch(item("Autoflow"), c->launcherTiming);
+        c->startLaunch(item("Content Reel"), c->launcherTiming);
+        scheduler->runUntilIdle();
+        QCOMPARE(messages.first(), FigmaLauncherError::eventCreationFailed().description());
+        QCOMPARE(figma->ranPlugins, QStringList{"Content Reel"});
+        QCOMPARE(c->pendingLaunchCount(), 0);
+    }
+
+    void aWaitingLaunchCancelledNeverTouchesFigma() {
+        auto c = makeCoordinator();
+        c->startLaunch(item("Autoflow"), c->launcherTiming);
+        TaskHandle waiting =
+            startTask(*scheduler, c->launch(item("Content Reel"), c->launcherTiming));
+        scheduler->advanceBy(100);
+        waiting.cancel();
+        const int activations = figma->activations;
+        scheduler->runUntilIdle();
+        QCOMPARE(figma->ranPlugins, QStringList{"Autoflow"});
+        QCOMPARE(figma->activations, activations);
+        QVERIFY(waiting.isFinished());
+        // The queue goes on after it.
+        c->startLaunch(item("Unsplash"), c->launcherTiming);
+        scheduler->runUntilIdle();
+        QCOMPARE(figma->ranPlugins, (QStringList{"Autoflow", "Unsplash"}));
+    }
+
     void recheckAfterTheCoordinatorIsGoneIsHarmless() {
         auto c = makeCoordinator();
         c->requestAccessibilityAccess();

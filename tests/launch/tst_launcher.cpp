@@ -346,6 +346,50 @@ private slots:
         QVERIFY(figma->isPaletteOpen());
     }
 
+    void focusTakenWhileTypingStopsTheLaunch() {
+        figma->focusLostAfterTypedCharacters = 3;
+        auto outcome = run("Autoflow");
+        QCOMPARE(outcome->launcherError(), FigmaLauncherError::focusLost());
+        QVERIFY(outcome->launcherError()->description().contains("lost the focus"));
+        // The other window got nothing: the keys end with the character that was being typed
+        // when the focus went.
+        QCOMPARE(figma->timelineOf({"key", "type", "focus", "run"}),
+                 (QStringList{"180 key ⌘K", "345 type A", "363 type u", "381 type t",
+                              "381 focus lost"}));
+        QVERIFY(figma->ranPlugins.isEmpty());
+    }
+
+    void focusTakenBeforeEachKeyStopsTheLaunch_data() {
+        QTest::addColumn<qint64>("lostAt");
+        QTest::addColumn<QStringList>("keys");
+        // Before Command-K, before select-all (the field holds old text), before Down, before
+        // Return.
+        QTest::newRow("command-k") << qint64(170) << QStringList{};
+        QTest::newRow("select-all") << qint64(250) << QStringList{"180 key ⌘K"};
+        QTest::newRow("down") << qint64(620)
+                              << QStringList{"180 key ⌘K", "345 key ⌘A", "395 key Delete"};
+        QTest::newRow("return") << qint64(670)
+                                << QStringList{"180 key ⌘K", "345 key ⌘A", "395 key Delete",
+                                               "649 key Down"};
+    }
+
+    void focusTakenBeforeEachKeyStopsTheLaunch() {
+        QFETCH(qint64, lostAt);
+        QFETCH(QStringList, keys);
+        figma->retainedSearchText = "old";
+        figma->resultsPressable = false;
+        auto outcome = start("Autoflow");
+        scheduler->advanceBy(lostAt);
+        figma->frontmost = SimulatedFigma::otherBundleIdentifier;
+        // Typing holds the main thread, so the focus can only go between the steps here.
+        scheduler->runUntilIdle();
+        QCOMPARE(outcome->launcherError(), FigmaLauncherError::focusLost());
+        QStringList typed = figma->timelineOf({"key", "type"});
+        typed.removeIf([](const QString& e) { return e.contains(" type "); });
+        QCOMPARE(typed, keys);
+        QVERIFY(figma->ranPlugins.isEmpty());
+    }
+
     void unpressableResultFallsBackAtOnce() {
         figma->resultsPressable = false;
         QVERIFY(!run("Autoflow")->error);

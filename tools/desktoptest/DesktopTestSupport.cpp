@@ -273,6 +273,20 @@ void pressKeysym(quint32 keysym, bool down) {
     std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
 }
 
+void pressKeycode(quint8 keycode, bool down) {
+    xcb_connection_t* c = connection();
+    xcb_test_fake_input(c, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode, XCB_CURRENT_TIME,
+                        XCB_NONE, 0, 0, 0);
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
+bool setKeyboardLayout(const QString& layouts) {
+    QProcess process;
+    process.start(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), layouts});
+    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
 bool isKeysymDown(quint32 keysym) {
     xcb_connection_t* c = connection();
     auto* keymap = xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr);

@@ -86,6 +86,16 @@ bool waitForActivePid(qint64 pid, int timeoutMilliseconds = 5000);
 
 // Presses or releases the key carrying `keysym` through XTEST, as the user's own keyboard would.
 void pressKeysym(quint32 keysym, bool down);
+// Presses or releases the key with this X keycode, whatever the layout puts on it.
+void pressKeycode(quint8 keycode, bool down);
+// Evdev keycodes of a few keys by position (the session's keyboard is an evdev one).
+inline constexpr quint8 evdevKeycodeAE01 = 10; // "1" on a US keyboard
+inline constexpr quint8 evdevKeycodeAE02 = 11;
+inline constexpr quint8 evdevKeycodeAE03 = 12;
+inline constexpr quint8 evdevKeycodeAC08 = 45; // "K" on a US keyboard
+// Switches the session's keyboard to these layouts ("fr", "ru,us") as setxkbmap does.
+bool setKeyboardLayout(const QString& layouts);
+
 // Whether the key carrying `keysym` is down in the server's keyboard state.
 bool isKeysymDown(quint32 keysym);
 // Keycodes whose keyboard mapping holds `keysym` at any level.

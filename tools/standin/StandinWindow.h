@@ -21,6 +21,8 @@ struct Options {
     int padding = 0;
     bool refuseActivation = false;
     bool staticResults = false;
+    // The palette opens with an empty search field instead of the last search.
+    bool clearSearchOnOpen = false;
 };
 
 // The stand-in's one window. Key handling sits in an application-wide filter so Ctrl+K reaches the

@@ -57,9 +57,11 @@ int main(int argc, char** argv) {
                                     "Results are plain labels that cannot be pressed.");
     QCommandLineOption openOption("open-palette", "Show the palette at start.");
     QCommandLineOption untitledOption("untitled", "The window has no title (a nameless window).");
+    QCommandLineOption clearSearchOption("clear-search",
+                                         "The palette opens with an empty search field.");
     parser.addOptions({recordOption, wmClassOption, pluginsOption, noPluginsTabOption,
                        paletteDelayOption, nestOption, padOption, refuseOption, staticOption,
-                       openOption, untitledOption});
+                       openOption, untitledOption, clearSearchOption});
     parser.process(app);
 
     Options options;
@@ -73,6 +75,7 @@ int main(int argc, char** argv) {
     options.padding = parser.value(padOption).toInt();
     options.refuseActivation = parser.isSet(refuseOption);
     options.staticResults = parser.isSet(staticOption);
+    options.clearSearchOnOpen = parser.isSet(clearSearchOption);
 
     StandinWindow window(options);
     if (parser.isSet(untitledOption))

@@ -212,6 +212,10 @@ void SimulatedFigma::receiveKey(const PostedKey& key) {
     if (key.units) {
         const QString text = QString::fromStdU16String(*key.units);
         log(QStringLiteral("type %1").arg(text));
+        if (++m_typedCharacters == focusLostAfterTypedCharacters) {
+            frontmost = otherBundleIdentifier;
+            log(QStringLiteral("focus lost"));
+        }
         if (key.processIdentifier != processIdentifier || !isPaletteOpen() || !m_fieldFocused)
             return;
         setSearchText(m_allSelected ? text : m_searchText + text);

@@ -56,6 +56,8 @@ public:
     bool paletteClosesOnRun = true;
     QStringList plugins = {QStringLiteral("Autoflow"), QStringLiteral("Content Reel"),
                            QStringLiteral("Café Tools"), QStringLiteral("Unsplash")};
+    // After this many typed characters another application takes the focus, or never.
+    int focusLostAfterTypedCharacters = -1;
     bool failEventSource = false;
     // The zero-based keyboard event creation that fails, or -1.
     int failEventCreationAt = -1;
@@ -133,6 +135,7 @@ private:
     int m_highlighted = -1;
     QString m_activeTab;
     quint64 m_paletteGeneration = 0;
+    int m_typedCharacters = 0;
 };
 
 } // namespace brevlin::testing

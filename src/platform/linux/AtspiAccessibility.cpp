@@ -2,6 +2,7 @@
 
 #include "AtspiBus.h"
 #include "AtspiTranslate.h"
+#include "AtspiTrust.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -656,6 +657,11 @@ bool AtspiAccessibility::isProcessTrusted(bool prompt) {
     if (!enabled("IsEnabled") && !enabled("ScreenReaderEnabled"))
         return false;
     return d->bus.ensureConnected();
+}
+
+void AtspiAccessibility::checkProcessTrusted(bool prompt,
+                                             std::function<void(bool trusted)> answer) {
+    atspi::checkTrust(prompt, std::move(answer));
 }
 
 AXElement AtspiAccessibility::applicationElement(qint64 processIdentifier) {

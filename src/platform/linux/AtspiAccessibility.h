@@ -43,6 +43,8 @@ public:
     // (org.a11y.Status IsEnabled or ScreenReaderEnabled). Asking turns IsEnabled on; toolkits
     // read it when they start, so applications already running must be restarted.
     bool isProcessTrusted(bool prompt) override;
+    // The same, asked without blocking (see AtspiTrust.h).
+    void checkProcessTrusted(bool prompt, std::function<void(bool trusted)> answer) override;
     AXElement applicationElement(qint64 processIdentifier) override;
 
     AXError copyAttributeValue(const AXElement& element, const QString& attribute,

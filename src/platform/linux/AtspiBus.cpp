@@ -57,7 +57,7 @@ static QByteArray accessibilityBusAddress() {
         // The launcher of the accessibility bus is started on demand by the session bus.
         reply = g_dbus_connection_call_sync(
             session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
-            G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+            G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, Bus::callTimeoutMs, nullptr, nullptr);
     }
     if (!reply)
         return {};
@@ -163,8 +163,8 @@ void Batch::run() {
             ++state.outstanding;
             g_dbus_connection_call(m_bus.connection(), c.busName.constData(), c.path.constData(),
                                    c.interface, c.method, c.params, nullptr,
-                                   G_DBUS_CALL_FLAGS_NO_AUTO_START, Bus::callTimeoutMs, nullptr,
-                                   onCallDone, new CallTag{&state, next});
+                                   G_DBUS_CALL_FLAGS_NO_AUTO_START, Bus::batchCallTimeoutMs,
+                                   nullptr, onCallDone, new CallTag{&state, next});
             if (c.params)
                 g_variant_unref(c.params);
             ++next;

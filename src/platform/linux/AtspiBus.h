@@ -58,7 +58,11 @@ public:
     quint64 requestCount() const { return m_requests; }
     void countRequests(quint64 n) { m_requests += n; }
 
-    static constexpr int callTimeoutMs = 1500;
+    // A single read holds the main thread while it waits, so an application that does not
+    // answer costs at most this much.
+    static constexpr int callTimeoutMs = 100;
+    // Calls of a batch queue up at the application behind each other, so each gets longer.
+    static constexpr int batchCallTimeoutMs = 1500;
 
 private:
     GDBusConnection* m_connection = nullptr;

@@ -1,5 +1,5 @@
 #include "X11HotkeyService.h"
-#include "XTestKeyEvents.h"
+#include "KeyPositions.h"
 #include "model/Hotkey.h"
 
 #include <QGuiApplication>
@@ -67,6 +67,9 @@ X11HotkeyService::X11HotkeyService(void* connection, quint32 root)
     : m_connection(connection)
     , m_root(root) {
     readModifierMap();
+    m_positions = readKeyPositions(asConnection(m_connection));
+    m_releasePoll.setInterval(releasePollMilliseconds);
+    QObject::connect(&m_releasePoll, &QTimer::timeout, &m_deferred, [this] { pollReleases(); });
 }
 
 X11HotkeyService::~X11HotkeyService() {
@@ -111,11 +114,9 @@ void X11HotkeyService::readModifierMap() {
 
 bool X11HotkeyService::grab(Registration& registration) {
     xcb_connection_t* c = asConnection(m_connection);
-    const auto keysym = keysymForMacKeyCode(quint16(registration.keyCode));
-    if (!keysym)
-        return false;
-    const QList<quint8> keycodes = keycodesForKeysym(c, *keysym);
-    if (keycodes.isEmpty())
+    // The key at the code's position, whatever the layout prints on it.
+    const quint8 keycode = m_positions.value(quint16(registration.keyCode), 0);
+    if (!keycode)
         return false;
 
     quint16 modifiers = 0;
@@ -134,12 +135,11 @@ bool X11HotkeyService::grab(Registration& registration) {
         lockVariants += {m_numLockMask, quint16(m_numLockMask | XCB_MOD_MASK_LOCK)};
 
     QList<std::pair<Grab, xcb_void_cookie_t>> pending;
-    for (quint8 keycode : keycodes)
-        for (quint16 lock : lockVariants) {
-            const Grab g{keycode, quint16(modifiers | lock)};
-            pending.append({g, xcb_grab_key_checked(c, 1, m_root, g.modifiers, g.keycode,
-                                                    XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)});
-        }
+    for (quint16 lock : lockVariants) {
+        const Grab g{keycode, quint16(modifiers | lock)};
+        pending.append({g, xcb_grab_key_checked(c, 1, m_root, g.modifiers, g.keycode,
+                                                XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)});
+    }
     bool refused = false;
     for (const auto& [g, cookie] : pending) {
         if (xcb_generic_error_t* error = xcb_request_check(c, cookie)) {
@@ -168,15 +168,12 @@ int X11HotkeyService::registerHotKey(quint32 keyCode, quint32 modifierMask, Even
                                      HotKeyRef* ref) {
     if (ref)
         *ref = 0;
-    if (!keysymForMacKeyCode(quint16(keyCode)))
+    if (!m_positions.contains(quint16(keyCode)))
         return invalidKeyStatus;
     Registration registration;
     registration.keyCode = keyCode;
     registration.carbonModifiers = modifierMask;
     registration.id = id;
-    if (keycodesForKeysym(asConnection(m_connection), *keysymForMacKeyCode(quint16(keyCode)))
-            .isEmpty())
-        return invalidKeyStatus;
     if (!grab(registration)) {
         xcb_flush(asConnection(m_connection));
         return hotKeyExistsStatus;
@@ -203,9 +200,32 @@ int X11HotkeyService::grabCount(HotKeyRef ref) const {
     return it == m_registrations.constEnd() ? 0 : int(it->grabs.size());
 }
 
+quint8 X11HotkeyService::keycodeAt(quint32 keyCode) const {
+    return m_positions.value(quint16(keyCode), 0);
+}
+
+void X11HotkeyService::pollReleases() {
+    xcb_connection_t* c = asConnection(m_connection);
+    auto* keymap = xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr);
+    bool anyHeld = false;
+    for (Registration& registration : m_registrations) {
+        if (!registration.held || registration.grabs.isEmpty())
+            continue;
+        const quint8 k = registration.grabs.first().keycode;
+        if (keymap && (keymap->keys[k / 8] & (1 << (k % 8))))
+            anyHeld = true;
+        else
+            registration.held = false;
+    }
+    std::free(keymap);
+    if (!anyHeld)
+        m_releasePoll.stop();
+}
+
 void X11HotkeyService::regrabAll() {
     m_regrabPending = false;
     readModifierMap();
+    m_positions = readKeyPositions(asConnection(m_connection));
     for (Registration& registration : m_registrations) {
         ungrab(registration);
         // Another client may have taken the key meanwhile; the registration then stays without
@@ -277,6 +297,14 @@ bool X11HotkeyService::nativeEventFilter(const QByteArray& eventType, void* mess
         const bool repeat = registration.held || (registration.lastReleaseTime != 0 &&
                                                   registration.lastReleaseTime == key->time);
         registration.held = true;
+        // The press made our passive grab an active one: until the user lets go of the chord,
+        // every key, the launch's synthetic ones included, would come to us. Give it back at
+        // once; the release then goes to the focused window, so whether the key is still down
+        // is asked of the server until it is up.
+        xcb_ungrab_keyboard(c, key->time);
+        xcb_flush(c);
+        if (!m_releasePoll.isActive())
+            m_releasePoll.start();
         if (!repeat && m_handler)
             m_handler(registration.id);
         return true;

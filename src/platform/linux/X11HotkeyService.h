@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QTimer>
 
 #include <memory>
 
@@ -14,10 +15,16 @@ namespace brevlin {
 // System-wide hotkeys as passive key grabs on the root window, made on Qt's own X connection so
 // that presses arrive through Qt's event dispatch (a native event filter).
 //
-// A registration grabs every keycode that carries the key's keysym, under the requested modifiers
-// combined with every state of Caps Lock and Num Lock, so lock keys never disable a hotkey. If any
-// of those grabs is refused (another client holds it), the whole registration fails and its other
-// grabs are released. Auto-repeat of a held hotkey fires nothing; a keymap change re-grabs.
+// A hotkey's key code names a position on the US keyboard, not a character: a registration grabs
+// the keycode at that position in the current keymap (its XKB key name), so "Command-Option-1"
+// is the same key on AZERTY, QWERTZ or a Cyrillic layout. It grabs it under the requested
+// modifiers combined with every state of Caps Lock and Num Lock, so lock keys never disable a
+// hotkey. If any of those grabs is refused (another client holds it), the whole registration
+// fails and its other grabs are released. Auto-repeat of a held hotkey fires nothing; a keymap
+// or layout change re-grabs.
+//
+// A press gives back at once the keyboard grab it started, so that keys sent while the user
+// still holds the chord reach the focused window.
 class X11HotkeyService : public HotkeyService, public QAbstractNativeEventFilter {
 public:
     // The status a refused registration returns (Carbon's eventHotKeyExistsErr).
@@ -36,8 +43,10 @@ public:
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
-    // The grabs a registration holds right now (keycode × lock combinations).
+    // The grabs a registration holds right now (lock combinations of its key).
     int grabCount(HotKeyRef ref) const;
+    // The keycode a Macintosh key code's position has in the current keymap, or 0.
+    quint8 keycodeAt(quint32 keyCode) const;
 
 private:
     struct Grab {
@@ -59,6 +68,9 @@ private:
     void ungrab(Registration& registration);
     void regrabAll();
     void readModifierMap();
+    void pollReleases();
+
+    static constexpr int releasePollMilliseconds = 30;
 
     void* m_connection; // xcb_connection_t, Qt's
     quint32 m_root;
@@ -69,6 +81,10 @@ private:
     quint16 m_altMask = 0;
     quint16 m_superMask = 0;
     bool m_regrabPending = false;
+    // Keycodes by Macintosh key code, for the current keymap.
+    QHash<quint16, quint8> m_positions;
+    // Runs only while a hotkey is held.
+    QTimer m_releasePoll;
     // Owns the deferred re-grab, so it is dropped with the service.
     QObject m_deferred;
 };

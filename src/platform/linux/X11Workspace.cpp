@@ -1,6 +1,7 @@
 #include "X11Workspace.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
@@ -20,6 +21,8 @@ namespace brevlin {
 namespace {
 
 const QString figmaIdentifier = QStringLiteral("com.figma.Desktop");
+// The server answers a property change at once; past this, activation goes with CurrentTime.
+constexpr qint64 serverTimeBudgetMilliseconds = 50;
 const QString communityFigmaEntry = QStringLiteral("figma-linux.desktop");
 
 struct Entry {
@@ -85,6 +88,25 @@ struct X11Workspace::Display {
     xcb_atom_t clockAtom = XCB_NONE;
     // Identifiers asked about; their entries are looked up again each time, as they may change.
     QStringList knownIdentifiers;
+    // The window class each known identifier's entry gave, for the frontmost check, which runs
+    // before every key of a launch: reading the entry again each time would cost more than the
+    // rest of the check. Kept only briefly, so a changed entry is seen soon.
+    struct ClassLookup {
+        QString wmClass;
+        QElapsedTimer age;
+    };
+    QHash<QString, ClassLookup> classLookups;
+    static constexpr qint64 classLookupLifetimeMs = 2000;
+
+    QString windowClassOf(const QString& identifier) {
+        ClassLookup& lookup = classLookups[identifier];
+        if (!lookup.age.isValid() || lookup.age.elapsed() > classLookupLifetimeMs) {
+            const auto entry = entryForIdentifier(identifier);
+            lookup.wmClass = entry ? entry->wmClass : identifier;
+            lookup.age.start();
+        }
+        return lookup.wmClass;
+    }
 
     ~Display() {
         if (ewmhReady)
@@ -101,7 +123,7 @@ struct X11Workspace::Display {
     }
 
     // The server's current time: the timestamp of a property change on our own window.
-    // Waits at most a second: a notification that never comes must not freeze the caller.
+    // Waits a moment at most: a notification that never comes must not freeze the caller.
     xcb_timestamp_t serverTime() {
         if (clock == XCB_NONE || clockAtom == XCB_NONE)
             return XCB_CURRENT_TIME;
@@ -113,7 +135,7 @@ struct X11Workspace::Display {
         while (!xcb_connection_has_error(connection)) {
             xcb_generic_event_t* event = xcb_poll_for_event(connection);
             if (!event) {
-                const qint64 left = 1000 - waited.elapsed();
+                const qint64 left = serverTimeBudgetMilliseconds - waited.elapsed();
                 if (left <= 0)
                     break;
                 pollfd fd{xcb_get_file_descriptor(connection), POLLIN, 0};
@@ -194,12 +216,36 @@ struct X11Workspace::Display {
         return result;
     }
 
+    // Whether the keyboard focus is on `window` or inside it.
+    bool holdsInputFocus(xcb_window_t window) {
+        auto* focus =
+            xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+        xcb_window_t current = focus ? focus->focus : XCB_NONE;
+        std::free(focus);
+        for (int i = 0; i < 16 && current != XCB_NONE && current != root; ++i) {
+            if (current == window)
+                return true;
+            auto* tree =
+                xcb_query_tree_reply(connection, xcb_query_tree(connection, current), nullptr);
+            if (!tree)
+                return false;
+            current = tree->parent;
+            std::free(tree);
+        }
+        return false;
+    }
+
     // The top-level window that has focus: the window manager's word, else the input focus.
+    // The window manager names the active window only after the focus has moved, so its word
+    // counts only while the keyboard focus is really there: keys go where the focus is.
     std::optional<WindowInfo> activeWindow() {
         xcb_window_t window = XCB_NONE;
-        if (!xcb_ewmh_get_active_window_reply(
-                &ewmh, xcb_ewmh_get_active_window(&ewmh, screenNumber), &window, nullptr) ||
-            window == XCB_NONE) {
+        if (xcb_ewmh_get_active_window_reply(&ewmh, xcb_ewmh_get_active_window(&ewmh, screenNumber),
+                                             &window, nullptr) &&
+            window != XCB_NONE) {
+            if (!holdsInputFocus(window))
+                return std::nullopt;
+        } else {
             auto* focus =
                 xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
             window = focus ? focus->focus : XCB_NONE;
@@ -414,11 +460,9 @@ std::optional<QString> X11Workspace::frontmostApplicationBundleIdentifier() {
     const auto active = m_display->activeWindow();
     if (!active)
         return std::nullopt;
-    for (const QString& identifier : m_display->knownIdentifiers) {
-        const auto entry = entryForIdentifier(identifier);
-        if (Display::matches(*active, entry ? entry->wmClass : identifier))
+    for (const QString& identifier : m_display->knownIdentifiers)
+        if (Display::matches(*active, m_display->windowClassOf(identifier)))
             return identifier;
-    }
     if (!active->windowClass.isEmpty())
         return active->windowClass;
     if (!active->instance.isEmpty())

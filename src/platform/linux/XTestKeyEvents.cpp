@@ -20,37 +20,6 @@
 
 namespace brevlin {
 
-std::optional<quint32> keysymForMacKeyCode(quint16 keyCode) {
-    // kVK_* of the Carbon headers → the keysym at that position of a US keyboard.
-    static const QHash<quint16, quint32> table = {
-        {0, XKB_KEY_a},       {1, XKB_KEY_s},          {2, XKB_KEY_d},
-        {3, XKB_KEY_f},       {4, XKB_KEY_h},          {5, XKB_KEY_g},
-        {6, XKB_KEY_z},       {7, XKB_KEY_x},          {8, XKB_KEY_c},
-        {9, XKB_KEY_v},       {11, XKB_KEY_b},         {12, XKB_KEY_q},
-        {13, XKB_KEY_w},      {14, XKB_KEY_e},         {15, XKB_KEY_r},
-        {16, XKB_KEY_y},      {17, XKB_KEY_t},         {18, XKB_KEY_1},
-        {19, XKB_KEY_2},      {20, XKB_KEY_3},         {21, XKB_KEY_4},
-        {22, XKB_KEY_6},      {23, XKB_KEY_5},         {24, XKB_KEY_equal},
-        {25, XKB_KEY_9},      {26, XKB_KEY_7},         {27, XKB_KEY_minus},
-        {28, XKB_KEY_8},      {29, XKB_KEY_0},         {30, XKB_KEY_bracketright},
-        {31, XKB_KEY_o},      {32, XKB_KEY_u},         {33, XKB_KEY_bracketleft},
-        {34, XKB_KEY_i},      {35, XKB_KEY_p},         {36, XKB_KEY_Return},
-        {37, XKB_KEY_l},      {38, XKB_KEY_j},         {39, XKB_KEY_apostrophe},
-        {40, XKB_KEY_k},      {41, XKB_KEY_semicolon}, {42, XKB_KEY_backslash},
-        {43, XKB_KEY_comma},  {44, XKB_KEY_slash},     {45, XKB_KEY_n},
-        {46, XKB_KEY_m},      {47, XKB_KEY_period},    {48, XKB_KEY_Tab},
-        {49, XKB_KEY_space},  {50, XKB_KEY_grave},     {51, XKB_KEY_BackSpace},
-        {53, XKB_KEY_Escape}, {76, XKB_KEY_KP_Enter},  {115, XKB_KEY_Home},
-        {116, XKB_KEY_Prior}, {117, XKB_KEY_Delete},   {119, XKB_KEY_End},
-        {121, XKB_KEY_Next},  {123, XKB_KEY_Left},     {124, XKB_KEY_Right},
-        {125, XKB_KEY_Down},  {126, XKB_KEY_Up},
-    };
-    const auto it = table.constFind(keyCode);
-    if (it == table.constEnd())
-        return std::nullopt;
-    return *it;
-}
-
 quint32 keysymForCodePoint(char32_t codePoint) {
     switch (codePoint) {
     case U'\n':
@@ -102,15 +71,6 @@ private:
     std::u16string m_units;
 };
 
-class XKeyEventSource : public KeyEventSource {
-public:
-    std::unique_ptr<KeyEvent> createKeyboardEvent(quint16 keyCode, bool keyDown) override {
-        if (!keysymForMacKeyCode(keyCode))
-            return nullptr;
-        return std::make_unique<XKeyEvent>(keyCode, keyDown);
-    }
-};
-
 struct KeyPosition {
     xcb_keycode_t keycode = 0;
     bool shifted = false;
@@ -120,6 +80,9 @@ struct KeyPosition {
 
 struct XTestKeyEvents::Impl {
     xcb_connection_t* connection = nullptr;
+    // The keymap is read through XKB on a connection of its own: a connection that has turned
+    // XKB on no longer gets the core MappingNotify that tells `connection` the layout changed.
+    xcb_connection_t* keymapConnection = nullptr;
     xcb_keycode_t minKeycode = 8;
     xcb_keycode_t maxKeycode = 255;
     int keysymsPerKeycode = 0;
@@ -127,6 +90,8 @@ struct XTestKeyEvents::Impl {
 
     // The layout's own keys, without the keycodes we borrowed.
     QHash<quint32, KeyPosition> layout;
+    // The keycodes at the US keyboard's positions, by Macintosh key code.
+    QHash<quint16, quint8> positions;
     QList<xcb_keycode_t> spareKeycodes;
     // Borrowed keycodes: what they carry and when a key was last typed on them.
     QHash<xcb_keycode_t, quint32> borrowed;
@@ -151,6 +116,8 @@ struct XTestKeyEvents::Impl {
             restore();
             xcb_disconnect(connection);
         }
+        if (keymapConnection)
+            xcb_disconnect(keymapConnection);
     }
 
     void drainEvents() {
@@ -174,6 +141,9 @@ struct XTestKeyEvents::Impl {
         layoutStale = false;
         layout.clear();
         spareKeycodes.clear();
+        if (!keymapConnection)
+            keymapConnection = xcb_connect(nullptr, nullptr);
+        positions = readKeyPositions(keymapConnection);
 
         auto* modifiers = xcb_get_modifier_mapping_reply(
             connection, xcb_get_modifier_mapping(connection), nullptr);
@@ -243,6 +213,20 @@ struct XTestKeyEvents::Impl {
     xcb_keycode_t keycodeOf(quint32 keysym) {
         const auto position = positionOf(keysym);
         return position && !position->shifted ? position->keycode : 0;
+    }
+
+    // The key a Macintosh key code goes on: the layout's key for its keysym, else the key at
+    // its position; 0 when there is neither.
+    xcb_keycode_t keycodeForMacKey(quint16 macKeyCode) {
+        const auto keysym = keysymForMacKeyCode(macKeyCode);
+        if (!keysym)
+            return 0;
+        reloadLayout();
+        // Never a borrowed keycode: it has no place on the keyboard, and targets that match
+        // shortcuts by physical key (Chromium) would not recognise it.
+        if (const auto it = layout.constFind(*keysym); it != layout.constEnd() && !it->shifted)
+            return it->keycode;
+        return positions.value(macKeyCode, 0);
     }
 
     int modifierIndexOf(xcb_keycode_t keycode) const {
@@ -431,13 +415,9 @@ struct XTestKeyEvents::Impl {
     }
 
     void postKey(const XKeyEvent& event) {
-        const auto keysym = keysymForMacKeyCode(event.keyCode());
-        if (!keysym)
-            return;
-        reloadLayout();
-        const xcb_keycode_t keycode = keycodeOf(*keysym);
+        const xcb_keycode_t keycode = keycodeForMacKey(event.keyCode());
         if (!keycode)
-            return;
+            return; // the source refused to create such an event
         if (event.isKeyDown()) {
             std::vector<quint32> wanted;
             const quint64 flags = event.flags();
@@ -475,6 +455,24 @@ struct XTestKeyEvents::Impl {
     }
 };
 
+namespace {
+
+class XKeyEventSource : public KeyEventSource {
+public:
+    explicit XKeyEventSource(XTestKeyEvents::Impl& impl)
+        : m_impl(impl) {}
+    std::unique_ptr<KeyEvent> createKeyboardEvent(quint16 keyCode, bool keyDown) override {
+        if (!m_impl.keycodeForMacKey(keyCode))
+            return nullptr;
+        return std::make_unique<XKeyEvent>(keyCode, keyDown);
+    }
+
+private:
+    XTestKeyEvents::Impl& m_impl;
+};
+
+} // namespace
+
 XTestKeyEvents::XTestKeyEvents(std::unique_ptr<Impl> impl)
     : d(std::move(impl)) {}
 
@@ -507,7 +505,7 @@ std::unique_ptr<KeyEventSource> XTestKeyEvents::createEventSource(int stateId) {
     (void)stateId;
     if (xcb_connection_has_error(d->connection))
         return nullptr;
-    return std::make_unique<XKeyEventSource>();
+    return std::make_unique<XKeyEventSource>(*d);
 }
 
 void XTestKeyEvents::postToProcess(qint64 processIdentifier, KeyEvent& event) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "KeyPositions.h"
 #include "launch/KeyEvents.h"
 
 #include <memory>
@@ -7,8 +8,6 @@
 
 namespace brevlin {
 
-// X keysym of a Macintosh virtual key code (US layout), or none for codes the table lacks.
-std::optional<quint32> keysymForMacKeyCode(quint16 keyCode);
 // The keysym that types one Unicode code point.
 quint32 keysymForCodePoint(char32_t codePoint);
 
@@ -21,6 +20,11 @@ quint32 keysymForCodePoint(char32_t codePoint);
 // holds are released around the key and pressed again afterwards. Unicode strings type each code
 // point on its own key: the layout's key and level when it has one, otherwise a spare keycode that
 // gets the keysym for a while and is cleared again when typing has been idle for a moment.
+//
+// A key code (Command-K, Down…) goes on the key that gives its US keysym in the current layout,
+// else, when the layout has no such key (a Cyrillic layout has no K), on the key at its US
+// position, which toolkits match shortcuts by through their Latin fallback. A key code with
+// neither gets no event: the source returns null, so the caller knows it cannot be posted.
 class XTestKeyEvents : public KeyEventApi {
 public:
     // Null when the display cannot be opened or lacks XTEST.
@@ -36,8 +40,9 @@ public:
     // How many keycodes carry a keysym of ours right now.
     int borrowedKeycodeCount() const;
 
-private:
     struct Impl;
+
+private:
     explicit XTestKeyEvents(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> d;
 };

@@ -13,7 +13,10 @@ namespace brevlin {
 
 DockWindow::DockWindow(DockStore& store, DockActionCoordinator& coordinator,
                        NativeConfigurator nativeConfigurator, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    // A click on the dock must not take the focus from Figma: a launch only types while Figma
+    // keeps it, so a second click during a launch would otherwise end the first one.
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                          Qt::WindowDoesNotAcceptFocus)
     , m_rootView(new DockRootView(store, coordinator, this))
     , m_nativeConfigurator(std::move(nativeConfigurator)) {
     setWindowTitle(QStringLiteral("Brevlin"));

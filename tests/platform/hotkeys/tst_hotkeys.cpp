@@ -67,6 +67,22 @@ public:
         return !error;
     }
 
+    // True when the server gave us the keyboard (nobody else holds an active grab).
+    bool grabKeyboard() {
+        auto* reply =
+            xcb_grab_keyboard_reply(m_c,
+                                    xcb_grab_keyboard(m_c, 1, m_root, XCB_CURRENT_TIME,
+                                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                                    nullptr);
+        const bool granted = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
+        std::free(reply);
+        return granted;
+    }
+    void ungrabKeyboard() {
+        xcb_ungrab_keyboard(m_c, XCB_CURRENT_TIME);
+        xcb_flush(m_c);
+    }
+
 private:
     xcb_connection_t* m_c;
     xcb_window_t m_root;
@@ -99,7 +115,89 @@ private Q_SLOTS:
         m_service->installHandler([this](EventHotKeyID id) { m_pressed.append(id.id); });
     }
 
-    void cleanup() { m_service.reset(); }
+    void cleanup() {
+        m_service.reset();
+        QVERIFY(setKeyboardLayout("us"));
+    }
+
+    // A hotkey names a key position: Command-Option-1 is the key left of 2 on any layout, even
+    // where that key types "&" unshifted (AZERTY) or sits beside Cyrillic letters.
+    void samplesRegisterAndFireByPositionOnEveryLayout_data() {
+        QTest::addColumn<QString>("layout");
+        for (const char* layout : {"us", "fr", "de", "ru"})
+            QTest::newRow(layout) << QString::fromLatin1(layout);
+    }
+    void samplesRegisterAndFireByPositionOnEveryLayout() {
+        QFETCH(QString, layout);
+        QVERIFY(setKeyboardLayout(layout));
+        // A service started under this layout.
+        m_service = X11HotkeyService::create();
+        m_service->installHandler([this](EventHotKeyID id) { m_pressed.append(id.id); });
+        const QList<std::pair<quint16, quint8>> samples = {
+            {key1, evdevKeycodeAE01}, {key2, evdevKeycodeAE02}, {key3, evdevKeycodeAE03}};
+        for (const auto& [code, keycode] : samples) {
+            HotkeyService::HotKeyRef ref = 0;
+            QCOMPARE(
+                m_service->registerHotKey(code, cmdKey | optionKey, {hotkeySignature, code}, &ref),
+                0);
+            QCOMPARE(m_service->keycodeAt(code), keycode);
+        }
+        for (const auto& [code, keycode] : samples) {
+            pressKeysym(XKB_KEY_Control_L, true);
+            pressKeysym(XKB_KEY_Alt_L, true);
+            pressKeycode(keycode, true);
+            pressKeycode(keycode, false);
+            pressKeysym(XKB_KEY_Alt_L, false);
+            pressKeysym(XKB_KEY_Control_L, false);
+            QTest::qWait(20);
+        }
+        QTRY_COMPARE(m_pressed, (QList<quint32>{key1, key2, key3}));
+    }
+
+    void layoutChangeWhileRunningRegrabs() {
+        HotkeyService::HotKeyRef ref = 0;
+        QCOMPARE(m_service->registerHotKey(key1, cmdKey | optionKey, {hotkeySignature, 8}, &ref),
+                 0);
+        for (const char* layout : {"fr", "ru", "us"}) {
+            QVERIFY(setKeyboardLayout(QString::fromLatin1(layout)));
+            // The re-grab runs once the burst of keymap notifications has been served.
+            QTest::qWait(300);
+            QVERIFY(m_service->grabCount(ref) >= 4);
+            m_pressed.clear();
+            pressKeysym(XKB_KEY_Control_L, true);
+            pressKeysym(XKB_KEY_Alt_L, true);
+            pressKeycode(evdevKeycodeAE01, true);
+            pressKeycode(evdevKeycodeAE01, false);
+            pressKeysym(XKB_KEY_Alt_L, false);
+            pressKeysym(XKB_KEY_Control_L, false);
+            QTRY_COMPARE(m_pressed, QList<quint32>{8});
+        }
+    }
+
+    // The press hands the keyboard back at once: while the chord is still held, another client
+    // (the target of the launch) can have the keyboard, and a second press after the release is
+    // a new press, not auto-repeat.
+    void heldHotkeyLeavesTheKeyboardFree() {
+        HotkeyService::HotKeyRef ref = 0;
+        QCOMPARE(m_service->registerHotKey(key1, cmdKey | optionKey, {hotkeySignature, 6}, &ref),
+                 0);
+        for (int round = 1; round <= 2; ++round) {
+            pressKeysym(XKB_KEY_Control_L, true);
+            pressKeysym(XKB_KEY_Alt_L, true);
+            pressKeysym(XKB_KEY_1, true);
+            QTRY_COMPARE(m_pressed.size(), round);
+            QTest::qWait(50);
+            OtherClient other;
+            QVERIFY(other.grabKeyboard());
+            other.ungrabKeyboard();
+            QTest::qWait(600);
+            QCOMPARE(m_pressed.size(), round);
+            pressKeysym(XKB_KEY_1, false);
+            pressKeysym(XKB_KEY_Alt_L, false);
+            pressKeysym(XKB_KEY_Control_L, false);
+            QTest::qWait(100);
+        }
+    }
 
     void registeredHotkeyFires() {
         HotkeyService::HotKeyRef ref = 0;

@@ -111,6 +111,7 @@ private Q_SLOTS:
     }
 
     void cleanup() {
+        QVERIFY(setKeyboardLayout("us"));
         for (quint32 sym : {XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_Shift_L, XKB_KEY_Super_L})
             pressKeysym(sym, false);
         m_standin.stop();
@@ -139,6 +140,51 @@ private Q_SLOTS:
         QTRY_COMPARE(m_standin.record().lastText(), QString());
         stroke(*m_keys, 4, shiftFlag);
         QTRY_COMPARE(m_standin.record().lastText(), QString("H"));
+    }
+
+    // The launch's keys on other layouts: the layout's own key where it has the letter (A moves
+    // on AZERTY), else the US position, which the target's Latin fallback reads as the letter.
+    void launchKeysWorkOnEveryLayout_data() {
+        QTest::addColumn<QString>("layout");
+        for (const char* layout : {"fr", "de", "ru,us"})
+            QTest::newRow(layout) << QString::fromLatin1(layout);
+    }
+    void launchKeysWorkOnEveryLayout() {
+        QFETCH(QString, layout);
+        QVERIFY(setKeyboardLayout(layout));
+        QTest::qWait(200);
+        QVERIFY(openPalette());
+        // Latin letters a Cyrillic group lacks go on borrowed keycodes.
+        typeText(*m_keys, QStringLiteral("Cafe"));
+        QTRY_COMPARE(m_standin.record().lastText(), QStringLiteral("Cafe"));
+        // Given back, as after any pause in typing: while a borrowed keycode carries "a", Qt
+        // refuses the Latin fallback of the A key (it looks for keys of the current group that
+        // give the same letter), so Ctrl+A at its US position would not select all.
+        m_keys->restoreKeyboardMapping();
+        stroke(*m_keys, 0, commandFlag); // select all
+        stroke(*m_keys, 51, 0);          // and erase
+        QTRY_COMPARE(m_standin.record().lastText(), QString());
+        stroke(*m_keys, keyDown, 0);
+        stroke(*m_keys, keyReturn, 0);
+        QTRY_COMPARE(m_standin.record().runs(), QStringList{"Autoflow/key"});
+    }
+
+    void letterMissingFromTheLayoutGoesOnItsUsPosition() {
+        QVERIFY(setKeyboardLayout("ru"));
+        QTest::qWait(200);
+        stroke(*m_keys, keyK, commandFlag);
+        QVERIFY(m_standin.record().waitFor([](const QJsonObject& e) {
+            return e.value("event") == "key" && e.value("keycode").toInt() == evdevKeycodeAC08;
+        }));
+        QJsonObject kEvent;
+        for (const QJsonObject& e : m_standin.record().events("key"))
+            if (e.value("keycode").toInt() == evdevKeycodeAC08)
+                kEvent = e;
+        QCOMPARE(modifiersOf(kEvent), QStringList{"ctrl"});
+        // Every launch key has a key to go on.
+        auto source = m_keys->createEventSource(hidSystemState);
+        for (quint16 code : {0, 40, 51, 125, 36})
+            QVERIFY(source->createKeyboardEvent(code, true));
     }
 
     void typesAnyTextExactlyWithoutPauses() {

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <functional>
+
+namespace brevlin::atspi {
+
+// Whether assistive technologies are enabled (org.a11y.Status IsEnabled or ScreenReaderEnabled)
+// and the accessibility bus answers, asked without blocking: every step is an asynchronous
+// D-Bus call answered through the main loop, so a bus or launcher that never answers costs the
+// caller nothing. With `prompt`, IsEnabled is turned on first. `answer` runs once, on the main
+// thread.
+void checkTrust(bool prompt, std::function<void(bool trusted)> answer);
+
+// How long each step may take before the answer is no.
+inline constexpr int trustStepTimeoutMs = 3000;
+
+} // namespace brevlin::atspi

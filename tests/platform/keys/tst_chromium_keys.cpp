@@ -1,0 +1,186 @@
+// Synthetic keys into Chromium, the engine of the real target, under layouts other than US: the
+// launch's shortcuts arrive as the keys at their US positions and typed text arrives exactly.
+// The page shows in its title the Ctrl chords it saw (by physical key) and the field's text.
+
+#include "DesktopTestSupport.h"
+#include "platform/linux/XTestKeyEvents.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+
+using namespace brevlin;
+using namespace brevlin::testing;
+
+namespace {
+
+constexpr quint16 keyA = 0;
+constexpr quint16 keyK = 40;
+constexpr quint16 keyDelete = 51;
+
+const char page[] = R"(<!doctype html><html><head><title>ready</title></head><body>
+<input id="f" autofocus>
+<script>
+const f = document.getElementById('f');
+const chords = [];
+const show = () => { document.title = chords.join(' ') + '|' + f.value; };
+f.addEventListener('keydown', e => {
+  if (e.ctrlKey && e.code.startsWith('Key')) { chords.push('ctrl+' + e.code); show(); }
+});
+f.addEventListener('input', show);
+</script></body></html>)";
+
+void stroke(XTestKeyEvents& keys, quint16 code, quint64 flags) {
+    auto source = keys.createEventSource(hidSystemState);
+    auto down = source->createKeyboardEvent(code, true);
+    auto up = source->createKeyboardEvent(code, false);
+    QVERIFY(down && up);
+    down->setFlags(flags);
+    up->setFlags(flags);
+    keys.post(*down);
+    keys.post(*up);
+}
+
+void type(XTestKeyEvents& keys, const QString& text) {
+    auto source = keys.createEventSource(hidSystemState);
+    for (QChar c : text) {
+        auto down = source->createKeyboardEvent(0, true);
+        auto up = source->createKeyboardEvent(0, false);
+        down->setUnicodeString(QString(c).toStdU16String());
+        up->setUnicodeString(QString(c).toStdU16String());
+        keys.post(*down);
+        keys.post(*up);
+    }
+}
+
+// The title of the window of the given class, through the session's xprop-free X connection.
+class Titles {
+public:
+    Titles()
+        : m_c(xcb_connect(nullptr, nullptr)) {}
+    ~Titles() { xcb_disconnect(m_c); }
+
+    QString titleOf(quint32 window) {
+        const char name[] = "_NET_WM_NAME";
+        auto* atom =
+            xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, sizeof(name) - 1, name), nullptr);
+        if (!atom)
+            return {};
+        auto* reply = xcb_get_property_reply(
+            m_c, xcb_get_property(m_c, 0, window, atom->atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
+            nullptr);
+        std::free(atom);
+        if (!reply)
+            return {};
+        const QString title =
+            QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(reply)),
+                              xcb_get_property_value_length(reply));
+        std::free(reply);
+        return title;
+    }
+
+private:
+    xcb_connection_t* m_c;
+};
+
+} // namespace
+
+class ChromiumKeysTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_profile;
+    QProcess m_chromium;
+    quint32 m_window = 0;
+    std::unique_ptr<XTestKeyEvents> m_keys;
+    Titles m_titles;
+
+    QString title() { return m_titles.titleOf(m_window); }
+
+    static bool xdotool(const QStringList& arguments, QString* out = nullptr) {
+        QProcess process;
+        process.start(QStringLiteral("xdotool"), arguments);
+        if (!process.waitForFinished(10000) || process.exitCode() != 0)
+            return false;
+        if (out)
+            *out = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+        return true;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY2(insideDesktopSession(), "run inside scripts/desktop-session");
+        const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+        QVERIFY2(!chromium.isEmpty(), "chromium is missing; run scripts/install-deps");
+        m_keys = XTestKeyEvents::create();
+        QVERIFY(m_keys);
+    }
+
+    void init() {
+        QFile file(m_profile.filePath(QStringLiteral("page.html")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(page);
+        file.close();
+        // Chromium complains at length about the missing system bus; none of it matters here.
+        m_chromium.setStandardOutputFile(QProcess::nullDevice());
+        m_chromium.setStandardErrorFile(QProcess::nullDevice());
+        m_chromium.start(
+            QStringLiteral("chromium"),
+            {QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
+             QStringLiteral("--ozone-platform=x11"), QStringLiteral("--no-first-run"),
+             QStringLiteral("--user-data-dir=") + m_profile.filePath(QStringLiteral("profile")),
+             QStringLiteral("--app=file://") + file.fileName()});
+        QVERIFY(m_chromium.waitForStarted(10000));
+        QString found;
+        QDeadlineTimer deadline(30000);
+        while (!xdotool(
+                   {QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^ready$")},
+                   &found) &&
+               !deadline.hasExpired())
+            QTest::qWait(200);
+        QVERIFY2(!found.isEmpty(), "the page did not show");
+        m_window = found.section('\n', 0, 0).toUInt();
+        QVERIFY(xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+                         QString::number(m_window)}));
+        QTest::qWait(300);
+    }
+
+    void cleanup() {
+        QVERIFY(setKeyboardLayout(QStringLiteral("us")));
+        m_chromium.terminate();
+        if (!m_chromium.waitForFinished(5000)) {
+            m_chromium.kill();
+            m_chromium.waitForFinished(5000);
+        }
+    }
+
+    void shortcutsAndTextReachChromium_data() {
+        QTest::addColumn<QString>("layout");
+        for (const char* layout : {"fr", "ru"})
+            QTest::newRow(layout) << QString::fromLatin1(layout);
+    }
+    void shortcutsAndTextReachChromium() {
+        QFETCH(QString, layout);
+        QVERIFY(setKeyboardLayout(layout));
+        QTest::qWait(300);
+        type(*m_keys, QStringLiteral("Cafe"));
+        QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("|Cafe"), 5000);
+        // Command-A, Delete, Command-K: the chords Figma's palette needs, by physical key.
+        stroke(*m_keys, keyA, commandFlag);
+        stroke(*m_keys, keyDelete, 0);
+        stroke(*m_keys, keyK, commandFlag);
+        const QString expectedA = layout == "fr" ? QStringLiteral("ctrl+KeyQ")  // A on AZERTY
+                                                 : QStringLiteral("ctrl+KeyA"); // US position
+        QTRY_COMPARE_WITH_TIMEOUT(title(), expectedA + QStringLiteral(" ctrl+KeyK|"), 5000);
+    }
+};
+
+QTEST_GUILESS_MAIN(ChromiumKeysTest)
+#include "tst_chromium_keys.moc"
