@@ -82,7 +82,8 @@ private:
 // A tmpfs of `kilobytes` on `path`, unmounted again at the end.
 class SmallFileSystem {
 public:
-    SmallFileSystem(const QString& path, int kilobytes) : m_path(QFile::encodeName(path)) {
+    SmallFileSystem(const QString& path, int kilobytes)
+        : m_path(QFile::encodeName(path)) {
         const QByteArray options = "size=" + QByteArray::number(kilobytes) + "k";
         m_mounted = ::mount("tmpfs", m_path.constData(), "tmpfs", 0, options.constData()) == 0;
     }
