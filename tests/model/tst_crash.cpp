@@ -83,8 +83,7 @@ QJsonObject stateOf(const DockStore& store) {
         } else if (choice < 8) {
             store.restoreSampleShortcuts();
         } else {
-            store.setTimingValue(TimingField::focusDelayMilliseconds,
-                                 qint64(random.bounded(2000)));
+            store.setTimingValue(TimingField::focusDelayMilliseconds, qint64(random.bounded(2000)));
         }
     }
 }
@@ -121,8 +120,7 @@ private slots:
             QProcess worker;
             worker.setProcessChannelMode(QProcess::ForwardedErrorChannel);
             worker.start(QCoreApplication::applicationFilePath(),
-                         {"--churn", support, QString::number(random.generate()), images,
-                          logPath});
+                         {"--churn", support, QString::number(random.generate()), images, logPath});
             QVERIFY(worker.waitForStarted());
             QVERIFY2(worker.waitForReadyRead(10000), "the worker did not start");
             QThread::usleep(random.bounded(20000));
@@ -140,7 +138,8 @@ private slots:
             changesSeen += int(lines.size()) - 1;
             QList<QJsonObject> candidates;
             for (qsizetype i = qMax<qsizetype>(0, lines.size() - 2); i < lines.size(); ++i)
-                candidates.append(QJsonDocument::fromJson(QByteArray::fromBase64(lines.at(i))).object());
+                candidates.append(
+                    QJsonDocument::fromJson(QByteArray::fromBase64(lines.at(i))).object());
 
             QFile config(support + "/Brevlin/config.json");
             QVERIFY(config.open(QIODevice::ReadOnly));
