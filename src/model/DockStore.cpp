@@ -1,15 +1,12 @@
 #include "model/DockStore.h"
 
-#include "model/JsonText.h"
+#include "model/ConfigFile.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QSet>
@@ -39,59 +36,6 @@ std::optional<QByteArray> readRegularFile(const QString& path) {
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;
     return bytes;
-}
-
-std::optional<QJsonValue> parseJson(const QByteArray& bytes) {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError)
-        return std::nullopt;
-    if (document.isArray())
-        return QJsonValue(document.array());
-    if (document.isObject())
-        return QJsonValue(document.object());
-    return std::nullopt;
-}
-
-std::optional<QList<DockItem>> decodeItems(const QJsonValue& value) {
-    if (!value.isArray())
-        return std::nullopt;
-    QList<DockItem> items;
-    for (const QJsonValue& element : value.toArray()) {
-        auto item = DockItem::fromJson(element);
-        if (!item)
-            return std::nullopt;
-        items.append(std::move(*item));
-    }
-    return items;
-}
-
-struct PersistedConfig {
-    QList<DockItem> items;
-    LauncherTimingSettings launcherTiming;
-};
-
-std::optional<PersistedConfig> decodeConfig(const QJsonValue& value) {
-    if (!value.isObject())
-        return std::nullopt;
-    const QJsonObject object = value.toObject();
-    auto items = decodeItems(object.value(QStringLiteral("items")));
-    if (!items)
-        return std::nullopt;
-    const auto timing =
-        LauncherTimingSettings::fromJson(object.value(QStringLiteral("launcherTiming")));
-    if (!timing)
-        return std::nullopt;
-    return PersistedConfig{std::move(*items), *timing};
-}
-
-QByteArray encodeConfig(const QList<DockItem>& items, const LauncherTimingSettings& timing) {
-    QJsonArray array;
-    for (const DockItem& item : items)
-        array.append(item.toJson());
-    const QJsonObject root{{QStringLiteral("items"), array},
-                           {QStringLiteral("launcherTiming"), timing.toJson()}};
-    return prettySortedJson(root);
 }
 
 // Copies a folder tree. Links are recreated as links and anything that is neither a folder nor a
@@ -277,15 +221,13 @@ void DockStore::load() {
     const QString path = configFilePath();
     const QFileInfo info(path);
     if (info.exists() || info.isSymLink()) {
-        const auto bytes = readRegularFile(path);
-        const auto json = bytes ? parseJson(*bytes) : std::nullopt;
-        if (json) {
-            if (auto config = decodeConfig(*json)) {
+        if (const auto bytes = readRegularFile(path)) {
+            if (auto config = decodeConfig(*bytes)) {
                 setItems(std::move(config->items));
                 setLauncherTiming(config->launcherTiming.clamped());
                 return;
             }
-            if (auto items = decodeItems(*json)) {
+            if (auto items = decodeShortcutList(*bytes)) {
                 setItems(std::move(*items));
                 setLauncherTiming(LauncherTimingSettings::defaults);
                 return;
@@ -299,10 +241,8 @@ void DockStore::load() {
     }
 
     std::optional<QList<DockItem>> seeded;
-    if (const auto seed = m_seedLookup ? m_seedLookup() : std::nullopt) {
-        if (const auto json = parseJson(*seed))
-            seeded = decodeItems(*json);
-    }
+    if (const auto seed = m_seedLookup ? m_seedLookup() : std::nullopt)
+        seeded = decodeShortcutList(*seed);
     setItems(seeded ? *seeded : builtInSamples());
     setLauncherTiming(LauncherTimingSettings::defaults);
     save();
@@ -355,7 +295,7 @@ std::optional<QString> DockStore::writeConfig() {
     QSaveFile file(configFilePath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return file.errorString();
-    const QByteArray bytes = encodeConfig(m_items, m_launcherTiming);
+    const QByteArray bytes = encodeConfig(PersistedConfig{m_items, m_launcherTiming});
     if (const auto reason = writeFully(file, bytes.constData(), bytes.size())) {
         file.cancelWriting();
         return reason;
@@ -476,10 +416,8 @@ void DockStore::deleteItem(const DockItem& item) {
 
 void DockStore::restoreSampleShortcuts() {
     std::optional<QList<DockItem>> seeded;
-    if (const auto seed = m_seedLookup ? m_seedLookup() : std::nullopt) {
-        if (const auto json = parseJson(*seed))
-            seeded = decodeItems(*json);
-    }
+    if (const auto seed = m_seedLookup ? m_seedLookup() : std::nullopt)
+        seeded = decodeShortcutList(*seed);
     setItems(seeded ? *seeded : builtInSamples());
     // The images go only once no saved file names them. QDir::removeRecursively would follow a
     // linked folder and empty the user's own files.
