@@ -124,6 +124,11 @@ QString FigmaUITraversal::normalizedLabel(const QString& text) {
         }
         return folded;
     }
+    // Qt's decomposition takes time that grows with the square of the length: a megabyte name
+    // would stop the launch for minutes. No plugin name is anywhere near this long, so such a
+    // label is only case-folded, which still tells it apart from every real name.
+    if (trimmed.size() > maximumFullyFoldedLength)
+        return trimmed.toUpper().toCaseFolded();
     // Decompose so that diacritics become marks of their own, drop those marks, fold the case,
     // and repeat the first two steps for the few letters whose folding brings marks back.
     // Qt's folding maps one character to one; upper-casing first applies the full mappings
@@ -158,10 +163,13 @@ void FigmaUITraversal::walk(const AXElement& root, int maximumDepth,
         const int depth = queue[head].depth;
         if (!visit(element))
             return;
-        if (depth >= maximumDepth)
+        // Once the walk holds all it may list, no element is read for more.
+        if (depth >= maximumDepth || queue.size() >= maximumWalkElements)
             continue;
         for (const QString& attribute : m_traversalAttributes) {
             for (AXElement& child : elementsAttribute(element, attribute)) {
+                if (queue.size() >= maximumWalkElements)
+                    break;
                 if (visited.insert(child.identityHash()).second)
                     queue.push_back({std::move(child), depth + 1});
             }

@@ -6,10 +6,12 @@ namespace brevlin::testing {
 
 QString checkConfigBytes(const QByteArray& bytes) {
     if (const auto items = decodeShortcutList(bytes)) {
-        const QByteArray written = encodeConfig(PersistedConfig{*items, LauncherTimingSettings::defaults});
+        const QByteArray written =
+            encodeConfig(PersistedConfig{*items, LauncherTimingSettings::defaults});
         const auto reread = decodeConfig(written);
         if (!reread)
-            return QStringLiteral("a decoded shortcut list is written in a form that does not read back");
+            return QStringLiteral(
+                "a decoded shortcut list is written in a form that does not read back");
         if (reread->items != *items)
             return QStringLiteral("a decoded shortcut list reads back changed");
     }
@@ -19,7 +21,8 @@ QString checkConfigBytes(const QByteArray& bytes) {
     const QByteArray written = encodeConfig(*config);
     const auto reread = decodeConfig(written);
     if (!reread)
-        return QStringLiteral("a decoded configuration is written in a form that does not read back");
+        return QStringLiteral(
+            "a decoded configuration is written in a form that does not read back");
     if (*reread != *config)
         return QStringLiteral("a decoded configuration reads back changed");
     if (encodeConfig(*reread) != written)

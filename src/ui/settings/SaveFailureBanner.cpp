@@ -25,8 +25,8 @@ SaveFailureBanner::SaveFailureBanner(const DockStore& store, QWidget* parent)
     layout->setSpacing(8);
     m_symbol = new QLabel(this);
     const int side = QFontMetrics(footnoteFont()).height();
-    m_symbol->setPixmap(symbolIcon(SaveFailureMarker::symbolName, QFont::DemiBold, systemRed)
-                            .pixmap(side, side));
+    m_symbol->setPixmap(
+        symbolIcon(SaveFailureMarker::symbolName, QFont::DemiBold, systemRed).pixmap(side, side));
     layout->addWidget(m_symbol, 0, Qt::AlignTop);
     m_text = new QLabel(this);
     m_text->setFont(footnoteFont());
