@@ -48,6 +48,17 @@ bool isTabRole(const QString& role) {
            role == QLatin1String("AXStaticText");
 }
 
+// Whether `label` normalizes to `wanted`, which is normalized already. A label too long for the
+// full folding is only case-folded, which never shortens it: one longer than `wanted` cannot
+// match and is passed over without folding a megabyte.
+bool labelMatches(const QString& label, const QString& wanted) {
+    const QString trimmed = trimmedText(label);
+    if (trimmed.size() > FigmaUITraversal::maximumFullyFoldedLength &&
+        trimmed.size() > wanted.size())
+        return false;
+    return FigmaUITraversal::normalizedLabel(trimmed) == wanted;
+}
+
 } // namespace
 
 FigmaUITraversal::FigmaUITraversal(AccessibilityApi& accessibility, QStringList traversalAttributes)
@@ -222,7 +233,7 @@ std::optional<AXElement> FigmaUITraversal::findPluginsTab(const AXElement& appli
         if (!label)
             return true;
         const QString role = stringAttribute(element, roleAttribute).value_or(QString());
-        if (isTabRole(role) && normalizedLabel(*label) == pluginsLabel) {
+        if (isTabRole(role) && labelMatches(*label, pluginsLabel)) {
             found = element;
             return false;
         }
@@ -244,7 +255,7 @@ std::optional<AXElement> FigmaUITraversal::findMatchingResult(const AXElement& a
     std::optional<AXElement> found;
     walk(application, searchDepth, [&](const AXElement& element) {
         const std::optional<QString> label = elementLabel(element);
-        if (label && normalizedLabel(*label) == wanted) {
+        if (label && labelMatches(*label, wanted)) {
             found = element;
             return false;
         }
@@ -290,10 +301,10 @@ bool FigmaUITraversal::isElementFocused(const AXElement& element) const {
 
 bool FigmaUITraversal::isActionsPaletteElement(const AXElement& element) const {
     if (const std::optional<QString> label = elementLabel(element)) {
-        const QString normalized = normalizedLabel(*label);
-        if (normalized == QLatin1String("all") || normalized == QLatin1String("assets") ||
-            normalized == pluginsLabel)
-            return true;
+        for (const QString& tab : {QStringLiteral("all"), QStringLiteral("assets"), pluginsLabel}) {
+            if (labelMatches(*label, tab))
+                return true;
+        }
     }
     return stringAttribute(element, roleAttribute) == textFieldRole &&
            mentionsSearch(stringAttribute(element, placeholderAttribute));

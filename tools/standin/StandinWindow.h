@@ -21,6 +21,9 @@ struct Options {
     int padding = 0;
     bool refuseActivation = false;
     bool staticResults = false;
+    bool ancestorLoop = false;
+    bool churningChildren = false;
+    int longNameCharacters = 0;
 };
 
 // The stand-in's one window. Key handling sits in an application-wide filter so Ctrl+K reaches the
