@@ -31,7 +31,7 @@ bench: build
 
 # The whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer, leak detection on.
 SANITIZER_BUILD ?= build-sanitizers
-SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1 \
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 check-sanitizers: deps
