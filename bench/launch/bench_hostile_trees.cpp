@@ -12,14 +12,14 @@
 #include <QElapsedTimer>
 
 #include <cstdio>
-#include <malloc.h>
 #include <functional>
+#include <malloc.h>
 #include <memory>
 
 using namespace brevlin;
 using brevlin::bench::peakResidentKilobytes;
-using brevlin::bench::residentKilobytes;
 using brevlin::bench::resetPeak;
+using brevlin::bench::residentKilobytes;
 using brevlin::testing::FakeAccessibilityTree;
 
 namespace {
@@ -96,7 +96,8 @@ void measure(const char* name, const std::function<void(FakeAccessibilityTree&)>
         for (int run = 0; run < runs; ++run) {
             QElapsedTimer clock;
             clock.start();
-            const bool found = traversal.findMatchingResult(tree->element(0), "Not There").has_value();
+            const bool found =
+                traversal.findMatchingResult(tree->element(0), "Not There").has_value();
             const double ms = double(clock.nsecsElapsed()) / 1e6;
             total += ms;
             slowest = std::max(slowest, ms);
@@ -105,7 +106,8 @@ void measure(const char* name, const std::function<void(FakeAccessibilityTree&)>
         }
         peak = peakResidentKilobytes();
         after = settledKilobytes();
-        listed = traversal.collectDescendants(tree->element(0), FigmaUITraversal::searchDepth).size();
+        listed =
+            traversal.collectDescendants(tree->element(0), FigmaUITraversal::searchDepth).size();
     }
     std::printf("%-34s %7zu elements  mean %8.1f ms  slowest %8.1f ms  walk peak +%6.1f MB  "
                 "left after +%5.1f MB\n",

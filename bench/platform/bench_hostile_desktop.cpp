@@ -18,8 +18,8 @@
 
 using namespace brevlin;
 using brevlin::bench::peakResidentKilobytes;
-using brevlin::bench::residentKilobytes;
 using brevlin::bench::resetPeak;
+using brevlin::bench::residentKilobytes;
 
 namespace {
 
@@ -67,7 +67,8 @@ bool measure(AtspiAccessibility& backend, const char* name, const QStringList& a
     }
     const long peak = peakResidentKilobytes();
     const long after = settledKilobytes();
-    const std::size_t listed = ui.collectDescendants(application, FigmaUITraversal::searchDepth).size();
+    const std::size_t listed =
+        ui.collectDescendants(application, FigmaUITraversal::searchDepth).size();
     std::printf("%-34s %6zu elements  mean %9.1f ms  slowest %9.1f ms  walk peak +%6.1f MB  "
                 "left after +%6.1f MB\n",
                 name, listed, total / runs, slowest, double(peak - before) / 1024,
