@@ -439,18 +439,16 @@ void DockStore::setTimingValue(TimingField field, qint64 value) {
 
 std::optional<QString> DockStore::importCustomIcon(const QUuid& id, DockIconSource source,
                                                    const std::optional<QString>& chosenPath) {
-    // Whatever the outcome, this id's other images are removed after the next save, once the
-    // saved file no longer names them.
-    m_staleIconIds.insert(id);
     const QString trimmedPath = chosenPath ? trimmedText(*chosenPath) : QString();
-    if (source != DockIconSource::customImage || trimmedPath.isEmpty())
-        return std::nullopt;
+    const bool custom = source == DockIconSource::customImage && !trimmedPath.isEmpty();
     // A folder, FIFO or device is no image: it counts as missing and is never opened.
-    if (!isRegularFile(trimmedPath)) {
-        // Nothing is deleted for a missing file.
-        m_staleIconIds.remove(id);
+    if (custom && !isRegularFile(trimmedPath))
         return std::nullopt;
-    }
+    // Otherwise this id's other images go after the next save, once no saved file names them
+    // (a missing file deletes nothing).
+    m_staleIconIds.insert(id);
+    if (!custom)
+        return std::nullopt;
     if (!QDir().mkpath(iconsFolderPath()))
         return trimmedPath;
 
