@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 CTEST_ARGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench package format clean
+.PHONY: all deps configure build run test bench package format clean check-sanitizers fuzz
 
 all: build
 
@@ -33,8 +33,32 @@ package: build
 bench: build
 	@scripts/run-benchmarks $(BUILD)
 
+# The whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer, leak detection on.
+SANITIZER_BUILD ?= build-sanitizers
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+check-sanitizers: deps
+	@if [ ! -f $(SANITIZER_BUILD)/build.ninja ]; then \
+		cmake -S . -B $(SANITIZER_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBREVLIN_SANITIZE=ON \
+			-DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
+			-DCMAKE_CXX_COMPILER_LAUNCHER=$$(command -v ccache || true) >/dev/null; \
+	fi
+	@cmake --build $(SANITIZER_BUILD) -j $(JOBS)
+	@cd $(SANITIZER_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+# The configuration decoder's libFuzzer target, built with clang; scripts/run-fuzzer runs it.
+FUZZ_BUILD ?= build-fuzz
+fuzz: deps
+	@if [ ! -f $(FUZZ_BUILD)/build.ninja ]; then \
+		cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBREVLIN_FUZZ=ON \
+			-DCMAKE_CXX_COMPILER=clang++ \
+			-DCMAKE_CXX_COMPILER_LAUNCHER=$$(command -v ccache || true) >/dev/null; \
+	fi
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target config_fuzzer
+
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SANITIZER_BUILD) $(FUZZ_BUILD)

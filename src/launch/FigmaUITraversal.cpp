@@ -48,6 +48,17 @@ bool isTabRole(const QString& role) {
            role == QLatin1String("AXStaticText");
 }
 
+// Whether `label` normalizes to `wanted`, which is normalized already. A label too long for the
+// full folding is only case-folded, which never shortens it: one longer than `wanted` cannot
+// match and is passed over without folding a megabyte.
+bool labelMatches(const QString& label, const QString& wanted) {
+    const QString trimmed = trimmedText(label);
+    if (trimmed.size() > FigmaUITraversal::maximumFullyFoldedLength &&
+        trimmed.size() > wanted.size())
+        return false;
+    return FigmaUITraversal::normalizedLabel(trimmed) == wanted;
+}
+
 } // namespace
 
 FigmaUITraversal::FigmaUITraversal(AccessibilityApi& accessibility, QStringList traversalAttributes)
@@ -124,6 +135,11 @@ QString FigmaUITraversal::normalizedLabel(const QString& text) {
         }
         return folded;
     }
+    // Qt's decomposition takes time that grows with the square of the length: a megabyte name
+    // would stop the launch for minutes. No plugin name is anywhere near this long, so such a
+    // label is only case-folded, which still tells it apart from every real name.
+    if (trimmed.size() > maximumFullyFoldedLength)
+        return trimmed.toUpper().toCaseFolded();
     // Decompose so that diacritics become marks of their own, drop those marks, fold the case,
     // and repeat the first two steps for the few letters whose folding brings marks back.
     // Qt's folding maps one character to one; upper-casing first applies the full mappings
@@ -158,10 +174,13 @@ void FigmaUITraversal::walk(const AXElement& root, int maximumDepth,
         const int depth = queue[head].depth;
         if (!visit(element))
             return;
-        if (depth >= maximumDepth)
+        // Once the walk holds all it may list, no element is read for more.
+        if (depth >= maximumDepth || queue.size() >= maximumWalkElements)
             continue;
         for (const QString& attribute : m_traversalAttributes) {
             for (AXElement& child : elementsAttribute(element, attribute)) {
+                if (queue.size() >= maximumWalkElements)
+                    break;
                 if (visited.insert(child.identityHash()).second)
                     queue.push_back({std::move(child), depth + 1});
             }
@@ -214,7 +233,7 @@ std::optional<AXElement> FigmaUITraversal::findPluginsTab(const AXElement& appli
         if (!label)
             return true;
         const QString role = stringAttribute(element, roleAttribute).value_or(QString());
-        if (isTabRole(role) && normalizedLabel(*label) == pluginsLabel) {
+        if (isTabRole(role) && labelMatches(*label, pluginsLabel)) {
             found = element;
             return false;
         }
@@ -236,7 +255,7 @@ std::optional<AXElement> FigmaUITraversal::findMatchingResult(const AXElement& a
     std::optional<AXElement> found;
     walk(application, searchDepth, [&](const AXElement& element) {
         const std::optional<QString> label = elementLabel(element);
-        if (label && normalizedLabel(*label) == wanted) {
+        if (label && labelMatches(*label, wanted)) {
             found = element;
             return false;
         }
@@ -282,10 +301,10 @@ bool FigmaUITraversal::isElementFocused(const AXElement& element) const {
 
 bool FigmaUITraversal::isActionsPaletteElement(const AXElement& element) const {
     if (const std::optional<QString> label = elementLabel(element)) {
-        const QString normalized = normalizedLabel(*label);
-        if (normalized == QLatin1String("all") || normalized == QLatin1String("assets") ||
-            normalized == pluginsLabel)
-            return true;
+        for (const QString& tab : {QStringLiteral("all"), QStringLiteral("assets"), pluginsLabel}) {
+            if (labelMatches(*label, tab))
+                return true;
+        }
     }
     return stringAttribute(element, roleAttribute) == textFieldRole &&
            mentionsSearch(stringAttribute(element, placeholderAttribute));

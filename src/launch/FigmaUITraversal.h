@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -17,6 +18,12 @@ namespace brevlin {
 class FigmaUITraversal {
 public:
     static constexpr int searchDepth = 8;
+    // The most elements one walk lists. The application shapes the tree: one whose children
+    // are new elements on every read grows without end inside the depth limit, and every
+    // element costs a round trip to it. Figma's own tree is a few thousand elements.
+    static constexpr std::size_t maximumWalkElements = 20'000;
+    // Longer labels are compared by case only (see normalizedLabel).
+    static constexpr qsizetype maximumFullyFoldedLength = 1'024;
 
     FigmaUITraversal(AccessibilityApi& accessibility, QStringList traversalAttributes);
 
@@ -30,11 +37,13 @@ public:
     // The first present string of title, description, value and placeholder.
     std::optional<QString> elementLabel(const AXElement& element) const;
     // Trimmed, then folded so that case and diacritics do not count; equal results mean equal
-    // labels (canonically equivalent spellings included).
+    // labels (canonically equivalent spellings included). Text longer than
+    // maximumFullyFoldedLength after trimming is folded by case only.
     static QString normalizedLabel(const QString& text);
 
     // Breadth-first from `root`, each element once (by identity hash), root first; elements at
-    // `maximumDepth` are listed but not expanded.
+    // `maximumDepth` are listed but not expanded, and the walk lists at most
+    // maximumWalkElements.
     std::vector<AXElement> collectDescendants(const AXElement& root, int maximumDepth) const;
     // The same walk, handing each element to `visit` in order until it returns false.
     void walk(const AXElement& root, int maximumDepth,

@@ -1,16 +1,15 @@
 #include "model/DockStore.h"
 
-#include "model/JsonText.h"
+#include "model/ConfigFile.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QSet>
 
 namespace brevlin {
 
@@ -18,6 +17,7 @@ namespace {
 
 const QString configFileName = QStringLiteral("config.json");
 const QString iconsFolderName = QStringLiteral("Icons");
+constexpr qsizetype uuidLength = 36;
 
 // True for regular files and links to them. Anything else (folders, FIFOs, sockets, devices) is
 // never opened: reading a FIFO would block the whole application.
@@ -36,59 +36,6 @@ std::optional<QByteArray> readRegularFile(const QString& path) {
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;
     return bytes;
-}
-
-std::optional<QJsonValue> parseJson(const QByteArray& bytes) {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError)
-        return std::nullopt;
-    if (document.isArray())
-        return QJsonValue(document.array());
-    if (document.isObject())
-        return QJsonValue(document.object());
-    return std::nullopt;
-}
-
-std::optional<QList<DockItem>> decodeItems(const QJsonValue& value) {
-    if (!value.isArray())
-        return std::nullopt;
-    QList<DockItem> items;
-    for (const QJsonValue& element : value.toArray()) {
-        auto item = DockItem::fromJson(element);
-        if (!item)
-            return std::nullopt;
-        items.append(std::move(*item));
-    }
-    return items;
-}
-
-struct PersistedConfig {
-    QList<DockItem> items;
-    LauncherTimingSettings launcherTiming;
-};
-
-std::optional<PersistedConfig> decodeConfig(const QJsonValue& value) {
-    if (!value.isObject())
-        return std::nullopt;
-    const QJsonObject object = value.toObject();
-    auto items = decodeItems(object.value(QStringLiteral("items")));
-    if (!items)
-        return std::nullopt;
-    const auto timing =
-        LauncherTimingSettings::fromJson(object.value(QStringLiteral("launcherTiming")));
-    if (!timing)
-        return std::nullopt;
-    return PersistedConfig{std::move(*items), *timing};
-}
-
-QByteArray encodeConfig(const QList<DockItem>& items, const LauncherTimingSettings& timing) {
-    QJsonArray array;
-    for (const DockItem& item : items)
-        array.append(item.toJson());
-    const QJsonObject root{{QStringLiteral("items"), array},
-                           {QStringLiteral("launcherTiming"), timing.toJson()}};
-    return prettySortedJson(root);
 }
 
 // Copies a folder tree. Links are recreated as links and anything that is neither a folder nor a
@@ -131,6 +78,58 @@ bool sameFile(const QString& a, const QString& b) {
     return !canonicalA.isEmpty() && canonicalA == QFileInfo(b).canonicalFilePath();
 }
 
+// Writes `bytes` to `file`, which is open unbuffered, and returns why it failed, if it did. A
+// short write is tried again for the rest, so a second attempt names the cause.
+std::optional<QString> writeFully(QSaveFile& file, const char* bytes, qint64 size) {
+    qint64 written = 0;
+    while (written < size) {
+        const qint64 count = file.write(bytes + written, size - written);
+        if (count <= 0)
+            return file.errorString();
+        written += count;
+    }
+    return std::nullopt;
+}
+
+// Copies `source` over `destination` in one rename: until it succeeds, the old file stays whole.
+bool replaceWithCopy(const QString& source, const QString& destination) {
+    QFile input(source);
+    if (!input.open(QIODevice::ReadOnly))
+        return false;
+    QSaveFile output(destination);
+    if (!output.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    QByteArray chunk(64 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const qint64 count = input.read(chunk.data(), chunk.size());
+        if (count < 0) {
+            output.cancelWriting();
+            return false;
+        }
+        if (count == 0)
+            break;
+        if (writeFully(output, chunk.constData(), count)) {
+            output.cancelWriting();
+            return false;
+        }
+    }
+    return output.commit();
+}
+
+// Why the application folder could not be made: most often a file stands where a folder must be.
+QString folderFailure(const QString& folder) {
+    QString path = QDir::cleanPath(folder);
+    while (!path.isEmpty() && !QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
+        const QString parent = QFileInfo(path).path();
+        if (parent == path)
+            break;
+        path = parent;
+    }
+    if (QFileInfo::exists(path) && !QFileInfo(path).isDir())
+        return DockStore::tr("\u201c%1\u201d is a file where a folder must be").arg(path);
+    return DockStore::tr("the folder \u201c%1\u201d could not be created").arg(folder);
+}
+
 bool removeEntry(const QString& path) {
     const QFileInfo info(path);
     if (info.isDir() && !info.isSymLink())
@@ -146,6 +145,7 @@ DockStore::DockStore(QString applicationSupportPath, SeedLookup seedLookup, QObj
     , m_seedLookup(std::move(seedLookup))
     , m_launcherTiming(LauncherTimingSettings::defaults) {
     migrateLegacyFolder();
+    removeLeftoverTemporaries();
     load();
 }
 
@@ -221,15 +221,13 @@ void DockStore::load() {
     const QString path = configFilePath();
     const QFileInfo info(path);
     if (info.exists() || info.isSymLink()) {
-        const auto bytes = readRegularFile(path);
-        const auto json = bytes ? parseJson(*bytes) : std::nullopt;
-        if (json) {
-            if (auto config = decodeConfig(*json)) {
+        if (const auto bytes = readRegularFile(path)) {
+            if (auto config = decodeConfig(*bytes)) {
                 setItems(std::move(config->items));
                 setLauncherTiming(config->launcherTiming.clamped());
                 return;
             }
-            if (auto items = decodeItems(*json)) {
+            if (auto items = decodeShortcutList(*bytes)) {
                 setItems(std::move(*items));
                 setLauncherTiming(LauncherTimingSettings::defaults);
                 return;
@@ -243,10 +241,8 @@ void DockStore::load() {
     }
 
     std::optional<QList<DockItem>> seeded;
-    if (const auto seed = m_seedLookup ? m_seedLookup() : std::nullopt) {
-        if (const auto json = parseJson(*seed))
-            seeded = decodeItems(*json);
-    }
+    if (const auto seed = m_seedLookup ? m_seedLookup() : std::nullopt)
+        seeded = decodeShortcutList(*seed);
     setItems(seeded ? *seeded : builtInSamples());
     setLauncherTiming(LauncherTimingSettings::defaults);
     save();
@@ -276,21 +272,114 @@ bool DockStore::backUpUnloadableConfig() {
     return false;
 }
 
-void DockStore::save() {
-    if (!QDir().mkpath(applicationFolderPath()))
-        return;
+bool DockStore::save() {
+    std::optional<QString> failure = writeConfig();
+    const bool saved = !failure;
+    setSaveFailure(std::move(failure));
+    if (saved)
+        removeUnnamedIcons();
+    return saved;
+}
+
+std::optional<QString> DockStore::writeConfig() {
+    const QString folder = applicationFolderPath();
+    if (!QDir().mkpath(folder))
+        return folderFailure(folder);
     // Without a backup the unreadable file would be lost for good: keep the change in memory.
     if (m_configNeedsBackup && !backUpUnloadableConfig())
-        return;
+        return tr("the unreadable %1 could not be backed up before replacing it")
+            .arg(configFileName);
+    // Unbuffered: a write that does not fit fails here, where it is seen. Buffered, it would
+    // fail in the flush inside commit(), which still puts the short file in place of the good
+    // one.
     QSaveFile file(configFilePath());
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    const QByteArray bytes = encodeConfig(m_items, m_launcherTiming);
-    if (file.write(bytes) != bytes.size()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return file.errorString();
+    const QByteArray bytes = encodeConfig(PersistedConfig{m_items, m_launcherTiming});
+    if (const auto reason = writeFully(file, bytes.constData(), bytes.size())) {
         file.cancelWriting();
+        return reason;
+    }
+    if (!file.flush()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return reason;
+    }
+    if (!file.commit())
+        return file.errorString();
+    return std::nullopt;
+}
+
+void DockStore::setSaveFailure(std::optional<QString> failure) {
+    if (m_saveFailure == failure)
+        return;
+    m_saveFailure = std::move(failure);
+    emit saveFailureChanged();
+}
+
+std::optional<QString> DockStore::saveFailureMessage() const {
+    if (!m_saveFailure)
+        return std::nullopt;
+    return tr("The shortcuts could not be saved: %1. The last saved file is kept, and saving is "
+              "tried again at the next change.")
+        .arg(*m_saveFailure);
+}
+
+void DockStore::removeLeftoverTemporaries() {
+    // A crash between writing a temporary file and renaming it leaves it behind; only one
+    // instance runs, so any such file here is nobody's. A stored image has one extension, so
+    // an id followed by two is such a file too.
+    static const QRegularExpression configTemporary(
+        QStringLiteral("^%1\\.[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(configFileName)));
+    static const QRegularExpression iconTemporary(
+        QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.[^.]*"
+                       "\\.[A-Za-z0-9]{6}$"));
+    const auto sweep = [](const QString& path, const QRegularExpression& pattern) {
+        const QDir folder(path);
+        const QStringList names = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
+        for (const QString& name : names) {
+            const QString file = folder.filePath(name);
+            if (pattern.match(name).hasMatch() && !QFileInfo(file).isSymLink())
+                QFile::remove(file);
+        }
+    };
+    sweep(applicationFolderPath(), configTemporary);
+    sweep(iconsFolderPath(), iconTemporary);
+}
+
+void DockStore::removeUnnamedIcons() {
+    const QDir folder(iconsFolderPath());
+    if (!QFileInfo(folder.path()).isDir()) {
+        m_staleIconIds.clear();
         return;
     }
-    file.commit();
+    QSet<QString> ids;
+    for (const DockItem& item : m_items)
+        ids.insert(uuidString(item.id));
+    const QStringList names =
+        folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        // Only names this store gives out: a canonical id, then nothing or an extension.
+        const QString idPart = name.left(uuidLength);
+        if (name.size() > uuidLength && name.at(uuidLength) != QLatin1Char('.'))
+            continue;
+        const QUuid id = QUuid::fromString(idPart);
+        if (id.isNull() || uuidString(id) != idPart)
+            continue;
+        const QString path = folder.filePath(name);
+        if (ids.contains(idPart)) {
+            if (!m_staleIconIds.contains(id))
+                continue;
+            const bool named =
+                std::any_of(m_items.begin(), m_items.end(), [&](const DockItem& item) {
+                    return item.customIconPath && sameFile(*item.customIconPath, path);
+                });
+            if (named)
+                continue;
+        }
+        removeEntry(path);
+    }
+    m_staleIconIds.clear();
 }
 
 void DockStore::upsert(const DockItem& item) {
@@ -318,7 +407,7 @@ void DockStore::saveDraft(const DockItemDraft& copy) {
 }
 
 void DockStore::deleteItem(const DockItem& item) {
-    deleteStoredIcons(item.id);
+    // The images go only after a save, with every other image no saved shortcut names.
     QList<DockItem> items = m_items;
     items.removeIf([&](const DockItem& existing) { return existing.id == item.id; });
     setItems(std::move(items));
@@ -326,15 +415,14 @@ void DockStore::deleteItem(const DockItem& item) {
 }
 
 void DockStore::restoreSampleShortcuts() {
-    // QDir::removeRecursively would follow a linked folder and empty the user's own files.
-    removeEntry(iconsFolderPath());
     std::optional<QList<DockItem>> seeded;
-    if (const auto seed = m_seedLookup ? m_seedLookup() : std::nullopt) {
-        if (const auto json = parseJson(*seed))
-            seeded = decodeItems(*json);
-    }
+    if (const auto seed = m_seedLookup ? m_seedLookup() : std::nullopt)
+        seeded = decodeShortcutList(*seed);
     setItems(seeded ? *seeded : builtInSamples());
-    save();
+    // The images go only once no saved file names them. QDir::removeRecursively would follow a
+    // linked folder and empty the user's own files.
+    if (save())
+        removeEntry(iconsFolderPath());
 }
 
 void DockStore::resetLauncherTiming() {
@@ -352,12 +440,14 @@ void DockStore::setTimingValue(TimingField field, qint64 value) {
 std::optional<QString> DockStore::importCustomIcon(const QUuid& id, DockIconSource source,
                                                    const std::optional<QString>& chosenPath) {
     const QString trimmedPath = chosenPath ? trimmedText(*chosenPath) : QString();
-    if (source != DockIconSource::customImage || trimmedPath.isEmpty()) {
-        deleteStoredIcons(id);
-        return std::nullopt;
-    }
+    const bool custom = source == DockIconSource::customImage && !trimmedPath.isEmpty();
     // A folder, FIFO or device is no image: it counts as missing and is never opened.
-    if (!isRegularFile(trimmedPath))
+    if (custom && !isRegularFile(trimmedPath))
+        return std::nullopt;
+    // Otherwise this id's other images go after the next save, once no saved file names them
+    // (a missing file deletes nothing).
+    m_staleIconIds.insert(id);
+    if (!custom)
         return std::nullopt;
     if (!QDir().mkpath(iconsFolderPath()))
         return trimmedPath;
@@ -368,36 +458,20 @@ std::optional<QString> DockStore::importCustomIcon(const QUuid& id, DockIconSour
     const QString destinationName = uuidString(id) + QLatin1Char('.') + extension;
     const QString destination = QDir(iconsFolderPath()).filePath(destinationName);
 
-    // The chosen file itself may sit in the icons folder under this id; it is the one file that
-    // must survive the clean-up, or the copy below would have nothing to read.
-    deleteStoredIcons(id, destinationName, trimmedPath);
     if (sameFile(trimmedPath, destination))
         return destination;
-    if (QFileInfo::exists(destination) || QFileInfo(destination).isSymLink()) {
+    // The saved file may still name the destination (the same image type chosen again), so it
+    // is replaced in one step and never names a partial file. Anything but a plain file there
+    // is removed first, so the copy cannot land behind a link.
+    const QFileInfo existing(destination);
+    if ((existing.exists() || existing.isSymLink()) &&
+        (existing.isSymLink() || !existing.isFile())) {
         if (!removeEntry(destination))
             return trimmedPath;
     }
-    if (!QFile::copy(trimmedPath, destination))
+    if (!replaceWithCopy(trimmedPath, destination))
         return trimmedPath;
     return destination;
-}
-
-void DockStore::deleteStoredIcons(const QUuid& id, const QString& keptName,
-                                  const QString& protectedPath) {
-    const QDir folder(iconsFolderPath());
-    if (!folder.exists())
-        return;
-    const QString prefix = uuidString(id);
-    const QStringList names =
-        folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& name : names) {
-        if (!name.startsWith(prefix) || name == keptName)
-            continue;
-        const QString path = folder.filePath(name);
-        if (!protectedPath.isEmpty() && sameFile(path, protectedPath))
-            continue;
-        removeEntry(path);
-    }
 }
 
 } // namespace brevlin

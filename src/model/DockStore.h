@@ -5,7 +5,9 @@
 #include <QByteArray>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
+#include <QUuid>
 
 #include <functional>
 #include <optional>
@@ -37,7 +39,15 @@ public:
     void restoreSampleShortcuts();
     void resetLauncherTiming();
     void setTimingValue(TimingField field, qint64 value);
-    void save();
+    // Writes config.json. A failed write leaves the last saved file as it was; the change stays in
+    // memory, the failure is kept in saveFailure(), and the next change tries again.
+    bool save();
+
+    // Why the last save failed, in a few words ("No space left on device"), or nothing once a
+    // save has succeeded.
+    const std::optional<QString>& saveFailure() const { return m_saveFailure; }
+    // The line the dock and the settings window show while saveFailure() holds.
+    std::optional<QString> saveFailureMessage() const;
 
     QString applicationFolderPath() const;
     QString legacyFolderPath() const;
@@ -51,25 +61,33 @@ public:
 signals:
     void itemsChanged();
     void launcherTimingChanged();
+    void saveFailureChanged();
 
 private:
     void setItems(QList<DockItem> items);
     void setLauncherTiming(LauncherTimingSettings timing);
 
     void migrateLegacyFolder();
+    void removeLeftoverTemporaries();
     void load();
+    std::optional<QString> writeConfig();
+    void setSaveFailure(std::optional<QString> failure);
+    // Removes the stored images no saved shortcut names any more; run only after a save, so the
+    // file on disk never names an image that is gone.
+    void removeUnnamedIcons();
     // Copies a config.json that failed to load beside itself, once, before it is replaced.
     bool backUpUnloadableConfig();
     std::optional<QString> importCustomIcon(const QUuid& id, DockIconSource source,
                                             const std::optional<QString>& chosenPath);
-    void deleteStoredIcons(const QUuid& id, const QString& keptName = {},
-                           const QString& protectedPath = {});
 
     QString m_applicationSupportPath;
     SeedLookup m_seedLookup;
     QList<DockItem> m_items;
     LauncherTimingSettings m_launcherTiming;
     bool m_configNeedsBackup = false;
+    std::optional<QString> m_saveFailure;
+    // Shortcuts whose image changed: their other stored images go after the next save.
+    QSet<QUuid> m_staleIconIds;
 };
 
 } // namespace brevlin

@@ -15,12 +15,19 @@ void writeIndent(QByteArray& out, int depth) {
     out.append(QByteArray(2 * depth, ' '));
 }
 
-void writeString(QByteArray& out, const QString& text) {
+void writeEscapedUnit(QByteArray& out, char16_t unit) {
     static const char hexDigits[] = "0123456789abcdef";
+    out.append("\\u");
+    for (int shift = 12; shift >= 0; shift -= 4)
+        out.append(hexDigits[(unit >> shift) & 0xf]);
+}
+
+void writeString(QByteArray& out, const QString& text) {
     out.append('"');
-    for (char c : text.toUtf8()) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (byte) {
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t unit = text.at(i).unicode();
+        switch (unit) {
         case '"':
             out.append("\\\"");
             break;
@@ -46,12 +53,20 @@ void writeString(QByteArray& out, const QString& text) {
             out.append("\\t");
             break;
         default:
-            if (byte < 0x20) {
-                out.append("\\u00");
-                out.append(hexDigits[byte >> 4]);
-                out.append(hexDigits[byte & 0xf]);
+            if (unit < 0x20) {
+                writeEscapedUnit(out, unit);
+            } else if (unit < 0x80) {
+                out.append(static_cast<char>(unit));
+            } else if (QChar::isHighSurrogate(unit) && i + 1 < size &&
+                       text.at(i + 1).isLowSurrogate()) {
+                out.append(QStringView(text).mid(i, 2).toUtf8());
+                ++i;
+            } else if (QChar::isSurrogate(unit)) {
+                // UTF-8 has no form for half a pair; the escape keeps it, so a hand-edited name
+                // reads back exactly as it was.
+                writeEscapedUnit(out, unit);
             } else {
-                out.append(c);
+                out.append(QStringView(text).mid(i, 1).toUtf8());
             }
         }
     }

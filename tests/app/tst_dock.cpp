@@ -7,9 +7,11 @@
 #include "ui/dock/DockItemButton.h"
 #include "ui/dock/DockRootView.h"
 #include "ui/dock/DockWindow.h"
+#include "ui/dock/SaveFailureMarker.h"
 #include "ui/dock/UtilityIconButton.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -89,6 +91,7 @@ private slots:
     void failedLaunchShowsMarkerUntilTrustIsGranted();
     void trustedFailureKeepsTheMarkerUntilASuccess_data();
     void trustedFailureKeepsTheMarkerUntilASuccess();
+    void failedSaveShowsAWarningUntilASaveSucceeds();
     void manyShortcutsScrollWithoutBars();
     void clickLaunchesWithTimingAndItemAsAtTheClick();
     void twoClicksStartTwoLaunches();
@@ -296,6 +299,44 @@ void DockTests::trustedFailureKeepsTheMarkerUntilASuccess() {
     rig.scheduler.runUntilIdle();
     QCOMPARE(rig.figma.ranPlugins, QStringList{QStringLiteral("Autoflow")});
     QVERIFY(!marker->isVisible());
+}
+
+void DockTests::failedSaveShowsAWarningUntilASaveSucceeds() {
+    Rig rig;
+    rig.view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+    SaveFailureMarker* warning = rig.view->saveFailureMarker();
+    QVERIFY(!warning->isVisible());
+
+    // A file where the application's folder must be: every save fails until it goes.
+    const QString folder = rig.store->applicationFolderPath();
+    QVERIFY(QDir(folder).removeRecursively());
+    {
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    rig.store->upsert(makeItem(QStringLiteral("Only in memory")));
+    QCOMPARE(rig.view->itemButtons().size(), 4);
+    QVERIFY(warning->isVisible());
+    QCOMPARE(warning->toolTip(), *rig.store->saveFailureMessage());
+    QCOMPARE(warning->toolTip(),
+             QString::fromUtf8("The shortcuts could not be saved: “%1” is a file where a folder "
+                               "must be. The last saved file is kept, and saving is tried again "
+                               "at the next change.")
+                 .arg(folder));
+    QCOMPARE(warning->systemName(), QStringLiteral("exclamationmark.circle.fill"));
+    QCOMPARE(warning->tint(), rig.view->errorMarker()->tint());
+    QCOMPARE(warning->size(), rig.view->errorMarker()->size());
+    QVERIFY(!warning->icon().isNull());
+    QVERIFY(rig.xOf(rig.view->shortcutRow()).x() < rig.xOf(warning).x());
+    QVERIFY(rig.xOf(warning).x() < rig.xOf(rig.view->divider()).x());
+    // A launch failure shows beside it, each with its own tooltip.
+    QVERIFY(!rig.view->errorMarker()->isVisible());
+
+    QVERIFY(QFile::remove(folder));
+    rig.store->upsert(makeItem(QStringLiteral("Saved")));
+    QVERIFY(!warning->isVisible());
+    QCOMPARE(DockStore(rig.folder.path(), [] { return std::nullopt; }).items().size(), 5);
 }
 
 void DockTests::manyShortcutsScrollWithoutBars() {

@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+#include <functional>
+
 using namespace brevlin;
 using brevlin::testing::FakeAccessibilityTree;
 
@@ -61,6 +63,82 @@ private slots:
 
         QCOMPARE(ids(traversal.collectDescendants(tree.element(0), 8)),
                  (QList<int>{0, window, other, button}));
+    }
+
+    // Hostile trees: the application decides what the walk meets.
+    void aHundredThousandElementsAreWalkedOnlyUpToTheLimit() {
+        const int window = tree.addNode(0, QStringLiteral("AXWindow"));
+        for (int i = 0; i < 100'000; ++i)
+            tree.addNode(window, QStringLiteral("AXStaticText"), QStringLiteral("Row %1").arg(i));
+        const std::vector<AXElement> listed = traversal.collectDescendants(tree.element(0), 8);
+        QCOMPARE(listed.size(), FigmaUITraversal::maximumWalkElements);
+        QCOMPARE(ids(listed).mid(0, 3), (QList<int>{0, window, window + 1}));
+        // Rows past the limit are never read, so a search for one finds nothing.
+        tree.attributeReads = 0;
+        QVERIFY(!traversal.findMatchingResult(tree.element(0), "Row 99999"));
+        QVERIFY(tree.attributeReads < 10 * int(FigmaUITraversal::maximumWalkElements));
+        QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "Row 100")), window + 101);
+        QCOMPARE(tree.walksBegun, tree.walksEnded);
+    }
+
+    void childrenListingTheirAncestorsAreWalkedOnce() {
+        int parent = 0;
+        std::vector<int> chain{0};
+        for (int depth = 1; depth <= 6; ++depth)
+            chain.push_back(parent = tree.addNode(parent, QStringLiteral("AXGroup")));
+        // Every element of the chain also lists all of its ancestors and itself.
+        for (std::size_t i = 1; i < chain.size(); ++i) {
+            for (std::size_t ancestor = 0; ancestor <= i; ++ancestor)
+                tree.node(chain[i]).children.push_back(chain[ancestor]);
+        }
+        QCOMPARE(ids(traversal.collectDescendants(tree.element(0), 8)),
+                 QList<int>(chain.begin(), chain.end()));
+        QVERIFY(!traversal.findMatchingResult(tree.element(0), "absent"));
+    }
+
+    void childrenThatChangeOnEveryReadStayWithinTheLimit() {
+        // Each read answers ten new elements that behave alike: 10^8 within the depth limit.
+        std::function<std::vector<int>(FakeAccessibilityTree&)> spawn;
+        int reads = 0;
+        spawn = [&](FakeAccessibilityTree& t) {
+            ++reads;
+            std::vector<int> fresh;
+            for (int i = 0; i < 10; ++i) {
+                const int id = t.addNode(-1, QStringLiteral("AXGroup"), QStringLiteral("Fresh"));
+                t.node(id).childrenOnRead = spawn;
+                fresh.push_back(id);
+            }
+            return fresh;
+        };
+        tree.node(0).childrenOnRead = spawn;
+        const std::vector<AXElement> listed = traversal.collectDescendants(tree.element(0), 8);
+        QCOMPARE(listed.size(), FigmaUITraversal::maximumWalkElements);
+        // Expansion stops as soon as the walk is full.
+        QVERIFY(reads <= int(FigmaUITraversal::maximumWalkElements) / 10 + 1);
+        // The same element read again is another tree each time: walks never share results.
+        const std::vector<AXElement> again = traversal.collectDescendants(tree.element(0), 8);
+        QCOMPARE(again.size(), FigmaUITraversal::maximumWalkElements);
+        QVERIFY(ids(again).at(1) != ids(listed).at(1));
+    }
+
+    void megabyteNamesAreComparedWhole() {
+        const int window = tree.addNode(0, QStringLiteral("AXWindow"));
+        const QString huge(1 << 20, QLatin1Char('x'));
+        const QString hugeAccented(1 << 20, QChar(0x00e9));
+        for (int i = 0; i < 8; ++i) {
+            tree.addNode(window, QStringLiteral("AXStaticText"), huge);
+            tree.addNode(window, QStringLiteral("AXStaticText"), hugeAccented);
+        }
+        // A megabyte of padding around the name is trimmed away like any other space.
+        const QString padded =
+            QString(1 << 19, QLatin1Char(' ')) + "Autoflow" + QString(1 << 19, QLatin1Char('\n'));
+        const int result = tree.addNode(window, QStringLiteral("AXStaticText"), padded);
+        QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "autoflow")), result);
+        QVERIFY(!traversal.findMatchingResult(tree.element(0), huge.left(1000)));
+        QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), huge)), window + 1);
+        QCOMPARE(
+            idOf(traversal.findMatchingResult(tree.element(0), QString(hugeAccented).toUpper())),
+            window + 2);
     }
 
     void attributeReadersAcceptOnlyTheirTypes() {

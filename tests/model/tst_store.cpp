@@ -1,4 +1,5 @@
 #include "model/DockStore.h"
+#include "model/JsonText.h"
 
 #include <QDir>
 #include <QFile>
@@ -494,6 +495,77 @@ private slots:
         store.deleteItem(probe);
         QVERIFY(store.items().isEmpty());
         QCOMPARE(DockStore(support(), noSeed()).items().size(), 0);
+    }
+
+    void loneSurrogatesSurviveALoadAndSave() {
+        // Only a hand-edited file can hold half a surrogate pair; it must come back as it was.
+        const QByteArray original = prettySortedJson(QJsonObject{
+            {"items", QJsonArray{QJsonObject{
+                          {"hotkey", QJsonObject{{"key", "1"}, {"modifiers", QJsonArray{}}}},
+                          {"icon", "star"},
+                          {"id", "804C3570-6354-4AB9-A688-FC0B0EC026B9"},
+                          {"name", "x"},
+                          {"pluginName", "y"}}}},
+            {"launcherTiming", LauncherTimingSettings::defaults.toJson()}});
+        QByteArray edited = original;
+        edited.replace("\"x\"", "\"lone \\ud800 high, lone \\udc00 low, pair \\ud83d\\ude00\"");
+        edited.replace("\"y\"", "\"\\udfff\\ud800\"");
+        QVERIFY(writeAll(configPath(), edited));
+        DockStore store(support(), noSeed());
+        QCOMPARE(store.items().size(), 1);
+        const QString name = store.items().first().name;
+        QString expectedName = QStringLiteral("lone # high, lone # low, pair ");
+        expectedName.replace(5, 1, QChar(0xd800)).replace(18, 1, QChar(0xdc00));
+        expectedName += QString::fromUtf8("\xf0\x9f\x98\x80");
+        QCOMPARE(name, expectedName);
+        store.save();
+        QByteArray expected = edited;
+        // A whole pair is written as UTF-8; the halves stay escaped.
+        expected.replace("\\ud83d\\ude00", "\xf0\x9f\x98\x80");
+        QCOMPARE(readAll(configPath()), expected);
+        QCOMPARE(DockStore(support(), noSeed()).items(), store.items());
+    }
+
+    void leftoversOfAnInterruptedSaveGoAtStart() {
+        { DockStore first(support(), noSeed()); }
+        const QString folder = m_dir->filePath("Brevlin");
+        const QString icons = folder + "/Icons";
+        const QString id = "804C3570-6354-4AB9-A688-FC0B0EC026B9";
+        const QStringList leftovers = {folder + "/config.json.Ab12Cd",
+                                       icons + "/" + id + ".png.x9Y8z7"};
+        const QStringList kept = {folder + "/config.json.bak", folder + "/config.json.toolong1",
+                                  folder + "/notes.json.Ab12Cd", icons + "/" + id + ".png",
+                                  icons + "/holiday.png.Ab12Cd"};
+        for (const QString& path : leftovers + kept)
+            QVERIFY(writeAll(path, "x"));
+        DockStore store(support(), noSeed());
+        for (const QString& path : leftovers)
+            QVERIFY2(!QFileInfo::exists(path), qPrintable(path));
+        for (const QString& path : kept)
+            QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+    }
+
+    void aSaveRemovesImagesOfShortcutsThatAreGone() {
+        DockStore store(support(), noSeed());
+        const QString png = m_dir->filePath("user/a.png");
+        QVERIFY(writeAll(png, "png"));
+        store.saveDraft(customDraft(png));
+        const QString keptImage = *store.items().last().customIconPath;
+        // What a crash between copying an image and saving leaves behind, and a stranger.
+        const QString orphan =
+            store.iconsFolderPath() + "/" + uuidString(QUuid::createUuid()) + ".jpg";
+        const QString sampleSpare =
+            store.iconsFolderPath() + "/" + uuidString(store.items().first().id) + ".gif";
+        const QString notOurs = store.iconsFolderPath() + "/mine.png";
+        QVERIFY(writeAll(orphan, "o"));
+        QVERIFY(writeAll(sampleSpare, "s"));
+        QVERIFY(writeAll(notOurs, "m"));
+        store.resetLauncherTiming();
+        QVERIFY(!QFileInfo::exists(orphan));
+        QVERIFY(QFileInfo::exists(keptImage));
+        // A shortcut that is still there keeps its files until its image changes.
+        QVERIFY(QFileInfo::exists(sampleSpare));
+        QVERIFY(QFileInfo::exists(notOurs));
     }
 
     void restoreUsesTheSeedWhenThereIsOne() {

@@ -3,6 +3,7 @@
 #include "ui/icons/SymbolIcon.h"
 #include "ui/settings/AboutView.h"
 #include "ui/settings/ItemEditorView.h"
+#include "ui/settings/SaveFailureBanner.h"
 #include "ui/settings/SettingsStyle.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/settings/SymbolPicker.h"
@@ -126,6 +127,7 @@ private slots:
     void deleteRemovesEveryItemWithThatId();
     void deleteRemovesOnlyThatItemsIconFiles();
     void restoreSamplesReplacesItemsKeepsTiming();
+    void failedSaveIsShownUntilASaveSucceeds();
 
     // Timing controls
     void timingRowsShowLocaleFormattedValues();
@@ -647,6 +649,39 @@ void SettingsTests::footerNamesAndOpensTheConfigurationFolder() {
     QCOMPARE(opened, QStringList{store.applicationFolderPath()});
     QVERIFY(QFileInfo(opened.first()).isDir());
     QCOMPARE(QFileInfo(store.configFilePath()).absolutePath(), opened.first());
+}
+
+void SettingsTests::failedSaveIsShownUntilASaveSucceeds() {
+    Fixture f;
+    SettingsView view(f.store);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    auto* banner = child<SaveFailureBanner>(&view, "saveFailureBanner");
+    QVERIFY(!banner->isVisible());
+
+    // A file where the application's folder must be: every save fails until it goes.
+    const QString folder = f.store.applicationFolderPath();
+    QVERIFY(QDir(folder).removeRecursively());
+    {
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    clickRowButton(view, 0, "deleteButton");
+    QCOMPARE(view.rows().size(), 2);
+    QVERIFY(banner->isVisible());
+    QCOMPARE(banner->text(), *f.store.saveFailureMessage());
+    QVERIFY(banner->text().contains(folder));
+    // The banner sits between the toolbar and the list.
+    QVERIFY(banner->geometry().bottom() <
+            child<QWidget>(&view, "itemsSection")->mapTo(&view, QPoint(0, 0)).y());
+
+    QVERIFY(QFile::remove(folder));
+    clickRowButton(view, 0, "deleteButton");
+    QVERIFY(!banner->isVisible());
+    QCOMPARE(DockStore(f.dir.filePath(QStringLiteral("support")), [] { return std::nullopt; })
+                 .items()
+                 .size(),
+             1);
 }
 
 void SettingsTests::emptyListShowsOnlyHeaderAndFooter() {

@@ -1,7 +1,8 @@
 // Shows the dock on the X server of the current desktop session in each state (the samples,
-// empty with the add button, untrusted with the prompt, with the error marker, many shortcuts
-// scrolled, a shortcut's tooltip, a failure that stays while trusted with the marker's tooltip)
-// over a light backdrop, and saves the screen around it as PNG files.
+// empty with the add button, untrusted with the prompt, with the error marker, with the error
+// marker and the warning of a failed save, many shortcuts scrolled, a shortcut's tooltip, a
+// failure that stays while trusted with the marker's tooltip) over a light backdrop, and saves
+// the screen around it as PNG files.
 
 #include "launch/DockActionCoordinator.h"
 #include "model/DockStore.h"
@@ -142,6 +143,17 @@ int main(int argc, char** argv) {
         {"dock-error.png", false, 560,
          [](DockStore& store, DockActionCoordinator& coordinator, VirtualScheduler& scheduler,
             DockWindow&) {
+             coordinator.startLaunch(store.items().first(), coordinator.launcherTiming);
+             scheduler.runUntilIdle();
+         }},
+        {"dock-save-failed.png", false, 560,
+         [](DockStore& store, DockActionCoordinator& coordinator, VirtualScheduler& scheduler,
+            DockWindow&) {
+             // A file where the application's folder must be: the save fails.
+             const QString folder = store.applicationFolderPath();
+             QDir(folder).removeRecursively();
+             QFile(folder).open(QIODevice::WriteOnly);
+             store.upsert(extraItem(0));
              coordinator.startLaunch(store.items().first(), coordinator.launcherTiming);
              scheduler.runUntilIdle();
          }},

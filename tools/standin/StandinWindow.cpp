@@ -1,5 +1,7 @@
 #include "StandinWindow.h"
 
+#include "HostileAccessibility.h"
+
 #include <QApplication>
 #include <QBoxLayout>
 #include <QDeadlineTimer>
@@ -79,6 +81,18 @@ StandinWindow::StandinWindow(const Options& options, QWidget* parent)
             grid->addWidget(group, g / 12, g % 12);
         }
         outer->addWidget(layers);
+    }
+
+    // Hostile parts, beside the canvas and before the palette, so a walk meets them first.
+    if (m_options.ancestorLoop)
+        outer->addWidget(createAncestorLoop());
+    if (m_options.churningChildren)
+        outer->addWidget(createChurningGroup());
+    for (int i = 0; i < 4 && m_options.longNameCharacters > 0; ++i) {
+        auto* label = new QLabel(".");
+        // Accented, so matching cannot take the plain-ASCII shortcut.
+        label->setAccessibleName(QString(m_options.longNameCharacters, QChar(0x00e9 + i)));
+        outer->addWidget(label);
     }
 
     m_palette = new QWidget;

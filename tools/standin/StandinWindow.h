@@ -23,6 +23,9 @@ struct Options {
     bool staticResults = false;
     // The palette opens with an empty search field instead of the last search.
     bool clearSearchOnOpen = false;
+    bool ancestorLoop = false;
+    bool churningChildren = false;
+    int longNameCharacters = 0;
 };
 
 // The stand-in's one window. Key handling sits in an application-wide filter so Ctrl+K reaches the

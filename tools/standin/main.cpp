@@ -3,6 +3,7 @@
 // results labelled with plugin names. Everything it does that tests check is appended to a record
 // file, one JSON object per line.
 
+#include "HostileAccessibility.h"
 #include "StandinWindow.h"
 
 #include <QApplication>
@@ -59,9 +60,16 @@ int main(int argc, char** argv) {
     QCommandLineOption untitledOption("untitled", "The window has no title (a nameless window).");
     QCommandLineOption clearSearchOption("clear-search",
                                          "The palette opens with an empty search field.");
+    QCommandLineOption loopOption("ancestor-loop",
+                                  "Add a group that lists its own window among its children.");
+    QCommandLineOption churnOption("churning-children",
+                                   "Add a group whose children are new on every read.");
+    QCommandLineOption longNameOption("long-names", "Add four labels named with <n> characters.",
+                                      "n", "0");
     parser.addOptions({recordOption, wmClassOption, pluginsOption, noPluginsTabOption,
                        paletteDelayOption, nestOption, padOption, refuseOption, staticOption,
-                       openOption, untitledOption, clearSearchOption});
+                       openOption, untitledOption, clearSearchOption, loopOption, churnOption,
+                       longNameOption});
     parser.process(app);
 
     Options options;
@@ -76,6 +84,11 @@ int main(int argc, char** argv) {
     options.refuseActivation = parser.isSet(refuseOption);
     options.staticResults = parser.isSet(staticOption);
     options.clearSearchOnOpen = parser.isSet(clearSearchOption);
+    options.ancestorLoop = parser.isSet(loopOption);
+    options.churningChildren = parser.isSet(churnOption);
+    options.longNameCharacters = parser.value(longNameOption).toInt();
+    if (options.ancestorLoop || options.churningChildren)
+        installHostileAccessibility();
 
     StandinWindow window(options);
     if (parser.isSet(untitledOption))

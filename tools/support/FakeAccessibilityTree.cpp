@@ -93,6 +93,15 @@ AXError FakeAccessibilityTree::copyAttributeValue(const AXElement& element,
     const int id = nodeId(element);
     if (id < 0 || id >= nodeCount())
         return axFailure;
+    if (attribute == QLatin1String("AXChildren") && node(id).childrenOnRead) {
+        // Copied: the answer may add nodes, which moves them.
+        const auto answer = node(id).childrenOnRead;
+        std::vector<AXValue> list;
+        for (int child : answer(*this))
+            list.push_back(AXValue::fromElement(m_elements[std::size_t(child)]));
+        value = AXValue::fromList(std::move(list));
+        return axSuccess;
+    }
     const Node& n = node(id);
     if (attribute == QLatin1String("AXChildren")) {
         if (n.children.empty())

@@ -27,6 +27,9 @@ public:
         QStringList writable;
         std::function<void(const QString& action)> onAction;
         std::function<void(const QString& attribute, const AXValue& value)> onWrite;
+        // When set, answers every read of "AXChildren" in place of `children`: a tree that
+        // changes under the reader (it may add nodes and return new ones each time).
+        std::function<std::vector<int>(FakeAccessibilityTree& tree)> childrenOnRead;
     };
 
     // A node under `parent` (-1: a detached root) with its role and, when given, its title.

@@ -2,6 +2,7 @@
 
 #include "DockIconContent.h"
 #include "DockItemButton.h"
+#include "SaveFailureMarker.h"
 #include "UtilityIconButton.h"
 #include "launch/DockActionCoordinator.h"
 #include "model/DockStore.h"
@@ -135,6 +136,8 @@ DockRootView::DockRootView(DockStore& store, DockActionCoordinator& coordinator,
     m_errorMarker =
         new UtilityIconButton(QStringLiteral("exclamationmark.triangle.fill"), systemRed, this);
     layout->addWidget(m_errorMarker, 0, Qt::AlignVCenter);
+    m_saveFailureMarker = new SaveFailureMarker(m_store, systemRed, this);
+    layout->addWidget(m_saveFailureMarker, 0, Qt::AlignVCenter);
 
     m_divider = new QWidget(this);
     m_divider->setFixedSize(dividerWidth, dividerHeight);

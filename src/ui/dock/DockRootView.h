@@ -17,6 +17,7 @@ namespace brevlin {
 class DockActionCoordinator;
 class DockItemButton;
 class DockStore;
+class SaveFailureMarker;
 class UtilityIconButton;
 
 // The whole content of the dock window: one rounded translucent panel holding the permission
@@ -43,6 +44,8 @@ public:
     // Present only while the process may not control Figma, or while a launch failure is shown.
     UtilityIconButton* accessibilityPrompt() const { return m_prompt; }
     UtilityIconButton* errorMarker() const { return m_errorMarker; }
+    // Present only while the shortcuts cannot be saved.
+    SaveFailureMarker* saveFailureMarker() const { return m_saveFailureMarker; }
     UtilityIconButton* settingsButton() const { return m_settingsButton; }
     // The add button stands in the row while there are no shortcuts.
     UtilityIconButton* addButton() const { return m_addButton; }
@@ -84,6 +87,7 @@ private:
     // In row order; shortcuts that share an id (a hand-edited file) each have their own.
     QList<DockItemButton*> m_itemButtons;
     UtilityIconButton* m_errorMarker;
+    SaveFailureMarker* m_saveFailureMarker;
     QWidget* m_divider;
     UtilityIconButton* m_settingsButton;
 

@@ -1,6 +1,7 @@
 #include "SettingsView.h"
 
 #include "ItemEditorView.h"
+#include "SaveFailureBanner.h"
 #include "SettingsStyle.h"
 #include "TimingControlRow.h"
 #include "model/DockStore.h"
@@ -168,6 +169,7 @@ SettingsView::SettingsView(DockStore& store, QWidget* parent)
     toolbar->widgetForAction(restoreSamples)->setObjectName(QStringLiteral("restoreSamplesButton"));
     toolbar->widgetForAction(add)->setObjectName(QStringLiteral("addShortcutButton"));
     layout->addWidget(toolbar);
+    layout->addWidget(new SaveFailureBanner(m_store, this));
     connect(restoreSamples, &QAction::triggered, &m_store, &DockStore::restoreSampleShortcuts);
     connect(add, &QAction::triggered, this, &SettingsView::addShortcut);
 

@@ -1,0 +1,115 @@
+// Walks through the accessibility backend over a stand-in that plays a hostile application: a
+// group that lists its own window among its children, a group whose children are new on every
+// read, and names of a megabyte. Every walk ends, lists each element once and at most the walk
+// limit, and the launcher's searches still find what is really there. Times and memory are
+// printed by bench_hostile_desktop, not checked here.
+
+#include "DesktopTestSupport.h"
+#include "launch/FigmaUITraversal.h"
+#include "platform/linux/AtspiAccessibility.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include <unordered_set>
+
+using namespace brevlin;
+using namespace brevlin::testing;
+
+namespace {
+
+const QStringList traversal = {"AXFocusedWindow", "AXMainWindow", "AXWindows", "AXChildren",
+                               "AXContents"};
+
+} // namespace
+
+class TstHostileDesktop : public QObject {
+    Q_OBJECT
+
+    AtspiAccessibility ax;
+    FigmaUITraversal ui{ax, traversal};
+
+    AXElement waitForApplication(qint64 pid) {
+        QElapsedTimer clock;
+        clock.start();
+        while (pid > 0 && clock.elapsed() < 10000) {
+            AXElement app = ax.applicationElement(pid);
+            if (!app.isNull() && !ui.elementsAttribute(app, "AXWindows").empty())
+                return app;
+            QTest::qWait(50);
+        }
+        return {};
+    }
+
+    QStringList labels(const std::vector<AXElement>& elements) {
+        QStringList result;
+        for (const AXElement& e : elements)
+            result.append(ui.elementLabel(e).value_or(QString()).left(40));
+        return result;
+    }
+
+    static bool allDistinct(const std::vector<AXElement>& elements) {
+        for (std::size_t i = 0; i < elements.size(); ++i) {
+            for (std::size_t j = i + 1; j < elements.size(); ++j) {
+                if (elements[i] == elements[j])
+                    return false;
+            }
+        }
+        return true;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY2(insideDesktopSession(), "runs only inside scripts/desktop-session");
+        QVERIFY(setAccessibilityEnabled(true));
+    }
+
+    void aChildListingItsWindowIsWalkedOnce() {
+        StandinProcess standin;
+        QVERIFY(standin.start({"--open-palette", "--ancestor-loop"}));
+        const AXElement app = waitForApplication(standin.pid());
+        QVERIFY(!app.isNull());
+        const std::vector<AXElement> listed = ui.collectDescendants(app, 8);
+        const QStringList names = labels(listed);
+        QCOMPARE(names.count("Loop"), 1);
+        QCOMPARE(names.count("Stand-in Design"), 1);
+        QVERIFY(allDistinct(listed));
+        QVERIFY(ui.findMatchingResult(app, "Autoflow").has_value());
+    }
+
+    void childrenNewOnEveryReadStayWithinTheLimit() {
+        StandinProcess standin;
+        QVERIFY(standin.start({"--open-palette", "--churning-children"}));
+        const AXElement app = waitForApplication(standin.pid());
+        QVERIFY(!app.isNull());
+        const std::vector<AXElement> first = ui.collectDescendants(app, 8);
+        QVERIFY(first.size() <= FigmaUITraversal::maximumWalkElements);
+        const QStringList names = labels(first);
+        QCOMPARE(names.count("Churn"), 1);
+        QVERIFY2(names.count("Fresh") >= 3, qPrintable(QString::number(names.count("Fresh"))));
+        // The palette beside the churning group is still found.
+        QVERIFY(ui.findMatchingResult(app, "Autoflow").has_value());
+        QVERIFY(ui.findPluginsTab(app).has_value());
+    }
+
+    void megabyteNamesAreReadAndPassedOver() {
+        constexpr int length = 1 << 20;
+        StandinProcess standin;
+        QVERIFY(standin.start({"--open-palette", "--long-names", QString::number(length)}));
+        const AXElement app = waitForApplication(standin.pid());
+        QVERIFY(!app.isNull());
+        int longLabels = 0;
+        for (const AXElement& e : ui.collectDescendants(app, 8)) {
+            const QString label = ui.elementLabel(e).value_or(QString());
+            if (label.size() == length)
+                ++longLabels;
+        }
+        QCOMPARE(longLabels, 4);
+        QVERIFY(!ui.findMatchingResult(app, "Not There").has_value());
+        QVERIFY(ui.findMatchingResult(app, "Café Tools").has_value());
+        QVERIFY(ui.findSearchField(app).has_value());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstHostileDesktop)
+#include "tst_hostile_desktop.moc"
