@@ -43,6 +43,8 @@ public:
     // (org.a11y.Status IsEnabled or ScreenReaderEnabled). Asking turns IsEnabled on; toolkits
     // read it when they start, so applications already running must be restarted.
     bool isProcessTrusted(bool prompt) override;
+    // Also asks for the attributes of the application and its windows, as screen readers do:
+    // Chromium publishes its tree only once someone has (its web contents a moment later).
     AXElement applicationElement(qint64 processIdentifier) override;
 
     AXError copyAttributeValue(const AXElement& element, const QString& attribute,
@@ -53,6 +55,9 @@ public:
 
     void beginWalk(const AXElement& root) override;
     void endWalk() override;
+    // The element and each of its ancestors up to the application, read from the application:
+    // all there and showing. When not, the application's kept tree is dropped.
+    bool confirmElement(const AXElement& element) override;
 
     // Number of requests sent to the accessibility bus so far (for measurements).
     quint64 requestCount() const;

@@ -174,6 +174,12 @@ private Q_SLOTS:
         QCOMPARE(atspi::pressActionIndex({"showMenu", "Toggle"}), 1);
         QCOMPARE(atspi::pressActionIndex({"SetFocus", "Increase"}), -1);
         QCOMPARE(atspi::pressActionIndex({}), -1);
+        // Chromium's names: a tab clicks, a button presses, a field activates; its frame's
+        // default action and context menus are no press.
+        QCOMPARE(atspi::pressActionIndex({"click", "showContextMenu"}), 0);
+        QCOMPARE(atspi::pressActionIndex({"showContextMenu", "press"}), 1);
+        QCOMPARE(atspi::pressActionIndex({"doDefault", "showContextMenu"}), -1);
+        QCOMPARE(atspi::pressActionIndex({"", ""}), -1);
     }
 };
 
