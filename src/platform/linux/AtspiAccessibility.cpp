@@ -82,6 +82,7 @@ public:
         bool hasRawChildren = false;
         bool hasExtras = false;
         bool hasChildren = false;
+        bool incompleteChildren = false;
         int depth = INT_MAX;
         std::optional<bool> topLevel; // a direct child of its application
         Node* rawParent = nullptr;
@@ -106,8 +107,11 @@ public:
 
     // Starts a walk from `root`: depths count from it again.
     void setRoot(Node* root) {
-        for (Node* n : m_order)
+        for (Node* n : m_order) {
             n->depth = INT_MAX;
+            if (n->incompleteChildren)
+                invalidateRawChildren(n);
+        }
         root->depth = 0;
         m_levelBatching = true;
     }
@@ -127,6 +131,7 @@ public:
     }
     void invalidateRawChildren(Node* n) {
         n->hasRawChildren = false;
+        n->incompleteChildren = false;
         n->rawChildren.clear();
         invalidateComposition();
     }
@@ -144,6 +149,7 @@ public:
             x->hasExtras = false;
             x->hasRawChildren = false;
             x->rawChildren.clear();
+            x->incompleteChildren = false;
         }
         invalidateComposition();
     }
@@ -206,8 +212,12 @@ public:
                               return;
                           Variant arr(g_variant_get_child_value(r, 0));
                           for (const ObjectRef& ref : atspi::objectRefs(arr.get())) {
-                              if (atspi::isNullRef(ref))
+                              if (atspi::isNullRef(ref)) {
+                                  // Chromium's window before its tree is published: children
+                                  // it does not name yet are asked for again next walk.
+                                  n->incompleteChildren = true;
                                   continue;
+                              }
                               Node* child = node(ref.busName, ref.path);
                               child->rawParent = n;
                               n->rawChildren.push_back(child);
@@ -385,6 +395,15 @@ public:
     // Lost events cannot be ruled out (an application may not report every change), so no
     // tree is trusted for longer than this.
     static constexpr qint64 mirrorLifetimeMs = 30000;
+    // While Chromium publishes its tree after being woken, it rebuilds parts of it without
+    // reporting every change: for that long, each walk reads the tree afresh.
+    static constexpr qint64 wakeSettleMs = 3000;
+    QHash<QString, QElapsedTimer> wokenAt;
+
+    bool settling(const QString& busName) const {
+        auto it = wokenAt.constFind(busName);
+        return it != wokenAt.constEnd() && it->elapsed() < wakeSettleMs;
+    }
     static constexpr std::size_t mirrorMaxNodes = 50000;
 
     ~Private() { stopListening(); }
@@ -406,6 +425,8 @@ public:
     // What an assistive client does first, and what makes Chromium publish its tree: the
     // attributes of the application and of each of its windows.
     void wake(const QString& busName) {
+        if (!wokenAt.contains(busName))
+            wokenAt[busName].start();
         const QString root = QString::fromLatin1(atspi::rootPath);
         Batch batch(bus);
         std::vector<ObjectRef> windows;
@@ -811,21 +832,21 @@ bool AtspiAccessibility::confirmElement(const AXElement& element) {
     if (showing) {
         Batch batch(d->bus);
         for (const QString& p : chain) {
-            batch.add(ref->busName(), p, atspi::accessibleInterface, "GetState", nullptr,
-                      [&showing](GVariant* r) {
-                          quint64 states = 0;
-                          if (r && g_variant_is_of_type(r, G_VARIANT_TYPE("(au)"))) {
-                              Variant arr(g_variant_get_child_value(r, 0));
-                              gsize count = 0;
-                              auto* words = static_cast<const guint32*>(
-                                  g_variant_get_fixed_array(arr.get(), &count, sizeof(guint32)));
-                              states = atspi::stateBits(count > 0 ? words[0] : 0,
-                                                        count > 1 ? words[1] : 0);
-                          }
-                          if (!atspi::hasState(states, ATSPI_STATE_SHOWING) ||
-                              atspi::hasState(states, ATSPI_STATE_DEFUNCT))
-                              showing = false;
-                      });
+            batch.add(
+                ref->busName(), p, atspi::accessibleInterface, "GetState", nullptr,
+                [&showing](GVariant* r) {
+                    quint64 states = 0;
+                    if (r && g_variant_is_of_type(r, G_VARIANT_TYPE("(au)"))) {
+                        Variant arr(g_variant_get_child_value(r, 0));
+                        gsize count = 0;
+                        auto* words = static_cast<const guint32*>(
+                            g_variant_get_fixed_array(arr.get(), &count, sizeof(guint32)));
+                        states =
+                            atspi::stateBits(count > 0 ? words[0] : 0, count > 1 ? words[1] : 0);
+                    }
+                    if (!atspi::isShowing(states) || atspi::hasState(states, ATSPI_STATE_DEFUNCT))
+                        showing = false;
+                });
         }
         batch.run();
     }
@@ -985,7 +1006,7 @@ void AtspiAccessibility::beginWalk(const AXElement& root) {
         return;
     auto& mirror = d->mirrors[ref->busName()];
     const bool fresh = !mirror.tree || mirror.age.elapsed() > Private::mirrorLifetimeMs ||
-                       mirror.tree->size() > Private::mirrorMaxNodes;
+                       mirror.tree->size() > Private::mirrorMaxNodes || d->settling(ref->busName());
     if (fresh) {
         mirror.tree = std::make_unique<AtspiTree>(d->bus);
         mirror.age.start();

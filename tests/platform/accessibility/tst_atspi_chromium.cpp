@@ -217,7 +217,13 @@ private Q_SLOTS:
         const AXElement app = waitForPage(ax, ui, chromium.pid());
         QVERIFY(!app.isNull());
         QVERIFY(waitForActivePid(chromium.pid()));
+        // Right after the wake-up every walk reads afresh; past that the tree is kept, and a
+        // walk that finds nothing changed costs one round trip.
+        QTest::qWait(3500);
         compareWithFreshRead(app, chromium.pid(), "closed at start");
+        const quint64 before = ax.requestCount();
+        QVERIFY(!ui.findMatchingResult(app, "No Such Plugin"));
+        QCOMPARE(ax.requestCount() - before, quint64(1));
         QVERIFY(!ui.isActionsPaletteOpen(app));
 
         for (int round = 0; round < 3; ++round) {

@@ -158,6 +158,15 @@ private Q_SLOTS:
         QVERIFY(!atspi::hasState(bits, 64));
     }
 
+    // Chromium takes "showing" from what is scrolled out of view and keeps "visible"; hidden
+    // elements (and Chromium's hidden views) have neither.
+    void scrolledOutElementsStayInTheTree() {
+        QVERIFY(atspi::isShowing(states({ATSPI_STATE_SHOWING, ATSPI_STATE_VISIBLE})));
+        QVERIFY(atspi::isShowing(states({ATSPI_STATE_VISIBLE, ATSPI_STATE_ENABLED})));
+        QVERIFY(!atspi::isShowing(states({ATSPI_STATE_ENABLED, ATSPI_STATE_SENSITIVE})));
+        QVERIFY(!atspi::isShowing(0));
+    }
+
     void focusedCurrentTabCountsAsSelected() {
         const quint64 focused = states({ATSPI_STATE_SHOWING, ATSPI_STATE_FOCUSED});
         QVERIFY(atspi::isSelected(object(ATSPI_ROLE_PAGE_TAB, "Plugins", {}, focused)));

@@ -139,8 +139,8 @@ private Q_SLOTS:
         for (int i = 0; i < 20; ++i) {
             const QString name = names[i % names.size()];
             const LaunchOutcome outcome = launch(name);
-            QVERIFY2(outcome.succeeded(), qPrintable(QString("launch %1: %2").arg(i + 1).arg(
-                                              outcome.error)));
+            QVERIFY2(outcome.succeeded(),
+                     qPrintable(QString("launch %1: %2").arg(i + 1).arg(outcome.error)));
             runs << name + "/press";
             verifyPressed(chromium.pid(), runs, i + 1);
             if (QTest::currentTestFailed())
