@@ -11,6 +11,7 @@
 #include <atspi/atspi-constants.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <mutex>
 #include <unordered_map>
@@ -89,10 +90,32 @@ public:
         AtspiObjectInfo info;
         std::vector<Node*> rawChildren;
         std::vector<Node*> children; // showing, with nameless containers replaced by their own
+        AXElement element;
     };
 
     explicit AtspiTree(atspi::Bus& bus)
-        : m_bus(bus) {}
+        : m_bus(bus) {
+        static std::atomic<quint64> trees{0};
+        m_id = ++trees;
+    }
+
+    // The element handed out for a node: made once, remembering its node.
+    const AXElement& element(Node* n) {
+        if (n->element.isNull()) {
+            auto ref = std::make_shared<const AtspiElementRef>(n->bus, n->path);
+            ref->cacheNode(m_id, n);
+            n->element = AXElement(std::move(ref));
+        }
+        return n->element;
+    }
+
+    Node* node(const AtspiElementRef& ref) {
+        if (void* cached = ref.cachedNode(m_id))
+            return static_cast<Node*>(cached);
+        Node* n = node(ref.busName(), ref.path());
+        ref.cacheNode(m_id, n);
+        return n;
+    }
 
     Node* node(const QString& bus, const QString& path) {
         auto& slot = m_nodes[nodeKey(bus, path)];
@@ -345,6 +368,7 @@ private:
     }
 
     atspi::Bus& m_bus;
+    quint64 m_id = 0;
     std::unordered_map<QString, std::unique_ptr<Node>> m_nodes;
     std::vector<Node*> m_order;
     bool m_levelBatching = false;
@@ -866,13 +890,13 @@ AXError AtspiAccessibility::copyAttributeValue(const AXElement& element, const Q
 
     std::unique_ptr<AtspiTree> scratch;
     AtspiTree& tree = d->treeFor(*ref, scratch);
-    AtspiTree::Node* n = tree.node(ref->busName(), ref->path());
+    AtspiTree::Node* n = tree.node(*ref);
     const bool application = AtspiTree::isApplication(n);
-    auto toElements = [](const std::vector<AtspiTree::Node*>& nodes) {
+    auto toElements = [&tree](const std::vector<AtspiTree::Node*>& nodes) {
         std::vector<AXElement> list;
         list.reserve(nodes.size());
         for (auto* c : nodes)
-            list.push_back(makeElement(c->bus, c->path));
+            list.push_back(tree.element(c));
         return list;
     };
 
@@ -898,7 +922,7 @@ AXError AtspiAccessibility::copyAttributeValue(const AXElement& element, const Q
         }
         if (!window)
             return axNoValue;
-        value = AXValue::fromElement(makeElement(window->bus, window->path));
+        value = AXValue::fromElement(tree.element(window));
         return axSuccess;
     }
     if (attribute == QLatin1String("AXParent")) {

@@ -21,9 +21,19 @@ public:
     std::size_t identityHash() const override;
     bool equals(const AXElementRef& other) const override;
 
+    // The node of the backend's tree `treeId` this element was last found at, so that the many
+    // reads of one element in a walk look it up once. Trees are numbered, never reused.
+    void* cachedNode(quint64 treeId) const { return treeId == m_treeId ? m_node : nullptr; }
+    void cacheNode(quint64 treeId, void* node) const {
+        m_treeId = treeId;
+        m_node = node;
+    }
+
 private:
     QString m_busName;
     QString m_path;
+    mutable quint64 m_treeId = 0;
+    mutable void* m_node = nullptr;
 };
 
 // The accessibility interface over AT-SPI, translated into the vocabulary the launcher reads.
