@@ -5,12 +5,14 @@
 #include "DesktopTestSupport.h"
 #include "launch/FigmaUITraversal.h"
 #include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/AtspiBus.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
 
 using namespace brevlin;
 using namespace brevlin::testing;
+using brevlin::atspi::Variant;
 
 namespace {
 
@@ -107,6 +109,21 @@ class TstAtspiChromium : public QObject {
         pressKeysym(keysym, false);
     }
 
+    // The children a GetChildren reply names (null references left out).
+    static std::vector<atspi::ObjectRef> children(atspi::Bus& bus, const atspi::ObjectRef& of) {
+        std::vector<atspi::ObjectRef> named;
+        Variant reply = bus.call(of.busName, of.path, atspi::accessibleInterface, "GetChildren",
+                                 nullptr, G_VARIANT_TYPE("(a(so))"));
+        if (!reply)
+            return named;
+        Variant list(g_variant_get_child_value(reply.get(), 0));
+        for (const atspi::ObjectRef& ref : atspi::objectRefs(list.get())) {
+            if (!atspi::isNullRef(ref))
+                named.push_back(ref);
+        }
+        return named;
+    }
+
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY2(insideDesktopSession(), "runs only inside scripts/desktop-session");
@@ -118,10 +135,36 @@ private Q_SLOTS:
     void wakesAFreshlyStartedChromium() {
         ChromiumPalette chromium;
         QVERIFY(chromium.start("open=1"));
-        QTest::qWait(1000);
-        // Read without the backend first: nothing below the window yet.
-        AtspiAccessibility other;
-        QVERIFY(other.isProcessTrusted(false));
+        // Read straight from the bus first, as a client that never asks for attributes: the
+        // application and its window, with nothing named below the window.
+        atspi::Bus bus;
+        QVERIFY(bus.ensureConnected());
+        std::optional<atspi::ObjectRef> window;
+        QElapsedTimer registered;
+        registered.start();
+        while (!window && registered.elapsed() < 10000) {
+            for (const atspi::ObjectRef& app :
+                 children(bus, {"org.a11y.atspi.Registry", atspi::rootPath})) {
+                Variant pid = bus.call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                       "org.freedesktop.DBus", "GetConnectionUnixProcessID",
+                                       g_variant_new("(s)", app.busName.toUtf8().constData()),
+                                       G_VARIANT_TYPE("(u)"));
+                guint32 value = 0;
+                if (pid)
+                    g_variant_get(pid.get(), "(u)", &value);
+                if (qint64(value) != chromium.pid())
+                    continue;
+                const auto windows = children(bus, app);
+                if (!windows.empty())
+                    window = windows.front();
+            }
+            if (!window)
+                QTest::qWait(50);
+        }
+        QVERIFY(window);
+        QTest::qWait(500);
+        QVERIFY(children(bus, *window).empty());
+
         QElapsedTimer clock;
         clock.start();
         const AXElement app = waitForPage(ax, ui, chromium.pid());
