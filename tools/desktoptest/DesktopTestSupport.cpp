@@ -309,6 +309,8 @@ PaletteState parsePaletteTitle(const QString& title) {
             state.ctrlK = value.toInt();
         else if (key == "runs")
             state.runs = value.split(',', Qt::SkipEmptyParts);
+        else if (key == "text")
+            state.text = value;
     }
     return state;
 }

@@ -81,7 +81,7 @@ private:
 
 // The Chromium-hosted palette (tools/chromiumpalette/palette.html), started without any flag
 // that forces accessibility on. It keeps its state in its window title:
-//   Palette|open=0|tab=Plugins|k=3|runs=Content Reel/press,Iconify/key
+//   Palette|open=0|tab=Plugins|k=3|runs=Content Reel/press,Iconify/key|text=Iconify
 struct PaletteState {
     bool found = false;
     qint64 pid = 0;
@@ -89,6 +89,7 @@ struct PaletteState {
     QString tab;
     int ctrlK = 0;    // Ctrl+K presses the page saw
     QStringList runs; // "name/trigger", trigger "press" or "key"
+    QString text;     // what the search field holds
 };
 // The state of the palette window of `pid`, or of any palette window when `pid` is 0.
 PaletteState paletteState(qint64 pid = 0);

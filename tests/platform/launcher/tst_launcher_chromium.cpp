@@ -79,7 +79,7 @@ private:
         const bool settled = waitForPalette(
             [&](const PaletteState& s) { return s.runs.size() >= runs.size(); }, pid);
         const PaletteState s = paletteState(pid);
-        QVERIFY2(settled, qPrintable(s.runs.join(',')));
+        QVERIFY2(settled, qPrintable(s.runs.join(',') + " text: " + s.text));
         // Anything late (a stray Ctrl+K) shows within a moment.
         QTest::qWait(300);
         const PaletteState after = paletteState(pid);
