@@ -91,6 +91,7 @@ public:
         std::vector<Node*> rawChildren;
         std::vector<Node*> children; // showing, with nameless containers replaced by their own
         AXElement element;
+        std::optional<AXLabels> labels; // worked out from `info` when first asked for
     };
 
     explicit AtspiTree(atspi::Bus& bus)
@@ -190,6 +191,7 @@ public:
             if (n->hasBasics)
                 continue;
             n->hasBasics = true;
+            n->labels.reset();
             fetched.push_back(n);
             n->info = AtspiObjectInfo();
             batch.add(n->bus, n->path, atspi::accessibleInterface, "GetRole", nullptr,
@@ -258,6 +260,7 @@ public:
             if (n->hasExtras)
                 continue;
             n->hasExtras = true;
+            n->labels.reset();
             if (!atspi::isTextElement(n->info.role, n->info.states))
                 continue;
             batch.add(n->bus, n->path, atspi::accessibleInterface, "GetAttributes", nullptr,
@@ -958,7 +961,9 @@ AXError AtspiAccessibility::copyAttributeValue(const AXElement& element, const Q
     if (!label)
         return axAttributeUnsupported;
     tree.ensureExtras({n});
-    const AXLabels labels = atspi::axLabels(n->info);
+    if (!n->labels)
+        n->labels = atspi::axLabels(n->info);
+    const AXLabels& labels = *n->labels;
     const std::optional<QString>& text =
         attribute == QLatin1String("AXTitle")         ? labels.title
         : attribute == QLatin1String("AXDescription") ? labels.description
