@@ -131,6 +131,15 @@ public:
     // of the tree. Reads outside a walk always go to the platform.
     virtual void beginWalk(const AXElement& root) { (void)root; }
     virtual void endWalk() {}
+
+    // Whether `element` is still part of its application's showing tree, asked of the
+    // application itself, never of anything a backend kept between walks. The launcher asks
+    // before it acts on what a walk found. A backend whose walks always read afresh may answer
+    // true.
+    virtual bool confirmElement(const AXElement& element) {
+        (void)element;
+        return true;
+    }
 };
 
 } // namespace brevlin

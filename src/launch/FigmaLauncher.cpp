@@ -76,11 +76,10 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
 
     const RunningApplicationPtr application = co_await ensureFigmaIsRunning();
     const qint64 processIdentifier = application->processIdentifier();
-    const AXElement applicationElement =
-        m_platform.accessibility.applicationElement(processIdentifier);
+    AXElement applicationElement = m_platform.accessibility.applicationElement(processIdentifier);
 
     co_await bringFigmaToFront(application, applicationElement, clamped.focusDelayMilliseconds);
-    co_await sleepFor(scheduler, clamped.focusDelayMilliseconds);
+    co_await waitForContents(applicationElement, processIdentifier, clamped.focusDelayMilliseconds);
 
     requireFigmaFocused();
     sendKeyStroke(keyCode::k, commandFlag, processIdentifier);
@@ -129,7 +128,10 @@ Task<RunningApplicationPtr> FigmaLauncher::ensureFigmaIsRunning() {
     if (!outcome.first)
         throw FigmaLauncherError::launchFailed(noApplicationMessage);
 
-    co_await sleepFor(m_platform.scheduler, startupSettleMilliseconds);
+    // The settling time also lets an application that publishes its tree on request do so.
+    AXElement element;
+    co_await waitForContents(element, outcome.first->processIdentifier(),
+                             startupSettleMilliseconds);
     co_return outcome.first;
 }
 
@@ -148,6 +150,30 @@ Task<void> FigmaLauncher::bringFigmaToFront(RunningApplicationPtr application,
         co_await sleepFor(m_platform.scheduler, activationPollMilliseconds);
     }
     throw FigmaLauncherError::launchFailed(notFrontmostMessage);
+}
+
+Task<void> FigmaLauncher::waitForContents(AXElement& applicationElement, qint64 processIdentifier,
+                                          qint64 milliseconds) {
+    const qint64 deadline = nowNanoseconds() + milliseconds * nanosecondsPerMillisecond;
+    auto hasContents = [&] {
+        if (applicationElement.isNull())
+            return false;
+        std::vector<AXElement> windows =
+            m_traversal.elementsAttribute(applicationElement, QStringLiteral("AXFocusedWindow"));
+        if (windows.empty())
+            windows =
+                m_traversal.elementsAttribute(applicationElement, QStringLiteral("AXMainWindow"));
+        return !windows.empty() &&
+               !m_traversal.elementsAttribute(windows.front(), QStringLiteral("AXChildren"))
+                    .empty();
+    };
+    while (!hasContents() &&
+           deadline - nowNanoseconds() > uiPollIntervalMilliseconds * nanosecondsPerMillisecond) {
+        co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
+        applicationElement = m_platform.accessibility.applicationElement(processIdentifier);
+    }
+    co_await sleepFor(m_platform.scheduler,
+                      qMax<qint64>(0, (deadline - nowNanoseconds()) / nanosecondsPerMillisecond));
 }
 
 Task<void> FigmaLauncher::selectPluginsTab(AXElement applicationElement) {

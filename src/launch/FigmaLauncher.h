@@ -70,6 +70,11 @@ private:
     Task<void> bringFigmaToFront(RunningApplicationPtr application, AXElement applicationElement,
                                  qint64 focusDelayMilliseconds);
     Task<void> selectPluginsTab(AXElement applicationElement);
+    // Waits `milliseconds` in all. Meanwhile, until the application's window shows contents, the
+    // application element is asked for again (which also wakes a tree published only on
+    // request), every poll interval.
+    Task<void> waitForContents(AXElement& applicationElement, qint64 processIdentifier,
+                               qint64 milliseconds);
     void enterSearchText(const QString& pluginName, const AXElement& applicationElement,
                          qint64 typingDelayMilliseconds, qint64 processIdentifier);
     Task<bool> selectResult(QString pluginName, AXElement applicationElement,

@@ -207,39 +207,66 @@ void FigmaUITraversal::focusMainWindow(const AXElement& application) const {
     m_accessibility.performAction(windows.front(), raiseAction);
 }
 
-std::optional<AXElement> FigmaUITraversal::findSearchField(const AXElement& application) const {
-    std::optional<AXElement> firstCandidate;
+std::optional<AXElement>
+FigmaUITraversal::confirmed(const std::function<std::optional<AXElement>()>& search,
+                            const std::function<bool(const AXElement&)>& stillMatches) const {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const std::optional<AXElement> found = search();
+        if (!found)
+            return std::nullopt;
+        if (m_accessibility.confirmElement(*found) && stillMatches(*found))
+            return found;
+    }
+    return std::nullopt;
+}
+
+std::optional<AXElement>
+FigmaUITraversal::firstMatch(const AXElement& root,
+                             const std::function<bool(const AXElement&)>& matches) const {
     std::optional<AXElement> found;
-    walk(application, searchDepth, [&](const AXElement& element) {
-        if (stringAttribute(element, roleAttribute) != textFieldRole)
+    walk(root, searchDepth, [&](const AXElement& element) {
+        if (!matches(element))
             return true;
-        if (!firstCandidate)
-            firstCandidate = element;
-        if (mentionsSearch(stringAttribute(element, placeholderAttribute)) ||
-            mentionsSearch(stringAttribute(element, descriptionAttribute)) ||
-            mentionsSearch(stringAttribute(element, titleAttribute))) {
-            found = element;
-            return false;
-        }
-        return true;
+        found = element;
+        return false;
     });
-    return found ? found : firstCandidate;
+    return found;
+}
+
+std::optional<AXElement> FigmaUITraversal::findSearchField(const AXElement& application) const {
+    auto isTextField = [this](const AXElement& element) {
+        return stringAttribute(element, roleAttribute) == textFieldRole;
+    };
+    auto search = [&]() -> std::optional<AXElement> {
+        std::optional<AXElement> firstCandidate;
+        std::optional<AXElement> found;
+        walk(application, searchDepth, [&](const AXElement& element) {
+            if (!isTextField(element))
+                return true;
+            if (!firstCandidate)
+                firstCandidate = element;
+            if (mentionsSearch(stringAttribute(element, placeholderAttribute)) ||
+                mentionsSearch(stringAttribute(element, descriptionAttribute)) ||
+                mentionsSearch(stringAttribute(element, titleAttribute))) {
+                found = element;
+                return false;
+            }
+            return true;
+        });
+        return found ? found : firstCandidate;
+    };
+    return confirmed(search, isTextField);
 }
 
 std::optional<AXElement> FigmaUITraversal::findPluginsTab(const AXElement& application) const {
-    std::optional<AXElement> found;
-    walk(application, searchDepth, [&](const AXElement& element) {
+    auto isPluginsTab = [this](const AXElement& element) {
         const std::optional<QString> label = elementLabel(element);
         if (!label)
-            return true;
-        const QString role = stringAttribute(element, roleAttribute).value_or(QString());
-        if (isTabRole(role) && labelMatches(*label, pluginsLabel)) {
-            found = element;
             return false;
-        }
-        return true;
-    });
-    return found;
+        const QString role = stringAttribute(element, roleAttribute).value_or(QString());
+        return isTabRole(role) && labelMatches(*label, pluginsLabel);
+    };
+    return confirmed([&] { return firstMatch(application, isPluginsTab); }, isPluginsTab);
 }
 
 void FigmaUITraversal::activateTab(const AXElement& element) const {
@@ -252,16 +279,11 @@ std::optional<AXElement> FigmaUITraversal::findMatchingResult(const AXElement& a
     const QString wanted = normalizedLabel(pluginName);
     if (wanted.isEmpty())
         return std::nullopt;
-    std::optional<AXElement> found;
-    walk(application, searchDepth, [&](const AXElement& element) {
+    auto isResult = [&](const AXElement& element) {
         const std::optional<QString> label = elementLabel(element);
-        if (label && labelMatches(*label, wanted)) {
-            found = element;
-            return false;
-        }
-        return true;
-    });
-    return found;
+        return label && labelMatches(*label, wanted);
+    };
+    return confirmed([&] { return firstMatch(application, isResult); }, isResult);
 }
 
 bool FigmaUITraversal::pressElementOrAncestor(const AXElement& element) const {
@@ -311,12 +333,13 @@ bool FigmaUITraversal::isActionsPaletteElement(const AXElement& element) const {
 }
 
 bool FigmaUITraversal::isActionsPaletteOpen(const AXElement& application) const {
-    bool open = false;
-    walk(application, searchDepth, [&](const AXElement& element) {
-        open = isActionsPaletteElement(element);
-        return !open;
-    });
-    return open;
+    auto isPaletteElement = [this](const AXElement& element) {
+        return isActionsPaletteElement(element);
+    };
+    // Closing sends a key that would open the palette again: only a palette the application
+    // confirms counts as open.
+    return confirmed([&] { return firstMatch(application, isPaletteElement); }, isPaletteElement)
+        .has_value();
 }
 
 } // namespace brevlin

@@ -62,6 +62,15 @@ public:
     bool isActionsPaletteOpen(const AXElement& application) const;
 
 private:
+    // What `search` finds, once the application confirms it is still there and `stillMatches`
+    // holds on a fresh read. A backend that keeps trees between walks drops a tree that failed
+    // confirmation, so the one retry reads afresh.
+    std::optional<AXElement>
+    confirmed(const std::function<std::optional<AXElement>()>& search,
+              const std::function<bool(const AXElement&)>& stillMatches) const;
+    std::optional<AXElement> firstMatch(const AXElement& root,
+                                        const std::function<bool(const AXElement&)>& matches) const;
+
     AccessibilityApi& m_accessibility;
     QStringList m_traversalAttributes;
 };

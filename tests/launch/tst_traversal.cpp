@@ -347,6 +347,42 @@ private slots:
         QVERIFY(traversal.isActionsPaletteOpen(tree.element(0)));
         QCOMPARE(tree.walksBegun, tree.walksEnded);
     }
+
+    // What a walk finds is acted on only once the application confirms it: a find the
+    // application refuses is looked for once more (the backend then reads afresh), and one
+    // refused again counts as not found, so a stale tree never causes a press or a key.
+    void actsOnlyOnWhatTheApplicationConfirms() {
+        const int window = tree.addNode(0, QStringLiteral("AXWindow"), QStringLiteral("Design"));
+        tree.setElements(0, "AXWindows", {window});
+        const int tab =
+            tree.addNode(window, QStringLiteral("AXRadioButton"), QStringLiteral("Plugins"));
+        const int result =
+            tree.addNode(window, QStringLiteral("AXButton"), QStringLiteral("Iconify"));
+        const AXElement app = tree.element(0);
+
+        int refusals = 1;
+        tree.confirm = [&](int) { return refusals-- <= 0; };
+        QCOMPARE(idOf(traversal.findMatchingResult(app, "Iconify")), result);
+        QCOMPARE(tree.confirmations, (QList<int>{result, result}));
+        QCOMPARE(tree.walksBegun, 2);
+
+        tree.confirmations.clear();
+        tree.confirm = [&](int id) { return id != tab; };
+        QCOMPARE(idOf(traversal.findPluginsTab(app)), -1);
+        QCOMPARE(tree.confirmations, (QList<int>{tab, tab}));
+        // The tab is the first palette element: refused twice, the palette is not open.
+        QVERIFY(!traversal.isActionsPaletteOpen(app));
+        tree.confirm = nullptr;
+        QVERIFY(traversal.isActionsPaletteOpen(app));
+
+        // Confirmed, but no longer matching on a fresh read: not the result.
+        tree.confirm = [&](int id) {
+            tree.setString(id, "AXTitle", "Iconify Pro");
+            return true;
+        };
+        QCOMPARE(idOf(traversal.findMatchingResult(app, "Iconify")), -1);
+        QCOMPARE(tree.walksBegun, tree.walksEnded);
+    }
 };
 
 QTEST_GUILESS_MAIN(TraversalTest)

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QTest>
+#include <QUrl>
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
@@ -301,6 +302,146 @@ bool isKeysymDown(quint32 keysym) {
 
 int keycodesCarrying(quint32 keysym) {
     return int(keycodesFor(keysym, true).size());
+}
+
+namespace {
+
+PaletteState parsePaletteTitle(const QString& title) {
+    PaletteState state;
+    const QStringList fields = title.split('|');
+    if (fields.value(0) != QLatin1String("Palette"))
+        return state;
+    state.found = true;
+    for (const QString& field : fields.mid(1)) {
+        const QString key = field.section('=', 0, 0);
+        const QString value = field.section('=', 1);
+        if (key == "open")
+            state.open = value == "1";
+        else if (key == "tab")
+            state.tab = value;
+        else if (key == "k")
+            state.ctrlK = value.toInt();
+        else if (key == "runs")
+            state.runs = value.split(',', Qt::SkipEmptyParts);
+        else if (key == "text")
+            state.text = value;
+    }
+    return state;
+}
+
+} // namespace
+
+PaletteState paletteState(qint64 pid) {
+    xcb_connection_t* c = connection();
+    xcb_ewmh_connection_t ewmh;
+    if (!xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(c, &ewmh), nullptr))
+        return {};
+    PaletteState result;
+    xcb_ewmh_get_windows_reply_t clients;
+    if (xcb_ewmh_get_client_list_reply(&ewmh, xcb_ewmh_get_client_list(&ewmh, 0), &clients,
+                                       nullptr)) {
+        for (uint32_t i = 0; i < clients.windows_len && !result.found; ++i) {
+            const xcb_window_t window = clients.windows[i];
+            uint32_t windowPid = 0;
+            xcb_ewmh_get_wm_pid_reply(&ewmh, xcb_ewmh_get_wm_pid(&ewmh, window), &windowPid,
+                                      nullptr);
+            if (pid != 0 && qint64(windowPid) != pid)
+                continue;
+            xcb_ewmh_get_utf8_strings_reply_t name;
+            if (!xcb_ewmh_get_wm_name_reply(&ewmh, xcb_ewmh_get_wm_name(&ewmh, window), &name,
+                                            nullptr))
+                continue;
+            result = parsePaletteTitle(QString::fromUtf8(name.strings, int(name.strings_len)));
+            result.pid = windowPid;
+            xcb_ewmh_get_utf8_strings_reply_wipe(&name);
+        }
+        xcb_ewmh_get_windows_reply_wipe(&clients);
+    }
+    xcb_ewmh_connection_wipe(&ewmh);
+    return result;
+}
+
+bool waitForPalette(const std::function<bool(const PaletteState&)>& predicate, qint64 pid,
+                    int timeoutMilliseconds) {
+    QDeadlineTimer deadline(timeoutMilliseconds);
+    for (;;) {
+        const PaletteState state = paletteState(pid);
+        if (state.found && predicate(state))
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(20);
+    }
+}
+
+QStringList chromiumPaletteCommand(const QString& query, const QString& wmClass,
+                                   const QString& profileDirectory) {
+    QString url = QUrl::fromLocalFile(QStringLiteral(BREVLIN_PALETTE_PAGE)).toString();
+    if (!query.isEmpty())
+        url += '?' + query;
+    // A fresh profile, nothing fetched from the network, and no sandbox (tests run as root).
+    // Nothing here turns accessibility on: the page's tree is published only when asked for.
+    return {QStringLiteral("chromium"),
+            "--no-sandbox",
+            "--no-first-run",
+            "--disable-background-networking",
+            "--disable-component-update",
+            "--disable-sync",
+            "--disable-gpu",
+            "--password-store=basic",
+            "--user-data-dir=" + profileDirectory,
+            "--class=" + wmClass,
+            "--app=" + url};
+}
+
+QString installChromiumPaletteEntry(const QString& query, const QString& wmClass,
+                                    const QString& profileDirectory) {
+    QDir().mkpath(applicationsDir());
+    QStringList exec;
+    for (const QString& a : chromiumPaletteCommand(query, wmClass, profileDirectory))
+        exec.append(quoteExecArgument(a));
+    const QString path = applicationsDir() + "/com.figma.Desktop.desktop";
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    const QString text =
+        "[Desktop Entry]\nType=Application\nName=Palette Design\nExec=" + exec.join(' ') +
+        "\nStartupWMClass=" + wmClass + "\nTerminal=false\n";
+    file.write(text.toUtf8());
+    return path;
+}
+
+ChromiumPalette::~ChromiumPalette() {
+    stop();
+}
+
+bool ChromiumPalette::start(const QString& query, const QString& wmClass) {
+    stop();
+    m_profile = std::make_unique<QTemporaryDir>();
+    QStringList command = chromiumPaletteCommand(query, wmClass, m_profile->path());
+    m_process = std::make_unique<QProcess>();
+    m_process->setStandardOutputFile(QProcess::nullDevice());
+    m_process->setStandardErrorFile(QProcess::nullDevice());
+    m_process->start(command.takeFirst(), command);
+    if (!m_process->waitForStarted(5000))
+        return false;
+    return waitForPalette([](const PaletteState&) { return true; }, pid(), 30000);
+}
+
+void ChromiumPalette::stop() {
+    if (m_process && m_process->state() != QProcess::NotRunning) {
+        m_process->terminate();
+        if (!m_process->waitForFinished(5000)) {
+            m_process->kill();
+            m_process->waitForFinished(3000);
+        }
+    }
+    m_process.reset();
+    m_profile.reset();
+}
+
+qint64 ChromiumPalette::pid() const {
+    return m_process ? m_process->processId() : 0;
 }
 
 void terminateProcess(qint64 pid) {

@@ -79,6 +79,55 @@ private:
     StandinRecord m_record;
 };
 
+// The Chromium-hosted palette (tools/chromiumpalette/palette.html), started without any flag
+// that forces accessibility on. It keeps its state in its window title:
+//   Palette|open=0|tab=Plugins|k=3|runs=Content Reel/press,Iconify/key|text=Iconify
+struct PaletteState {
+    bool found = false;
+    qint64 pid = 0;
+    bool open = false;
+    QString tab;
+    int ctrlK = 0;    // Ctrl+K presses the page saw
+    QStringList runs; // "name/trigger", trigger "press" or "key"
+    QString text;     // what the search field holds
+};
+// The state of the palette window of `pid`, or of any palette window when `pid` is 0.
+PaletteState paletteState(qint64 pid = 0);
+// Waits, serving the event loop, until `predicate` holds for the palette's state.
+bool waitForPalette(const std::function<bool(const PaletteState&)>& predicate, qint64 pid = 0,
+                    int timeoutMilliseconds = 10000);
+
+// Chromium's command line for the page with `query` ("open=1&layers=2000"), a fresh profile in
+// `profileDirectory` and `wmClass` as its window class.
+QStringList chromiumPaletteCommand(const QString& query, const QString& wmClass,
+                                   const QString& profileDirectory);
+// Writes the target's entry (as installStandinEntry does) starting the palette in Chromium.
+QString installChromiumPaletteEntry(const QString& query, const QString& wmClass,
+                                    const QString& profileDirectory);
+
+// The palette in a Chromium started directly, ended (with its helpers) when this goes away.
+class ChromiumPalette {
+public:
+    ChromiumPalette() = default;
+    ~ChromiumPalette();
+    ChromiumPalette(const ChromiumPalette&) = delete;
+    ChromiumPalette& operator=(const ChromiumPalette&) = delete;
+
+    // Starts it and waits until the page shows.
+    bool start(const QString& query = {}, const QString& wmClass = QStringLiteral("figma-palette"));
+    void stop();
+    qint64 pid() const;
+    PaletteState state() const { return paletteState(pid()); }
+    bool waitFor(const std::function<bool(const PaletteState&)>& predicate,
+                 int timeoutMilliseconds = 10000) const {
+        return waitForPalette(predicate, pid(), timeoutMilliseconds);
+    }
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    std::unique_ptr<QTemporaryDir> m_profile;
+};
+
 // The process owning the window that has focus now (_NET_ACTIVE_WINDOW, else the input focus).
 qint64 activeWindowPid();
 // Waits, serving the event loop, until a window of `pid` has focus.

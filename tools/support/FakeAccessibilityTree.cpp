@@ -173,6 +173,12 @@ void FakeAccessibilityTree::endWalk() {
     ++walksEnded;
 }
 
+bool FakeAccessibilityTree::confirmElement(const AXElement& element) {
+    const int id = nodeId(element);
+    confirmations.append(id);
+    return !confirm || confirm(id);
+}
+
 QString describe(const AXValue& value) {
     switch (value.kind) {
     case AXValue::Kind::none:

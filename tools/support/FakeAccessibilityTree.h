@@ -73,6 +73,10 @@ public:
     AXError performAction(const AXElement& element, const QString& action) override;
     void beginWalk(const AXElement& root) override;
     void endWalk() override;
+    // Answers through `confirm` when set (a backend's kept tree gone stale refuses), else true.
+    bool confirmElement(const AXElement& element) override;
+    std::function<bool(int id)> confirm;
+    QList<int> confirmations; // the nodes asked about, in order
 
 private:
     std::vector<Node> m_nodes;

@@ -12,6 +12,7 @@
 #include <atspi/atspi-constants.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <mutex>
 #include <unordered_map>
@@ -83,16 +84,40 @@ public:
         bool hasRawChildren = false;
         bool hasExtras = false;
         bool hasChildren = false;
+        bool incompleteChildren = false;
         int depth = INT_MAX;
         std::optional<bool> topLevel; // a direct child of its application
         Node* rawParent = nullptr;
         AtspiObjectInfo info;
         std::vector<Node*> rawChildren;
         std::vector<Node*> children; // showing, with nameless containers replaced by their own
+        AXElement element;
+        std::optional<AXLabels> labels; // worked out from `info` when first asked for
     };
 
     explicit AtspiTree(atspi::Bus& bus)
-        : m_bus(bus) {}
+        : m_bus(bus) {
+        static std::atomic<quint64> trees{0};
+        m_id = ++trees;
+    }
+
+    // The element handed out for a node: made once, remembering its node.
+    const AXElement& element(Node* n) {
+        if (n->element.isNull()) {
+            auto ref = std::make_shared<const AtspiElementRef>(n->bus, n->path);
+            ref->cacheNode(m_id, n);
+            n->element = AXElement(std::move(ref));
+        }
+        return n->element;
+    }
+
+    Node* node(const AtspiElementRef& ref) {
+        if (void* cached = ref.cachedNode(m_id))
+            return static_cast<Node*>(cached);
+        Node* n = node(ref.busName(), ref.path());
+        ref.cacheNode(m_id, n);
+        return n;
+    }
 
     Node* node(const QString& bus, const QString& path) {
         auto& slot = m_nodes[nodeKey(bus, path)];
@@ -107,8 +132,11 @@ public:
 
     // Starts a walk from `root`: depths count from it again.
     void setRoot(Node* root) {
-        for (Node* n : m_order)
+        for (Node* n : m_order) {
             n->depth = INT_MAX;
+            if (n->incompleteChildren)
+                invalidateRawChildren(n);
+        }
         root->depth = 0;
         m_levelBatching = true;
     }
@@ -128,6 +156,7 @@ public:
     }
     void invalidateRawChildren(Node* n) {
         n->hasRawChildren = false;
+        n->incompleteChildren = false;
         n->rawChildren.clear();
         invalidateComposition();
     }
@@ -145,6 +174,7 @@ public:
             x->hasExtras = false;
             x->hasRawChildren = false;
             x->rawChildren.clear();
+            x->incompleteChildren = false;
         }
         invalidateComposition();
     }
@@ -162,6 +192,7 @@ public:
             if (n->hasBasics)
                 continue;
             n->hasBasics = true;
+            n->labels.reset();
             fetched.push_back(n);
             n->info = AtspiObjectInfo();
             batch.add(n->bus, n->path, atspi::accessibleInterface, "GetRole", nullptr,
@@ -207,8 +238,12 @@ public:
                               return;
                           Variant arr(g_variant_get_child_value(r, 0));
                           for (const ObjectRef& ref : atspi::objectRefs(arr.get())) {
-                              if (atspi::isNullRef(ref))
+                              if (atspi::isNullRef(ref)) {
+                                  // Chromium's window before its tree is published: children
+                                  // it does not name yet are asked for again next walk.
+                                  n->incompleteChildren = true;
                                   continue;
+                              }
                               Node* child = node(ref.busName, ref.path);
                               child->rawParent = n;
                               n->rawChildren.push_back(child);
@@ -226,6 +261,7 @@ public:
             if (n->hasExtras)
                 continue;
             n->hasExtras = true;
+            n->labels.reset();
             if (!atspi::isTextElement(n->info.role, n->info.states))
                 continue;
             batch.add(n->bus, n->path, atspi::accessibleInterface, "GetAttributes", nullptr,
@@ -298,10 +334,11 @@ private:
                     c->topLevel = isApplication(n);
             }
             expand.clear();
+            // Every showing container that gives way is gone through again, read before or
+            // not: what an event made unknown below it is fetched here, never left out.
             std::vector<Node*> next;
             for (Node* c : found) {
-                if (atspi::isShowing(c->info) && collapses(c) && !c->hasRawChildren &&
-                    seen.insert(c).second)
+                if (atspi::isShowing(c->info) && collapses(c) && seen.insert(c).second)
                     next.push_back(c);
             }
             expand.swap(next);
@@ -335,6 +372,7 @@ private:
     }
 
     atspi::Bus& m_bus;
+    quint64 m_id = 0;
     std::unordered_map<QString, std::unique_ptr<Node>> m_nodes;
     std::vector<Node*> m_order;
     bool m_levelBatching = false;
@@ -366,6 +404,8 @@ public:
         QString sender;
         QString path;
         bool window = false;
+        bool cache = false;
+        QString parentPath; // of an object the cache reports as added
         QByteArray member;
         QByteArray detail;
     };
@@ -383,6 +423,15 @@ public:
     // Lost events cannot be ruled out (an application may not report every change), so no
     // tree is trusted for longer than this.
     static constexpr qint64 mirrorLifetimeMs = 30000;
+    // While Chromium publishes its tree after being woken, it rebuilds parts of it without
+    // reporting every change: for that long, each walk reads the tree afresh.
+    static constexpr qint64 wakeSettleMs = 3000;
+    QHash<QString, QElapsedTimer> wokenAt;
+
+    bool settling(const QString& busName) const {
+        auto it = wokenAt.constFind(busName);
+        return it != wokenAt.constEnd() && it->elapsed() < wakeSettleMs;
+    }
     static constexpr std::size_t mirrorMaxNodes = 50000;
 
     ~Private() { stopListening(); }
@@ -394,6 +443,37 @@ public:
         g_object_unref(listening);
         listening = nullptr;
         dropMirrors();
+    }
+
+    void dropMirror(const QString& busName) {
+        mirrors.erase(busName);
+        watch(busName, false);
+    }
+
+    // What an assistive client does first, and what makes Chromium publish its tree: the
+    // attributes of the application and of each of its windows.
+    void wake(const QString& busName) {
+        if (!wokenAt.contains(busName))
+            wokenAt[busName].start();
+        const QString root = QString::fromLatin1(atspi::rootPath);
+        Batch batch(bus);
+        std::vector<ObjectRef> windows;
+        batch.add(busName, root, atspi::accessibleInterface, "GetAttributes", nullptr,
+                  [](GVariant*) {});
+        batch.add(busName, root, atspi::accessibleInterface, "GetChildren", nullptr,
+                  [&windows](GVariant* r) {
+                      if (!r || !g_variant_is_of_type(r, G_VARIANT_TYPE("(a(so))")))
+                          return;
+                      Variant arr(g_variant_get_child_value(r, 0));
+                      windows = atspi::objectRefs(arr.get());
+                  });
+        batch.run();
+        for (const ObjectRef& w : windows) {
+            if (!atspi::isNullRef(w))
+                batch.add(w.busName, w.path, atspi::accessibleInterface, "GetAttributes", nullptr,
+                          [](GVariant*) {});
+        }
+        batch.run();
     }
 
     void dropMirrors() {
@@ -410,7 +490,10 @@ public:
             return message;
         const gchar* interface = g_dbus_message_get_interface(message);
         const gchar* sender = g_dbus_message_get_sender(message);
-        if (!interface || !sender || !g_str_has_prefix(interface, "org.a11y.atspi.Event."))
+        if (!interface || !sender)
+            return message;
+        const bool cache = g_str_equal(interface, atspi::cacheInterface);
+        if (!cache && !g_str_has_prefix(interface, "org.a11y.atspi.Event."))
             return message;
         auto& box = **static_cast<std::shared_ptr<Inbox>*>(data);
         const QString from = QString::fromUtf8(sender);
@@ -428,8 +511,26 @@ public:
         e.window = g_str_equal(interface, "org.a11y.atspi.Event.Window");
         e.member = g_dbus_message_get_member(message);
         GVariant* body = g_dbus_message_get_body(message);
-        if (body && g_variant_is_of_type(body, G_VARIANT_TYPE_TUPLE) &&
-            g_variant_n_children(body) > 0) {
+        if (cache) {
+            // Toolkits that keep the bus's cache report what comes and goes through it alone:
+            // the object, and for an addition its parent.
+            e.cache = true;
+            if (body && g_variant_is_of_type(body, G_VARIANT_TYPE("((so))"))) {
+                Variant ref(g_variant_get_child_value(body, 0));
+                e.path = atspi::objectRef(ref.get()).path;
+            } else if (body && g_variant_is_of_type(body, G_VARIANT_TYPE_TUPLE) &&
+                       g_variant_n_children(body) > 0) {
+                Variant item(g_variant_get_child_value(body, 0));
+                if (g_variant_is_of_type(item.get(), G_VARIANT_TYPE_TUPLE) &&
+                    g_variant_n_children(item.get()) > 2) {
+                    Variant object(g_variant_get_child_value(item.get(), 0));
+                    Variant parent(g_variant_get_child_value(item.get(), 2));
+                    e.path = atspi::objectRef(object.get()).path;
+                    e.parentPath = atspi::objectRef(parent.get()).path;
+                }
+            }
+        } else if (body && g_variant_is_of_type(body, G_VARIANT_TYPE_TUPLE) &&
+                   g_variant_n_children(body) > 0) {
             Variant first(g_variant_get_child_value(body, 0));
             if (g_variant_is_of_type(first.get(), G_VARIANT_TYPE_STRING))
                 e.detail = g_variant_get_string(first.get(), nullptr);
@@ -449,7 +550,8 @@ public:
             listening, &Private::noteEvent, new std::shared_ptr<Inbox>(inbox),
             [](gpointer data) { delete static_cast<std::shared_ptr<Inbox>*>(data); });
         for (const char* rule : {"type='signal',interface='org.a11y.atspi.Event.Object'",
-                                 "type='signal',interface='org.a11y.atspi.Event.Window'"}) {
+                                 "type='signal',interface='org.a11y.atspi.Event.Window'",
+                                 "type='signal',interface='org.a11y.atspi.Cache'"}) {
             bus.call(QStringLiteral("org.freedesktop.DBus"),
                      QStringLiteral("/org/freedesktop/DBus"), "org.freedesktop.DBus", "AddMatch",
                      g_variant_new("(s)", rule), nullptr);
@@ -497,6 +599,20 @@ public:
         const QByteArray& what = e.member;
         const QByteArray& detail = e.detail;
         const QString& busName = e.sender;
+        if (e.cache) {
+            // An object that goes leaves its parent's children; one that comes joins them.
+            if (what == "RemoveAccessible" && n) {
+                if (n->rawParent)
+                    tree.invalidateRawChildren(n->rawParent);
+                tree.invalidateSubtree(n);
+            } else if (what == "AddAccessible") {
+                if (AtspiTree::Node* parent = tree.find(busName, e.parentPath))
+                    tree.invalidateRawChildren(parent);
+                if (n)
+                    tree.invalidateSubtree(n);
+            }
+            return;
+        }
         if (e.window) {
             // Windows come, go and change activation: the application's list is read again.
             if (AtspiTree::Node* app = tree.find(busName, QString::fromLatin1(atspi::rootPath)))
@@ -582,9 +698,27 @@ public:
         return {};
     }
 
+    bool implements(const QString& busName, const QString& path, const char* interface) {
+        Variant reply = bus.call(busName, path, atspi::accessibleInterface, "GetInterfaces",
+                                 nullptr, G_VARIANT_TYPE("(as)"));
+        if (!reply)
+            return false;
+        Variant list(g_variant_get_child_value(reply.get(), 0));
+        GVariantIter iter;
+        g_variant_iter_init(&iter, list.get());
+        const gchar* name = nullptr;
+        while (g_variant_iter_next(&iter, "&s", &name)) {
+            if (g_str_equal(name, interface))
+                return true;
+        }
+        return false;
+    }
+
+    // Selecting goes through the parent's Selection; a parent without one is never asked.
     bool selectThroughParent(const AtspiElementRef& ref) {
         const ObjectRef parent = rawParent(ref.busName(), ref.path());
-        if (atspi::isNullRef(parent))
+        if (atspi::isNullRef(parent) ||
+            !implements(parent.busName, parent.path, "org.a11y.atspi.Selection"))
             return false;
         Variant index = bus.call(ref.busName(), ref.path(), atspi::accessibleInterface,
                                  "GetIndexInParent", nullptr, G_VARIANT_TYPE("(i)"));
@@ -598,19 +732,37 @@ public:
                                   "SelectChild", g_variant_new("(i)", i), G_VARIANT_TYPE("(b)")));
     }
 
-    AXError press(const AtspiElementRef& ref) {
-        Variant actions = bus.call(ref.busName(), ref.path(), "org.a11y.atspi.Action", "GetActions",
-                                   nullptr, G_VARIANT_TYPE("(a(sss))"));
-        if (!actions)
-            return axActionUnsupported;
+    // The action names, not their localized forms: GetActions hands out the localized ones,
+    // which some toolkits leave empty and others translate.
+    QStringList actionNames(const AtspiElementRef& ref) {
         QStringList names;
-        Variant arr(g_variant_get_child_value(actions.get(), 0));
-        GVariantIter iter;
-        g_variant_iter_init(&iter, arr.get());
-        const gchar* name = nullptr;
-        while (g_variant_iter_next(&iter, "(&s&s&s)", &name, nullptr, nullptr))
-            names << QString::fromUtf8(name);
-        const int index = atspi::pressActionIndex(names);
+        Variant count = bus.call(ref.busName(), ref.path(), "org.freedesktop.DBus.Properties",
+                                 "Get", g_variant_new("(ss)", "org.a11y.atspi.Action", "NActions"),
+                                 G_VARIANT_TYPE("(v)"));
+        if (!count)
+            return names;
+        Variant boxed(g_variant_get_child_value(count.get(), 0));
+        Variant value(g_variant_get_variant(boxed.get()));
+        if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_INT32))
+            return names;
+        const int n = std::clamp(int(g_variant_get_int32(value.get())), 0, 32);
+        std::vector<QString> byIndex(static_cast<std::size_t>(n));
+        Batch batch(bus);
+        for (int i = 0; i < n; ++i) {
+            batch.add(ref.busName(), ref.path(), "org.a11y.atspi.Action", "GetName",
+                      g_variant_new("(i)", i), [&byIndex, i](GVariant* r) {
+                          if (r && g_variant_is_of_type(r, G_VARIANT_TYPE("(s)")))
+                              byIndex[std::size_t(i)] = unboxString(r);
+                      });
+        }
+        batch.run();
+        for (QString& name : byIndex)
+            names << std::move(name);
+        return names;
+    }
+
+    AXError press(const AtspiElementRef& ref) {
+        const int index = atspi::pressActionIndex(actionNames(ref));
         if (index < 0)
             return axActionUnsupported;
         return boolReply(bus.call(ref.busName(), ref.path(), "org.a11y.atspi.Action", "DoAction",
@@ -680,10 +832,60 @@ AXElement AtspiAccessibility::applicationElement(qint64 processIdentifier) {
             continue;
         guint32 value = 0;
         g_variant_get(pid.get(), "(u)", &value);
-        if (qint64(value) == processIdentifier)
+        if (qint64(value) == processIdentifier) {
+            d->wake(app.busName);
             return makeElement(app.busName, QString::fromLatin1(atspi::rootPath));
+        }
     }
     return {};
+}
+
+bool AtspiAccessibility::confirmElement(const AXElement& element) {
+    const auto* ref = element.as<AtspiElementRef>();
+    if (!ref || !d->bus.ensureConnected())
+        return false;
+    if (ref->path() == QLatin1String(atspi::rootPath))
+        return true;
+    // Up the parents to the application; a chain that breaks off is no longer in the tree.
+    std::vector<QString> chain;
+    QString path = ref->path();
+    bool reachesApplication = false;
+    for (int up = 0; up < 64; ++up) {
+        chain.push_back(path);
+        const ObjectRef parent = d->rawParent(ref->busName(), path);
+        if (atspi::isNullRef(parent) || parent.busName != ref->busName())
+            break;
+        if (parent.path == QLatin1String(atspi::rootPath)) {
+            reachesApplication = true;
+            break;
+        }
+        path = parent.path;
+    }
+    bool showing = reachesApplication;
+    if (showing) {
+        Batch batch(d->bus);
+        for (const QString& p : chain) {
+            batch.add(
+                ref->busName(), p, atspi::accessibleInterface, "GetState", nullptr,
+                [&showing](GVariant* r) {
+                    quint64 states = 0;
+                    if (r && g_variant_is_of_type(r, G_VARIANT_TYPE("(au)"))) {
+                        Variant arr(g_variant_get_child_value(r, 0));
+                        gsize count = 0;
+                        auto* words = static_cast<const guint32*>(
+                            g_variant_get_fixed_array(arr.get(), &count, sizeof(guint32)));
+                        states =
+                            atspi::stateBits(count > 0 ? words[0] : 0, count > 1 ? words[1] : 0);
+                    }
+                    if (!atspi::isShowing(states) || atspi::hasState(states, ATSPI_STATE_DEFUNCT))
+                        showing = false;
+                });
+        }
+        batch.run();
+    }
+    if (!showing)
+        d->dropMirror(ref->busName());
+    return showing;
 }
 
 AXError AtspiAccessibility::copyAttributeValue(const AXElement& element, const QString& attribute,
@@ -697,13 +899,13 @@ AXError AtspiAccessibility::copyAttributeValue(const AXElement& element, const Q
 
     std::unique_ptr<AtspiTree> scratch;
     AtspiTree& tree = d->treeFor(*ref, scratch);
-    AtspiTree::Node* n = tree.node(ref->busName(), ref->path());
+    AtspiTree::Node* n = tree.node(*ref);
     const bool application = AtspiTree::isApplication(n);
-    auto toElements = [](const std::vector<AtspiTree::Node*>& nodes) {
+    auto toElements = [&tree](const std::vector<AtspiTree::Node*>& nodes) {
         std::vector<AXElement> list;
         list.reserve(nodes.size());
         for (auto* c : nodes)
-            list.push_back(makeElement(c->bus, c->path));
+            list.push_back(tree.element(c));
         return list;
     };
 
@@ -729,7 +931,7 @@ AXError AtspiAccessibility::copyAttributeValue(const AXElement& element, const Q
         }
         if (!window)
             return axNoValue;
-        value = AXValue::fromElement(makeElement(window->bus, window->path));
+        value = AXValue::fromElement(tree.element(window));
         return axSuccess;
     }
     if (attribute == QLatin1String("AXParent")) {
@@ -765,7 +967,9 @@ AXError AtspiAccessibility::copyAttributeValue(const AXElement& element, const Q
     if (!label)
         return axAttributeUnsupported;
     tree.ensureExtras({n});
-    const AXLabels labels = atspi::axLabels(n->info);
+    if (!n->labels)
+        n->labels = atspi::axLabels(n->info);
+    const AXLabels& labels = *n->labels;
     const std::optional<QString>& text =
         attribute == QLatin1String("AXTitle")         ? labels.title
         : attribute == QLatin1String("AXDescription") ? labels.description
@@ -837,7 +1041,7 @@ void AtspiAccessibility::beginWalk(const AXElement& root) {
         return;
     auto& mirror = d->mirrors[ref->busName()];
     const bool fresh = !mirror.tree || mirror.age.elapsed() > Private::mirrorLifetimeMs ||
-                       mirror.tree->size() > Private::mirrorMaxNodes;
+                       mirror.tree->size() > Private::mirrorMaxNodes || d->settling(ref->busName());
     if (fresh) {
         mirror.tree = std::make_unique<AtspiTree>(d->bus);
         mirror.age.start();

@@ -21,9 +21,19 @@ public:
     std::size_t identityHash() const override;
     bool equals(const AXElementRef& other) const override;
 
+    // The node of the backend's tree `treeId` this element was last found at, so that the many
+    // reads of one element in a walk look it up once. Trees are numbered, never reused.
+    void* cachedNode(quint64 treeId) const { return treeId == m_treeId ? m_node : nullptr; }
+    void cacheNode(quint64 treeId, void* node) const {
+        m_treeId = treeId;
+        m_node = node;
+    }
+
 private:
     QString m_busName;
     QString m_path;
+    mutable quint64 m_treeId = 0;
+    mutable void* m_node = nullptr;
 };
 
 // The accessibility interface over AT-SPI, translated into the vocabulary the launcher reads.
@@ -45,6 +55,8 @@ public:
     bool isProcessTrusted(bool prompt) override;
     // The same, asked without blocking (see AtspiTrust.h).
     void checkProcessTrusted(bool prompt, std::function<void(bool trusted)> answer) override;
+    // Also asks for the attributes of the application and its windows, as screen readers do:
+    // Chromium publishes its tree only once someone has (its web contents a moment later).
     AXElement applicationElement(qint64 processIdentifier) override;
 
     AXError copyAttributeValue(const AXElement& element, const QString& attribute,
@@ -55,6 +67,9 @@ public:
 
     void beginWalk(const AXElement& root) override;
     void endWalk() override;
+    // The element and each of its ancestors up to the application, read from the application:
+    // all there and showing. When not, the application's kept tree is dropped.
+    bool confirmElement(const AXElement& element) override;
 
     // Number of requests sent to the accessibility bus so far (for measurements).
     quint64 requestCount() const;

@@ -106,6 +106,7 @@ ObjectRef objectRef(GVariant* ref);
 bool isNullRef(const ObjectRef& ref);
 
 inline constexpr const char* accessibleInterface = "org.a11y.atspi.Accessible";
+inline constexpr const char* cacheInterface = "org.a11y.atspi.Cache";
 inline constexpr const char* rootPath = "/org/a11y/atspi/accessible/root";
 
 } // namespace brevlin::atspi

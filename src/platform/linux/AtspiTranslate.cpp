@@ -154,8 +154,12 @@ bool isCollapsedContainer(const AtspiObjectInfo& info) {
     }
 }
 
+bool isShowing(quint64 states) {
+    return hasState(states, ATSPI_STATE_SHOWING) || hasState(states, ATSPI_STATE_VISIBLE);
+}
+
 bool isShowing(const AtspiObjectInfo& info) {
-    return hasState(info.states, ATSPI_STATE_SHOWING);
+    return isShowing(info.states);
 }
 
 bool isFocused(const AtspiObjectInfo& info) {

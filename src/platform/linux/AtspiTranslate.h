@@ -39,7 +39,11 @@ bool isTextElement(quint32 role, quint64 states);
 // A nameless generic container is left out of the tree and replaced by its children, the way
 // ignored elements never show up in the tree the launcher was written against.
 bool isCollapsedContainer(const AtspiObjectInfo& info);
+// In the tree: showing, or visible and merely scrolled out of view (Chromium takes "showing"
+// from those; they are still there, as in the tree the launcher was written against). Hidden
+// elements have neither.
 bool isShowing(const AtspiObjectInfo& info);
+bool isShowing(quint64 states);
 bool isFocused(const AtspiObjectInfo& info);
 // A tab that is current counts as selected: some toolkits mark it focused instead.
 bool isSelected(const AtspiObjectInfo& info);

@@ -158,6 +158,15 @@ private Q_SLOTS:
         QVERIFY(!atspi::hasState(bits, 64));
     }
 
+    // Chromium takes "showing" from what is scrolled out of view and keeps "visible"; hidden
+    // elements (and Chromium's hidden views) have neither.
+    void scrolledOutElementsStayInTheTree() {
+        QVERIFY(atspi::isShowing(states({ATSPI_STATE_SHOWING, ATSPI_STATE_VISIBLE})));
+        QVERIFY(atspi::isShowing(states({ATSPI_STATE_VISIBLE, ATSPI_STATE_ENABLED})));
+        QVERIFY(!atspi::isShowing(states({ATSPI_STATE_ENABLED, ATSPI_STATE_SENSITIVE})));
+        QVERIFY(!atspi::isShowing(0));
+    }
+
     void focusedCurrentTabCountsAsSelected() {
         const quint64 focused = states({ATSPI_STATE_SHOWING, ATSPI_STATE_FOCUSED});
         QVERIFY(atspi::isSelected(object(ATSPI_ROLE_PAGE_TAB, "Plugins", {}, focused)));
@@ -174,6 +183,12 @@ private Q_SLOTS:
         QCOMPARE(atspi::pressActionIndex({"showMenu", "Toggle"}), 1);
         QCOMPARE(atspi::pressActionIndex({"SetFocus", "Increase"}), -1);
         QCOMPARE(atspi::pressActionIndex({}), -1);
+        // Chromium's names: a tab clicks, a button presses, a field activates; its frame's
+        // default action and context menus are no press.
+        QCOMPARE(atspi::pressActionIndex({"click", "showContextMenu"}), 0);
+        QCOMPARE(atspi::pressActionIndex({"showContextMenu", "press"}), 1);
+        QCOMPARE(atspi::pressActionIndex({"doDefault", "showContextMenu"}), -1);
+        QCOMPARE(atspi::pressActionIndex({"", ""}), -1);
     }
 };
 

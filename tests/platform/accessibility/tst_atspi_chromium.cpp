@@ -1,0 +1,301 @@
+// The accessibility backend against a Chromium-hosted palette, inside a private desktop session:
+// Chromium's tree published on request, translated, pressed and selected by its action names,
+// and the tree kept between walks reading exactly as a fresh one while the page changes.
+
+#include "DesktopTestSupport.h"
+#include "launch/FigmaUITraversal.h"
+#include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/AtspiBus.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+using namespace brevlin;
+using namespace brevlin::testing;
+using brevlin::atspi::Variant;
+
+namespace {
+
+const QStringList traversal = {"AXFocusedWindow", "AXMainWindow", "AXWindows", "AXChildren",
+                               "AXContents"};
+
+} // namespace
+
+class TstAtspiChromium : public QObject {
+    Q_OBJECT
+
+    AtspiAccessibility ax;
+    FigmaUITraversal ui{ax, traversal};
+
+    QString role(const AXElement& e) { return ui.stringAttribute(e, "AXRole").value_or(""); }
+    QString label(const AXElement& e) { return ui.elementLabel(e).value_or(""); }
+
+    // Waits until the application is on the bus and its page is in the tree: asking for the
+    // application element is what makes Chromium publish it.
+    AXElement waitForPage(AccessibilityApi& api, FigmaUITraversal& t, qint64 pid,
+                          int timeoutMilliseconds = 10000) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMilliseconds) {
+            const AXElement app = api.applicationElement(pid);
+            if (!app.isNull() && findWebArea(t, app))
+                return app;
+            QTest::qWait(50);
+        }
+        return {};
+    }
+
+    static std::optional<AXElement> findWebArea(FigmaUITraversal& t, const AXElement& app) {
+        for (const AXElement& e : t.collectDescendants(app, 8)) {
+            if (t.stringAttribute(e, "AXRole") == QString("AXWebArea") &&
+                !t.elementsAttribute(e, "AXChildren").empty())
+                return e;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<AXElement> findLabelled(const AXElement& root, const QString& text,
+                                          const QString& wantedRole = {}) {
+        for (const AXElement& e : ui.collectDescendants(root, 8)) {
+            if (label(e) == text && (wantedRole.isEmpty() || role(e) == wantedRole))
+                return e;
+        }
+        return std::nullopt;
+    }
+
+    static QStringList describe(FigmaUITraversal& t, const AXElement& root) {
+        QStringList lines;
+        for (const AXElement& e : t.collectDescendants(root, 8)) {
+            lines << t.stringAttribute(e, "AXRole").value_or("-") + " " +
+                         t.elementLabel(e).value_or("-") + " " +
+                         (t.booleanAttribute(e, "AXSelected") ? "selected" : "");
+        }
+        return lines;
+    }
+
+    // The kept tree of `ax`, walked, against a backend that has never seen the application.
+    // Chromium reports a change a moment after the page makes it, so the two may differ while
+    // a change is on its way; a kept tree that missed a change stays wrong far longer.
+    void compareWithFreshRead(const AXElement& app, qint64 pid, const char* when) {
+        QStringList kept;
+        QStringList read;
+        QElapsedTimer clock;
+        clock.start();
+        do {
+            kept = describe(ui, app);
+            AtspiAccessibility fresh;
+            FigmaUITraversal freshUi(fresh, traversal);
+            const AXElement freshApp = fresh.applicationElement(pid);
+            QVERIFY2(!freshApp.isNull(), when);
+            read = describe(freshUi, freshApp);
+            if (kept == read)
+                return;
+            QTest::qWait(100);
+        } while (clock.elapsed() < 2000);
+        qWarning() << when << "kept" << kept;
+        qWarning() << when << "fresh" << read;
+        QFAIL(when);
+    }
+
+    // Keys as the user's keyboard sends them to the focused window.
+    static void pressCtrlK() {
+        pressKeysym(0xffe3, true); // Control_L
+        pressKeysym('k', true);
+        pressKeysym('k', false);
+        pressKeysym(0xffe3, false);
+    }
+    static void typeKey(quint32 keysym) {
+        pressKeysym(keysym, true);
+        pressKeysym(keysym, false);
+    }
+
+    // The children a GetChildren reply names (null references left out).
+    static std::vector<atspi::ObjectRef> children(atspi::Bus& bus, const atspi::ObjectRef& of) {
+        std::vector<atspi::ObjectRef> named;
+        Variant reply = bus.call(of.busName, of.path, atspi::accessibleInterface, "GetChildren",
+                                 nullptr, G_VARIANT_TYPE("(a(so))"));
+        if (!reply)
+            return named;
+        Variant list(g_variant_get_child_value(reply.get(), 0));
+        for (const atspi::ObjectRef& ref : atspi::objectRefs(list.get())) {
+            if (!atspi::isNullRef(ref))
+                named.push_back(ref);
+        }
+        return named;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY2(insideDesktopSession(), "runs only inside scripts/desktop-session");
+        QVERIFY(setAccessibilityEnabled(true));
+    }
+
+    // Without forced accessibility Chromium publishes only the application and its window;
+    // asking for the application element wakes the rest, the page a moment later.
+    void wakesAFreshlyStartedChromium() {
+        ChromiumPalette chromium;
+        QVERIFY(chromium.start("open=1"));
+        // Read straight from the bus first, as a client that never asks for attributes: the
+        // application and its window, with nothing named below the window.
+        atspi::Bus bus;
+        QVERIFY(bus.ensureConnected());
+        std::optional<atspi::ObjectRef> window;
+        QElapsedTimer registered;
+        registered.start();
+        while (!window && registered.elapsed() < 10000) {
+            for (const atspi::ObjectRef& app :
+                 children(bus, {"org.a11y.atspi.Registry", atspi::rootPath})) {
+                Variant pid = bus.call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                       "org.freedesktop.DBus", "GetConnectionUnixProcessID",
+                                       g_variant_new("(s)", app.busName.toUtf8().constData()),
+                                       G_VARIANT_TYPE("(u)"));
+                guint32 value = 0;
+                if (pid)
+                    g_variant_get(pid.get(), "(u)", &value);
+                if (qint64(value) != chromium.pid())
+                    continue;
+                const auto windows = children(bus, app);
+                if (!windows.empty())
+                    window = windows.front();
+            }
+            if (!window)
+                QTest::qWait(50);
+        }
+        QVERIFY(window);
+        QTest::qWait(500);
+        QVERIFY(children(bus, *window).empty());
+
+        QElapsedTimer clock;
+        clock.start();
+        const AXElement app = waitForPage(ax, ui, chromium.pid());
+        QVERIFY2(!app.isNull(), "the page never showed up in the tree");
+        qInfo() << "page in the tree" << clock.elapsed() << "ms after the first request";
+        QCOMPARE(role(app), QString("AXApplication"));
+        const auto windows = ui.elementsAttribute(app, "AXWindows");
+        QCOMPARE(windows.size(), std::size_t(1));
+        QCOMPARE(role(windows[0]), QString("AXWindow"));
+        QVERIFY(ui.isActionsPaletteOpen(app));
+    }
+
+    void translatedTree() {
+        ChromiumPalette chromium;
+        QVERIFY(chromium.start("open=1"));
+        const AXElement app = waitForPage(ax, ui, chromium.pid());
+        QVERIFY(!app.isNull());
+        const auto windows = ui.elementsAttribute(app, "AXWindows");
+        QCOMPARE(windows.size(), std::size_t(1));
+        QVERIFY(ui.elementsAttribute(app, "AXMainWindow")[0] == windows[0]);
+        QVERIFY(ui.stringAttribute(windows[0], "AXTitle")->startsWith("Palette|open=1"));
+
+        for (const QString tab : {"All", "Assets", "Plugins"})
+            QVERIFY2(findLabelled(app, tab, "AXRadioButton"), qPrintable(tab));
+        const auto field = ui.findSearchField(app);
+        QVERIFY(field);
+        QCOMPARE(role(*field), QString("AXTextField"));
+        // Chromium names the field after its placeholder and says so: a placeholder, no title.
+        QCOMPARE(ui.stringAttribute(*field, "AXPlaceholderValue"),
+                 QString("Search actions and plugins"));
+        QCOMPARE(ui.stringAttribute(*field, "AXTitle"), QString(""));
+        QTRY_VERIFY(ui.isElementFocused(*field));
+
+        // The All tab lists the tutorial first; the exact label wins all the same.
+        const auto result = ui.findMatchingResult(app, "content reel");
+        QVERIFY(result);
+        QCOMPARE(role(*result), QString("AXButton"));
+        QCOMPARE(label(*result), QString("Content Reel"));
+        QVERIFY(!ui.findMatchingResult(app, "No Such Plugin"));
+
+        const auto allTab = findLabelled(app, "All", "AXRadioButton");
+        const auto pluginsTab = ui.findPluginsTab(app);
+        QVERIFY(allTab && pluginsTab);
+        QVERIFY(ui.booleanAttribute(*allTab, "AXSelected"));
+        QVERIFY(!ui.booleanAttribute(*pluginsTab, "AXSelected"));
+
+        // Every child names its parent (with the nameless layout panels left out).
+        for (const AXElement& e : ui.collectDescendants(app, 8)) {
+            for (const AXElement& child : ui.elementsAttribute(e, "AXChildren")) {
+                AXValue parent;
+                QCOMPARE(ax.copyAttributeValue(child, "AXParent", parent), axSuccess);
+                QVERIFY2(parent.element == e, qPrintable(label(child)));
+            }
+        }
+    }
+
+    // Chromium names its actions ("click" for a tab, "press" for a button) and leaves their
+    // localized names empty.
+    void pressesTabAndResult() {
+        ChromiumPalette chromium;
+        QVERIFY(chromium.start("open=1"));
+        const AXElement app = waitForPage(ax, ui, chromium.pid());
+        QVERIFY(!app.isNull());
+        const auto tab = ui.findPluginsTab(app);
+        QVERIFY(tab);
+        QCOMPARE(ax.performAction(*tab, "AXPress"), axSuccess);
+        QVERIFY(chromium.waitFor([](const PaletteState& s) { return s.tab == "Plugins"; }));
+        QTRY_VERIFY(ui.booleanAttribute(*ui.findPluginsTab(app), "AXSelected"));
+        // The tutorial is not a plugin: gone from the Plugins tab.
+        QVERIFY(!ui.findMatchingResult(app, "Content Reel tutorial"));
+
+        const auto result = ui.findMatchingResult(app, "Content Reel");
+        QVERIFY(result);
+        QVERIFY(ui.pressElementOrAncestor(*result));
+        QVERIFY(chromium.waitFor([](const PaletteState& s) { return !s.runs.isEmpty(); }));
+        QCOMPARE(chromium.state().runs, QStringList{"Content Reel/press"});
+        QVERIFY(!chromium.state().open);
+        QTRY_VERIFY(!ui.isActionsPaletteOpen(app));
+
+        // A text that cannot be pressed, whose parents have no Selection, is not pressed.
+        const auto canvasText = findLabelled(app, "Canvas", "AXStaticText");
+        QVERIFY(canvasText);
+        QVERIFY(ax.setAttributeValue(*canvasText, "AXSelected", AXValue::fromBool(true)) !=
+                axSuccess);
+    }
+
+    // The tree kept between walks against a fresh read after every change the launcher causes:
+    // the palette opening and closing (the page's focus moves, its nodes come and go) and the
+    // results filtered by typing.
+    void keptTreeMatchesAFreshRead() {
+        ChromiumPalette chromium;
+        QVERIFY(chromium.start());
+        const AXElement app = waitForPage(ax, ui, chromium.pid());
+        QVERIFY(!app.isNull());
+        QVERIFY(waitForActivePid(chromium.pid()));
+        // Right after the wake-up every walk reads afresh; past that the tree is kept, and a
+        // walk that finds nothing changed costs one round trip.
+        QTest::qWait(3500);
+        compareWithFreshRead(app, chromium.pid(), "closed at start");
+        const quint64 before = ax.requestCount();
+        QVERIFY(!ui.findMatchingResult(app, "No Such Plugin"));
+        QCOMPARE(ax.requestCount() - before, quint64(1));
+        QVERIFY(!ui.isActionsPaletteOpen(app));
+
+        for (int round = 0; round < 3; ++round) {
+            pressCtrlK();
+            QVERIFY(chromium.waitFor([](const PaletteState& s) { return s.open; }));
+            QTRY_VERIFY(ui.isActionsPaletteOpen(app));
+            compareWithFreshRead(app, chromium.pid(), "opened");
+            QVERIFY(ui.findMatchingResult(app, "Autoflow"));
+
+            typeKey('o');
+            typeKey('w');
+            QTRY_VERIFY(!ui.findMatchingResult(app, "Iconify"));
+            compareWithFreshRead(app, chromium.pid(), "filtered");
+            QVERIFY(ui.findMatchingResult(app, "Autoflow"));
+            typeKey(0xff08); // BackSpace
+            typeKey(0xff08);
+            QTRY_VERIFY(ui.findMatchingResult(app, "Iconify").has_value());
+            compareWithFreshRead(app, chromium.pid(), "filter cleared");
+
+            pressCtrlK();
+            QVERIFY(chromium.waitFor([](const PaletteState& s) { return !s.open; }));
+            // Closing right after a walk: the very next walk must see it.
+            QTRY_VERIFY(!ui.isActionsPaletteOpen(app));
+            compareWithFreshRead(app, chromium.pid(), "closed");
+            QVERIFY(!ui.findMatchingResult(app, "Autoflow"));
+            QVERIFY(findLabelled(app, "Canvas"));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TstAtspiChromium)
+#include "tst_atspi_chromium.moc"
