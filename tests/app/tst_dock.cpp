@@ -269,6 +269,8 @@ void DockTests::trustedFailureKeepsTheMarkerUntilASuccess_data() {
     QTest::newRow("no keyboard events")
         << Fault::noEventSource
         << QStringLiteral("Brevlin could not create a keyboard event source.");
+    QTest::newRow("focus taken while typing")
+        << Fault::focusTakenWhileTyping << FigmaLauncherError::focusLost().description();
 }
 
 void DockTests::trustedFailureKeepsTheMarkerUntilASuccess() {

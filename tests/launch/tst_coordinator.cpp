@@ -277,6 +277,8 @@ private slots:
             << Fault::noEventSource << FigmaLauncherError::eventSourceUnavailable().description();
         QTest::newRow("no key event")
             << Fault::noKeyEvent << FigmaLauncherError::eventCreationFailed().description();
+        QTest::newRow("focus taken while typing")
+            << Fault::focusTakenWhileTyping << FigmaLauncherError::focusLost().description();
     }
     void failureStaysUntilALaunchSucceeds() {
         QFETCH(SimulatedFigma::Fault, fault);

@@ -384,6 +384,9 @@ void SimulatedFigma::introduce(Fault fault) {
     case Fault::noKeyEvent:
         failEventCreationAt = 0;
         break;
+    case Fault::focusTakenWhileTyping:
+        focusLostAfterTypedCharacters = 2;
+        break;
     }
 }
 
@@ -394,6 +397,10 @@ void SimulatedFigma::repair() {
     becomesFrontmost = true;
     failEventSource = false;
     failEventCreationAt = -1;
+    focusLostAfterTypedCharacters = -1;
+    // A launch stopped mid-way leaves the palette open; the user puts that right too.
+    if (isPaletteOpen())
+        closePalette();
 }
 
 } // namespace brevlin::testing
