@@ -19,6 +19,10 @@ constexpr qint64 resultBudgetMilliseconds = 120;
 constexpr qint64 downToReturnMilliseconds = 45;
 constexpr qint64 paletteCloseCheckMilliseconds = 70;
 constexpr qint64 fieldSettleMicroseconds = 50'000;
+// A toolkit that moves the focus on its own thread (Chromium) reports the field focused a moment
+// after it was asked to focus it; until then the field would be taken for one that refuses focus.
+constexpr qint64 fieldFocusBudgetMilliseconds = 150;
+constexpr qint64 fieldFocusPollMilliseconds = 10;
 
 const QString notFrontmostMessage =
     QStringLiteral("Brevlin could not bring Figma to the front before sending keyboard shortcuts.");
@@ -86,8 +90,8 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     co_await sleepFor(scheduler, clamped.actionsOpenDelayMilliseconds);
 
     co_await selectPluginsTab(applicationElement);
-    enterSearchText(pluginName, applicationElement, clamped.typingCharacterDelayMilliseconds,
-                    processIdentifier);
+    co_await enterSearchText(pluginName, applicationElement,
+                             clamped.typingCharacterDelayMilliseconds, processIdentifier);
     co_await sleepFor(scheduler, clamped.postSearchDelayMilliseconds);
 
     const bool pressed =
@@ -190,8 +194,9 @@ Task<void> FigmaLauncher::selectPluginsTab(AXElement applicationElement) {
     // Without the tab the search runs in whatever tab the palette shows.
 }
 
-void FigmaLauncher::enterSearchText(const QString& pluginName, const AXElement& applicationElement,
-                                    qint64 typingDelayMilliseconds, qint64 processIdentifier) {
+Task<void> FigmaLauncher::enterSearchText(QString pluginName, AXElement applicationElement,
+                                          qint64 typingDelayMilliseconds,
+                                          qint64 processIdentifier) {
     const auto typeName = [&] {
         typeText(pluginName, typingDelayMilliseconds, processIdentifier,
                  [this] { requireFigmaFocused(); });
@@ -199,9 +204,9 @@ void FigmaLauncher::enterSearchText(const QString& pluginName, const AXElement& 
     const std::optional<AXElement> field = m_traversal.findSearchField(applicationElement);
     if (!field) {
         typeName();
-        return;
+        co_return;
     }
-    if (m_traversal.focusElement(*field) && m_traversal.isElementFocused(*field)) {
+    if (co_await focusField(*field)) {
         blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
         const std::optional<QString> oldText =
             m_traversal.stringAttribute(*field, QStringLiteral("AXValue"));
@@ -214,12 +219,25 @@ void FigmaLauncher::enterSearchText(const QString& pluginName, const AXElement& 
             blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
         }
         typeName();
-        return;
+        co_return;
     }
     if (m_platform.accessibility.setAttributeValue(*field, QStringLiteral("AXValue"),
                                                    AXValue::fromString(pluginName)) == axSuccess)
-        return;
+        co_return;
     typeName();
+}
+
+Task<bool> FigmaLauncher::focusField(AXElement field) {
+    if (!m_traversal.focusElement(field))
+        co_return false;
+    const qint64 deadline =
+        nowNanoseconds() + fieldFocusBudgetMilliseconds * nanosecondsPerMillisecond;
+    while (!m_traversal.isElementFocused(field)) {
+        if (nowNanoseconds() >= deadline)
+            co_return false;
+        co_await sleepFor(m_platform.scheduler, fieldFocusPollMilliseconds);
+    }
+    co_return true;
 }
 
 Task<bool> FigmaLauncher::selectResult(QString pluginName, AXElement applicationElement,

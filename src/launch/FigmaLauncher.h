@@ -75,8 +75,10 @@ private:
     // request), every poll interval.
     Task<void> waitForContents(AXElement& applicationElement, qint64 processIdentifier,
                                qint64 milliseconds);
-    void enterSearchText(const QString& pluginName, const AXElement& applicationElement,
-                         qint64 typingDelayMilliseconds, qint64 processIdentifier);
+    Task<void> enterSearchText(QString pluginName, AXElement applicationElement,
+                               qint64 typingDelayMilliseconds, qint64 processIdentifier);
+    // Focuses the field and waits, briefly, for the application to report it focused.
+    Task<bool> focusField(AXElement field);
     Task<bool> selectResult(QString pluginName, AXElement applicationElement,
                             qint64 timeoutMilliseconds);
     Task<void> closeActionsPaletteIfOpen(AXElement applicationElement, qint64 processIdentifier);

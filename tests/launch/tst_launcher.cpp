@@ -280,6 +280,44 @@ private slots:
         QVERIFY(!figma->isPaletteOpen());
     }
 
+    // A field that reports its focus a moment late is still cleared and typed into, never taken
+    // for one that refuses focus (typing then would add the name to the old search).
+    void fieldFocusedLateIsClearedBeforeTyping_data() {
+        QTest::addColumn<qint64>("lag");
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QString>("typedFirst");
+        QTest::newRow("at once") << qint64(0)
+                                 << QStringList{"180 key ⌘K", "345 key ⌘A", "395 key Delete"}
+                                 << QStringLiteral("445 type A");
+        QTest::newRow("40 ms late")
+            << qint64(40) << QStringList{"180 key ⌘K", "385 key ⌘A", "435 key Delete"}
+            << QStringLiteral("485 type A");
+    }
+    void fieldFocusedLateIsClearedBeforeTyping() {
+        QFETCH(qint64, lag);
+        QFETCH(QStringList, keys);
+        QFETCH(QString, typedFirst);
+        figma->fieldFocusLagMilliseconds = lag;
+        figma->fieldValueSettable = false;
+        figma->retainedSearchText = QStringLiteral("Lorem Ipsum");
+        QVERIFY(!run("Autoflow")->error);
+        QCOMPARE(figma->timelineOf({"key"}).mid(0, 3), keys);
+        QCOMPARE(figma->timelineOf({"type"}).first(), typedFirst);
+        QCOMPARE(figma->ranPlugins, QStringList{"Autoflow"});
+        QVERIFY(figma->timelineOf({"run"}).first().endsWith("run Autoflow"));
+    }
+
+    // Focus that never comes within its budget: the field gets the name as its value instead.
+    void fieldNeverReportedFocusedReceivesTheName() {
+        figma->fieldFocusLagMilliseconds = 400;
+        QVERIFY(!run("Autoflow")->error);
+        QVERIFY(figma->timelineOf({"type"}).isEmpty());
+        const QStringList steps = figma->timelineOf({"set AXValue"});
+        QCOMPARE(steps.size(), 1);
+        QVERIFY(steps[0].startsWith("445 set AXValue "));
+        QCOMPARE(figma->ranPlugins, QStringList{"Autoflow"});
+    }
+
     void missingFieldStillTypesToFigma() {
         figma->hasSearchField = false;
         QVERIFY(!run("Autoflow")->error);

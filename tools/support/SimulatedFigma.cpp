@@ -280,13 +280,26 @@ void SimulatedFigma::openPalette() {
         if (fieldValueSettable)
             field.writable.append(QStringLiteral("AXValue"));
         field.onWrite = [this](const QString& attribute, const AXValue& value) {
-            if (attribute == QLatin1String("AXFocused"))
-                m_fieldFocused = value.kind == AXValue::Kind::boolean && value.boolean;
-            else if (attribute == QLatin1String("AXValue") && value.kind == AXValue::Kind::string)
+            if (attribute == QLatin1String("AXFocused")) {
+                const bool focus = value.kind == AXValue::Kind::boolean && value.boolean;
+                if (focus && fieldFocusLagMilliseconds > 0) {
+                    const int fieldNode = m_fieldNode;
+                    m_scheduler.postAfter(fieldFocusLagMilliseconds, [this, fieldNode] {
+                        if (m_fieldNode != fieldNode)
+                            return;
+                        m_fieldFocused = true;
+                        syncFieldAttributes();
+                    });
+                } else {
+                    m_fieldFocused = focus;
+                }
+                // What it reports is whether it has the focus, not what was asked of it.
+                syncFieldAttributes();
+            } else if (attribute == QLatin1String("AXValue") && value.kind == AXValue::Kind::string)
                 setSearchText(value.string);
         };
         // The palette focuses its field as it opens, unless the field refuses focus.
-        m_fieldFocused = fieldFocusable;
+        m_fieldFocused = fieldFocusable && fieldFocusLagMilliseconds <= 0;
     } else {
         m_fieldFocused = false;
     }

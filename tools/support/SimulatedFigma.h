@@ -48,6 +48,9 @@ public:
     // How long after opening the palette its tabs appear.
     qint64 tabsDelayMilliseconds = 0;
     bool fieldFocusable = true;
+    // Above zero, the palette leaves its field unfocused as it opens, and a request to focus the
+    // field takes this long to take effect, as in a toolkit that focuses on another thread.
+    qint64 fieldFocusLagMilliseconds = 0;
     bool fieldValueSettable = true;
     bool hasSearchField = true;
     // The text the search field shows when the palette opens.
