@@ -83,10 +83,6 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
 
     requireFigmaFocused();
     sendKeyStroke(keyCode::k, commandFlag, processIdentifier);
-    // The keys the name needs are set up now, so that the target has taken them in by the time
-    // the name is typed; not before Command-K, which some toolkits would then fail to recognise
-    // on layouts without a K.
-    m_platform.keyEvents.prepareToType(pluginName);
     co_await sleepFor(scheduler, clamped.actionsOpenDelayMilliseconds);
 
     co_await selectPluginsTab(applicationElement);

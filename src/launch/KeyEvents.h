@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QString>
 #include <QtGlobal>
 
 #include <memory>
@@ -45,9 +44,6 @@ public:
     // Delivered in posting order.
     virtual void postToProcess(qint64 processIdentifier, KeyEvent& event) = 0;
     virtual void post(KeyEvent& event) = 0;
-    // Says early which text is about to be typed, so that a backend that has to set up keys for
-    // some of its characters can do it while the target still has time to take the change in.
-    virtual void prepareToType(const QString& text) { (void)text; }
 };
 
 } // namespace brevlin

@@ -314,32 +314,6 @@ private slots:
         QCOMPARE(figma->ranPlugins, QStringList{name});
     }
 
-    // A target that reads a changed keymap late loses characters typed on keys set up just
-    // before: the name is announced right after Command-K opens the palette, well before typing.
-    void theNameIsAnnouncedBeforeTheWaitsThatPrecedeTyping() {
-        figma->keymapCatchUpMilliseconds = 150;
-        QVERIFY(!run("Café Tools")->error);
-        QCOMPARE(figma->timelineOf({"key", "prepare", "type C", "type é", "lost", "run"}),
-                 (QStringList{"180 key ⌘K", "180 prepare Café Tools", "345 type C", "399 type é",
-                              "585 run Café Tools"}));
-        QCOMPARE(figma->searchText(), QStringLiteral("Café Tools"));
-        QCOMPARE(figma->ranPlugins, QStringList{"Café Tools"});
-
-        // Also with old text to clear first, and with no pause for the palette to open.
-        init();
-        figma->keymapCatchUpMilliseconds = 80;
-        figma->retainedSearchText = "abc";
-        QVERIFY(!run("Café Tools", timing(180, 0, 18, 60))->error);
-        QCOMPARE(figma->timelineOf({"prepare", "key ⌘A", "lost", "run"}),
-                 (QStringList{"180 prepare Café Tools", "265 key ⌘A", "605 run Café Tools"}));
-
-        // A launch that stops before Command-K announces nothing.
-        init();
-        figma->becomesFrontmost = false;
-        QVERIFY(run("Café Tools")->error);
-        QVERIFY(figma->timelineOf({"prepare"}).isEmpty());
-    }
-
     void missingPluginsTabIsWaitedForThenSkipped() {
         figma->hasPluginsTab = false;
         QVERIFY(!run("Autoflow")->error);

@@ -1,7 +1,5 @@
 #include "SimulatedFigma.h"
 
-#include <algorithm>
-
 namespace brevlin::testing {
 
 namespace {
@@ -138,11 +136,6 @@ public:
         deliver(event, processIdentifier);
     }
     void post(KeyEvent& event) override { deliver(event, std::nullopt); }
-    void prepareToType(const QString& text) override {
-        m_figma.log(QStringLiteral("prepare %1").arg(text));
-        for (char32_t c : text.toUcs4())
-            m_figma.m_prepared.emplace_back(c, m_figma.m_scheduler.nowNanoseconds());
-    }
 
 private:
     void deliver(KeyEvent& event, std::optional<qint64> processIdentifier) {
@@ -225,10 +218,6 @@ void SimulatedFigma::receiveKey(const PostedKey& key) {
         }
         if (key.processIdentifier != processIdentifier || !isPaletteOpen() || !m_fieldFocused)
             return;
-        if (keymapCatchUpMilliseconds >= 0 && !keymapHasCaughtUp(text)) {
-            log(QStringLiteral("lost %1").arg(text));
-            return;
-        }
         setSearchText(m_allSelected ? text : m_searchText + text);
         return;
     }
@@ -258,20 +247,6 @@ void SimulatedFigma::receiveKey(const PostedKey& key) {
         if (m_highlighted >= 0 && m_highlighted < int(m_results.size()))
             run(m_results[std::size_t(m_highlighted)].first);
     }
-}
-
-bool SimulatedFigma::keymapHasCaughtUp(const QString& text) const {
-    const qint64 latest = m_scheduler.nowNanoseconds() - keymapCatchUpMilliseconds * 1'000'000;
-    for (char32_t c : text.toUcs4()) {
-        if (c < 0x80)
-            continue;
-        const bool ready = std::any_of(m_prepared.begin(), m_prepared.end(), [&](const auto& p) {
-            return p.first == c && p.second <= latest;
-        });
-        if (!ready)
-            return false;
-    }
-    return true;
 }
 
 void SimulatedFigma::openPalette() {

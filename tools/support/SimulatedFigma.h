@@ -58,10 +58,6 @@ public:
                            QStringLiteral("Café Tools"), QStringLiteral("Unsplash")};
     // After this many typed characters another application takes the focus, or never.
     int focusLostAfterTypedCharacters = -1;
-    // A typed character outside ASCII arrives only when the text was announced through
-    // prepareToType at least this long before; otherwise it is lost, as when the target reads a
-    // key with a keymap it has not yet re-read. Negative: every character arrives.
-    qint64 keymapCatchUpMilliseconds = -1;
     bool failEventSource = false;
     // The zero-based keyboard event creation that fails, or -1.
     int failEventCreationAt = -1;
@@ -122,7 +118,6 @@ private:
     void rebuildResults();
     void run(const QString& plugin);
     void syncFieldAttributes();
-    bool keymapHasCaughtUp(const QString& text) const;
 
     VirtualScheduler& m_scheduler;
     std::unique_ptr<Workspace> m_workspace;
@@ -141,8 +136,6 @@ private:
     QString m_activeTab;
     quint64 m_paletteGeneration = 0;
     int m_typedCharacters = 0;
-    // Characters announced for typing, with the virtual time of the announcement.
-    std::vector<std::pair<char32_t, qint64>> m_prepared;
 };
 
 } // namespace brevlin::testing

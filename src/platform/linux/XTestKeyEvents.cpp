@@ -50,9 +50,6 @@ constexpr int controlIndex = 2;
 constexpr int settleMilliseconds = 150;
 // Borrowed keycodes go back to empty once typing has paused this long.
 constexpr int restoreAfterIdleMilliseconds = 500;
-// Keycodes set up for a text that is never typed (the launch failed first) are given back after
-// this long.
-constexpr int restoreUntypedMilliseconds = 10'000;
 
 class XKeyEvent : public KeyEvent {
 public:
@@ -378,32 +375,11 @@ struct XTestKeyEvents::Impl {
             lastUse.insert(position->keycode, clock.elapsed());
     }
 
-    static QList<quint32> keysymsOf(const QString& text) {
+    void typeText(const std::u16string& units) {
+        const QString text = QString::fromStdU16String(units);
         QList<quint32> keysyms;
         for (char32_t cp : text.toUcs4())
             keysyms.append(keysymForCodePoint(cp));
-        return keysyms;
-    }
-
-    void prepare(const QString& text) {
-        const QList<quint32> keysyms = keysymsOf(text);
-        reloadLayout();
-        // As many of the characters as there are spare keycodes, first come first: any others
-        // are set up in batches while typing, as without preparation.
-        QList<quint32> needed;
-        for (quint32 sym : keysyms)
-            if (!layout.contains(sym) && !needed.contains(sym) &&
-                needed.size() < spareKeycodes.size())
-                needed.append(sym);
-        if (needed.isEmpty())
-            return;
-        if (!borrowFor(needed))
-            return;
-        restoreTimer.start(restoreUntypedMilliseconds);
-    }
-
-    void typeText(const std::u16string& units) {
-        const QList<quint32> keysyms = keysymsOf(QString::fromStdU16String(units));
 
         reloadLayout();
         const Plan plan = establishModifiers({});
@@ -549,10 +525,6 @@ void XTestKeyEvents::post(KeyEvent& event) {
         return;
     }
     d->postKey(*key);
-}
-
-void XTestKeyEvents::prepareToType(const QString& text) {
-    d->prepare(text);
 }
 
 void XTestKeyEvents::restoreKeyboardMapping() {

@@ -34,10 +34,6 @@ public:
     std::unique_ptr<KeyEventSource> createEventSource(int stateId) override;
     void postToProcess(qint64 processIdentifier, KeyEvent& event) override;
     void post(KeyEvent& event) override;
-    // Puts the text's characters that the layout lacks on spare keycodes now. A client reads a
-    // keymap change some time after it happens: a key typed on a keycode remapped just before is
-    // read with the old map, where that keycode has no symbol, and the character is lost.
-    void prepareToType(const QString& text) override;
 
     // Clears the spare keycodes now (also done by itself after idle typing and at destruction).
     void restoreKeyboardMapping();

@@ -170,14 +170,9 @@ private Q_SLOTS:
         QFETCH(QString, layout);
         QVERIFY(setKeyboardLayout(layout));
         QTest::qWait(300);
-        // Set up ahead as the launcher does, "é" (and on ru every letter) on borrowed keycodes.
-        const QString text = QString::fromUtf8("Café");
-        m_keys->prepareToType(text);
-        QTest::qWait(85);
-        type(*m_keys, text);
-        QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("|") + text, 5000);
-        // Command-A, Delete, Command-K: the chords Figma's palette needs, by physical key, also
-        // while letters the layout lacks are still on borrowed keycodes.
+        type(*m_keys, QStringLiteral("Cafe"));
+        QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("|Cafe"), 5000);
+        // Command-A, Delete, Command-K: the chords Figma's palette needs, by physical key.
         stroke(*m_keys, keyA, commandFlag);
         stroke(*m_keys, keyDelete, 0);
         stroke(*m_keys, keyK, commandFlag);
