@@ -133,9 +133,10 @@ private Q_SLOTS:
         installChromiumPaletteEntry({}, wmClass(), profile.path());
         ChromiumPalette chromium;
         QVERIFY(chromium.start({}, wmClass()));
-        // Names typed with the layout's own keys: a character typed through a borrowed keycode
-        // sometimes reaches Chromium before its keymap has caught up, which is the key backend's
-        // business, not what this test is about.
+        // Names typed with the layout's own keys: on a busy machine Chromium still loses a
+        // character typed on a borrowed keycode now and then (an open fault of the key backend,
+        // seen even with the keycode set up hundreds of milliseconds ahead), and this test is
+        // about the launch. What arrived in the field is checked exactly all the same.
         const QStringList names = {"Content Reel", "Iconify", "Lorem Ipsum", "Chart Builder",
                                    "Autoflow"};
         QStringList runs;
@@ -146,6 +147,11 @@ private Q_SLOTS:
                      qPrintable(QString("launch %1: %2").arg(i + 1).arg(outcome.error)));
             runs << name + "/press";
             verifyPressed(chromium.pid(), runs, i + 1);
+            const QString arrived = paletteState(chromium.pid()).text;
+            QVERIFY2(
+                arrived == name,
+                qPrintable(
+                    QString("launch %1 typed \"%2\" as \"%3\"").arg(i + 1).arg(name, arrived)));
             if (QTest::currentTestFailed())
                 return;
         }
