@@ -35,6 +35,12 @@ long settledKilobytes() {
     return residentKilobytes();
 }
 
+// What the allocator has handed out and not been given back, whatever it keeps from the system.
+long allocatedKilobytes() {
+    const struct mallinfo2 info = ::mallinfo2();
+    return long((info.uordblks + info.hblkhd) / 1024);
+}
+
 double millisecondsOf(const std::function<void()>& work) {
     QElapsedTimer clock;
     clock.start();
@@ -121,11 +127,13 @@ int main(int argc, char** argv) {
                 "depth %d; the launch gives the result search 120 ms, the Plugins tab 180 ms):\n",
                 FigmaUITraversal::maximumWalkElements, FigmaUITraversal::searchDepth);
     const long start = settledKilobytes();
+    const long startAllocated = allocatedKilobytes();
     bool ok = measure(backend, "about 100,000 elements", {"--pad", "100000"});
     ok = measure(backend, "a child listing its window", {"--ancestor-loop"}) && ok;
     ok = measure(backend, "children new on every read", {"--churning-children"}) && ok;
     ok = measure(backend, "4 names of a megabyte", {"--long-names", "1048576"}) && ok;
     const long walked = settledKilobytes();
+    const long walkedAllocated = allocatedKilobytes();
     // The kept trees expire 30 s after they were started, walked again or not.
     QElapsedTimer waiting;
     waiting.start();
@@ -133,8 +141,10 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
         QThread::msleep(100);
     }
-    std::printf("memory against the start: +%.1f MB after all four, +%.1f MB once the kept "
-                "trees have expired\n",
-                double(walked - start) / 1024, double(settledKilobytes() - start) / 1024);
+    std::printf("memory against the start: resident +%.1f MB after all four, +%.1f MB once the "
+                "kept trees have expired; allocated +%.1f MB and +%.1f MB\n",
+                double(walked - start) / 1024, double(settledKilobytes() - start) / 1024,
+                double(walkedAllocated - startAllocated) / 1024,
+                double(allocatedKilobytes() - startAllocated) / 1024);
     return ok ? 0 : 1;
 }

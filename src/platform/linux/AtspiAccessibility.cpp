@@ -571,6 +571,7 @@ public:
     struct Mirror {
         std::unique_ptr<AtspiTree> tree;
         QElapsedTimer age;
+        bool lastWalkComplete = false;
     };
     std::unordered_map<QString, Mirror> mirrors;
     AtspiTree* walk = nullptr;
@@ -1284,8 +1285,12 @@ void AtspiAccessibility::beginWalk(const AXElement& root) {
         return;
     const QDeadlineTimer deadline(Private::walkBudgetMs);
     auto& mirror = d->mirrors[ref->busName()];
+    // While settling, a walk starts afresh once the one before it read everything; one that ran
+    // out of time is gone on with, or a tree bigger than one walk's time is never read whole.
+    // Whatever a walk finds is confirmed against the application before it is acted on.
     const bool fresh = !mirror.tree || mirror.age.elapsed() > Private::mirrorLifetimeMs ||
-                       mirror.tree->size() > Private::mirrorMaxNodes || d->settling(ref->busName());
+                       mirror.tree->size() > Private::mirrorMaxNodes ||
+                       (d->settling(ref->busName()) && mirror.lastWalkComplete);
     if (fresh) {
         mirror.tree = std::make_unique<AtspiTree>(d->bus);
         mirror.age.start();
@@ -1313,6 +1318,8 @@ void AtspiAccessibility::beginWalk(const AXElement& root) {
 
 void AtspiAccessibility::endWalk() {
     d->lastWalkComplete = d->walk && d->walk->complete();
+    if (auto kept = d->mirrors.find(d->walkBus); d->walk && kept != d->mirrors.end())
+        kept->second.lastWalkComplete = d->lastWalkComplete;
     d->walk = nullptr;
     d->walkBus.clear();
     d->unresponsiveBus.clear();
