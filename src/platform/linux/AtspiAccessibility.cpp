@@ -590,8 +590,11 @@ public:
     }
 
     void dropExpired() {
-        if (walk)
+        if (walk) {
+            // Not in the middle of a walk; right after it.
+            expiry.start(0);
             return;
+        }
         for (auto it = mirrors.begin(); it != mirrors.end();) {
             if (it->second.age.elapsed() >= mirrorLifetimeMs) {
                 watch(it->first, false);
