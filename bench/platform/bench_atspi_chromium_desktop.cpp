@@ -2,6 +2,7 @@
 // read) of the Chromium-hosted palette with a side panel of 2,000 layers: warm, from the tree the
 // backend keeps between walks, and cold, from a backend that has never seen the application.
 
+#include "../common/ColdSearch.h"
 #include "DesktopTestSupport.h"
 #include "launch/FigmaUITraversal.h"
 #include "platform/linux/AtspiAccessibility.h"
@@ -55,13 +56,7 @@ void BM_ChromiumSearchCold(benchmark::State& state) {
         const AXElement app = backend->applicationElement(fixture->chromium.pid());
         const quint64 before = backend->requestCount();
         state.ResumeTiming();
-        // Each walk waits for the application a bounded time; the next goes on from there.
-        int walked = 0;
-        do {
-            auto found = ui.findMatchingResult(app, "No Such Plugin");
-            benchmark::DoNotOptimize(found);
-            ++walked;
-        } while (!backend->lastWalkComplete() && walked < 100);
+        const int walked = bench::searchUntilAllRead(*backend, ui, app);
         state.PauseTiming();
         walks += walked;
         requests += backend->requestCount() - before;

@@ -3,6 +3,7 @@
 // through a straightforward libatspi walk of the same tree that reads every attribute with its
 // own call. Prints the medians and their ratio.
 
+#include "../common/ColdSearch.h"
 #include "DesktopTestSupport.h"
 #include "launch/FigmaUITraversal.h"
 #include "platform/linux/AtspiAccessibility.h"
@@ -136,13 +137,7 @@ void BM_BackendSearchCold(benchmark::State& state) {
         const AXElement app = backend->applicationElement(fixture->standin.pid());
         const quint64 before = backend->requestCount();
         state.ResumeTiming();
-        // Each walk waits for the application a bounded time; the next goes on from there.
-        int walked = 0;
-        do {
-            auto found = ui.findMatchingResult(app, "No Such Plugin");
-            benchmark::DoNotOptimize(found);
-            ++walked;
-        } while (!backend->lastWalkComplete() && walked < 100);
+        const int walked = bench::searchUntilAllRead(*backend, ui, app);
         state.PauseTiming();
         walks += walked;
         requests += backend->requestCount() - before;
