@@ -2,6 +2,7 @@
 // read) of the Chromium-hosted palette with a side panel of 2,000 layers: warm, from the tree the
 // backend keeps between walks, and cold, from a backend that has never seen the application.
 
+#include "../common/ColdSearch.h"
 #include "DesktopTestSupport.h"
 #include "launch/FigmaUITraversal.h"
 #include "platform/linux/AtspiAccessibility.h"
@@ -46,6 +47,7 @@ void BM_ChromiumSearchWarm(benchmark::State& state) {
 
 void BM_ChromiumSearchCold(benchmark::State& state) {
     quint64 requests = 0;
+    int walks = 0;
     for (auto _ : state) {
         state.PauseTiming();
         auto backend = std::make_unique<AtspiAccessibility>();
@@ -54,14 +56,15 @@ void BM_ChromiumSearchCold(benchmark::State& state) {
         const AXElement app = backend->applicationElement(fixture->chromium.pid());
         const quint64 before = backend->requestCount();
         state.ResumeTiming();
-        auto found = ui.findMatchingResult(app, "No Such Plugin");
-        benchmark::DoNotOptimize(found);
+        const int walked = bench::searchUntilAllRead(*backend, ui, app);
         state.PauseTiming();
+        walks += walked;
         requests += backend->requestCount() - before;
         backend.reset();
         state.ResumeTiming();
     }
     state.counters["requests"] = double(requests) / double(state.iterations());
+    state.counters["walks"] = double(walks) / double(state.iterations());
 }
 
 BENCHMARK(BM_ChromiumSearchWarm)
@@ -112,7 +115,7 @@ int main(int argc, char** argv) {
         f.application = f.backend.applicationElement(f.chromium.pid());
         if (!f.application.isNull()) {
             f.elements = f.ui.collectDescendants(f.application, 8).size();
-            if (f.elements > std::size_t(layers))
+            if (f.elements > std::size_t(layers) && f.backend.lastWalkComplete())
                 break;
         }
         QThread::msleep(200);
@@ -131,10 +134,11 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const double warm = reporter.medians["BM_ChromiumSearchWarm"];
     const double cold = reporter.medians["BM_ChromiumSearchCold"];
-    std::printf("\nfull depth-8 search of %zu elements in Chromium, median:\n"
-                "  warm, tree kept between walks: %8.2f ms  (goal <= 5 ms)\n"
-                "  cold, first walk:              %8.2f ms  (goal <= 60 ms)\n",
-                f.elements, warm, cold);
+    std::printf(
+        "\nfull depth-8 search of %zu elements in Chromium, median:\n"
+        "  warm, tree kept between walks: %8.2f ms  (goal <= 5 ms)\n"
+        "  cold, walks until one read all: %8.2f ms  (goal <= 60 ms; walks: see the table)\n",
+        f.elements, warm, cold);
     benchmark::Shutdown();
     return 0;
 }

@@ -4,10 +4,12 @@
 #include "AtspiTranslate.h"
 #include "AtspiTrust.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QSet>
 #include <QStringList>
+#include <QTimer>
 
 #include <atspi/atspi-constants.h>
 
@@ -71,6 +73,17 @@ QString unboxString(GVariant* reply) {
     return QString::fromUtf8(g_variant_get_string(v, nullptr));
 }
 
+// An int32 property as Properties.Get answers it; -1 when not there.
+int unboxInt(GVariant* reply) {
+    if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE("(v)")))
+        return -1;
+    Variant boxed(g_variant_get_child_value(reply, 0));
+    Variant value(g_variant_get_variant(boxed.get()));
+    if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_INT32))
+        return -1;
+    return std::max(0, int(g_variant_get_int32(value.get())));
+}
+
 } // namespace
 
 // One application's tree as far as it has been read. Reads fill it lazily; children are
@@ -81,10 +94,12 @@ public:
         QString bus;
         QString path;
         bool hasBasics = false;
-        bool hasRawChildren = false;
+        bool hasRawChildren = false; // all of them
         bool hasExtras = false;
-        bool hasChildren = false;
+        quint64 composedAt = 0; // `children` holds for this generation of the tree
         bool incompleteChildren = false;
+        int childCount = -1; // as the application last said; -1 when not known
+        int indexRead = 0;   // of a long list read one child at a time, the next to read
         int depth = INT_MAX;
         std::optional<bool> topLevel; // a direct child of its application
         Node* rawParent = nullptr;
@@ -95,11 +110,37 @@ public:
         std::optional<AXLabels> labels; // worked out from `info` when first asked for
     };
 
+    // Children beyond this many are read one at a time, a bounded number per walk: Qt builds
+    // a GetChildren answer in time that grows with the square of the count (9,090 children hold
+    // the application for about 43 s), and nothing else it is asked is answered meanwhile.
+    static constexpr int longChildList = 256;
+    // Of a long list, at most this many reads are queued at the application at once, so that
+    // reads given up at a walk's deadline hold the application only briefly after it; and at
+    // most a chunk is read before the elements read are looked at, so that the rest of the
+    // level (and its own elements) gets its turn in the walk's time.
+    static constexpr int longListWindow = 8;
+    // Reads queued at the application at once otherwise: enough to keep it busy between round
+    // trips, few enough that what is given up at the deadline is worked off in a few
+    // milliseconds instead of delaying the next walk's first answer.
+    static constexpr int window = 64;
+    static constexpr int longListChunk = 32;
+
     explicit AtspiTree(atspi::Bus& bus)
         : m_bus(bus) {
         static std::atomic<quint64> trees{0};
         m_id = ++trees;
     }
+
+    // Reads from now on end at `deadline`; what is not read by then counts as absent and is read
+    // by a later walk, what was read is kept.
+    void setDeadline(QDeadlineTimer deadline) {
+        m_deadline = deadline;
+        m_complete = true;
+    }
+    bool pastDeadline() const { return m_deadline.hasExpired(); }
+    // Whether every read since setDeadline was answered in time.
+    bool complete() const { return m_complete; }
+    void markIncomplete() { m_complete = false; }
 
     // The element handed out for a node: made once, remembering its node.
     const AXElement& element(Node* n) {
@@ -158,6 +199,8 @@ public:
         n->hasRawChildren = false;
         n->incompleteChildren = false;
         n->rawChildren.clear();
+        n->childCount = -1;
+        n->indexRead = 0;
         invalidateComposition();
     }
     void invalidateExtras(Node* n) { n->hasExtras = false; }
@@ -175,18 +218,29 @@ public:
             x->hasRawChildren = false;
             x->rawChildren.clear();
             x->incompleteChildren = false;
+            x->childCount = -1;
+            x->indexRead = 0;
         }
         invalidateComposition();
     }
-    void invalidateComposition() {
-        for (Node* x : m_order)
-            x->hasChildren = false;
-    }
+    // Every composition is recomputed from what is known (no requests) when next asked.
+    void invalidateComposition() { ++m_generation; }
 
     static bool isApplication(const Node* n) { return n->path == QLatin1String(atspi::rootPath); }
 
+    // Whether any of `nodes` lacks what `has` says; past the deadline nothing more is asked.
+    template <typename Has> bool outOfTime(const std::vector<Node*>& nodes, Has has) {
+        if (!pastDeadline())
+            return false;
+        if (std::any_of(nodes.begin(), nodes.end(), [&](Node* n) { return !has(n); }))
+            m_complete = false;
+        return true;
+    }
+
     void ensureBasics(const std::vector<Node*>& nodes) {
-        Batch batch(m_bus);
+        if (outOfTime(nodes, [](Node* n) { return n->hasBasics; }))
+            return;
+        Batch batch(m_bus, m_deadline, window);
         std::vector<Node*> fetched;
         for (Node* n : nodes) {
             if (n->hasBasics)
@@ -195,99 +249,211 @@ public:
             n->labels.reset();
             fetched.push_back(n);
             n->info = AtspiObjectInfo();
-            batch.add(n->bus, n->path, atspi::accessibleInterface, "GetRole", nullptr,
-                      [n](GVariant* r) {
-                          if (r && g_variant_is_of_type(r, G_VARIANT_TYPE("(u)")))
-                              g_variant_get(r, "(u)", &n->info.role);
-                      });
-            batch.add(n->bus, n->path, atspi::accessibleInterface, "GetState", nullptr,
-                      [n](GVariant* r) {
-                          if (!r || !g_variant_is_of_type(r, G_VARIANT_TYPE("(au)")))
-                              return;
-                          Variant arr(g_variant_get_child_value(r, 0));
-                          gsize count = 0;
-                          auto* words = static_cast<const guint32*>(
-                              g_variant_get_fixed_array(arr.get(), &count, sizeof(guint32)));
-                          n->info.states =
-                              atspi::stateBits(count > 0 ? words[0] : 0, count > 1 ? words[1] : 0);
-                      });
-            batch.add(n->bus, n->path, "org.freedesktop.DBus.Properties", "Get",
-                      propertyName("Name"), [n](GVariant* r) { n->info.name = unboxString(r); });
+            // Unanswered, the element is unknown, not empty: it is read again when next needed.
+            auto unknown = [n] { n->hasBasics = false; };
+            batch.add(
+                n->bus, n->path, atspi::accessibleInterface, "GetRole", nullptr,
+                [n](GVariant* r) {
+                    if (r && g_variant_is_of_type(r, G_VARIANT_TYPE("(u)")))
+                        g_variant_get(r, "(u)", &n->info.role);
+                },
+                unknown);
+            batch.add(
+                n->bus, n->path, atspi::accessibleInterface, "GetState", nullptr,
+                [n](GVariant* r) {
+                    if (!r || !g_variant_is_of_type(r, G_VARIANT_TYPE("(au)")))
+                        return;
+                    Variant arr(g_variant_get_child_value(r, 0));
+                    gsize count = 0;
+                    auto* words = static_cast<const guint32*>(
+                        g_variant_get_fixed_array(arr.get(), &count, sizeof(guint32)));
+                    n->info.states =
+                        atspi::stateBits(count > 0 ? words[0] : 0, count > 1 ? words[1] : 0);
+                },
+                unknown);
+            batch.add(
+                n->bus, n->path, "org.freedesktop.DBus.Properties", "Get", propertyName("Name"),
+                [n](GVariant* r) { n->info.name = unboxString(r); }, unknown);
+            // Known before the children are asked for, so that a long list is never asked for
+            // whole, and a leaf (most elements) needs no request for its children at all.
+            if (!n->hasRawChildren && n->indexRead == 0)
+                batch.add(n->bus, n->path, "org.freedesktop.DBus.Properties", "Get",
+                          propertyName("ChildCount"),
+                          [n](GVariant* r) { n->childCount = unboxInt(r); });
         }
-        batch.run();
+        if (!batch.run())
+            m_complete = false;
         // A description only counts as a label when there is no name, or as the placeholder
         // of a text field: most elements never need one read.
         for (Node* n : fetched) {
-            if (n->info.name.isEmpty() || atspi::isTextElement(n->info.role, n->info.states))
-                batch.add(n->bus, n->path, "org.freedesktop.DBus.Properties", "Get",
-                          propertyName("Description"),
-                          [n](GVariant* r) { n->info.description = unboxString(r); });
+            if (n->hasBasics &&
+                (n->info.name.isEmpty() || atspi::isTextElement(n->info.role, n->info.states)))
+                batch.add(
+                    n->bus, n->path, "org.freedesktop.DBus.Properties", "Get",
+                    propertyName("Description"),
+                    [n](GVariant* r) { n->info.description = unboxString(r); },
+                    [n] { n->hasBasics = false; });
         }
-        batch.run();
+        if (!batch.run())
+            m_complete = false;
     }
 
+    // The children of `nodes` as the application names them. Short lists are asked for whole;
+    // a long one a chunk at a time from where the last read left off, the children read so far
+    // kept from walk to walk.
     void ensureRawChildren(const std::vector<Node*>& nodes) {
-        Batch batch(m_bus);
+        if (outOfTime(nodes, [](Node* n) { return n->hasRawChildren; }))
+            return;
+        std::vector<Node*> uncounted;
+        for (Node* n : nodes) {
+            if (!n->hasRawChildren && n->childCount < 0)
+                uncounted.push_back(n);
+        }
+        if (!uncounted.empty()) {
+            Batch counts(m_bus, m_deadline, window);
+            for (Node* n : uncounted)
+                counts.add(n->bus, n->path, "org.freedesktop.DBus.Properties", "Get",
+                           propertyName("ChildCount"),
+                           [n](GVariant* r) { n->childCount = unboxInt(r); });
+            if (!counts.run())
+                m_complete = false;
+        }
+        Batch batch(m_bus, m_deadline, window);
+        std::vector<Node*> longLists;
         for (Node* n : nodes) {
             if (n->hasRawChildren)
                 continue;
+            if (n->childCount > longChildList) {
+                longLists.push_back(n);
+                continue;
+            }
             n->hasRawChildren = true;
-            batch.add(n->bus, n->path, atspi::accessibleInterface, "GetChildren", nullptr,
-                      [this, n](GVariant* r) {
-                          if (!r || !g_variant_is_of_type(r, G_VARIANT_TYPE("(a(so))")))
-                              return;
-                          Variant arr(g_variant_get_child_value(r, 0));
-                          for (const ObjectRef& ref : atspi::objectRefs(arr.get())) {
-                              if (atspi::isNullRef(ref)) {
-                                  // Chromium's window before its tree is published: children
-                                  // it does not name yet are asked for again next walk.
-                                  n->incompleteChildren = true;
-                                  continue;
-                              }
-                              Node* child = node(ref.busName, ref.path);
-                              child->rawParent = n;
-                              n->rawChildren.push_back(child);
-                          }
-                      });
+            n->rawChildren.clear();
+            // No answer to the count (an error): the list itself may still be there.
+            if (n->childCount == 0)
+                continue;
+            batch.add(
+                n->bus, n->path, atspi::accessibleInterface, "GetChildren", nullptr,
+                [this, n](GVariant* r) {
+                    if (!r || !g_variant_is_of_type(r, G_VARIANT_TYPE("(a(so))")))
+                        return;
+                    Variant arr(g_variant_get_child_value(r, 0));
+                    for (const ObjectRef& ref : atspi::objectRefs(arr.get())) {
+                        if (atspi::isNullRef(ref)) {
+                            // Chromium's window before its tree is published: children
+                            // it does not name yet are asked for again next walk.
+                            n->incompleteChildren = true;
+                            continue;
+                        }
+                        adopt(n, ref);
+                    }
+                },
+                [n] {
+                    n->hasRawChildren = false;
+                    n->rawChildren.clear();
+                });
         }
-        batch.run();
+        if (!batch.run())
+            m_complete = false;
+        for (Node* n : longLists)
+            readLongList(n);
+    }
+
+    void readLongList(Node* n) {
+        // Replies come in any order; each index keeps its place.
+        const int from = n->indexRead;
+        const int until = std::min(n->childCount, from + longListChunk);
+        std::vector<std::optional<ObjectRef>> read(std::size_t(until - from));
+        Batch batch(m_bus, m_deadline, longListWindow);
+        for (int i = from; i < until; ++i) {
+            batch.add(
+                n->bus, n->path, atspi::accessibleInterface, "GetChildAtIndex",
+                g_variant_new("(i)", i),
+                [&read, i, from](GVariant* r) {
+                    if (r && g_variant_is_of_type(r, G_VARIANT_TYPE("((so))"))) {
+                        Variant ref(g_variant_get_child_value(r, 0));
+                        read[std::size_t(i - from)] = atspi::objectRef(ref.get());
+                    } else {
+                        read[std::size_t(i - from)] = ObjectRef(); // answered: none there
+                    }
+                },
+                [&read, i, from] { read[std::size_t(i - from)].reset(); });
+        }
+        // Unanswered reads stay unset, and only the run of answered ones from the start counts.
+        if (!batch.run())
+            m_complete = false;
+        for (const std::optional<ObjectRef>& ref : read) {
+            if (!ref)
+                break;
+            if (!atspi::isNullRef(*ref))
+                adopt(n, *ref);
+            ++n->indexRead;
+        }
+        if (n->indexRead >= n->childCount)
+            n->hasRawChildren = true;
+        else
+            m_complete = false;
+        invalidateComposition();
+    }
+
+    void adopt(Node* parent, const ObjectRef& ref) {
+        Node* child = node(ref.busName, ref.path);
+        child->rawParent = parent;
+        parent->rawChildren.push_back(child);
     }
 
     // Attributes and text contents, needed only for the labels of text elements.
     void ensureExtras(const std::vector<Node*>& nodes) {
         ensureBasics(nodes);
-        Batch batch(m_bus);
+        // Only text elements have anything more to read, in time or not.
         for (Node* n : nodes) {
-            if (n->hasExtras)
+            if (!n->hasExtras && n->hasBasics &&
+                !atspi::isTextElement(n->info.role, n->info.states)) {
+                n->hasExtras = true;
+                n->labels.reset();
+            }
+        }
+        if (outOfTime(nodes, [](Node* n) { return n->hasExtras; }))
+            return;
+        Batch batch(m_bus, m_deadline, window);
+        for (Node* n : nodes) {
+            if (n->hasExtras || !n->hasBasics)
                 continue;
             n->hasExtras = true;
             n->labels.reset();
             if (!atspi::isTextElement(n->info.role, n->info.states))
                 continue;
-            batch.add(n->bus, n->path, atspi::accessibleInterface, "GetAttributes", nullptr,
-                      [n](GVariant* r) {
-                          if (!r || !g_variant_is_of_type(r, G_VARIANT_TYPE("(a{ss})")))
-                              return;
-                          Variant dict(g_variant_get_child_value(r, 0));
-                          GVariantIter iter;
-                          g_variant_iter_init(&iter, dict.get());
-                          const gchar* key = nullptr;
-                          const gchar* value = nullptr;
-                          while (g_variant_iter_next(&iter, "{&s&s}", &key, &value))
-                              n->info.attributes.insert(QString::fromUtf8(key),
-                                                        QString::fromUtf8(value));
-                      });
-            batch.add(n->bus, n->path, "org.a11y.atspi.Text", "GetText",
-                      g_variant_new("(ii)", 0, -1), [n](GVariant* r) {
-                          if (r && g_variant_is_of_type(r, G_VARIANT_TYPE("(s)")))
-                              n->info.text = unboxString(r);
-                      });
+            n->info.attributes.clear();
+            n->info.text.reset();
+            auto unknown = [n] { n->hasExtras = false; };
+            batch.add(
+                n->bus, n->path, atspi::accessibleInterface, "GetAttributes", nullptr,
+                [n](GVariant* r) {
+                    if (!r || !g_variant_is_of_type(r, G_VARIANT_TYPE("(a{ss})")))
+                        return;
+                    Variant dict(g_variant_get_child_value(r, 0));
+                    GVariantIter iter;
+                    g_variant_iter_init(&iter, dict.get());
+                    const gchar* key = nullptr;
+                    const gchar* value = nullptr;
+                    while (g_variant_iter_next(&iter, "{&s&s}", &key, &value))
+                        n->info.attributes.insert(QString::fromUtf8(key), QString::fromUtf8(value));
+                },
+                unknown);
+            batch.add(
+                n->bus, n->path, "org.a11y.atspi.Text", "GetText", g_variant_new("(ii)", 0, -1),
+                [n](GVariant* r) {
+                    if (r && g_variant_is_of_type(r, G_VARIANT_TYPE("(s)")))
+                        n->info.text = unboxString(r);
+                },
+                unknown);
         }
-        batch.run();
+        if (!batch.run())
+            m_complete = false;
     }
 
     const std::vector<Node*>& children(Node* n) {
-        if (n->hasChildren) {
+        if (n->composedAt == m_generation) {
             if (n->depth != INT_MAX) {
                 for (Node* c : n->children)
                     c->depth = std::min(c->depth, n->depth + 1);
@@ -295,10 +461,13 @@ public:
             return n->children;
         }
         std::vector<Node*> level{n};
-        if (m_levelBatching && n->depth != INT_MAX) {
+        if (pastDeadline()) {
+            // Out of time: the children as far as they are known, nothing asked.
+            m_complete = false;
+        } else if (m_levelBatching && n->depth != INT_MAX) {
             // The walk is breadth-first: everything it found at this depth is asked next.
             for (Node* o : m_order) {
-                if (o != n && !o->hasChildren && o->depth <= n->depth)
+                if (o != n && o->composedAt != m_generation && o->depth <= n->depth)
                     level.push_back(o);
             }
         }
@@ -346,8 +515,12 @@ private:
         for (Node* n : level) {
             n->children.clear();
             std::unordered_set<Node*> visiting{n};
-            compose(n, n, visiting);
-            n->hasChildren = true;
+            // A composition with parts still unknown is made again when next asked, by which
+            // time they may have been read.
+            if (compose(n, n, visiting))
+                n->composedAt = m_generation;
+            else
+                m_complete = false;
             for (Node* c : n->children) {
                 if (n->depth != INT_MAX)
                     c->depth = std::min(c->depth, n->depth + 1);
@@ -355,15 +528,22 @@ private:
         }
     }
 
-    void compose(Node* owner, Node* from, std::unordered_set<Node*>& visiting) {
+    // False when some of it is not known yet.
+    bool compose(Node* owner, Node* from, std::unordered_set<Node*>& visiting) {
+        bool whole = from->hasRawChildren;
         for (Node* c : from->rawChildren) {
-            if (!c->hasBasics || !atspi::isShowing(c->info) || !visiting.insert(c).second)
+            if (!c->hasBasics) {
+                whole = false;
+                continue;
+            }
+            if (!atspi::isShowing(c->info) || !visiting.insert(c).second)
                 continue;
             if (!collapses(c))
                 owner->children.push_back(c);
-            else if (c->hasRawChildren)
-                compose(owner, c, visiting);
+            else
+                whole = compose(owner, c, visiting) && whole;
         }
+        return whole;
     }
 
     // Windows stay whatever they are called; below them nameless containers give way.
@@ -376,6 +556,9 @@ private:
     std::unordered_map<QString, std::unique_ptr<Node>> m_nodes;
     std::vector<Node*> m_order;
     bool m_levelBatching = false;
+    quint64 m_generation = 1;
+    QDeadlineTimer m_deadline{QDeadlineTimer::Forever};
+    bool m_complete = true;
 };
 
 class AtspiAccessibility::Private {
@@ -388,6 +571,7 @@ public:
     struct Mirror {
         std::unique_ptr<AtspiTree> tree;
         QElapsedTimer age;
+        bool lastWalkComplete = false;
     };
     std::unordered_map<QString, Mirror> mirrors;
     AtspiTree* walk = nullptr;
@@ -395,6 +579,44 @@ public:
     // An application that did not answer when its walk began: the rest of that walk fails at
     // once instead of waiting out a timeout on every read.
     QString unresponsiveBus;
+    bool lastWalkComplete = true;
+    // Kept trees are dropped when they expire, not only when their application is walked
+    // again: one that quit, or is never launched again, would otherwise be held for good.
+    QTimer expiry;
+
+    Private() {
+        expiry.setSingleShot(true);
+        QObject::connect(&expiry, &QTimer::timeout, [this] { dropExpired(); });
+    }
+
+    void dropExpired() {
+        if (walk) {
+            // Not in the middle of a walk; right after it.
+            expiry.start(0);
+            return;
+        }
+        for (auto it = mirrors.begin(); it != mirrors.end();) {
+            if (it->second.age.elapsed() >= mirrorLifetimeMs) {
+                watch(it->first, false);
+                it = mirrors.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        scheduleExpiry();
+    }
+
+    void scheduleExpiry() {
+        qint64 soonest = -1;
+        for (const auto& [busName, mirror] : mirrors) {
+            const qint64 left = std::max<qint64>(0, mirrorLifetimeMs - mirror.age.elapsed());
+            soonest = soonest < 0 ? left : std::min(soonest, left);
+        }
+        if (soonest < 0)
+            expiry.stop();
+        else
+            expiry.start(int(soonest) + 1);
+    }
 
     // Events are noted as they arrive, on the connection's own thread, and applied at the start
     // of the next walk. Only applications with a kept tree are noted, and only so many: past
@@ -433,6 +655,12 @@ public:
         return it != wokenAt.constEnd() && it->elapsed() < wakeSettleMs;
     }
     static constexpr std::size_t mirrorMaxNodes = 50000;
+    // The longest a walk waits for the application, in all. What it has not read by then counts
+    // as absent in that walk and is read by the next, from where this one left off; what it
+    // read is kept. A walk thereby holds the main thread about as long as any other platform
+    // call may, and fits in the launch's own searches (the Plugins tab's 180 ms, the result's
+    // 120 ms), which repeat their walks until they find what they look for.
+    static constexpr int walkBudgetMs = 100;
 
     ~Private() { stopListening(); }
 
@@ -643,19 +871,25 @@ public:
     }
 
     // The application answers after it has sent every event it sent before; once that answer
-    // is here, so are the events. False when the application does not answer.
-    bool catchUp(const QString& busName) {
-        const bool alive = bool(bus.call(busName, QString::fromLatin1(atspi::rootPath),
-                                         "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr));
+    // is here, so are the events. False when the application does not answer by `deadline`:
+    // it may only be busy, so nothing kept is dropped, and the events still to come are
+    // applied when a later walk catches up.
+    bool catchUp(const QString& busName, QDeadlineTimer deadline) {
+        const int timeout = int(std::clamp<qint64>(deadline.remainingTime(), 1, walkBudgetMs));
+        const bool alive =
+            bool(bus.call(busName, QString::fromLatin1(atspi::rootPath),
+                          "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr, timeout));
         applyEvents();
         return alive;
     }
 
-    // The tree that answers a read: the walk's, or a fresh one for a single read.
+    // The tree that answers a read: the walk's, or a fresh one for a single read, which has a
+    // walk's time.
     AtspiTree& treeFor(const AtspiElementRef& ref, std::unique_ptr<AtspiTree>& scratch) {
         if (walk && ref.busName() == walkBus)
             return *walk;
         scratch = std::make_unique<AtspiTree>(bus);
+        scratch->setDeadline(QDeadlineTimer(walkBudgetMs));
         return *scratch;
     }
 
@@ -667,9 +901,10 @@ public:
         return ok;
     }
 
-    ObjectRef rawParent(const QString& busName, const QString& path) {
+    ObjectRef rawParent(const QString& busName, const QString& path, bool* answered = nullptr) {
         Variant reply = bus.call(busName, path, "org.freedesktop.DBus.Properties", "Get",
-                                 propertyName("Parent"), G_VARIANT_TYPE("(v)"));
+                                 propertyName("Parent"), G_VARIANT_TYPE("(v)"),
+                                 atspi::Bus::callTimeoutMs, answered);
         if (!reply)
             return {};
         Variant boxed(g_variant_get_child_value(reply.get(), 0));
@@ -847,12 +1082,15 @@ bool AtspiAccessibility::confirmElement(const AXElement& element) {
     if (ref->path() == QLatin1String(atspi::rootPath))
         return true;
     // Up the parents to the application; a chain that breaks off is no longer in the tree.
+    // An application too busy to answer in time has not said that anything changed: the
+    // element is not confirmed, but what is kept of it stays.
     std::vector<QString> chain;
     QString path = ref->path();
     bool reachesApplication = false;
-    for (int up = 0; up < 64; ++up) {
+    bool answered = true;
+    for (int up = 0; up < 64 && answered; ++up) {
         chain.push_back(path);
-        const ObjectRef parent = d->rawParent(ref->busName(), path);
+        const ObjectRef parent = d->rawParent(ref->busName(), path, &answered);
         if (atspi::isNullRef(parent) || parent.busName != ref->busName())
             break;
         if (parent.path == QLatin1String(atspi::rootPath)) {
@@ -863,7 +1101,7 @@ bool AtspiAccessibility::confirmElement(const AXElement& element) {
     }
     bool showing = reachesApplication;
     if (showing) {
-        Batch batch(d->bus);
+        Batch batch(d->bus, QDeadlineTimer(Private::walkBudgetMs));
         for (const QString& p : chain) {
             batch.add(
                 ref->busName(), p, atspi::accessibleInterface, "GetState", nullptr,
@@ -879,10 +1117,13 @@ bool AtspiAccessibility::confirmElement(const AXElement& element) {
                     }
                     if (!atspi::isShowing(states) || atspi::hasState(states, ATSPI_STATE_DEFUNCT))
                         showing = false;
-                });
+                },
+                [&answered] { answered = false; });
         }
         batch.run();
     }
+    if (!answered)
+        return false;
     if (!showing)
         d->dropMirror(ref->busName());
     return showing;
@@ -945,6 +1186,9 @@ AXError AtspiAccessibility::copyAttributeValue(const AXElement& element, const Q
     }
 
     tree.ensureBasics({n});
+    // Not read in time: absent, as a failed read is.
+    if (!n->hasBasics)
+        return axCannotComplete;
     if (attribute == QLatin1String("AXRole")) {
         if (!n->topLevel) {
             n->topLevel = !application && d->rawParent(ref->busName(), ref->path()).path ==
@@ -967,6 +1211,8 @@ AXError AtspiAccessibility::copyAttributeValue(const AXElement& element, const Q
     if (!label)
         return axAttributeUnsupported;
     tree.ensureExtras({n});
+    if (!n->hasExtras)
+        return axCannotComplete;
     if (!n->labels)
         n->labels = atspi::axLabels(n->info);
     const AXLabels& labels = *n->labels;
@@ -1036,21 +1282,26 @@ void AtspiAccessibility::beginWalk(const AXElement& root) {
     d->walk = nullptr;
     d->walkBus.clear();
     d->unresponsiveBus.clear();
+    d->lastWalkComplete = false;
     const auto* ref = root.as<AtspiElementRef>();
     if (!ref || !d->ensureEvents())
         return;
+    const QDeadlineTimer deadline(Private::walkBudgetMs);
     auto& mirror = d->mirrors[ref->busName()];
+    // While settling, a walk starts afresh once the one before it read everything; one that ran
+    // out of time is gone on with, or a tree bigger than one walk's time is never read whole.
+    // Whatever a walk finds is confirmed against the application before it is acted on.
     const bool fresh = !mirror.tree || mirror.age.elapsed() > Private::mirrorLifetimeMs ||
-                       mirror.tree->size() > Private::mirrorMaxNodes || d->settling(ref->busName());
+                       mirror.tree->size() > Private::mirrorMaxNodes ||
+                       (d->settling(ref->busName()) && mirror.lastWalkComplete);
     if (fresh) {
         mirror.tree = std::make_unique<AtspiTree>(d->bus);
         mirror.age.start();
         d->watch(ref->busName(), true);
+        d->scheduleExpiry();
     }
-    if (!d->catchUp(ref->busName())) {
+    if (!d->catchUp(ref->busName(), deadline)) {
         d->unresponsiveBus = ref->busName();
-        d->watch(ref->busName(), false);
-        d->mirrors.erase(ref->busName());
         return;
     }
     // Events may have overflowed and taken every kept tree with them.
@@ -1060,16 +1311,25 @@ void AtspiAccessibility::beginWalk(const AXElement& root) {
         kept->second.tree = std::make_unique<AtspiTree>(d->bus);
         kept->second.age.start();
         d->watch(ref->busName(), true);
+        d->scheduleExpiry();
     }
     d->walk = kept->second.tree.get();
     d->walkBus = ref->busName();
     d->walk->setRoot(d->walk->node(ref->busName(), ref->path()));
+    d->walk->setDeadline(deadline);
 }
 
 void AtspiAccessibility::endWalk() {
+    d->lastWalkComplete = d->walk && d->walk->complete();
+    if (auto kept = d->mirrors.find(d->walkBus); d->walk && kept != d->mirrors.end())
+        kept->second.lastWalkComplete = d->lastWalkComplete;
     d->walk = nullptr;
     d->walkBus.clear();
     d->unresponsiveBus.clear();
+}
+
+bool AtspiAccessibility::lastWalkComplete() const {
+    return d->lastWalkComplete;
 }
 
 } // namespace brevlin

@@ -44,6 +44,8 @@ private:
 // is lazy and a whole level at a time: when the walk asks for one element's children, the
 // children of every element at that depth are fetched together, the requests pipelined rather
 // than sent one round trip at a time. Reads outside a walk always go to the application.
+// A walk ends in bounded time whatever the application does (see lastWalkComplete); kept trees
+// are dropped 30 s after they were started, also while no walk comes.
 class AtspiAccessibility final : public AccessibilityApi {
 public:
     AtspiAccessibility();
@@ -70,6 +72,12 @@ public:
     // The element and each of its ancestors up to the application, read from the application:
     // all there and showing. When not, the application's kept tree is dropped.
     bool confirmElement(const AXElement& element) override;
+
+    // Whether the last walk read all it asked for. A walk waits for the application a bounded
+    // time; what it had not read by then it left out (and the next walk reads it), as it
+    // leaves out everything when the application did not answer at all. A search that found
+    // nothing in an incomplete walk has not shown that the element is absent.
+    bool lastWalkComplete() const;
 
     // Number of requests sent to the accessibility bus so far (for measurements).
     quint64 requestCount() const;

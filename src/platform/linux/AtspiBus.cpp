@@ -89,7 +89,10 @@ bool Bus::ensureConnected() {
 }
 
 Variant Bus::call(const QString& busName, const QString& path, const char* interface,
-                  const char* method, GVariant* params, const GVariantType* replyType) {
+                  const char* method, GVariant* params, const GVariantType* replyType,
+                  int timeoutMs, bool* answered) {
+    if (answered)
+        *answered = false;
     if (!ensureConnected()) {
         if (params)
             g_variant_unref(g_variant_ref_sink(params));
@@ -98,23 +101,31 @@ Variant Bus::call(const QString& busName, const QString& path, const char* inter
     ++m_requests;
     const QByteArray bus = busName.toUtf8();
     const QByteArray objectPath = path.toUtf8();
-    return Variant(g_dbus_connection_call_sync(
-        m_connection, bus.constData(), objectPath.constData(), interface, method, params, replyType,
-        G_DBUS_CALL_FLAGS_NONE, callTimeoutMs, nullptr, nullptr));
+    GError* error = nullptr;
+    Variant reply(g_dbus_connection_call_sync(m_connection, bus.constData(), objectPath.constData(),
+                                              interface, method, params, replyType,
+                                              G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, &error));
+    if (answered)
+        *answered = reply || !g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT);
+    if (error)
+        g_error_free(error);
+    return reply;
 }
 
 void Batch::add(const QString& busName, const QString& path, const char* interface,
-                const char* method, GVariant* params, Reply onReply) {
+                const char* method, GVariant* params, Reply onReply, Unanswered onUnanswered) {
     if (params)
         g_variant_ref_sink(params);
-    m_calls.push_back(
-        {busName.toUtf8(), path.toUtf8(), interface, method, params, std::move(onReply)});
+    m_calls.push_back({busName.toUtf8(), path.toUtf8(), interface, method, params,
+                       std::move(onReply), std::move(onUnanswered)});
 }
 
 namespace {
 struct BatchState {
     std::vector<Batch::Reply>* replies;
+    std::vector<Batch::Unanswered>* unanswered;
     int outstanding = 0;
+    bool allAnswered = true;
 };
 struct CallTag {
     BatchState* state;
@@ -123,57 +134,102 @@ struct CallTag {
 
 void onCallDone(GObject* source, GAsyncResult* result, gpointer data) {
     auto* tag = static_cast<CallTag*>(data);
-    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+    const bool answered = reply || !(g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) ||
+                                     g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT));
+    if (error)
+        g_error_free(error);
     (*tag->state->replies)[tag->index](reply);
+    if (!answered) {
+        tag->state->allAnswered = false;
+        if (auto& unanswered = (*tag->state->unanswered)[tag->index])
+            unanswered();
+    }
     if (reply)
         g_variant_unref(reply);
     --tag->state->outstanding;
     delete tag;
 }
+
+gboolean cancelAtDeadline(gpointer cancellable) {
+    g_cancellable_cancel(G_CANCELLABLE(cancellable));
+    return G_SOURCE_REMOVE;
+}
 } // namespace
 
-void Batch::run() {
+bool Batch::run() {
     std::vector<Call> calls;
     calls.swap(m_calls);
     if (calls.empty())
-        return;
+        return true;
     std::vector<Reply> replies;
+    std::vector<Unanswered> unanswered;
     replies.reserve(calls.size());
-    for (auto& c : calls)
+    unanswered.reserve(calls.size());
+    for (auto& c : calls) {
         replies.push_back(std::move(c.onReply));
-
-    if (!m_bus.ensureConnected()) {
-        for (std::size_t i = 0; i < calls.size(); ++i) {
+        unanswered.push_back(std::move(c.onUnanswered));
+    }
+    auto giveUp = [&](std::size_t from) {
+        for (std::size_t i = from; i < calls.size(); ++i) {
             replies[i](nullptr);
+            if (unanswered[i])
+                unanswered[i]();
             if (calls[i].params)
                 g_variant_unref(calls[i].params);
         }
-        return;
+    };
+
+    if (m_deadline.hasExpired() || !m_bus.ensureConnected()) {
+        giveUp(0);
+        return false;
     }
 
     // Our own context, so that waiting here never runs the application's event loop.
     GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);
-    BatchState state{&replies, 0};
-    constexpr int window = 400;
+    GCancellable* cancellable = g_cancellable_new();
+    GSource* timer = nullptr;
+    if (!m_deadline.isForever()) {
+        timer = g_timeout_source_new(guint(std::max<qint64>(0, m_deadline.remainingTime())));
+        g_source_set_callback(timer, cancelAtDeadline, cancellable, nullptr);
+        g_source_attach(timer, context);
+    }
+    BatchState state{&replies, &unanswered, 0, true};
     std::size_t next = 0;
+    std::size_t sent = 0;
     while (next < calls.size() || state.outstanding > 0) {
-        while (next < calls.size() && state.outstanding < window) {
+        while (next < calls.size() && state.outstanding < m_window &&
+               !g_cancellable_is_cancelled(cancellable)) {
             Call& c = calls[next];
             ++state.outstanding;
             g_dbus_connection_call(m_bus.connection(), c.busName.constData(), c.path.constData(),
                                    c.interface, c.method, c.params, nullptr,
                                    G_DBUS_CALL_FLAGS_NO_AUTO_START, Bus::batchCallTimeoutMs,
-                                   nullptr, onCallDone, new CallTag{&state, next});
+                                   cancellable, onCallDone, new CallTag{&state, next});
             if (c.params)
                 g_variant_unref(c.params);
             ++next;
+            ++sent;
         }
-        g_main_context_iteration(context, TRUE);
+        if (g_cancellable_is_cancelled(cancellable) && next < calls.size()) {
+            state.allAnswered = false;
+            giveUp(next);
+            next = calls.size();
+        }
+        if (state.outstanding > 0)
+            g_main_context_iteration(context, TRUE);
     }
-    m_bus.countRequests(calls.size());
+    m_bus.countRequests(sent);
+    if (timer) {
+        g_source_destroy(timer);
+        g_source_unref(timer);
+    }
+    g_object_unref(cancellable);
     g_main_context_pop_thread_default(context);
     g_main_context_unref(context);
+    return state.allAnswered;
 }
 
 std::vector<ObjectRef> objectRefs(GVariant* arrayOfRefs) {

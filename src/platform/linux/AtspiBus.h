@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QString>
 
 #include <gio/gio.h>
@@ -51,9 +52,11 @@ public:
     bool ensureConnected();
     GDBusConnection* connection() const { return m_connection; }
 
-    // One blocking call; none on any failure. `params` is consumed when floating.
+    // One blocking call; none on any failure. `params` is consumed when floating. `answered`,
+    // when given, tells a failure the application answered (an error) from no answer in time.
     Variant call(const QString& busName, const QString& path, const char* interface,
-                 const char* method, GVariant* params, const GVariantType* replyType);
+                 const char* method, GVariant* params, const GVariantType* replyType,
+                 int timeoutMs = callTimeoutMs, bool* answered = nullptr);
 
     quint64 requestCount() const { return m_requests; }
     void countRequests(quint64 n) { m_requests += n; }
@@ -74,14 +77,24 @@ private:
 class Batch {
 public:
     using Reply = std::function<void(GVariant* reply)>; // reply is null on failure
+    // A call the application did not answer in time (or that was never sent because the time
+    // was up): unlike an error it says nothing about the object, so what it was to read is
+    // still unknown rather than empty.
+    using Unanswered = std::function<void()>;
 
-    explicit Batch(Bus& bus)
-        : m_bus(bus) {}
+    explicit Batch(Bus& bus, QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever),
+                   int window = 400)
+        : m_bus(bus)
+        , m_deadline(deadline)
+        , m_window(window) {}
     void add(const QString& busName, const QString& path, const char* interface, const char* method,
-             GVariant* params, Reply onReply);
+             GVariant* params, Reply onReply, Unanswered onUnanswered = {});
     bool isEmpty() const { return m_calls.empty(); }
-    // Sends everything added so far and returns when every reply (or failure) has been handled.
-    void run();
+    // Sends everything added so far and returns when every reply (or failure) has been handled,
+    // or at the deadline: calls still waiting then are given up (the application may still
+    // answer them; the answers are dropped) and calls not yet sent are not sent. False when
+    // any call went unanswered.
+    bool run();
 
 private:
     struct Call {
@@ -91,8 +104,11 @@ private:
         const char* method;
         GVariant* params;
         Reply onReply;
+        Unanswered onUnanswered;
     };
     Bus& m_bus;
+    QDeadlineTimer m_deadline;
+    int m_window;
     std::vector<Call> m_calls;
 };
 
