@@ -131,6 +131,11 @@ public:
     // of the tree. Reads outside a walk always go to the platform.
     virtual void beginWalk(const AXElement& root) { (void)root; }
     virtual void endWalk() {}
+    // Whether the last walk read everything it asked for. A backend that bounds its walks in time
+    // answers false when one stopped early; a search that found nothing in such a walk has not
+    // shown that the element is absent. A backend whose walks always read everything answers
+    // true.
+    virtual bool lastWalkComplete() const { return true; }
 
     // Whether `element` is still part of its application's showing tree, asked of the
     // application itself, never of anything a backend kept between walks. The launcher asks

@@ -16,6 +16,11 @@ constexpr qint64 activationPollMilliseconds = 60;
 constexpr qint64 startupSettleMilliseconds = 1200;
 constexpr qint64 pluginsTabBudgetMilliseconds = 180;
 constexpr qint64 resultBudgetMilliseconds = 120;
+// How long the tab and result searches go on past their budgets while walks still stop before
+// reading the whole tree (a large tree read in bounded steps). Giving up on a search that has not
+// seen the whole tree would search the wrong tab, or fall back to Down and Return on whatever
+// result comes first.
+constexpr qint64 partialTreeBudgetMilliseconds = 3000;
 constexpr qint64 downToReturnMilliseconds = 45;
 constexpr qint64 paletteCloseCheckMilliseconds = 70;
 constexpr qint64 fieldSettleMicroseconds = 50'000;
@@ -180,10 +185,18 @@ Task<void> FigmaLauncher::waitForContents(AXElement& applicationElement, qint64 
                       qMax<qint64>(0, (deadline - nowNanoseconds()) / nanosecondsPerMillisecond));
 }
 
+bool FigmaLauncher::keepSearching(qint64 deadline, qint64 partialTreeDeadline) {
+    const qint64 now = nowNanoseconds();
+    return now < deadline ||
+           (!m_platform.accessibility.lastWalkComplete() && now < partialTreeDeadline);
+}
+
 Task<void> FigmaLauncher::selectPluginsTab(AXElement applicationElement) {
-    const qint64 deadline =
-        nowNanoseconds() + pluginsTabBudgetMilliseconds * nanosecondsPerMillisecond;
-    while (nowNanoseconds() < deadline) {
+    const qint64 start = nowNanoseconds();
+    const qint64 deadline = start + pluginsTabBudgetMilliseconds * nanosecondsPerMillisecond;
+    const qint64 partialTreeDeadline =
+        start + partialTreeBudgetMilliseconds * nanosecondsPerMillisecond;
+    while (keepSearching(deadline, partialTreeDeadline)) {
         if (const std::optional<AXElement> tab = m_traversal.findPluginsTab(applicationElement)) {
             m_traversal.activateTab(*tab);
             co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
@@ -242,9 +255,12 @@ Task<bool> FigmaLauncher::focusField(AXElement field) {
 
 Task<bool> FigmaLauncher::selectResult(QString pluginName, AXElement applicationElement,
                                        qint64 timeoutMilliseconds) {
+    const qint64 start = nowNanoseconds();
     const qint64 deadline =
-        nowNanoseconds() + qMax<qint64>(0, timeoutMilliseconds) * nanosecondsPerMillisecond;
-    while (nowNanoseconds() < deadline) {
+        start + qMax<qint64>(0, timeoutMilliseconds) * nanosecondsPerMillisecond;
+    const qint64 partialTreeDeadline =
+        start + partialTreeBudgetMilliseconds * nanosecondsPerMillisecond;
+    while (keepSearching(deadline, partialTreeDeadline)) {
         if (const std::optional<AXElement> match =
                 m_traversal.findMatchingResult(applicationElement, pluginName)) {
             // The first match decides; a failed press is not retried.

@@ -69,6 +69,9 @@ public:
 private:
     Task<void> bringFigmaToFront(RunningApplicationPtr application, AXElement applicationElement,
                                  qint64 focusDelayMilliseconds);
+    // Within the budget ending at `deadline`, or past it while walks have not read the whole
+    // tree, up to `partialTreeDeadline`.
+    bool keepSearching(qint64 deadline, qint64 partialTreeDeadline);
     Task<void> selectPluginsTab(AXElement applicationElement);
     // Waits `milliseconds` in all. Meanwhile, until the application's window shows contents, the
     // application element is asked for again (which also wakes a tree published only on

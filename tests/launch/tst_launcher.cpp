@@ -366,6 +366,32 @@ private slots:
         QCOMPARE(figma->timelineOf({"tab"}), QStringList{"295 tab Plugins"});
     }
 
+    // A large tree read in bounded walks: the tab and the result are searched for until a walk
+    // has read the whole tree, not given up at their budgets, which would run whatever result
+    // Down and Return reach first.
+    void partlyReadTreeIsSearchedUntilReadWhole() {
+        figma->plugins = {"Content Reel tutorial", "Content Reel"};
+        figma->tree.incompleteWalks = 12;
+        QVERIFY(!run("Content Reel")->error);
+        // The tab search's budget ends at 435; the thirteenth walk, at 680, reads the whole tree.
+        QCOMPARE(figma->timelineOf({"tab"}), QStringList{"680 tab Plugins"});
+        // The exact result pressed: no Down and Return.
+        QCOMPARE(figma->timelineOf({"key"}), QStringList{"180 key ⌘K"});
+        QCOMPARE(figma->ranPlugins, QStringList{"Content Reel"});
+    }
+
+    // Walks that never read the whole tree end the searches all the same, a bounded time later,
+    // and the launch falls back to Down and Return.
+    void neverWholeTreeEndsTheSearchesInBoundedTime() {
+        figma->tree.incompleteWalks = 1'000'000;
+        QVERIFY(!run("Autoflow")->error);
+        QVERIFY(figma->timelineOf({"tab"}).isEmpty());
+        // Each search goes on 3 s past its start: the tab's from 260, the result's from 3484.
+        QCOMPARE(figma->timelineOf({"type A"}), QStringList{"3270 type A"});
+        QCOMPARE(figma->timelineOf({"key"}),
+                 (QStringList{"180 key ⌘K", "6484 key Down", "6529 key Return"}));
+    }
+
     void paletteStillShowingIsClosedOnce() {
         figma->paletteClosesOnRun = false;
         QVERIFY(!run("Autoflow")->error);

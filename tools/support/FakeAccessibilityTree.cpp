@@ -93,6 +93,10 @@ AXError FakeAccessibilityTree::copyAttributeValue(const AXElement& element,
     const int id = nodeId(element);
     if (id < 0 || id >= nodeCount())
         return axFailure;
+    if (attribute == QLatin1String("AXChildren") && insideWalk && m_walkIncomplete) {
+        value = AXValue::fromList({});
+        return axSuccess;
+    }
     if (attribute == QLatin1String("AXChildren") && node(id).childrenOnRead) {
         // Copied: the answer may add nodes, which moves them.
         const auto answer = node(id).childrenOnRead;
@@ -166,6 +170,9 @@ void FakeAccessibilityTree::beginWalk(const AXElement&) {
         throw std::logic_error("walks must not nest");
     insideWalk = true;
     ++walksBegun;
+    m_walkIncomplete = incompleteWalks > 0;
+    if (m_walkIncomplete)
+        --incompleteWalks;
 }
 
 void FakeAccessibilityTree::endWalk() {

@@ -63,6 +63,10 @@ public:
     int walksBegun = 0;
     int walksEnded = 0;
     bool insideWalk = false;
+    // The first this many walks stop early, as a backend that bounds its walks in time does with
+    // a large tree: they read no children at all and say they are incomplete.
+    int incompleteWalks = 0;
+    bool lastWalkComplete() const override { return !m_walkIncomplete; }
 
     bool isProcessTrusted(bool prompt) override;
     AXElement applicationElement(qint64 processIdentifier) override;
@@ -79,6 +83,7 @@ public:
     QList<int> confirmations; // the nodes asked about, in order
 
 private:
+    bool m_walkIncomplete = false;
     std::vector<Node> m_nodes;
     std::vector<AXElement> m_elements;
 };

@@ -77,7 +77,7 @@ public:
     // time; what it had not read by then it left out (and the next walk reads it), as it
     // leaves out everything when the application did not answer at all. A search that found
     // nothing in an incomplete walk has not shown that the element is absent.
-    bool lastWalkComplete() const;
+    bool lastWalkComplete() const override;
 
     // Number of requests sent to the accessibility bus so far (for measurements).
     quint64 requestCount() const;
