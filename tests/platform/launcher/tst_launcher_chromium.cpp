@@ -128,6 +128,21 @@ private Q_SLOTS:
         terminateProcess(pid);
     }
 
+    // A page with a large layers panel, started by the launch itself, so its tree is read cold in
+    // bounded walks while it settles: the launch still finds the Plugins tab and presses the
+    // exact result rather than falling back to Down and Return.
+    void launchesIntoALargePageItStarted() {
+        QTemporaryDir profile;
+        installChromiumPaletteEntry(QStringLiteral("layers=2000"), wmClass(), profile.path());
+        QVERIFY(!paletteState().found);
+        const LaunchOutcome outcome = launch("Content Reel");
+        const qint64 pid = paletteState().pid;
+        QVERIFY2(outcome.succeeded(), qPrintable(outcome.error));
+        QVERIFY(pid > 0);
+        verifyPressed(pid, {"Content Reel/press"}, 1);
+        terminateProcess(pid);
+    }
+
     void twentyLaunchesInARow() {
         QTemporaryDir profile;
         installChromiumPaletteEntry({}, wmClass(), profile.path());
