@@ -23,6 +23,11 @@ constexpr qint64 resultBudgetMilliseconds = 120;
 constexpr qint64 partialTreeBudgetMilliseconds = 3000;
 constexpr qint64 downToReturnMilliseconds = 45;
 constexpr qint64 paletteCloseCheckMilliseconds = 70;
+// An application may handle a press on its own time (Chromium's renderer does): on a busy machine
+// the palette can still show at the first check while the run that closes it is under way, and a
+// Command-K then would open it again. So the palette counts as left open only once it has kept
+// showing this long after the result was chosen.
+constexpr qint64 paletteCloseBudgetMilliseconds = 400;
 constexpr qint64 fieldSettleMicroseconds = 50'000;
 // A toolkit that moves the focus on its own thread (Chromium) reports the field focused a moment
 // after it was asked to focus it; until then the field would be taken for one that refuses focus.
@@ -273,11 +278,22 @@ Task<bool> FigmaLauncher::selectResult(QString pluginName, AXElement application
 
 Task<void> FigmaLauncher::closeActionsPaletteIfOpen(AXElement applicationElement,
                                                     qint64 processIdentifier) {
+    const qint64 deadline =
+        nowNanoseconds() + paletteCloseBudgetMilliseconds * nanosecondsPerMillisecond;
     co_await sleepFor(m_platform.scheduler, paletteCloseCheckMilliseconds);
-    // The plugin has been chosen by now: with another window in front, the palette is left as
-    // it is rather than the launch reported as failed.
-    if (m_traversal.isActionsPaletteOpen(applicationElement) && isFigmaFrontmost())
-        sendKeyStroke(keyCode::k, commandFlag, processIdentifier);
+    while (m_traversal.isActionsPaletteOpen(applicationElement)) {
+        if (nowNanoseconds() >= deadline) {
+            // The plugin has been chosen by now: with another window in front, the palette is
+            // left as it is rather than the launch reported as failed.
+            if (isFigmaFrontmost())
+                sendKeyStroke(keyCode::k, commandFlag, processIdentifier);
+            co_return;
+        }
+        co_await sleepFor(m_platform.scheduler,
+                          qMin(uiPollIntervalMilliseconds,
+                               (deadline - nowNanoseconds() + nanosecondsPerMillisecond - 1) /
+                                   nanosecondsPerMillisecond));
+    }
 }
 
 void FigmaLauncher::sendKeyStroke(quint16 keyCode, quint64 flags,

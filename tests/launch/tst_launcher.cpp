@@ -275,7 +275,7 @@ private slots:
         QCOMPARE(figma->timelineOf({"type"}).size(), 8);
         // The field never had focus, so nothing matched: Down and Return instead.
         QCOMPARE(figma->timelineOf({"key"}),
-                 (QStringList{"180 key ⌘K", "639 key Down", "684 key Return", "754 key ⌘K"}));
+                 (QStringList{"180 key ⌘K", "639 key Down", "684 key Return", "1084 key ⌘K"}));
         QVERIFY(figma->ranPlugins.isEmpty());
         QVERIFY(!figma->isPaletteOpen());
     }
@@ -329,7 +329,7 @@ private slots:
         QVERIFY(!outcome->error);
         // Post-search ends at 405; result polls at 405, 440, 475, 510; Down at 545.
         QCOMPARE(figma->timelineOf({"key", "type"}),
-                 (QStringList{"180 key ⌘K", "545 key Down", "590 key Return", "660 key ⌘K"}));
+                 (QStringList{"180 key ⌘K", "545 key Down", "590 key Return", "990 key ⌘K"}));
         QCOMPARE(downs().at(1), QStringLiteral("125 0 "));
         QCOMPARE(downs().at(2), QStringLiteral("36 0 "));
     }
@@ -396,8 +396,18 @@ private slots:
         figma->paletteClosesOnRun = false;
         QVERIFY(!run("Autoflow")->error);
         QCOMPARE(figma->timelineOf({"key", "run", "palette"}),
-                 (QStringList{"180 key ⌘K", "180 palette opens", "549 run Autoflow", "619 key ⌘K",
-                              "619 palette closes"}));
+                 (QStringList{"180 key ⌘K", "180 palette opens", "549 run Autoflow", "949 key ⌘K",
+                              "949 palette closes"}));
+    }
+
+    // A press the application handles on its own time: the palette still shows at the first
+    // check, then closes as the run goes through. No Command-K comes to open it again.
+    void paletteClosedByALateRunGetsNoCommandK() {
+        figma->pressHandlingDelayMilliseconds = 200;
+        QVERIFY(!run("Autoflow")->error);
+        QCOMPARE(figma->timelineOf({"key", "run", "palette"}),
+                 (QStringList{"180 key ⌘K", "180 palette opens", "749 run Autoflow",
+                              "749 palette closes"}));
     }
 
     void paletteIsLeftAloneWhenFigmaLostTheFront() {

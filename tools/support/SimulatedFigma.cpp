@@ -365,7 +365,13 @@ void SimulatedFigma::rebuildResults() {
         const int label = tree.addNode(cell, QStringLiteral("AXStaticText"), plugin);
         if (resultsPressable) {
             tree.allowPress(cell);
-            tree.node(cell).onAction = [this, plugin](const QString&) { run(plugin); };
+            tree.node(cell).onAction = [this, plugin](const QString&) {
+                if (pressHandlingDelayMilliseconds <= 0)
+                    run(plugin);
+                else
+                    m_scheduler.postAfter(pressHandlingDelayMilliseconds,
+                                          [this, plugin] { run(plugin); });
+            };
         }
         m_results.emplace_back(plugin, label);
     }

@@ -57,6 +57,9 @@ public:
     QString retainedSearchText;
     bool resultsPressable = true;
     bool paletteClosesOnRun = true;
+    // How long after a press its result runs, as in an application that handles presses on its
+    // own time.
+    qint64 pressHandlingDelayMilliseconds = 0;
     QStringList plugins = {QStringLiteral("Autoflow"), QStringLiteral("Content Reel"),
                            QStringLiteral("Café Tools"), QStringLiteral("Unsplash")};
     // After this many typed characters another application takes the focus, or never.

@@ -4,74 +4,22 @@
 // result ran by a press or by Down and Return, so the fallback can never hide a failure here.
 
 #include "DesktopTestSupport.h"
-#include "launch/FigmaLauncher.h"
-#include "launch/QtScheduler.h"
-#include "platform/linux/AtspiAccessibility.h"
-#include "platform/linux/X11Workspace.h"
-#include "platform/linux/XTestKeyEvents.h"
+#include "LauncherRig.h"
 
-#include <QDeadlineTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace brevlin;
 using namespace brevlin::testing;
 
-namespace {
-
-struct LaunchOutcome {
-    bool finished = false;
-    QString error;
-    bool succeeded() const { return finished && error.isEmpty(); }
-};
-
-} // namespace
-
 class LauncherChromiumTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QtScheduler> m_scheduler;
-    std::unique_ptr<AtspiAccessibility> m_accessibility;
-    std::unique_ptr<XTestKeyEvents> m_keys;
-    std::unique_ptr<X11Workspace> m_workspace;
-    std::unique_ptr<FigmaLauncher> m_launcher;
+    LauncherRig m_rig;
 
-    // As in the stand-in's end-to-end test: slower than the defaults for a loaded machine.
-    static LauncherTimingSettings timing() {
-        LauncherTimingSettings t = LauncherTimingSettings::defaults;
-        t.focusDelayMilliseconds = 400;
-        t.actionsOpenDelayMilliseconds = 300;
-        t.postSearchDelayMilliseconds = 200;
-        return t;
-    }
-
-    static QString wmClass() {
-        return QString("figma-%1").arg(QString::fromLatin1(QTest::currentTestFunction()).toLower());
-    }
-
-    LaunchOutcome launch(const QString& pluginName) {
-        auto outcome = std::make_shared<LaunchOutcome>();
-        startTask(*m_scheduler, m_launcher->launchPlugin(pluginName, timing()),
-                  [outcome](std::exception_ptr error) {
-                      outcome->finished = true;
-                      if (!error)
-                          return;
-                      try {
-                          std::rethrow_exception(error);
-                      } catch (const FigmaLauncherError& e) {
-                          outcome->error = e.description();
-                      } catch (const std::exception& e) {
-                          outcome->error = QString::fromUtf8(e.what());
-                      }
-                  });
-        QDeadlineTimer deadline(60000);
-        while (!outcome->finished && !deadline.hasExpired())
-            QTest::qWait(20);
-        if (!outcome->finished)
-            outcome->error = "did not finish";
-        return *outcome;
-    }
+    static QString wmClass() { return LauncherRig::wmClass(); }
+    LaunchOutcome launch(const QString& pluginName) { return m_rig.launch(pluginName, 60000); }
 
     // After a launch: the result ran by a press, on the Plugins tab, and the palette is closed
     // with exactly one Ctrl+K per launch (a second would have opened it again).
@@ -93,13 +41,7 @@ private Q_SLOTS:
     void initTestCase() {
         QVERIFY2(insideDesktopSession(), "run inside scripts/desktop-session");
         QVERIFY(setAccessibilityEnabled(true));
-        m_scheduler = std::make_unique<QtScheduler>();
-        m_accessibility = std::make_unique<AtspiAccessibility>();
-        m_keys = XTestKeyEvents::create();
-        m_workspace = X11Workspace::create();
-        QVERIFY(m_keys && m_workspace);
-        m_launcher = std::make_unique<FigmaLauncher>(
-            LaunchPlatform{*m_accessibility, *m_keys, *m_workspace, *m_scheduler});
+        QVERIFY(m_rig.setUp());
     }
 
     void cleanup() { removeStandinEntries(); }
@@ -112,7 +54,7 @@ private Q_SLOTS:
         ChromiumPalette chromium;
         QVERIFY(chromium.start({}, wmClass()));
         const LaunchOutcome outcome = launch("Content Reel");
-        QVERIFY2(outcome.succeeded(), qPrintable(outcome.error));
+        QVERIFY2(outcome.succeeded(), qPrintable(outcome.describe()));
         verifyPressed(chromium.pid(), {"Content Reel/press"}, 1);
     }
 
@@ -122,7 +64,7 @@ private Q_SLOTS:
         QVERIFY(!paletteState().found);
         const LaunchOutcome outcome = launch("Autoflow");
         const qint64 pid = paletteState().pid;
-        QVERIFY2(outcome.succeeded(), qPrintable(outcome.error));
+        QVERIFY2(outcome.succeeded(), qPrintable(outcome.describe()));
         QVERIFY(pid > 0);
         verifyPressed(pid, {"Autoflow/press"}, 1);
         terminateProcess(pid);
@@ -137,7 +79,7 @@ private Q_SLOTS:
         QVERIFY(!paletteState().found);
         const LaunchOutcome outcome = launch("Content Reel");
         const qint64 pid = paletteState().pid;
-        QVERIFY2(outcome.succeeded(), qPrintable(outcome.error));
+        QVERIFY2(outcome.succeeded(), qPrintable(outcome.describe()));
         QVERIFY(pid > 0);
         verifyPressed(pid, {"Content Reel/press"}, 1);
         terminateProcess(pid);
@@ -159,7 +101,7 @@ private Q_SLOTS:
             const QString name = names[i % names.size()];
             const LaunchOutcome outcome = launch(name);
             QVERIFY2(outcome.succeeded(),
-                     qPrintable(QString("launch %1: %2").arg(i + 1).arg(outcome.error)));
+                     qPrintable(QString("launch %1: %2").arg(i + 1).arg(outcome.describe())));
             runs << name + "/press";
             verifyPressed(chromium.pid(), runs, i + 1);
             const QString arrived = paletteState(chromium.pid()).text;

@@ -2,34 +2,14 @@
 // through the Linux backends.
 
 #include "DesktopTestSupport.h"
-#include "launch/FigmaLauncher.h"
-#include "launch/QtScheduler.h"
-#include "platform/linux/AtspiAccessibility.h"
-#include "platform/linux/X11Workspace.h"
-#include "platform/linux/XTestKeyEvents.h"
+#include "LauncherRig.h"
 
-#include <QDeadlineTimer>
 #include <QTest>
 
 using namespace brevlin;
 using namespace brevlin::testing;
 
 namespace {
-
-struct LaunchOutcome {
-    bool finished = false;
-    std::optional<FigmaLauncherError> launcherError;
-    QString otherError;
-
-    bool succeeded() const { return finished && !launcherError && otherError.isEmpty(); }
-    QString describe() const {
-        if (!finished)
-            return "did not finish";
-        if (launcherError)
-            return launcherError->description();
-        return otherError.isEmpty() ? QString("success") : otherError;
-    }
-};
 
 bool paletteIsClosed(const StandinRecord& record) {
     const QList<QJsonObject> changes = record.events("palette");
@@ -42,60 +22,17 @@ class LauncherEndToEndTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QtScheduler> m_scheduler;
-    std::unique_ptr<AtspiAccessibility> m_accessibility;
-    std::unique_ptr<XTestKeyEvents> m_keys;
-    std::unique_ptr<X11Workspace> m_workspace;
-    std::unique_ptr<FigmaLauncher> m_launcher;
+    LauncherRig m_rig;
 
-    // Slower than the defaults: a shared CI machine may take a while to show the palette.
-    static LauncherTimingSettings timing() {
-        LauncherTimingSettings t = LauncherTimingSettings::defaults;
-        t.focusDelayMilliseconds = 400;
-        t.actionsOpenDelayMilliseconds = 300;
-        t.postSearchDelayMilliseconds = 200;
-        return t;
-    }
-
-    // Each test gets a window class of its own, so a window left over from another test can
-    // never pass for the target.
-    static QString wmClass() {
-        return QString("figma-%1").arg(QString::fromLatin1(QTest::currentTestFunction()).toLower());
-    }
-
-    LaunchOutcome launch(const QString& pluginName) {
-        auto outcome = std::make_shared<LaunchOutcome>();
-        startTask(*m_scheduler, m_launcher->launchPlugin(pluginName, timing()),
-                  [outcome](std::exception_ptr error) {
-                      outcome->finished = true;
-                      if (!error)
-                          return;
-                      try {
-                          std::rethrow_exception(error);
-                      } catch (const FigmaLauncherError& e) {
-                          outcome->launcherError = e;
-                      } catch (const std::exception& e) {
-                          outcome->otherError = QString::fromUtf8(e.what());
-                      }
-                  });
-        QDeadlineTimer deadline(30000);
-        while (!outcome->finished && !deadline.hasExpired())
-            QTest::qWait(20);
-        return *outcome;
-    }
+    static QString wmClass() { return LauncherRig::wmClass(); }
+    LaunchOutcome launch(const QString& pluginName) { return m_rig.launch(pluginName, 30000); }
 
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY2(insideDesktopSession(), "run inside scripts/desktop-session");
         // Toolkits read the flag when they start: before any stand-in.
         QVERIFY(setAccessibilityEnabled(true));
-        m_scheduler = std::make_unique<QtScheduler>();
-        m_accessibility = std::make_unique<AtspiAccessibility>();
-        m_keys = XTestKeyEvents::create();
-        m_workspace = X11Workspace::create();
-        QVERIFY(m_keys && m_workspace);
-        m_launcher = std::make_unique<FigmaLauncher>(
-            LaunchPlatform{*m_accessibility, *m_keys, *m_workspace, *m_scheduler});
+        QVERIFY(m_rig.setUp());
     }
 
     void init() { QVERIFY(setAccessibilityEnabled(true)); }
