@@ -4,8 +4,13 @@
 // yet: each walk waits for the application a bounded time and the next goes on from there, so
 // the search repeats until a walk has read everything. Returns the walks it took.
 
+#include "launch/FigmaLauncher.h"
 #include "launch/FigmaUITraversal.h"
 #include "platform/linux/AtspiAccessibility.h"
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
 
 namespace brevlin::bench {
 
@@ -18,6 +23,45 @@ inline int searchUntilAllRead(AtspiAccessibility& backend, const FigmaUITraversa
         ++walks;
     } while (!backend.lastWalkComplete() && walks < maximumWalks);
     return walks;
+}
+
+// The warm search: the backend's kept tree answers, one request a walk.
+inline void measureWarmSearch(benchmark::State& state, AtspiAccessibility& backend,
+                              const FigmaUITraversal& ui, const AXElement& application,
+                              std::size_t elements) {
+    const quint64 before = backend.requestCount();
+    for (auto _ : state) {
+        auto found = ui.findMatchingResult(application, QStringLiteral("No Such Plugin"));
+        benchmark::DoNotOptimize(found);
+    }
+    state.counters["elements"] = double(elements);
+    state.counters["requests"] =
+        double(backend.requestCount() - before) / double(state.iterations());
+}
+
+// The first walks of an application (or those after the kept tree has expired): a new backend
+// each time reads everything, a level's requests at a time, over as many walks as it takes.
+inline void measureColdSearch(benchmark::State& state, qint64 processIdentifier) {
+    const QStringList traversal = FigmaLauncher::defaultTraversalAttributes();
+    quint64 requests = 0;
+    int walks = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto backend = std::make_unique<AtspiAccessibility>();
+        backend->isProcessTrusted(false);
+        FigmaUITraversal ui(*backend, traversal);
+        const AXElement app = backend->applicationElement(processIdentifier);
+        const quint64 before = backend->requestCount();
+        state.ResumeTiming();
+        const int walked = searchUntilAllRead(*backend, ui, app);
+        state.PauseTiming();
+        walks += walked;
+        requests += backend->requestCount() - before;
+        backend.reset();
+        state.ResumeTiming();
+    }
+    state.counters["requests"] = double(requests) / double(state.iterations());
+    state.counters["walks"] = double(walks) / double(state.iterations());
 }
 
 } // namespace brevlin::bench

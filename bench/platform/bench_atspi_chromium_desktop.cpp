@@ -21,8 +21,7 @@ using namespace brevlin;
 
 namespace {
 
-const QStringList traversal = {"AXFocusedWindow", "AXMainWindow", "AXWindows", "AXChildren",
-                               "AXContents"};
+const QStringList traversal = FigmaLauncher::defaultTraversalAttributes();
 constexpr int layers = 2000;
 
 struct Fixture {
@@ -35,36 +34,12 @@ struct Fixture {
 Fixture* fixture = nullptr;
 
 void BM_ChromiumSearchWarm(benchmark::State& state) {
-    const quint64 before = fixture->backend.requestCount();
-    for (auto _ : state) {
-        auto found = fixture->ui.findMatchingResult(fixture->application, "No Such Plugin");
-        benchmark::DoNotOptimize(found);
-    }
-    state.counters["elements"] = double(fixture->elements);
-    state.counters["requests"] =
-        double(fixture->backend.requestCount() - before) / double(state.iterations());
+    bench::measureWarmSearch(state, fixture->backend, fixture->ui, fixture->application,
+                             fixture->elements);
 }
 
 void BM_ChromiumSearchCold(benchmark::State& state) {
-    quint64 requests = 0;
-    int walks = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto backend = std::make_unique<AtspiAccessibility>();
-        backend->isProcessTrusted(false);
-        FigmaUITraversal ui(*backend, traversal);
-        const AXElement app = backend->applicationElement(fixture->chromium.pid());
-        const quint64 before = backend->requestCount();
-        state.ResumeTiming();
-        const int walked = bench::searchUntilAllRead(*backend, ui, app);
-        state.PauseTiming();
-        walks += walked;
-        requests += backend->requestCount() - before;
-        backend.reset();
-        state.ResumeTiming();
-    }
-    state.counters["requests"] = double(requests) / double(state.iterations());
-    state.counters["walks"] = double(walks) / double(state.iterations());
+    bench::measureColdSearch(state, fixture->chromium.pid());
 }
 
 BENCHMARK(BM_ChromiumSearchWarm)

@@ -24,8 +24,7 @@ using namespace brevlin;
 
 namespace {
 
-const QStringList traversal = {"AXFocusedWindow", "AXMainWindow", "AXWindows", "AXChildren",
-                               "AXContents"};
+const QStringList traversal = FigmaLauncher::defaultTraversalAttributes();
 constexpr int padding = 970;
 
 struct Fixture {
@@ -114,38 +113,12 @@ std::size_t straightforwardWalk(AtspiAccessible* application, int maximumDepth) 
 }
 
 void BM_BackendSearch(benchmark::State& state) {
-    const quint64 before = fixture->backend.requestCount();
-    for (auto _ : state) {
-        auto found = fixture->ui.findMatchingResult(fixture->application, "No Such Plugin");
-        benchmark::DoNotOptimize(found);
-    }
-    state.counters["elements"] = double(fixture->elements);
-    state.counters["requests"] =
-        double(fixture->backend.requestCount() - before) / double(state.iterations());
+    bench::measureWarmSearch(state, fixture->backend, fixture->ui, fixture->application,
+                             fixture->elements);
 }
 
-// The first walks of an application (or those after the kept tree has expired): everything is
-// read, a level's requests at a time, over as many walks as it takes.
 void BM_BackendSearchCold(benchmark::State& state) {
-    quint64 requests = 0;
-    int walks = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto backend = std::make_unique<AtspiAccessibility>();
-        backend->isProcessTrusted(false);
-        FigmaUITraversal ui(*backend, traversal);
-        const AXElement app = backend->applicationElement(fixture->standin.pid());
-        const quint64 before = backend->requestCount();
-        state.ResumeTiming();
-        const int walked = bench::searchUntilAllRead(*backend, ui, app);
-        state.PauseTiming();
-        walks += walked;
-        requests += backend->requestCount() - before;
-        backend.reset();
-        state.ResumeTiming();
-    }
-    state.counters["requests"] = double(requests) / double(state.iterations());
-    state.counters["walks"] = double(walks) / double(state.iterations());
+    bench::measureColdSearch(state, fixture->standin.pid());
 }
 
 void BM_StraightforwardLibatspiWalk(benchmark::State& state) {

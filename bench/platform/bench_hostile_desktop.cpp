@@ -9,6 +9,7 @@
 
 #include "../common/MemoryFigures.h"
 #include "DesktopTestSupport.h"
+#include "launch/FigmaLauncher.h"
 #include "launch/FigmaUITraversal.h"
 #include "platform/linux/AtspiAccessibility.h"
 
@@ -26,8 +27,7 @@ using brevlin::bench::residentKilobytes;
 
 namespace {
 
-const QStringList traversal = {"AXFocusedWindow", "AXMainWindow", "AXWindows", "AXChildren",
-                               "AXContents"};
+const QStringList traversal = FigmaLauncher::defaultTraversalAttributes();
 constexpr int maximumWalks = 150;
 
 long settledKilobytes() {
