@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     options.build = QStringLiteral(BREVLIN_BUILD_NUMBER);
 
     BrevlinApp brevlin(hotkeyManager,
-                       LaunchPlatform{platform->accessibility(), platform->keyEvents(),
+                       LaunchPlatform{platform->accessibility(), platform->keyboard(),
                                       platform->workspace(), scheduler},
                        options);
     QObject::connect(&instance, &SingleInstance::reopenRequested, &brevlin, &BrevlinApp::reopen);

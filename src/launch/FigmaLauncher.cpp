@@ -39,14 +39,15 @@ const QString notFrontmostMessage =
 const QString noApplicationMessage =
     QStringLiteral("Figma did not return a running application reference.");
 
-void postPair(KeyEventApi& api, KeyEvent& down, KeyEvent& up,
-              std::optional<qint64> processIdentifier) {
-    if (processIdentifier) {
-        api.postToProcess(*processIdentifier, down);
-        api.postToProcess(*processIdentifier, up);
-    } else {
-        api.post(down);
-        api.post(up);
+// The launch's errors for keys that did not go.
+void requirePosted(KeyResult result) {
+    switch (result) {
+    case KeyResult::posted:
+        return;
+    case KeyResult::keyboardUnavailable:
+        throw FigmaLauncherError::eventSourceUnavailable();
+    case KeyResult::keyUnavailable:
+        throw FigmaLauncherError::eventCreationFailed();
     }
 }
 
@@ -96,24 +97,24 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     co_await waitForContents(applicationElement, processIdentifier, clamped.focusDelayMilliseconds);
 
     requireFigmaFocused();
-    sendKeyStroke(keyCode::k, commandFlag, processIdentifier);
+    sendKeyStroke(Key::k, KeyModifier::primary);
     co_await sleepFor(scheduler, clamped.actionsOpenDelayMilliseconds);
 
     co_await selectPluginsTab(applicationElement);
     co_await enterSearchText(pluginName, applicationElement,
-                             clamped.typingCharacterDelayMilliseconds, processIdentifier);
+                             clamped.typingCharacterDelayMilliseconds);
     co_await sleepFor(scheduler, clamped.postSearchDelayMilliseconds);
 
     const bool pressed =
         co_await selectResult(pluginName, applicationElement, resultBudgetMilliseconds);
     if (!pressed) {
         requireFigmaFocused();
-        sendKeyStroke(keyCode::downArrow, 0, processIdentifier);
+        sendKeyStroke(Key::downArrow, {});
         co_await sleepFor(scheduler, downToReturnMilliseconds);
         requireFigmaFocused();
-        sendKeyStroke(keyCode::returnKey, 0, processIdentifier);
+        sendKeyStroke(Key::returnKey, {});
     }
-    co_await closeActionsPaletteIfOpen(applicationElement, processIdentifier);
+    co_await closeActionsPaletteIfOpen(applicationElement);
 }
 
 Task<RunningApplicationPtr> FigmaLauncher::ensureFigmaIsRunning() {
@@ -213,11 +214,9 @@ Task<void> FigmaLauncher::selectPluginsTab(AXElement applicationElement) {
 }
 
 Task<void> FigmaLauncher::enterSearchText(QString pluginName, AXElement applicationElement,
-                                          qint64 typingDelayMilliseconds,
-                                          qint64 processIdentifier) {
+                                          qint64 typingDelayMilliseconds) {
     const auto typeName = [&] {
-        typeText(pluginName, typingDelayMilliseconds, processIdentifier,
-                 [this] { requireFigmaFocused(); });
+        typeText(pluginName, typingDelayMilliseconds, [this] { requireFigmaFocused(); });
     };
     const std::optional<AXElement> field = m_traversal.findSearchField(applicationElement);
     if (!field) {
@@ -230,10 +229,10 @@ Task<void> FigmaLauncher::enterSearchText(QString pluginName, AXElement applicat
             m_traversal.stringAttribute(*field, QStringLiteral("AXValue"));
         if (oldText && !trimmedText(*oldText).isEmpty()) {
             requireFigmaFocused();
-            sendKeyStroke(keyCode::a, commandFlag, processIdentifier);
+            sendKeyStroke(Key::a, KeyModifier::primary);
             blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
             requireFigmaFocused();
-            sendKeyStroke(keyCode::deleteBackward, 0, processIdentifier);
+            sendKeyStroke(Key::deleteBackward, {});
             blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
         }
         typeName();
@@ -276,8 +275,7 @@ Task<bool> FigmaLauncher::selectResult(QString pluginName, AXElement application
     co_return false;
 }
 
-Task<void> FigmaLauncher::closeActionsPaletteIfOpen(AXElement applicationElement,
-                                                    qint64 processIdentifier) {
+Task<void> FigmaLauncher::closeActionsPaletteIfOpen(AXElement applicationElement) {
     const qint64 deadline =
         nowNanoseconds() + paletteCloseBudgetMilliseconds * nanosecondsPerMillisecond;
     co_await sleepFor(m_platform.scheduler, paletteCloseCheckMilliseconds);
@@ -286,7 +284,7 @@ Task<void> FigmaLauncher::closeActionsPaletteIfOpen(AXElement applicationElement
             // The plugin has been chosen by now: with another window in front, the palette is
             // left as it is rather than the launch reported as failed.
             if (isFigmaFrontmost())
-                sendKeyStroke(keyCode::k, commandFlag, processIdentifier);
+                sendKeyStroke(Key::k, KeyModifier::primary);
             co_return;
         }
         co_await sleepFor(m_platform.scheduler,
@@ -296,19 +294,8 @@ Task<void> FigmaLauncher::closeActionsPaletteIfOpen(AXElement applicationElement
     }
 }
 
-void FigmaLauncher::sendKeyStroke(quint16 keyCode, quint64 flags,
-                                  std::optional<qint64> processIdentifier) {
-    const std::unique_ptr<KeyEventSource> source =
-        m_platform.keyEvents.createEventSource(hidSystemState);
-    if (!source)
-        throw FigmaLauncherError::eventSourceUnavailable();
-    const std::unique_ptr<KeyEvent> down = source->createKeyboardEvent(keyCode, true);
-    const std::unique_ptr<KeyEvent> up = source->createKeyboardEvent(keyCode, false);
-    if (!down || !up)
-        throw FigmaLauncherError::eventCreationFailed();
-    down->setFlags(flags);
-    up->setFlags(flags);
-    postPair(m_platform.keyEvents, *down, *up, processIdentifier);
+void FigmaLauncher::sendKeyStroke(Key key, KeyModifiers modifiers) {
+    requirePosted(m_platform.keyboard.press(key, modifiers));
 }
 
 void FigmaLauncher::requireFigmaFocused() {
@@ -317,34 +304,24 @@ void FigmaLauncher::requireFigmaFocused() {
 }
 
 void FigmaLauncher::typeText(const QString& text, qint64 delayMilliseconds,
-                             std::optional<qint64> processIdentifier,
                              const std::function<void()>& beforeEachCharacter) {
-    const std::unique_ptr<KeyEventSource> source =
-        m_platform.keyEvents.createEventSource(hidSystemState);
-    if (!source)
+    if (!m_platform.keyboard.isAvailable())
         throw FigmaLauncherError::eventSourceUnavailable();
     if (text.isEmpty())
         return;
     const qint64 pauseMicroseconds = qMax<qint64>(0, delayMilliseconds) * 1000;
     // One key pair per user-perceived character, so that an emoji or a letter with its accents
-    // arrives whole.
+    // arrives whole. The pauses are the launcher's, on its scheduler, so that the focus is checked
+    // again before every character.
     QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, text);
     qsizetype start = 0;
     for (qsizetype end = boundaries.toNextBoundary(); end != -1;
          end = boundaries.toNextBoundary()) {
         const QStringView character = QStringView(text).mid(start, end - start);
         start = end;
-        const std::u16string units(reinterpret_cast<const char16_t*>(character.utf16()),
-                                   std::size_t(character.size()));
-        const std::unique_ptr<KeyEvent> down = source->createKeyboardEvent(0, true);
-        const std::unique_ptr<KeyEvent> up = source->createKeyboardEvent(0, false);
-        if (!down || !up)
-            throw FigmaLauncherError::eventCreationFailed();
-        down->setUnicodeString(units);
-        up->setUnicodeString(units);
         if (beforeEachCharacter)
             beforeEachCharacter();
-        postPair(m_platform.keyEvents, *down, *up, processIdentifier);
+        requirePosted(m_platform.keyboard.type(character));
         blockingSleepMicroseconds(m_platform.scheduler, pauseMicroseconds);
     }
 }

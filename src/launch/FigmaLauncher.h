@@ -3,7 +3,7 @@
 #include "Accessibility.h"
 #include "FigmaLauncherError.h"
 #include "FigmaUITraversal.h"
-#include "KeyEvents.h"
+#include "Keyboard.h"
 #include "Scheduler.h"
 #include "Task.h"
 #include "Workspace.h"
@@ -20,19 +20,10 @@ namespace brevlin {
 // The services a launch drives Figma through.
 struct LaunchPlatform {
     AccessibilityApi& accessibility;
-    KeyEventApi& keyEvents;
+    Keyboard& keyboard;
     WorkspaceApi& workspace;
     Scheduler& scheduler;
 };
-
-// Macintosh virtual key codes the launcher sends; each backend maps them to its own keys.
-namespace keyCode {
-inline constexpr quint16 a = 0;
-inline constexpr quint16 k = 40;
-inline constexpr quint16 deleteBackward = 51;
-inline constexpr quint16 downArrow = 125;
-inline constexpr quint16 returnKey = 36;
-} // namespace keyCode
 
 // Performs one launch: Figma to the front, Actions palette, Plugins tab, plugin name, matching
 // result (or Down and Return), palette closed again.
@@ -57,11 +48,12 @@ public:
     // suspending wait. Must run on the main thread.
     Task<void> launchPlugin(QString pluginName, LauncherTimingSettings timing);
     Task<RunningApplicationPtr> ensureFigmaIsRunning();
-    void sendKeyStroke(quint16 keyCode, quint64 flags, std::optional<qint64> processIdentifier);
+    // Both fail with eventSourceUnavailable when no key can be sent, and with eventCreationFailed
+    // when the key or a character cannot be.
+    void sendKeyStroke(Key key, KeyModifiers modifiers);
     // One key pair per user-perceived character, each followed by a blocking pause.
     // `beforeEachCharacter` runs before each pair; what it throws ends the typing.
     void typeText(const QString& text, qint64 delayMilliseconds,
-                  std::optional<qint64> processIdentifier,
                   const std::function<void()>& beforeEachCharacter = {});
 
     const FigmaUITraversal& traversal() const { return m_traversal; }
@@ -79,12 +71,12 @@ private:
     Task<void> waitForContents(AXElement& applicationElement, qint64 processIdentifier,
                                qint64 milliseconds);
     Task<void> enterSearchText(QString pluginName, AXElement applicationElement,
-                               qint64 typingDelayMilliseconds, qint64 processIdentifier);
+                               qint64 typingDelayMilliseconds);
     // Focuses the field and waits, briefly, for the application to report it focused.
     Task<bool> focusField(AXElement field);
     Task<bool> selectResult(QString pluginName, AXElement applicationElement,
                             qint64 timeoutMilliseconds);
-    Task<void> closeActionsPaletteIfOpen(AXElement applicationElement, qint64 processIdentifier);
+    Task<void> closeActionsPaletteIfOpen(AXElement applicationElement);
     bool isFigmaFrontmost();
     // X11 posts keys to whichever window has the focus: each key or burst of keys goes only
     // while Figma still has it, else the launch ends with focusLost.

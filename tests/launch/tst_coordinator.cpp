@@ -415,7 +415,7 @@ private slots:
     }
 
     void aFailedLaunchHandsOnItsTurn() {
-        figma->failEventCreationAt = 0; // the first launch's Command-K
+        figma->unavailableKeyAt = 0; // the first launch's Command-K
         auto c = makeCoordinator();
         c->startLaunch(item("Autoflow"), c->launcherTiming);
         c->startLaunch(item("Content Reel"), c->launcherTiming);

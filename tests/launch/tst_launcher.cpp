@@ -77,16 +77,24 @@ class LauncherTest : public QObject {
         scheduler->runUntilIdle();
         return outcome;
     }
-    // Posted key-down events, as "code flags units".
-    QStringList downs() const {
+    // What was sent, as "K+primary", "Delete" or "text A".
+    QStringList sent() const {
         QStringList result;
         for (const auto& k : figma->postedKeys) {
-            if (!k.keyDown)
+            if (!k.key) {
+                result.append(QStringLiteral("text ") + k.text);
                 continue;
-            result.append(QStringLiteral("%1 %2 %3")
-                              .arg(k.keyCode)
-                              .arg(k.flags ? QString::number(*k.flags, 16) : QStringLiteral("-"))
-                              .arg(k.units ? QString::fromStdU16String(*k.units) : QString()));
+            }
+            QStringList parts{SimulatedFigma::keyName(*k.key)};
+            if (k.modifiers.testFlag(KeyModifier::primary))
+                parts.append(QStringLiteral("primary"));
+            if (k.modifiers.testFlag(KeyModifier::alternate))
+                parts.append(QStringLiteral("alternate"));
+            if (k.modifiers.testFlag(KeyModifier::system))
+                parts.append(QStringLiteral("system"));
+            if (k.modifiers.testFlag(KeyModifier::shift))
+                parts.append(QStringLiteral("shift"));
+            result.append(parts.join(QLatin1Char('+')));
         }
         return result;
     }
@@ -129,22 +137,12 @@ private slots:
                  (QStringList{"0 unhide", "0 activate 1", "0 raise 1"}));
         QCOMPARE(figma->startRequests, 0);
 
-        // Every key goes to Figma's process as a down/up pair; typed keys carry no flags.
-        QCOMPARE(figma->postedKeys.size(), std::size_t(18));
-        for (std::size_t i = 0; i < figma->postedKeys.size(); ++i) {
-            const auto& key = figma->postedKeys[i];
-            QCOMPARE(key.processIdentifier,
-                     std::optional<qint64>(SimulatedFigma::processIdentifier));
-            QCOMPARE(key.keyDown, i % 2 == 0);
-            if (i % 2 == 1) {
-                const auto& down = figma->postedKeys[i - 1];
-                QCOMPARE(key.timeNanoseconds, down.timeNanoseconds);
-                QCOMPARE(key.keyCode, down.keyCode);
-                QVERIFY(key.flags == down.flags && key.units == down.units);
-            }
-        }
-        QCOMPARE(downs().first(), QStringLiteral("40 100000 "));
-        QCOMPARE(downs().at(1), QStringLiteral("0 - A"));
+        // Every key and character reaches Figma, frontmost as it is sent; typed characters carry
+        // no modifiers.
+        QCOMPARE(sent(), (QStringList{"K+primary", "text A", "text u", "text t", "text o", "text f",
+                                      "text l", "text o", "text w"}));
+        for (const auto& key : figma->postedKeys)
+            QCOMPARE(key.receiver, std::optional<QString>(SimulatedFigma::bundleIdentifier));
         // Typing held the main thread: 50 ms, then 18 ms after every character.
         QCOMPARE(scheduler->blockingWaits.size(), std::size_t(9));
         QCOMPARE(scheduler->blockingWaits.front(),
@@ -247,8 +245,7 @@ private slots:
         QCOMPARE(figma->timelineOf({"key", "type A", "run"}),
                  (QStringList{"180 key ⌘K", "345 key ⌘A", "395 key Delete", "445 type A",
                               "649 run Autoflow"}));
-        QCOMPARE(downs().at(1), QStringLiteral("0 100000 "));
-        QCOMPARE(downs().at(2), QStringLiteral("51 0 "));
+        QCOMPARE(sent().mid(0, 4), (QStringList{"K+primary", "A+primary", "Delete", "text A"}));
 
         init();
         figma->retainedSearchText = " \n ";
@@ -330,8 +327,7 @@ private slots:
         // Post-search ends at 405; result polls at 405, 440, 475, 510; Down at 545.
         QCOMPARE(figma->timelineOf({"key", "type"}),
                  (QStringList{"180 key ⌘K", "545 key Down", "590 key Return", "990 key ⌘K"}));
-        QCOMPARE(downs().at(1), QStringLiteral("125 0 "));
-        QCOMPARE(downs().at(2), QStringLiteral("36 0 "));
+        QCOMPARE(sent(), (QStringList{"K+primary", "Down", "Return", "K+primary"}));
     }
 
     void eachUserPerceivedCharacterIsOneKeyPair() {
@@ -340,11 +336,9 @@ private slots:
         QVERIFY(!run(name)->error);
         QStringList typed;
         for (const auto& key : figma->postedKeys) {
-            if (key.units) {
-                QCOMPARE(key.keyCode, quint16(0));
-                QVERIFY(!key.flags);
-                if (key.keyDown)
-                    typed.append(QString::fromStdU16String(*key.units));
+            if (!key.key) {
+                QVERIFY(!key.modifiers);
+                typed.append(key.text);
             }
         }
         QCOMPARE(typed, (QStringList{QStringLiteral("e\u0301"), QStringLiteral("👍🏽"), "x"}));
@@ -537,38 +531,49 @@ private slots:
     }
 
     void keyStrokeFailuresPostNothing() {
-        figma->failEventSource = true;
-        QVERIFY_THROWS_EXCEPTION(FigmaLauncherError, launcher->sendKeyStroke(40, commandFlag, 1));
+        figma->keyboardUnavailable = true;
         try {
-            launcher->typeText("", 10, std::nullopt);
-            QFAIL("an empty text still needs an event source");
+            launcher->sendKeyStroke(Key::k, KeyModifier::primary);
+            QFAIL("expected a failure");
         } catch (const FigmaLauncherError& e) {
             QCOMPARE(e, FigmaLauncherError::eventSourceUnavailable());
         }
-        figma->failEventSource = false;
-        figma->failEventCreationAt = 1; // the key-up
         try {
-            launcher->sendKeyStroke(40, commandFlag, 1);
+            launcher->typeText("", 10);
+            QFAIL("an empty text still needs a keyboard");
+        } catch (const FigmaLauncherError& e) {
+            QCOMPARE(e, FigmaLauncherError::eventSourceUnavailable());
+        }
+        figma->keyboardUnavailable = false;
+        figma->unavailableKeyAt = 0;
+        try {
+            launcher->sendKeyStroke(Key::k, KeyModifier::primary);
             QFAIL("expected a failure");
         } catch (const FigmaLauncherError& e) {
             QCOMPARE(e, FigmaLauncherError::eventCreationFailed());
         }
         QVERIFY(figma->postedKeys.empty());
 
-        // Typing stops at the character whose events cannot be made.
-        figma->keyEventsCreated = 0;
-        figma->failEventCreationAt = 4;
-        QVERIFY_THROWS_EXCEPTION(FigmaLauncherError, launcher->typeText("abc", 5, std::nullopt));
-        QCOMPARE(figma->postedKeys.size(), std::size_t(4));
-        QVERIFY(!figma->postedKeys.front().processIdentifier);
+        // Typing stops at the character that has no key, before its pause.
+        figma->keysAttempted = 0;
+        figma->unavailableKeyAt = 2;
+        try {
+            launcher->typeText("abc", 5);
+            QFAIL("expected a failure");
+        } catch (const FigmaLauncherError& e) {
+            QCOMPARE(e, FigmaLauncherError::eventCreationFailed());
+        }
+        QCOMPARE(sent(), (QStringList{"text a", "text b"}));
+        QCOMPARE(scheduler->nowMilliseconds(), 10);
 
-        figma->failEventCreationAt = -1;
-        launcher->sendKeyStroke(125, 0, std::nullopt);
-        QCOMPARE(figma->timelineOf({"key"}), QStringList{"10 key Down (global)"});
+        // Keys go to whichever application is frontmost: here not Figma.
+        figma->unavailableKeyAt = -1;
+        launcher->sendKeyStroke(Key::downArrow, {});
+        QCOMPARE(figma->timelineOf({"key"}), QStringList{"10 key Down (to org.example.Editor)"});
     }
 
     void launchEndsWithEventFailures() {
-        figma->failEventSource = true;
+        figma->keyboardUnavailable = true;
         auto outcome = run("Autoflow");
         QCOMPARE(outcome->launcherError(), FigmaLauncherError::eventSourceUnavailable());
         QCOMPARE(outcome->endMilliseconds, 180);

@@ -1,5 +1,7 @@
 #include "DesktopTestSupport.h"
 
+#include "platform/linux/X11Keymap.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -200,24 +202,15 @@ xcb_connection_t* connection() {
     return c;
 }
 
+// Read afresh each time: the tests change layouts and borrow keycodes.
 QList<xcb_keycode_t> keycodesFor(quint32 keysym, bool anyLevel) {
+    const X11Keymap keymap(connection());
+    if (anyLevel)
+        return keymap.keycodesGiving(keysym);
     QList<xcb_keycode_t> result;
-    xcb_connection_t* c = connection();
-    const xcb_setup_t* setup = xcb_get_setup(c);
-    const int count = setup->max_keycode - setup->min_keycode + 1;
-    auto* reply = xcb_get_keyboard_mapping_reply(
-        c, xcb_get_keyboard_mapping(c, setup->min_keycode, count), nullptr);
-    if (!reply)
-        return result;
-    const int per = reply->keysyms_per_keycode;
-    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply);
-    for (int i = 0; i < count; ++i)
-        for (int level = 0; level < (anyLevel ? per : 1); ++level)
-            if (syms[i * per + level] == keysym) {
-                result.append(xcb_keycode_t(setup->min_keycode + i));
-                break;
-            }
-    std::free(reply);
+    for (const X11Keymap::Place& place : keymap.placesOf(keysym))
+        if (!place.shifted)
+            result.append(place.keycode);
     return result;
 }
 

@@ -2,27 +2,6 @@
 
 namespace brevlin::testing {
 
-namespace {
-
-QString keyName(quint16 keyCode) {
-    switch (keyCode) {
-    case keyCode::a:
-        return QStringLiteral("A");
-    case keyCode::k:
-        return QStringLiteral("K");
-    case keyCode::deleteBackward:
-        return QStringLiteral("Delete");
-    case keyCode::downArrow:
-        return QStringLiteral("Down");
-    case keyCode::returnKey:
-        return QStringLiteral("Return");
-    default:
-        return QString::number(keyCode);
-    }
-}
-
-} // namespace
-
 class SimulatedFigma::Application : public RunningApplication {
 public:
     explicit Application(SimulatedFigma& figma)
@@ -92,62 +71,33 @@ private:
     SimulatedFigma& m_figma;
 };
 
-class SimulatedFigma::KeyEvents : public KeyEventApi {
-    class Event : public KeyEvent {
-    public:
-        Event(quint16 code, bool down)
-            : code(code)
-            , down(down) {}
-        quint16 keyCode() const override { return code; }
-        bool isKeyDown() const override { return down; }
-        void setFlags(quint64 mask) override { flags = mask; }
-        void setUnicodeString(const std::u16string& text) override { units = text; }
-        quint16 code;
-        bool down;
-        std::optional<quint64> flags;
-        std::optional<std::u16string> units;
-    };
-    class Source : public KeyEventSource {
-    public:
-        explicit Source(SimulatedFigma& figma)
-            : m_figma(figma) {}
-        std::unique_ptr<KeyEvent> createKeyboardEvent(quint16 keyCode, bool keyDown) override {
-            const int index = m_figma.keyEventsCreated++;
-            if (index == m_figma.failEventCreationAt)
-                return nullptr;
-            return std::make_unique<Event>(keyCode, keyDown);
-        }
-
-    private:
-        SimulatedFigma& m_figma;
-    };
-
+class SimulatedFigma::Keyboard : public brevlin::Keyboard {
 public:
-    explicit KeyEvents(SimulatedFigma& figma)
+    explicit Keyboard(SimulatedFigma& figma)
         : m_figma(figma) {}
 
-    std::unique_ptr<KeyEventSource> createEventSource(int stateId) override {
-        if (m_figma.failEventSource || stateId != hidSystemState)
-            return nullptr;
-        ++m_figma.eventSourcesCreated;
-        return std::make_unique<Source>(m_figma);
+    bool isAvailable() override { return !m_figma.keyboardUnavailable; }
+    KeyResult press(Key key, KeyModifiers modifiers) override {
+        return deliver(key, modifiers, QString());
     }
-    void postToProcess(qint64 processIdentifier, KeyEvent& event) override {
-        deliver(event, processIdentifier);
+    KeyResult type(QStringView text) override {
+        if (text.isEmpty())
+            return isAvailable() ? KeyResult::posted : KeyResult::keyboardUnavailable;
+        return deliver(std::nullopt, {}, text.toString());
     }
-    void post(KeyEvent& event) override { deliver(event, std::nullopt); }
 
 private:
-    void deliver(KeyEvent& event, std::optional<qint64> processIdentifier) {
-        auto& e = static_cast<Event&>(event);
-        const PostedKey key{m_figma.m_scheduler.nowNanoseconds(),
-                            e.code,
-                            e.down,
-                            e.flags,
-                            e.units,
-                            processIdentifier};
-        m_figma.postedKeys.push_back(key);
-        m_figma.receiveKey(key);
+    // Keys go to whichever application is frontmost as they are sent.
+    KeyResult deliver(std::optional<Key> key, KeyModifiers modifiers, const QString& text) {
+        if (m_figma.keyboardUnavailable)
+            return KeyResult::keyboardUnavailable;
+        if (m_figma.keysAttempted++ == m_figma.unavailableKeyAt)
+            return KeyResult::keyUnavailable;
+        const PostedKey posted{m_figma.m_scheduler.nowNanoseconds(), key, modifiers, text,
+                               m_figma.frontmost};
+        m_figma.postedKeys.push_back(posted);
+        m_figma.receiveKey(posted);
+        return KeyResult::posted;
     }
     SimulatedFigma& m_figma;
 };
@@ -155,7 +105,7 @@ private:
 SimulatedFigma::SimulatedFigma(VirtualScheduler& scheduler)
     : m_scheduler(scheduler)
     , m_workspace(std::make_unique<Workspace>(*this))
-    , m_keyEvents(std::make_unique<KeyEvents>(*this))
+    , m_keyboard(std::make_unique<Keyboard>(*this))
     , m_application(std::make_shared<Application>(*this)) {
     m_applicationNode = tree.addNode(-1, QStringLiteral("AXApplication"), QStringLiteral("Figma"));
     m_windowNode =
@@ -174,8 +124,24 @@ SimulatedFigma::SimulatedFigma(VirtualScheduler& scheduler)
 
 SimulatedFigma::~SimulatedFigma() = default;
 
+QString SimulatedFigma::keyName(Key key) {
+    switch (key) {
+    case Key::a:
+        return QStringLiteral("A");
+    case Key::k:
+        return QStringLiteral("K");
+    case Key::deleteBackward:
+        return QStringLiteral("Delete");
+    case Key::downArrow:
+        return QStringLiteral("Down");
+    case Key::returnKey:
+        return QStringLiteral("Return");
+    }
+    return QString();
+}
+
 LaunchPlatform SimulatedFigma::platform() {
-    return LaunchPlatform{tree, *m_keyEvents, *m_workspace, m_scheduler};
+    return LaunchPlatform{tree, *m_keyboard, *m_workspace, m_scheduler};
 }
 
 void SimulatedFigma::log(const QString& what) {
@@ -206,27 +172,26 @@ int SimulatedFigma::resultLabelNode(const QString& plugin) const {
 }
 
 void SimulatedFigma::receiveKey(const PostedKey& key) {
-    if (!key.keyDown)
-        return;
-    const bool command = key.flags && (*key.flags & commandFlag);
-    if (key.units) {
-        const QString text = QString::fromStdU16String(*key.units);
-        log(QStringLiteral("type %1").arg(text));
+    const bool toFigma = key.receiver == bundleIdentifier;
+    if (!key.key) {
+        log(QStringLiteral("type %1").arg(key.text));
         if (++m_typedCharacters == focusLostAfterTypedCharacters) {
             frontmost = otherBundleIdentifier;
             log(QStringLiteral("focus lost"));
         }
-        if (key.processIdentifier != processIdentifier || !isPaletteOpen() || !m_fieldFocused)
+        if (!toFigma || !isPaletteOpen() || !m_fieldFocused)
             return;
-        setSearchText(m_allSelected ? text : m_searchText + text);
+        setSearchText(m_allSelected ? key.text : m_searchText + key.text);
         return;
     }
+    const bool command = key.modifiers.testFlag(KeyModifier::primary);
     log(QStringLiteral("key %1%2%3")
-            .arg(command ? QStringLiteral("⌘") : QString(), keyName(key.keyCode),
-                 key.processIdentifier ? QString() : QStringLiteral(" (global)")));
-    if (key.processIdentifier != processIdentifier)
+            .arg(command ? QStringLiteral("⌘") : QString(), keyName(*key.key),
+                 toFigma ? QString()
+                         : QStringLiteral(" (to %1)").arg(key.receiver.value_or("nobody"))));
+    if (!toFigma)
         return;
-    if (command && key.keyCode == keyCode::k) {
+    if (command && key.key == Key::k) {
         if (isPaletteOpen())
             closePalette();
         else
@@ -235,15 +200,15 @@ void SimulatedFigma::receiveKey(const PostedKey& key) {
     }
     if (!isPaletteOpen())
         return;
-    if (command && key.keyCode == keyCode::a && m_fieldFocused) {
+    if (command && key.key == Key::a && m_fieldFocused) {
         m_allSelected = true;
-    } else if (key.keyCode == keyCode::deleteBackward && m_fieldFocused) {
+    } else if (key.key == Key::deleteBackward && m_fieldFocused) {
         setSearchText(m_allSelected ? QString()
                                     : m_searchText.chopped(m_searchText.isEmpty() ? 0 : 1));
-    } else if (key.keyCode == keyCode::downArrow) {
+    } else if (key.key == Key::downArrow) {
         if (!m_results.empty())
             m_highlighted = 0;
-    } else if (key.keyCode == keyCode::returnKey) {
+    } else if (key.key == Key::returnKey) {
         if (m_highlighted >= 0 && m_highlighted < int(m_results.size()))
             run(m_results[std::size_t(m_highlighted)].first);
     }
@@ -398,10 +363,10 @@ void SimulatedFigma::introduce(Fault fault) {
         becomesFrontmost = false;
         break;
     case Fault::noEventSource:
-        failEventSource = true;
+        keyboardUnavailable = true;
         break;
     case Fault::noKeyEvent:
-        failEventCreationAt = 0;
+        unavailableKeyAt = 0;
         break;
     case Fault::focusTakenWhileTyping:
         focusLostAfterTypedCharacters = 2;
@@ -414,8 +379,8 @@ void SimulatedFigma::repair() {
     installed = true;
     startOutcome = StartOutcome::starts;
     becomesFrontmost = true;
-    failEventSource = false;
-    failEventCreationAt = -1;
+    keyboardUnavailable = false;
+    unavailableKeyAt = -1;
     focusLostAfterTypedCharacters = -1;
     // A launch stopped mid-way leaves the palette open; the user puts that right too.
     if (isPaletteOpen())

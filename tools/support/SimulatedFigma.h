@@ -3,7 +3,7 @@
 #include "FakeAccessibilityTree.h"
 #include "VirtualScheduler.h"
 #include "launch/FigmaLauncher.h"
-#include "launch/KeyEvents.h"
+#include "launch/Keyboard.h"
 #include "launch/Workspace.h"
 
 #include <QString>
@@ -17,7 +17,8 @@
 namespace brevlin::testing {
 
 // A stand-in for Figma behind the launcher's platform interfaces: an application with one
-// window whose Actions palette reacts to the keys posted to its process as the real one does.
+// window whose Actions palette reacts to the keys it receives, while it is frontmost, as the real
+// one does.
 // Command-K toggles the palette, typed characters land in its focused search field, results are
 // the configured plugins whose names contain the search text, Down and Return run the first one.
 // Everything that happens is written to a timeline stamped with the virtual time.
@@ -28,6 +29,8 @@ public:
     static constexpr qint64 processIdentifier = 4242;
 
     explicit SimulatedFigma(VirtualScheduler& scheduler);
+    // "K", "Down"… as the timeline writes keys.
+    static QString keyName(Key key);
     ~SimulatedFigma();
     SimulatedFigma(const SimulatedFigma&) = delete;
     SimulatedFigma& operator=(const SimulatedFigma&) = delete;
@@ -64,9 +67,10 @@ public:
                            QStringLiteral("Café Tools"), QStringLiteral("Unsplash")};
     // After this many typed characters another application takes the focus, or never.
     int focusLostAfterTypedCharacters = -1;
-    bool failEventSource = false;
-    // The zero-based keyboard event creation that fails, or -1.
-    int failEventCreationAt = -1;
+    // No key can be sent at all.
+    bool keyboardUnavailable = false;
+    // The zero-based key press or typed character that has no key to go on, or -1.
+    int unavailableKeyAt = -1;
 
     // Ways a whole launch fails while access is granted, each set up in one call.
     enum class Fault {
@@ -83,17 +87,18 @@ public:
     void repair();
 
     // --- What happened ---
+    // A key pressed, or a text typed (no key then).
     struct PostedKey {
         qint64 timeNanoseconds;
-        quint16 keyCode;
-        bool keyDown;
-        std::optional<quint64> flags;
-        std::optional<std::u16string> units;
-        std::optional<qint64> processIdentifier;
+        std::optional<Key> key;
+        KeyModifiers modifiers;
+        QString text;
+        // The application that was frontmost, and so received it.
+        std::optional<QString> receiver;
     };
     std::vector<PostedKey> postedKeys;
-    int eventSourcesCreated = 0;
-    int keyEventsCreated = 0;
+    // Presses and typed texts asked for, the refused ones included.
+    int keysAttempted = 0;
     int startRequests = 0;
     int activations = 0;
     // Entries "<ms> <what>", for instance "180 key ⌘K", "247 type C", "307 run Autoflow".
@@ -118,10 +123,10 @@ public:
 
 private:
     class Workspace;
-    class KeyEvents;
+    class Keyboard;
     class Application;
     friend class Workspace;
-    friend class KeyEvents;
+    friend class Keyboard;
     friend class Application;
 
     void receiveKey(const PostedKey& key);
@@ -135,7 +140,7 @@ private:
 
     VirtualScheduler& m_scheduler;
     std::unique_ptr<Workspace> m_workspace;
-    std::unique_ptr<KeyEvents> m_keyEvents;
+    std::unique_ptr<Keyboard> m_keyboard;
     std::shared_ptr<Application> m_application;
     int m_applicationNode = -1;
     int m_windowNode = -1;

@@ -1,16 +1,14 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QtGlobal>
-
-#include <optional>
 
 struct xcb_connection_t;
 
 namespace brevlin {
 
-// X keysym of a Macintosh virtual key code (US layout), or none for codes the table lacks.
-std::optional<quint32> keysymForMacKeyCode(quint16 keyCode);
 // The XKB name of the key at a Macintosh virtual key code's position on a US (ANSI) keyboard,
 // "AE01" for the 1 key, "AC01" for A and so on, or null for codes the table lacks.
 const char* keyNameForMacKeyCode(quint16 keyCode);
@@ -22,5 +20,10 @@ const char* keyNameForMacKeyCode(quint16 keyCode);
 //
 // Empty when the server has no XKB extension or the keymap cannot be read.
 QHash<quint16, quint8> readKeyPositions(xcb_connection_t* connection);
+
+// The X keycode of each of these XKB key names ("AC01", "BKSP" …) in the server's current keymap,
+// aliases included; names the keymap lacks are left out, and all are when it cannot be read.
+QHash<QByteArray, quint8> readKeycodesByName(xcb_connection_t* connection,
+                                             const QList<QByteArray>& names);
 
 } // namespace brevlin

@@ -3,7 +3,7 @@
 #include "AtspiAccessibility.h"
 #include "X11HotkeyService.h"
 #include "X11Workspace.h"
-#include "XTestKeyEvents.h"
+#include "XTestKeyboard.h"
 
 namespace brevlin {
 
@@ -13,9 +13,9 @@ LinuxPlatform::~LinuxPlatform() = default;
 std::unique_ptr<LinuxPlatform> LinuxPlatform::create() {
     std::unique_ptr<LinuxPlatform> platform(new LinuxPlatform);
     platform->m_hotkeys = X11HotkeyService::create();
-    platform->m_keyEvents = XTestKeyEvents::create();
+    platform->m_keyboard = XTestKeyboard::create();
     platform->m_workspace = X11Workspace::create();
-    if (!platform->m_hotkeys || !platform->m_keyEvents || !platform->m_workspace)
+    if (!platform->m_hotkeys || !platform->m_keyboard || !platform->m_workspace)
         return nullptr;
     platform->m_accessibility = std::make_unique<AtspiAccessibility>();
     return platform;
@@ -24,8 +24,8 @@ std::unique_ptr<LinuxPlatform> LinuxPlatform::create() {
 AccessibilityApi& LinuxPlatform::accessibility() {
     return *m_accessibility;
 }
-KeyEventApi& LinuxPlatform::keyEvents() {
-    return *m_keyEvents;
+Keyboard& LinuxPlatform::keyboard() {
+    return *m_keyboard;
 }
 WorkspaceApi& LinuxPlatform::workspace() {
     return *m_workspace;

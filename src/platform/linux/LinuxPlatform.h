@@ -2,7 +2,7 @@
 
 #include "hotkeys/HotkeyService.h"
 #include "launch/Accessibility.h"
-#include "launch/KeyEvents.h"
+#include "launch/Keyboard.h"
 #include "launch/Workspace.h"
 
 #include <memory>
@@ -10,7 +10,7 @@
 namespace brevlin {
 
 class AtspiAccessibility;
-class XTestKeyEvents;
+class XTestKeyboard;
 class X11Workspace;
 class X11HotkeyService;
 
@@ -22,14 +22,14 @@ public:
     ~LinuxPlatform();
 
     AccessibilityApi& accessibility();
-    KeyEventApi& keyEvents();
+    Keyboard& keyboard();
     WorkspaceApi& workspace();
     HotkeyService& hotkeys();
 
 private:
     LinuxPlatform();
     std::unique_ptr<AtspiAccessibility> m_accessibility;
-    std::unique_ptr<XTestKeyEvents> m_keyEvents;
+    std::unique_ptr<XTestKeyboard> m_keyboard;
     std::unique_ptr<X11Workspace> m_workspace;
     std::unique_ptr<X11HotkeyService> m_hotkeys;
 };

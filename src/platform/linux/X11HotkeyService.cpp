@@ -1,5 +1,6 @@
 #include "X11HotkeyService.h"
 #include "KeyPositions.h"
+#include "X11Keymap.h"
 #include "model/Hotkey.h"
 
 #include <QGuiApplication>
@@ -28,23 +29,6 @@ constexpr quint16 relevantModifiers = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL 
 
 xcb_connection_t* asConnection(void* c) {
     return static_cast<xcb_connection_t*>(c);
-}
-
-QList<quint8> keycodesForKeysym(xcb_connection_t* c, quint32 keysym) {
-    QList<quint8> result;
-    const xcb_setup_t* setup = xcb_get_setup(c);
-    const int count = setup->max_keycode - setup->min_keycode + 1;
-    auto* mapping = xcb_get_keyboard_mapping_reply(
-        c, xcb_get_keyboard_mapping(c, setup->min_keycode, count), nullptr);
-    if (!mapping)
-        return result;
-    const int per = mapping->keysyms_per_keycode;
-    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping);
-    for (int i = 0; i < count; ++i)
-        if (per > 0 && syms[i * per] == keysym)
-            result.append(quint8(setup->min_keycode + i));
-    std::free(mapping);
-    return result;
 }
 
 } // namespace
@@ -85,31 +69,14 @@ void X11HotkeyService::installHandler(PressHandler handler) {
 }
 
 void X11HotkeyService::readModifierMap() {
-    xcb_connection_t* c = asConnection(m_connection);
-    m_numLockMask = 0;
-    m_altMask = XCB_MOD_MASK_1;
-    m_superMask = XCB_MOD_MASK_4;
-    auto* modifiers = xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr);
-    if (!modifiers)
-        return;
-    const QList<quint8> numLock = keycodesForKeysym(c, XKB_KEY_Num_Lock);
-    const QList<quint8> alt = keycodesForKeysym(c, XKB_KEY_Alt_L);
-    const QList<quint8> super = keycodesForKeysym(c, XKB_KEY_Super_L);
-    const int per = modifiers->keycodes_per_modifier;
-    const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(modifiers);
-    for (int m = 0; m < 8; ++m)
-        for (int i = 0; i < per; ++i) {
-            const xcb_keycode_t k = codes[m * per + i];
-            if (!k)
-                continue;
-            if (numLock.contains(k))
-                m_numLockMask = quint16(1 << m);
-            if (alt.contains(k))
-                m_altMask = quint16(1 << m);
-            if (super.contains(k))
-                m_superMask = quint16(1 << m);
-        }
-    std::free(modifiers);
+    const X11Keymap keymap(asConnection(m_connection));
+    const auto maskOf = [&keymap](xcb_keysym_t keysym, quint16 fallback) {
+        const int index = keymap.modifierIndexOf(keysym);
+        return index < 0 ? fallback : quint16(1 << index);
+    };
+    m_numLockMask = maskOf(XKB_KEY_Num_Lock, 0);
+    m_altMask = maskOf(XKB_KEY_Alt_L, XCB_MOD_MASK_1);
+    m_superMask = maskOf(XKB_KEY_Super_L, XCB_MOD_MASK_4);
 }
 
 bool X11HotkeyService::grab(Registration& registration) {

@@ -3,7 +3,7 @@
 // The page shows in its title the Ctrl chords it saw (by physical key) and the field's text.
 
 #include "DesktopTestSupport.h"
-#include "platform/linux/XTestKeyEvents.h"
+#include "platform/linux/XTestKeyboard.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -22,10 +22,6 @@ using namespace brevlin::testing;
 
 namespace {
 
-constexpr quint16 keyA = 0;
-constexpr quint16 keyK = 40;
-constexpr quint16 keyDelete = 51;
-
 const char page[] = R"(<!doctype html><html><head><title>ready</title></head><body>
 <input id="f" autofocus>
 <script>
@@ -38,27 +34,13 @@ f.addEventListener('keydown', e => {
 f.addEventListener('input', show);
 </script></body></html>)";
 
-void stroke(XTestKeyEvents& keys, quint16 code, quint64 flags) {
-    auto source = keys.createEventSource(hidSystemState);
-    auto down = source->createKeyboardEvent(code, true);
-    auto up = source->createKeyboardEvent(code, false);
-    QVERIFY(down && up);
-    down->setFlags(flags);
-    up->setFlags(flags);
-    keys.post(*down);
-    keys.post(*up);
+void press(XTestKeyboard& keys, Key key, KeyModifiers modifiers = {}) {
+    QCOMPARE(keys.press(key, modifiers), KeyResult::posted);
 }
 
-void type(XTestKeyEvents& keys, const QString& text) {
-    auto source = keys.createEventSource(hidSystemState);
-    for (QChar c : text) {
-        auto down = source->createKeyboardEvent(0, true);
-        auto up = source->createKeyboardEvent(0, false);
-        down->setUnicodeString(QString(c).toStdU16String());
-        up->setUnicodeString(QString(c).toStdU16String());
-        keys.post(*down);
-        keys.post(*up);
-    }
+void type(XTestKeyboard& keys, const QString& text) {
+    for (qsizetype i = 0; i < text.size(); ++i)
+        QCOMPARE(keys.type(QStringView(text).mid(i, 1)), KeyResult::posted);
 }
 
 // The title of the window of the given class, through the session's xprop-free X connection.
@@ -99,7 +81,7 @@ class ChromiumKeysTest : public QObject {
     QTemporaryDir m_profile;
     QProcess m_chromium;
     quint32 m_window = 0;
-    std::unique_ptr<XTestKeyEvents> m_keys;
+    std::unique_ptr<XTestKeyboard> m_keys;
     Titles m_titles;
 
     QString title() { return m_titles.titleOf(m_window); }
@@ -119,7 +101,7 @@ private Q_SLOTS:
         QVERIFY2(insideDesktopSession(), "run inside scripts/desktop-session");
         const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
         QVERIFY2(!chromium.isEmpty(), "chromium is missing; run scripts/install-deps");
-        m_keys = XTestKeyEvents::create();
+        m_keys = XTestKeyboard::create();
         QVERIFY(m_keys);
     }
 
@@ -177,9 +159,9 @@ private Q_SLOTS:
         type(*m_keys, text);
         QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("|") + text, 5000);
         // Command-A, Delete, Command-K: the chords Figma's palette needs, by physical key.
-        stroke(*m_keys, keyA, commandFlag);
-        stroke(*m_keys, keyDelete, 0);
-        stroke(*m_keys, keyK, commandFlag);
+        press(*m_keys, Key::a, KeyModifier::primary);
+        press(*m_keys, Key::deleteBackward);
+        press(*m_keys, Key::k, KeyModifier::primary);
         const QString expectedA = layout == "fr" ? QStringLiteral("ctrl+KeyQ")  // A on AZERTY
                                                  : QStringLiteral("ctrl+KeyA"); // US position
         QTRY_COMPARE_WITH_TIMEOUT(title(), expectedA + QStringLiteral(" ctrl+KeyK|"), 5000);

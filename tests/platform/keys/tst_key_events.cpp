@@ -2,12 +2,15 @@
 // and whatever characters the text has.
 
 #include "DesktopTestSupport.h"
+#include "platform/linux/X11Keymap.h"
 #include "platform/linux/X11Workspace.h"
-#include "platform/linux/XTestKeyEvents.h"
+#include "platform/linux/XTestKeyboard.h"
+#include "platform/linux/XcbReply.h"
 
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QJsonArray>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTextBoundaryFinder>
 
@@ -18,37 +21,35 @@ using namespace brevlin::testing;
 
 namespace {
 
-constexpr quint16 keyK = 40;
-constexpr quint16 keyReturn = 36;
-constexpr quint16 keyDown = 125;
+constexpr quint8 evdevKeycodeAC01 = 38; // "A" on a US keyboard
 
-// Posts a key pair the way the launcher does.
-void stroke(XTestKeyEvents& keys, quint16 code, quint64 flags) {
-    auto source = keys.createEventSource(hidSystemState);
-    QVERIFY(source);
-    auto down = source->createKeyboardEvent(code, true);
-    auto up = source->createKeyboardEvent(code, false);
-    QVERIFY(down && up);
-    down->setFlags(flags);
-    up->setFlags(flags);
-    keys.postToProcess(0, *down);
-    keys.postToProcess(0, *up);
+// A connection of the test's own, to read and change the keymap as another client would.
+struct Connection {
+    Connection()
+        : c(xcb_connect(nullptr, nullptr)) {}
+    ~Connection() { xcb_disconnect(c); }
+    // Gives each keycode this keysym on every level, or none with 0.
+    void setKeysym(const QList<xcb_keycode_t>& keycodes, xcb_keysym_t keysym, int width) {
+        const std::vector<xcb_keysym_t> row(std::size_t(std::max(width, 2)), keysym);
+        for (xcb_keycode_t k : keycodes)
+            xcb_change_keyboard_mapping(c, 1, k, uint8_t(row.size()), row.data());
+        xcbOwn(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    }
+    xcb_connection_t* c;
+};
+
+void press(XTestKeyboard& keys, Key key, KeyModifiers modifiers = {}) {
+    QCOMPARE(keys.press(key, modifiers), KeyResult::posted);
 }
 
-// One key pair per user-perceived character, with the character attached, and no pause.
-void typeText(XTestKeyEvents& keys, const QString& text) {
-    auto source = keys.createEventSource(hidSystemState);
+// One call per user-perceived character, as the launcher types, and no pause.
+void typeText(XTestKeyboard& keys, const QString& text) {
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     qsizetype start = 0;
     while (finder.toNextBoundary() != -1) {
-        const QString character = text.mid(start, finder.position() - start);
+        QCOMPARE(keys.type(QStringView(text).mid(start, finder.position() - start)),
+                 KeyResult::posted);
         start = finder.position();
-        auto down = source->createKeyboardEvent(0, true);
-        auto up = source->createKeyboardEvent(0, false);
-        down->setUnicodeString(character.toStdU16String());
-        up->setUnicodeString(character.toStdU16String());
-        keys.post(*down);
-        keys.post(*up);
     }
 }
 
@@ -65,7 +66,7 @@ class KeyEventsTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<XTestKeyEvents> m_keys;
+    std::unique_ptr<XTestKeyboard> m_keys;
     std::unique_ptr<X11Workspace> m_workspace;
 
     // Asks until the stand-in says it is active: the window manager ignores requests for a window
@@ -85,7 +86,7 @@ private:
     StandinProcess m_standin;
 
     bool openPalette() {
-        stroke(*m_keys, keyK, commandFlag);
+        press(*m_keys, Key::k, KeyModifier::primary);
         const bool opened = m_standin.record().waitFor([](const QJsonObject& e) {
             return e.value("event") == "palette" && e.value("open").toBool();
         });
@@ -98,7 +99,7 @@ private:
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY2(insideDesktopSession(), "run inside scripts/desktop-session");
-        m_keys = XTestKeyEvents::create();
+        m_keys = XTestKeyboard::create();
         QVERIFY(m_keys);
         m_workspace = X11Workspace::create();
         QVERIFY(m_workspace);
@@ -117,29 +118,76 @@ private Q_SLOTS:
         m_standin.stop();
     }
 
-    void macKeyCodesNameTheUsKeys() {
-        QCOMPARE(keysymForMacKeyCode(0), quint32(XKB_KEY_a));
-        QCOMPARE(keysymForMacKeyCode(40), quint32(XKB_KEY_k));
-        QCOMPARE(keysymForMacKeyCode(29), quint32(XKB_KEY_0));
-        QCOMPARE(keysymForMacKeyCode(46), quint32(XKB_KEY_m));
-        QCOMPARE(keysymForMacKeyCode(36), quint32(XKB_KEY_Return));
-        QCOMPARE(keysymForMacKeyCode(51), quint32(XKB_KEY_BackSpace));
-        QCOMPARE(keysymForMacKeyCode(125), quint32(XKB_KEY_Down));
-        QVERIFY(!keysymForMacKeyCode(10)); // the ISO section key has no US counterpart
-        QVERIFY(!m_keys->createEventSource(hidSystemState)->createKeyboardEvent(10, true));
+    void keymapReadsTheLayoutAndItsChanges() {
+        using Place = X11Keymap::Place;
+        Connection connection;
+        X11Keymap keymap(connection.c);
+        QCOMPARE(keymap.placesOf(XKB_KEY_a).value(0), (Place{evdevKeycodeAC01, false}));
+        QCOMPARE(keymap.placesOf(XKB_KEY_A).value(0), (Place{evdevKeycodeAC01, true}));
+        QCOMPARE(keymap.modifierIndexOf(XKB_KEY_Shift_L), 0);
+        QCOMPARE(keymap.modifierIndexOf(XKB_KEY_Control_L), 2);
+        QVERIFY(keymap.modifierIndexOf(XKB_KEY_Num_Lock) > 2);
+        QCOMPARE(keymap.modifierIndexOfKeycode(evdevKeycodeAC01), -1);
+        QVERIFY(keymap.keysymsPerKeycode() >= 2);
+        // Free keycodes give nothing and sit on no modifier.
+        QList<xcb_keycode_t> spare = keymap.unassignedKeycodes();
+        QVERIFY(spare.size() > 5);
+        for (xcb_keycode_t k : spare) {
+            QCOMPARE(keymap.modifierIndexOfKeycode(k), -1);
+            QVERIFY(!keymap.placesOf(XKB_KEY_a).contains(Place{k, false}));
+        }
+        QVERIFY(!spare.contains(evdevKeycodeAC01));
+
+        // On a Cyrillic first group, Latin a is only in the second, which a keycode alone does
+        // not reach.
+        QVERIFY(setKeyboardLayout("ru,us"));
+        keymap.reload();
+        QVERIFY(keymap.placesOf(XKB_KEY_a).isEmpty());
+        QVERIFY(keymap.keycodesGiving(XKB_KEY_a).contains(evdevKeycodeAC01));
+        QCOMPARE(keymap.placesOf(XKB_KEY_Cyrillic_ef).value(0), (Place{evdevKeycodeAC01, false}));
+
+        // A free keycode another client fills is seen once the keymap is read again.
+        spare = keymap.unassignedKeycodes();
+        QVERIFY(!spare.isEmpty());
+        const xcb_keycode_t taken = spare.first();
+        const auto restore =
+            qScopeGuard([&] { connection.setKeysym({taken}, 0, keymap.keysymsPerKeycode()); });
+        connection.setKeysym({taken}, XKB_KEY_ntilde, keymap.keysymsPerKeycode());
+        QVERIFY(keymap.placesOf(XKB_KEY_ntilde).isEmpty());
+        keymap.reload();
+        QVERIFY(!keymap.unassignedKeycodes().contains(taken));
+        QCOMPARE(keymap.placesOf(XKB_KEY_ntilde).value(0), (Place{taken, false}));
     }
 
-    void keyCodesTypeTheirLetters() {
+    // With every free keycode taken, a character outside the layout cannot be typed, and the
+    // keyboard says so rather than passing over it.
+    void characterWithoutAFreeKeycodeIsReported() {
         QVERIFY(openPalette());
-        // h e l l o 1 0 by key code: the table and the layout lookup together.
-        for (quint16 code : {4, 14, 37, 37, 31, 18, 29})
-            stroke(*m_keys, code, 0);
-        QTRY_COMPARE(m_standin.record().lastText(), QString("hello10"));
-        stroke(*m_keys, 0, commandFlag); // select all
-        stroke(*m_keys, 51, 0);          // and erase
+        m_keys->restoreKeyboardMapping();
+        Connection connection;
+        const X11Keymap keymap(connection.c);
+        const QList<xcb_keycode_t> spare = keymap.unassignedKeycodes();
+        QVERIFY(!spare.isEmpty());
+        const auto restore =
+            qScopeGuard([&] { connection.setKeysym(spare, 0, keymap.keysymsPerKeycode()); });
+        connection.setKeysym(spare, XKB_KEY_VoidSymbol, keymap.keysymsPerKeycode());
+        QCOMPARE(m_keys->type(u"a"), KeyResult::posted);
+        QCOMPARE(m_keys->type(u"\u65e5"), KeyResult::keyUnavailable);
+        QCOMPARE(m_keys->type(u"b"), KeyResult::posted);
+        QTRY_COMPARE(m_standin.record().lastText(), QString("ab"));
+        QCOMPARE(m_keys->borrowedKeycodeCount(), 0);
+    }
+
+    void keysTypeTheirLetters() {
+        QVERIFY(openPalette());
+        for (Key key : {Key::a, Key::k, Key::k, Key::a})
+            press(*m_keys, key);
+        QTRY_COMPARE(m_standin.record().lastText(), QString("akka"));
+        press(*m_keys, Key::a, KeyModifier::primary); // select all
+        press(*m_keys, Key::deleteBackward);          // and erase
         QTRY_COMPARE(m_standin.record().lastText(), QString());
-        stroke(*m_keys, 4, shiftFlag);
-        QTRY_COMPARE(m_standin.record().lastText(), QString("H"));
+        press(*m_keys, Key::k, KeyModifier::shift);
+        QTRY_COMPARE(m_standin.record().lastText(), QString("K"));
     }
 
     // The launch's keys on other layouts: the layout's own key where it has the letter (A moves
@@ -161,18 +209,18 @@ private Q_SLOTS:
         // refuses the Latin fallback of the A key (it looks for keys of the current group that
         // give the same letter), so Ctrl+A at its US position would not select all.
         m_keys->restoreKeyboardMapping();
-        stroke(*m_keys, 0, commandFlag); // select all
-        stroke(*m_keys, 51, 0);          // and erase
+        press(*m_keys, Key::a, KeyModifier::primary); // select all
+        press(*m_keys, Key::deleteBackward);          // and erase
         QTRY_COMPARE(m_standin.record().lastText(), QString());
-        stroke(*m_keys, keyDown, 0);
-        stroke(*m_keys, keyReturn, 0);
+        press(*m_keys, Key::downArrow);
+        press(*m_keys, Key::returnKey);
         QTRY_COMPARE(m_standin.record().runs(), QStringList{"Autoflow/key"});
     }
 
     void letterMissingFromTheLayoutGoesOnItsUsPosition() {
         QVERIFY(setKeyboardLayout("ru"));
         QTest::qWait(200);
-        stroke(*m_keys, keyK, commandFlag);
+        press(*m_keys, Key::k, KeyModifier::primary);
         QVERIFY(m_standin.record().waitFor([](const QJsonObject& e) {
             return e.value("event") == "key" && e.value("keycode").toInt() == evdevKeycodeAC08;
         }));
@@ -181,10 +229,12 @@ private Q_SLOTS:
             if (e.value("keycode").toInt() == evdevKeycodeAC08)
                 kEvent = e;
         QCOMPARE(modifiersOf(kEvent), QStringList{"ctrl"});
-        // Every launch key has a key to go on.
-        auto source = m_keys->createEventSource(hidSystemState);
-        for (quint16 code : {0, 40, 51, 125, 36})
-            QVERIFY(source->createKeyboardEvent(code, true));
+        // Every launch key has a key to go on, the Latin letters at their US positions.
+        for (Key key : {Key::a, Key::deleteBackward, Key::downArrow, Key::returnKey})
+            press(*m_keys, key);
+        QVERIFY(m_standin.record().waitFor([](const QJsonObject& e) {
+            return e.value("event") == "key" && e.value("keycode").toInt() == evdevKeycodeAC01;
+        }));
     }
 
     void typesAnyTextExactlyWithoutPauses() {
@@ -208,7 +258,7 @@ private Q_SLOTS:
         QCOMPARE(keycodesCarrying(XKB_KEY_ntilde), 0);
     }
 
-    void targetSeesExactlyTheFlagsWhileTheUserHoldsOthers() {
+    void targetSeesExactlyTheModifiersWhileTheUserHoldsOthers() {
         // A hotkey press such as Ctrl+Alt+Shift+1 leaves its modifiers down when the launch starts.
         pressKeysym(XKB_KEY_Control_L, true);
         pressKeysym(XKB_KEY_Alt_L, true);
@@ -221,9 +271,9 @@ private Q_SLOTS:
                 kEvent = e;
         QCOMPARE(modifiersOf(kEvent), QStringList{"ctrl"});
 
-        // No flags means no modifiers, even with three held.
-        stroke(*m_keys, keyDown, 0);
-        stroke(*m_keys, keyReturn, 0);
+        // None asked for means none, even with three held.
+        press(*m_keys, Key::downArrow);
+        press(*m_keys, Key::returnKey);
         QTRY_COMPARE(m_standin.record().runs(), QStringList{"Autoflow/key"});
         for (const QJsonObject& e : m_standin.record().events("key"))
             if (e.value("key") == "Down" || e.value("key") == "Return")
@@ -244,8 +294,8 @@ private Q_SLOTS:
         QVERIFY(isKeysymDown(XKB_KEY_Alt_L));
     }
 
-    void superCarriesTheControlFlag() {
-        stroke(*m_keys, keyK, controlFlag | optionFlag);
+    void systemAndAlternateGoOnSuperAndAlt() {
+        press(*m_keys, Key::k, KeyModifier::system | KeyModifier::alternate);
         QVERIFY(m_standin.record().waitFor([](const QJsonObject& e) {
             return e.value("event") == "key" && e.value("key").toString().endsWith("K");
         }));

@@ -7,7 +7,7 @@
 #include "launch/QtScheduler.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/X11Workspace.h"
-#include "platform/linux/XTestKeyEvents.h"
+#include "platform/linux/XTestKeyboard.h"
 
 #include <QDeadlineTimer>
 #include <QTest>
@@ -38,7 +38,7 @@ public:
     bool setUp() {
         scheduler = std::make_unique<QtScheduler>();
         accessibility = std::make_unique<AtspiAccessibility>();
-        keys = XTestKeyEvents::create();
+        keys = XTestKeyboard::create();
         workspace = X11Workspace::create();
         if (!keys || !workspace)
             return false;
@@ -86,7 +86,7 @@ public:
 
     std::unique_ptr<QtScheduler> scheduler;
     std::unique_ptr<AtspiAccessibility> accessibility;
-    std::unique_ptr<XTestKeyEvents> keys;
+    std::unique_ptr<XTestKeyboard> keys;
     std::unique_ptr<X11Workspace> workspace;
     std::unique_ptr<FigmaLauncher> launcher;
 };

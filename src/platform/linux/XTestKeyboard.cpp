@@ -1,4 +1,8 @@
-#include "XTestKeyEvents.h"
+#include "XTestKeyboard.h"
+
+#include "KeyPositions.h"
+#include "X11Keymap.h"
+#include "XcbReply.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -14,8 +18,8 @@
 #include <xkbcommon/xkbcommon-keysyms.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace brevlin {
@@ -40,10 +44,8 @@ quint32 keysymForCodePoint(char32_t codePoint) {
 
 namespace {
 
-// Modifier indices of the core protocol.
-constexpr int shiftIndex = 0;
+// Modifier index of Lock in the core protocol.
 constexpr int lockIndex = 1;
-constexpr int controlIndex = 2;
 
 // A borrowed keycode is not given a new keysym until the target has surely handled the keys
 // typed on it: it translates them with the keymap it fetched when it saw our change.
@@ -51,47 +53,51 @@ constexpr int settleMilliseconds = 150;
 // Borrowed keycodes go back to empty once typing has paused this long.
 constexpr int restoreAfterIdleMilliseconds = 500;
 
-class XKeyEvent : public KeyEvent {
-public:
-    XKeyEvent(quint16 keyCode, bool down)
-        : m_keyCode(keyCode)
-        , m_down(down) {}
-    quint16 keyCode() const override { return m_keyCode; }
-    bool isKeyDown() const override { return m_down; }
-    void setFlags(quint64 flags) override { m_flags = flags; }
-    void setUnicodeString(const std::u16string& units) override { m_units = units; }
-
-    quint64 flags() const { return m_flags; }
-    const std::u16string& units() const { return m_units; }
-
-private:
-    quint16 m_keyCode;
-    bool m_down;
-    quint64 m_flags = 0;
-    std::u16string m_units;
+// What each key is on a US keyboard: the keysym it gives, and the XKB name of its position.
+struct UsKey {
+    xcb_keysym_t keysym;
+    const char* keyName;
 };
 
-struct KeyPosition {
-    xcb_keycode_t keycode = 0;
-    bool shifted = false;
-};
+UsKey usKey(Key key) {
+    switch (key) {
+    case Key::a:
+        return {XKB_KEY_a, "AC01"};
+    case Key::k:
+        return {XKB_KEY_k, "AC08"};
+    case Key::deleteBackward:
+        return {XKB_KEY_BackSpace, "BKSP"};
+    case Key::downArrow:
+        return {XKB_KEY_Down, "DOWN"};
+    case Key::returnKey:
+        return {XKB_KEY_Return, "RTRN"};
+    }
+    return {0, ""};
+}
+
+QList<QByteArray> usKeyNames() {
+    QList<QByteArray> names;
+    for (Key key : {Key::a, Key::k, Key::deleteBackward, Key::downArrow, Key::returnKey})
+        names.append(QByteArray(usKey(key).keyName));
+    return names;
+}
+
+using Place = X11Keymap::Place;
 
 } // namespace
 
-struct XTestKeyEvents::Impl {
+struct XTestKeyboard::Impl {
     xcb_connection_t* connection = nullptr;
     // The keymap is read through XKB on a connection of its own: a connection that has turned
     // XKB on no longer gets the core MappingNotify that tells `connection` the layout changed.
     xcb_connection_t* keymapConnection = nullptr;
-    xcb_keycode_t minKeycode = 8;
-    xcb_keycode_t maxKeycode = 255;
-    int keysymsPerKeycode = 0;
+    // Read afresh, lazily, after the keymap changed.
+    std::unique_ptr<X11Keymap> keymap;
     bool layoutStale = true;
 
-    // The layout's own keys, without the keycodes we borrowed.
-    QHash<quint32, KeyPosition> layout;
-    // The keycodes at the US keyboard's positions, by Macintosh key code.
-    QHash<quint16, quint8> positions;
+    // The keycodes at the US keyboard's positions of the keys, by XKB key name.
+    QHash<QByteArray, quint8> positions;
+    // Keycodes free for our keysyms, the ones we borrowed included.
     QList<xcb_keycode_t> spareKeycodes;
     // Borrowed keycodes: what they carry and when a key was last typed on them.
     QHash<xcb_keycode_t, quint32> borrowed;
@@ -100,20 +106,19 @@ struct XTestKeyEvents::Impl {
     QElapsedTimer clock;
     QTimer restoreTimer;
 
-    // Modifier keycodes by modifier index; the index NumLock sits on.
-    std::vector<std::vector<xcb_keycode_t>> modifierKeycodes;
+    // The modifier index Num Lock sits on.
     int numLockIndex = -1;
 
-    // What a key-down changed about the held modifiers, undone by its key-up.
+    // What establishing the modifiers changed, undone after the key.
     struct Plan {
         std::vector<xcb_keycode_t> pressed;
         std::vector<xcb_keycode_t> released;
     };
-    QHash<quint16, Plan> openPlans;
 
     ~Impl() {
         if (connection) {
             restore();
+            keymap.reset();
             xcb_disconnect(connection);
         }
         if (keymapConnection)
@@ -121,17 +126,16 @@ struct XTestKeyEvents::Impl {
     }
 
     void drainEvents() {
-        while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
+        while (const auto event = xcbOwn(xcb_poll_for_event(connection))) {
             // The keymap changed (ours or anyone's): the core event, or any XKB one.
             const uint8_t type = event->response_type & 0x7f;
             if (type == XCB_MAPPING_NOTIFY || type >= 64)
                 layoutStale = true;
-            std::free(event);
         }
     }
 
     void sync() {
-        std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+        xcbOwn(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
     }
 
     void reloadLayout() {
@@ -139,102 +143,48 @@ struct XTestKeyEvents::Impl {
         if (!layoutStale)
             return;
         layoutStale = false;
-        layout.clear();
-        spareKeycodes.clear();
         if (!keymapConnection)
             keymapConnection = xcb_connect(nullptr, nullptr);
-        positions = readKeyPositions(keymapConnection);
-
-        auto* modifiers = xcb_get_modifier_mapping_reply(
-            connection, xcb_get_modifier_mapping(connection), nullptr);
-        QSet<xcb_keycode_t> modifierSet;
-        modifierKeycodes.assign(8, {});
-        if (modifiers) {
-            const int per = modifiers->keycodes_per_modifier;
-            const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(modifiers);
-            for (int m = 0; m < 8; ++m)
-                for (int i = 0; i < per; ++i)
-                    if (const xcb_keycode_t k = codes[m * per + i]) {
-                        modifierKeycodes[m].push_back(k);
-                        modifierSet.insert(k);
-                    }
-            std::free(modifiers);
-        }
-
-        const int count = maxKeycode - minKeycode + 1;
-        auto* mapping = xcb_get_keyboard_mapping_reply(
-            connection, xcb_get_keyboard_mapping(connection, minKeycode, count), nullptr);
-        if (!mapping)
-            return;
-        keysymsPerKeycode = mapping->keysyms_per_keycode;
-        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping);
-        numLockIndex = -1;
-        for (int i = 0; i < count; ++i) {
-            const auto keycode = xcb_keycode_t(minKeycode + i);
-            const xcb_keysym_t* row = syms + i * keysymsPerKeycode;
-            if (borrowed.contains(keycode)) {
-                spareKeycodes.append(keycode);
-                continue;
-            }
-            bool empty = true;
-            for (int c = 0; c < keysymsPerKeycode; ++c)
-                empty = empty && row[c] == 0;
-            if (empty) {
-                if (!modifierSet.contains(keycode))
-                    spareKeycodes.append(keycode);
-                continue;
-            }
-            // Only the first group's two levels: plain and Shift.
-            for (int level = 0; level < std::min(2, keysymsPerKeycode); ++level) {
-                const xcb_keysym_t sym = row[level];
-                if (sym == 0 || (layout.contains(sym) && !layout[sym].shifted))
-                    continue;
-                if (layout.contains(sym) && level == 1)
-                    continue;
-                layout.insert(sym, {keycode, level == 1});
-            }
-            if (row[0] == XKB_KEY_Num_Lock)
-                for (int m = 0; m < 8; ++m)
-                    if (std::find(modifierKeycodes[m].begin(), modifierKeycodes[m].end(),
-                                  keycode) != modifierKeycodes[m].end())
-                        numLockIndex = m;
-        }
-        std::free(mapping);
+        positions = readKeycodesByName(keymapConnection, usKeyNames());
+        if (keymap)
+            keymap->reload();
+        else
+            keymap = std::make_unique<X11Keymap>(connection);
+        spareKeycodes = keymap->unassignedKeycodes();
+        for (auto it = borrowed.cbegin(); it != borrowed.cend(); ++it)
+            if (!spareKeycodes.contains(it.key()))
+                spareKeycodes.append(it.key());
+        std::sort(spareKeycodes.begin(), spareKeycodes.end());
+        numLockIndex = keymap->modifierIndexOf(XKB_KEY_Num_Lock);
     }
 
-    std::optional<KeyPosition> positionOf(quint32 keysym) {
-        if (const auto it = borrowedByKeysym.constFind(keysym); it != borrowedByKeysym.constEnd())
-            return KeyPosition{*it, false};
-        if (const auto it = layout.constFind(keysym); it != layout.constEnd())
-            return *it;
+    // The layout's own key for a keysym, never one of the keycodes we borrowed.
+    std::optional<Place> layoutPlace(quint32 keysym) const {
+        for (const Place& place : keymap->placesOf(keysym))
+            if (!borrowed.contains(place.keycode))
+                return place;
         return std::nullopt;
     }
 
-    xcb_keycode_t keycodeOf(quint32 keysym) {
+    std::optional<Place> positionOf(quint32 keysym) const {
+        if (const auto it = borrowedByKeysym.constFind(keysym); it != borrowedByKeysym.constEnd())
+            return Place{*it, false};
+        return layoutPlace(keysym);
+    }
+
+    xcb_keycode_t keycodeOf(quint32 keysym) const {
         const auto position = positionOf(keysym);
         return position && !position->shifted ? position->keycode : 0;
     }
 
-    // The key a Macintosh key code goes on: the layout's key for its keysym, else the key at
-    // its position; 0 when there is neither.
-    xcb_keycode_t keycodeForMacKey(quint16 macKeyCode) {
-        const auto keysym = keysymForMacKeyCode(macKeyCode);
-        if (!keysym)
-            return 0;
+    // The key a key goes on: the layout's key for its US keysym, else the key at its US position;
+    // 0 when there is neither.
+    xcb_keycode_t keycodeFor(Key key) {
         reloadLayout();
-        // Never a borrowed keycode: it has no place on the keyboard, and targets that match
-        // shortcuts by physical key (Chromium) would not recognise it.
-        if (const auto it = layout.constFind(*keysym); it != layout.constEnd() && !it->shifted)
-            return it->keycode;
-        return positions.value(macKeyCode, 0);
-    }
-
-    int modifierIndexOf(xcb_keycode_t keycode) const {
-        for (int m = 0; m < int(modifierKeycodes.size()); ++m)
-            if (std::find(modifierKeycodes[m].begin(), modifierKeycodes[m].end(), keycode) !=
-                modifierKeycodes[m].end())
-                return m;
-        return -1;
+        const UsKey us = usKey(key);
+        if (const auto place = layoutPlace(us.keysym); place && !place->shifted)
+            return place->keycode;
+        return positions.value(QByteArray(us.keyName), 0);
     }
 
     void fake(uint8_t type, xcb_keycode_t keycode) {
@@ -244,17 +194,17 @@ struct XTestKeyEvents::Impl {
     // Modifier keycodes that are down now, lock-like ones left out.
     std::vector<xcb_keycode_t> heldModifiers() {
         std::vector<xcb_keycode_t> held;
-        auto* keymap = xcb_query_keymap_reply(connection, xcb_query_keymap(connection), nullptr);
-        if (!keymap)
+        const auto down =
+            xcbOwn(xcb_query_keymap_reply(connection, xcb_query_keymap(connection), nullptr));
+        if (!down)
             return held;
-        for (int m = 0; m < int(modifierKeycodes.size()); ++m) {
+        for (int m = 0; m < 8; ++m) {
             if (m == lockIndex || m == numLockIndex)
                 continue;
-            for (xcb_keycode_t k : modifierKeycodes[m])
-                if (keymap->keys[k / 8] & (1 << (k % 8)))
+            for (xcb_keycode_t k : keymap->modifierKeycodes()[std::size_t(m)])
+                if (down->keys[k / 8] & (1 << (k % 8)))
                     held.push_back(k);
         }
-        std::free(keymap);
         return held;
     }
 
@@ -268,11 +218,11 @@ struct XTestKeyEvents::Impl {
             if (!k)
                 continue;
             wantedKeycodes.push_back(k);
-            wantedIndices.insert(modifierIndexOf(k));
+            wantedIndices.insert(keymap->modifierIndexOfKeycode(k));
         }
         QSet<int> satisfied;
         for (xcb_keycode_t k : heldModifiers()) {
-            const int index = modifierIndexOf(k);
+            const int index = keymap->modifierIndexOfKeycode(k);
             if (wantedIndices.contains(index)) {
                 satisfied.insert(index);
             } else {
@@ -281,7 +231,7 @@ struct XTestKeyEvents::Impl {
             }
         }
         for (xcb_keycode_t k : wantedKeycodes) {
-            if (satisfied.contains(modifierIndexOf(k)))
+            if (satisfied.contains(keymap->modifierIndexOfKeycode(k)))
                 continue;
             fake(XCB_KEY_PRESS, k);
             plan.pressed.push_back(k);
@@ -297,7 +247,7 @@ struct XTestKeyEvents::Impl {
     }
 
     void setKeysym(xcb_keycode_t keycode, quint32 keysym) {
-        std::vector<xcb_keysym_t> row(std::max(keysymsPerKeycode, 2), 0);
+        std::vector<xcb_keysym_t> row(std::max(keymap->keysymsPerKeycode(), 2), 0);
         if (keysym) {
             // The same keysym on both levels, so a stray Shift cannot change what it types.
             row[0] = keysym;
@@ -360,10 +310,11 @@ struct XTestKeyEvents::Impl {
         return n;
     }
 
-    void typeKeysym(quint32 keysym) {
+    // False when the keysym has no key.
+    bool typeKeysym(quint32 keysym) {
         const auto position = positionOf(keysym);
         if (!position)
-            return;
+            return false;
         const xcb_keycode_t shift = keycodeOf(XKB_KEY_Shift_L);
         if (position->shifted && shift)
             fake(XCB_KEY_PRESS, shift);
@@ -373,15 +324,17 @@ struct XTestKeyEvents::Impl {
             fake(XCB_KEY_RELEASE, shift);
         if (borrowed.contains(position->keycode))
             lastUse.insert(position->keycode, clock.elapsed());
+        return true;
     }
 
-    void typeText(const std::u16string& units) {
-        const QString text = QString::fromStdU16String(units);
+    // False when some character had no key to go on.
+    bool typeText(QStringView text) {
         QList<quint32> keysyms;
         for (char32_t cp : text.toUcs4())
             keysyms.append(keysymForCodePoint(cp));
 
         reloadLayout();
+        bool allTyped = true;
         const Plan plan = establishModifiers({});
         qsizetype start = 0;
         while (start < keysyms.size()) {
@@ -390,54 +343,43 @@ struct XTestKeyEvents::Impl {
             qsizetype end = start;
             for (; end < keysyms.size(); ++end) {
                 const quint32 sym = keysyms[end];
-                if (layout.contains(sym) || needed.contains(sym))
+                if (layoutPlace(sym) || needed.contains(sym))
                     continue;
                 if (needed.size() + 1 > spareKeycodes.size())
                     break;
                 needed.append(sym);
             }
-            if (end == start) { // nothing fits: no spare keycodes at all
-                ++start;
-                continue;
-            }
-            if (!borrowFor(needed)) {
+            if (end == start || !borrowFor(needed)) { // no spare keycodes for this one
+                allTyped = false;
                 ++start;
                 continue;
             }
             for (qsizetype i = start; i < end; ++i)
-                typeKeysym(keysyms[i]);
+                allTyped = typeKeysym(keysyms[i]) && allTyped;
             start = end;
         }
         undo(plan);
         sync();
         if (!borrowed.isEmpty())
             restoreTimer.start(restoreAfterIdleMilliseconds);
+        return allTyped;
     }
 
-    void postKey(const XKeyEvent& event) {
-        const xcb_keycode_t keycode = keycodeForMacKey(event.keyCode());
-        if (!keycode)
-            return; // the source refused to create such an event
-        if (event.isKeyDown()) {
-            std::vector<quint32> wanted;
-            const quint64 flags = event.flags();
-            if (flags & commandFlag)
-                wanted.push_back(XKB_KEY_Control_L);
-            if (flags & optionFlag)
-                wanted.push_back(XKB_KEY_Alt_L);
-            if (flags & controlFlag)
-                wanted.push_back(XKB_KEY_Super_L);
-            if (flags & shiftFlag)
-                wanted.push_back(XKB_KEY_Shift_L);
-            Plan plan = establishModifiers(wanted);
-            fake(XCB_KEY_PRESS, keycode);
-            // A second down without an up keeps the first plan, which knows the user's state.
-            if (!openPlans.contains(event.keyCode()))
-                openPlans.insert(event.keyCode(), std::move(plan));
-        } else {
-            fake(XCB_KEY_RELEASE, keycode);
-            undo(openPlans.take(event.keyCode()));
-        }
+    void press(xcb_keycode_t keycode, KeyModifiers modifiers) {
+        std::vector<quint32> wanted;
+        if (modifiers.testFlag(KeyModifier::primary))
+            wanted.push_back(XKB_KEY_Control_L);
+        if (modifiers.testFlag(KeyModifier::alternate))
+            wanted.push_back(XKB_KEY_Alt_L);
+        if (modifiers.testFlag(KeyModifier::system))
+            wanted.push_back(XKB_KEY_Super_L);
+        if (modifiers.testFlag(KeyModifier::shift))
+            wanted.push_back(XKB_KEY_Shift_L);
+        const Plan plan = establishModifiers(wanted);
+        fake(XCB_KEY_PRESS, keycode);
+        sync();
+        fake(XCB_KEY_RELEASE, keycode);
+        undo(plan);
         sync();
     }
 
@@ -455,30 +397,12 @@ struct XTestKeyEvents::Impl {
     }
 };
 
-namespace {
-
-class XKeyEventSource : public KeyEventSource {
-public:
-    explicit XKeyEventSource(XTestKeyEvents::Impl& impl)
-        : m_impl(impl) {}
-    std::unique_ptr<KeyEvent> createKeyboardEvent(quint16 keyCode, bool keyDown) override {
-        if (!m_impl.keycodeForMacKey(keyCode))
-            return nullptr;
-        return std::make_unique<XKeyEvent>(keyCode, keyDown);
-    }
-
-private:
-    XTestKeyEvents::Impl& m_impl;
-};
-
-} // namespace
-
-XTestKeyEvents::XTestKeyEvents(std::unique_ptr<Impl> impl)
+XTestKeyboard::XTestKeyboard(std::unique_ptr<Impl> impl)
     : d(std::move(impl)) {}
 
-XTestKeyEvents::~XTestKeyEvents() = default;
+XTestKeyboard::~XTestKeyboard() = default;
 
-std::unique_ptr<XTestKeyEvents> XTestKeyEvents::create() {
+std::unique_ptr<XTestKeyboard> XTestKeyboard::create() {
     auto impl = std::make_unique<Impl>();
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     if (!connection || xcb_connection_has_error(connection)) {
@@ -490,49 +414,42 @@ std::unique_ptr<XTestKeyEvents> XTestKeyEvents::create() {
     const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(connection, &xcb_test_id);
     if (!xtest || !xtest->present)
         return nullptr;
-    const xcb_setup_t* setup = xcb_get_setup(connection);
-    impl->minKeycode = setup->min_keycode;
-    impl->maxKeycode = setup->max_keycode;
     impl->clock.start();
     impl->restoreTimer.setSingleShot(true);
     Impl* raw = impl.get();
     QObject::connect(&impl->restoreTimer, &QTimer::timeout, [raw] { raw->restore(); });
     impl->reloadLayout();
-    return std::unique_ptr<XTestKeyEvents>(new XTestKeyEvents(std::move(impl)));
+    return std::unique_ptr<XTestKeyboard>(new XTestKeyboard(std::move(impl)));
 }
 
-std::unique_ptr<KeyEventSource> XTestKeyEvents::createEventSource(int stateId) {
-    (void)stateId;
-    if (xcb_connection_has_error(d->connection))
-        return nullptr;
-    return std::make_unique<XKeyEventSource>(*d);
+bool XTestKeyboard::isAvailable() {
+    return !xcb_connection_has_error(d->connection);
 }
 
-void XTestKeyEvents::postToProcess(qint64 processIdentifier, KeyEvent& event) {
-    // X11 has no per-process delivery: the focused window gets it.
-    (void)processIdentifier;
-    post(event);
+KeyResult XTestKeyboard::press(Key key, KeyModifiers modifiers) {
+    if (!isAvailable())
+        return KeyResult::keyboardUnavailable;
+    const xcb_keycode_t keycode = d->keycodeFor(key);
+    if (!keycode)
+        return KeyResult::keyUnavailable;
+    d->press(keycode, modifiers);
+    return KeyResult::posted;
 }
 
-void XTestKeyEvents::post(KeyEvent& event) {
-    const auto* key = dynamic_cast<const XKeyEvent*>(&event);
-    if (!key)
-        return;
-    if (!key->units().empty()) {
-        // The down types the whole string; its up has nothing left to release.
-        if (key->isKeyDown())
-            d->typeText(key->units());
-        return;
-    }
-    d->postKey(*key);
+KeyResult XTestKeyboard::type(QStringView text) {
+    if (!isAvailable())
+        return KeyResult::keyboardUnavailable;
+    if (text.isEmpty())
+        return KeyResult::posted;
+    return d->typeText(text) ? KeyResult::posted : KeyResult::keyUnavailable;
 }
 
-void XTestKeyEvents::restoreKeyboardMapping() {
+void XTestKeyboard::restoreKeyboardMapping() {
     d->restoreTimer.stop();
     d->restore();
 }
 
-int XTestKeyEvents::borrowedKeycodeCount() const {
+int XTestKeyboard::borrowedKeycodeCount() const {
     return int(d->borrowed.size());
 }
 

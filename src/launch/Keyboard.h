@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QFlags>
+#include <QStringView>
+
+namespace brevlin {
+
+// The keys a launch presses.
+enum class Key {
+    a,
+    k,
+    deleteBackward,
+    downArrow,
+    returnKey,
+};
+
+// Modifiers as Brevlin names them; each backend puts them on its platform's keys.
+enum class KeyModifier {
+    // The shortcut modifier: Command on macOS, Ctrl on Linux and Windows.
+    primary = 0x1,
+    // Option on macOS, Alt elsewhere.
+    alternate = 0x2,
+    // Control on macOS, Super on Linux, the Windows key on Windows.
+    system = 0x4,
+    shift = 0x8,
+};
+Q_DECLARE_FLAGS(KeyModifiers, KeyModifier)
+Q_DECLARE_OPERATORS_FOR_FLAGS(KeyModifiers)
+
+enum class KeyResult {
+    // Every key went: each one down, then up.
+    posted,
+    // Nothing can be sent at all (no connection to the input system); nothing went.
+    keyboardUnavailable,
+    // This key or character has no way onto the keyboard; it did not go.
+    keyUnavailable,
+};
+
+// Synthetic keys into the application that has the keyboard focus, posted in calling order. A
+// backend needs no notion of a target: the launcher brings the target to the front and checks that
+// it still is before every call.
+class Keyboard {
+public:
+    virtual ~Keyboard() = default;
+
+    // Whether keys can be sent at all right now. False exactly when press and type would return
+    // keyboardUnavailable.
+    virtual bool isAvailable() = 0;
+
+    // Presses `key` and releases it, with exactly `modifiers` down around it: modifiers the user
+    // holds that are not asked for are let go for the key and held again afterwards, lock keys
+    // (Caps Lock, Num Lock) are left as they are. The key is the one the current layout prints
+    // the letter or function on, or where the layout lacks it, the key at its place on a US
+    // keyboard, so shortcuts work on any layout. Returns keyUnavailable, sending nothing, when
+    // the keyboard has neither.
+    virtual KeyResult press(Key key, KeyModifiers modifiers) = 0;
+
+    // Enters `text` exactly as written, whatever the layout and whatever modifiers the user holds,
+    // characters outside the layout included, without pauses of its own; an empty text sends
+    // nothing. Returns keyUnavailable when some character could not be entered (the others are).
+    // The launcher calls it once per user-perceived character and paces the calls itself.
+    virtual KeyResult type(QStringView text) = 0;
+};
+
+} // namespace brevlin
