@@ -56,9 +56,10 @@ public:
     virtual KeyResult press(Key key, KeyModifiers modifiers) = 0;
 
     // Enters `text` exactly as written, whatever the layout and whatever modifiers the user holds,
-    // characters outside the layout included, without pauses of its own; an empty text sends
-    // nothing. Returns keyUnavailable when some character could not be entered (the others are).
-    // The launcher calls it once per user-perceived character and paces the calls itself.
+    // characters outside the layout included; an empty text sends nothing. It adds no pause
+    // between characters beyond what the platform needs to enter them: the launcher calls it once
+    // per user-perceived character and paces the calls itself. Returns keyUnavailable when some
+    // character could not be entered (the others are).
     virtual KeyResult type(QStringView text) = 0;
 };
 
