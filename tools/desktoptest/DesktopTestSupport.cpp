@@ -1,6 +1,7 @@
 #include "DesktopTestSupport.h"
 
 #include "platform/linux/X11Keymap.h"
+#include "platform/linux/XcbReply.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -264,14 +265,14 @@ void pressKeysym(quint32 keysym, bool down) {
     xcb_connection_t* c = connection();
     xcb_test_fake_input(c, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, codes.first(), XCB_CURRENT_TIME,
                         XCB_NONE, 0, 0, 0);
-    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    xcbOwn(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
 }
 
 void pressKeycode(quint8 keycode, bool down) {
     xcb_connection_t* c = connection();
     xcb_test_fake_input(c, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode, XCB_CURRENT_TIME,
                         XCB_NONE, 0, 0, 0);
-    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    xcbOwn(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
 }
 
 bool setKeyboardLayout(const QString& layouts) {
@@ -283,13 +284,12 @@ bool setKeyboardLayout(const QString& layouts) {
 
 bool isKeysymDown(quint32 keysym) {
     xcb_connection_t* c = connection();
-    auto* keymap = xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr);
+    const auto keymap = xcbOwn(xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr));
     if (!keymap)
         return false;
     bool down = false;
     for (xcb_keycode_t k : keycodesFor(keysym, false))
         down = down || (keymap->keys[k / 8] & (1 << (k % 8)));
-    std::free(keymap);
     return down;
 }
 
