@@ -23,6 +23,7 @@ void X11Keymap::reload() {
     if (m_symbols)
         xcb_key_symbols_free(m_symbols);
     m_symbols = xcb_key_symbols_alloc(m_connection);
+    m_places.clear();
 
     // xcb-keysyms keeps the mapping's width to itself; one keycode's row tells it.
     const auto width = xcbOwn(xcb_get_keyboard_mapping_reply(
@@ -44,6 +45,8 @@ void X11Keymap::reload() {
 }
 
 QList<X11Keymap::Place> X11Keymap::placesOf(xcb_keysym_t keysym) const {
+    if (const auto known = m_places.constFind(keysym); known != m_places.constEnd())
+        return *known;
     QList<Place> unshifted;
     QList<Place> shifted;
     for (const xcb_keycode_t keycode : keycodesGiving(keysym)) {
@@ -56,7 +59,7 @@ QList<X11Keymap::Place> X11Keymap::placesOf(xcb_keysym_t keysym) const {
     const auto byKeycode = [](const Place& a, const Place& b) { return a.keycode < b.keycode; };
     std::sort(unshifted.begin(), unshifted.end(), byKeycode);
     std::sort(shifted.begin(), shifted.end(), byKeycode);
-    return unshifted + shifted;
+    return *m_places.insert(keysym, unshifted + shifted);
 }
 
 QList<xcb_keycode_t> X11Keymap::keycodesGiving(xcb_keysym_t keysym) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 
 #include <xcb/xcb.h>
@@ -58,6 +59,9 @@ private:
     xcb_keycode_t m_maxKeycode = 255;
     int m_keysymsPerKeycode = 1;
     std::array<std::vector<xcb_keycode_t>, 8> m_modifiers;
+    // xcb-keysyms finds a keysym by reading every column of every keycode; typing asks for the
+    // same few keysyms again and again, so answers are kept until the next reload.
+    mutable QHash<xcb_keysym_t, QList<Place>> m_places;
 };
 
 } // namespace brevlin
