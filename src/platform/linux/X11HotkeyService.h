@@ -17,12 +17,12 @@ namespace brevlin {
 //
 // A hotkey's stored key code (the Carbon code of a US key) names a position, not a character: a
 // registration grabs the keycode at that position in the current keymap (its XKB key name), so
-// Ctrl+Alt+1 is the same key on AZERTY, QWERTZ or a Cyrillic layout. Command is Ctrl, Option Alt,
-// Control Super. It grabs it under the requested
-// modifiers combined with every state of Caps Lock and Num Lock, so lock keys never disable a
-// hotkey. If any of those grabs is refused (another client holds it), the whole registration
-// fails and its other grabs are released. Auto-repeat of a held hotkey fires nothing; a keymap
-// or layout change re-grabs.
+// Ctrl+Alt+1 is the same key on AZERTY, QWERTZ or a Cyrillic layout. The stored modifiers map
+// Command to Ctrl, Option to Alt and Control to Super. It grabs the key under those modifiers
+// combined with every state of Caps Lock and Num Lock, so lock keys never disable a hotkey. If
+// any of those grabs is refused (another client holds it), the whole registration fails and its
+// other grabs are released. Auto-repeat of a held hotkey fires nothing; a keymap or layout change
+// re-grabs.
 //
 // A press gives back at once the keyboard grab it started, so that keys sent while the user
 // still holds the chord reach the focused window.
