@@ -31,15 +31,16 @@ public:
     // - the call comes on the main thread, from inside the platform's event dispatch (in the
     //   middle of whatever it is dispatching), so the handler does no more than hand the
     //   identifier on;
-    // - no call after the handler was replaced, for presses not yet handed over.
+    // - once replaced, the old handler is never called again.
     virtual void setPressHandler(PressHandler handler) = 0;
 
     // Makes `hotkey` system-wide under `id`. A backend guarantees:
     // - the key is the key's position on a US keyboard, whatever the current layout prints on it,
     //   and keeps working when the layout changes;
-    // - the modifiers are exactly those of the hotkey (a press with more or fewer does not
-    //   count), and a hotkey without modifiers is the bare key; lock keys (Caps Lock, Num Lock)
-    //   never stop a hotkey;
+    // - the modifiers are exactly those of the hotkey, each as this desktop names it (on Linux
+    //   Command is Ctrl, Option Alt, Control Super): a press with more or fewer does not count,
+    //   and a hotkey without modifiers is the bare key; lock keys (Caps Lock, Num Lock) never
+    //   stop a hotkey;
     // - `registered` only when the hotkey works now; otherwise nothing of it stays registered
     //   and the answer says why;
     // - an `id` that is registered already has its old registration replaced;
