@@ -11,7 +11,6 @@
 #include <gio/gio.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
-#include <xcb/xcb_icccm.h>
 
 #include <poll.h>
 
@@ -23,6 +22,8 @@ const QString figmaIdentifier = QStringLiteral("com.figma.Desktop");
 // The server answers a property change at once; past this, activation goes with CurrentTime.
 constexpr qint64 serverTimeBudgetMilliseconds = 50;
 const QString communityFigmaEntry = QStringLiteral("figma-linux.desktop");
+// Far more than two names need, in 32-bit words.
+constexpr uint32_t wmClassMaxWords = 256;
 
 struct Entry {
     QString id;
@@ -147,14 +148,21 @@ struct X11Workspace::Display {
     WindowInfo describe(xcb_window_t window) {
         WindowInfo info;
         info.window = window;
-        auto classCookie = xcb_icccm_get_wm_class(connection, window);
+        auto classCookie = xcb_get_property(connection, 0, window, XCB_ATOM_WM_CLASS,
+                                            XCB_ATOM_STRING, 0, wmClassMaxWords);
         auto pidCookie = xcb_ewmh_get_wm_pid(&ewmh, window);
         auto attributesCookie = xcb_get_window_attributes(connection, window);
-        xcb_icccm_get_wm_class_reply_t wmClass;
-        if (xcb_icccm_get_wm_class_reply(connection, classCookie, &wmClass, nullptr)) {
-            info.instance = fromUtf8(wmClass.instance_name);
-            info.windowClass = fromUtf8(wmClass.class_name);
-            xcb_icccm_get_wm_class_reply_wipe(&wmClass);
+        // WM_CLASS is the instance and the class, each ended by a NUL. Split within the reply's
+        // length: xcb-icccm's reader runs strlen past the reply when a client leaves off the
+        // last NUL, and any client can set the property.
+        if (const auto reply = xcbOwn(xcb_get_property_reply(connection, classCookie, nullptr));
+            reply && reply->format == 8) {
+            const QList<QByteArray> names =
+                QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                           xcb_get_property_value_length(reply.get()))
+                    .split('\0');
+            info.instance = QString::fromUtf8(names.value(0));
+            info.windowClass = QString::fromUtf8(names.value(1));
         }
         uint32_t pid = 0;
         if (xcb_ewmh_get_wm_pid_reply(&ewmh, pidCookie, &pid, nullptr))
