@@ -11,11 +11,18 @@ all: build
 deps:
 	@scripts/install-deps
 
+# Every tree made here also builds brevlin-testing, the executable with the tests' control socket,
+# beside `brevlin`: `make test` needs it, while `make run` and `make package` use `brevlin`, which
+# never has it. Both live in one tree, so alternating the commands rebuilds nothing. A tree
+# configured before the option existed gets it turned on.
+TEST_CONTROL_ON = grep -q '^BREVLIN_TEST_CONTROL:BOOL=ON' $(1)/CMakeCache.txt 2>/dev/null || \
+	cmake -DBREVLIN_TEST_CONTROL=ON $(1) >/dev/null
 configure: deps
 	@if [ ! -f $(BUILD)/build.ninja ]; then \
-		cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+		cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DBREVLIN_TEST_CONTROL=ON \
 			-DCMAKE_CXX_COMPILER_LAUNCHER=$$(command -v ccache || true) >/dev/null; \
 	fi
+	@$(call TEST_CONTROL_ON,$(BUILD))
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -41,9 +48,10 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 check-sanitizers: deps
 	@if [ ! -f $(SANITIZER_BUILD)/build.ninja ]; then \
 		cmake -S . -B $(SANITIZER_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBREVLIN_SANITIZE=ON \
-			-DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
+			-DBREVLIN_TEST_CONTROL=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
 			-DCMAKE_CXX_COMPILER_LAUNCHER=$$(command -v ccache || true) >/dev/null; \
 	fi
+	@$(call TEST_CONTROL_ON,$(SANITIZER_BUILD))
 	@cmake --build $(SANITIZER_BUILD) -j $(JOBS)
 	@cd $(SANITIZER_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 

@@ -106,6 +106,9 @@ QByteArray TestControl::answer(const QByteArray& line) {
     } else if (command == "close-dock") {
         if (m_app.dockWindow())
             m_app.dockWindow()->close();
+    } else if (command == "quit") {
+        // The menu's Quit, which ends the event loop after this reply has gone.
+        m_app.quitAction()->trigger();
     } else {
         reply["ok"] = false;
     }

@@ -12,7 +12,8 @@ class BrevlinApp;
 
 // For the desktop tests only: a local socket through which a test reads what the dock shows and
 // makes the edits the settings window would make, while hotkeys, clicks and launches stay real.
-// It exists only when BREVLIN_TEST_CONTROL_SOCKET names a socket path at start.
+// It is built only into brevlin-testing, never into the installed binary, and listens only when
+// BREVLIN_TEST_CONTROL_SOCKET names a socket path at start.
 class TestControl : public QObject {
     Q_OBJECT
 public:

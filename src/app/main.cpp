@@ -1,7 +1,9 @@
 #include "AppEnvironment.h"
 #include "BrevlinApp.h"
 #include "SingleInstance.h"
+#ifdef BREVLIN_TEST_CONTROL
 #include "TestControl.h"
+#endif
 #include "hotkeys/HotkeyManager.h"
 #include "launch/QtScheduler.h"
 #include "model/DockStore.h"
@@ -75,8 +77,9 @@ int main(int argc, char** argv) {
                    stderr);
         return 1;
     }
-    HotkeyManager::installPlatform(&platform->hotkeys(), &scheduler);
-    HotkeyManager& hotkeyManager = HotkeyManager::shared();
+    // Made after the platform and the scheduler it uses, before the application that hands it
+    // shortcuts: so it goes after the application and before the services it holds on to.
+    HotkeyManager hotkeyManager(platform->hotkeys(), scheduler);
 
     BrevlinApp::Options options;
     options.applicationSupportPath =
@@ -93,10 +96,12 @@ int main(int argc, char** argv) {
     QObject::connect(&instance, &SingleInstance::reopenRequested, &brevlin, &BrevlinApp::reopen);
     brevlin.start();
 
+#ifdef BREVLIN_TEST_CONTROL
     std::unique_ptr<TestControl> testControl;
     if (const QString path = qEnvironmentVariable(TestControl::environmentVariable);
         !path.isEmpty())
         testControl = std::make_unique<TestControl>(brevlin, path);
+#endif
 
     if (situation.isWaylandSession)
         showWaylandNoticeOnce(brevlin.store().applicationFolderPath());

@@ -2,71 +2,53 @@
 
 namespace brevlin {
 
-namespace {
-HotkeyService* installedService = nullptr;
-Scheduler* installedScheduler = nullptr;
-} // namespace
-
-void HotkeyManager::installPlatform(HotkeyService* service, Scheduler* scheduler) {
-    installedService = service;
-    installedScheduler = scheduler;
-}
-
-HotkeyManager& HotkeyManager::shared() {
-    Q_ASSERT_X(installedService && installedScheduler, "HotkeyManager::shared",
-               "installPlatform must come first");
-    static HotkeyManager instance(*installedService, *installedScheduler);
-    return instance;
-}
-
 HotkeyManager::HotkeyManager(HotkeyService& service, Scheduler& scheduler)
     : m_service(service)
     , m_scheduler(scheduler) {
     // The handler only reads the identifier; the rest waits for a later main-queue turn, after
     // whatever the main thread is doing when the key is pressed.
-    m_service.installHandler([alive = std::weak_ptr<int>(m_alive), this](EventHotKeyID id) {
-        if (alive.expired())
-            return;
-        m_scheduler.post([alive, this, id] {
-            if (!alive.expired())
-                handleHotKeyPress(id);
+    m_service.setPressHandler(
+        [alive = std::weak_ptr<int>(m_alive), this](HotkeyService::HotkeyId id) {
+            if (alive.expired())
+                return;
+            m_scheduler.post([alive, this, id] {
+                if (!alive.expired())
+                    handleHotkeyPress(id);
+            });
         });
-    });
 }
 
-HotkeyManager::~HotkeyManager() = default;
+HotkeyManager::~HotkeyManager() {
+    unregisterAll();
+    m_service.setPressHandler({});
+}
 
 void HotkeyManager::registerHotkeys(const QList<DockItem>& items, Trigger onTrigger) {
     unregisterAll();
     m_onTrigger = std::move(onTrigger);
     for (const DockItem& item : items) {
-        const std::optional<quint32> keyCode = item.hotkey.keyCode();
-        if (!keyCode)
+        // A key no hotkey may use is not offered to the desktop at all.
+        if (!supportedKeys().contains(item.hotkey.key.toUpper()))
             continue;
-        HotkeyService::HotKeyRef ref = 0;
-        const int status =
-            m_service.registerHotKey(*keyCode, item.hotkey.carbonModifierMask(),
-                                     EventHotKeyID{hotkeySignature, m_nextIdentifier}, &ref);
-        if (status != 0 || ref == 0)
+        if (m_service.registerHotkey(m_nextIdentifier, item.hotkey) !=
+            HotkeyService::RegisterResult::registered)
             continue;
-        m_hotKeyRefs.insert(m_nextIdentifier, ref);
-        m_hotKeyItems.insert(m_nextIdentifier, item);
+        m_hotkeyItems.insert(m_nextIdentifier, item);
         ++m_nextIdentifier;
     }
 }
 
 void HotkeyManager::unregisterAll() {
-    for (const HotkeyService::HotKeyRef ref : std::as_const(m_hotKeyRefs))
-        m_service.unregisterHotKey(ref);
-    m_hotKeyRefs.clear();
-    m_hotKeyItems.clear();
+    for (auto it = m_hotkeyItems.cbegin(); it != m_hotkeyItems.cend(); ++it)
+        m_service.unregisterHotkey(it.key());
+    m_hotkeyItems.clear();
     m_nextIdentifier = 1;
 }
 
-void HotkeyManager::handleHotKeyPress(EventHotKeyID hotKeyID) {
+void HotkeyManager::handleHotkeyPress(HotkeyService::HotkeyId identifier) {
     // A press of a replaced registration finds nothing, or the item now registered under its id.
-    const auto found = m_hotKeyItems.constFind(hotKeyID.id);
-    if (found == m_hotKeyItems.constEnd() || !m_onTrigger)
+    const auto found = m_hotkeyItems.constFind(identifier);
+    if (found == m_hotkeyItems.constEnd() || !m_onTrigger)
         return;
     // Copies: the callback may replace the registrations and the callback itself.
     const DockItem item = *found;
@@ -75,8 +57,8 @@ void HotkeyManager::handleHotKeyPress(EventHotKeyID hotKeyID) {
 }
 
 std::optional<DockItem> HotkeyManager::registeredItem(quint32 identifier) const {
-    const auto found = m_hotKeyItems.constFind(identifier);
-    if (found == m_hotKeyItems.constEnd())
+    const auto found = m_hotkeyItems.constFind(identifier);
+    if (found == m_hotkeyItems.constEnd())
         return std::nullopt;
     return *found;
 }

@@ -15,34 +15,32 @@ namespace brevlin {
 
 // One system-wide hotkey per shortcut with a usable hotkey; a press calls onTrigger with the item
 // as registered, always in a later main-queue turn.
+//
+// The application makes one in main, after the service and the scheduler and before whatever
+// hands it shortcuts, so it goes before the service and the scheduler and after its users.
 class HotkeyManager {
 public:
     using Trigger = std::function<void(const DockItem&)>;
 
-    // The process-wide instance over the service and scheduler given to installPlatform, which
-    // must be called before the first access.
-    static HotkeyManager& shared();
-    static void installPlatform(HotkeyService* service, Scheduler* scheduler);
-
-    // Tests make their own over fakes.
+    // Takes the service's presses for its whole life; both must outlive it.
     HotkeyManager(HotkeyService& service, Scheduler& scheduler);
     HotkeyManager(const HotkeyManager&) = delete;
     HotkeyManager& operator=(const HotkeyManager&) = delete;
+    // Releases its registrations and the press handler: the service reports nothing to it after.
     ~HotkeyManager();
 
     void registerHotkeys(const QList<DockItem>& items, Trigger onTrigger);
     void unregisterAll();
-    void handleHotKeyPress(EventHotKeyID hotKeyID);
+    void handleHotkeyPress(HotkeyService::HotkeyId identifier);
 
     // Read-only views for the shell and tests.
-    int registrationCount() const { return int(m_hotKeyItems.size()); }
+    int registrationCount() const { return int(m_hotkeyItems.size()); }
     std::optional<DockItem> registeredItem(quint32 identifier) const;
 
 private:
     HotkeyService& m_service;
     Scheduler& m_scheduler;
-    QHash<quint32, HotkeyService::HotKeyRef> m_hotKeyRefs;
-    QHash<quint32, DockItem> m_hotKeyItems;
+    QHash<quint32, DockItem> m_hotkeyItems;
     quint32 m_nextIdentifier = 1;
     Trigger m_onTrigger;
     // Presses already queued when the manager goes away find it expired.

@@ -72,7 +72,7 @@ qint64 FigmaLauncher::nowNanoseconds() const {
 }
 
 bool FigmaLauncher::isFigmaFrontmost() {
-    return m_platform.workspace.frontmostApplicationBundleIdentifier() == figmaBundleIdentifier;
+    return m_platform.workspace.isFrontmost(figmaBundleIdentifier);
 }
 
 Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSettings timing) {
@@ -119,35 +119,28 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
 
 Task<RunningApplicationPtr> FigmaLauncher::ensureFigmaIsRunning() {
     WorkspaceApi& workspace = m_platform.workspace;
-    const QList<RunningApplicationPtr> running =
-        workspace.runningApplications(figmaBundleIdentifier);
-    if (!running.isEmpty() && running.first())
-        co_return running.first();
+    if (RunningApplicationPtr running = workspace.findRunning(figmaBundleIdentifier))
+        co_return running;
 
-    const std::optional<QString> location = workspace.applicationLocation(figmaBundleIdentifier);
-    if (!location)
-        throw FigmaLauncherError::figmaNotInstalled();
-
-    using Outcome = std::pair<RunningApplicationPtr, std::optional<QString>>;
-    const Outcome outcome = co_await ContinuationAwaiter<Outcome>(
-        m_platform.scheduler, [&workspace, &location](ContinuationAwaiter<Outcome>::Resume resume) {
-            workspace.openApplication(
-                *location, true,
-                [resume](RunningApplicationPtr application, std::optional<QString> error) {
-                    resume(Outcome(std::move(application), std::move(error)));
-                });
+    const QString& identifier = figmaBundleIdentifier;
+    const StartResult outcome = co_await ContinuationAwaiter<StartResult>(
+        m_platform.scheduler,
+        [&workspace, &identifier](ContinuationAwaiter<StartResult>::Resume resume) {
+            workspace.start(identifier, std::move(resume));
         });
-    // A reported error wins even when an application came with it.
-    if (outcome.second)
-        throw FigmaLauncherError::launchFailed(*outcome.second);
-    if (!outcome.first)
+    if (outcome.kind == StartResult::Kind::notInstalled)
+        throw FigmaLauncherError::figmaNotInstalled();
+    if (outcome.kind == StartResult::Kind::failed)
+        throw FigmaLauncherError::launchFailed(outcome.message);
+    // A start reported without its instance leaves nothing to drive.
+    if (!outcome.application)
         throw FigmaLauncherError::launchFailed(noApplicationMessage);
 
     // The settling time also lets an application that publishes its tree on request do so.
     AXElement element;
-    co_await waitForContents(element, outcome.first->processIdentifier(),
+    co_await waitForContents(element, outcome.application->processIdentifier(),
                              startupSettleMilliseconds);
-    co_return outcome.first;
+    co_return outcome.application;
 }
 
 Task<void> FigmaLauncher::bringFigmaToFront(RunningApplicationPtr application,
@@ -157,8 +150,7 @@ Task<void> FigmaLauncher::bringFigmaToFront(RunningApplicationPtr application,
         nowNanoseconds() +
         (activationBudgetMilliseconds + focusDelayMilliseconds) * nanosecondsPerMillisecond;
     while (nowNanoseconds() < deadline) {
-        application->unhide();
-        application->activate(activateAllWindows);
+        application->activate();
         m_traversal.focusMainWindow(applicationElement);
         if (isFigmaFrontmost())
             co_return;

@@ -43,9 +43,7 @@ struct Rig {
     ~Rig() { app.reset(); }
 
     // Presses the hotkey registered for `item` and lets the manager hand it to the main queue.
-    bool press(const DockItem& item) {
-        return service.press(*item.hotkey.keyCode(), item.hotkey.carbonModifierMask());
-    }
+    bool press(const DockItem& item) { return service.press(item.hotkey); }
     qint64 firstPaletteKeyAt() const {
         const QStringList keys = figma.timelineOf({QStringLiteral("key ⌘K")});
         return keys.isEmpty() ? -1 : keys.first().section(' ', 0, 0).toLongLong();

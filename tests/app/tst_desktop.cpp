@@ -234,6 +234,7 @@ private slots:
     void sameHotkeyTwiceLaunchesTwice();
     void missingAccessibilityShowsPromptAndMarkerUntilGranted();
     void secondStartBringsTheClosedDockBackAndLeaves();
+    void quitEndsTheProcessCleanly();
     void hotkeyHeldDownStillLaunchesByPress();
     void launchesStartedTogetherRunOneAfterTheOther();
     void windowTakingTheFocusWhileTheNameIsTypedGetsNoKey();
@@ -413,6 +414,18 @@ void DesktopTests::secondStartBringsTheClosedDockBackAndLeaves() {
     // The dock window is on screen again, as the window manager sees it.
     QVERIFY(xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
                      QStringLiteral("--name"), QStringLiteral("^Brevlin$")}));
+}
+
+// Quitting takes everything down in the reverse of the order it was made (the windows, the
+// application, the hotkey manager with its registrations, then the services it used): a crash or,
+// in the sanitizer build, any use of a freed object on the way fails the exit.
+void DesktopTests::quitEndsTheProcessCleanly() {
+    Brevlin brevlin;
+    QVERIFY(brevlin.start());
+    QVERIFY(brevlin.request(QStringLiteral("quit")).value("ok").toBool());
+    QVERIFY(brevlin.process()->waitForFinished(10000));
+    QCOMPARE(brevlin.process()->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(brevlin.process()->exitCode(), 0);
 }
 
 void DesktopTests::hotkeyHeldDownStillLaunchesByPress() {

@@ -5,79 +5,82 @@
 #include <QList>
 #include <QSet>
 
-#include <tuple>
-
 namespace brevlin::testing {
 
 // A hotkey service that grants registrations unless told to refuse, and lets the test press.
 class FakeHotkeyService : public HotkeyService {
 public:
-    struct Registration {
-        quint32 keyCode;
-        quint32 modifierMask;
-        EventHotKeyID id;
-        HotKeyRef ref;
+    struct Live {
+        HotkeyId id;
+        Hotkey hotkey;
     };
 
-    void installHandler(PressHandler handler) override {
-        ++handlersInstalled;
+    void setPressHandler(PressHandler handler) override {
+        ++handlersSet;
         m_handler = std::move(handler);
     }
-    int registerHotKey(quint32 keyCode, quint32 modifierMask, EventHotKeyID id,
-                       HotKeyRef* ref) override {
+    RegisterResult registerHotkey(HotkeyId id, const Hotkey& hotkey) override {
         ++attempts;
-        const bool taken = refuseTaken && isTaken(keyCode, modifierMask);
-        if (refusedAttempts.contains(attempts) || taken)
-            return -9878; // already registered elsewhere
-        *ref = m_nextRef++;
-        live.append({keyCode, modifierMask, id, *ref});
-        return 0;
+        if (!hotkey.keyCode())
+            return RegisterResult::unsupportedKey;
+        if (refusedAttempts.contains(attempts) || (refuseTaken && isTaken(hotkey)))
+            return RegisterResult::taken;
+        removeLive(id);
+        live.append({id, hotkey});
+        return RegisterResult::registered;
     }
-    void unregisterHotKey(HotKeyRef ref) override {
-        unregistered.append(ref);
-        for (qsizetype i = 0; i < live.size(); ++i) {
-            if (live[i].ref == ref) {
-                live.removeAt(i);
-                return;
-            }
-        }
+    void unregisterHotkey(HotkeyId id) override {
+        unregistered.append(id);
+        removeLive(id);
     }
 
     // Delivers a press as the platform would, from its own event dispatch.
-    void press(EventHotKeyID id) {
+    void press(HotkeyId id) {
         if (m_handler)
             m_handler(id);
     }
-    // Presses the live registration of this key and mask; false when there is none.
-    bool press(quint32 keyCode, quint32 modifierMask) {
-        for (const Registration& r : live) {
-            if (r.keyCode == keyCode && r.modifierMask == modifierMask) {
+    // Presses the live registration that this hotkey's keys set off; false when there is none.
+    bool press(const Hotkey& hotkey) {
+        for (const Live& r : live) {
+            if (sameKeys(r.hotkey, hotkey)) {
                 press(r.id);
                 return true;
             }
         }
         return false;
     }
+    bool hasHandler() const { return bool(m_handler); }
 
     // Attempt numbers (from 1, over the service's life) that fail.
     QSet<int> refusedAttempts;
-    // Refuse a key and mask that is live already, as a system service does.
+    // Refuse keys that are live already, as a desktop does.
     bool refuseTaken = false;
     int attempts = 0;
-    int handlersInstalled = 0;
-    QList<Registration> live;
-    QList<HotKeyRef> unregistered;
+    int handlersSet = 0;
+    QList<Live> live;
+    QList<HotkeyId> unregistered;
 
 private:
-    bool isTaken(quint32 keyCode, quint32 modifierMask) const {
-        for (const Registration& r : live) {
-            if (r.keyCode == keyCode && r.modifierMask == modifierMask)
+    // The same key with the same modifiers, in whatever order they are listed.
+    static bool sameKeys(const Hotkey& a, const Hotkey& b) {
+        return a.keyCode() == b.keyCode() && a.carbonModifierMask() == b.carbonModifierMask();
+    }
+    void removeLive(HotkeyId id) {
+        for (qsizetype i = 0; i < live.size(); ++i) {
+            if (live[i].id == id) {
+                live.removeAt(i);
+                return;
+            }
+        }
+    }
+    bool isTaken(const Hotkey& hotkey) const {
+        for (const Live& r : live) {
+            if (sameKeys(r.hotkey, hotkey))
                 return true;
         }
         return false;
     }
     PressHandler m_handler;
-    HotKeyRef m_nextRef = 100;
 };
 
 } // namespace brevlin::testing

@@ -7,16 +7,11 @@ public:
     explicit Application(SimulatedFigma& figma)
         : m_figma(figma) {}
     qint64 processIdentifier() const override { return SimulatedFigma::processIdentifier; }
-    bool unhide() override {
-        m_figma.log(QStringLiteral("unhide"));
-        return true;
-    }
-    bool activate(quint32 options) override {
+    void activate() override {
         ++m_figma.activations;
-        m_figma.log(QStringLiteral("activate %1").arg(options));
+        m_figma.log(QStringLiteral("activate"));
         if (m_figma.becomesFrontmost && m_figma.activations >= m_figma.activationsBeforeFrontmost)
             m_figma.frontmost = SimulatedFigma::bundleIdentifier;
-        return true;
     }
 
 private:
@@ -28,43 +23,41 @@ public:
     explicit Workspace(SimulatedFigma& figma)
         : m_figma(figma) {}
 
-    QList<RunningApplicationPtr> runningApplications(const QString& bundleIdentifier) override {
-        if (bundleIdentifier == SimulatedFigma::bundleIdentifier && m_figma.running)
-            return {m_figma.m_application};
-        return {};
+    RunningApplicationPtr findRunning(const QString& applicationId) override {
+        if (applicationId == SimulatedFigma::bundleIdentifier && m_figma.running)
+            return m_figma.m_application;
+        return nullptr;
     }
-    std::optional<QString> applicationLocation(const QString& bundleIdentifier) override {
-        if (bundleIdentifier == SimulatedFigma::bundleIdentifier && m_figma.installed)
-            return QStringLiteral("/usr/share/applications/figma.desktop");
-        return std::nullopt;
-    }
-    void openApplication(const QString& location, bool activates,
-                         OpenCompletion completion) override {
+    void start(const QString& applicationId, StartDone done) override {
+        if (applicationId != SimulatedFigma::bundleIdentifier || !m_figma.installed) {
+            done(StartResult::notInstalled());
+            return;
+        }
         ++m_figma.startRequests;
-        m_figma.log(QStringLiteral("open %1%2").arg(location, activates ? " activating" : ""));
+        m_figma.log(QStringLiteral("start %1").arg(applicationId));
         SimulatedFigma& figma = m_figma;
-        figma.m_scheduler.postAfter(figma.startCompletionDelayMilliseconds, [&figma, completion] {
+        figma.m_scheduler.postAfter(figma.startCompletionDelayMilliseconds, [&figma, done] {
             switch (figma.startOutcome) {
             case StartOutcome::starts:
                 figma.running = true;
                 figma.log(QStringLiteral("started"));
-                completion(figma.m_application, std::nullopt);
+                done(StartResult::started(figma.m_application));
                 break;
             case StartOutcome::failsWithError:
-                completion(nullptr, figma.startError);
+                done(StartResult::failed(figma.startError));
                 break;
             case StartOutcome::returnsNothing:
-                completion(nullptr, std::nullopt);
+                done(StartResult::started(nullptr));
                 break;
-            case StartOutcome::errorWithApplication:
+            case StartOutcome::failsButRuns:
                 figma.running = true;
-                completion(figma.m_application, figma.startError);
+                done(StartResult::failed(figma.startError));
                 break;
             }
         });
     }
-    std::optional<QString> frontmostApplicationBundleIdentifier() override {
-        return m_figma.frontmost;
+    bool isFrontmost(const QString& applicationId) override {
+        return m_figma.frontmost == applicationId;
     }
 
 private:

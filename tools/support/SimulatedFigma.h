@@ -40,7 +40,9 @@ public:
     // --- How it behaves (set before the launch) ---
     bool running = true;
     bool installed = true;
-    enum class StartOutcome { starts, failsWithError, returnsNothing, errorWithApplication };
+    // failsButRuns: the start is reported failed although the application came up after all.
+    // returnsNothing: the start is reported done without the application.
+    enum class StartOutcome { starts, failsWithError, returnsNothing, failsButRuns };
     StartOutcome startOutcome = StartOutcome::starts;
     QString startError = QStringLiteral("The application is damaged.");
     qint64 startCompletionDelayMilliseconds = 250;

@@ -1,4 +1,5 @@
 #include "DockWindowX11.h"
+#include "XcbReply.h"
 
 #include <QGuiApplication>
 #include <QWindow>
@@ -6,7 +7,6 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
-#include <cstdlib>
 #include <memory>
 
 namespace brevlin {
@@ -37,13 +37,9 @@ std::unique_ptr<Ewmh> openEwmh(xcb_connection_t* connection) {
 }
 
 bool isMapped(xcb_connection_t* connection, xcb_window_t window) {
-    xcb_get_window_attributes_reply_t* reply = xcb_get_window_attributes_reply(
-        connection, xcb_get_window_attributes(connection, window), nullptr);
-    if (!reply)
-        return false;
-    const bool mapped = reply->map_state != XCB_MAP_STATE_UNMAPPED;
-    std::free(reply);
-    return mapped;
+    const auto reply = xcbOwn(xcb_get_window_attributes_reply(
+        connection, xcb_get_window_attributes(connection, window), nullptr));
+    return reply && reply->map_state != XCB_MAP_STATE_UNMAPPED;
 }
 
 constexpr uint32_t allDesktops = 0xFFFFFFFF;

@@ -1,6 +1,7 @@
 #include "X11HotkeyService.h"
 #include "KeyPositions.h"
 #include "X11Keymap.h"
+#include "XcbReply.h"
 #include "model/Hotkey.h"
 
 #include <QGuiApplication>
@@ -64,7 +65,7 @@ X11HotkeyService::~X11HotkeyService() {
     xcb_flush(asConnection(m_connection));
 }
 
-void X11HotkeyService::installHandler(PressHandler handler) {
+void X11HotkeyService::setPressHandler(PressHandler handler) {
     m_handler = std::move(handler);
 }
 
@@ -109,9 +110,8 @@ bool X11HotkeyService::grab(Registration& registration) {
     }
     bool refused = false;
     for (const auto& [g, cookie] : pending) {
-        if (xcb_generic_error_t* error = xcb_request_check(c, cookie)) {
+        if (xcbOwn(xcb_request_check(c, cookie))) {
             refused = true;
-            std::free(error);
         } else {
             registration.grabs.append(g);
         }
@@ -131,30 +131,27 @@ void X11HotkeyService::ungrab(Registration& registration) {
     registration.held = false;
 }
 
-int X11HotkeyService::registerHotKey(quint32 keyCode, quint32 modifierMask, EventHotKeyID id,
-                                     HotKeyRef* ref) {
-    if (ref)
-        *ref = 0;
-    if (!m_positions.contains(quint16(keyCode)))
-        return invalidKeyStatus;
+X11HotkeyService::RegisterResult X11HotkeyService::registerHotkey(HotkeyId id,
+                                                                  const Hotkey& hotkey) {
+    unregisterHotkey(id);
+    const std::optional<quint32> keyCode = hotkey.keyCode();
+    if (!keyCode || !m_positions.contains(quint16(*keyCode)))
+        return RegisterResult::unsupportedKey;
     Registration registration;
-    registration.keyCode = keyCode;
-    registration.carbonModifiers = modifierMask;
+    registration.keyCode = *keyCode;
+    registration.carbonModifiers = hotkey.carbonModifierMask();
     registration.id = id;
     if (!grab(registration)) {
         xcb_flush(asConnection(m_connection));
-        return hotKeyExistsStatus;
+        return RegisterResult::taken;
     }
     xcb_flush(asConnection(m_connection));
-    const HotKeyRef newRef = m_nextRef++;
-    m_registrations.insert(newRef, registration);
-    if (ref)
-        *ref = newRef;
-    return 0;
+    m_registrations.insert(id, registration);
+    return RegisterResult::registered;
 }
 
-void X11HotkeyService::unregisterHotKey(HotKeyRef ref) {
-    auto it = m_registrations.find(ref);
+void X11HotkeyService::unregisterHotkey(HotkeyId id) {
+    auto it = m_registrations.find(id);
     if (it == m_registrations.end())
         return;
     ungrab(*it);
@@ -162,8 +159,8 @@ void X11HotkeyService::unregisterHotKey(HotKeyRef ref) {
     xcb_flush(asConnection(m_connection));
 }
 
-int X11HotkeyService::grabCount(HotKeyRef ref) const {
-    const auto it = m_registrations.constFind(ref);
+int X11HotkeyService::grabCount(HotkeyId id) const {
+    const auto it = m_registrations.constFind(id);
     return it == m_registrations.constEnd() ? 0 : int(it->grabs.size());
 }
 
@@ -173,7 +170,7 @@ quint8 X11HotkeyService::keycodeAt(quint32 keyCode) const {
 
 void X11HotkeyService::pollReleases() {
     xcb_connection_t* c = asConnection(m_connection);
-    auto* keymap = xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr);
+    const auto keymap = xcbOwn(xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr));
     bool anyHeld = false;
     for (Registration& registration : m_registrations) {
         if (!registration.held || registration.grabs.isEmpty())
@@ -184,7 +181,6 @@ void X11HotkeyService::pollReleases() {
         else
             registration.held = false;
     }
-    std::free(keymap);
     if (!anyHeld)
         m_releasePoll.stop();
 }

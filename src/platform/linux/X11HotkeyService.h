@@ -15,36 +15,31 @@ namespace brevlin {
 // System-wide hotkeys as passive key grabs on the root window, made on Qt's own X connection so
 // that presses arrive through Qt's event dispatch (a native event filter).
 //
-// A hotkey's key code names a position on the US keyboard, not a character: a registration grabs
-// the keycode at that position in the current keymap (its XKB key name), so "Command-Option-1"
-// is the same key on AZERTY, QWERTZ or a Cyrillic layout. It grabs it under the requested
-// modifiers combined with every state of Caps Lock and Num Lock, so lock keys never disable a
-// hotkey. If any of those grabs is refused (another client holds it), the whole registration
-// fails and its other grabs are released. Auto-repeat of a held hotkey fires nothing; a keymap
-// or layout change re-grabs.
+// A hotkey's stored key code (the Carbon code of a US key) names a position, not a character: a
+// registration grabs the keycode at that position in the current keymap (its XKB key name), so
+// Ctrl+Alt+1 is the same key on AZERTY, QWERTZ or a Cyrillic layout. The stored modifiers map
+// Command to Ctrl, Option to Alt and Control to Super. It grabs the key under those modifiers
+// combined with every state of Caps Lock and Num Lock, so lock keys never disable a hotkey. If
+// any of those grabs is refused (another client holds it), the whole registration fails and its
+// other grabs are released. Auto-repeat of a held hotkey fires nothing; a keymap or layout change
+// re-grabs.
 //
 // A press gives back at once the keyboard grab it started, so that keys sent while the user
 // still holds the chord reach the focused window.
 class X11HotkeyService : public HotkeyService, public QAbstractNativeEventFilter {
 public:
-    // The status a refused registration returns (Carbon's eventHotKeyExistsErr).
-    static constexpr int hotKeyExistsStatus = -9878;
-    // The status for a key code without a key on this keyboard (Carbon's paramErr).
-    static constexpr int invalidKeyStatus = -50;
-
     // Null without a QGuiApplication on the xcb platform.
     static std::unique_ptr<X11HotkeyService> create();
     ~X11HotkeyService() override;
 
-    void installHandler(PressHandler handler) override;
-    int registerHotKey(quint32 keyCode, quint32 modifierMask, EventHotKeyID id,
-                       HotKeyRef* ref) override;
-    void unregisterHotKey(HotKeyRef ref) override;
+    void setPressHandler(PressHandler handler) override;
+    RegisterResult registerHotkey(HotkeyId id, const Hotkey& hotkey) override;
+    void unregisterHotkey(HotkeyId id) override;
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
     // The grabs a registration holds right now (lock combinations of its key).
-    int grabCount(HotKeyRef ref) const;
+    int grabCount(HotkeyId id) const;
     // The keycode a Macintosh key code's position has in the current keymap, or 0.
     quint8 keycodeAt(quint32 keyCode) const;
 
@@ -56,7 +51,7 @@ private:
     struct Registration {
         quint32 keyCode = 0;
         quint32 carbonModifiers = 0;
-        EventHotKeyID id;
+        HotkeyId id = 0;
         QList<Grab> grabs;
         quint16 modifiers = 0; // the X modifiers without lock bits
         bool held = false;
@@ -75,8 +70,7 @@ private:
     void* m_connection; // xcb_connection_t, Qt's
     quint32 m_root;
     PressHandler m_handler;
-    QHash<HotKeyRef, Registration> m_registrations;
-    HotKeyRef m_nextRef = 1;
+    QHash<HotkeyId, Registration> m_registrations;
     quint16 m_numLockMask = 0;
     quint16 m_altMask = 0;
     quint16 m_superMask = 0;

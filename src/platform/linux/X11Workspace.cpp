@@ -1,4 +1,5 @@
 #include "X11Workspace.h"
+#include "XcbReply.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -10,9 +11,6 @@
 #include <gio/gio.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
-#include <xcb/xcb_icccm.h>
-
-#include <cstdlib>
 
 #include <poll.h>
 
@@ -24,6 +22,8 @@ const QString figmaIdentifier = QStringLiteral("com.figma.Desktop");
 // The server answers a property change at once; past this, activation goes with CurrentTime.
 constexpr qint64 serverTimeBudgetMilliseconds = 50;
 const QString communityFigmaEntry = QStringLiteral("figma-linux.desktop");
+// Far more than two names need, in 32-bit words.
+constexpr uint32_t wmClassMaxWords = 256;
 
 struct Entry {
     QString id;
@@ -63,10 +63,6 @@ std::optional<Entry> entryForIdentifier(const QString& identifier) {
     return std::nullopt;
 }
 
-std::optional<Entry> entryAtPath(const QString& path) {
-    return entryFromInfo(g_desktop_app_info_new_from_filename(path.toLocal8Bit().constData()));
-}
-
 struct WindowInfo {
     xcb_window_t window = XCB_NONE;
     QString instance;
@@ -86,11 +82,9 @@ struct X11Workspace::Display {
     // An unmapped window of ours, for asking the server what time it is.
     xcb_window_t clock = XCB_NONE;
     xcb_atom_t clockAtom = XCB_NONE;
-    // Identifiers asked about; their entries are looked up again each time, as they may change.
-    QStringList knownIdentifiers;
-    // The window class each known identifier's entry gave, for the frontmost check, which runs
-    // before every key of a launch: reading the entry again each time would cost more than the
-    // rest of the check. Kept only briefly, so a changed entry is seen soon.
+    // The window class each identifier's entry gave, for the frontmost check, which runs before
+    // every key of a launch: reading the entry again each time would cost more than the rest of
+    // the check. Kept only briefly, so a changed entry is seen soon.
     struct ClassLookup {
         QString wmClass;
         QElapsedTimer age;
@@ -133,7 +127,7 @@ struct X11Workspace::Display {
         QElapsedTimer waited;
         waited.start();
         while (!xcb_connection_has_error(connection)) {
-            xcb_generic_event_t* event = xcb_poll_for_event(connection);
+            const auto event = xcbOwn(xcb_poll_for_event(connection));
             if (!event) {
                 const qint64 left = serverTimeBudgetMilliseconds - waited.elapsed();
                 if (left <= 0)
@@ -143,14 +137,10 @@ struct X11Workspace::Display {
                 continue;
             }
             if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) {
-                auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(event);
-                if (notify->window == clock) {
-                    const xcb_timestamp_t time = notify->time;
-                    std::free(event);
-                    return time;
-                }
+                const auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(event.get());
+                if (notify->window == clock)
+                    return notify->time;
             }
-            std::free(event);
         }
         return XCB_CURRENT_TIME;
     }
@@ -158,23 +148,28 @@ struct X11Workspace::Display {
     WindowInfo describe(xcb_window_t window) {
         WindowInfo info;
         info.window = window;
-        auto classCookie = xcb_icccm_get_wm_class(connection, window);
+        auto classCookie = xcb_get_property(connection, 0, window, XCB_ATOM_WM_CLASS,
+                                            XCB_ATOM_STRING, 0, wmClassMaxWords);
         auto pidCookie = xcb_ewmh_get_wm_pid(&ewmh, window);
         auto attributesCookie = xcb_get_window_attributes(connection, window);
-        xcb_icccm_get_wm_class_reply_t wmClass;
-        if (xcb_icccm_get_wm_class_reply(connection, classCookie, &wmClass, nullptr)) {
-            info.instance = fromUtf8(wmClass.instance_name);
-            info.windowClass = fromUtf8(wmClass.class_name);
-            xcb_icccm_get_wm_class_reply_wipe(&wmClass);
+        // WM_CLASS is the instance and the class, each ended by a NUL. Split within the reply's
+        // length: xcb-icccm's reader runs strlen past the reply when a client leaves off the
+        // last NUL, and any client can set the property.
+        if (const auto reply = xcbOwn(xcb_get_property_reply(connection, classCookie, nullptr));
+            reply && reply->format == 8) {
+            const QList<QByteArray> names =
+                QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                           xcb_get_property_value_length(reply.get()))
+                    .split('\0');
+            info.instance = QString::fromUtf8(names.value(0));
+            info.windowClass = QString::fromUtf8(names.value(1));
         }
         uint32_t pid = 0;
         if (xcb_ewmh_get_wm_pid_reply(&ewmh, pidCookie, &pid, nullptr))
             info.pid = pid;
-        if (auto* attributes =
-                xcb_get_window_attributes_reply(connection, attributesCookie, nullptr)) {
+        if (const auto attributes =
+                xcbOwn(xcb_get_window_attributes_reply(connection, attributesCookie, nullptr)))
             info.mapped = attributes->map_state != XCB_MAP_STATE_UNMAPPED;
-            std::free(attributes);
-        }
         return info;
     }
 
@@ -188,12 +183,11 @@ struct X11Workspace::Display {
             for (uint32_t i = 0; i < list.windows_len; ++i)
                 windows.append(list.windows[i]);
             xcb_ewmh_get_windows_reply_wipe(&list);
-        } else if (auto* tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, root),
-                                                     nullptr)) {
-            const xcb_window_t* children = xcb_query_tree_children(tree);
-            for (int i = 0; i < xcb_query_tree_children_length(tree); ++i)
+        } else if (const auto tree = xcbOwn(xcb_query_tree_reply(
+                       connection, xcb_query_tree(connection, root), nullptr))) {
+            const xcb_window_t* children = xcb_query_tree_children(tree.get());
+            for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i)
                 windows.append(children[i]);
-            std::free(tree);
         }
         QList<WindowInfo> result;
         for (xcb_window_t w : windows) {
@@ -216,21 +210,26 @@ struct X11Workspace::Display {
         return result;
     }
 
+    xcb_window_t inputFocus() {
+        const auto focus =
+            xcbOwn(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+        return focus ? focus->focus : XCB_NONE;
+    }
+
+    // The window's parent, or none when the server cannot say.
+    xcb_window_t parentOf(xcb_window_t window) {
+        const auto tree =
+            xcbOwn(xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr));
+        return tree ? tree->parent : XCB_NONE;
+    }
+
     // Whether the keyboard focus is on `window` or inside it.
     bool holdsInputFocus(xcb_window_t window) {
-        auto* focus =
-            xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
-        xcb_window_t current = focus ? focus->focus : XCB_NONE;
-        std::free(focus);
+        xcb_window_t current = inputFocus();
         for (int i = 0; i < 16 && current != XCB_NONE && current != root; ++i) {
             if (current == window)
                 return true;
-            auto* tree =
-                xcb_query_tree_reply(connection, xcb_query_tree(connection, current), nullptr);
-            if (!tree)
-                return false;
-            current = tree->parent;
-            std::free(tree);
+            current = parentOf(current);
         }
         return false;
     }
@@ -246,29 +245,24 @@ struct X11Workspace::Display {
             if (!holdsInputFocus(window))
                 return std::nullopt;
         } else {
-            auto* focus =
-                xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
-            window = focus ? focus->focus : XCB_NONE;
-            std::free(focus);
+            window = inputFocus();
             if (window == XCB_NONE || window == XCB_INPUT_FOCUS_POINTER_ROOT || window == root)
                 return std::nullopt;
             // The focus may sit on a child: climb to the root's child.
             for (int i = 0; i < 16; ++i) {
-                auto* tree =
-                    xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr);
+                const auto tree = xcbOwn(
+                    xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr));
                 if (!tree)
                     return std::nullopt;
-                const xcb_window_t parent = tree->parent;
-                std::free(tree);
-                if (parent == root || parent == XCB_NONE)
+                if (tree->parent == root || tree->parent == XCB_NONE)
                     break;
-                window = parent;
+                window = tree->parent;
             }
         }
         return describe(window);
     }
 
-    bool activate(const WindowInfo& info) {
+    void activate(const WindowInfo& info) {
         const xcb_timestamp_t time = serverTime();
         if (!info.mapped)
             xcb_map_window(connection, info.window);
@@ -285,19 +279,16 @@ struct X11Workspace::Display {
             xcb_configure_window(connection, info.window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
             xcb_set_input_focus(connection, XCB_INPUT_FOCUS_POINTER_ROOT, info.window, time);
         }
-        std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
-        return true;
+        // A round trip, so the requests are with the server before the caller asks who is in
+        // front.
+        inputFocus();
     }
 
-    bool mapHidden(const QList<WindowInfo>& windows) {
-        bool any = false;
+    void mapHidden(const QList<WindowInfo>& windows) {
         for (const WindowInfo& info : windows)
-            if (!info.mapped) {
+            if (!info.mapped)
                 xcb_map_window(connection, info.window);
-                any = true;
-            }
         xcb_flush(connection);
-        return any;
     }
 };
 
@@ -313,19 +304,13 @@ public:
 
     qint64 processIdentifier() const override { return m_pid; }
 
-    bool unhide() override {
-        const QList<WindowInfo> windows = m_display->windowsOf(m_wmClass, m_pid);
-        m_display->mapHidden(windows);
-        return !windows.isEmpty();
-    }
-
-    bool activate(quint32 options) override {
-        (void)options; // one request raises the application's window either way
+    void activate() override {
         const QList<WindowInfo> windows = m_display->windowsOf(m_wmClass, m_pid);
         if (windows.isEmpty())
-            return false;
+            return;
+        m_display->mapHidden(windows);
         // The window manager lists clients oldest first: the first is the main window.
-        return m_display->activate(windows.first());
+        m_display->activate(windows.first());
     }
 
 private:
@@ -334,17 +319,14 @@ private:
     QString m_wmClass;
 };
 
-QList<RunningApplicationPtr> applicationsFor(const std::shared_ptr<X11Workspace::Display>& display,
-                                             const QString& wmClass) {
-    QList<RunningApplicationPtr> result;
-    QList<qint64> seen;
-    for (const WindowInfo& info : display->windowsOf(wmClass)) {
-        if (seen.contains(info.pid))
-            continue;
-        seen.append(info.pid);
-        result.append(std::make_shared<X11RunningApplication>(display, info.pid, wmClass));
-    }
-    return result;
+// The process owning the oldest window of the class: the window manager lists clients oldest
+// first, so the same instance is named while it runs.
+RunningApplicationPtr instanceOf(const std::shared_ptr<X11Workspace::Display>& display,
+                                 const QString& wmClass) {
+    const QList<WindowInfo> windows = display->windowsOf(wmClass);
+    if (windows.isEmpty())
+        return nullptr;
+    return std::make_shared<X11RunningApplication>(display, windows.first().pid, wmClass);
 }
 
 } // namespace
@@ -371,52 +353,46 @@ std::unique_ptr<X11Workspace> X11Workspace::create() {
     xcb_create_window(c, XCB_COPY_FROM_PARENT, display->clock, display->root, -1, -1, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
     const char name[] = "_BREVLIN_TIMESTAMP";
-    if (auto* atom =
-            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof(name) - 1, name), nullptr)) {
+    if (const auto atom = xcbOwn(
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof(name) - 1, name), nullptr)))
         display->clockAtom = atom->atom;
-        std::free(atom);
-    }
-    display->knownIdentifiers.append(figmaIdentifier);
     return std::unique_ptr<X11Workspace>(new X11Workspace(std::move(display)));
 }
 
-void X11Workspace::setOpenTimeoutMilliseconds(int milliseconds) {
-    m_openTimeoutMilliseconds = milliseconds;
+void X11Workspace::setStartTimeoutMilliseconds(int milliseconds) {
+    m_startTimeoutMilliseconds = milliseconds;
 }
 
 bool X11Workspace::hasWindowManager() const {
     return m_display->hasWindowManager();
 }
 
-QList<RunningApplicationPtr> X11Workspace::runningApplications(const QString& bundleIdentifier) {
-    const auto entry = entryForIdentifier(bundleIdentifier);
-    // Without an entry the identifier itself is the best guess at the window class.
-    const QString wmClass = entry ? entry->wmClass : bundleIdentifier;
-    if (!m_display->knownIdentifiers.contains(bundleIdentifier))
-        m_display->knownIdentifiers.append(bundleIdentifier);
-    return applicationsFor(m_display, wmClass);
-}
-
-std::optional<QString> X11Workspace::applicationLocation(const QString& bundleIdentifier) {
-    const auto entry = entryForIdentifier(bundleIdentifier);
+std::optional<QString> X11Workspace::desktopEntryPath(const QString& applicationId) const {
+    const auto entry = entryForIdentifier(applicationId);
     if (!entry || entry->path.isEmpty())
         return std::nullopt;
-    if (!m_display->knownIdentifiers.contains(bundleIdentifier))
-        m_display->knownIdentifiers.append(bundleIdentifier);
     return entry->path;
 }
 
-void X11Workspace::openApplication(const QString& location, bool activates,
-                                   OpenCompletion completion) {
-    GDesktopAppInfo* info =
-        g_desktop_app_info_new_from_filename(location.toLocal8Bit().constData());
-    if (!info) {
-        completion(nullptr,
-                   QStringLiteral("The application entry %1 could not be read.").arg(location));
+RunningApplicationPtr X11Workspace::findRunning(const QString& applicationId) {
+    const auto entry = entryForIdentifier(applicationId);
+    // Without an entry the identifier itself is the best guess at the window class.
+    return instanceOf(m_display, entry ? entry->wmClass : applicationId);
+}
+
+void X11Workspace::start(const QString& applicationId, StartDone done) {
+    const auto entry = entryForIdentifier(applicationId);
+    if (!entry || entry->path.isEmpty()) {
+        done(StartResult::notInstalled());
         return;
     }
-    const auto entry = entryAtPath(location);
-    const QString wmClass = entry ? entry->wmClass : QString();
+    GDesktopAppInfo* info =
+        g_desktop_app_info_new_from_filename(entry->path.toLocal8Bit().constData());
+    if (!info) {
+        done(StartResult::failed(
+            QStringLiteral("The application entry %1 could not be read.").arg(entry->path)));
+        return;
+    }
     GAppLaunchContext* context = g_app_launch_context_new();
     GError* error = nullptr;
     const bool launched = g_app_info_launch(G_APP_INFO(info), nullptr, context, &error);
@@ -427,47 +403,37 @@ void X11Workspace::openApplication(const QString& location, bool activates,
                                       : QStringLiteral("The application could not be started.");
         if (error)
             g_error_free(error);
-        completion(nullptr, message);
+        done(StartResult::failed(message));
         return;
     }
 
-    // The launch only starts a process; the application counts as open once a window shows.
+    // The launch only starts a process; the application counts as started once a window shows.
     auto* timer = new QTimer;
     auto elapsed = std::make_shared<QElapsedTimer>();
     elapsed->start();
     auto display = m_display;
-    const int timeout = m_openTimeoutMilliseconds;
+    const QString wmClass = entry->wmClass;
+    const int timeout = m_startTimeoutMilliseconds;
     QObject::connect(timer, &QTimer::timeout, timer, [=] {
-        const QList<RunningApplicationPtr> applications = applicationsFor(display, wmClass);
-        if (!applications.isEmpty()) {
+        if (const RunningApplicationPtr application = instanceOf(display, wmClass)) {
             timer->stop();
             timer->deleteLater();
-            if (activates)
-                applications.first()->activate(activateAllWindows);
-            completion(applications.first(), std::nullopt);
+            application->activate();
+            done(StartResult::started(application));
         } else if (elapsed->elapsed() >= timeout) {
             timer->stop();
             timer->deleteLater();
-            completion(nullptr, QStringLiteral("The application did not open a window within "
-                                               "%1 seconds.")
-                                    .arg(timeout / 1000.0));
+            done(StartResult::failed(
+                QStringLiteral("The application did not open a window within %1 seconds.")
+                    .arg(timeout / 1000.0)));
         }
     });
     timer->start(50);
 }
 
-std::optional<QString> X11Workspace::frontmostApplicationBundleIdentifier() {
+bool X11Workspace::isFrontmost(const QString& applicationId) {
     const auto active = m_display->activeWindow();
-    if (!active)
-        return std::nullopt;
-    for (const QString& identifier : m_display->knownIdentifiers)
-        if (Display::matches(*active, m_display->windowClassOf(identifier)))
-            return identifier;
-    if (!active->windowClass.isEmpty())
-        return active->windowClass;
-    if (!active->instance.isEmpty())
-        return active->instance;
-    return std::nullopt;
+    return active && Display::matches(*active, m_display->windowClassOf(applicationId));
 }
 
 } // namespace brevlin

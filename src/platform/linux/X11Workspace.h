@@ -3,28 +3,32 @@
 #include "launch/Workspace.h"
 
 #include <memory>
+#include <optional>
 
 namespace brevlin {
 
 // Applications as an X11 desktop shows them: an application identifier names a desktop entry
 // ("<identifier>.desktop"; for "com.figma.Desktop" also the community client's
 // "figma-linux.desktop"), its windows are the managed windows whose WM_CLASS matches the entry's
-// StartupWMClass, and one running application stands for each process owning such windows.
+// StartupWMClass (without an entry, the identifier itself), and the running instance is the
+// process owning the oldest such window.
 class X11Workspace : public WorkspaceApi {
 public:
     // Null when the display cannot be opened.
     static std::unique_ptr<X11Workspace> create();
     ~X11Workspace() override;
 
-    QList<RunningApplicationPtr> runningApplications(const QString& bundleIdentifier) override;
-    std::optional<QString> applicationLocation(const QString& bundleIdentifier) override;
-    // Launches the desktop entry at `location` and completes when one of its windows shows up,
-    // or with an error after `openTimeoutMilliseconds`. Needs a running Qt event loop.
-    void openApplication(const QString& location, bool activates,
-                         OpenCompletion completion) override;
-    std::optional<QString> frontmostApplicationBundleIdentifier() override;
+    RunningApplicationPtr findRunning(const QString& applicationId) override;
+    // Launches the desktop entry (through GIO, as a desktop's launcher does) and reports it
+    // started when one of its windows shows up, or failed after the start timeout. Needs a
+    // running Qt event loop.
+    void start(const QString& applicationId, StartDone done) override;
+    // The window manager's active window, counted only while the keyboard focus is inside it.
+    bool isFrontmost(const QString& applicationId) override;
 
-    void setOpenTimeoutMilliseconds(int milliseconds);
+    // The desktop entry file that stands for the identifier, or nothing when none is installed.
+    std::optional<QString> desktopEntryPath(const QString& applicationId) const;
+    void setStartTimeoutMilliseconds(int milliseconds);
     // Whether a window manager runs (activation then goes through it).
     bool hasWindowManager() const;
 
@@ -33,7 +37,7 @@ public:
 private:
     explicit X11Workspace(std::shared_ptr<Display> display);
     std::shared_ptr<Display> m_display;
-    int m_openTimeoutMilliseconds = 20000;
+    int m_startTimeoutMilliseconds = 20000;
 };
 
 } // namespace brevlin

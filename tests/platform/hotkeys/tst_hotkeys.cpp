@@ -21,14 +21,17 @@ using namespace brevlin::testing;
 
 namespace {
 
-constexpr quint32 cmdKey = 0x100;
-constexpr quint32 shiftKey = 0x200;
-constexpr quint32 optionKey = 0x800;
-constexpr quint32 controlKey = 0x1000;
+// The stored key codes of 1, 2 and 3 (their US positions).
 constexpr quint16 key1 = 18;
 constexpr quint16 key2 = 19;
 constexpr quint16 key3 = 20;
-constexpr quint16 keyJ = 38;
+
+using Registered = HotkeyService::RegisterResult;
+
+// Command and Option: Ctrl+Alt on this desktop.
+Hotkey ctrlAlt(const QString& key) {
+    return Hotkey{key, {HotkeyModifier::command, HotkeyModifier::option}};
+}
 
 // Presses modifiers and key as a person would, then lets go in reverse order.
 void chord(std::initializer_list<quint32> keysyms) {
@@ -112,7 +115,7 @@ private Q_SLOTS:
         m_service = X11HotkeyService::create();
         QVERIFY(m_service);
         m_pressed.clear();
-        m_service->installHandler([this](EventHotKeyID id) { m_pressed.append(id.id); });
+        m_service->setPressHandler([this](HotkeyService::HotkeyId id) { m_pressed.append(id); });
     }
 
     void cleanup() {
@@ -132,14 +135,12 @@ private Q_SLOTS:
         QVERIFY(setKeyboardLayout(layout));
         // A service started under this layout.
         m_service = X11HotkeyService::create();
-        m_service->installHandler([this](EventHotKeyID id) { m_pressed.append(id.id); });
+        m_service->setPressHandler([this](HotkeyService::HotkeyId id) { m_pressed.append(id); });
         const QList<std::pair<quint16, quint8>> samples = {
             {key1, evdevKeycodeAE01}, {key2, evdevKeycodeAE02}, {key3, evdevKeycodeAE03}};
         for (const auto& [code, keycode] : samples) {
-            HotkeyService::HotKeyRef ref = 0;
-            QCOMPARE(
-                m_service->registerHotKey(code, cmdKey | optionKey, {hotkeySignature, code}, &ref),
-                0);
+            const QString key = QString::number(code - key1 + 1);
+            QCOMPARE(m_service->registerHotkey(code, ctrlAlt(key)), Registered::registered);
             QCOMPARE(m_service->keycodeAt(code), keycode);
         }
         for (const auto& [code, keycode] : samples) {
@@ -155,14 +156,12 @@ private Q_SLOTS:
     }
 
     void layoutChangeWhileRunningRegrabs() {
-        HotkeyService::HotKeyRef ref = 0;
-        QCOMPARE(m_service->registerHotKey(key1, cmdKey | optionKey, {hotkeySignature, 8}, &ref),
-                 0);
+        QCOMPARE(m_service->registerHotkey(8, ctrlAlt("1")), Registered::registered);
         for (const char* layout : {"fr", "ru", "us"}) {
             QVERIFY(setKeyboardLayout(QString::fromLatin1(layout)));
             // The re-grab runs once the burst of keymap notifications has been served.
             QTest::qWait(300);
-            QVERIFY(m_service->grabCount(ref) >= 4);
+            QVERIFY(m_service->grabCount(8) >= 4);
             m_pressed.clear();
             pressKeysym(XKB_KEY_Control_L, true);
             pressKeysym(XKB_KEY_Alt_L, true);
@@ -178,9 +177,7 @@ private Q_SLOTS:
     // (the target of the launch) can have the keyboard, and a second press after the release is
     // a new press, not auto-repeat.
     void heldHotkeyLeavesTheKeyboardFree() {
-        HotkeyService::HotKeyRef ref = 0;
-        QCOMPARE(m_service->registerHotKey(key1, cmdKey | optionKey, {hotkeySignature, 6}, &ref),
-                 0);
+        QCOMPARE(m_service->registerHotkey(6, ctrlAlt("1")), Registered::registered);
         for (int round = 1; round <= 2; ++round) {
             pressKeysym(XKB_KEY_Control_L, true);
             pressKeysym(XKB_KEY_Alt_L, true);
@@ -200,10 +197,7 @@ private Q_SLOTS:
     }
 
     void registeredHotkeyFires() {
-        HotkeyService::HotKeyRef ref = 0;
-        QCOMPARE(m_service->registerHotKey(key1, cmdKey | optionKey, {hotkeySignature, 7}, &ref),
-                 0);
-        QVERIFY(ref != 0);
+        QCOMPARE(m_service->registerHotkey(7, ctrlAlt("1")), Registered::registered);
         chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_1});
         QTRY_COMPARE(m_pressed, QList<quint32>{7});
 
@@ -214,17 +208,32 @@ private Q_SLOTS:
         QTest::qWait(100);
         QCOMPARE(m_pressed, QList<quint32>{7});
 
-        m_service->unregisterHotKey(ref);
+        m_service->unregisterHotkey(7);
         chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_1});
         QTest::qWait(100);
         QCOMPARE(m_pressed, QList<quint32>{7});
     }
 
+    void registrationsSayWhyNotAndReplaceByIdentifier() {
+        QCOMPARE(m_service->registerHotkey(1, ctrlAlt("F1")), Registered::unsupportedKey);
+        QCOMPARE(m_service->registerHotkey(1, ctrlAlt("")), Registered::unsupportedKey);
+        QCOMPARE(m_service->grabCount(1), 0);
+
+        // The same identifier again moves the hotkey: the old key is let go.
+        QCOMPARE(m_service->registerHotkey(9, ctrlAlt("1")), Registered::registered);
+        QCOMPARE(m_service->registerHotkey(9, ctrlAlt("2")), Registered::registered);
+        chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_1});
+        chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_2});
+        QTRY_COMPARE(m_pressed, QList<quint32>{9});
+        OtherClient other;
+        QVERIFY(other.grab(XKB_KEY_1, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
+    }
+
     void modifiersFollowQtsMapping() {
-        HotkeyService::HotKeyRef ref = 0;
         // Control is Super, Shift stays Shift.
-        QCOMPARE(m_service->registerHotKey(keyJ, controlKey | shiftKey, {hotkeySignature, 3}, &ref),
-                 0);
+        QCOMPARE(m_service->registerHotkey(
+                     3, Hotkey{"j", {HotkeyModifier::control, HotkeyModifier::shift}}),
+                 Registered::registered);
         chord({XKB_KEY_Control_L, XKB_KEY_Shift_L, XKB_KEY_j});
         QTest::qWait(100);
         QVERIFY(m_pressed.isEmpty());
@@ -233,11 +242,9 @@ private Q_SLOTS:
     }
 
     void firesWithLockKeysOn() {
-        HotkeyService::HotKeyRef ref = 0;
-        QCOMPARE(m_service->registerHotKey(key2, cmdKey | optionKey, {hotkeySignature, 2}, &ref),
-                 0);
+        QCOMPARE(m_service->registerHotkey(2, ctrlAlt("2")), Registered::registered);
         // Four grabs per keycode: plain, Caps Lock, Num Lock, both.
-        QVERIFY(m_service->grabCount(ref) >= 4);
+        QVERIFY(m_service->grabCount(2) >= 4);
         chord({XKB_KEY_Caps_Lock});
         chord({XKB_KEY_Num_Lock});
         chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_2});
@@ -250,19 +257,15 @@ private Q_SLOTS:
     void keyHeldByAnotherClientFailsWholly() {
         OtherClient other;
         QVERIFY(other.grab(XKB_KEY_3, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
-        HotkeyService::HotKeyRef ref = 99;
-        QCOMPARE(m_service->registerHotKey(key3, cmdKey | optionKey, {hotkeySignature, 1}, &ref),
-                 X11HotkeyService::hotKeyExistsStatus);
-        QCOMPARE(ref, HotkeyService::HotKeyRef(0));
+        QCOMPARE(m_service->registerHotkey(1, ctrlAlt("3")), Registered::taken);
+        QCOMPARE(m_service->grabCount(1), 0);
         // The variants that were granted went back: a third client gets the Caps Lock one.
         OtherClient third;
         QVERIFY(third.grab(XKB_KEY_3, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_LOCK));
     }
 
     void autoRepeatFiresOnce() {
-        HotkeyService::HotKeyRef ref = 0;
-        QCOMPARE(m_service->registerHotKey(key1, cmdKey | optionKey, {hotkeySignature, 5}, &ref),
-                 0);
+        QCOMPARE(m_service->registerHotkey(5, ctrlAlt("1")), Registered::registered);
         pressKeysym(XKB_KEY_Control_L, true);
         pressKeysym(XKB_KEY_Alt_L, true);
         pressKeysym(XKB_KEY_1, true);
@@ -277,16 +280,14 @@ private Q_SLOTS:
     }
 
     void keymapChangesKeepHotkeysWorking() {
-        HotkeyService::HotKeyRef ref = 0;
-        QCOMPARE(m_service->registerHotKey(key1, cmdKey | optionKey, {hotkeySignature, 4}, &ref),
-                 0);
-        const int grabs = m_service->grabCount(ref);
+        QCOMPARE(m_service->registerHotkey(4, ctrlAlt("1")), Registered::registered);
+        const int grabs = m_service->grabCount(4);
         // Typing characters outside the layout remaps spare keycodes, twice.
         auto keys = XTestKeyboard::create();
         QCOMPARE(keys->type(u"\u00f1\u00e7"), KeyResult::posted);
         keys->restoreKeyboardMapping();
         QTest::qWait(200);
-        QCOMPARE(m_service->grabCount(ref), grabs);
+        QCOMPARE(m_service->grabCount(4), grabs);
         chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_1});
         QTRY_COMPARE(m_pressed, QList<quint32>{4});
     }

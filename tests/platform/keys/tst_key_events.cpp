@@ -74,10 +74,9 @@ private:
     bool activate(qint64 pid) {
         QDeadlineTimer deadline(5000);
         while (!deadline.hasExpired()) {
-            for (const RunningApplicationPtr& app :
-                 m_workspace->runningApplications("brevlin-standin"))
-                if (app->processIdentifier() == pid)
-                    app->activate(activateAllWindows);
+            if (const RunningApplicationPtr app = m_workspace->findRunning("brevlin-standin");
+                app && app->processIdentifier() == pid)
+                app->activate();
             if (m_standin.waitUntilActive(200))
                 return true;
         }
