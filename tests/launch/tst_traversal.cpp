@@ -63,6 +63,15 @@ private slots:
 
         QCOMPARE(ids(traversal.collectDescendants(tree.element(0), 8)),
                  (QList<int>{0, window, other, button}));
+
+        // The walk follows the relations it is given, in their order, and no others.
+        FigmaUITraversal windowsFirst(tree, {Relation::windows, Relation::children});
+        QCOMPARE(ids(windowsFirst.collectDescendants(tree.element(0), 8)),
+                 (QList<int>{0, other, window, button}));
+        FigmaUITraversal childrenOnly(tree, {Relation::children});
+        tree.detach(other);
+        QCOMPARE(ids(childrenOnly.collectDescendants(tree.element(0), 8)),
+                 (QList<int>{0, window, button}));
     }
 
     // Hostile trees: the application decides what the walk meets.

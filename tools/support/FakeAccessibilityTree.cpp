@@ -151,20 +151,27 @@ void FakeAccessibilityTree::record(const QString& effect) {
         onEffect(effect);
 }
 
-bool FakeAccessibilityTree::press(const AccessibleElement& element) {
+int FakeAccessibilityTree::actionTarget(const AccessibleElement& element,
+                                        bool Node::*allowed) const {
     const int id = nodeId(element);
-    if (id < 0 || id >= nodeCount() || !node(id).pressable)
+    return id >= 0 && id < nodeCount() && node(id).*allowed ? id : -1;
+}
+
+// Callbacks are copied before they run: one may add nodes, which moves them.
+
+bool FakeAccessibilityTree::press(const AccessibleElement& element) {
+    const int id = actionTarget(element, &Node::pressable);
+    if (id < 0)
         return false;
     record(QStringLiteral("press %1").arg(id));
-    // Copied: the callback may add nodes, which moves them.
     if (const auto callback = node(id).onPress)
         callback();
     return true;
 }
 
 bool FakeAccessibilityTree::focus(const AccessibleElement& element) {
-    const int id = nodeId(element);
-    if (id < 0 || id >= nodeCount() || !node(id).focusable)
+    const int id = actionTarget(element, &Node::focusable);
+    if (id < 0)
         return false;
     node(id).focused = true;
     record(QStringLiteral("set focus %1").arg(id));
@@ -174,8 +181,8 @@ bool FakeAccessibilityTree::focus(const AccessibleElement& element) {
 }
 
 bool FakeAccessibilityTree::select(const AccessibleElement& element) {
-    const int id = nodeId(element);
-    if (id < 0 || id >= nodeCount() || !node(id).selectable)
+    const int id = actionTarget(element, &Node::selectable);
+    if (id < 0)
         return false;
     node(id).selected = true;
     record(QStringLiteral("select %1").arg(id));
@@ -183,8 +190,8 @@ bool FakeAccessibilityTree::select(const AccessibleElement& element) {
 }
 
 bool FakeAccessibilityTree::setText(const AccessibleElement& element, const QString& text) {
-    const int id = nodeId(element);
-    if (id < 0 || id >= nodeCount() || !node(id).textSettable)
+    const int id = actionTarget(element, &Node::textSettable);
+    if (id < 0)
         return false;
     node(id).text(LabelText::value) = text;
     record(QStringLiteral("set text %1 %2").arg(id).arg(text));
@@ -194,8 +201,8 @@ bool FakeAccessibilityTree::setText(const AccessibleElement& element, const QStr
 }
 
 bool FakeAccessibilityTree::raise(const AccessibleElement& window) {
-    const int id = nodeId(window);
-    if (id < 0 || id >= nodeCount() || !node(id).raisable)
+    const int id = actionTarget(window, &Node::raisable);
+    if (id < 0)
         return false;
     record(QStringLiteral("raise %1").arg(id));
     return true;

@@ -109,6 +109,8 @@ private:
     // The node an element of this tree stands for, or null; counts the read.
     Node* read(const AccessibleElement& element);
     void record(const QString& effect);
+    // The node an action acts on when `allowed` holds for it, else -1.
+    int actionTarget(const AccessibleElement& element, bool Node::*allowed) const;
     std::vector<AccessibleElement> elementsOf(const std::vector<int>& ids) const;
 
     bool m_walkIncomplete = false;
