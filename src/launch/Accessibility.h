@@ -82,8 +82,9 @@ enum class Relation {
 // translates them. Everything runs on the main thread.
 //
 // Reads never fail loudly: a read the platform cannot answer gives the same as an element
-// without that property (no text, no elements, no parent, not focused), except where a method
-// says otherwise. Actions say whether they took effect.
+// without that property (no text, no elements, no parent, not focused); where a search must
+// tell the two apart, lastWalkComplete does. Actions say whether they took effect. A null
+// element, or one of another backend, reads as nothing and takes no action.
 class AccessibilityApi {
 public:
     virtual ~AccessibilityApi() = default;
@@ -110,7 +111,9 @@ public:
     // so a backend must not turn a missing text into an empty one, nor the other way round.
     virtual std::optional<QString> text(const AccessibleElement& element, LabelText which) = 0;
     // The elements reached from `element` by `relation`, in the platform's order, none null;
-    // empty when there are none, the relation does not apply, or the read fails.
+    // empty when there are none, the relation does not apply, or the read fails. Inside a walk,
+    // lastWalkComplete says whether an empty answer may have been a read that failed or was
+    // left out.
     virtual std::vector<AccessibleElement> elements(const AccessibleElement& element,
                                                     Relation relation) = 0;
     // The element's parent as the walk would reach it; absent for an application element and
