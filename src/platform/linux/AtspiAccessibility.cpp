@@ -472,8 +472,13 @@ void AtspiAccessibility::beginWalk(const AccessibleElement& root) {
     }
     d->walk = tree;
     d->walkBus = ref->busName();
-    tree->setRoot(tree->node(ref->busName(), ref->path()));
+    AtspiTree::Node* rootNode = tree->node(ref->busName(), ref->path());
+    tree->setRoot(rootNode);
     tree->setDeadline(deadline);
+    // The root's own role, state and name first, while the application has nothing else of
+    // ours to answer: once the walk has asked for a long list, a read queued behind it may
+    // wait out the walk's time, and a walk that cannot read its root finds nothing.
+    tree->ensureBasics({rootNode});
 }
 
 void AtspiAccessibility::endWalk() {
