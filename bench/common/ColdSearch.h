@@ -15,7 +15,7 @@
 namespace brevlin::bench {
 
 inline int searchUntilAllRead(AtspiAccessibility& backend, const FigmaUITraversal& ui,
-                              const AXElement& application, int maximumWalks = 100) {
+                              const AccessibleElement& application, int maximumWalks = 100) {
     int walks = 0;
     do {
         if (ui.findMatchingResult(application, QStringLiteral("No Such Plugin")))
@@ -27,7 +27,7 @@ inline int searchUntilAllRead(AtspiAccessibility& backend, const FigmaUITraversa
 
 // The warm search: the backend's kept tree answers, one request a walk.
 inline void measureWarmSearch(benchmark::State& state, AtspiAccessibility& backend,
-                              const FigmaUITraversal& ui, const AXElement& application,
+                              const FigmaUITraversal& ui, const AccessibleElement& application,
                               std::size_t elements) {
     const quint64 before = backend.requestCount();
     for (auto _ : state) {
@@ -42,7 +42,7 @@ inline void measureWarmSearch(benchmark::State& state, AtspiAccessibility& backe
 // The first walks of an application (or those after the kept tree has expired): a new backend
 // each time reads everything, a level's requests at a time, over as many walks as it takes.
 inline void measureColdSearch(benchmark::State& state, qint64 processIdentifier) {
-    const QStringList traversal = FigmaLauncher::defaultTraversalAttributes();
+    const std::vector<Relation> traversal = FigmaLauncher::defaultTraversalRelations();
     quint64 requests = 0;
     int walks = 0;
     for (auto _ : state) {
@@ -50,7 +50,7 @@ inline void measureColdSearch(benchmark::State& state, qint64 processIdentifier)
         auto backend = std::make_unique<AtspiAccessibility>();
         backend->isProcessTrusted(false);
         FigmaUITraversal ui(*backend, traversal);
-        const AXElement app = backend->applicationElement(processIdentifier);
+        const AccessibleElement app = backend->applicationElement(processIdentifier);
         const quint64 before = backend->requestCount();
         state.ResumeTiming();
         const int walked = searchUntilAllRead(*backend, ui, app);

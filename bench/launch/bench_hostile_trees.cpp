@@ -25,9 +25,9 @@ using brevlin::testing::FakeAccessibilityTree;
 namespace {
 
 void wide(FakeAccessibilityTree& tree) {
-    const int window = tree.addNode(0, QStringLiteral("AXWindow"));
+    const int window = tree.addNode(0, Role::window);
     for (int i = 0; i < 100'000; ++i)
-        tree.addNode(window, QStringLiteral("AXStaticText"), QStringLiteral("Row %1").arg(i));
+        tree.addNode(window, Role::staticText, QStringLiteral("Row %1").arg(i));
 }
 
 void ancestorLoops(FakeAccessibilityTree& tree) {
@@ -37,7 +37,7 @@ void ancestorLoops(FakeAccessibilityTree& tree) {
         std::vector<int> next;
         for (int parent : level) {
             for (int i = 0; i < 10 && tree.nodeCount() < 10'000; ++i) {
-                const int id = tree.addNode(parent, QStringLiteral("AXGroup"), QStringLiteral("G"));
+                const int id = tree.addNode(parent, Role::other, QStringLiteral("G"));
                 tree.node(id).children.push_back(0);
                 tree.node(id).children.push_back(parent);
                 next.push_back(id);
@@ -52,7 +52,7 @@ void churning(FakeAccessibilityTree& tree) {
     *spawn = [spawn = std::weak_ptr(spawn)](FakeAccessibilityTree& t) {
         std::vector<int> fresh;
         for (int i = 0; i < 10; ++i) {
-            const int id = t.addNode(-1, QStringLiteral("AXGroup"), QStringLiteral("Fresh"));
+            const int id = t.addNode(-1, Role::other, QStringLiteral("Fresh"));
             t.node(id).childrenOnRead = *spawn.lock();
             fresh.push_back(id);
         }
@@ -65,9 +65,9 @@ void churning(FakeAccessibilityTree& tree) {
 }
 
 void megabyteNames(FakeAccessibilityTree& tree) {
-    const int window = tree.addNode(0, QStringLiteral("AXWindow"));
+    const int window = tree.addNode(0, Role::window);
     for (int i = 0; i < 16; ++i) {
-        tree.addNode(window, QStringLiteral("AXStaticText"), QString(1 << 20, QChar(0x00e9 + i)));
+        tree.addNode(window, Role::staticText, QString(1 << 20, QChar(0x00e9 + i)));
     }
 }
 
@@ -87,9 +87,9 @@ void measure(const char* name, const std::function<void(FakeAccessibilityTree&)>
     long after = 0;
     {
         auto tree = std::make_unique<FakeAccessibilityTree>();
-        tree->addNode(-1, QStringLiteral("AXApplication"));
+        tree->addNode(-1, Role::application);
         build(*tree);
-        FigmaUITraversal traversal(*tree, FigmaLauncher::defaultTraversalAttributes());
+        FigmaUITraversal traversal(*tree, FigmaLauncher::defaultTraversalRelations());
         // A tree that grows on every read keeps what it grew; only the walk's own memory counts.
         before = settledKilobytes();
         resetPeak();

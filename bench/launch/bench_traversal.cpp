@@ -1,5 +1,5 @@
 // Cost of the accessibility traversal itself, over an in-memory tree of 10,000 elements whose
-// reads are as cheap as they can be. "reads only" issues the same attribute reads as the walk
+// reads are as cheap as they can be. "reads only" issues the same reads as the walk
 // without any traversal logic; the difference is our own cost per element.
 
 #include "launch/FigmaLauncher.h"
@@ -16,12 +16,12 @@ namespace {
 
 constexpr int elementCount = 10'000;
 
-class NodeRef : public AXElementRef {
+class NodeRef : public AccessibleElementRef {
 public:
     explicit NodeRef(int id)
         : id(id) {}
     std::size_t identityHash() const override { return std::size_t(id) * 0x9E3779B97F4A7C15ull; }
-    bool equals(const AXElementRef& other) const override {
+    bool equals(const AccessibleElementRef& other) const override {
         return static_cast<const NodeRef&>(other).id == id;
     }
     const int id;
@@ -32,74 +32,69 @@ class PreparedTree : public AccessibilityApi {
 public:
     PreparedTree() {
         for (int i = 0; i < elementCount; ++i)
-            elements.emplace_back(std::make_shared<NodeRef>(i));
+            all.emplace_back(std::make_shared<NodeRef>(i));
         children.resize(elementCount);
-        roles.resize(elementCount);
+        roles.resize(elementCount, Role::other);
         titles.resize(elementCount);
         // 0 is the application, 1 its window (also its focused, main and only window); below
         // the window every element has up to ten children.
-        roles[0] = AXValue::fromString("AXApplication");
-        roles[1] = AXValue::fromString("AXWindow");
-        titles[1] = AXValue::fromString("Untitled");
-        children[0].push_back(AXValue::fromElement(elements[1]));
-        windowList = AXValue::fromList({AXValue::fromElement(elements[1])});
+        roles[0] = Role::application;
+        roles[1] = Role::window;
+        titles[1] = QStringLiteral("Untitled");
+        children[0].push_back(all[1]);
+        windowList = {all[1]};
         for (int i = 2; i < elementCount; ++i) {
             const int parent = i < 12 ? 1 : (i - 2) / 10 + 1;
-            children[std::size_t(parent)].push_back(AXValue::fromElement(elements[i]));
-            roles[std::size_t(i)] = AXValue::fromString(i % 3 ? "AXStaticText" : "AXGroup");
+            children[std::size_t(parent)].push_back(all[std::size_t(i)]);
+            roles[std::size_t(i)] = i % 3 ? Role::staticText : Role::other;
             if (i % 3)
-                titles[std::size_t(i)] = AXValue::fromString(QStringLiteral("Plugin %1").arg(i));
+                titles[std::size_t(i)] = QStringLiteral("Plugin %1").arg(i);
         }
-        for (auto& list : children)
-            childLists.push_back(AXValue::fromList(list));
+    }
+
+    static int id(const AccessibleElement& element) {
+        return static_cast<const NodeRef*>(element.ref())->id;
     }
 
     bool isProcessTrusted(bool) override { return true; }
-    AXElement applicationElement(qint64) override { return elements[0]; }
-    AXError copyAttributeValue(const AXElement& element, const QString& attribute,
-                               AXValue& value) override {
-        const int id = static_cast<const NodeRef*>(element.ref())->id;
-        if (attribute == children_) {
-            if (children[std::size_t(id)].empty())
-                return axNoValue;
-            value = childLists[std::size_t(id)];
-            return axSuccess;
-        }
-        if (id == 0 && (attribute == focusedWindow || attribute == mainWindow)) {
-            value = AXValue::fromElement(elements[1]);
-            return axSuccess;
-        }
-        if (id == 0 && attribute == windows) {
-            value = windowList;
-            return axSuccess;
-        }
-        if (attribute == role) {
-            value = roles[std::size_t(id)];
-            return axSuccess;
-        }
-        if (attribute == title && titles[std::size_t(id)].kind != AXValue::Kind::none) {
-            value = titles[std::size_t(id)];
-            return axSuccess;
-        }
-        return axAttributeUnsupported;
+    AccessibleElement applicationElement(qint64) override { return all[0]; }
+    Role role(const AccessibleElement& element) override { return roles[std::size_t(id(element))]; }
+    std::optional<QString> text(const AccessibleElement& element, LabelText which) override {
+        if (which != LabelText::title)
+            return std::nullopt;
+        return titles[std::size_t(id(element))];
     }
-    AXError setAttributeValue(const AXElement&, const QString&, const AXValue&) override {
-        return axAttributeUnsupported;
+    std::vector<AccessibleElement> elements(const AccessibleElement& element,
+                                            Relation relation) override {
+        const int i = id(element);
+        switch (relation) {
+        case Relation::children:
+            return children[std::size_t(i)];
+        case Relation::focusedWindow:
+        case Relation::mainWindow:
+        case Relation::windows:
+            return i == 0 ? windowList : std::vector<AccessibleElement>();
+        case Relation::contents:
+            return {};
+        }
+        return {};
     }
-    AXError performAction(const AXElement&, const QString&) override { return axActionUnsupported; }
+    std::optional<AccessibleElement> parent(const AccessibleElement&) override {
+        return std::nullopt;
+    }
+    bool isFocused(const AccessibleElement&) override { return false; }
+    bool isSelected(const AccessibleElement&) override { return false; }
+    bool press(const AccessibleElement&) override { return false; }
+    bool focus(const AccessibleElement&) override { return false; }
+    bool select(const AccessibleElement&) override { return false; }
+    bool setText(const AccessibleElement&, const QString&) override { return false; }
+    bool raise(const AccessibleElement&) override { return false; }
 
-    std::vector<AXElement> elements;
-    std::vector<std::vector<AXValue>> children;
-    std::vector<AXValue> childLists;
-    std::vector<AXValue> roles;
-    std::vector<AXValue> titles;
-    AXValue windowList;
-    const QString children_ = QStringLiteral("AXChildren");
-    const QString focusedWindow = QStringLiteral("AXFocusedWindow");
-    const QString mainWindow = QStringLiteral("AXMainWindow");
-    const QString windows = QStringLiteral("AXWindows");
-    const QString role = QStringLiteral("AXRole");
-    const QString title = QStringLiteral("AXTitle");
+    std::vector<AccessibleElement> all;
+    std::vector<std::vector<AccessibleElement>> children;
+    std::vector<Role> roles;
+    std::vector<std::optional<QString>> titles;
+    std::vector<AccessibleElement> windowList;
 };
 
 PreparedTree& tree() {
@@ -134,13 +129,13 @@ private:
 };
 
 void BM_FullWalk(benchmark::State& state) {
-    FigmaUITraversal traversal(tree(), FigmaLauncher::defaultTraversalAttributes());
+    FigmaUITraversal traversal(tree(), FigmaLauncher::defaultTraversalRelations());
     std::size_t found = 0;
     PerElementTimer timer(state);
     for (auto _ : state) {
         timer.time([&] {
-            found = traversal.collectDescendants(tree().elements[0], FigmaUITraversal::searchDepth)
-                        .size();
+            found =
+                traversal.collectDescendants(tree().all[0], FigmaUITraversal::searchDepth).size();
         });
         benchmark::DoNotOptimize(found);
     }
@@ -150,13 +145,13 @@ void BM_FullWalk(benchmark::State& state) {
 BENCHMARK(BM_FullWalk)->Unit(benchmark::kMillisecond);
 
 void BM_FindMatchingResult(benchmark::State& state) {
-    FigmaUITraversal traversal(tree(), FigmaLauncher::defaultTraversalAttributes());
+    FigmaUITraversal traversal(tree(), FigmaLauncher::defaultTraversalRelations());
     // The last labelled element in walk order (9999 has no title): every element is visited.
     const QString name = QStringLiteral("  plugin %1 ").arg(elementCount - 2);
     PerElementTimer timer(state);
     for (auto _ : state) {
-        std::optional<AXElement> match;
-        timer.time([&] { match = traversal.findMatchingResult(tree().elements[0], name); });
+        std::optional<AccessibleElement> match;
+        timer.time([&] { match = traversal.findMatchingResult(tree().all[0], name); });
         if (!match)
             state.SkipWithError("no match");
         benchmark::DoNotOptimize(match);
@@ -167,20 +162,16 @@ BENCHMARK(BM_FindMatchingResult)->Unit(benchmark::kMillisecond);
 // The same reads as the search, straight from the tree: the platform's share.
 void BM_ReadsOnly(benchmark::State& state) {
     PreparedTree& t = tree();
-    const QStringList attributes = FigmaLauncher::defaultTraversalAttributes();
-    const QStringList labelAttributes = {"AXTitle", "AXDescription", "AXValue",
-                                         "AXPlaceholderValue"};
+    const std::vector<Relation> relations = FigmaLauncher::defaultTraversalRelations();
     PerElementTimer timer(state);
     for (auto _ : state) {
         timer.time([&] {
-            for (const AXElement& element : t.elements) {
-                for (const QString& attribute : attributes) {
-                    AXValue value;
-                    benchmark::DoNotOptimize(t.copyAttributeValue(element, attribute, value));
-                }
-                for (const QString& attribute : labelAttributes) {
-                    AXValue value;
-                    if (t.copyAttributeValue(element, attribute, value) == axSuccess)
+            for (const AccessibleElement& element : t.all) {
+                for (Relation relation : relations)
+                    benchmark::DoNotOptimize(t.elements(element, relation));
+                for (LabelText which : {LabelText::title, LabelText::description, LabelText::value,
+                                        LabelText::placeholder}) {
+                    if (t.text(element, which))
                         break;
                 }
             }

@@ -21,14 +21,14 @@ using namespace brevlin;
 
 namespace {
 
-const QStringList traversal = FigmaLauncher::defaultTraversalAttributes();
+const std::vector<Relation> traversal = FigmaLauncher::defaultTraversalRelations();
 constexpr int layers = 2000;
 
 struct Fixture {
     AtspiAccessibility backend;
     FigmaUITraversal ui{backend, traversal};
     testing::ChromiumPalette chromium;
-    AXElement application;
+    AccessibleElement application;
     std::size_t elements = 0;
 };
 Fixture* fixture = nullptr;

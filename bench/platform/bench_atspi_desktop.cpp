@@ -24,14 +24,14 @@ using namespace brevlin;
 
 namespace {
 
-const QStringList traversal = FigmaLauncher::defaultTraversalAttributes();
+const std::vector<Relation> traversal = FigmaLauncher::defaultTraversalRelations();
 constexpr int padding = 970;
 
 struct Fixture {
     AtspiAccessibility backend;
     FigmaUITraversal ui{backend, traversal};
     testing::StandinProcess standin;
-    AXElement application;
+    AccessibleElement application;
     AtspiAccessible* atspiApplication = nullptr;
     std::size_t elements = 0;
 };
@@ -197,7 +197,8 @@ int main(int argc, char** argv) {
     clock.start();
     while (clock.elapsed() < 10000) {
         f.application = f.backend.applicationElement(f.standin.pid());
-        if (!f.application.isNull() && !f.ui.elementsAttribute(f.application, "AXWindows").empty())
+        if (!f.application.isNull() &&
+            !f.backend.elements(f.application, Relation::windows).empty())
             break;
         QThread::msleep(50);
     }

@@ -27,7 +27,7 @@ using brevlin::bench::residentKilobytes;
 
 namespace {
 
-const QStringList traversal = FigmaLauncher::defaultTraversalAttributes();
+const std::vector<Relation> traversal = FigmaLauncher::defaultTraversalRelations();
 constexpr int maximumWalks = 150;
 
 long settledKilobytes() {
@@ -61,10 +61,10 @@ bool measure(AtspiAccessibility& backend, const char* name, const QStringList& a
         std::fprintf(stderr, "%s: the stand-in did not start\n", name);
         return false;
     }
-    AXElement application;
+    AccessibleElement application;
     while (started.elapsed() < 120000) {
         application = backend.applicationElement(standin.pid());
-        if (!application.isNull() && !ui.elementsAttribute(application, "AXWindows").empty())
+        if (!application.isNull() && !backend.elements(application, Relation::windows).empty())
             break;
         QThread::msleep(50);
     }

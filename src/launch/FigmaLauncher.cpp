@@ -53,19 +53,19 @@ void requirePosted(KeyResult result) {
 
 } // namespace
 
-QStringList FigmaLauncher::defaultTraversalAttributes() {
-    return {QStringLiteral("AXFocusedWindow"), QStringLiteral("AXMainWindow"),
-            QStringLiteral("AXWindows"), QStringLiteral("AXChildren"),
-            QStringLiteral("AXContents")};
+std::vector<Relation> FigmaLauncher::defaultTraversalRelations() {
+    return {Relation::focusedWindow, Relation::mainWindow, Relation::windows, Relation::children,
+            Relation::contents};
 }
 
 FigmaLauncher::FigmaLauncher(LaunchPlatform platform, QString figmaBundleIdentifier,
-                             qint64 uiPollIntervalMilliseconds, QStringList traversalAttributes)
+                             qint64 uiPollIntervalMilliseconds,
+                             std::vector<Relation> traversalRelations)
     : figmaBundleIdentifier(std::move(figmaBundleIdentifier))
     , uiPollIntervalMilliseconds(uiPollIntervalMilliseconds)
-    , traversalAttributes(std::move(traversalAttributes))
+    , traversalRelations(std::move(traversalRelations))
     , m_platform(platform)
-    , m_traversal(platform.accessibility, this->traversalAttributes) {}
+    , m_traversal(platform.accessibility, this->traversalRelations) {}
 
 qint64 FigmaLauncher::nowNanoseconds() const {
     return m_platform.scheduler.nowNanoseconds();
@@ -91,7 +91,8 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
 
     const RunningApplicationPtr application = co_await ensureFigmaIsRunning();
     const qint64 processIdentifier = application->processIdentifier();
-    AXElement applicationElement = m_platform.accessibility.applicationElement(processIdentifier);
+    AccessibleElement applicationElement =
+        m_platform.accessibility.applicationElement(processIdentifier);
 
     co_await bringFigmaToFront(application, applicationElement, clamped.focusDelayMilliseconds);
     co_await waitForContents(applicationElement, processIdentifier, clamped.focusDelayMilliseconds);
@@ -137,14 +138,14 @@ Task<RunningApplicationPtr> FigmaLauncher::ensureFigmaIsRunning() {
         throw FigmaLauncherError::launchFailed(noApplicationMessage);
 
     // The settling time also lets an application that publishes its tree on request do so.
-    AXElement element;
+    AccessibleElement element;
     co_await waitForContents(element, outcome.application->processIdentifier(),
                              startupSettleMilliseconds);
     co_return outcome.application;
 }
 
 Task<void> FigmaLauncher::bringFigmaToFront(RunningApplicationPtr application,
-                                            AXElement applicationElement,
+                                            AccessibleElement applicationElement,
                                             qint64 focusDelayMilliseconds) {
     const qint64 deadline =
         nowNanoseconds() +
@@ -159,20 +160,19 @@ Task<void> FigmaLauncher::bringFigmaToFront(RunningApplicationPtr application,
     throw FigmaLauncherError::launchFailed(notFrontmostMessage);
 }
 
-Task<void> FigmaLauncher::waitForContents(AXElement& applicationElement, qint64 processIdentifier,
-                                          qint64 milliseconds) {
+Task<void> FigmaLauncher::waitForContents(AccessibleElement& applicationElement,
+                                          qint64 processIdentifier, qint64 milliseconds) {
     const qint64 deadline = nowNanoseconds() + milliseconds * nanosecondsPerMillisecond;
     auto hasContents = [&] {
         if (applicationElement.isNull())
             return false;
-        std::vector<AXElement> windows =
-            m_traversal.elementsAttribute(applicationElement, QStringLiteral("AXFocusedWindow"));
+        AccessibilityApi& accessibility = m_platform.accessibility;
+        std::vector<AccessibleElement> windows =
+            accessibility.elements(applicationElement, Relation::focusedWindow);
         if (windows.empty())
-            windows =
-                m_traversal.elementsAttribute(applicationElement, QStringLiteral("AXMainWindow"));
+            windows = accessibility.elements(applicationElement, Relation::mainWindow);
         return !windows.empty() &&
-               !m_traversal.elementsAttribute(windows.front(), QStringLiteral("AXChildren"))
-                    .empty();
+               !accessibility.elements(windows.front(), Relation::children).empty();
     };
     while (!hasContents() &&
            deadline - nowNanoseconds() > uiPollIntervalMilliseconds * nanosecondsPerMillisecond) {
@@ -189,13 +189,14 @@ bool FigmaLauncher::keepSearching(qint64 deadline, qint64 partialTreeDeadline) {
            (!m_platform.accessibility.lastWalkComplete() && now < partialTreeDeadline);
 }
 
-Task<void> FigmaLauncher::selectPluginsTab(AXElement applicationElement) {
+Task<void> FigmaLauncher::selectPluginsTab(AccessibleElement applicationElement) {
     const qint64 start = nowNanoseconds();
     const qint64 deadline = start + pluginsTabBudgetMilliseconds * nanosecondsPerMillisecond;
     const qint64 partialTreeDeadline =
         start + partialTreeBudgetMilliseconds * nanosecondsPerMillisecond;
     while (keepSearching(deadline, partialTreeDeadline)) {
-        if (const std::optional<AXElement> tab = m_traversal.findPluginsTab(applicationElement)) {
+        if (const std::optional<AccessibleElement> tab =
+                m_traversal.findPluginsTab(applicationElement)) {
             m_traversal.activateTab(*tab);
             co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
             co_return;
@@ -205,12 +206,12 @@ Task<void> FigmaLauncher::selectPluginsTab(AXElement applicationElement) {
     // Without the tab the search runs in whatever tab the palette shows.
 }
 
-Task<void> FigmaLauncher::enterSearchText(QString pluginName, AXElement applicationElement,
+Task<void> FigmaLauncher::enterSearchText(QString pluginName, AccessibleElement applicationElement,
                                           qint64 typingDelayMilliseconds) {
     const auto typeName = [&] {
         typeText(pluginName, typingDelayMilliseconds, [this] { requireFigmaFocused(); });
     };
-    const std::optional<AXElement> field = m_traversal.findSearchField(applicationElement);
+    const std::optional<AccessibleElement> field = m_traversal.findSearchField(applicationElement);
     if (!field) {
         typeName();
         co_return;
@@ -218,7 +219,7 @@ Task<void> FigmaLauncher::enterSearchText(QString pluginName, AXElement applicat
     if (co_await focusField(*field)) {
         blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
         const std::optional<QString> oldText =
-            m_traversal.stringAttribute(*field, QStringLiteral("AXValue"));
+            m_platform.accessibility.text(*field, LabelText::value);
         if (oldText && !trimmedText(*oldText).isEmpty()) {
             requireFigmaFocused();
             sendKeyStroke(Key::a, KeyModifier::primary);
@@ -230,13 +231,12 @@ Task<void> FigmaLauncher::enterSearchText(QString pluginName, AXElement applicat
         typeName();
         co_return;
     }
-    if (m_platform.accessibility.setAttributeValue(*field, QStringLiteral("AXValue"),
-                                                   AXValue::fromString(pluginName)) == axSuccess)
+    if (m_platform.accessibility.setText(*field, pluginName))
         co_return;
     typeName();
 }
 
-Task<bool> FigmaLauncher::focusField(AXElement field) {
+Task<bool> FigmaLauncher::focusField(AccessibleElement field) {
     if (!m_traversal.focusElement(field))
         co_return false;
     const qint64 deadline =
@@ -249,7 +249,7 @@ Task<bool> FigmaLauncher::focusField(AXElement field) {
     co_return true;
 }
 
-Task<bool> FigmaLauncher::selectResult(QString pluginName, AXElement applicationElement,
+Task<bool> FigmaLauncher::selectResult(QString pluginName, AccessibleElement applicationElement,
                                        qint64 timeoutMilliseconds) {
     const qint64 start = nowNanoseconds();
     const qint64 deadline =
@@ -257,7 +257,7 @@ Task<bool> FigmaLauncher::selectResult(QString pluginName, AXElement application
     const qint64 partialTreeDeadline =
         start + partialTreeBudgetMilliseconds * nanosecondsPerMillisecond;
     while (keepSearching(deadline, partialTreeDeadline)) {
-        if (const std::optional<AXElement> match =
+        if (const std::optional<AccessibleElement> match =
                 m_traversal.findMatchingResult(applicationElement, pluginName)) {
             // The first match decides; a failed press is not retried.
             co_return m_traversal.pressElementOrAncestor(*match);
@@ -267,7 +267,7 @@ Task<bool> FigmaLauncher::selectResult(QString pluginName, AXElement application
     co_return false;
 }
 
-Task<void> FigmaLauncher::closeActionsPaletteIfOpen(AXElement applicationElement) {
+Task<void> FigmaLauncher::closeActionsPaletteIfOpen(AccessibleElement applicationElement) {
     const qint64 deadline =
         nowNanoseconds() + paletteCloseBudgetMilliseconds * nanosecondsPerMillisecond;
     co_await sleepFor(m_platform.scheduler, paletteCloseCheckMilliseconds);

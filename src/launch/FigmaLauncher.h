@@ -31,18 +31,19 @@ class FigmaLauncher {
 public:
     static inline const QString defaultFigmaBundleIdentifier = QStringLiteral("com.figma.Desktop");
     static constexpr qint64 defaultUIPollIntervalMilliseconds = 35;
-    static QStringList defaultTraversalAttributes();
+    // Focused window, main window, all windows, children, contents.
+    static std::vector<Relation> defaultTraversalRelations();
 
     explicit FigmaLauncher(LaunchPlatform platform,
                            QString figmaBundleIdentifier = defaultFigmaBundleIdentifier,
                            qint64 uiPollIntervalMilliseconds = defaultUIPollIntervalMilliseconds,
-                           QStringList traversalAttributes = defaultTraversalAttributes());
+                           std::vector<Relation> traversalRelations = defaultTraversalRelations());
     FigmaLauncher(const FigmaLauncher&) = delete;
     FigmaLauncher& operator=(const FigmaLauncher&) = delete;
 
     const QString figmaBundleIdentifier;
     const qint64 uiPollIntervalMilliseconds;
-    const QStringList traversalAttributes;
+    const std::vector<Relation> traversalRelations;
 
     // Fails with FigmaLauncherError, or CancellationError when the task is cancelled during a
     // suspending wait. Must run on the main thread.
@@ -59,24 +60,25 @@ public:
     const FigmaUITraversal& traversal() const { return m_traversal; }
 
 private:
-    Task<void> bringFigmaToFront(RunningApplicationPtr application, AXElement applicationElement,
+    Task<void> bringFigmaToFront(RunningApplicationPtr application,
+                                 AccessibleElement applicationElement,
                                  qint64 focusDelayMilliseconds);
     // Within the budget ending at `deadline`, or past it while walks have not read the whole
     // tree, up to `partialTreeDeadline`.
     bool keepSearching(qint64 deadline, qint64 partialTreeDeadline);
-    Task<void> selectPluginsTab(AXElement applicationElement);
+    Task<void> selectPluginsTab(AccessibleElement applicationElement);
     // Waits `milliseconds` in all. Meanwhile, until the application's window shows contents, the
     // application element is asked for again (which also wakes a tree published only on
     // request), every poll interval.
-    Task<void> waitForContents(AXElement& applicationElement, qint64 processIdentifier,
+    Task<void> waitForContents(AccessibleElement& applicationElement, qint64 processIdentifier,
                                qint64 milliseconds);
-    Task<void> enterSearchText(QString pluginName, AXElement applicationElement,
+    Task<void> enterSearchText(QString pluginName, AccessibleElement applicationElement,
                                qint64 typingDelayMilliseconds);
     // Focuses the field and waits, briefly, for the application to report it focused.
-    Task<bool> focusField(AXElement field);
-    Task<bool> selectResult(QString pluginName, AXElement applicationElement,
+    Task<bool> focusField(AccessibleElement field);
+    Task<bool> selectResult(QString pluginName, AccessibleElement applicationElement,
                             qint64 timeoutMilliseconds);
-    Task<void> closeActionsPaletteIfOpen(AXElement applicationElement);
+    Task<void> closeActionsPaletteIfOpen(AccessibleElement applicationElement);
     bool isFigmaFrontmost();
     // X11 posts keys to whichever window has the focus: each key or burst of keys goes only
     // while Figma still has it, else the launch ends with focusLost.

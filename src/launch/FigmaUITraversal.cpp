@@ -8,26 +8,13 @@ namespace brevlin {
 
 namespace {
 
-const QString roleAttribute = QStringLiteral("AXRole");
-const QString titleAttribute = QStringLiteral("AXTitle");
-const QString descriptionAttribute = QStringLiteral("AXDescription");
-const QString valueAttribute = QStringLiteral("AXValue");
-const QString placeholderAttribute = QStringLiteral("AXPlaceholderValue");
-const QString focusedAttribute = QStringLiteral("AXFocused");
-const QString selectedAttribute = QStringLiteral("AXSelected");
-const QString parentAttribute = QStringLiteral("AXParent");
-const QString focusedWindowAttribute = QStringLiteral("AXFocusedWindow");
-const QString mainWindowAttribute = QStringLiteral("AXMainWindow");
-const QString pressAction = QStringLiteral("AXPress");
-const QString raiseAction = QStringLiteral("AXRaise");
-const QString textFieldRole = QStringLiteral("AXTextField");
 const QString searchWord = QStringLiteral("search");
 const QString pluginsLabel = QStringLiteral("plugins");
 
 // Ends a walk however the walk is left.
 class WalkBracket {
 public:
-    WalkBracket(AccessibilityApi& accessibility, const AXElement& root)
+    WalkBracket(AccessibilityApi& accessibility, const AccessibleElement& root)
         : m_accessibility(accessibility) {
         m_accessibility.beginWalk(root);
     }
@@ -43,9 +30,8 @@ bool mentionsSearch(const std::optional<QString>& text) {
     return text && text->contains(searchWord, Qt::CaseInsensitive);
 }
 
-bool isTabRole(const QString& role) {
-    return role == QLatin1String("AXButton") || role == QLatin1String("AXRadioButton") ||
-           role == QLatin1String("AXStaticText");
+bool isTabRole(Role role) {
+    return role == Role::button || role == Role::tab || role == Role::staticText;
 }
 
 // Whether `label` normalizes to `wanted`, which is normalized already. A label too long for the
@@ -61,57 +47,15 @@ bool labelMatches(const QString& label, const QString& wanted) {
 
 } // namespace
 
-FigmaUITraversal::FigmaUITraversal(AccessibilityApi& accessibility, QStringList traversalAttributes)
+FigmaUITraversal::FigmaUITraversal(AccessibilityApi& accessibility,
+                                   std::vector<Relation> traversalRelations)
     : m_accessibility(accessibility)
-    , m_traversalAttributes(std::move(traversalAttributes)) {}
+    , m_traversalRelations(std::move(traversalRelations)) {}
 
-std::optional<QString> FigmaUITraversal::stringAttribute(const AXElement& element,
-                                                         const QString& attribute) const {
-    AXValue value;
-    if (m_accessibility.copyAttributeValue(element, attribute, value) != axSuccess ||
-        value.kind != AXValue::Kind::string)
-        return std::nullopt;
-    return std::move(value.string);
-}
-
-bool FigmaUITraversal::booleanAttribute(const AXElement& element, const QString& attribute) const {
-    AXValue value;
-    if (m_accessibility.copyAttributeValue(element, attribute, value) != axSuccess)
-        return false;
-    switch (value.kind) {
-    case AXValue::Kind::boolean:
-        return value.boolean;
-    case AXValue::Kind::number:
-        // Only 0 and 1 are Boolean numbers; any other number is not a Boolean at all.
-        return value.number == 1;
-    default:
-        return false;
-    }
-}
-
-std::vector<AXElement> FigmaUITraversal::elementsAttribute(const AXElement& element,
-                                                           const QString& attribute) const {
-    std::vector<AXElement> elements;
-    AXValue value;
-    if (m_accessibility.copyAttributeValue(element, attribute, value) != axSuccess)
-        return elements;
-    if (value.kind == AXValue::Kind::element) {
-        if (!value.element.isNull())
-            elements.push_back(std::move(value.element));
-    } else if (value.kind == AXValue::Kind::list) {
-        elements.reserve(value.list.size());
-        for (AXValue& member : value.list) {
-            if (member.kind == AXValue::Kind::element && !member.element.isNull())
-                elements.push_back(std::move(member.element));
-        }
-    }
-    return elements;
-}
-
-std::optional<QString> FigmaUITraversal::elementLabel(const AXElement& element) const {
-    for (const QString* attribute :
-         {&titleAttribute, &descriptionAttribute, &valueAttribute, &placeholderAttribute}) {
-        if (auto text = stringAttribute(element, *attribute))
+std::optional<QString> FigmaUITraversal::elementLabel(const AccessibleElement& element) const {
+    for (LabelText which :
+         {LabelText::title, LabelText::description, LabelText::value, LabelText::placeholder}) {
+        if (auto text = m_accessibility.text(element, which))
             return text;
     }
     return std::nullopt;
@@ -157,11 +101,11 @@ QString FigmaUITraversal::normalizedLabel(const QString& text) {
     return stripMarks(stripMarks(trimmed).toUpper().toCaseFolded());
 }
 
-void FigmaUITraversal::walk(const AXElement& root, int maximumDepth,
-                            const std::function<bool(const AXElement&)>& visit) const {
+void FigmaUITraversal::walk(const AccessibleElement& root, int maximumDepth,
+                            const std::function<bool(const AccessibleElement&)>& visit) const {
     WalkBracket bracket(m_accessibility, root);
     struct Entry {
-        AXElement element;
+        AccessibleElement element;
         int depth;
     };
     std::vector<Entry> queue;
@@ -170,15 +114,15 @@ void FigmaUITraversal::walk(const AXElement& root, int maximumDepth,
     visited.insert(root.identityHash());
     for (std::size_t head = 0; head < queue.size(); ++head) {
         // Copied out: the queue may grow (and move) while this element is expanded.
-        const AXElement element = queue[head].element;
+        const AccessibleElement element = queue[head].element;
         const int depth = queue[head].depth;
         if (!visit(element))
             return;
         // Once the walk holds all it may list, no element is read for more.
         if (depth >= maximumDepth || queue.size() >= maximumWalkElements)
             continue;
-        for (const QString& attribute : m_traversalAttributes) {
-            for (AXElement& child : elementsAttribute(element, attribute)) {
+        for (Relation relation : m_traversalRelations) {
+            for (AccessibleElement& child : m_accessibility.elements(element, relation)) {
                 if (queue.size() >= maximumWalkElements)
                     break;
                 if (visited.insert(child.identityHash()).second)
@@ -188,30 +132,31 @@ void FigmaUITraversal::walk(const AXElement& root, int maximumDepth,
     }
 }
 
-std::vector<AXElement> FigmaUITraversal::collectDescendants(const AXElement& root,
-                                                            int maximumDepth) const {
-    std::vector<AXElement> result;
-    walk(root, maximumDepth, [&](const AXElement& element) {
+std::vector<AccessibleElement> FigmaUITraversal::collectDescendants(const AccessibleElement& root,
+                                                                    int maximumDepth) const {
+    std::vector<AccessibleElement> result;
+    walk(root, maximumDepth, [&](const AccessibleElement& element) {
         result.push_back(element);
         return true;
     });
     return result;
 }
 
-void FigmaUITraversal::focusMainWindow(const AXElement& application) const {
-    std::vector<AXElement> windows = elementsAttribute(application, focusedWindowAttribute);
+void FigmaUITraversal::focusMainWindow(const AccessibleElement& application) const {
+    std::vector<AccessibleElement> windows =
+        m_accessibility.elements(application, Relation::focusedWindow);
     if (windows.empty())
-        windows = elementsAttribute(application, mainWindowAttribute);
+        windows = m_accessibility.elements(application, Relation::mainWindow);
     if (windows.empty())
         return;
-    m_accessibility.performAction(windows.front(), raiseAction);
+    m_accessibility.raise(windows.front());
 }
 
-std::optional<AXElement>
-FigmaUITraversal::confirmed(const std::function<std::optional<AXElement>()>& search,
-                            const std::function<bool(const AXElement&)>& stillMatches) const {
+std::optional<AccessibleElement> FigmaUITraversal::confirmed(
+    const std::function<std::optional<AccessibleElement>()>& search,
+    const std::function<bool(const AccessibleElement&)>& stillMatches) const {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const std::optional<AXElement> found = search();
+        const std::optional<AccessibleElement> found = search();
         if (!found)
             return std::nullopt;
         if (m_accessibility.confirmElement(*found) && stillMatches(*found))
@@ -220,11 +165,11 @@ FigmaUITraversal::confirmed(const std::function<std::optional<AXElement>()>& sea
     return std::nullopt;
 }
 
-std::optional<AXElement>
-FigmaUITraversal::firstMatch(const AXElement& root,
-                             const std::function<bool(const AXElement&)>& matches) const {
-    std::optional<AXElement> found;
-    walk(root, searchDepth, [&](const AXElement& element) {
+std::optional<AccessibleElement>
+FigmaUITraversal::firstMatch(const AccessibleElement& root,
+                             const std::function<bool(const AccessibleElement&)>& matches) const {
+    std::optional<AccessibleElement> found;
+    walk(root, searchDepth, [&](const AccessibleElement& element) {
         if (!matches(element))
             return true;
         found = element;
@@ -233,21 +178,22 @@ FigmaUITraversal::firstMatch(const AXElement& root,
     return found;
 }
 
-std::optional<AXElement> FigmaUITraversal::findSearchField(const AXElement& application) const {
-    auto isTextField = [this](const AXElement& element) {
-        return stringAttribute(element, roleAttribute) == textFieldRole;
+std::optional<AccessibleElement>
+FigmaUITraversal::findSearchField(const AccessibleElement& application) const {
+    auto isTextField = [this](const AccessibleElement& element) {
+        return m_accessibility.role(element) == Role::textField;
     };
-    auto search = [&]() -> std::optional<AXElement> {
-        std::optional<AXElement> firstCandidate;
-        std::optional<AXElement> found;
-        walk(application, searchDepth, [&](const AXElement& element) {
+    auto search = [&]() -> std::optional<AccessibleElement> {
+        std::optional<AccessibleElement> firstCandidate;
+        std::optional<AccessibleElement> found;
+        walk(application, searchDepth, [&](const AccessibleElement& element) {
             if (!isTextField(element))
                 return true;
             if (!firstCandidate)
                 firstCandidate = element;
-            if (mentionsSearch(stringAttribute(element, placeholderAttribute)) ||
-                mentionsSearch(stringAttribute(element, descriptionAttribute)) ||
-                mentionsSearch(stringAttribute(element, titleAttribute))) {
+            if (mentionsSearch(m_accessibility.text(element, LabelText::placeholder)) ||
+                mentionsSearch(m_accessibility.text(element, LabelText::description)) ||
+                mentionsSearch(m_accessibility.text(element, LabelText::title))) {
                 found = element;
                 return false;
             }
@@ -258,82 +204,75 @@ std::optional<AXElement> FigmaUITraversal::findSearchField(const AXElement& appl
     return confirmed(search, isTextField);
 }
 
-std::optional<AXElement> FigmaUITraversal::findPluginsTab(const AXElement& application) const {
-    auto isPluginsTab = [this](const AXElement& element) {
+std::optional<AccessibleElement>
+FigmaUITraversal::findPluginsTab(const AccessibleElement& application) const {
+    auto isPluginsTab = [this](const AccessibleElement& element) {
         const std::optional<QString> label = elementLabel(element);
         if (!label)
             return false;
-        const QString role = stringAttribute(element, roleAttribute).value_or(QString());
-        return isTabRole(role) && labelMatches(*label, pluginsLabel);
+        return isTabRole(m_accessibility.role(element)) && labelMatches(*label, pluginsLabel);
     };
     return confirmed([&] { return firstMatch(application, isPluginsTab); }, isPluginsTab);
 }
 
-void FigmaUITraversal::activateTab(const AXElement& element) const {
-    if (m_accessibility.performAction(element, pressAction) != axSuccess)
-        m_accessibility.setAttributeValue(element, selectedAttribute, AXValue::fromBool(true));
+void FigmaUITraversal::activateTab(const AccessibleElement& element) const {
+    if (!m_accessibility.press(element))
+        m_accessibility.select(element);
 }
 
-std::optional<AXElement> FigmaUITraversal::findMatchingResult(const AXElement& application,
-                                                              const QString& pluginName) const {
+std::optional<AccessibleElement>
+FigmaUITraversal::findMatchingResult(const AccessibleElement& application,
+                                     const QString& pluginName) const {
     const QString wanted = normalizedLabel(pluginName);
     if (wanted.isEmpty())
         return std::nullopt;
-    auto isResult = [&](const AXElement& element) {
+    auto isResult = [&](const AccessibleElement& element) {
         const std::optional<QString> label = elementLabel(element);
         return label && labelMatches(*label, wanted);
     };
     return confirmed([&] { return firstMatch(application, isResult); }, isResult);
 }
 
-bool FigmaUITraversal::pressElementOrAncestor(const AXElement& element) const {
-    auto pressOrSelect = [&](const AXElement& target) {
-        return m_accessibility.performAction(target, pressAction) == axSuccess ||
-               m_accessibility.setAttributeValue(target, selectedAttribute,
-                                                 AXValue::fromBool(true)) == axSuccess;
+bool FigmaUITraversal::pressElementOrAncestor(const AccessibleElement& element) const {
+    auto pressOrSelect = [&](const AccessibleElement& target) {
+        return m_accessibility.press(target) || m_accessibility.select(target);
     };
     if (pressOrSelect(element))
         return true;
-    AXElement current = element;
+    AccessibleElement current = element;
     for (int level = 0; level < 4; ++level) {
-        AXValue parent;
-        if (m_accessibility.copyAttributeValue(current, parentAttribute, parent) != axSuccess ||
-            parent.kind != AXValue::Kind::element || parent.element.isNull())
+        const std::optional<AccessibleElement> parent = m_accessibility.parent(current);
+        if (!parent || parent->isNull())
             return false;
-        current = parent.element;
+        current = *parent;
         if (pressOrSelect(current))
             return true;
     }
     return false;
 }
 
-bool FigmaUITraversal::focusElement(const AXElement& element) const {
-    if (m_accessibility.setAttributeValue(element, focusedAttribute, AXValue::fromBool(true)) ==
-        axSuccess)
-        return true;
-    if (m_accessibility.performAction(element, pressAction) == axSuccess)
-        return true;
-    return m_accessibility.setAttributeValue(element, selectedAttribute, AXValue::fromBool(true)) ==
-           axSuccess;
+bool FigmaUITraversal::focusElement(const AccessibleElement& element) const {
+    return m_accessibility.focus(element) || m_accessibility.press(element) ||
+           m_accessibility.select(element);
 }
 
-bool FigmaUITraversal::isElementFocused(const AXElement& element) const {
-    return booleanAttribute(element, focusedAttribute);
+bool FigmaUITraversal::isElementFocused(const AccessibleElement& element) const {
+    return m_accessibility.isFocused(element);
 }
 
-bool FigmaUITraversal::isActionsPaletteElement(const AXElement& element) const {
+bool FigmaUITraversal::isActionsPaletteElement(const AccessibleElement& element) const {
     if (const std::optional<QString> label = elementLabel(element)) {
         for (const QString& tab : {QStringLiteral("all"), QStringLiteral("assets"), pluginsLabel}) {
             if (labelMatches(*label, tab))
                 return true;
         }
     }
-    return stringAttribute(element, roleAttribute) == textFieldRole &&
-           mentionsSearch(stringAttribute(element, placeholderAttribute));
+    return m_accessibility.role(element) == Role::textField &&
+           mentionsSearch(m_accessibility.text(element, LabelText::placeholder));
 }
 
-bool FigmaUITraversal::isActionsPaletteOpen(const AXElement& application) const {
-    auto isPaletteElement = [this](const AXElement& element) {
+bool FigmaUITraversal::isActionsPaletteOpen(const AccessibleElement& application) const {
+    auto isPaletteElement = [this](const AccessibleElement& element) {
         return isActionsPaletteElement(element);
     };
     // Closing sends a key that would open the palette again: only a palette the application

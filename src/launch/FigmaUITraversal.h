@@ -3,7 +3,6 @@
 #include "Accessibility.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <cstddef>
 #include <functional>
@@ -25,17 +24,13 @@ public:
     // Longer labels are compared by case only (see normalizedLabel).
     static constexpr qsizetype maximumFullyFoldedLength = 1'024;
 
-    FigmaUITraversal(AccessibilityApi& accessibility, QStringList traversalAttributes);
+    // `traversalRelations`: where a walk looks from each element, in this order.
+    FigmaUITraversal(AccessibilityApi& accessibility, std::vector<Relation> traversalRelations);
 
-    const QStringList& traversalAttributes() const { return m_traversalAttributes; }
+    const std::vector<Relation>& traversalRelations() const { return m_traversalRelations; }
 
-    std::optional<QString> stringAttribute(const AXElement& element,
-                                           const QString& attribute) const;
-    bool booleanAttribute(const AXElement& element, const QString& attribute) const;
-    std::vector<AXElement> elementsAttribute(const AXElement& element,
-                                             const QString& attribute) const;
-    // The first present string of title, description, value and placeholder.
-    std::optional<QString> elementLabel(const AXElement& element) const;
+    // The first present text of title, description, value and placeholder.
+    std::optional<QString> elementLabel(const AccessibleElement& element) const;
     // Trimmed, then folded so that case and diacritics do not count; equal results mean equal
     // labels (canonically equivalent spellings included). Text longer than
     // maximumFullyFoldedLength after trimming is folded by case only.
@@ -44,35 +39,37 @@ public:
     // Breadth-first from `root`, each element once (by identity hash), root first; elements at
     // `maximumDepth` are listed but not expanded, and the walk lists at most
     // maximumWalkElements.
-    std::vector<AXElement> collectDescendants(const AXElement& root, int maximumDepth) const;
+    std::vector<AccessibleElement> collectDescendants(const AccessibleElement& root,
+                                                      int maximumDepth) const;
     // The same walk, handing each element to `visit` in order until it returns false.
-    void walk(const AXElement& root, int maximumDepth,
-              const std::function<bool(const AXElement&)>& visit) const;
+    void walk(const AccessibleElement& root, int maximumDepth,
+              const std::function<bool(const AccessibleElement&)>& visit) const;
 
-    void focusMainWindow(const AXElement& application) const;
-    std::optional<AXElement> findSearchField(const AXElement& application) const;
-    std::optional<AXElement> findPluginsTab(const AXElement& application) const;
-    void activateTab(const AXElement& element) const;
-    std::optional<AXElement> findMatchingResult(const AXElement& application,
-                                                const QString& pluginName) const;
-    bool pressElementOrAncestor(const AXElement& element) const;
-    bool focusElement(const AXElement& element) const;
-    bool isElementFocused(const AXElement& element) const;
-    bool isActionsPaletteElement(const AXElement& element) const;
-    bool isActionsPaletteOpen(const AXElement& application) const;
+    void focusMainWindow(const AccessibleElement& application) const;
+    std::optional<AccessibleElement> findSearchField(const AccessibleElement& application) const;
+    std::optional<AccessibleElement> findPluginsTab(const AccessibleElement& application) const;
+    void activateTab(const AccessibleElement& element) const;
+    std::optional<AccessibleElement> findMatchingResult(const AccessibleElement& application,
+                                                        const QString& pluginName) const;
+    bool pressElementOrAncestor(const AccessibleElement& element) const;
+    bool focusElement(const AccessibleElement& element) const;
+    bool isElementFocused(const AccessibleElement& element) const;
+    bool isActionsPaletteElement(const AccessibleElement& element) const;
+    bool isActionsPaletteOpen(const AccessibleElement& application) const;
 
 private:
     // What `search` finds, once the application confirms it is still there and `stillMatches`
     // holds on a fresh read. A backend that keeps trees between walks drops a tree that failed
     // confirmation, so the one retry reads afresh.
-    std::optional<AXElement>
-    confirmed(const std::function<std::optional<AXElement>()>& search,
-              const std::function<bool(const AXElement&)>& stillMatches) const;
-    std::optional<AXElement> firstMatch(const AXElement& root,
-                                        const std::function<bool(const AXElement&)>& matches) const;
+    std::optional<AccessibleElement>
+    confirmed(const std::function<std::optional<AccessibleElement>()>& search,
+              const std::function<bool(const AccessibleElement&)>& stillMatches) const;
+    std::optional<AccessibleElement>
+    firstMatch(const AccessibleElement& root,
+               const std::function<bool(const AccessibleElement&)>& matches) const;
 
     AccessibilityApi& m_accessibility;
-    QStringList m_traversalAttributes;
+    std::vector<Relation> m_traversalRelations;
 };
 
 } // namespace brevlin

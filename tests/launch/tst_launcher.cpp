@@ -10,7 +10,7 @@ using brevlin::testing::VirtualScheduler;
 
 namespace {
 
-const QStringList keysAndEffects = {"key", "type", "run", "tab", "palette", "set AXValue"};
+const QStringList keysAndEffects = {"key", "type", "run", "tab", "palette", "set text"};
 
 LauncherTimingSettings timing(qint64 focus, qint64 open, qint64 typing, qint64 postSearch) {
     LauncherTimingSettings t;
@@ -116,9 +116,9 @@ private slots:
     void launcherFieldsHaveTheirFixedValues() {
         QCOMPARE(launcher->figmaBundleIdentifier, QStringLiteral("com.figma.Desktop"));
         QCOMPARE(launcher->uiPollIntervalMilliseconds, 35);
-        QCOMPARE(launcher->traversalAttributes,
-                 (QStringList{"AXFocusedWindow", "AXMainWindow", "AXWindows", "AXChildren",
-                              "AXContents"}));
+        QVERIFY(launcher->traversalRelations ==
+                (std::vector<Relation>{Relation::focusedWindow, Relation::mainWindow,
+                                       Relation::windows, Relation::children, Relation::contents}));
     }
 
     void aLaunchRunsEveryStepInOrderOnTime() {
@@ -257,10 +257,10 @@ private slots:
         figma->fieldFocusable = false;
         QVERIFY(!run("  Autoflow")->error);
         QVERIFY(figma->timelineOf({"type"}).isEmpty());
-        const QStringList steps = figma->timelineOf({"set AXValue", "run"});
+        const QStringList steps = figma->timelineOf({"set text", "run"});
         QCOMPARE(steps.size(), 2);
         // The name exactly as given, untrimmed; no 50 ms pause on this path.
-        QVERIFY(steps[0].startsWith("295 set AXValue "));
+        QVERIFY(steps[0].startsWith("295 set text "));
         QVERIFY(steps[0].endsWith("   Autoflow"));
         QCOMPARE(steps[1], QStringLiteral("355 run Autoflow"));
     }
@@ -309,9 +309,9 @@ private slots:
         figma->fieldFocusLagMilliseconds = 400;
         QVERIFY(!run("Autoflow")->error);
         QVERIFY(figma->timelineOf({"type"}).isEmpty());
-        const QStringList steps = figma->timelineOf({"set AXValue"});
+        const QStringList steps = figma->timelineOf({"set text"});
         QCOMPARE(steps.size(), 1);
-        QVERIFY(steps[0].startsWith("445 set AXValue "));
+        QVERIFY(steps[0].startsWith("445 set text "));
         QCOMPARE(figma->ranPlugins, QStringList{"Autoflow"});
     }
 

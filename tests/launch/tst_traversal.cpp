@@ -11,14 +11,14 @@ using brevlin::testing::FakeAccessibilityTree;
 
 namespace {
 
-QList<int> ids(const std::vector<AXElement>& elements) {
+QList<int> ids(const std::vector<AccessibleElement>& elements) {
     QList<int> result;
-    for (const AXElement& e : elements)
+    for (const AccessibleElement& e : elements)
         result.append(FakeAccessibilityTree::nodeId(e));
     return result;
 }
 
-int idOf(const std::optional<AXElement>& element) {
+int idOf(const std::optional<AccessibleElement>& element) {
     return element ? FakeAccessibilityTree::nodeId(*element) : -1;
 }
 
@@ -28,21 +28,21 @@ class TraversalTest : public QObject {
     Q_OBJECT
 
     FakeAccessibilityTree tree;
-    FigmaUITraversal traversal{tree, FigmaLauncher::defaultTraversalAttributes()};
+    FigmaUITraversal traversal{tree, FigmaLauncher::defaultTraversalRelations()};
 
 private slots:
     void init() {
         tree = FakeAccessibilityTree();
-        tree.addNode(-1, QStringLiteral("AXApplication"));
+        tree.addNode(-1, Role::application);
     }
 
     void walkIsBreadthFirstAndStopsExpandingAtTheDepthLimit() {
         // A chain 0 → 1 → … → 10 with a side branch at depth 1.
         int parent = 0;
         for (int depth = 1; depth <= 10; ++depth)
-            parent = tree.addNode(parent, QStringLiteral("AXGroup"));
-        const int side = tree.addNode(0, QStringLiteral("AXGroup"));
-        const int sideChild = tree.addNode(side, QStringLiteral("AXButton"));
+            parent = tree.addNode(parent, Role::other);
+        const int side = tree.addNode(0, Role::other);
+        const int sideChild = tree.addNode(side, Role::button);
 
         QCOMPARE(ids(traversal.collectDescendants(tree.element(0), 8)),
                  (QList<int>{0, 1, side, 2, sideChild, 3, 4, 5, 6, 7, 8}));
@@ -52,31 +52,41 @@ private slots:
     }
 
     void anElementReachedTwiceIsListedOnceAtItsFirstPlace() {
-        const int window = tree.addNode(0, QStringLiteral("AXWindow"));
-        const int other = tree.addNode(0, QStringLiteral("AXWindow"));
-        const int button = tree.addNode(window, QStringLiteral("AXButton"));
-        tree.setElements(0, QStringLiteral("AXFocusedWindow"), {window});
-        tree.setElements(0, QStringLiteral("AXMainWindow"), {window});
-        tree.setElements(0, QStringLiteral("AXWindows"), {other, window});
+        const int window = tree.addNode(0, Role::window);
+        const int other = tree.addNode(0, Role::window);
+        const int button = tree.addNode(window, Role::button);
+        tree.setElements(0, Relation::focusedWindow, {window});
+        tree.setElements(0, Relation::mainWindow, {window});
+        tree.setElements(0, Relation::windows, {other, window});
         // The window also lists the application among its contents: a cycle.
-        tree.setElements(window, QStringLiteral("AXContents"), {0, button});
+        tree.setElements(window, Relation::contents, {0, button});
 
         QCOMPARE(ids(traversal.collectDescendants(tree.element(0), 8)),
                  (QList<int>{0, window, other, button}));
+
+        // The walk follows the relations it is given, in their order, and no others.
+        FigmaUITraversal windowsFirst(tree, {Relation::windows, Relation::children});
+        QCOMPARE(ids(windowsFirst.collectDescendants(tree.element(0), 8)),
+                 (QList<int>{0, other, window, button}));
+        FigmaUITraversal childrenOnly(tree, {Relation::children});
+        tree.detach(other);
+        QCOMPARE(ids(childrenOnly.collectDescendants(tree.element(0), 8)),
+                 (QList<int>{0, window, button}));
     }
 
     // Hostile trees: the application decides what the walk meets.
     void aHundredThousandElementsAreWalkedOnlyUpToTheLimit() {
-        const int window = tree.addNode(0, QStringLiteral("AXWindow"));
+        const int window = tree.addNode(0, Role::window);
         for (int i = 0; i < 100'000; ++i)
-            tree.addNode(window, QStringLiteral("AXStaticText"), QStringLiteral("Row %1").arg(i));
-        const std::vector<AXElement> listed = traversal.collectDescendants(tree.element(0), 8);
+            tree.addNode(window, Role::staticText, QStringLiteral("Row %1").arg(i));
+        const std::vector<AccessibleElement> listed =
+            traversal.collectDescendants(tree.element(0), 8);
         QCOMPARE(listed.size(), FigmaUITraversal::maximumWalkElements);
         QCOMPARE(ids(listed).mid(0, 3), (QList<int>{0, window, window + 1}));
         // Rows past the limit are never read, so a search for one finds nothing.
-        tree.attributeReads = 0;
+        tree.reads = 0;
         QVERIFY(!traversal.findMatchingResult(tree.element(0), "Row 99999"));
-        QVERIFY(tree.attributeReads < 10 * int(FigmaUITraversal::maximumWalkElements));
+        QVERIFY(tree.reads < 10 * int(FigmaUITraversal::maximumWalkElements));
         QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "Row 100")), window + 101);
         QCOMPARE(tree.walksBegun, tree.walksEnded);
     }
@@ -85,7 +95,7 @@ private slots:
         int parent = 0;
         std::vector<int> chain{0};
         for (int depth = 1; depth <= 6; ++depth)
-            chain.push_back(parent = tree.addNode(parent, QStringLiteral("AXGroup")));
+            chain.push_back(parent = tree.addNode(parent, Role::other));
         // Every element of the chain also lists all of its ancestors and itself.
         for (std::size_t i = 1; i < chain.size(); ++i) {
             for (std::size_t ancestor = 0; ancestor <= i; ++ancestor)
@@ -104,35 +114,37 @@ private slots:
             ++reads;
             std::vector<int> fresh;
             for (int i = 0; i < 10; ++i) {
-                const int id = t.addNode(-1, QStringLiteral("AXGroup"), QStringLiteral("Fresh"));
+                const int id = t.addNode(-1, Role::other, QStringLiteral("Fresh"));
                 t.node(id).childrenOnRead = spawn;
                 fresh.push_back(id);
             }
             return fresh;
         };
         tree.node(0).childrenOnRead = spawn;
-        const std::vector<AXElement> listed = traversal.collectDescendants(tree.element(0), 8);
+        const std::vector<AccessibleElement> listed =
+            traversal.collectDescendants(tree.element(0), 8);
         QCOMPARE(listed.size(), FigmaUITraversal::maximumWalkElements);
         // Expansion stops as soon as the walk is full.
         QVERIFY(reads <= int(FigmaUITraversal::maximumWalkElements) / 10 + 1);
         // The same element read again is another tree each time: walks never share results.
-        const std::vector<AXElement> again = traversal.collectDescendants(tree.element(0), 8);
+        const std::vector<AccessibleElement> again =
+            traversal.collectDescendants(tree.element(0), 8);
         QCOMPARE(again.size(), FigmaUITraversal::maximumWalkElements);
         QVERIFY(ids(again).at(1) != ids(listed).at(1));
     }
 
     void megabyteNamesAreComparedWhole() {
-        const int window = tree.addNode(0, QStringLiteral("AXWindow"));
+        const int window = tree.addNode(0, Role::window);
         const QString huge(1 << 20, QLatin1Char('x'));
         const QString hugeAccented(1 << 20, QChar(0x00e9));
         for (int i = 0; i < 8; ++i) {
-            tree.addNode(window, QStringLiteral("AXStaticText"), huge);
-            tree.addNode(window, QStringLiteral("AXStaticText"), hugeAccented);
+            tree.addNode(window, Role::staticText, huge);
+            tree.addNode(window, Role::staticText, hugeAccented);
         }
         // A megabyte of padding around the name is trimmed away like any other space.
         const QString padded =
             QString(1 << 19, QLatin1Char(' ')) + "Autoflow" + QString(1 << 19, QLatin1Char('\n'));
-        const int result = tree.addNode(window, QStringLiteral("AXStaticText"), padded);
+        const int result = tree.addNode(window, Role::staticText, padded);
         QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "autoflow")), result);
         QVERIFY(!traversal.findMatchingResult(tree.element(0), huge.left(1000)));
         QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), huge)), window + 1);
@@ -141,47 +153,21 @@ private slots:
             window + 2);
     }
 
-    void attributeReadersAcceptOnlyTheirTypes() {
-        const int n = tree.addNode(0, QStringLiteral("AXButton"));
-        auto& a = tree.node(n).attributes;
-        a.insert("empty", AXValue::fromString(QString()));
-        a.insert("number", AXValue::fromNumber(1));
-        a.insert("two", AXValue::fromNumber(2));
-        a.insert("yes", AXValue::fromBool(true));
-        a.insert("text", AXValue::fromString("true"));
-        a.insert("one", AXValue::fromElement(tree.element(0)));
-        a.insert("mixed",
-                 AXValue::fromList({AXValue::fromString("x"), AXValue::fromElement(tree.element(n)),
-                                    AXValue::other(), AXValue::fromElement(tree.element(0))}));
-        const AXElement e = tree.element(n);
-
-        QCOMPARE(traversal.stringAttribute(e, "empty"), std::optional<QString>(QString()));
-        QCOMPARE(traversal.stringAttribute(e, "number"), std::nullopt);
-        QCOMPARE(traversal.stringAttribute(e, "missing"), std::nullopt);
-
-        QVERIFY(traversal.booleanAttribute(e, "yes"));
-        QVERIFY(traversal.booleanAttribute(e, "number"));
-        QVERIFY(!traversal.booleanAttribute(e, "two"));
-        QVERIFY(!traversal.booleanAttribute(e, "text"));
-        QVERIFY(!traversal.booleanAttribute(e, "missing"));
-
-        QCOMPARE(ids(traversal.elementsAttribute(e, "one")), QList<int>{0});
-        QCOMPARE(ids(traversal.elementsAttribute(e, "mixed")), (QList<int>{n, 0}));
-        QVERIFY(traversal.elementsAttribute(e, "text").empty());
-        QVERIFY(traversal.elementsAttribute(e, "missing").empty());
-    }
-
     void labelIsTheFirstPresentTextEvenWhenEmpty() {
-        const int n = tree.addNode(0, QStringLiteral("AXButton"), QString());
-        tree.setString(n, "AXValue", "Hidden");
+        const int n = tree.addNode(0, Role::button, QString());
+        tree.setText(n, LabelText::value, "Hidden");
         QCOMPARE(traversal.elementLabel(tree.element(n)), std::optional<QString>(QString()));
 
-        const int m = tree.addNode(0, QStringLiteral("AXTextField"));
-        tree.setString(m, "AXPlaceholderValue", "Search");
+        const int m = tree.addNode(0, Role::textField);
+        tree.setText(m, LabelText::placeholder, "Search");
         QCOMPARE(traversal.elementLabel(tree.element(m)), std::optional<QString>("Search"));
-        tree.setString(m, "AXDescription", "Query");
+        tree.setText(m, LabelText::value, "Typed");
+        QCOMPARE(traversal.elementLabel(tree.element(m)), std::optional<QString>("Typed"));
+        tree.setText(m, LabelText::description, "Query");
         QCOMPARE(traversal.elementLabel(tree.element(m)), std::optional<QString>("Query"));
         QCOMPARE(traversal.elementLabel(tree.element(0)), std::nullopt);
+        // An element the backend cannot read has no label at all.
+        QCOMPARE(traversal.elementLabel(AccessibleElement()), std::nullopt);
     }
 
     void normalizedLabelIgnoresCaseDiacriticsAndSurroundingSpace() {
@@ -208,59 +194,57 @@ private slots:
     }
 
     void pluginsTabNeedsATabRole() {
-        const int group = tree.addNode(0, QStringLiteral("AXGroup"), QStringLiteral("Plugins"));
+        const int group = tree.addNode(0, Role::other, QStringLiteral("Plugins"));
         QCOMPARE(idOf(traversal.findPluginsTab(tree.element(0))), -1);
-        const int tab = tree.addNode(group, QStringLiteral("AXRadioButton"));
-        tree.setString(tab, "AXDescription", QStringLiteral("  PLUGINS "));
+        const int tab = tree.addNode(group, Role::tab);
+        tree.setText(tab, LabelText::description, QStringLiteral("  PLUGINS "));
         QCOMPARE(idOf(traversal.findPluginsTab(tree.element(0))), tab);
 
-        // A label-less element and a role-less one are passed over.
+        // A label-less element and one of another role are passed over.
         FakeAccessibilityTree other;
         other.addNode(-1);
-        other.addNode(0, QStringLiteral("AXButton"));
-        const int roleless = other.addNode(0, QString(), QStringLiteral("Plugins"));
-        const int text =
-            other.addNode(0, QStringLiteral("AXStaticText"), QStringLiteral("Plugins"));
-        FigmaUITraversal t(other, FigmaLauncher::defaultTraversalAttributes());
+        other.addNode(0, Role::button);
+        const int roleless = other.addNode(0, Role::other, QStringLiteral("Plugins"));
+        const int text = other.addNode(0, Role::staticText, QStringLiteral("Plugins"));
+        FigmaUITraversal t(other, FigmaLauncher::defaultTraversalRelations());
         QVERIFY(roleless >= 0);
         QCOMPARE(idOf(t.findPluginsTab(other.element(0))), text);
     }
 
     void searchFieldPrefersOneThatMentionsSearch() {
-        const int first = tree.addNode(0, QStringLiteral("AXTextField"));
-        tree.setString(first, "AXPlaceholderValue", "Name");
-        const int second = tree.addNode(0, QStringLiteral("AXTextField"));
+        const int first = tree.addNode(0, Role::textField);
+        tree.setText(first, LabelText::placeholder, "Name");
+        const int second = tree.addNode(0, Role::textField);
         QCOMPARE(idOf(traversal.findSearchField(tree.element(0))), first);
 
-        tree.setString(second, "AXTitle", "Quick SEARCH");
+        tree.setText(second, LabelText::title, "Quick SEARCH");
         QCOMPARE(idOf(traversal.findSearchField(tree.element(0))), second);
 
         FakeAccessibilityTree none;
         none.addNode(-1);
-        none.addNode(0, QStringLiteral("AXSearchField"), QStringLiteral("Search"));
-        FigmaUITraversal t(none, FigmaLauncher::defaultTraversalAttributes());
+        none.addNode(0, Role::other, QStringLiteral("Search"));
+        FigmaUITraversal t(none, FigmaLauncher::defaultTraversalRelations());
         QCOMPARE(idOf(t.findSearchField(none.element(0))), -1);
     }
 
     void matchingResultIsWholeLabelEquality() {
-        const int prefix = tree.addNode(0, QStringLiteral("AXCell"), QStringLiteral("Cafe"));
-        const int deep =
-            tree.addNode(prefix, QStringLiteral("AXStaticText"), QStringLiteral("Café Tools"));
-        const int later = tree.addNode(0, QStringLiteral("AXCell"), QStringLiteral("Other"));
-        tree.addNode(later, QStringLiteral("AXStaticText"), QStringLiteral("cafe tools"));
+        const int prefix = tree.addNode(0, Role::other, QStringLiteral("Cafe"));
+        const int deep = tree.addNode(prefix, Role::staticText, QStringLiteral("Café Tools"));
+        const int later = tree.addNode(0, Role::other, QStringLiteral("Other"));
+        tree.addNode(later, Role::staticText, QStringLiteral("cafe tools"));
 
         QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "  CAFE TOOLS")), deep);
         QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "Cafe")), prefix);
         QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "Caf")), -1);
         // An empty name matches nothing, not even an empty label.
-        tree.addNode(0, QStringLiteral("AXStaticText"), QString());
+        tree.addNode(0, Role::staticText, QString());
         QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "   ")), -1);
     }
 
     void pressFallsBackToSelectionThenUpToFourAncestors() {
         QList<int> chain{0};
         for (int i = 0; i < 6; ++i)
-            chain.append(tree.addNode(chain.last(), QStringLiteral("AXGroup")));
+            chain.append(tree.addNode(chain.last(), Role::other));
         const int leaf = chain.last();
 
         tree.allowPress(chain[0]); // fifth… sixth level up
@@ -273,44 +257,49 @@ private slots:
         QCOMPARE(tree.effects, QStringList{QStringLiteral("press %1").arg(chain[4])});
 
         tree.effects.clear();
-        tree.node(chain[5]).writable.append("AXSelected");
+        tree.node(chain[5]).selectable = true;
         QVERIFY(traversal.pressElementOrAncestor(tree.element(leaf)));
-        QCOMPARE(tree.effects, QStringList{QStringLiteral("set AXSelected %1 true").arg(chain[5])});
+        QCOMPARE(tree.effects, QStringList{QStringLiteral("select %1").arg(chain[5])});
 
-        // A parent that is not an element ends the climb.
+        // A parent that cannot be read ends the climb.
         FakeAccessibilityTree odd;
         odd.addNode(-1);
         odd.allowPress(0);
         const int orphan = odd.addNode(0);
-        odd.setString(orphan, "AXParent", "not an element");
-        FigmaUITraversal t(odd, FigmaLauncher::defaultTraversalAttributes());
+        odd.node(orphan).parentReadable = false;
+        FigmaUITraversal t(odd, FigmaLauncher::defaultTraversalRelations());
         QVERIFY(!t.pressElementOrAncestor(odd.element(orphan)));
     }
 
-    void focusTriesThreeWaysAndReadsOnlyBooleans() {
-        const int field = tree.addNode(0, QStringLiteral("AXTextField"));
+    void focusTriesThreeWaysAndReadsTheFocusBack() {
+        const int field = tree.addNode(0, Role::textField);
         QVERIFY(!traversal.focusElement(tree.element(field)));
-        tree.node(field).writable.append("AXSelected");
+        QVERIFY(tree.effects.isEmpty());
+        tree.node(field).selectable = true;
         QVERIFY(traversal.focusElement(tree.element(field)));
+        QCOMPARE(tree.effects, QStringList{QStringLiteral("select %1").arg(field)});
         tree.allowPress(field);
         tree.effects.clear();
         QVERIFY(traversal.focusElement(tree.element(field)));
         QCOMPARE(tree.effects, QStringList{QStringLiteral("press %1").arg(field)});
-        tree.node(field).writable.append("AXFocused");
+        QVERIFY(!traversal.isElementFocused(tree.element(field)));
+        tree.node(field).focusable = true;
         tree.effects.clear();
         QVERIFY(traversal.focusElement(tree.element(field)));
-        QCOMPARE(tree.effects, QStringList{QStringLiteral("set AXFocused %1 true").arg(field)});
+        QCOMPARE(tree.effects, QStringList{QStringLiteral("set focus %1").arg(field)});
         QVERIFY(traversal.isElementFocused(tree.element(field)));
 
-        tree.setString(field, "AXFocused", "true");
+        // Accepting the request is not having the focus: the focus is read back as reported.
+        tree.node(field).onFocus = [&] { tree.node(field).focused = false; };
+        QVERIFY(traversal.focusElement(tree.element(field)));
         QVERIFY(!traversal.isElementFocused(tree.element(field)));
     }
 
     void activateTabSelectsWhenPressFails() {
-        const int tab = tree.addNode(0, QStringLiteral("AXRadioButton"), QStringLiteral("Plugins"));
-        tree.node(tab).writable.append("AXSelected");
+        const int tab = tree.addNode(0, Role::tab, QStringLiteral("Plugins"));
+        tree.node(tab).selectable = true;
         traversal.activateTab(tree.element(tab));
-        QCOMPARE(tree.effects, QStringList{QStringLiteral("set AXSelected %1 true").arg(tab)});
+        QCOMPARE(tree.effects, QStringList{QStringLiteral("select %1").arg(tab)});
         tree.allowPress(tab);
         tree.effects.clear();
         traversal.activateTab(tree.element(tab));
@@ -318,31 +307,35 @@ private slots:
     }
 
     void mainWindowIsRaisedFromTheFocusedOrMainWindow() {
-        const int a = tree.addNode(0, QStringLiteral("AXWindow"));
-        const int b = tree.addNode(0, QStringLiteral("AXWindow"));
-        tree.node(a).actions.insert("AXRaise", axSuccess);
-        tree.node(b).actions.insert("AXRaise", axSuccess);
+        const int a = tree.addNode(0, Role::window);
+        const int b = tree.addNode(0, Role::window);
+        tree.node(a).raisable = true;
+        tree.node(b).raisable = true;
         traversal.focusMainWindow(tree.element(0));
         QVERIFY(tree.effects.isEmpty());
-        tree.setElements(0, "AXMainWindow", {b, a});
+        tree.setElements(0, Relation::mainWindow, {b, a});
         traversal.focusMainWindow(tree.element(0));
-        tree.setElements(0, "AXFocusedWindow", {a});
+        tree.setElements(0, Relation::focusedWindow, {a});
         traversal.focusMainWindow(tree.element(0));
         QCOMPARE(tree.effects, (QStringList{QStringLiteral("raise %1").arg(b),
                                             QStringLiteral("raise %1").arg(a)}));
     }
 
     void paletteIsRecognisedByItsTabsOrSearchField() {
-        const int canvas = tree.addNode(0, QStringLiteral("AXGroup"), QStringLiteral("Canvas"));
-        const int field = tree.addNode(canvas, QStringLiteral("AXTextField"));
-        tree.setString(field, "AXDescription", "Search layers");
+        const int canvas = tree.addNode(0, Role::other, QStringLiteral("Canvas"));
+        const int field = tree.addNode(canvas, Role::textField);
+        tree.setText(field, LabelText::description, "Search layers");
         QVERIFY(!traversal.isActionsPaletteOpen(tree.element(0)));
-        tree.setString(field, "AXTitle", "Name");
-        tree.setString(field, "AXPlaceholderValue", "Search actions");
+        tree.setText(field, LabelText::title, "Name");
+        tree.setText(field, LabelText::placeholder, "Search actions");
         QVERIFY(traversal.isActionsPaletteOpen(tree.element(0)));
-        tree.node(field).attributes.remove("AXPlaceholderValue");
+        // The same placeholder on what is not a text field does not count.
+        tree.node(field).role = Role::other;
         QVERIFY(!traversal.isActionsPaletteOpen(tree.element(0)));
-        const int tab = tree.addNode(canvas, QStringLiteral("AXGroup"), QStringLiteral(" Assets"));
+        tree.node(field).role = Role::textField;
+        tree.setText(field, LabelText::placeholder, std::nullopt);
+        QVERIFY(!traversal.isActionsPaletteOpen(tree.element(0)));
+        const int tab = tree.addNode(canvas, Role::other, QStringLiteral(" Assets"));
         QVERIFY(traversal.isActionsPaletteElement(tree.element(tab)));
         QVERIFY(traversal.isActionsPaletteOpen(tree.element(0)));
         QCOMPARE(tree.walksBegun, tree.walksEnded);
@@ -352,13 +345,11 @@ private slots:
     // application refuses is looked for once more (the backend then reads afresh), and one
     // refused again counts as not found, so a stale tree never causes a press or a key.
     void actsOnlyOnWhatTheApplicationConfirms() {
-        const int window = tree.addNode(0, QStringLiteral("AXWindow"), QStringLiteral("Design"));
-        tree.setElements(0, "AXWindows", {window});
-        const int tab =
-            tree.addNode(window, QStringLiteral("AXRadioButton"), QStringLiteral("Plugins"));
-        const int result =
-            tree.addNode(window, QStringLiteral("AXButton"), QStringLiteral("Iconify"));
-        const AXElement app = tree.element(0);
+        const int window = tree.addNode(0, Role::window, QStringLiteral("Design"));
+        tree.setElements(0, Relation::windows, {window});
+        const int tab = tree.addNode(window, Role::tab, QStringLiteral("Plugins"));
+        const int result = tree.addNode(window, Role::button, QStringLiteral("Iconify"));
+        const AccessibleElement app = tree.element(0);
 
         int refusals = 1;
         tree.confirm = [&](int) { return refusals-- <= 0; };
@@ -377,7 +368,7 @@ private slots:
 
         // Confirmed, but no longer matching on a fresh read: not the result.
         tree.confirm = [&](int id) {
-            tree.setString(id, "AXTitle", "Iconify Pro");
+            tree.setText(id, LabelText::title, "Iconify Pro");
             return true;
         };
         QCOMPARE(idOf(traversal.findMatchingResult(app, "Iconify")), -1);

@@ -7,12 +7,12 @@ namespace brevlin::testing {
 
 namespace {
 
-class FakeElementRef : public AXElementRef {
+class FakeElementRef : public AccessibleElementRef {
 public:
     explicit FakeElementRef(int id)
         : id(id) {}
     std::size_t identityHash() const override { return std::hash<int>()(id) * 2654435761u + 1; }
-    bool equals(const AXElementRef& other) const override {
+    bool equals(const AccessibleElementRef& other) const override {
         auto* fake = dynamic_cast<const FakeElementRef*>(&other);
         return fake && fake->id == id;
     }
@@ -21,17 +21,14 @@ public:
 
 } // namespace
 
-int FakeAccessibilityTree::addNode(int parent, const QString& role,
-                                   const std::optional<QString>& title) {
+int FakeAccessibilityTree::addNode(int parent, Role role, const std::optional<QString>& title) {
     const int id = int(m_nodes.size());
     m_nodes.emplace_back();
     m_elements.emplace_back(std::make_shared<FakeElementRef>(id));
     Node& created = m_nodes.back();
     created.parent = parent;
-    if (!role.isEmpty())
-        created.attributes.insert(QStringLiteral("AXRole"), AXValue::fromString(role));
-    if (title)
-        created.attributes.insert(QStringLiteral("AXTitle"), AXValue::fromString(*title));
+    created.role = role;
+    created.text(LabelText::title) = title;
     if (parent >= 0)
         node(parent).children.push_back(id);
     return id;
@@ -46,31 +43,27 @@ void FakeAccessibilityTree::detach(int id) {
     n.parent = -1;
 }
 
-AXElement FakeAccessibilityTree::element(int id) const {
+AccessibleElement FakeAccessibilityTree::element(int id) const {
     if (id < 0 || id >= int(m_elements.size()))
         return {};
     return m_elements[std::size_t(id)];
 }
 
-int FakeAccessibilityTree::nodeId(const AXElement& element) {
+int FakeAccessibilityTree::nodeId(const AccessibleElement& element) {
     auto* ref = element.as<FakeElementRef>();
     return ref ? ref->id : -1;
 }
 
-void FakeAccessibilityTree::setString(int id, const QString& attribute, const QString& value) {
-    node(id).attributes.insert(attribute, AXValue::fromString(value));
+void FakeAccessibilityTree::setText(int id, LabelText which, const std::optional<QString>& text) {
+    node(id).text(which) = text;
 }
 
-void FakeAccessibilityTree::setElements(int id, const QString& attribute,
-                                        const std::vector<int>& ids) {
-    std::vector<AXValue> list;
-    for (int member : ids)
-        list.push_back(AXValue::fromElement(element(member)));
-    node(id).attributes.insert(attribute, AXValue::fromList(std::move(list)));
+void FakeAccessibilityTree::setElements(int id, Relation relation, const std::vector<int>& ids) {
+    node(id).related[relation] = ids;
 }
 
 void FakeAccessibilityTree::allowPress(int id, bool allowed) {
-    node(id).actions.insert(QStringLiteral("AXPress"), allowed ? axSuccess : axCannotComplete);
+    node(id).pressable = allowed;
 }
 
 bool FakeAccessibilityTree::isProcessTrusted(bool prompt) {
@@ -83,89 +76,139 @@ bool FakeAccessibilityTree::isProcessTrusted(bool prompt) {
     return trusted;
 }
 
-AXElement FakeAccessibilityTree::applicationElement(qint64) {
+AccessibleElement FakeAccessibilityTree::applicationElement(qint64) {
     return element(applicationRoot);
 }
 
-AXError FakeAccessibilityTree::copyAttributeValue(const AXElement& element,
-                                                  const QString& attribute, AXValue& value) {
-    ++attributeReads;
+FakeAccessibilityTree::Node* FakeAccessibilityTree::read(const AccessibleElement& element) {
+    ++reads;
     const int id = nodeId(element);
     if (id < 0 || id >= nodeCount())
-        return axFailure;
-    if (attribute == QLatin1String("AXChildren") && insideWalk && m_walkIncomplete) {
-        value = AXValue::fromList({});
-        return axSuccess;
+        return nullptr;
+    return &node(id);
+}
+
+std::vector<AccessibleElement>
+FakeAccessibilityTree::elementsOf(const std::vector<int>& ids) const {
+    std::vector<AccessibleElement> list;
+    list.reserve(ids.size());
+    for (int id : ids)
+        list.push_back(m_elements[std::size_t(id)]);
+    return list;
+}
+
+Role FakeAccessibilityTree::role(const AccessibleElement& element) {
+    const Node* n = read(element);
+    return n ? n->role : Role::other;
+}
+
+std::optional<QString> FakeAccessibilityTree::text(const AccessibleElement& element,
+                                                   LabelText which) {
+    Node* n = read(element);
+    return n ? n->text(which) : std::nullopt;
+}
+
+std::vector<AccessibleElement> FakeAccessibilityTree::elements(const AccessibleElement& element,
+                                                               Relation relation) {
+    Node* n = read(element);
+    if (!n)
+        return {};
+    if (relation != Relation::children) {
+        const auto found = n->related.find(relation);
+        return found == n->related.end() ? std::vector<AccessibleElement>()
+                                         : elementsOf(found->second);
     }
-    if (attribute == QLatin1String("AXChildren") && node(id).childrenOnRead) {
+    if (insideWalk && m_walkIncomplete)
+        return {};
+    if (n->childrenOnRead) {
         // Copied: the answer may add nodes, which moves them.
-        const auto answer = node(id).childrenOnRead;
-        std::vector<AXValue> list;
-        for (int child : answer(*this))
-            list.push_back(AXValue::fromElement(m_elements[std::size_t(child)]));
-        value = AXValue::fromList(std::move(list));
-        return axSuccess;
+        const auto answer = n->childrenOnRead;
+        return elementsOf(answer(*this));
     }
-    const Node& n = node(id);
-    if (attribute == QLatin1String("AXChildren")) {
-        if (n.children.empty())
-            return axNoValue;
-        std::vector<AXValue> list;
-        list.reserve(n.children.size());
-        for (int child : n.children)
-            list.push_back(AXValue::fromElement(m_elements[std::size_t(child)]));
-        value = AXValue::fromList(std::move(list));
-        return axSuccess;
-    }
-    if (attribute == QLatin1String("AXParent") && !n.attributes.contains(attribute)) {
-        if (n.parent < 0)
-            return axNoValue;
-        value = AXValue::fromElement(m_elements[std::size_t(n.parent)]);
-        return axSuccess;
-    }
-    const auto found = n.attributes.constFind(attribute);
-    if (found == n.attributes.constEnd())
-        return axAttributeUnsupported;
-    value = *found;
-    return axSuccess;
+    return elementsOf(n->children);
 }
 
-AXError FakeAccessibilityTree::setAttributeValue(const AXElement& element, const QString& attribute,
-                                                 const AXValue& value) {
-    const int id = nodeId(element);
-    if (id < 0 || id >= nodeCount() || !node(id).writable.contains(attribute))
-        return axAttributeUnsupported;
-    node(id).attributes.insert(attribute, value);
-    effects.append(QStringLiteral("set %1 %2 %3").arg(attribute).arg(id).arg(describe(value)));
+std::optional<AccessibleElement> FakeAccessibilityTree::parent(const AccessibleElement& element) {
+    const Node* n = read(element);
+    if (!n || !n->parentReadable || n->parent < 0)
+        return std::nullopt;
+    return m_elements[std::size_t(n->parent)];
+}
+
+bool FakeAccessibilityTree::isFocused(const AccessibleElement& element) {
+    const Node* n = read(element);
+    return n && n->focused;
+}
+
+bool FakeAccessibilityTree::isSelected(const AccessibleElement& element) {
+    const Node* n = read(element);
+    return n && n->selected;
+}
+
+void FakeAccessibilityTree::record(const QString& effect) {
+    effects.append(effect);
     if (onEffect)
-        onEffect(effects.last());
-    if (node(id).onWrite)
-        node(id).onWrite(attribute, value);
-    return axSuccess;
+        onEffect(effect);
 }
 
-AXError FakeAccessibilityTree::performAction(const AXElement& element, const QString& action) {
+int FakeAccessibilityTree::actionTarget(const AccessibleElement& element,
+                                        bool Node::*allowed) const {
     const int id = nodeId(element);
-    if (id < 0 || id >= nodeCount())
-        return axFailure;
-    const auto found = node(id).actions.constFind(action);
-    if (found == node(id).actions.constEnd())
-        return axActionUnsupported;
-    if (*found != axSuccess)
-        return *found;
-    effects.append(QStringLiteral("%1 %2")
-                       .arg(action == QLatin1String("AXPress")   ? QStringLiteral("press")
-                            : action == QLatin1String("AXRaise") ? QStringLiteral("raise")
-                                                                 : action)
-                       .arg(id));
-    if (onEffect)
-        onEffect(effects.last());
-    if (node(id).onAction)
-        node(id).onAction(action);
-    return axSuccess;
+    return id >= 0 && id < nodeCount() && node(id).*allowed ? id : -1;
 }
 
-void FakeAccessibilityTree::beginWalk(const AXElement&) {
+// Callbacks are copied before they run: one may add nodes, which moves them.
+
+bool FakeAccessibilityTree::press(const AccessibleElement& element) {
+    const int id = actionTarget(element, &Node::pressable);
+    if (id < 0)
+        return false;
+    record(QStringLiteral("press %1").arg(id));
+    if (const auto callback = node(id).onPress)
+        callback();
+    return true;
+}
+
+bool FakeAccessibilityTree::focus(const AccessibleElement& element) {
+    const int id = actionTarget(element, &Node::focusable);
+    if (id < 0)
+        return false;
+    node(id).focused = true;
+    record(QStringLiteral("set focus %1").arg(id));
+    if (const auto callback = node(id).onFocus)
+        callback();
+    return true;
+}
+
+bool FakeAccessibilityTree::select(const AccessibleElement& element) {
+    const int id = actionTarget(element, &Node::selectable);
+    if (id < 0)
+        return false;
+    node(id).selected = true;
+    record(QStringLiteral("select %1").arg(id));
+    return true;
+}
+
+bool FakeAccessibilityTree::setText(const AccessibleElement& element, const QString& text) {
+    const int id = actionTarget(element, &Node::textSettable);
+    if (id < 0)
+        return false;
+    node(id).text(LabelText::value) = text;
+    record(QStringLiteral("set text %1 %2").arg(id).arg(text));
+    if (const auto callback = node(id).onSetText)
+        callback(text);
+    return true;
+}
+
+bool FakeAccessibilityTree::raise(const AccessibleElement& window) {
+    const int id = actionTarget(window, &Node::raisable);
+    if (id < 0)
+        return false;
+    record(QStringLiteral("raise %1").arg(id));
+    return true;
+}
+
+void FakeAccessibilityTree::beginWalk(const AccessibleElement&) {
     if (insideWalk)
         throw std::logic_error("walks must not nest");
     insideWalk = true;
@@ -180,30 +223,10 @@ void FakeAccessibilityTree::endWalk() {
     ++walksEnded;
 }
 
-bool FakeAccessibilityTree::confirmElement(const AXElement& element) {
+bool FakeAccessibilityTree::confirmElement(const AccessibleElement& element) {
     const int id = nodeId(element);
     confirmations.append(id);
     return !confirm || confirm(id);
-}
-
-QString describe(const AXValue& value) {
-    switch (value.kind) {
-    case AXValue::Kind::none:
-        return QStringLiteral("none");
-    case AXValue::Kind::string:
-        return value.string;
-    case AXValue::Kind::boolean:
-        return value.boolean ? QStringLiteral("true") : QStringLiteral("false");
-    case AXValue::Kind::number:
-        return QString::number(value.number);
-    case AXValue::Kind::element:
-        return QStringLiteral("element");
-    case AXValue::Kind::list:
-        return QStringLiteral("list");
-    case AXValue::Kind::other:
-        return QStringLiteral("other");
-    }
-    return {};
 }
 
 } // namespace brevlin::testing

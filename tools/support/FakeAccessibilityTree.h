@@ -2,49 +2,64 @@
 
 #include "launch/Accessibility.h"
 
-#include <QHash>
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <functional>
+#include <map>
 #include <optional>
 #include <vector>
 
 namespace brevlin::testing {
 
-// An accessibility tree shaped by each test. Nodes are numbered from 0; "AXChildren" and
-// "AXParent" follow the tree, every other attribute is whatever the test stored. Writes and
-// actions fail unless the node allows them, and every effect is recorded.
+// An accessibility tree shaped by each test. Nodes are numbered from 0; children and parents
+// follow the tree, every other read is whatever the test stored. Actions fail unless the node
+// allows them, and every effect is recorded.
 class FakeAccessibilityTree : public AccessibilityApi {
 public:
     struct Node {
         int parent = -1;
         std::vector<int> children;
-        QHash<QString, AXValue> attributes;
-        // Status of each action the node answers; anything else is unsupported.
-        QHash<QString, AXError> actions;
-        // Attributes a write may change.
-        QStringList writable;
-        std::function<void(const QString& action)> onAction;
-        std::function<void(const QString& attribute, const AXValue& value)> onWrite;
-        // When set, answers every read of "AXChildren" in place of `children`: a tree that
+        Role role = Role::other;
+        // Each text, indexed by LabelText; absent unless the test set it.
+        std::array<std::optional<QString>, 4> texts;
+        bool focused = false;
+        bool selected = false;
+        // The window relations and contents; children follow `children`.
+        std::map<Relation, std::vector<int>> related;
+        // False: reading the parent fails.
+        bool parentReadable = true;
+        // The actions that take effect; the others answer false.
+        bool pressable = false;
+        bool focusable = false;
+        bool selectable = false;
+        bool textSettable = false;
+        bool raisable = false;
+        // Run after the action took effect (focus sets `focused`, setText sets the value first).
+        std::function<void()> onPress;
+        std::function<void()> onFocus;
+        std::function<void(const QString& text)> onSetText;
+        // When set, answers every read of the children in place of `children`: a tree that
         // changes under the reader (it may add nodes and return new ones each time).
         std::function<std::vector<int>(FakeAccessibilityTree& tree)> childrenOnRead;
+
+        std::optional<QString>& text(LabelText which) { return texts[std::size_t(which)]; }
     };
 
     // A node under `parent` (-1: a detached root) with its role and, when given, its title.
-    int addNode(int parent, const QString& role = {}, const std::optional<QString>& title = {});
+    int addNode(int parent, Role role = Role::other, const std::optional<QString>& title = {});
     Node& node(int id) { return m_nodes[std::size_t(id)]; }
     const Node& node(int id) const { return m_nodes[std::size_t(id)]; }
     int nodeCount() const { return int(m_nodes.size()); }
     // Detaches the node (and so its subtree) from its parent.
     void detach(int id);
-    AXElement element(int id) const;
+    AccessibleElement element(int id) const;
     // The node behind an element of this tree, or -1.
-    static int nodeId(const AXElement& element);
+    static int nodeId(const AccessibleElement& element);
 
-    void setString(int id, const QString& attribute, const QString& value);
-    void setElements(int id, const QString& attribute, const std::vector<int>& ids);
+    void setText(int id, LabelText which, const std::optional<QString>& text);
+    void setElements(int id, Relation relation, const std::vector<int>& ids);
     void allowPress(int id, bool allowed = true);
 
     // Which root the application element of a process is; -1 gives a null element.
@@ -55,11 +70,12 @@ public:
     int promptCount = 0;
     int trustChecks = 0;
 
-    // Effects, in order: "press <id>", "raise <id>", "set <attribute> <id> <value>".
+    // Effects, in order: "press <id>", "raise <id>", "set focus <id>", "select <id>",
+    // "set text <id> <text>".
     QStringList effects;
     // Told of every effect as it happens.
     std::function<void(const QString&)> onEffect;
-    int attributeReads = 0;
+    int reads = 0;
     int walksBegun = 0;
     int walksEnded = 0;
     bool insideWalk = false;
@@ -69,25 +85,37 @@ public:
     bool lastWalkComplete() const override { return !m_walkIncomplete; }
 
     bool isProcessTrusted(bool prompt) override;
-    AXElement applicationElement(qint64 processIdentifier) override;
-    AXError copyAttributeValue(const AXElement& element, const QString& attribute,
-                               AXValue& value) override;
-    AXError setAttributeValue(const AXElement& element, const QString& attribute,
-                              const AXValue& value) override;
-    AXError performAction(const AXElement& element, const QString& action) override;
-    void beginWalk(const AXElement& root) override;
+    AccessibleElement applicationElement(qint64 processIdentifier) override;
+    Role role(const AccessibleElement& element) override;
+    std::optional<QString> text(const AccessibleElement& element, LabelText which) override;
+    std::vector<AccessibleElement> elements(const AccessibleElement& element,
+                                            Relation relation) override;
+    std::optional<AccessibleElement> parent(const AccessibleElement& element) override;
+    bool isFocused(const AccessibleElement& element) override;
+    bool isSelected(const AccessibleElement& element) override;
+    bool press(const AccessibleElement& element) override;
+    bool focus(const AccessibleElement& element) override;
+    bool select(const AccessibleElement& element) override;
+    bool setText(const AccessibleElement& element, const QString& text) override;
+    bool raise(const AccessibleElement& window) override;
+    void beginWalk(const AccessibleElement& root) override;
     void endWalk() override;
     // Answers through `confirm` when set (a backend's kept tree gone stale refuses), else true.
-    bool confirmElement(const AXElement& element) override;
+    bool confirmElement(const AccessibleElement& element) override;
     std::function<bool(int id)> confirm;
     QList<int> confirmations; // the nodes asked about, in order
 
 private:
+    // The node an element of this tree stands for, or null; counts the read.
+    Node* read(const AccessibleElement& element);
+    void record(const QString& effect);
+    // The node an action acts on when `allowed` holds for it, else -1.
+    int actionTarget(const AccessibleElement& element, bool Node::*allowed) const;
+    std::vector<AccessibleElement> elementsOf(const std::vector<int>& ids) const;
+
     bool m_walkIncomplete = false;
     std::vector<Node> m_nodes;
-    std::vector<AXElement> m_elements;
+    std::vector<AccessibleElement> m_elements;
 };
-
-QString describe(const AXValue& value);
 
 } // namespace brevlin::testing

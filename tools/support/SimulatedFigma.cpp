@@ -100,17 +100,16 @@ SimulatedFigma::SimulatedFigma(VirtualScheduler& scheduler)
     , m_workspace(std::make_unique<Workspace>(*this))
     , m_keyboard(std::make_unique<Keyboard>(*this))
     , m_application(std::make_shared<Application>(*this)) {
-    m_applicationNode = tree.addNode(-1, QStringLiteral("AXApplication"), QStringLiteral("Figma"));
-    m_windowNode =
-        tree.addNode(m_applicationNode, QStringLiteral("AXWindow"), QStringLiteral("Untitled"));
-    tree.setElements(m_applicationNode, QStringLiteral("AXFocusedWindow"), {m_windowNode});
-    tree.setElements(m_applicationNode, QStringLiteral("AXMainWindow"), {m_windowNode});
-    tree.setElements(m_applicationNode, QStringLiteral("AXWindows"), {m_windowNode});
-    tree.node(m_windowNode).actions.insert(QStringLiteral("AXRaise"), axSuccess);
+    m_applicationNode = tree.addNode(-1, Role::application, QStringLiteral("Figma"));
+    m_windowNode = tree.addNode(m_applicationNode, Role::window, QStringLiteral("Untitled"));
+    tree.setElements(m_applicationNode, Relation::focusedWindow, {m_windowNode});
+    tree.setElements(m_applicationNode, Relation::mainWindow, {m_windowNode});
+    tree.setElements(m_applicationNode, Relation::windows, {m_windowNode});
+    tree.node(m_windowNode).raisable = true;
     // The canvas: a few labelled controls that are not part of the palette.
-    const int toolbar = tree.addNode(m_windowNode, QStringLiteral("AXToolbar"));
-    tree.addNode(toolbar, QStringLiteral("AXButton"), QStringLiteral("Share"));
-    tree.addNode(toolbar, QStringLiteral("AXButton"), QStringLiteral("Present"));
+    const int toolbar = tree.addNode(m_windowNode);
+    tree.addNode(toolbar, Role::button, QStringLiteral("Share"));
+    tree.addNode(toolbar, Role::button, QStringLiteral("Present"));
     tree.applicationRoot = m_applicationNode;
     tree.onEffect = [this](const QString& effect) { log(effect); };
 }
@@ -210,8 +209,7 @@ void SimulatedFigma::receiveKey(const PostedKey& key) {
 void SimulatedFigma::openPalette() {
     log(QStringLiteral("palette opens"));
     ++m_paletteGeneration;
-    m_paletteNode = tree.addNode(m_windowNode, QStringLiteral("AXGroup"));
-    tree.setString(m_paletteNode, QStringLiteral("AXIdentifier"), QStringLiteral("actions"));
+    m_paletteNode = tree.addNode(m_windowNode);
     if (tabsDelayMilliseconds <= 0) {
         addTabs();
     } else {
@@ -227,53 +225,47 @@ void SimulatedFigma::openPalette() {
     m_activeTab = QStringLiteral("All");
     m_fieldNode = -1;
     if (hasSearchField) {
-        m_fieldNode = tree.addNode(m_paletteNode, QStringLiteral("AXTextField"));
+        m_fieldNode = tree.addNode(m_paletteNode, Role::textField);
         auto& field = tree.node(m_fieldNode);
         // Like a web text field, it has an empty title, so its label never is the typed text.
-        field.attributes.insert(QStringLiteral("AXTitle"), AXValue::fromString(QString()));
-        field.attributes.insert(QStringLiteral("AXPlaceholderValue"),
-                                AXValue::fromString(QStringLiteral("Search actions and plugins")));
-        if (fieldFocusable)
-            field.writable.append(QStringLiteral("AXFocused"));
-        if (fieldValueSettable)
-            field.writable.append(QStringLiteral("AXValue"));
-        field.onWrite = [this](const QString& attribute, const AXValue& value) {
-            if (attribute == QLatin1String("AXFocused")) {
-                const bool focus = value.kind == AXValue::Kind::boolean && value.boolean;
-                if (focus && fieldFocusLagMilliseconds > 0) {
-                    const int fieldNode = m_fieldNode;
-                    m_scheduler.postAfter(fieldFocusLagMilliseconds, [this, fieldNode] {
-                        if (m_fieldNode != fieldNode)
-                            return;
-                        m_fieldFocused = true;
-                        syncFieldAttributes();
-                    });
-                } else {
-                    m_fieldFocused = focus;
-                }
-                // What it reports is whether it has the focus, not what was asked of it.
-                syncFieldAttributes();
-            } else if (attribute == QLatin1String("AXValue") && value.kind == AXValue::Kind::string)
-                setSearchText(value.string);
+        field.text(LabelText::title) = QString();
+        field.text(LabelText::placeholder) = QStringLiteral("Search actions and plugins");
+        field.focusable = fieldFocusable;
+        field.textSettable = fieldValueSettable;
+        field.onFocus = [this] {
+            if (fieldFocusLagMilliseconds > 0) {
+                const int fieldNode = m_fieldNode;
+                m_scheduler.postAfter(fieldFocusLagMilliseconds, [this, fieldNode] {
+                    if (m_fieldNode != fieldNode)
+                        return;
+                    m_fieldFocused = true;
+                    syncFieldAttributes();
+                });
+            } else {
+                m_fieldFocused = true;
+            }
+            // What it reports is whether it has the focus, not what was asked of it.
+            syncFieldAttributes();
         };
+        field.onSetText = [this](const QString& text) { setSearchText(text); };
         // The palette focuses its field as it opens, unless the field refuses focus.
         m_fieldFocused = fieldFocusable && fieldFocusLagMilliseconds <= 0;
     } else {
         m_fieldFocused = false;
     }
-    m_resultsNode = tree.addNode(m_paletteNode, QStringLiteral("AXList"));
+    m_resultsNode = tree.addNode(m_paletteNode);
     rebuildResults();
 }
 
 void SimulatedFigma::addTabs() {
-    const int tabs = tree.addNode(m_paletteNode, QStringLiteral("AXTabGroup"));
+    const int tabs = tree.addNode(m_paletteNode);
     QStringList labels = {QStringLiteral("All"), QStringLiteral("Assets")};
     if (hasPluginsTab)
         labels.append(QStringLiteral("Plugins"));
     for (const QString& label : labels) {
-        const int tab = tree.addNode(tabs, QStringLiteral("AXRadioButton"), label);
+        const int tab = tree.addNode(tabs, Role::tab, label);
         tree.allowPress(tab);
-        tree.node(tab).onAction = [this, label](const QString&) {
+        tree.node(tab).onPress = [this, label] {
             m_activeTab = label;
             log(QStringLiteral("tab %1").arg(label));
         };
@@ -300,9 +292,9 @@ void SimulatedFigma::setSearchText(QString text) {
 void SimulatedFigma::syncFieldAttributes() {
     if (m_fieldNode < 0)
         return;
-    auto& attributes = tree.node(m_fieldNode).attributes;
-    attributes.insert(QStringLiteral("AXValue"), AXValue::fromString(m_searchText));
-    attributes.insert(QStringLiteral("AXFocused"), AXValue::fromBool(m_fieldFocused));
+    auto& field = tree.node(m_fieldNode);
+    field.text(LabelText::value) = m_searchText;
+    field.focused = m_fieldFocused;
 }
 
 void SimulatedFigma::rebuildResults() {
@@ -319,11 +311,11 @@ void SimulatedFigma::rebuildResults() {
     for (const QString& plugin : plugins) {
         if (!plugin.contains(query, Qt::CaseInsensitive))
             continue;
-        const int cell = tree.addNode(m_resultsNode, QStringLiteral("AXCell"));
-        const int label = tree.addNode(cell, QStringLiteral("AXStaticText"), plugin);
+        const int cell = tree.addNode(m_resultsNode);
+        const int label = tree.addNode(cell, Role::staticText, plugin);
         if (resultsPressable) {
             tree.allowPress(cell);
-            tree.node(cell).onAction = [this, plugin](const QString&) {
+            tree.node(cell).onPress = [this, plugin] {
                 if (pressHandlingDelayMilliseconds <= 0)
                     run(plugin);
                 else

@@ -9,7 +9,7 @@
 namespace brevlin {
 
 // An element of the accessibility bus: the owning connection's bus name and the object path.
-class AtspiElementRef final : public AXElementRef {
+class AtspiElementRef final : public AccessibleElementRef {
 public:
     AtspiElementRef(QString busName, QString path)
         : m_busName(std::move(busName))
@@ -19,7 +19,7 @@ public:
     const QString& path() const { return m_path; }
 
     std::size_t identityHash() const override;
-    bool equals(const AXElementRef& other) const override;
+    bool equals(const AccessibleElementRef& other) const override;
 
     // The node of the backend's tree `treeId` this element was last found at, so that the many
     // reads of one element in a walk look it up once. Trees are numbered, never reused.
@@ -36,7 +36,9 @@ private:
     mutable void* m_node = nullptr;
 };
 
-// The accessibility interface over AT-SPI, translated into the vocabulary the launcher reads.
+// The accessibility interface over AT-SPI. Reads come from the kept tree (AtspiTree.h), whose
+// objects are translated into roles and texts by AtspiTranslate.h; actions go straight to the
+// application.
 //
 // Between beginWalk and endWalk every read is answered from a tree of the application kept from
 // walk to walk. A walk starts with one round trip to the application, after which every event
@@ -46,6 +48,11 @@ private:
 // than sent one round trip at a time. Reads outside a walk always go to the application.
 // A walk ends in bounded time whatever the application does (see lastWalkComplete); kept trees
 // are dropped 30 s after they were started, also while no walk comes.
+//
+// Nameless layout containers (fillers, panels, sections…) are left out: their children take
+// their place. The application's children are its windows, whatever their role. The focused
+// window is the active one; the main window the active one, else the first; no element has
+// contents.
 class AtspiAccessibility final : public AccessibilityApi {
 public:
     AtspiAccessibility();
@@ -59,19 +66,35 @@ public:
     void checkProcessTrusted(bool prompt, std::function<void(bool trusted)> answer) override;
     // Also asks for the attributes of the application and its windows, as screen readers do:
     // Chromium publishes its tree only once someone has (its web contents a moment later).
-    AXElement applicationElement(qint64 processIdentifier) override;
+    AccessibleElement applicationElement(qint64 processIdentifier) override;
 
-    AXError copyAttributeValue(const AXElement& element, const QString& attribute,
-                               AXValue& value) override;
-    AXError setAttributeValue(const AXElement& element, const QString& attribute,
-                              const AXValue& value) override;
-    AXError performAction(const AXElement& element, const QString& action) override;
+    Role role(const AccessibleElement& element) override;
+    std::optional<QString> text(const AccessibleElement& element, LabelText which) override;
+    std::vector<AccessibleElement> elements(const AccessibleElement& element,
+                                            Relation relation) override;
+    std::optional<AccessibleElement> parent(const AccessibleElement& element) override;
+    bool isFocused(const AccessibleElement& element) override;
+    // Selected, or a tab that is current (some toolkits mark it focused instead).
+    bool isSelected(const AccessibleElement& element) override;
 
-    void beginWalk(const AXElement& root) override;
+    // The first action whose non-localized name stands for a press ("press", "click",
+    // "activate", …).
+    bool press(const AccessibleElement& element) override;
+    // Component.GrabFocus.
+    bool focus(const AccessibleElement& element) override;
+    // Through the parent's Selection; a parent without one is never asked.
+    bool select(const AccessibleElement& element) override;
+    // EditableText.SetTextContents.
+    bool setText(const AccessibleElement& element, const QString& text) override;
+    // Raising a window is the window manager's business; asking the toolkit to focus the window
+    // is as far as accessibility goes.
+    bool raise(const AccessibleElement& window) override;
+
+    void beginWalk(const AccessibleElement& root) override;
     void endWalk() override;
     // The element and each of its ancestors up to the application, read from the application:
     // all there and showing. When not, the application's kept tree is dropped.
-    bool confirmElement(const AXElement& element) override;
+    bool confirmElement(const AccessibleElement& element) override;
 
     // Whether the last walk read all it asked for. A walk waits for the application a bounded
     // time; what it had not read by then it left out (and the next walk reads it), as it
@@ -81,6 +104,9 @@ public:
 
     // Number of requests sent to the accessibility bus so far (for measurements).
     quint64 requestCount() const;
+    // The AT-SPI role the element reports (an AtspiRole), or -1 when it cannot be read: for
+    // checking the translation against what the toolkit says.
+    int platformRole(const AccessibleElement& element);
 
     class Private;
 

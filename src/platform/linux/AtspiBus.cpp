@@ -260,4 +260,52 @@ bool isNullRef(const ObjectRef& ref) {
            ref.path == QLatin1String("/org/a11y/atspi/null");
 }
 
+GVariant* propertyName(const char* property) {
+    return g_variant_new("(ss)", accessibleInterface, property);
+}
+
+QString unboxString(GVariant* reply) {
+    if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE_TUPLE) ||
+        g_variant_n_children(reply) < 1)
+        return {};
+    Variant inner(g_variant_get_child_value(reply, 0));
+    GVariant* v = inner.get();
+    Variant unboxed;
+    if (g_variant_is_of_type(v, G_VARIANT_TYPE_VARIANT)) {
+        unboxed = Variant(g_variant_get_variant(v));
+        v = unboxed.get();
+    }
+    if (!g_variant_is_of_type(v, G_VARIANT_TYPE_STRING))
+        return {};
+    return QString::fromUtf8(g_variant_get_string(v, nullptr));
+}
+
+int unboxInt(GVariant* reply) {
+    if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE("(v)")))
+        return -1;
+    Variant boxed(g_variant_get_child_value(reply, 0));
+    Variant value(g_variant_get_variant(boxed.get()));
+    if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_INT32))
+        return -1;
+    return std::max(0, int(g_variant_get_int32(value.get())));
+}
+
+quint64 unboxStates(GVariant* reply) {
+    if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE("(au)")))
+        return 0;
+    Variant words(g_variant_get_child_value(reply, 0));
+    gsize count = 0;
+    auto* bits = static_cast<const guint32*>(
+        g_variant_get_fixed_array(words.get(), &count, sizeof(guint32)));
+    return quint64(count > 0 ? bits[0] : 0) | (quint64(count > 1 ? bits[1] : 0) << 32);
+}
+
+bool unboxBool(GVariant* reply) {
+    if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE("(b)")))
+        return false;
+    gboolean value = FALSE;
+    g_variant_get(reply, "(b)", &value);
+    return value;
+}
+
 } // namespace brevlin::atspi

@@ -121,6 +121,20 @@ std::vector<ObjectRef> objectRefs(GVariant* arrayOfRefs);
 ObjectRef objectRef(GVariant* ref);
 bool isNullRef(const ObjectRef& ref);
 
+// Reading replies. Each gives the empty value (an empty string, -1, no states, false) for a
+// missing reply or one of another type.
+//
+// The argument of Properties.Get for a property of the Accessible interface.
+GVariant* propertyName(const char* property);
+// The string of a "(s)" method reply or a "(v)" property reply.
+QString unboxString(GVariant* reply);
+// An int32 property as Properties.Get answers it; -1 when not there, never below 0 otherwise.
+int unboxInt(GVariant* reply);
+// The state set of a GetState reply "(au)": bit n set when AtspiStateType n is present.
+quint64 unboxStates(GVariant* reply);
+// The Boolean of a "(b)" reply.
+bool unboxBool(GVariant* reply);
+
 inline constexpr const char* accessibleInterface = "org.a11y.atspi.Accessible";
 inline constexpr const char* cacheInterface = "org.a11y.atspi.Cache";
 inline constexpr const char* rootPath = "/org/a11y/atspi/accessible/root";

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "launch/Accessibility.h"
+
 #include <QHash>
 #include <QString>
 
@@ -18,12 +20,26 @@ struct AtspiObjectInfo {
     std::optional<QString> text; // the text contents, read only for text elements
 };
 
-// The labels of an element in the launcher's vocabulary; each is absent when empty.
-struct AXLabels {
+// The four texts of an element in the launcher's terms; each is absent when empty.
+struct ElementTexts {
     std::optional<QString> title;
     std::optional<QString> description;
     std::optional<QString> value;
     std::optional<QString> placeholder;
+
+    const std::optional<QString>& operator[](LabelText which) const {
+        switch (which) {
+        case LabelText::title:
+            return title;
+        case LabelText::description:
+            return description;
+        case LabelText::value:
+            return value;
+        case LabelText::placeholder:
+            return placeholder;
+        }
+        return title;
+    }
 };
 
 namespace atspi {
@@ -31,17 +47,16 @@ namespace atspi {
 bool hasState(quint64 states, int state);
 quint64 stateBits(quint32 low, quint32 high);
 
-// "AXTextField", "AXButton", "AXRadioButton", "AXStaticText", "AXWindow", … for an object;
-// `topLevel` when it is a direct child of its application.
-QString axRole(quint32 role, quint64 states, bool topLevel = false);
+// What an object is in the launcher's terms; `topLevel` when it is a direct child of its
+// application.
+Role roleOf(quint32 role, quint64 states, bool topLevel = false);
 // Whether the text contents are worth reading as the element's value.
 bool isTextElement(quint32 role, quint64 states);
 // A nameless generic container is left out of the tree and replaced by its children, the way
-// ignored elements never show up in the tree the launcher was written against.
+// layout-only elements never show up among the elements the launcher looks at.
 bool isCollapsedContainer(const AtspiObjectInfo& info);
 // In the tree: showing, or visible and merely scrolled out of view (Chromium takes "showing"
-// from those; they are still there, as in the tree the launcher was written against). Hidden
-// elements have neither.
+// from those; they are still there, and still found). Hidden elements have neither.
 bool isShowing(const AtspiObjectInfo& info);
 bool isShowing(quint64 states);
 bool isFocused(const AtspiObjectInfo& info);
@@ -50,7 +65,7 @@ bool isSelected(const AtspiObjectInfo& info);
 
 // Placeholders reach us in three forms: the "placeholder-text" attribute, the description of a
 // line edit (Qt), or the name with "name-from:placeholder" (Chromium). All become the placeholder.
-AXLabels axLabels(const AtspiObjectInfo& info);
+ElementTexts textsOf(const AtspiObjectInfo& info);
 
 // The name of the action that stands for a press, among the element's action names; -1 if none.
 int pressActionIndex(const QStringList& actionNames);

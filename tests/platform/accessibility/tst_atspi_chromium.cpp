@@ -3,9 +3,11 @@
 // and the tree kept between walks reading exactly as a fresh one while the page changes.
 
 #include "DesktopTestSupport.h"
+#include "launch/FigmaLauncher.h"
 #include "launch/FigmaUITraversal.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/AtspiBus.h"
+#include "support/RoleNames.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -16,8 +18,7 @@ using brevlin::atspi::Variant;
 
 namespace {
 
-const QStringList traversal = {"AXFocusedWindow", "AXMainWindow", "AXWindows", "AXChildren",
-                               "AXContents"};
+const std::vector<Relation> traversal = FigmaLauncher::defaultTraversalRelations();
 
 } // namespace
 
@@ -27,48 +28,49 @@ class TstAtspiChromium : public QObject {
     AtspiAccessibility ax;
     FigmaUITraversal ui{ax, traversal};
 
-    QString role(const AXElement& e) { return ui.stringAttribute(e, "AXRole").value_or(""); }
-    QString label(const AXElement& e) { return ui.elementLabel(e).value_or(""); }
+    Role role(const AccessibleElement& e) { return ax.role(e); }
+    QString label(const AccessibleElement& e) { return ui.elementLabel(e).value_or(""); }
 
     // Waits until the application is on the bus and its page is in the tree: asking for the
     // application element is what makes Chromium publish it.
-    AXElement waitForPage(AccessibilityApi& api, FigmaUITraversal& t, qint64 pid,
-                          int timeoutMilliseconds = 10000) {
+    AccessibleElement waitForPage(AccessibilityApi& api, FigmaUITraversal& t, qint64 pid,
+                                  int timeoutMilliseconds = 10000) {
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < timeoutMilliseconds) {
-            const AXElement app = api.applicationElement(pid);
-            if (!app.isNull() && findWebArea(t, app))
+            const AccessibleElement app = api.applicationElement(pid);
+            if (!app.isNull() && findWebArea(api, t, app))
                 return app;
             QTest::qWait(50);
         }
         return {};
     }
 
-    static std::optional<AXElement> findWebArea(FigmaUITraversal& t, const AXElement& app) {
-        for (const AXElement& e : t.collectDescendants(app, 8)) {
-            if (t.stringAttribute(e, "AXRole") == QString("AXWebArea") &&
-                !t.elementsAttribute(e, "AXChildren").empty())
+    static std::optional<AccessibleElement> findWebArea(AccessibilityApi& api, FigmaUITraversal& t,
+                                                        const AccessibleElement& app) {
+        for (const AccessibleElement& e : t.collectDescendants(app, 8)) {
+            if (api.role(e) == Role::webArea && !api.elements(e, Relation::children).empty())
                 return e;
         }
         return std::nullopt;
     }
 
-    std::optional<AXElement> findLabelled(const AXElement& root, const QString& text,
-                                          const QString& wantedRole = {}) {
-        for (const AXElement& e : ui.collectDescendants(root, 8)) {
-            if (label(e) == text && (wantedRole.isEmpty() || role(e) == wantedRole))
+    std::optional<AccessibleElement> findLabelled(const AccessibleElement& root,
+                                                  const QString& text,
+                                                  std::optional<Role> wantedRole = {}) {
+        for (const AccessibleElement& e : ui.collectDescendants(root, 8)) {
+            if (label(e) == text && (!wantedRole || role(e) == *wantedRole))
                 return e;
         }
         return std::nullopt;
     }
 
-    static QStringList describe(FigmaUITraversal& t, const AXElement& root) {
+    static QStringList describe(AccessibilityApi& api, FigmaUITraversal& t,
+                                const AccessibleElement& root) {
         QStringList lines;
-        for (const AXElement& e : t.collectDescendants(root, 8)) {
-            lines << t.stringAttribute(e, "AXRole").value_or("-") + " " +
-                         t.elementLabel(e).value_or("-") + " " +
-                         (t.booleanAttribute(e, "AXSelected") ? "selected" : "");
+        for (const AccessibleElement& e : t.collectDescendants(root, 8)) {
+            lines << roleName(api.role(e)) + " " + t.elementLabel(e).value_or("-") + " " +
+                         (api.isSelected(e) ? "selected" : "");
         }
         return lines;
     }
@@ -76,18 +78,18 @@ class TstAtspiChromium : public QObject {
     // The kept tree of `ax`, walked, against a backend that has never seen the application.
     // Chromium reports a change a moment after the page makes it, so the two may differ while
     // a change is on its way; a kept tree that missed a change stays wrong far longer.
-    void compareWithFreshRead(const AXElement& app, qint64 pid, const char* when) {
+    void compareWithFreshRead(const AccessibleElement& app, qint64 pid, const char* when) {
         QStringList kept;
         QStringList read;
         QElapsedTimer clock;
         clock.start();
         do {
-            kept = describe(ui, app);
+            kept = describe(ax, ui, app);
             AtspiAccessibility fresh;
             FigmaUITraversal freshUi(fresh, traversal);
-            const AXElement freshApp = fresh.applicationElement(pid);
+            const AccessibleElement freshApp = fresh.applicationElement(pid);
             QVERIFY2(!freshApp.isNull(), when);
-            read = describe(freshUi, freshApp);
+            read = describe(fresh, freshUi, freshApp);
             if (kept == read)
                 return;
             QTest::qWait(100);
@@ -167,56 +169,54 @@ private Q_SLOTS:
 
         QElapsedTimer clock;
         clock.start();
-        const AXElement app = waitForPage(ax, ui, chromium.pid());
+        const AccessibleElement app = waitForPage(ax, ui, chromium.pid());
         QVERIFY2(!app.isNull(), "the page never showed up in the tree");
         qInfo() << "page in the tree" << clock.elapsed() << "ms after the first request";
-        QCOMPARE(role(app), QString("AXApplication"));
-        const auto windows = ui.elementsAttribute(app, "AXWindows");
+        QCOMPARE(role(app), Role::application);
+        const auto windows = ax.elements(app, Relation::windows);
         QCOMPARE(windows.size(), std::size_t(1));
-        QCOMPARE(role(windows[0]), QString("AXWindow"));
+        QCOMPARE(role(windows[0]), Role::window);
         QVERIFY(ui.isActionsPaletteOpen(app));
     }
 
     void translatedTree() {
         ChromiumPalette chromium;
         QVERIFY(chromium.start("open=1"));
-        const AXElement app = waitForPage(ax, ui, chromium.pid());
+        const AccessibleElement app = waitForPage(ax, ui, chromium.pid());
         QVERIFY(!app.isNull());
-        const auto windows = ui.elementsAttribute(app, "AXWindows");
+        const auto windows = ax.elements(app, Relation::windows);
         QCOMPARE(windows.size(), std::size_t(1));
-        QVERIFY(ui.elementsAttribute(app, "AXMainWindow")[0] == windows[0]);
-        QVERIFY(ui.stringAttribute(windows[0], "AXTitle")->startsWith("Palette|open=1"));
+        QVERIFY(ax.elements(app, Relation::mainWindow)[0] == windows[0]);
+        QVERIFY(ax.text(windows[0], LabelText::title)->startsWith("Palette|open=1"));
 
         for (const QString tab : {"All", "Assets", "Plugins"})
-            QVERIFY2(findLabelled(app, tab, "AXRadioButton"), qPrintable(tab));
+            QVERIFY2(findLabelled(app, tab, Role::tab), qPrintable(tab));
         const auto field = ui.findSearchField(app);
         QVERIFY(field);
-        QCOMPARE(role(*field), QString("AXTextField"));
+        QCOMPARE(role(*field), Role::textField);
         // Chromium names the field after its placeholder and says so: a placeholder, no title.
-        QCOMPARE(ui.stringAttribute(*field, "AXPlaceholderValue"),
-                 QString("Search actions and plugins"));
-        QCOMPARE(ui.stringAttribute(*field, "AXTitle"), QString(""));
+        QCOMPARE(ax.text(*field, LabelText::placeholder), QString("Search actions and plugins"));
+        QCOMPARE(ax.text(*field, LabelText::title), QString(""));
         QTRY_VERIFY(ui.isElementFocused(*field));
 
         // The All tab lists the tutorial first; the exact label wins all the same.
         const auto result = ui.findMatchingResult(app, "content reel");
         QVERIFY(result);
-        QCOMPARE(role(*result), QString("AXButton"));
+        QCOMPARE(role(*result), Role::button);
         QCOMPARE(label(*result), QString("Content Reel"));
         QVERIFY(!ui.findMatchingResult(app, "No Such Plugin"));
 
-        const auto allTab = findLabelled(app, "All", "AXRadioButton");
+        const auto allTab = findLabelled(app, "All", Role::tab);
         const auto pluginsTab = ui.findPluginsTab(app);
         QVERIFY(allTab && pluginsTab);
-        QVERIFY(ui.booleanAttribute(*allTab, "AXSelected"));
-        QVERIFY(!ui.booleanAttribute(*pluginsTab, "AXSelected"));
+        QVERIFY(ax.isSelected(*allTab));
+        QVERIFY(!ax.isSelected(*pluginsTab));
 
         // Every child names its parent (with the nameless layout panels left out).
-        for (const AXElement& e : ui.collectDescendants(app, 8)) {
-            for (const AXElement& child : ui.elementsAttribute(e, "AXChildren")) {
-                AXValue parent;
-                QCOMPARE(ax.copyAttributeValue(child, "AXParent", parent), axSuccess);
-                QVERIFY2(parent.element == e, qPrintable(label(child)));
+        for (const AccessibleElement& e : ui.collectDescendants(app, 8)) {
+            for (const AccessibleElement& child : ax.elements(e, Relation::children)) {
+                const std::optional<AccessibleElement> parent = ax.parent(child);
+                QVERIFY2(parent && *parent == e, qPrintable(label(child)));
             }
         }
     }
@@ -226,13 +226,13 @@ private Q_SLOTS:
     void pressesTabAndResult() {
         ChromiumPalette chromium;
         QVERIFY(chromium.start("open=1"));
-        const AXElement app = waitForPage(ax, ui, chromium.pid());
+        const AccessibleElement app = waitForPage(ax, ui, chromium.pid());
         QVERIFY(!app.isNull());
         const auto tab = ui.findPluginsTab(app);
         QVERIFY(tab);
-        QCOMPARE(ax.performAction(*tab, "AXPress"), axSuccess);
+        QVERIFY(ax.press(*tab));
         QVERIFY(chromium.waitFor([](const PaletteState& s) { return s.tab == "Plugins"; }));
-        QTRY_VERIFY(ui.booleanAttribute(*ui.findPluginsTab(app), "AXSelected"));
+        QTRY_VERIFY(ax.isSelected(*ui.findPluginsTab(app)));
         // The tutorial is not a plugin: gone from the Plugins tab.
         QVERIFY(!ui.findMatchingResult(app, "Content Reel tutorial"));
 
@@ -245,10 +245,9 @@ private Q_SLOTS:
         QTRY_VERIFY(!ui.isActionsPaletteOpen(app));
 
         // A text that cannot be pressed, whose parents have no Selection, is not pressed.
-        const auto canvasText = findLabelled(app, "Canvas", "AXStaticText");
+        const auto canvasText = findLabelled(app, "Canvas", Role::staticText);
         QVERIFY(canvasText);
-        QVERIFY(ax.setAttributeValue(*canvasText, "AXSelected", AXValue::fromBool(true)) !=
-                axSuccess);
+        QVERIFY(!ax.select(*canvasText));
     }
 
     // The tree kept between walks against a fresh read after every change the launcher causes:
@@ -257,7 +256,7 @@ private Q_SLOTS:
     void keptTreeMatchesAFreshRead() {
         ChromiumPalette chromium;
         QVERIFY(chromium.start());
-        const AXElement app = waitForPage(ax, ui, chromium.pid());
+        const AccessibleElement app = waitForPage(ax, ui, chromium.pid());
         QVERIFY(!app.isNull());
         QVERIFY(waitForActivePid(chromium.pid()));
         // Right after the wake-up every walk reads afresh; past that the tree is kept, and a

@@ -2,23 +2,24 @@
 // translated tree, the reads the launcher relies on, the writes and actions, and trust.
 
 #include "DesktopTestSupport.h"
+#include "launch/FigmaLauncher.h"
 #include "launch/FigmaUITraversal.h"
 #include "platform/linux/AtspiAccessibility.h"
+#include "support/RoleNames.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
 
-#include <signal.h>
+#include <atspi/atspi-constants.h>
 
-#include <unordered_map>
+#include <signal.h>
 
 using namespace brevlin;
 using namespace brevlin::testing;
 
 namespace {
 
-const QStringList traversal = {"AXFocusedWindow", "AXMainWindow", "AXWindows", "AXChildren",
-                               "AXContents"};
+const std::vector<Relation> traversal = FigmaLauncher::defaultTraversalRelations();
 
 } // namespace
 
@@ -28,28 +29,29 @@ class TstAtspiDesktop : public QObject {
     AtspiAccessibility ax;
     FigmaUITraversal ui{ax, traversal};
 
-    QString role(const AXElement& e) { return ui.stringAttribute(e, "AXRole").value_or(""); }
-    QString label(const AXElement& e) { return ui.elementLabel(e).value_or(""); }
+    Role role(const AccessibleElement& e) { return ax.role(e); }
+    QString label(const AccessibleElement& e) { return ui.elementLabel(e).value_or(""); }
 
     // Toolkits register with the accessibility bus a little after their window shows.
-    AXElement waitForApplication(qint64 pid) {
+    AccessibleElement waitForApplication(qint64 pid) {
         QElapsedTimer clock;
         if (pid <= 0)
             return {};
         clock.start();
         while (clock.elapsed() < 10000) {
-            AXElement app = ax.applicationElement(pid);
-            if (!app.isNull() && !ui.elementsAttribute(app, "AXWindows").empty())
+            AccessibleElement app = ax.applicationElement(pid);
+            if (!app.isNull() && !ax.elements(app, Relation::windows).empty())
                 return app;
             QTest::qWait(50);
         }
         return {};
     }
 
-    std::optional<AXElement> findLabelled(const AXElement& root, const QString& text,
-                                          const QString& wantedRole = {}) {
-        for (const AXElement& e : ui.collectDescendants(root, 8)) {
-            if (label(e) == text && (wantedRole.isEmpty() || role(e) == wantedRole))
+    std::optional<AccessibleElement> findLabelled(const AccessibleElement& root,
+                                                  const QString& text,
+                                                  std::optional<Role> wantedRole = {}) {
+        for (const AccessibleElement& e : ui.collectDescendants(root, 8)) {
+            if (label(e) == text && (!wantedRole || role(e) == *wantedRole))
                 return e;
         }
         return std::nullopt;
@@ -79,68 +81,66 @@ private Q_SLOTS:
         StandinProcess standin;
         QVERIFY(setAccessibilityEnabled(true));
         QVERIFY(standin.start({"--open-palette", "--nest", "2"}));
-        const AXElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = waitForApplication(standin.pid());
         QVERIFY(!app.isNull());
-        QCOMPARE(role(app), QString("AXApplication"));
+        QCOMPARE(role(app), Role::application);
         QCOMPARE(app.identityHash(), ax.applicationElement(standin.pid()).identityHash());
         QVERIFY(app == ax.applicationElement(standin.pid()));
 
-        const auto windows = ui.elementsAttribute(app, "AXWindows");
+        const auto windows = ax.elements(app, Relation::windows);
         QCOMPARE(windows.size(), std::size_t(1));
-        QCOMPARE(role(windows[0]), QString("AXWindow"));
-        QCOMPARE(ui.stringAttribute(windows[0], "AXTitle"), QString("Stand-in Design"));
-        const auto main = ui.elementsAttribute(app, "AXMainWindow");
+        QCOMPARE(role(windows[0]), Role::window);
+        QCOMPARE(ax.text(windows[0], LabelText::title), QString("Stand-in Design"));
+        const auto main = ax.elements(app, Relation::mainWindow);
         QCOMPARE(main.size(), std::size_t(1));
         QVERIFY(main[0] == windows[0]);
-        QVERIFY(ui.elementsAttribute(app, "AXContents").empty());
-        QVERIFY(ui.elementsAttribute(windows[0], "AXWindows").empty());
+        QVERIFY(ax.elements(app, Relation::contents).empty());
+        QVERIFY(ax.elements(windows[0], Relation::windows).empty());
+        QVERIFY(!ax.parent(app));
 
-        const std::vector<AXElement> all = ui.collectDescendants(app, 8);
-        std::unordered_map<std::size_t, QString> roles;
-        for (const AXElement& e : all) {
-            const QString r = role(e);
-            roles[e.identityHash()] = r;
+        const std::vector<AccessibleElement> all = ui.collectDescendants(app, 8);
+        for (const AccessibleElement& e : all) {
             // Nameless layout containers are left out; named ones stay.
-            if (r == "AXGroup")
-                QVERIFY2(ui.stringAttribute(e, "AXTitle").has_value(), "an anonymous group");
+            const int platformRole = ax.platformRole(e);
+            if (platformRole == ATSPI_ROLE_FILLER || platformRole == ATSPI_ROLE_PANEL ||
+                platformRole == ATSPI_ROLE_SECTION || platformRole == ATSPI_ROLE_GROUPING)
+                QVERIFY2(ax.text(e, LabelText::title).has_value(), "an anonymous group");
             // Every child names its parent, and the parent lists it.
-            for (const AXElement& child : ui.elementsAttribute(e, "AXChildren")) {
-                AXValue parent;
-                QCOMPARE(ax.copyAttributeValue(child, "AXParent", parent), axSuccess);
-                QCOMPARE(int(parent.kind), int(AXValue::Kind::element));
-                QVERIFY2(parent.element == e, qPrintable(label(child)));
+            for (const AccessibleElement& child : ax.elements(e, Relation::children)) {
+                const std::optional<AccessibleElement> parent = ax.parent(child);
+                QVERIFY(parent);
+                QVERIFY2(*parent == e, qPrintable(label(child)));
             }
         }
 
         for (const QString tab : {"All", "Assets", "Plugins"}) {
-            QVERIFY2(findLabelled(app, tab, "AXRadioButton"), qPrintable(tab));
+            QVERIFY2(findLabelled(app, tab, Role::tab), qPrintable(tab));
         }
         QVERIFY(ui.findPluginsTab(app));
 
         // The placeholder, reported by Qt as the description, reads as the placeholder.
         const auto field = ui.findSearchField(app);
         QVERIFY(field);
-        QCOMPARE(role(*field), QString("AXTextField"));
-        QCOMPARE(ui.stringAttribute(*field, "AXPlaceholderValue"),
-                 QString("Search actions and plugins"));
+        QCOMPARE(role(*field), Role::textField);
+        QCOMPARE(ax.text(*field, LabelText::placeholder), QString("Search actions and plugins"));
         QVERIFY(ui.isActionsPaletteOpen(app));
         QTRY_VERIFY(ui.isElementFocused(*field));
 
         // Results sit below two named groups.
         const auto result = ui.findMatchingResult(app, "Iconify");
         QVERIFY(result);
-        QCOMPARE(role(*result), QString("AXButton"));
-        AXValue parent;
-        QCOMPARE(ax.copyAttributeValue(*result, "AXParent", parent), axSuccess);
-        QCOMPARE(ui.stringAttribute(parent.element, "AXTitle"), QString("Result group 2"));
+        QCOMPARE(role(*result), Role::button);
+        const std::optional<AccessibleElement> parent = ax.parent(*result);
+        QVERIFY(parent);
+        QCOMPARE(ax.text(*parent, LabelText::title), QString("Result group 2"));
         QVERIFY(!ui.findMatchingResult(app, "No Such Plugin"));
 
         // The current tab reads as selected, the others not.
-        const auto allTab = findLabelled(app, "All", "AXRadioButton");
-        const auto pluginsTab = findLabelled(app, "Plugins", "AXRadioButton");
+        const auto allTab = findLabelled(app, "All", Role::tab);
+        const auto pluginsTab = findLabelled(app, "Plugins", Role::tab);
         QVERIFY(allTab && pluginsTab);
-        QVERIFY(ui.booleanAttribute(*allTab, "AXSelected"));
-        QVERIFY(!ui.booleanAttribute(*pluginsTab, "AXSelected"));
+        QVERIFY(ax.isSelected(*allTab));
+        QVERIFY(!ax.isSelected(*pluginsTab));
     }
 
     // A window without a title is a nameless container to the toolkit, yet it stays the
@@ -149,18 +149,18 @@ private Q_SLOTS:
         StandinProcess standin;
         QVERIFY(setAccessibilityEnabled(true));
         QVERIFY(standin.start({"--untitled", "--open-palette"}));
-        const AXElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = waitForApplication(standin.pid());
         QVERIFY(!app.isNull());
-        const auto windows = ui.elementsAttribute(app, "AXWindows");
+        const auto windows = ax.elements(app, Relation::windows);
         QCOMPARE(windows.size(), std::size_t(1));
-        QCOMPARE(role(windows[0]), QString("AXWindow"));
-        QVERIFY(!ui.stringAttribute(windows[0], "AXTitle"));
-        QVERIFY(ui.elementsAttribute(app, "AXMainWindow")[0] == windows[0]);
+        QCOMPARE(role(windows[0]), Role::window);
+        QVERIFY(!ax.text(windows[0], LabelText::title));
+        QVERIFY(ax.elements(app, Relation::mainWindow)[0] == windows[0]);
         const auto canvas = findLabelled(windows[0], "Canvas");
         QVERIFY(canvas);
-        AXValue parent;
-        QCOMPARE(ax.copyAttributeValue(*canvas, "AXParent", parent), axSuccess);
-        QVERIFY(parent.element == windows[0]);
+        const std::optional<AccessibleElement> parent = ax.parent(*canvas);
+        QVERIFY(parent);
+        QVERIFY(*parent == windows[0]);
         QVERIFY(ui.findPluginsTab(app));
     }
 
@@ -169,7 +169,7 @@ private Q_SLOTS:
         StandinProcess standin;
         QVERIFY(setAccessibilityEnabled(true));
         QVERIFY(standin.start({"--open-palette"}));
-        const AXElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = waitForApplication(standin.pid());
         QVERIFY(!app.isNull());
         QVERIFY(ui.findMatchingResult(app, "Iconify"));
 
@@ -189,7 +189,7 @@ private Q_SLOTS:
         StandinProcess standin;
         QVERIFY(setAccessibilityEnabled(true));
         QVERIFY(standin.start());
-        const AXElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = waitForApplication(standin.pid());
         QVERIFY(!app.isNull());
         // The palette exists but is hidden: none of its elements are in the tree.
         QVERIFY(!ui.isActionsPaletteOpen(app));
@@ -203,7 +203,7 @@ private Q_SLOTS:
         StandinProcess standin;
         QVERIFY(setAccessibilityEnabled(true));
         QVERIFY(standin.start({"--open-palette"}));
-        const AXElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = waitForApplication(standin.pid());
         QVERIFY(!app.isNull());
         const auto result = ui.findMatchingResult(app, "café tools");
         QVERIFY(result);
@@ -218,44 +218,42 @@ private Q_SLOTS:
         StandinProcess standin;
         QVERIFY(setAccessibilityEnabled(true));
         QVERIFY(standin.start({"--open-palette", "--static-results"}));
-        const AXElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = waitForApplication(standin.pid());
         QVERIFY(!app.isNull());
         const auto result = ui.findMatchingResult(app, "Iconify");
         QVERIFY(result);
-        QCOMPARE(role(*result), QString("AXStaticText"));
-        QCOMPARE(ax.performAction(*result, "AXPress"), axActionUnsupported);
-        QVERIFY(ax.performAction(*result, "AXShowMenu") != axSuccess);
+        QCOMPARE(role(*result), Role::staticText);
+        QVERIFY(!ax.press(*result));
+        QVERIFY(!ax.select(*result));
     }
 
     void setValueAndFocus() {
         StandinProcess standin;
         QVERIFY(setAccessibilityEnabled(true));
         QVERIFY(standin.start({"--open-palette"}));
-        const AXElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = waitForApplication(standin.pid());
         QVERIFY(!app.isNull());
         const auto field = ui.findSearchField(app);
         QVERIFY(field);
 
-        QCOMPARE(ax.setAttributeValue(*field, "AXValue", AXValue::fromString("Icon")), axSuccess);
+        QVERIFY(ax.setText(*field, "Icon"));
         QVERIFY(standin.record().waitFor(
             [](const QJsonObject& e) { return e.value("text").toString() == "Icon"; }));
-        QCOMPARE(ui.stringAttribute(*field, "AXValue"), QString("Icon"));
+        QCOMPARE(ax.text(*field, LabelText::value), QString("Icon"));
         // The filter hid the other results, and the very next walk leaves them out.
         QVERIFY(!ui.findMatchingResult(app, "Autoflow"));
         QVERIFY(ui.findMatchingResult(app, "Iconify"));
-        QCOMPARE(ax.setAttributeValue(*field, "AXValue", AXValue::fromString("")), axSuccess);
+        QVERIFY(ax.setText(*field, ""));
         QVERIFY(ui.findMatchingResult(app, "Autoflow"));
-        QCOMPARE(ax.setAttributeValue(*field, "AXValue", AXValue::fromString("Icon")), axSuccess);
-        QCOMPARE(ax.setAttributeValue(*field, "AXValue", AXValue::fromBool(true)),
-                 axCannotComplete);
+        QVERIFY(ax.setText(*field, "Icon"));
 
         // Result buttons never take focus; the window does, and the field takes it back.
         const auto result = ui.findMatchingResult(app, "Iconify");
-        QVERIFY(ax.setAttributeValue(*result, "AXFocused", AXValue::fromBool(true)) != axSuccess);
+        QVERIFY(!ax.focus(*result));
         QTRY_VERIFY(ui.isElementFocused(*field));
-        const auto windows = ui.elementsAttribute(app, "AXWindows");
+        const auto windows = ax.elements(app, Relation::windows);
         QCOMPARE(windows.size(), std::size_t(1));
-        QCOMPARE(ax.setAttributeValue(windows[0], "AXFocused", AXValue::fromBool(true)), axSuccess);
+        QVERIFY(ax.focus(windows[0]));
         QTRY_VERIFY(!ui.isElementFocused(*field));
         QVERIFY(ui.focusElement(*field));
         QTRY_VERIFY(ui.isElementFocused(*field));
@@ -265,7 +263,7 @@ private Q_SLOTS:
         StandinProcess standin;
         QVERIFY(setAccessibilityEnabled(true));
         QVERIFY(standin.start({"--open-palette"}));
-        const AXElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = waitForApplication(standin.pid());
         QVERIFY(!app.isNull());
         const auto tab = ui.findPluginsTab(app);
         QVERIFY(tab);
@@ -273,7 +271,7 @@ private Q_SLOTS:
         QVERIFY(standin.record().waitFor([](const QJsonObject& e) {
             return e.value("event").toString() == "tab" && e.value("name").toString() == "Plugins";
         }));
-        QTRY_VERIFY(ui.booleanAttribute(*ui.findPluginsTab(app), "AXSelected"));
+        QTRY_VERIFY(ax.isSelected(*ui.findPluginsTab(app)));
         // Assets are filtered out on the Plugins tab.
         QVERIFY(ui.findMatchingResult(app, "Iconify"));
     }
@@ -284,47 +282,53 @@ private Q_SLOTS:
         StandinProcess standin;
         QVERIFY(setAccessibilityEnabled(true));
         QVERIFY(standin.start({"--open-palette", "--nest", "1"}));
-        const AXElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = waitForApplication(standin.pid());
         QVERIFY(!app.isNull());
-        auto describe = [](FigmaUITraversal& t, const AXElement& root) {
+        auto describe = [](AccessibilityApi& api, FigmaUITraversal& t,
+                           const AccessibleElement& root) {
             QStringList lines;
-            for (const AXElement& e : t.collectDescendants(root, 8)) {
-                lines << t.stringAttribute(e, "AXRole").value_or("-") + " " +
-                             t.elementLabel(e).value_or("-") + " " +
-                             (t.booleanAttribute(e, "AXSelected") ? "selected" : "");
+            for (const AccessibleElement& e : t.collectDescendants(root, 8)) {
+                lines << roleName(api.role(e)) + " " + t.elementLabel(e).value_or("-") + " " +
+                             (api.isSelected(e) ? "selected" : "");
             }
             return lines;
         };
-        QVERIFY(describe(ui, app).size() > 10);
+        QVERIFY(describe(ax, ui, app).size() > 10);
 
         const auto field = ui.findSearchField(app);
         QVERIFY(field);
-        QCOMPARE(ax.setAttributeValue(*field, "AXValue", AXValue::fromString("o")), axSuccess);
+        QVERIFY(ax.setText(*field, "o"));
         ui.activateTab(*ui.findPluginsTab(app));
         QVERIFY(standin.record().waitForEvent("tab"));
-        const QStringList kept = describe(ui, app);
+        const QStringList kept = describe(ax, ui, app);
 
         AtspiAccessibility fresh;
         FigmaUITraversal freshUi(fresh, traversal);
-        const AXElement freshApp = fresh.applicationElement(standin.pid());
-        QCOMPARE(kept, describe(freshUi, freshApp));
-        QVERIFY(kept.contains("AXRadioButton Plugins selected"));
-        QVERIFY(!kept.contains("AXButton Unsplash ")); // filtered out: no "o" in it
-        QVERIFY(kept.contains("AXButton Autoflow "));
-        QVERIFY(!kept.contains("AXButton Card ")); // an asset, not on the Plugins tab
+        const AccessibleElement freshApp = fresh.applicationElement(standin.pid());
+        QCOMPARE(kept, describe(fresh, freshUi, freshApp));
+        QVERIFY(kept.contains("tab Plugins selected"));
+        QVERIFY(!kept.contains("button Unsplash ")); // filtered out: no "o" in it
+        QVERIFY(kept.contains("button Autoflow "));
+        QVERIFY(!kept.contains("button Card ")); // an asset, not on the Plugins tab
     }
 
     void foreignElementsAreRejected() {
-        class Other : public AXElementRef {
+        class Other : public AccessibleElementRef {
         public:
             std::size_t identityHash() const override { return 1; }
-            bool equals(const AXElementRef&) const override { return false; }
+            bool equals(const AccessibleElementRef&) const override { return false; }
         };
-        const AXElement foreign(std::make_shared<Other>());
-        AXValue value;
-        QVERIFY(ax.copyAttributeValue(foreign, "AXRole", value) != axSuccess);
-        QVERIFY(ax.performAction(foreign, "AXPress") != axSuccess);
-        QVERIFY(ax.copyAttributeValue(AXElement(), "AXRole", value) != axSuccess);
+        const AccessibleElement foreign(std::make_shared<Other>());
+        QCOMPARE(ax.role(foreign), Role::other);
+        QVERIFY(!ax.text(foreign, LabelText::title));
+        QVERIFY(ax.elements(foreign, Relation::children).empty());
+        QVERIFY(!ax.parent(foreign));
+        QVERIFY(!ax.press(foreign));
+        QVERIFY(!ax.focus(foreign));
+        QVERIFY(!ax.setText(foreign, "x"));
+        QVERIFY(!ax.select(foreign));
+        QVERIFY(!ax.text(AccessibleElement(), LabelText::title));
+        QVERIFY(!ax.confirmElement(foreign));
     }
 };
 

@@ -1,6 +1,7 @@
-// How AT-SPI objects read in the launcher's vocabulary, for the forms toolkits actually report.
+// How AT-SPI objects read in the launcher's terms, for the forms toolkits actually report.
 
 #include "platform/linux/AtspiTranslate.h"
+#include "support/RoleNames.h"
 
 #include <QtTest>
 
@@ -35,49 +36,53 @@ private Q_SLOTS:
     void roles_data() {
         QTest::addColumn<int>("role");
         QTest::addColumn<quint64>("states");
-        QTest::addColumn<QString>("expected");
+        QTest::addColumn<Role>("expected");
         const quint64 editableLine = states({ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE});
-        QTest::newRow("entry") << int(ATSPI_ROLE_ENTRY) << editableLine << "AXTextField";
+        QTest::newRow("entry") << int(ATSPI_ROLE_ENTRY) << editableLine << Role::textField;
         QTest::newRow("multi-line entry")
             << int(ATSPI_ROLE_ENTRY) << states({ATSPI_STATE_EDITABLE, ATSPI_STATE_MULTI_LINE})
-            << "AXTextArea";
+            << Role::other;
         QTest::newRow("editable single-line text")
-            << int(ATSPI_ROLE_TEXT) << editableLine << "AXTextField";
-        QTest::newRow("read-only text") << int(ATSPI_ROLE_TEXT) << quint64(0) << "AXStaticText";
-        QTest::newRow("push button") << int(ATSPI_ROLE_PUSH_BUTTON) << quint64(0) << "AXButton";
-        QTest::newRow("toggle button") << int(ATSPI_ROLE_TOGGLE_BUTTON) << quint64(0) << "AXButton";
-        QTest::newRow("page tab") << int(ATSPI_ROLE_PAGE_TAB) << quint64(0) << "AXRadioButton";
-        QTest::newRow("radio button")
-            << int(ATSPI_ROLE_RADIO_BUTTON) << quint64(0) << "AXRadioButton";
-        QTest::newRow("label") << int(ATSPI_ROLE_LABEL) << quint64(0) << "AXStaticText";
-        QTest::newRow("static") << int(ATSPI_ROLE_STATIC) << quint64(0) << "AXStaticText";
-        QTest::newRow("frame") << int(ATSPI_ROLE_FRAME) << quint64(0) << "AXWindow";
-        QTest::newRow("dialog") << int(ATSPI_ROLE_DIALOG) << quint64(0) << "AXWindow";
-        QTest::newRow("window") << int(ATSPI_ROLE_WINDOW) << quint64(0) << "AXWindow";
+            << int(ATSPI_ROLE_TEXT) << editableLine << Role::textField;
+        QTest::newRow("read-only text") << int(ATSPI_ROLE_TEXT) << quint64(0) << Role::staticText;
+        QTest::newRow("push button") << int(ATSPI_ROLE_PUSH_BUTTON) << quint64(0) << Role::button;
+        QTest::newRow("toggle button")
+            << int(ATSPI_ROLE_TOGGLE_BUTTON) << quint64(0) << Role::button;
+        QTest::newRow("page tab") << int(ATSPI_ROLE_PAGE_TAB) << quint64(0) << Role::tab;
+        QTest::newRow("radio button") << int(ATSPI_ROLE_RADIO_BUTTON) << quint64(0) << Role::tab;
+        QTest::newRow("label") << int(ATSPI_ROLE_LABEL) << quint64(0) << Role::staticText;
+        QTest::newRow("static") << int(ATSPI_ROLE_STATIC) << quint64(0) << Role::staticText;
+        QTest::newRow("frame") << int(ATSPI_ROLE_FRAME) << quint64(0) << Role::window;
+        QTest::newRow("dialog") << int(ATSPI_ROLE_DIALOG) << quint64(0) << Role::window;
+        QTest::newRow("window") << int(ATSPI_ROLE_WINDOW) << quint64(0) << Role::window;
         QTest::newRow("application")
-            << int(ATSPI_ROLE_APPLICATION) << quint64(0) << "AXApplication";
+            << int(ATSPI_ROLE_APPLICATION) << quint64(0) << Role::application;
     }
     void roles() {
         QFETCH(int, role);
         QFETCH(quint64, states);
-        QFETCH(QString, expected);
-        QCOMPARE(atspi::axRole(quint32(role), states), expected);
+        QFETCH(Role, expected);
+        QCOMPARE(atspi::roleOf(quint32(role), states), expected);
     }
 
-    void everyRoleHasAnAXName() {
-        for (int role = 0; role < ATSPI_ROLE_LAST_DEFINED; ++role)
-            QVERIFY2(atspi::axRole(quint32(role), 0).startsWith("AX"),
-                     qPrintable(QString::number(role)));
+    // Whatever a toolkit calls its top-level objects, the application's children are windows.
+    void topLevelObjectsAreWindows() {
+        for (AtspiRole role :
+             {ATSPI_ROLE_PANEL, ATSPI_ROLE_FILLER, ATSPI_ROLE_PUSH_BUTTON, ATSPI_ROLE_DOCUMENT_WEB})
+            QCOMPARE(atspi::roleOf(quint32(role), 0, true), Role::window);
+        QCOMPARE(atspi::roleOf(ATSPI_ROLE_APPLICATION, 0, true), Role::application);
+        QCOMPARE(atspi::roleOf(ATSPI_ROLE_PANEL, 0, false), Role::other);
+        QCOMPARE(atspi::roleOf(ATSPI_ROLE_DOCUMENT_WEB, 0, false), Role::webArea);
     }
 
     void labelsAreAbsentWhenEmpty() {
-        const AXLabels labels = atspi::axLabels(object(ATSPI_ROLE_PUSH_BUTTON));
+        const ElementTexts labels = atspi::textsOf(object(ATSPI_ROLE_PUSH_BUTTON));
         QVERIFY(!labels.title);
         QVERIFY(!labels.description);
         QVERIFY(!labels.value);
         QVERIFY(!labels.placeholder);
 
-        const AXLabels named = atspi::axLabels(object(ATSPI_ROLE_PUSH_BUTTON, "Run", "Runs it"));
+        const ElementTexts named = atspi::textsOf(object(ATSPI_ROLE_PUSH_BUTTON, "Run", "Runs it"));
         QCOMPARE(named.title, QString("Run"));
         QCOMPARE(named.description, QString("Runs it"));
         QVERIFY(!named.placeholder);
@@ -89,14 +94,14 @@ private Q_SLOTS:
             object(ATSPI_ROLE_ENTRY, {}, "Search actions",
                    states({ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE}));
         field.text = QString();
-        const AXLabels labels = atspi::axLabels(field);
+        const ElementTexts labels = atspi::textsOf(field);
         QCOMPARE(labels.placeholder, QString("Search actions"));
         QVERIFY(!labels.description);
         QCOMPARE(labels.title, QString(""));
         QVERIFY(!labels.value);
 
         // A button's description is a description, not a placeholder.
-        const AXLabels button = atspi::axLabels(object(ATSPI_ROLE_PUSH_BUTTON, {}, "Search"));
+        const ElementTexts button = atspi::textsOf(object(ATSPI_ROLE_PUSH_BUTTON, {}, "Search"));
         QCOMPARE(button.description, QString("Search"));
         QVERIFY(!button.placeholder);
     }
@@ -108,7 +113,7 @@ private Q_SLOTS:
                    states({ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE}));
         field.attributes.insert("name-from", "placeholder");
         field.text = QString("abc");
-        const AXLabels labels = atspi::axLabels(field);
+        const ElementTexts labels = atspi::textsOf(field);
         QCOMPARE(labels.placeholder, QString("Search"));
         // Present but empty, so the typed text is not the field's label.
         QVERIFY(labels.title);
@@ -117,7 +122,7 @@ private Q_SLOTS:
 
         // The same name coming from a label stays the title.
         field.attributes.insert("name-from", "related-element");
-        const AXLabels labelled = atspi::axLabels(field);
+        const ElementTexts labelled = atspi::textsOf(field);
         QCOMPARE(labelled.title, QString("Search"));
         QVERIFY(!labelled.placeholder);
     }
@@ -127,14 +132,14 @@ private Q_SLOTS:
             object(ATSPI_ROLE_ENTRY, "Query", "Type to find",
                    states({ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE}));
         field.attributes.insert("placeholder-text", "Search everything");
-        const AXLabels labels = atspi::axLabels(field);
+        const ElementTexts labels = atspi::textsOf(field);
         QCOMPARE(labels.placeholder, QString("Search everything"));
         QCOMPARE(labels.title, QString("Query"));
         QCOMPARE(labels.description, QString("Type to find"));
     }
 
     void staticTextValueIsItsText() {
-        const AXLabels labels = atspi::axLabels(object(ATSPI_ROLE_LABEL, "Iconify"));
+        const ElementTexts labels = atspi::textsOf(object(ATSPI_ROLE_LABEL, "Iconify"));
         QCOMPARE(labels.title, QString("Iconify"));
         QCOMPARE(labels.value, QString("Iconify"));
     }
