@@ -10,8 +10,13 @@
 #include <QTimer>
 
 #include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+#include <xcb/xcb_icccm.h>
 #include <xcb/xtest.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <poll.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -50,6 +55,10 @@ constexpr int controlIndex = 2;
 constexpr int settleMilliseconds = 150;
 // Borrowed keycodes go back to empty once typing has paused this long.
 constexpr int restoreAfterIdleMilliseconds = 500;
+// How long the focused client has to answer a ping after a keymap change.
+constexpr int pingTimeoutMilliseconds = 100;
+// The pause after a keymap change when the focused client cannot be pinged.
+constexpr int unpingedSettleMilliseconds = 30;
 
 class XKeyEvent : public KeyEvent {
 public:
@@ -100,6 +109,13 @@ struct XTestKeyEvents::Impl {
     QElapsedTimer clock;
     QTimer restoreTimer;
 
+    xcb_window_t root = XCB_NONE;
+    // For its atoms and its ping; it has no connection of its own.
+    xcb_ewmh_connection_t ewmh{};
+    bool ewmhReady = false;
+    quint32 pingSerial = 0;
+    XTestKeyEvents::KeymapWaits keymapWaits;
+
     // Modifier keycodes by modifier index; the index NumLock sits on.
     std::vector<std::vector<xcb_keycode_t>> modifierKeycodes;
     int numLockIndex = -1;
@@ -112,6 +128,8 @@ struct XTestKeyEvents::Impl {
     QHash<quint16, Plan> openPlans;
 
     ~Impl() {
+        if (ewmhReady)
+            xcb_ewmh_connection_wipe(&ewmh);
         if (connection) {
             restore();
             xcb_disconnect(connection);
@@ -120,13 +138,111 @@ struct XTestKeyEvents::Impl {
             xcb_disconnect(keymapConnection);
     }
 
+    // Notes a keymap change (ours or anyone's: the core event, or any XKB one); true for the
+    // answer to ping `serial`.
+    bool handleEvent(const xcb_generic_event_t* event, quint32 serial = 0) {
+        const uint8_t type = event->response_type & 0x7f;
+        if (type == XCB_MAPPING_NOTIFY || type >= 64)
+            layoutStale = true;
+        if (type != XCB_CLIENT_MESSAGE || !serial)
+            return false;
+        const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event);
+        return message->type == ewmh.WM_PROTOCOLS && message->format == 32 &&
+               message->data.data32[0] == ewmh._NET_WM_PING && message->data.data32[1] == serial;
+    }
+
     void drainEvents() {
         while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
-            // The keymap changed (ours or anyone's): the core event, or any XKB one.
-            const uint8_t type = event->response_type & 0x7f;
-            if (type == XCB_MAPPING_NOTIFY || type >= 64)
-                layoutStale = true;
+            handleEvent(event);
             std::free(event);
+        }
+    }
+
+    bool answersPings(xcb_window_t window) {
+        xcb_icccm_get_wm_protocols_reply_t protocols;
+        if (!xcb_icccm_get_wm_protocols_reply(
+                connection, xcb_icccm_get_wm_protocols(connection, window, ewmh.WM_PROTOCOLS),
+                &protocols, nullptr))
+            return false;
+        const bool found = std::find(protocols.atoms, protocols.atoms + protocols.atoms_len,
+                                     ewmh._NET_WM_PING) != protocols.atoms + protocols.atoms_len;
+        xcb_icccm_get_wm_protocols_reply_wipe(&protocols);
+        return found;
+    }
+
+    // The window holding the keyboard focus, or the nearest ancestor of it, that answers pings.
+    xcb_window_t pingableFocusWindow() {
+        auto* focus =
+            xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+        if (!focus)
+            return XCB_NONE;
+        xcb_window_t window = focus->focus;
+        std::free(focus);
+        for (int depth = 0; depth < 8 && window != XCB_NONE && window != root &&
+                            window != XCB_INPUT_FOCUS_POINTER_ROOT;
+             ++depth) {
+            if (answersPings(window))
+                return window;
+            auto* tree =
+                xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr);
+            if (!tree)
+                return XCB_NONE;
+            window = tree->parent;
+            std::free(tree);
+        }
+        return XCB_NONE;
+    }
+
+    // Pings the focused client and waits for its answer. The client reads the ping after the
+    // keymap change on the same event stream, so once it answers it has handled the change.
+    bool pingFocusedClient() {
+        const xcb_window_t window = ewmhReady ? pingableFocusWindow() : XCB_NONE;
+        if (window == XCB_NONE)
+            return false;
+        // The answer goes to the root window; listen there only while waiting for it. Chromium
+        // sends it to substructure listeners, Qt to structure listeners.
+        const uint32_t listen =
+            XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        const uint32_t quiet = XCB_EVENT_MASK_NO_EVENT;
+        xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &listen);
+        // Built by hand: xcb_ewmh_send_wm_ping sends with a substructure mask, which reaches
+        // only clients selecting that on the window, not the one that owns it.
+        xcb_client_message_event_t ping{};
+        ping.response_type = XCB_CLIENT_MESSAGE;
+        ping.format = 32;
+        ping.window = window;
+        ping.type = ewmh.WM_PROTOCOLS;
+        ping.data.data32[0] = ewmh._NET_WM_PING;
+        ping.data.data32[1] = ++pingSerial;
+        ping.data.data32[2] = window;
+        xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&ping));
+        xcb_flush(connection);
+        bool answered = false;
+        const QDeadlineTimer deadline(pingTimeoutMilliseconds);
+        while (!answered && !xcb_connection_has_error(connection)) {
+            while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
+                answered = answered || handleEvent(event, pingSerial);
+                std::free(event);
+            }
+            if (answered || deadline.hasExpired())
+                break;
+            pollfd fd{xcb_get_file_descriptor(connection), POLLIN, 0};
+            ::poll(&fd, 1, int(deadline.remainingTime()));
+        }
+        xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &quiet);
+        return answered;
+    }
+
+    // A key on a freshly mapped keycode is translated with the keymap the target holds when the
+    // key arrives. Chromium refreshes its copy after it has handled the change notification,
+    // and a key that overtakes that is read as an empty key and types nothing.
+    void waitUntilTargetSeesKeymap() {
+        if (pingFocusedClient()) {
+            ++keymapWaits.answered;
+        } else {
+            ++keymapWaits.paused;
+            QThread::msleep(unpingedSettleMilliseconds);
         }
     }
 
@@ -187,11 +303,17 @@ struct XTestKeyEvents::Impl {
             // Only the first group's two levels: plain and Shift.
             for (int level = 0; level < std::min(2, keysymsPerKeycode); ++level) {
                 const xcb_keysym_t sym = row[level];
-                if (sym == 0 || (layout.contains(sym) && !layout[sym].shifted))
+                if (sym == 0)
                     continue;
-                if (layout.contains(sym) && level == 1)
-                    continue;
-                layout.insert(sym, {keycode, level == 1});
+                addToLayout(sym, {keycode, level == 1});
+                // Text asks for characters by their Unicode keysym, but layouts name most
+                // letters outside Latin-1 by legacy keysyms (Cyrillic_ka, Greek_alpha,
+                // EuroSign): without this, a Russian layout's own letters would be typed on
+                // borrowed keycodes. Keypad keys are left out, as their symbol depends on
+                // NumLock.
+                const bool keypad = sym >= XKB_KEY_KP_Space && sym <= XKB_KEY_KP_9;
+                if (const char32_t cp = xkb_keysym_to_utf32(sym); cp && !keypad)
+                    addToLayout(keysymForCodePoint(cp), {keycode, level == 1});
             }
             if (row[0] == XKB_KEY_Num_Lock)
                 for (int m = 0; m < 8; ++m)
@@ -200,6 +322,13 @@ struct XTestKeyEvents::Impl {
                         numLockIndex = m;
         }
         std::free(mapping);
+    }
+
+    // The first unshifted key for a keysym wins, else the first shifted one.
+    void addToLayout(quint32 keysym, KeyPosition position) {
+        const auto it = layout.constFind(keysym);
+        if (it == layout.constEnd() || (it->shifted && !position.shifted))
+            layout.insert(keysym, position);
     }
 
     std::optional<KeyPosition> positionOf(quint32 keysym) {
@@ -350,6 +479,7 @@ struct XTestKeyEvents::Impl {
             lastUse.insert(keycode, clock.elapsed());
         }
         sync();
+        waitUntilTargetSeesKeymap();
         return true;
     }
 
@@ -493,6 +623,9 @@ std::unique_ptr<XTestKeyEvents> XTestKeyEvents::create() {
     const xcb_setup_t* setup = xcb_get_setup(connection);
     impl->minKeycode = setup->min_keycode;
     impl->maxKeycode = setup->max_keycode;
+    impl->root = xcb_setup_roots_iterator(setup).data->root;
+    if (xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(connection, &impl->ewmh))
+        impl->ewmhReady = xcb_ewmh_init_atoms_replies(&impl->ewmh, cookies, nullptr);
     impl->clock.start();
     impl->restoreTimer.setSingleShot(true);
     Impl* raw = impl.get();
@@ -534,6 +667,10 @@ void XTestKeyEvents::restoreKeyboardMapping() {
 
 int XTestKeyEvents::borrowedKeycodeCount() const {
     return int(d->borrowed.size());
+}
+
+XTestKeyEvents::KeymapWaits XTestKeyEvents::keymapWaits() const {
+    return d->keymapWaits;
 }
 
 } // namespace brevlin
