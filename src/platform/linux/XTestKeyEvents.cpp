@@ -289,9 +289,16 @@ struct XTestKeyEvents::Impl {
         for (int i = 0; i < count; ++i) {
             const auto keycode = xcb_keycode_t(minKeycode + i);
             const xcb_keysym_t* row = syms + i * keysymsPerKeycode;
-            if (borrowed.contains(keycode)) {
-                spareKeycodes.append(keycode);
-                continue;
+            if (const auto it = borrowed.constFind(keycode); it != borrowed.constEnd()) {
+                if (row[0] == *it) {
+                    spareKeycodes.append(keycode);
+                    continue;
+                }
+                // Someone else remapped it (a layout switch loads a whole new keymap): it is no
+                // longer ours to type on or to clear.
+                borrowedByKeysym.remove(*it);
+                lastUse.remove(keycode);
+                borrowed.erase(it);
             }
             bool empty = true;
             for (int c = 0; c < keysymsPerKeycode; ++c)
