@@ -62,6 +62,10 @@ QList<X11Keymap::Place> X11Keymap::placesOf(xcb_keysym_t keysym) const {
     return *m_places.insert(keysym, unshifted + shifted);
 }
 
+xcb_keysym_t X11Keymap::keysymAt(xcb_keycode_t keycode, int column) const {
+    return xcb_key_symbols_get_keysym(m_symbols, keycode, column);
+}
+
 QList<xcb_keycode_t> X11Keymap::keycodesGiving(xcb_keysym_t keysym) const {
     QList<xcb_keycode_t> result;
     const auto keycodes = xcbOwn(xcb_key_symbols_get_keycode(m_symbols, keysym));

@@ -35,6 +35,9 @@ public:
     // The keys that give `keysym` in the first group, without Shift first, then with it; lower
     // keycodes first within each.
     QList<Place> placesOf(xcb_keysym_t keysym) const;
+    // The keysym a keycode gives in a column of the core mapping (0 and 1: first group without
+    // and with Shift), or 0.
+    xcb_keysym_t keysymAt(xcb_keycode_t keycode, int column) const;
     // The keycodes that give `keysym` at any level of any group.
     QList<xcb_keycode_t> keycodesGiving(xcb_keysym_t keysym) const;
     // Keycodes without any keysym and on no modifier, free to be given a keysym for a while.

@@ -14,8 +14,13 @@
 #include <QTimer>
 
 #include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+#include <xcb/xcb_icccm.h>
 #include <xcb/xtest.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <poll.h>
 
 #include <algorithm>
 #include <limits>
@@ -52,6 +57,13 @@ constexpr int lockIndex = 1;
 constexpr int settleMilliseconds = 150;
 // Borrowed keycodes go back to empty once typing has paused this long.
 constexpr int restoreAfterIdleMilliseconds = 500;
+// How long the focused client has to answer a ping after a keymap change. Chromium answers
+// within a millisecond on a quiet machine, but took over 100 ms beside a build.
+constexpr int pingTimeoutMilliseconds = 250;
+// The pause after a keymap change when the focused client cannot be pinged.
+constexpr int unpingedSettleMilliseconds = 30;
+// How far up from the focused window a client's own top-level window is looked for.
+constexpr int pingSearchDepth = 8;
 
 // What each key is on a US keyboard: the keysym it gives, and the XKB name of its position.
 struct UsKey {
@@ -109,6 +121,13 @@ struct XTestKeyboard::Impl {
     // The modifier index Num Lock sits on.
     int numLockIndex = -1;
 
+    xcb_window_t root = XCB_NONE;
+    // For its atoms only; it has no connection of its own.
+    xcb_ewmh_connection_t ewmh{};
+    bool ewmhReady = false;
+    quint32 pingSerial = 0;
+    XTestKeyboard::KeymapWaits keymapWaits;
+
     // What establishing the modifiers changed, undone after the key.
     struct Plan {
         std::vector<xcb_keycode_t> pressed;
@@ -116,6 +135,8 @@ struct XTestKeyboard::Impl {
     };
 
     ~Impl() {
+        if (ewmhReady)
+            xcb_ewmh_connection_wipe(&ewmh);
         if (connection) {
             restore();
             keymap.reset();
@@ -125,12 +146,105 @@ struct XTestKeyboard::Impl {
             xcb_disconnect(keymapConnection);
     }
 
+    // Notes a keymap change (ours or anyone's: the core event, or any XKB one); true for the
+    // answer to ping `serial`.
+    bool handleEvent(const xcb_generic_event_t* event, quint32 serial = 0) {
+        const uint8_t type = event->response_type & 0x7f;
+        if (type == XCB_MAPPING_NOTIFY || type >= 64)
+            layoutStale = true;
+        if (type != XCB_CLIENT_MESSAGE || !serial)
+            return false;
+        const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event);
+        return message->type == ewmh.WM_PROTOCOLS && message->format == 32 &&
+               message->data.data32[0] == ewmh._NET_WM_PING && message->data.data32[1] == serial;
+    }
+
     void drainEvents() {
-        while (const auto event = xcbOwn(xcb_poll_for_event(connection))) {
-            // The keymap changed (ours or anyone's): the core event, or any XKB one.
-            const uint8_t type = event->response_type & 0x7f;
-            if (type == XCB_MAPPING_NOTIFY || type >= 64)
-                layoutStale = true;
+        while (const auto event = xcbOwn(xcb_poll_for_event(connection)))
+            handleEvent(event.get());
+    }
+
+    bool answersPings(xcb_window_t window) {
+        xcb_icccm_get_wm_protocols_reply_t protocols;
+        if (!xcb_icccm_get_wm_protocols_reply(
+                connection, xcb_icccm_get_wm_protocols(connection, window, ewmh.WM_PROTOCOLS),
+                &protocols, nullptr))
+            return false;
+        const bool found = std::find(protocols.atoms, protocols.atoms + protocols.atoms_len,
+                                     ewmh._NET_WM_PING) != protocols.atoms + protocols.atoms_len;
+        xcb_icccm_get_wm_protocols_reply_wipe(&protocols);
+        return found;
+    }
+
+    // The window holding the keyboard focus, or the nearest ancestor of it, that answers pings.
+    xcb_window_t pingableFocusWindow() {
+        const auto focus =
+            xcbOwn(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+        if (!focus)
+            return XCB_NONE;
+        xcb_window_t window = focus->focus;
+        for (int depth = 0; depth < pingSearchDepth && window != XCB_NONE && window != root &&
+                            window != XCB_INPUT_FOCUS_POINTER_ROOT;
+             ++depth) {
+            if (answersPings(window))
+                return window;
+            const auto tree = xcbOwn(
+                xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr));
+            if (!tree)
+                return XCB_NONE;
+            window = tree->parent;
+        }
+        return XCB_NONE;
+    }
+
+    // Pings the focused client and waits for its answer. The client reads the ping after the
+    // keymap change on the same event stream, so once it answers it has handled the change.
+    bool pingFocusedClient() {
+        const xcb_window_t window = ewmhReady ? pingableFocusWindow() : XCB_NONE;
+        if (window == XCB_NONE)
+            return false;
+        // The answer goes to the root window; listen there only while waiting for it. Chromium
+        // sends it to substructure listeners, Qt to structure listeners.
+        const uint32_t listen =
+            XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        const uint32_t quiet = XCB_EVENT_MASK_NO_EVENT;
+        xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &listen);
+        // Built by hand: xcb_ewmh_send_wm_ping sends with a substructure mask, which reaches
+        // only clients selecting that on the window, not the one that owns it.
+        xcb_client_message_event_t ping{};
+        ping.response_type = XCB_CLIENT_MESSAGE;
+        ping.format = 32;
+        ping.window = window;
+        ping.type = ewmh.WM_PROTOCOLS;
+        ping.data.data32[0] = ewmh._NET_WM_PING;
+        ping.data.data32[1] = ++pingSerial;
+        ping.data.data32[2] = window;
+        xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&ping));
+        xcb_flush(connection);
+        bool answered = false;
+        const QDeadlineTimer deadline(pingTimeoutMilliseconds);
+        while (!answered && !xcb_connection_has_error(connection)) {
+            while (const auto event = xcbOwn(xcb_poll_for_event(connection)))
+                answered = handleEvent(event.get(), pingSerial) || answered;
+            if (answered || deadline.hasExpired())
+                break;
+            pollfd fd{xcb_get_file_descriptor(connection), POLLIN, 0};
+            ::poll(&fd, 1, int(deadline.remainingTime()));
+        }
+        xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &quiet);
+        return answered;
+    }
+
+    // A key on a freshly mapped keycode is translated with the keymap the target holds when the
+    // key arrives. Chromium refreshes its copy after it has handled the change notification,
+    // and a key that overtakes that is read as an empty key and types nothing.
+    void waitUntilTargetSeesKeymap() {
+        if (pingFocusedClient()) {
+            ++keymapWaits.answered;
+        } else {
+            ++keymapWaits.paused;
+            QThread::msleep(unpingedSettleMilliseconds);
         }
     }
 
@@ -150,6 +264,17 @@ struct XTestKeyboard::Impl {
             keymap->reload();
         else
             keymap = std::make_unique<X11Keymap>(connection);
+        // A layout switch loads a whole new keymap over the keycodes we borrowed: those are no
+        // longer ours to type on or to clear.
+        for (auto it = borrowed.begin(); it != borrowed.end();) {
+            if (keymap->keysymAt(it.key(), 0) == it.value()) {
+                ++it;
+                continue;
+            }
+            borrowedByKeysym.remove(it.value());
+            lastUse.remove(it.key());
+            it = borrowed.erase(it);
+        }
         spareKeycodes = keymap->unassignedKeycodes();
         for (auto it = borrowed.cbegin(); it != borrowed.cend(); ++it)
             if (!spareKeycodes.contains(it.key()))
@@ -300,6 +425,7 @@ struct XTestKeyboard::Impl {
             lastUse.insert(keycode, clock.elapsed());
         }
         sync();
+        waitUntilTargetSeesKeymap();
         return true;
     }
 
@@ -327,13 +453,28 @@ struct XTestKeyboard::Impl {
         return true;
     }
 
+    // The keysym to type a code point with. Text asks for characters by their Unicode keysym, but
+    // layouts name most letters outside Latin-1 by legacy keysyms (Cyrillic_ka, Greek_alpha,
+    // EuroSign): the layout's own key under either name, else the Unicode keysym to borrow a
+    // keycode for.
+    quint32 keysymToType(char32_t codePoint) const {
+        const quint32 unicode = keysymForCodePoint(codePoint);
+        if (layoutPlace(unicode))
+            return unicode;
+        // xkbcommon prefers the non-keypad keysym, whose symbol does not depend on NumLock.
+        if (const quint32 legacy = xkb_utf32_to_keysym(codePoint);
+            legacy && legacy != unicode && layoutPlace(legacy))
+            return legacy;
+        return unicode;
+    }
+
     // False when some character had no key to go on.
     bool typeText(QStringView text) {
+        reloadLayout();
         QList<quint32> keysyms;
         for (char32_t cp : text.toUcs4())
-            keysyms.append(keysymForCodePoint(cp));
+            keysyms.append(keysymToType(cp));
 
-        reloadLayout();
         bool allTyped = true;
         const Plan plan = establishModifiers({});
         qsizetype start = 0;
@@ -414,6 +555,9 @@ std::unique_ptr<XTestKeyboard> XTestKeyboard::create() {
     const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(connection, &xcb_test_id);
     if (!xtest || !xtest->present)
         return nullptr;
+    impl->root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    if (xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(connection, &impl->ewmh))
+        impl->ewmhReady = xcb_ewmh_init_atoms_replies(&impl->ewmh, cookies, nullptr);
     impl->clock.start();
     impl->restoreTimer.setSingleShot(true);
     Impl* raw = impl.get();
@@ -451,6 +595,10 @@ void XTestKeyboard::restoreKeyboardMapping() {
 
 int XTestKeyboard::borrowedKeycodeCount() const {
     return int(d->borrowed.size());
+}
+
+XTestKeyboard::KeymapWaits XTestKeyboard::keymapWaits() const {
+    return d->keymapWaits;
 }
 
 } // namespace brevlin

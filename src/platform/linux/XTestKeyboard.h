@@ -40,6 +40,14 @@ public:
     // How many keycodes carry a keysym of ours right now.
     int borrowedKeycodeCount() const;
 
+    // After each change to the keymap, typing waits until the focused client has answered a
+    // ping (it has then read the change), or pauses when no client there answers pings.
+    struct KeymapWaits {
+        int answered = 0;
+        int paused = 0;
+    };
+    KeymapWaits keymapWaits() const;
+
     struct Impl;
 
 private:

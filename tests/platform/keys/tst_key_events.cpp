@@ -14,7 +14,10 @@
 #include <QTest>
 #include <QTextBoundaryFinder>
 
+#include <xcb/xcb.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
+
+#include <cstdlib>
 
 using namespace brevlin;
 using namespace brevlin::testing;
@@ -239,14 +242,80 @@ private Q_SLOTS:
     void typesAnyTextExactlyWithoutPauses() {
         QVERIFY(openPalette());
         const QString text = QString::fromUtf8("Café ✓ 😀 日本");
+        const XTestKeyboard::KeymapWaits before = m_keys->keymapWaits();
         typeText(*m_keys, text);
         QTRY_COMPARE(m_standin.record().lastText(), text);
+        // Each of the five borrowed characters waited for the stand-in to answer a ping, so it
+        // had read the new keymap before the key came.
+        QCOMPARE(m_keys->keymapWaits().answered - before.answered, 5);
+        QCOMPARE(m_keys->keymapWaits().paused, before.paused);
         // Only characters outside the layout borrow keycodes, and they are all given back.
         QVERIFY(m_keys->borrowedKeycodeCount() > 0);
         m_keys->restoreKeyboardMapping();
         QCOMPARE(m_keys->borrowedKeycodeCount(), 0);
         QCOMPARE(keycodesCarrying(keysymForCodePoint(U'日')), 0);
         QCOMPARE(keycodesCarrying(keysymForCodePoint(U'😀')), 0);
+    }
+
+    // Layouts name their letters by legacy keysyms (Cyrillic_ka), text asks by Unicode: the
+    // layout's own keys must still be found, leaving the keymap alone.
+    void layoutLettersTypeOnTheLayoutsOwnKeys() {
+        QVERIFY(setKeyboardLayout("ru,us"));
+        QTest::qWait(200);
+        QVERIFY(openPalette());
+        const XTestKeyboard::KeymapWaits before = m_keys->keymapWaits();
+        const QString text = QString::fromUtf8("Кафе Ёж");
+        typeText(*m_keys, text);
+        QTRY_COMPARE(m_standin.record().lastText(), text);
+        QCOMPARE(m_keys->borrowedKeycodeCount(), 0);
+        QCOMPARE(m_keys->keymapWaits().answered, before.answered);
+        QCOMPARE(m_keys->keymapWaits().paused, before.paused);
+    }
+
+    // Where the focused window cannot be pinged, a borrowed character is typed after a pause.
+    void borrowedCharacterWithoutAPingableTargetPauses() {
+        // Nothing the window manager could hand the focus back to while we type.
+        m_standin.stop();
+        QTest::qWait(200);
+        // A bare window of our own, out of the window manager's hands, that names no protocols.
+        xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        const xcb_window_t window = xcb_generate_id(c);
+        const uint32_t overrideRedirect = 1;
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 10, 10, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                          XCB_CW_OVERRIDE_REDIRECT, &overrideRedirect);
+        xcb_map_window(c, window);
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        xcb_set_input_focus(c, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
+        auto* focus = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+        const bool focused = focus && focus->focus == window;
+        std::free(focus);
+
+        const XTestKeyboard::KeymapWaits before = m_keys->keymapWaits();
+        typeText(*m_keys, QString::fromUtf8("ñ"));
+        const XTestKeyboard::KeymapWaits after = m_keys->keymapWaits();
+        focus = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+        const bool stillFocused = focus && focus->focus == window;
+        std::free(focus);
+        xcb_destroy_window(c, window);
+        xcb_disconnect(c);
+        QVERIFY(focused && stillFocused);
+        QCOMPARE(after.paused - before.paused, 1);
+        QCOMPARE(after.answered, before.answered);
+    }
+
+    // A layout switch loads a whole keymap over the keycodes we borrowed: typing again borrows
+    // afresh rather than pressing a keycode that is empty now.
+    void layoutSwitchTakesBackBorrowedKeycodes() {
+        QVERIFY(openPalette());
+        typeText(*m_keys, QString::fromUtf8("ñ"));
+        QTRY_COMPARE(m_standin.record().lastText(), QString::fromUtf8("ñ"));
+        QVERIFY(setKeyboardLayout("us"));
+        QCOMPARE(keycodesCarrying(XKB_KEY_ntilde), 0);
+        typeText(*m_keys, QString::fromUtf8("ñ"));
+        QTRY_COMPARE(m_standin.record().lastText(), QString::fromUtf8("ññ"));
+        QCOMPARE(keycodesCarrying(XKB_KEY_ntilde), 1);
     }
 
     void spareKeycodesAreClearedAfterAPause() {
