@@ -232,7 +232,12 @@ private Q_SLOTS:
         QVERIFY(tab);
         QVERIFY(ax.press(*tab));
         QVERIFY(chromium.waitFor([](const PaletteState& s) { return s.tab == "Plugins"; }));
-        QTRY_VERIFY(ax.isSelected(*ui.findPluginsTab(app)));
+        // A walk cut short while the page re-renders may not reach the tab: ask again, never
+        // through an empty answer.
+        QTRY_VERIFY([&] {
+            const auto selected = ui.findPluginsTab(app);
+            return selected && ax.isSelected(*selected);
+        }());
         // The tutorial is not a plugin: gone from the Plugins tab.
         QVERIFY(!ui.findMatchingResult(app, "Content Reel tutorial"));
 
