@@ -6,6 +6,7 @@
 #include "hotkeys/HotkeyManager.h"
 #include "launch/QtScheduler.h"
 #include "platform/linux/X11HotkeyService.h"
+#include "platform/linux/X11Keymap.h"
 #include "platform/linux/XTestKeyboard.h"
 
 #include <QGuiApplication>
@@ -53,16 +54,8 @@ public:
     ~OtherClient() { xcb_disconnect(m_c); }
 
     bool grab(quint32 keysym, quint16 modifiers) {
-        const xcb_setup_t* setup = xcb_get_setup(m_c);
-        const int count = setup->max_keycode - setup->min_keycode + 1;
-        auto* mapping = xcb_get_keyboard_mapping_reply(
-            m_c, xcb_get_keyboard_mapping(m_c, setup->min_keycode, count), nullptr);
-        xcb_keycode_t keycode = 0;
-        for (int i = 0; i < count && !keycode; ++i)
-            if (xcb_get_keyboard_mapping_keysyms(mapping)[i * mapping->keysyms_per_keycode] ==
-                keysym)
-                keycode = xcb_keycode_t(setup->min_keycode + i);
-        std::free(mapping);
+        const QList<X11Keymap::Place> places = X11Keymap(m_c).placesOf(keysym);
+        const xcb_keycode_t keycode = places.isEmpty() ? 0 : places.first().keycode;
         xcb_generic_error_t* error =
             xcb_request_check(m_c, xcb_grab_key_checked(m_c, 1, m_root, modifiers, keycode,
                                                         XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
