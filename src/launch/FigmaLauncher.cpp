@@ -4,6 +4,8 @@
 
 #include <QTextBoundaryFinder>
 
+#include <algorithm>
+
 #include <utility>
 
 namespace brevlin {
@@ -65,14 +67,20 @@ FigmaLauncher::FigmaLauncher(LaunchPlatform platform, QString figmaBundleIdentif
     , uiPollIntervalMilliseconds(uiPollIntervalMilliseconds)
     , traversalRelations(std::move(traversalRelations))
     , m_platform(platform)
-    , m_traversal(platform.accessibility, this->traversalRelations) {}
+    , m_traversal(platform.accessibility, this->traversalRelations)
+    , m_targets{this->figmaBundleIdentifier}
+    , m_currentTarget(this->figmaBundleIdentifier) {}
+
+void FigmaLauncher::setTargets(QStringList applicationIds) {
+    m_targets = std::move(applicationIds);
+}
 
 qint64 FigmaLauncher::nowNanoseconds() const {
     return m_platform.scheduler.nowNanoseconds();
 }
 
 bool FigmaLauncher::isFigmaFrontmost() {
-    return m_platform.workspace.isFrontmost(figmaBundleIdentifier);
+    return m_platform.workspace.isFrontmost(m_currentTarget);
 }
 
 Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSettings timing) {
@@ -96,18 +104,20 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
 
     co_await bringFigmaToFront(application, applicationElement, clamped.focusDelayMilliseconds);
     co_await waitForContents(applicationElement, processIdentifier, clamped.focusDelayMilliseconds);
+    // Every search from here on stays inside the target window: a browser's web app shares its
+    // application with the browser's ordinary windows, which may show the same page.
+    const AccessibleElement searchRoot =
+        co_await waitForTargetWindowFrame(applicationElement, application);
 
     requireFigmaFocused();
     sendKeyStroke(Key::k, KeyModifier::primary);
     co_await sleepFor(scheduler, clamped.actionsOpenDelayMilliseconds);
 
-    co_await selectPluginsTab(applicationElement);
-    co_await enterSearchText(pluginName, applicationElement,
-                             clamped.typingCharacterDelayMilliseconds);
+    co_await selectPluginsTab(searchRoot);
+    co_await enterSearchText(pluginName, searchRoot, clamped.typingCharacterDelayMilliseconds);
     co_await sleepFor(scheduler, clamped.postSearchDelayMilliseconds);
 
-    const bool pressed =
-        co_await selectResult(pluginName, applicationElement, resultBudgetMilliseconds);
+    const bool pressed = co_await selectResult(pluginName, searchRoot, resultBudgetMilliseconds);
     if (!pressed) {
         requireFigmaFocused();
         sendKeyStroke(Key::downArrow, {});
@@ -115,20 +125,28 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
         requireFigmaFocused();
         sendKeyStroke(Key::returnKey, {});
     }
-    co_await closeActionsPaletteIfOpen(applicationElement);
+    co_await closeActionsPaletteIfOpen(searchRoot);
 }
 
 Task<RunningApplicationPtr> FigmaLauncher::ensureFigmaIsRunning() {
     WorkspaceApi& workspace = m_platform.workspace;
-    if (RunningApplicationPtr running = workspace.findRunning(figmaBundleIdentifier))
-        co_return running;
-
-    const QString& identifier = figmaBundleIdentifier;
-    const StartResult outcome = co_await ContinuationAwaiter<StartResult>(
-        m_platform.scheduler,
-        [&workspace, &identifier](ContinuationAwaiter<StartResult>::Resume resume) {
-            workspace.start(identifier, std::move(resume));
-        });
+    // The first target that runs or is installed is the one: a target preferred over another is
+    // started rather than the other one used because it happens to run.
+    StartResult outcome = StartResult::notInstalled();
+    // A copy: the list may be changed while the launch waits.
+    const QStringList targets = m_targets;
+    for (const QString& identifier : targets) {
+        m_currentTarget = identifier;
+        if (RunningApplicationPtr running = workspace.findRunning(identifier))
+            co_return running;
+        outcome = co_await ContinuationAwaiter<StartResult>(
+            m_platform.scheduler,
+            [&workspace, &identifier](ContinuationAwaiter<StartResult>::Resume resume) {
+                workspace.start(identifier, std::move(resume));
+            });
+        if (outcome.kind != StartResult::Kind::notInstalled)
+            break;
+    }
     if (outcome.kind == StartResult::Kind::notInstalled)
         throw FigmaLauncherError::figmaNotInstalled();
     if (outcome.kind == StartResult::Kind::failed)
@@ -152,7 +170,12 @@ Task<void> FigmaLauncher::bringFigmaToFront(RunningApplicationPtr application,
         (activationBudgetMilliseconds + focusDelayMilliseconds) * nanosecondsPerMillisecond;
     while (nowNanoseconds() < deadline) {
         application->activate();
-        m_traversal.focusMainWindow(applicationElement);
+        // Only the target window is raised: the application's main window may be another one.
+        if (const QString title = application->windowTitle(); title.isEmpty())
+            m_traversal.focusMainWindow(applicationElement);
+        else if (const auto frame = targetWindowFrame(applicationElement, title);
+                 frame && !(*frame == applicationElement))
+            m_platform.accessibility.raise(*frame);
         if (isFigmaFrontmost())
             co_return;
         co_await sleepFor(m_platform.scheduler, activationPollMilliseconds);
@@ -181,6 +204,44 @@ Task<void> FigmaLauncher::waitForContents(AccessibleElement& applicationElement,
     }
     co_await sleepFor(m_platform.scheduler,
                       qMax<qint64>(0, (deadline - nowNanoseconds()) / nanosecondsPerMillisecond));
+}
+
+std::optional<AccessibleElement>
+FigmaLauncher::targetWindowFrame(const AccessibleElement& applicationElement,
+                                 const QString& windowTitle) const {
+    AccessibilityApi& accessibility = m_platform.accessibility;
+    const std::vector<AccessibleElement> windows =
+        accessibility.elements(applicationElement, Relation::windows);
+    if (windowTitle.isEmpty() || windows.size() <= 1)
+        return applicationElement;
+    std::vector<AccessibleElement> titled;
+    for (const AccessibleElement& window : windows)
+        if (accessibility.text(window, LabelText::title) == windowTitle)
+            titled.push_back(window);
+    if (titled.size() == 1)
+        return titled.front();
+    // Windows with the same title: the one the desktop made active, which the target is by now.
+    const std::vector<AccessibleElement> active =
+        accessibility.elements(applicationElement, Relation::focusedWindow);
+    if (!active.empty() && std::find(titled.begin(), titled.end(), active.front()) != titled.end())
+        return active.front();
+    return std::nullopt;
+}
+
+Task<AccessibleElement>
+FigmaLauncher::waitForTargetWindowFrame(const AccessibleElement& applicationElement,
+                                        RunningApplicationPtr application) {
+    const qint64 deadline =
+        nowNanoseconds() + activationBudgetMilliseconds * nanosecondsPerMillisecond;
+    for (;;) {
+        if (const auto frame = targetWindowFrame(applicationElement, application->windowTitle()))
+            co_return *frame;
+        // A frame still naming an older title, or not yet listed: the target window cannot be
+        // told from the others, and nothing may be sent to a window that might be another.
+        if (nowNanoseconds() >= deadline)
+            throw FigmaLauncherError::launchFailed(notFrontmostMessage);
+        co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
+    }
 }
 
 bool FigmaLauncher::keepSearching(qint64 deadline, qint64 partialTreeDeadline) {

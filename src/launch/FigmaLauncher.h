@@ -43,6 +43,12 @@ public:
 
     const QString figmaBundleIdentifier;
     const qint64 uiPollIntervalMilliseconds;
+
+    // The applications a launch may drive, by application identifier (FigmaTarget), in the order
+    // they are preferred: the first that runs or is installed is used. At first just
+    // figmaBundleIdentifier.
+    void setTargets(QStringList applicationIds);
+    const QStringList& targets() const { return m_targets; }
     const std::vector<Relation> traversalRelations;
 
     // Fails with FigmaLauncherError, or CancellationError when the task is cancelled during a
@@ -84,9 +90,22 @@ private:
     // while Figma still has it, else the launch ends with focusLost.
     void requireFigmaFocused();
     qint64 nowNanoseconds() const;
+    // The frame of the application's target window, the root every search of the launch starts
+    // from, so nothing is found in the application's other windows. The application element
+    // itself when the backend names no window title or the application has one window; nothing
+    // while no single window frame shows that title.
+    std::optional<AccessibleElement> targetWindowFrame(const AccessibleElement& applicationElement,
+                                                       const QString& windowTitle) const;
+    // Polls for it while the activation budget lasts; then fails as an activation that did not
+    // take.
+    Task<AccessibleElement> waitForTargetWindowFrame(const AccessibleElement& applicationElement,
+                                                     RunningApplicationPtr application);
 
     LaunchPlatform m_platform;
     FigmaUITraversal m_traversal;
+    QStringList m_targets;
+    // The target the running launch drives.
+    QString m_currentTarget;
 };
 
 } // namespace brevlin

@@ -1,5 +1,7 @@
 #include "FigmaLauncherError.h"
 
+#include "FigmaTarget.h"
+
 namespace brevlin {
 
 QString figmaLauncherErrorDescription(FigmaLauncherError::Kind kind, const QString& message,
@@ -19,7 +21,8 @@ QString figmaLauncherErrorDescription(FigmaLauncherError::Kind kind, const QStri
     case FigmaLauncherError::Kind::figmaNotInstalled:
         return mac ? QStringLiteral("Figma Desktop could not be found in your Applications folder.")
                    : QStringLiteral(
-                         "Figma Desktop could not be found among your installed applications.");
+                         "Figma could not be found among your installed applications. ") +
+                         figmaIdentity::installAdvice();
     case FigmaLauncherError::Kind::eventSourceUnavailable:
         return QStringLiteral("Brevlin could not create a keyboard event source.");
     case FigmaLauncherError::Kind::eventCreationFailed:

@@ -23,6 +23,11 @@ public:
     //   take effect later, and Workspace::isFrontmost tells when it has;
     // - asking again while it is already in front changes nothing, so callers may repeat it.
     virtual void activate() = 0;
+
+    // The title of the window that is the target, as the window system shows it, so the launcher
+    // can tell that window's frame among the application's others in the accessibility tree;
+    // empty when the backend cannot say.
+    virtual QString windowTitle() const { return {}; }
 };
 
 using RunningApplicationPtr = std::shared_ptr<RunningApplication>;
@@ -46,9 +51,10 @@ struct StartResult {
     }
 };
 
-// The desktop's applications, named by an application identifier (for Figma
-// "com.figma.Desktop"): finding the running one, starting it, and telling which one has the
-// keyboard.
+// The desktop's applications, named by an application identifier: a desktop entry's id without
+// ".desktop" ("com.figma.Desktop", "chrome-<app id>-Default"). The entry's window class says which
+// windows are the application's, so a browser's web app is its own windows, not the browser's
+// others. Finding the running one, starting it, and telling which one has the keyboard.
 class WorkspaceApi {
 public:
     virtual ~WorkspaceApi() = default;

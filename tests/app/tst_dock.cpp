@@ -259,7 +259,7 @@ void DockTests::trustedFailureKeepsTheMarkerUntilASuccess_data() {
     QTest::addColumn<QString>("expected");
     QTest::newRow("not installed")
         << Fault::notInstalled
-        << QStringLiteral("Figma Desktop could not be found among your installed applications.");
+        << FigmaLauncherError::figmaNotInstalled().description();
     QTest::newRow("does not start")
         << Fault::failsToStart << QStringLiteral("The application is damaged.");
     QTest::newRow("not brought to the front")

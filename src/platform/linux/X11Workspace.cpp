@@ -1,4 +1,5 @@
 #include "X11Workspace.h"
+#include "DesktopEntries.h"
 #include "XcbReply.h"
 
 #include <QElapsedTimer>
@@ -18,50 +19,12 @@ namespace brevlin {
 
 namespace {
 
-const QString figmaIdentifier = QStringLiteral("com.figma.Desktop");
 // The server answers a property change at once; past this, activation goes with CurrentTime.
 constexpr qint64 serverTimeBudgetMilliseconds = 50;
-const QString communityFigmaEntry = QStringLiteral("figma-linux.desktop");
 // Far more than two names need, in 32-bit words.
 constexpr uint32_t wmClassMaxWords = 256;
-
-struct Entry {
-    QString id;
-    QString path;
-    QString wmClass;
-};
-
-QString fromUtf8(const char* s) {
-    return s ? QString::fromUtf8(s) : QString();
-}
-
-std::optional<Entry> entryFromInfo(GDesktopAppInfo* info) {
-    if (!info)
-        return std::nullopt;
-    Entry entry;
-    entry.id = fromUtf8(g_app_info_get_id(G_APP_INFO(info)));
-    entry.path = fromUtf8(g_desktop_app_info_get_filename(info));
-    entry.wmClass = fromUtf8(g_desktop_app_info_get_startup_wm_class(info));
-    if (entry.wmClass.isEmpty()) {
-        // Without StartupWMClass, toolkits name the window class after the entry's id.
-        QString base = entry.id.isEmpty() ? entry.path.section('/', -1) : entry.id;
-        if (base.endsWith(".desktop"))
-            base.chop(8);
-        entry.wmClass = base;
-    }
-    g_object_unref(info);
-    return entry;
-}
-
-std::optional<Entry> entryForIdentifier(const QString& identifier) {
-    QStringList ids = {identifier + ".desktop"};
-    if (identifier == figmaIdentifier)
-        ids.append(communityFigmaEntry);
-    for (const QString& id : ids)
-        if (auto entry = entryFromInfo(g_desktop_app_info_new(id.toUtf8().constData())))
-            return entry;
-    return std::nullopt;
-}
+// A window title longer than this is cut, in 32-bit words.
+constexpr uint32_t titleMaxWords = 1024;
 
 struct WindowInfo {
     xcb_window_t window = XCB_NONE;
@@ -95,8 +58,8 @@ struct X11Workspace::Display {
     QString windowClassOf(const QString& identifier) {
         ClassLookup& lookup = classLookups[identifier];
         if (!lookup.age.isValid() || lookup.age.elapsed() > classLookupLifetimeMs) {
-            const auto entry = entryForIdentifier(identifier);
-            lookup.wmClass = entry ? entry->wmClass : identifier;
+            const auto entry = desktopEntryFor(identifier);
+            lookup.wmClass = entry ? entry->windowClass : identifier;
             lookup.age.start();
         }
         return lookup.wmClass;
@@ -284,6 +247,26 @@ struct X11Workspace::Display {
         inputFocus();
     }
 
+    QString title(xcb_window_t window) {
+        xcb_ewmh_get_utf8_strings_reply_t name;
+        if (xcb_ewmh_get_wm_name_reply(&ewmh, xcb_ewmh_get_wm_name(&ewmh, window), &name,
+                                       nullptr)) {
+            const QString text = QString::fromUtf8(name.strings, int(name.strings_len));
+            xcb_ewmh_get_utf8_strings_reply_wipe(&name);
+            return text;
+        }
+        // Without the window manager's UTF-8 name, the ICCCM one (Latin-1).
+        const auto reply =
+            xcbOwn(xcb_get_property_reply(connection,
+                                          xcb_get_property(connection, 0, window, XCB_ATOM_WM_NAME,
+                                                           XCB_ATOM_STRING, 0, titleMaxWords),
+                                          nullptr));
+        if (!reply || reply->format != 8)
+            return {};
+        return QString::fromLatin1(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                                   xcb_get_property_value_length(reply.get()));
+    }
+
     void mapHidden(const QList<WindowInfo>& windows) {
         for (const WindowInfo& info : windows)
             if (!info.mapped)
@@ -311,6 +294,11 @@ public:
         m_display->mapHidden(windows);
         // The window manager lists clients oldest first: the first is the main window.
         m_display->activate(windows.first());
+    }
+
+    QString windowTitle() const override {
+        const QList<WindowInfo> windows = m_display->windowsOf(m_wmClass, m_pid);
+        return windows.isEmpty() ? QString() : m_display->title(windows.first().window);
     }
 
 private:
@@ -368,20 +356,20 @@ bool X11Workspace::hasWindowManager() const {
 }
 
 std::optional<QString> X11Workspace::desktopEntryPath(const QString& applicationId) const {
-    const auto entry = entryForIdentifier(applicationId);
+    const auto entry = desktopEntryFor(applicationId);
     if (!entry || entry->path.isEmpty())
         return std::nullopt;
     return entry->path;
 }
 
 RunningApplicationPtr X11Workspace::findRunning(const QString& applicationId) {
-    const auto entry = entryForIdentifier(applicationId);
+    const auto entry = desktopEntryFor(applicationId);
     // Without an entry the identifier itself is the best guess at the window class.
-    return instanceOf(m_display, entry ? entry->wmClass : applicationId);
+    return instanceOf(m_display, entry ? entry->windowClass : applicationId);
 }
 
 void X11Workspace::start(const QString& applicationId, StartDone done) {
-    const auto entry = entryForIdentifier(applicationId);
+    const auto entry = desktopEntryFor(applicationId);
     if (!entry || entry->path.isEmpty()) {
         done(StartResult::notInstalled());
         return;
@@ -399,7 +387,7 @@ void X11Workspace::start(const QString& applicationId, StartDone done) {
     g_object_unref(context);
     g_object_unref(info);
     if (!launched) {
-        const QString message = error ? fromUtf8(error->message)
+        const QString message = error ? QString::fromUtf8(error->message)
                                       : QStringLiteral("The application could not be started.");
         if (error)
             g_error_free(error);
@@ -412,7 +400,7 @@ void X11Workspace::start(const QString& applicationId, StartDone done) {
     auto elapsed = std::make_shared<QElapsedTimer>();
     elapsed->start();
     auto display = m_display;
-    const QString wmClass = entry->wmClass;
+    const QString wmClass = entry->windowClass;
     const int timeout = m_startTimeoutMilliseconds;
     QObject::connect(timer, &QTimer::timeout, timer, [=] {
         if (const RunningApplicationPtr application = instanceOf(display, wmClass)) {

@@ -8,10 +8,10 @@
 namespace brevlin {
 
 // Applications as an X11 desktop shows them: an application identifier names a desktop entry
-// ("<identifier>.desktop"; for "com.figma.Desktop" also the community client's
-// "figma-linux.desktop"), its windows are the managed windows whose WM_CLASS matches the entry's
-// StartupWMClass (without an entry, the identifier itself), and the running instance is the
-// process owning the oldest such window.
+// ("<identifier>.desktop", found as desktopEntryFor finds it), its windows are the managed windows
+// whose WM_CLASS instance or class is the entry's StartupWMClass (without an entry, the identifier
+// itself), and the running instance is the process owning the oldest such window. Only those
+// windows count: a browser's web app is its app window, never the browser's ordinary ones.
 class X11Workspace : public WorkspaceApi {
 public:
     // Null when the display cannot be opened.

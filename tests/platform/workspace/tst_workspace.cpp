@@ -87,24 +87,26 @@ private Q_SLOTS:
         QTRY_COMPARE(m_workspace->desktopEntryPath(figma), std::optional<QString>(path));
         QTRY_COMPARE(runningPid(figma), standin.pid());
 
-        // The community client's entry serves when the official one is missing.
+        // Any identifier is found by its own entry only: which ones stand for Figma is the
+        // launcher's business.
         removeStandinEntries();
-        QTRY_VERIFY(!m_workspace->desktopEntryPath(figma));
         const QString community =
             installStandinEntry({}, "figma-look-alike", "figma-linux.desktop");
-        QTRY_COMPARE(m_workspace->desktopEntryPath(figma), std::optional<QString>(community));
-        QCOMPARE(runningPid(figma), standin.pid());
+        const QString client = QStringLiteral("figma-linux");
+        QTRY_COMPARE(m_workspace->desktopEntryPath(client), std::optional<QString>(community));
+        QVERIFY(!m_workspace->desktopEntryPath(figma));
+        QCOMPARE(runningPid(client), standin.pid());
 
         // A second instance does not displace the first.
         StandinProcess second;
         QVERIFY(second.start({}, "figma-look-alike"));
-        QCOMPARE(runningPid(figma), standin.pid());
+        QCOMPARE(runningPid(client), standin.pid());
         standin.stop();
-        QTRY_COMPARE(runningPid(figma), second.pid());
+        QTRY_COMPARE(runningPid(client), second.pid());
 
         // A class that does not match finds nothing.
         installStandinEntry({}, "another-class", "figma-linux.desktop");
-        QTRY_COMPARE(runningPid(figma), 0);
+        QTRY_COMPARE(runningPid(client), 0);
     }
 
     void startsTheEntryAndWaitsForItsWindow() {
@@ -139,8 +141,8 @@ private Q_SLOTS:
         broken.write("[Desktop Entry]\nType=Application\nName=Broken\nExec=true\n"
                      "Path=/nonexistent/figma-folder\n");
         broken.close();
-        QTRY_VERIFY(m_workspace->desktopEntryPath(figma));
-        report = start(figma);
+        QTRY_VERIFY(m_workspace->desktopEntryPath("figma-linux"));
+        report = start("figma-linux");
         QCOMPARE(report.reports, 1);
         QVERIFY(report.result.kind == StartResult::Kind::failed);
         QVERIFY2(report.result.message.contains("/nonexistent/figma-folder"),
