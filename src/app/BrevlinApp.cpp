@@ -49,6 +49,8 @@ BrevlinApp::BrevlinApp(HotkeyManager& hotkeyManager, LaunchPlatform platform, Op
     // the settings window works at once; the timing copy likewise.
     connect(m_store.get(), &DockStore::itemsChanged, this, &BrevlinApp::registerHotkeys);
     connect(m_store.get(), &DockStore::launcherTimingChanged, this, &BrevlinApp::copyTiming);
+    connect(m_store.get(), &DockStore::figmaTargetChanged, this, &BrevlinApp::updateFigmaTargets);
+    updateFigmaTargets();
 
     createActions();
 }
@@ -141,6 +143,20 @@ void BrevlinApp::registerHotkeys() {
                                     [this](const DockItem& item) { handleHotkeyPress(item); });
 }
 
+void BrevlinApp::updateFigmaTargets() {
+    QStringList ids;
+    if (const std::optional<QString>& chosen = m_store->figmaTarget())
+        ids.append(*chosen);
+    if (m_options.desktop.findFigmaTargets) {
+        for (const FigmaTarget& target : m_options.desktop.findFigmaTargets())
+            if (!ids.contains(target.applicationId))
+                ids.append(target.applicationId);
+    }
+    if (ids.isEmpty())
+        ids = figmaIdentity::desktopClientIds();
+    m_coordinator->launcher().setTargets(ids);
+}
+
 void BrevlinApp::handleHotkeyPress(const DockItem& item) {
     m_coordinator->startLaunch(item, m_coordinator->launcherTiming);
 }
@@ -148,12 +164,15 @@ void BrevlinApp::handleHotkeyPress(const DockItem& item) {
 void BrevlinApp::openSettingsWindow() {
     if (!m_settingsWindow) {
         auto* settings = new SettingsView(*m_store);
+        settings->setDesktopServices(m_options.desktop);
         settings->setWindowFlag(Qt::Window);
         settings->setWindowTitle(tr("Brevlin Settings"));
         settings->resize(settings->sizeHint().expandedTo(settingsDefaultSize));
         addWindowShortcuts(settings);
         m_settingsWindow = settings;
     }
+    // The window lists what is installed now; launches follow the same list.
+    updateFigmaTargets();
     bringForward(m_settingsWindow);
 }
 

@@ -3,6 +3,7 @@
 #include "launch/FigmaLauncher.h"
 #include "model/DockItem.h"
 #include "ui/dock/DockWindow.h"
+#include "ui/settings/SettingsView.h"
 
 #include <QObject>
 #include <QPointer>
@@ -38,6 +39,8 @@ public:
         bool useSystemTray = true;
         QString version;
         QString build;
+        // What is installed of Figma, and starting at login; none in tests that need neither.
+        DesktopServices desktop;
     };
 
     static inline const QString appIconResource =
@@ -77,6 +80,10 @@ public:
     QAction* quitAction() const { return m_quitAction; }
     QAction* closeDockAction() const { return m_closeDockAction; }
     QSystemTrayIcon* trayIcon() const { return m_trayIcon; }
+
+    // Points the launcher at the Figma chosen in the settings, then at whatever else is installed
+    // in the order it was found, and without either at the desktop clients' identifiers.
+    void updateFigmaTargets();
 
     // The hotkey press: a launch with the coordinator's timing as it is at the press.
     void handleHotkeyPress(const DockItem& item);

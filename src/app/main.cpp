@@ -7,6 +7,8 @@
 #include "hotkeys/HotkeyManager.h"
 #include "launch/QtScheduler.h"
 #include "model/DockStore.h"
+#include "platform/linux/AutostartEntry.h"
+#include "platform/linux/DesktopEntries.h"
 #include "platform/linux/DockWindowX11.h"
 #include "platform/linux/LinuxPlatform.h"
 
@@ -88,6 +90,10 @@ int main(int argc, char** argv) {
     options.translucentWindows = hasCompositingManager();
     options.version = QStringLiteral(BREVLIN_SHORT_VERSION);
     options.build = QStringLiteral(BREVLIN_BUILD_NUMBER);
+    const AutostartEntry autostart(QCoreApplication::applicationFilePath());
+    options.desktop.findFigmaTargets = installedFigmaTargets;
+    options.desktop.startsAtLogin = [autostart] { return autostart.isEnabled(); };
+    options.desktop.setStartsAtLogin = [autostart](bool on) { return autostart.setEnabled(on); };
 
     BrevlinApp brevlin(hotkeyManager,
                        LaunchPlatform{platform->accessibility(), platform->keyboard(),

@@ -10,6 +10,8 @@ namespace brevlin {
 
 namespace {
 
+const QString figmaTargetKey = QStringLiteral("figmaTarget");
+
 std::optional<QJsonValue> parseJson(const QByteArray& bytes) {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
@@ -49,7 +51,10 @@ std::optional<PersistedConfig> decodeConfig(const QByteArray& bytes) {
         LauncherTimingSettings::fromJson(object.value(QStringLiteral("launcherTiming")));
     if (!timing)
         return std::nullopt;
-    return PersistedConfig{std::move(*items), *timing};
+    std::optional<QString> figmaTarget;
+    if (const QJsonValue target = object.value(figmaTargetKey); target.isString())
+        figmaTarget = target.toString();
+    return PersistedConfig{std::move(*items), *timing, std::move(figmaTarget)};
 }
 
 std::optional<QList<DockItem>> decodeShortcutList(const QByteArray& bytes) {
@@ -63,8 +68,10 @@ QByteArray encodeConfig(const PersistedConfig& config) {
     QJsonArray array;
     for (const DockItem& item : config.items)
         array.append(item.toJson());
-    const QJsonObject root{{QStringLiteral("items"), array},
-                           {QStringLiteral("launcherTiming"), config.launcherTiming.toJson()}};
+    QJsonObject root{{QStringLiteral("items"), array},
+                     {QStringLiteral("launcherTiming"), config.launcherTiming.toJson()}};
+    if (config.figmaTarget)
+        root.insert(figmaTargetKey, *config.figmaTarget);
     return prettySortedJson(root);
 }
 

@@ -9,10 +9,14 @@
 
 namespace brevlin {
 
-// The root of config.json: both keys are required on reading.
+// The root of config.json: "items" and "launcherTiming" are required on reading; "figmaTarget" is
+// optional, and a value that is not a string counts as absent.
 struct PersistedConfig {
     QList<DockItem> items;
     LauncherTimingSettings launcherTiming;
+    // The application identifier of the Figma the user chose; absent while the first one found
+    // is used.
+    std::optional<QString> figmaTarget;
 
     friend bool operator==(const PersistedConfig&, const PersistedConfig&) = default;
 };

@@ -225,6 +225,7 @@ void DockStore::load() {
             if (auto config = decodeConfig(*bytes)) {
                 setItems(std::move(config->items));
                 setLauncherTiming(config->launcherTiming.clamped());
+                m_figmaTarget = std::move(config->figmaTarget);
                 return;
             }
             if (auto items = decodeShortcutList(*bytes)) {
@@ -295,7 +296,8 @@ std::optional<QString> DockStore::writeConfig() {
     QSaveFile file(configFilePath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return file.errorString();
-    const QByteArray bytes = encodeConfig(PersistedConfig{m_items, m_launcherTiming});
+    const QByteArray bytes =
+        encodeConfig(PersistedConfig{m_items, m_launcherTiming, m_figmaTarget});
     if (const auto reason = writeFully(file, bytes.constData(), bytes.size())) {
         file.cancelWriting();
         return reason;
@@ -423,6 +425,14 @@ void DockStore::restoreSampleShortcuts() {
     // linked folder and empty the user's own files.
     if (save())
         removeEntry(iconsFolderPath());
+}
+
+void DockStore::setFigmaTarget(std::optional<QString> applicationId) {
+    if (m_figmaTarget == applicationId)
+        return;
+    m_figmaTarget = std::move(applicationId);
+    emit figmaTargetChanged();
+    save();
 }
 
 void DockStore::resetLauncherTiming() {

@@ -32,6 +32,9 @@ public:
 
     const QList<DockItem>& items() const { return m_items; }
     const LauncherTimingSettings& launcherTiming() const { return m_launcherTiming; }
+    // The Figma the user chose, by application identifier; absent for the first one found.
+    const std::optional<QString>& figmaTarget() const { return m_figmaTarget; }
+    void setFigmaTarget(std::optional<QString> applicationId);
 
     void upsert(const DockItem& item);
     void saveDraft(const DockItemDraft& copy);
@@ -61,6 +64,7 @@ public:
 signals:
     void itemsChanged();
     void launcherTimingChanged();
+    void figmaTargetChanged();
     void saveFailureChanged();
 
 private:
@@ -84,6 +88,7 @@ private:
     SeedLookup m_seedLookup;
     QList<DockItem> m_items;
     LauncherTimingSettings m_launcherTiming;
+    std::optional<QString> m_figmaTarget;
     bool m_configNeedsBackup = false;
     std::optional<QString> m_saveFailure;
     // Shortcuts whose image changed: their other stored images go after the next save.

@@ -7,7 +7,7 @@ namespace brevlin::testing {
 QString checkConfigBytes(const QByteArray& bytes) {
     if (const auto items = decodeShortcutList(bytes)) {
         const QByteArray written =
-            encodeConfig(PersistedConfig{*items, LauncherTimingSettings::defaults});
+            encodeConfig(PersistedConfig{*items, LauncherTimingSettings::defaults, std::nullopt});
         const auto reread = decodeConfig(written);
         if (!reread)
             return QStringLiteral(

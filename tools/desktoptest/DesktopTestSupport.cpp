@@ -30,6 +30,10 @@ QString applicationsDir() {
     return base + "/applications";
 }
 
+const QStringList entryFileNames = {"com.figma.Desktop.desktop", "figma-linux.desktop"};
+
+} // namespace
+
 // Quoting of an Exec argument: double quotes, with the characters that are special inside them
 // escaped by a backslash, then the escaping every string value of the file gets.
 QString quoteExecArgument(const QString& argument) {
@@ -45,9 +49,23 @@ QString quoteExecArgument(const QString& argument) {
     return quoted;
 }
 
-const QStringList entryFileNames = {"com.figma.Desktop.desktop", "figma-linux.desktop"};
-
-} // namespace
+QString installDesktopEntry(const QString& applicationId, const QString& name,
+                            const QStringList& exec, const QString& startupWMClass) {
+    QDir().mkpath(applicationsDir());
+    QStringList quoted;
+    for (const QString& a : exec)
+        quoted.append(quoteExecArgument(a));
+    const QString path = applicationsDir() + "/" + applicationId + ".desktop";
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    QString text = "[Desktop Entry]\nType=Application\nName=" + name +
+                   "\nExec=" + quoted.join(' ') + "\nTerminal=false\n";
+    if (!startupWMClass.isEmpty())
+        text += "StartupWMClass=" + startupWMClass + "\n";
+    file.write(text.toUtf8());
+    return path;
+}
 
 bool insideDesktopSession() {
     return !qEnvironmentVariableIsEmpty("BREVLIN_DESKTOP_SESSION");
@@ -297,10 +315,11 @@ int keycodesCarrying(quint32 keysym) {
     return int(keycodesFor(keysym, true).size());
 }
 
-namespace {
-
-PaletteState parsePaletteTitle(const QString& title) {
+PaletteState parsePaletteTitle(const QString& pageTitle) {
     PaletteState state;
+    QString title = pageTitle;
+    if (title.endsWith(QLatin1String(" - Chromium")))
+        title.chop(11);
     const QStringList fields = title.split('|');
     if (fields.value(0) != QLatin1String("Palette"))
         return state;
@@ -322,7 +341,56 @@ PaletteState parsePaletteTitle(const QString& title) {
     return state;
 }
 
-} // namespace
+QList<ClientWindow> clientWindows() {
+    xcb_connection_t* c = connection();
+    xcb_ewmh_connection_t ewmh;
+    QList<ClientWindow> result;
+    if (!xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(c, &ewmh), nullptr))
+        return result;
+    xcb_ewmh_get_windows_reply_t clients;
+    if (xcb_ewmh_get_client_list_reply(&ewmh, xcb_ewmh_get_client_list(&ewmh, 0), &clients,
+                                       nullptr)) {
+        for (uint32_t i = 0; i < clients.windows_len; ++i) {
+            ClientWindow w;
+            w.window = clients.windows[i];
+            uint32_t pid = 0;
+            if (xcb_ewmh_get_wm_pid_reply(&ewmh, xcb_ewmh_get_wm_pid(&ewmh, w.window), &pid,
+                                          nullptr))
+                w.pid = pid;
+            xcb_ewmh_get_utf8_strings_reply_t name;
+            if (xcb_ewmh_get_wm_name_reply(&ewmh, xcb_ewmh_get_wm_name(&ewmh, w.window), &name,
+                                           nullptr)) {
+                w.title = QString::fromUtf8(name.strings, int(name.strings_len));
+                xcb_ewmh_get_utf8_strings_reply_wipe(&name);
+            }
+            if (const auto reply = xcbOwn(xcb_get_property_reply(
+                    c, xcb_get_property(c, 0, w.window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
+                    nullptr))) {
+                const QList<QByteArray> names =
+                    QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                               xcb_get_property_value_length(reply.get()))
+                        .split('\0');
+                w.instance = QString::fromUtf8(names.value(0));
+                w.windowClass = QString::fromUtf8(names.value(1));
+            }
+            result.append(w);
+        }
+        xcb_ewmh_get_windows_reply_wipe(&clients);
+    }
+    xcb_ewmh_connection_wipe(&ewmh);
+    return result;
+}
+
+quint32 activeWindow() {
+    xcb_connection_t* c = connection();
+    xcb_ewmh_connection_t ewmh;
+    if (!xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(c, &ewmh), nullptr))
+        return 0;
+    xcb_window_t window = XCB_NONE;
+    xcb_ewmh_get_active_window_reply(&ewmh, xcb_ewmh_get_active_window(&ewmh, 0), &window, nullptr);
+    xcb_ewmh_connection_wipe(&ewmh);
+    return window;
+}
 
 PaletteState paletteState(qint64 pid) {
     xcb_connection_t* c = connection();
@@ -365,6 +433,10 @@ bool waitForPalette(const std::function<bool(const PaletteState&)>& predicate, q
             return false;
         QTest::qWait(20);
     }
+}
+
+QString palettePagePath() {
+    return QStringLiteral(BREVLIN_PALETTE_PAGE);
 }
 
 QStringList chromiumPaletteCommand(const QString& query, const QString& wmClass,

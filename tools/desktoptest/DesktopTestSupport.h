@@ -91,11 +91,30 @@ struct PaletteState {
     QStringList runs; // "name/trigger", trigger "press" or "key"
     QString text;     // what the search field holds
 };
+// The state a palette window's title holds; not found for another title. An ordinary browser
+// window adds the browser's name to the page's title (" - Chromium"), which is left out.
+PaletteState parsePaletteTitle(const QString& title);
+
+// A window the window manager manages, as the test sees it.
+struct ClientWindow {
+    quint32 window = 0;
+    QString instance; // WM_CLASS instance
+    QString windowClass;
+    qint64 pid = 0;
+    QString title;
+};
+QList<ClientWindow> clientWindows();
+// The window the window manager calls active, or 0.
+quint32 activeWindow();
+
 // The state of the palette window of `pid`, or of any palette window when `pid` is 0.
 PaletteState paletteState(qint64 pid = 0);
 // Waits, serving the event loop, until `predicate` holds for the palette's state.
 bool waitForPalette(const std::function<bool(const PaletteState&)>& predicate, qint64 pid = 0,
                     int timeoutMilliseconds = 10000);
+
+// tools/chromiumpalette/palette.html in the source tree.
+QString palettePagePath();
 
 // Chromium's command line for the page with `query` ("open=1&layers=2000"), a fresh profile in
 // `profileDirectory` and `wmClass` as its window class.
@@ -149,6 +168,13 @@ bool setKeyboardLayout(const QString& layouts);
 bool isKeysymDown(quint32 keysym);
 // Keycodes whose keyboard mapping holds `keysym` at any level.
 int keycodesCarrying(quint32 keysym);
+
+// Writes $XDG_DATA_HOME/applications/<applicationId>.desktop with these values and
+// Type=Application. Returns its path.
+QString installDesktopEntry(const QString& applicationId, const QString& name,
+                            const QStringList& exec, const QString& startupWMClass = {});
+// Quotes one Exec argument as desktop entries do.
+QString quoteExecArgument(const QString& argument);
 
 // Ends a process started on the stand-in's behalf by someone else (a launch through its entry).
 void terminateProcess(qint64 pid);

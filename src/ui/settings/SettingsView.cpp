@@ -7,6 +7,8 @@
 #include "model/DockStore.h"
 #include "ui/icons/SymbolIcon.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QEvent>
@@ -185,6 +187,46 @@ SettingsView::SettingsView(DockStore& store, QWidget* parent)
     column->setContentsMargins(24, 18, 24, 24);
     column->setSpacing(8);
 
+    column->addWidget(sectionHeader(QStringLiteral("General"), content));
+    auto* generalCard = new SectionCard(content);
+    generalCard->setObjectName(QStringLiteral("generalSection"));
+    auto* generalLayout = new QVBoxLayout(generalCard);
+    generalLayout->setContentsMargins(14, 12, 14, 12);
+    generalLayout->setSpacing(10);
+    auto* figmaRow = new QHBoxLayout;
+    figmaRow->setSpacing(14);
+    auto* figmaLabel = new QLabel(QStringLiteral("Figma"), generalCard);
+    figmaLabel->setFont(headlineFont());
+    figmaRow->addWidget(figmaLabel, 0, Qt::AlignTop);
+    m_figmaTargetBox = new QComboBox(generalCard);
+    m_figmaTargetBox->setObjectName(QStringLiteral("figmaTargetBox"));
+    m_figmaTargetBox->setAccessibleName(QStringLiteral("Figma"));
+    figmaRow->addWidget(m_figmaTargetBox, 1);
+    m_figmaMissingLabel = new QLabel(QStringLiteral("No Figma was found on this computer. ") +
+                                         figmaIdentity::installAdvice(),
+                                     generalCard);
+    m_figmaMissingLabel->setObjectName(QStringLiteral("figmaMissingLabel"));
+    m_figmaMissingLabel->setWordWrap(true);
+    m_figmaMissingLabel->setTextFormat(Qt::PlainText);
+    figmaRow->addWidget(m_figmaMissingLabel, 1);
+    generalLayout->addLayout(figmaRow);
+    m_startAtLoginBox = new QCheckBox(QStringLiteral("Start Brevlin at login"), generalCard);
+    m_startAtLoginBox->setObjectName(QStringLiteral("startAtLoginBox"));
+    generalLayout->addWidget(m_startAtLoginBox);
+    column->addWidget(generalCard);
+    // Only what the user does is saved: filling the list chooses nothing.
+    connect(m_figmaTargetBox, &QComboBox::activated, this, [this](int index) {
+        if (index >= 0 && index < m_figmaTargets.size())
+            m_store.setFigmaTarget(m_figmaTargets[index].applicationId);
+    });
+    connect(m_startAtLoginBox, &QCheckBox::clicked, this, [this](bool checked) {
+        if (m_desktop.setStartsAtLogin)
+            m_desktop.setStartsAtLogin(checked);
+        refreshDesktopState();
+    });
+    refreshDesktopState();
+    column->addSpacing(18);
+
     column->addWidget(sectionHeader(QStringLiteral("Active Dock Items"), content));
     m_itemsCard = new SectionCard(content);
     m_itemsCard->setObjectName(QStringLiteral("itemsSection"));
@@ -240,6 +282,38 @@ void SettingsView::setFolderOpener(FolderOpener opener) {
     m_folderOpener = std::move(opener);
 }
 
+void SettingsView::setDesktopServices(DesktopServices services) {
+    m_desktop = std::move(services);
+    refreshDesktopState();
+}
+
+void SettingsView::refreshDesktopState() {
+    m_figmaTargets =
+        m_desktop.findFigmaTargets ? m_desktop.findFigmaTargets() : QList<FigmaTarget>();
+    const QSignalBlocker blockBox(m_figmaTargetBox);
+    m_figmaTargetBox->clear();
+    int chosen = 0; // the first found, unless the user chose another that is still there
+    for (qsizetype i = 0; i < m_figmaTargets.size(); ++i) {
+        const FigmaTarget& target = m_figmaTargets[i];
+        m_figmaTargetBox->addItem(QStringLiteral("%1 (%2)").arg(target.name, target.installation),
+                                  target.applicationId);
+        if (m_store.figmaTarget() == target.applicationId)
+            chosen = int(i);
+    }
+    m_figmaTargetBox->setCurrentIndex(m_figmaTargets.isEmpty() ? -1 : chosen);
+    m_figmaTargetBox->setVisible(!m_figmaTargets.isEmpty());
+    m_figmaMissingLabel->setVisible(m_figmaTargets.isEmpty());
+
+    const QSignalBlocker blockCheck(m_startAtLoginBox);
+    m_startAtLoginBox->setEnabled(bool(m_desktop.setStartsAtLogin));
+    m_startAtLoginBox->setChecked(m_desktop.startsAtLogin && m_desktop.startsAtLogin());
+}
+
+void SettingsView::showEvent(QShowEvent* event) {
+    refreshDesktopState();
+    QWidget::showEvent(event);
+}
+
 bool SettingsView::openFolderWithDesktop(const QString& path) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
@@ -269,6 +343,9 @@ void SettingsView::changeEvent(QEvent* event) {
     // The symbol is drawn in the text colour, so a change of theme redraws it.
     if (event->type() == QEvent::PaletteChange && m_addAction) {
         applyPaletteColours();
+    }
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        refreshDesktopState();
     }
     QWidget::changeEvent(event);
 }

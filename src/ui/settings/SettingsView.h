@@ -1,5 +1,6 @@
 #pragma once
 
+#include "launch/FigmaTarget.h"
 #include "model/DockItem.h"
 
 #include <QPointer>
@@ -10,6 +11,8 @@
 #include <optional>
 
 class QAction;
+class QCheckBox;
+class QComboBox;
 class QLabel;
 class QPushButton;
 class QToolBar;
@@ -46,6 +49,15 @@ private:
     DockItem m_item;
 };
 
+// What the settings window asks of the desktop beyond the store. Any of them may be left empty.
+struct DesktopServices {
+    // What is installed of Figma, in the order a launch prefers it.
+    std::function<QList<FigmaTarget>()> findFigmaTargets;
+    // "Start Brevlin at login": whether it is on, and turning it on or off (false on failure).
+    std::function<bool()> startsAtLogin;
+    std::function<bool(bool)> setStartsAtLogin;
+};
+
 // The content of the settings window: the shortcuts of the store with Edit and Delete, the launch
 // timing, and a toolbar to add a shortcut or restore the samples. Every action calls one store
 // operation, which applies and saves it at once; the view keeps no copy of the shortcuts.
@@ -73,6 +85,13 @@ public:
     void openConfigurationFolder();
     // Replaces the file manager (used where no person is there to look).
     void setFolderOpener(FolderOpener opener);
+    // Fills the "Figma" row and the login check box, and reads both again whenever the window
+    // is shown or activated: an entry may be installed, or an autostart entry made or deleted by
+    // hand, while Brevlin runs.
+    void setDesktopServices(DesktopServices services);
+    void refreshDesktopState();
+    // The Figma row's list, in the order shown; empty when nothing is installed.
+    const QList<FigmaTarget>& figmaTargets() const { return m_figmaTargets; }
     static bool openFolderWithDesktop(const QString& path);
 
 signals:
@@ -81,6 +100,7 @@ signals:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void rebuildRows();
@@ -95,6 +115,11 @@ private:
     QPushButton* m_openFolderButton = nullptr;
     QWidget* m_itemsCard = nullptr;
     QVBoxLayout* m_rowsLayout = nullptr;
+    DesktopServices m_desktop;
+    QList<FigmaTarget> m_figmaTargets;
+    QComboBox* m_figmaTargetBox = nullptr;
+    QLabel* m_figmaMissingLabel = nullptr;
+    QCheckBox* m_startAtLoginBox = nullptr;
 };
 
 } // namespace brevlin
