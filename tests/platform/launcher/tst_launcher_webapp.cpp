@@ -112,6 +112,8 @@ private Q_SLOTS:
                                        {"windowactivate", "--sync", QString::number(ordinary)}),
                      0);
             QTRY_COMPARE(activeWindow(), ordinary);
+            // Another window of the web app's own process has the focus: not the web app.
+            QVERIFY(!m_rig.workspace->isFrontmost(webAppId));
             const LaunchOutcome outcome = m_rig.launch(name, 60000);
             QVERIFY2(outcome.succeeded(), qPrintable(name + ": " + outcome.describe()));
             runs << name + "/press";
