@@ -258,8 +258,7 @@ void DockTests::trustedFailureKeepsTheMarkerUntilASuccess_data() {
     QTest::addColumn<Fault>("fault");
     QTest::addColumn<QString>("expected");
     QTest::newRow("not installed")
-        << Fault::notInstalled
-        << FigmaLauncherError::figmaNotInstalled().description();
+        << Fault::notInstalled << FigmaLauncherError::figmaNotInstalled().description();
     QTest::newRow("does not start")
         << Fault::failsToStart << QStringLiteral("The application is damaged.");
     QTest::newRow("not brought to the front")
