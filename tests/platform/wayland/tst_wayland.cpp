@@ -1,0 +1,235 @@
+// The Wayland backends inside a headless KWin session: hotkeys through the GlobalShortcuts
+// portal, keys through the RemoteDesktop portal into Chromium (native Wayland and XWayland),
+// windows brought forward through KWin's scripting with the frontmost check following, and the
+// real launcher end to end on native-Wayland Chromium.
+
+#include "../launcher/LauncherRig.h"
+#include "DesktopTestSupport.h"
+#include "platform/linux/KWinWorkspace.h"
+#include "platform/linux/WaylandPortals.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <linux/input-event-codes.h>
+
+using namespace brevlin;
+using namespace brevlin::testing;
+
+namespace {
+
+const QString target = QStringLiteral("com.figma.Desktop");
+
+QString quoted(const QString& argument) {
+    QString escaped = argument;
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+// An entry named `identifier` starting `command`. On Wayland nothing in it names the window: the
+// workspace finds the window by the process it starts.
+void installEntry(const QString& identifier, const QStringList& command) {
+    const QString folder =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/applications";
+    QDir().mkpath(folder);
+    QFile file(folder + '/' + identifier + ".desktop");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QStringList exec;
+    for (const QString& a : command)
+        exec.append(quoted(a));
+    file.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=%2\n")
+                   .arg(identifier, exec.join(' '))
+                   .toUtf8());
+}
+
+// The palette in Chromium on `ozone` ("wayland" or "x11"), through the target's entry.
+QStringList paletteCommand(const QString& ozone, const QString& profile) {
+    QStringList command = chromiumPaletteCommand({}, QStringLiteral("figma-palette"), profile);
+    command.insert(1, QStringLiteral("--ozone-platform=") + ozone);
+    return command;
+}
+
+} // namespace
+
+class WaylandTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<PortalKeyboard> m_keys;
+    KWinWorkspace m_workspace;
+    AtspiAccessibility m_accessibility;
+    QTemporaryDir m_dir;
+    QList<qint64> m_started;
+
+    // The palette's state, read from its window's title through the accessibility bus (a
+    // Wayland client cannot read another's title).
+    PaletteState palette(qint64 pid) {
+        PaletteState state;
+        const AccessibleElement application = m_accessibility.applicationElement(pid);
+        for (const AccessibleElement& window :
+             m_accessibility.elements(application, Relation::windows)) {
+            const QString title = m_accessibility.text(window, LabelText::title).value_or(QString());
+            if (!title.startsWith(QStringLiteral("Palette|")))
+                continue;
+            state.found = true;
+            for (const QString& part : title.split('|')) {
+                const QString key = part.section('=', 0, 0);
+                const QString value = part.section('=', 1);
+                if (key == "open")
+                    state.open = value == "1";
+                else if (key == "tab")
+                    state.tab = value;
+                else if (key == "k")
+                    state.ctrlK = value.toInt();
+                else if (key == "runs")
+                    state.runs = value.split(',', Qt::SkipEmptyParts);
+                else if (key == "text")
+                    state.text = value;
+            }
+        }
+        return state;
+    }
+
+    // Starts the entry's program through the workspace and returns its process once it shows.
+    qint64 start(const QString& identifier) {
+        std::optional<StartResult> result;
+        m_workspace.start(identifier, [&](StartResult r) { result = std::move(r); });
+        if (!QTest::qWaitFor([&] { return result.has_value(); }, 60000) ||
+            result->kind != StartResult::Kind::started)
+            return 0;
+        m_started.append(result->application->processIdentifier());
+        return result->application->processIdentifier();
+    }
+
+    void bringForward(const QString& identifier) {
+        const RunningApplicationPtr application = m_workspace.findRunning(identifier);
+        QVERIFY(application);
+        // The compositor may still be mapping a window that opened just now: ask again until
+        // the application is in front, as the launcher does.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                application->activate();
+                return QTest::qWaitFor([&] { return m_workspace.isFrontmost(identifier); }, 1000);
+            },
+            20000));
+    }
+
+    void chord(const QList<int>& keycodes) {
+        for (int code : keycodes)
+            m_keys->sendKeycode(code, true);
+        for (auto it = keycodes.crbegin(); it != keycodes.crend(); ++it)
+            m_keys->sendKeycode(*it, false);
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"),
+                 "run inside scripts/desktop-session --wayland");
+        QVERIFY(setAccessibilityEnabled(true));
+        QVERIFY(KWinWorkspace::canActivate());
+        m_keys = std::make_unique<PortalKeyboard>(m_dir.filePath("token"));
+        QSignalSpy changed(m_keys.get(), &PortalKeyboard::sessionChanged);
+        m_keys->start();
+        QVERIFY(changed.wait(30000));
+        QVERIFY2(m_keys->isAvailable(), qPrintable(m_keys->failure()));
+    }
+
+    void cleanup() {
+        for (qint64 pid : std::as_const(m_started))
+            terminateProcess(pid);
+        m_started.clear();
+    }
+
+    void shortcutsFireOnInjectedKeys() {
+        PortalHotkeyService hotkeys;
+        QList<HotkeyService::HotkeyId> presses;
+        hotkeys.setPressHandler([&](HotkeyService::HotkeyId id) { presses.append(id); });
+        QCOMPARE(PortalHotkeyService::trigger({QStringLiteral("1"),
+                                               {HotkeyModifier::command, HotkeyModifier::option}}),
+                 QStringLiteral("CTRL+ALT+1"));
+        QCOMPARE(hotkeys.registerHotkey(3, {QStringLiteral("1"),
+                                            {HotkeyModifier::command, HotkeyModifier::option}}),
+                 HotkeyService::RegisterResult::registered);
+        QCOMPARE(hotkeys.registerHotkey(4, {QStringLiteral("2"),
+                                            {HotkeyModifier::command, HotkeyModifier::option}}),
+                 HotkeyService::RegisterResult::registered);
+        QSignalSpy bound(&hotkeys, &PortalHotkeyService::bindingChanged);
+        QVERIFY(bound.wait(20000));
+        QVERIFY2(hotkeys.isBound(), qPrintable(hotkeys.failure()));
+        // Without Alt it is not the hotkey; the second chord is the barrier that shows the first
+        // fired nothing.
+        chord({KEY_LEFTCTRL, KEY_2});
+        chord({KEY_LEFTCTRL, KEY_LEFTALT, KEY_2});
+        QTRY_COMPARE_WITH_TIMEOUT(presses, (QList<HotkeyService::HotkeyId>{4}), 10000);
+        chord({KEY_LEFTCTRL, KEY_LEFTALT, KEY_1});
+        QTRY_COMPARE_WITH_TIMEOUT(presses, (QList<HotkeyService::HotkeyId>{4, 3}), 10000);
+    }
+
+    // Chromium natively on Wayland and on XWayland: the shortcut opens the palette, typed text
+    // arrives, a character the layout lacks is refused rather than dropped; and the target is
+    // brought forward from another window, the frontmost check following it both ways.
+    void keysAndActivation_data() {
+        QTest::addColumn<QString>("ozone");
+        QTest::newRow("native Wayland") << QStringLiteral("wayland");
+        QTest::newRow("XWayland") << QStringLiteral("x11");
+    }
+    void keysAndActivation() {
+        QFETCH(QString, ozone);
+        installEntry(target, paletteCommand(ozone, m_dir.filePath("profile-" + ozone)));
+        const qint64 pid = start(target);
+        QVERIFY2(pid, "the palette did not show");
+        QVERIFY(QTest::qWaitFor([&] { return palette(pid).found; }, 30000));
+
+        installEntry(QStringLiteral("brevlin.Other"), {standinExecutable()});
+        QVERIFY(start(QStringLiteral("brevlin.Other")));
+        bringForward(QStringLiteral("brevlin.Other"));
+        QVERIFY(!m_workspace.isFrontmost(target));
+
+        bringForward(target);
+        QVERIFY(!m_workspace.isFrontmost(QStringLiteral("brevlin.Other")));
+        QCOMPARE(m_keys->press(Key::k, KeyModifier::primary), KeyResult::posted);
+        QVERIFY(QTest::qWaitFor([&] { return palette(pid).open; }, 10000));
+        QCOMPARE(m_keys->type(u"Ic"), KeyResult::posted);
+        QCOMPARE(m_keys->type(u"\u00e9"), KeyResult::keyUnavailable); // é: not on a US layout
+        QCOMPARE(m_keys->type(u"on"), KeyResult::posted);
+        QTRY_COMPARE_WITH_TIMEOUT(palette(pid).text, QStringLiteral("Icon"), 10000);
+    }
+
+    // The real launcher over the Wayland backends, from another window in front.
+    void launcherEndToEnd() {
+        installEntry(target, paletteCommand(QStringLiteral("wayland"), m_dir.filePath("profile-e2e")));
+        const qint64 pid = start(target);
+        QVERIFY(pid);
+        installEntry(QStringLiteral("brevlin.Other"), {standinExecutable()});
+        QVERIFY(start(QStringLiteral("brevlin.Other")));
+        bringForward(QStringLiteral("brevlin.Other"));
+
+        QtScheduler scheduler;
+        FigmaLauncher launcher(LaunchPlatform{m_accessibility, *m_keys, m_workspace, scheduler});
+        LaunchOutcome outcome;
+        startTask(scheduler, launcher.launchPlugin(QStringLiteral("Iconify"), LauncherRig::timing()),
+                  [&](std::exception_ptr error) {
+                      outcome.finished = true;
+                      if (!error)
+                          return;
+                      try {
+                          std::rethrow_exception(error);
+                      } catch (const FigmaLauncherError& e) {
+                          outcome.launcherError = e;
+                      }
+                  });
+        QVERIFY(QTest::qWaitFor([&] { return outcome.finished; }, 90000));
+        QVERIFY2(outcome.succeeded(), qPrintable(outcome.describe()));
+        const PaletteState state = palette(pid);
+        QCOMPARE(state.runs, QStringList{QStringLiteral("Iconify/press")});
+        QCOMPARE(state.tab, QStringLiteral("Plugins"));
+        QVERIFY(!state.open);
+    }
+};
+
+QTEST_GUILESS_MAIN(WaylandTest)
+#include "tst_wayland.moc"
