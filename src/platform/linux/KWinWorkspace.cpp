@@ -96,11 +96,67 @@ bool runsEntry(qint64 pid, const Entry& entry) {
     return true;
 }
 
+// Told by a KWin script which process's window KWin activated: the compositor's own word, for
+// toolkits whose frames do not publish the ACTIVE state (Chromium until its accessibility is
+// fully on). The script calls back over D-Bus on every activation.
+class ActiveWindowWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "app.brevlin.ActiveWindow")
+public:
+    static constexpr const char* path = "/app/brevlin/ActiveWindow";
+
+    ActiveWindowWatcher() {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!KWinWorkspace::canActivate() ||
+            !bus.registerObject(QString::fromLatin1(path), this,
+                                QDBusConnection::ExportScriptableSlots))
+            return;
+        m_scriptName = QStringLiteral("active-%1").arg(QCoreApplication::applicationPid());
+        runKWinScript(
+            m_scriptName,
+            QStringLiteral(
+                "function brevlinReport() {\n"
+                "  const w = workspace.windowList ? workspace.activeWindow : "
+                "workspace.activeClient;\n"
+                "  callDBus('%1', '%2', 'app.brevlin.ActiveWindow', 'activated', w ? w.pid : 0);\n"
+                "}\n"
+                "if (workspace.windowActivated) workspace.windowActivated.connect(brevlinReport);\n"
+                "else workspace.clientActivated.connect(brevlinReport);\n"
+                "brevlinReport();\n")
+                .arg(bus.baseService(), QString::fromLatin1(path)));
+    }
+    ~ActiveWindowWatcher() override {
+        if (m_scriptName.isEmpty())
+            return;
+        QDBusConnection::sessionBus().unregisterObject(QString::fromLatin1(path));
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            kwinService, QStringLiteral("/Scripting"), QStringLiteral("org.kde.kwin.Scripting"),
+            QStringLiteral("unloadScript"));
+        message.setArguments({m_scriptName});
+        QDBusConnection::sessionBus().asyncCall(message);
+    }
+
+    bool isWatching() const { return m_reported; }
+    qint64 activePid() const { return m_pid; }
+
+public Q_SLOTS:
+    Q_SCRIPTABLE void activated(int pid) {
+        m_pid = pid;
+        m_reported = true;
+    }
+
+private:
+    QString m_scriptName;
+    qint64 m_pid = 0;
+    bool m_reported = false;
+};
+
 } // namespace
 
 // The accessibility bus's applications, as far as the workspace needs them.
 struct KWinWorkspace::Shared {
     atspi::Bus bus;
+    ActiveWindowWatcher activeWindow;
     // Processes Brevlin started for an identifier: theirs whatever their command line says.
     QHash<QString, QSet<qint64>> startedPids;
 
@@ -277,10 +333,13 @@ RunningApplicationPtr KWinWorkspace::findRunning(const QString& applicationId) {
 }
 
 bool KWinWorkspace::isFrontmost(const QString& applicationId) {
-    for (const Shared::Instance& instance : d->instancesOf(applicationId))
+    for (const Shared::Instance& instance : d->instancesOf(applicationId)) {
+        if (d->activeWindow.isWatching() && d->activeWindow.activePid() == instance.pid)
+            return true;
         for (quint64 states : instance.frames)
             if (states & activeState)
                 return true;
+    }
     return false;
 }
 
@@ -347,3 +406,5 @@ void KWinWorkspace::start(const QString& applicationId, StartDone done) {
 }
 
 } // namespace brevlin
+
+#include "KWinWorkspace.moc"

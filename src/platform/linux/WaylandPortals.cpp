@@ -248,12 +248,31 @@ bool PortalKeyboard::isAvailable() {
 }
 
 void PortalKeyboard::sendKeycode(int evdevKeycode, bool down) {
-    QDBusMessage message = QDBusMessage::createMethodCall(portalService, portalPath, remoteDesktop,
-                                                          QStringLiteral("NotifyKeyboardKeycode"));
-    message.setArguments({QVariant::fromValue(QDBusObjectPath(m_session)), QVariantMap(),
-                          evdevKeycode, uint(down ? 1 : 0)});
-    // Not waited for: messages on one connection arrive in order, and a launch must not block.
-    QDBusConnection::sessionBus().asyncCall(message);
+    send(QStringLiteral("NotifyKeyboardKeycode"), evdevKeycode, down);
+}
+
+void PortalKeyboard::send(const QString& method, int key, bool down) {
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(portalService, portalPath, remoteDesktop, method);
+    message.setArguments(
+        {QVariant::fromValue(QDBusObjectPath(m_session)), QVariantMap(), key, uint(down ? 1 : 0)});
+    m_queue.append(message);
+    if (!m_inFlight)
+        sendNext();
+}
+
+void PortalKeyboard::sendNext() {
+    if (m_queue.isEmpty()) {
+        m_inFlight = false;
+        return;
+    }
+    m_inFlight = true;
+    auto* watcher = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(m_queue.takeFirst()), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        sendNext();
+    });
 }
 
 void PortalKeyboard::reloadKeymapIfStale() {
@@ -330,15 +349,9 @@ KeyResult PortalKeyboard::type(QStringView text) {
         for (const char32_t c : text.toUcs4())
             if (c < 0x20 || c > 0x7e)
                 return KeyResult::keyUnavailable;
-        for (const char32_t c : text.toUcs4()) {
-            QDBusMessage message = QDBusMessage::createMethodCall(
-                portalService, portalPath, remoteDesktop, QStringLiteral("NotifyKeyboardKeysym"));
-            for (uint state : {1u, 0u}) {
-                message.setArguments({QVariant::fromValue(QDBusObjectPath(m_session)),
-                                      QVariantMap(), int(xkb_utf32_to_keysym(c)), state});
-                QDBusConnection::sessionBus().asyncCall(message);
-            }
-        }
+        for (const char32_t c : text.toUcs4())
+            for (bool down : {true, false})
+                send(QStringLiteral("NotifyKeyboardKeysym"), int(xkb_utf32_to_keysym(c)), down);
         return KeyResult::posted;
     }
     struct Stroke {

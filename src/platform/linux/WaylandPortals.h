@@ -3,6 +3,7 @@
 #include "hotkeys/HotkeyService.h"
 #include "launch/Keyboard.h"
 
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QHash>
 #include <QObject>
@@ -50,7 +51,7 @@ public:
     KeyResult press(Key key, KeyModifiers modifiers) override;
     KeyResult type(QStringView text) override;
 
-    // One key by its evdev keycode, for what press() cannot express; sent without waiting.
+    // One key by its evdev keycode, for what press() cannot express; queued like the others.
     void sendKeycode(int evdevKeycode, bool down);
 
     // Why the portal session is not there (empty while it starts or once it runs).
@@ -62,12 +63,19 @@ Q_SIGNALS:
 
 private:
     int keycodeFor(quint32 keysym, int usPosition, bool* shifted);
+    void send(const QString& method, int key, bool down);
+    void sendNext();
     void reloadKeymapIfStale();
 
     QString m_tokenFile;
     QString m_session;
     QString m_failure;
     bool m_started = false;
+    // The portal handles each call on a thread of its own, so calls sent back to back may reach
+    // the compositor in another order (a release before its press leaves a key repeating). Each
+    // key goes once the portal has answered the one before; the queue never holds the caller.
+    QList<QDBusMessage> m_queue;
+    bool m_inFlight = false;
     struct KeymapSource;
     std::unique_ptr<KeymapSource> m_keymap;
 };

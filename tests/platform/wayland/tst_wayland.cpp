@@ -27,7 +27,8 @@ const QString target = QStringLiteral("com.figma.Desktop");
 
 QString quoted(const QString& argument) {
     QString escaped = argument;
-    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+        .replace(QLatin1Char('"'), QStringLiteral("\\\""));
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
 
@@ -72,7 +73,8 @@ class WaylandTest : public QObject {
         const AccessibleElement application = m_accessibility.applicationElement(pid);
         for (const AccessibleElement& window :
              m_accessibility.elements(application, Relation::windows)) {
-            const QString title = m_accessibility.text(window, LabelText::title).value_or(QString());
+            const QString title =
+                m_accessibility.text(window, LabelText::title).value_or(QString());
             if (!title.startsWith(QStringLiteral("Palette|")))
                 continue;
             state.found = true;
@@ -105,17 +107,18 @@ class WaylandTest : public QObject {
         return result->application->processIdentifier();
     }
 
-    void bringForward(const QString& identifier) {
+    bool bringForward(const QString& identifier) {
         const RunningApplicationPtr application = m_workspace.findRunning(identifier);
-        QVERIFY(application);
         // The compositor may still be mapping a window that opened just now: ask again until
         // the application is in front, as the launcher does.
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                application->activate();
-                return QTest::qWaitFor([&] { return m_workspace.isFrontmost(identifier); }, 1000);
-            },
-            20000));
+        return application &&
+               QTest::qWaitFor(
+                   [&] {
+                       application->activate();
+                       return QTest::qWaitFor([&] { return m_workspace.isFrontmost(identifier); },
+                                              1000);
+                   },
+                   20000);
     }
 
     void chord(const QList<int>& keycodes) {
@@ -148,14 +151,14 @@ private Q_SLOTS:
         PortalHotkeyService hotkeys;
         QList<HotkeyService::HotkeyId> presses;
         hotkeys.setPressHandler([&](HotkeyService::HotkeyId id) { presses.append(id); });
-        QCOMPARE(PortalHotkeyService::trigger({QStringLiteral("1"),
-                                               {HotkeyModifier::command, HotkeyModifier::option}}),
+        QCOMPARE(PortalHotkeyService::trigger(
+                     {QStringLiteral("1"), {HotkeyModifier::command, HotkeyModifier::option}}),
                  QStringLiteral("CTRL+ALT+1"));
-        QCOMPARE(hotkeys.registerHotkey(3, {QStringLiteral("1"),
-                                            {HotkeyModifier::command, HotkeyModifier::option}}),
+        QCOMPARE(hotkeys.registerHotkey(
+                     3, {QStringLiteral("1"), {HotkeyModifier::command, HotkeyModifier::option}}),
                  HotkeyService::RegisterResult::registered);
-        QCOMPARE(hotkeys.registerHotkey(4, {QStringLiteral("2"),
-                                            {HotkeyModifier::command, HotkeyModifier::option}}),
+        QCOMPARE(hotkeys.registerHotkey(
+                     4, {QStringLiteral("2"), {HotkeyModifier::command, HotkeyModifier::option}}),
                  HotkeyService::RegisterResult::registered);
         QSignalSpy bound(&hotkeys, &PortalHotkeyService::bindingChanged);
         QVERIFY(bound.wait(20000));
@@ -186,10 +189,10 @@ private Q_SLOTS:
 
         installEntry(QStringLiteral("brevlin.Other"), {standinExecutable()});
         QVERIFY(start(QStringLiteral("brevlin.Other")));
-        bringForward(QStringLiteral("brevlin.Other"));
+        QVERIFY(bringForward(QStringLiteral("brevlin.Other")));
         QVERIFY(!m_workspace.isFrontmost(target));
 
-        bringForward(target);
+        QVERIFY(bringForward(target));
         QVERIFY(!m_workspace.isFrontmost(QStringLiteral("brevlin.Other")));
         QCOMPARE(m_keys->press(Key::k, KeyModifier::primary), KeyResult::posted);
         QVERIFY(QTest::qWaitFor([&] { return palette(pid).open; }, 10000));
@@ -201,17 +204,19 @@ private Q_SLOTS:
 
     // The real launcher over the Wayland backends, from another window in front.
     void launcherEndToEnd() {
-        installEntry(target, paletteCommand(QStringLiteral("wayland"), m_dir.filePath("profile-e2e")));
+        installEntry(target,
+                     paletteCommand(QStringLiteral("wayland"), m_dir.filePath("profile-e2e")));
         const qint64 pid = start(target);
         QVERIFY(pid);
         installEntry(QStringLiteral("brevlin.Other"), {standinExecutable()});
         QVERIFY(start(QStringLiteral("brevlin.Other")));
-        bringForward(QStringLiteral("brevlin.Other"));
+        QVERIFY(bringForward(QStringLiteral("brevlin.Other")));
 
         QtScheduler scheduler;
         FigmaLauncher launcher(LaunchPlatform{m_accessibility, *m_keys, m_workspace, scheduler});
         LaunchOutcome outcome;
-        startTask(scheduler, launcher.launchPlugin(QStringLiteral("Iconify"), LauncherRig::timing()),
+        startTask(scheduler,
+                  launcher.launchPlugin(QStringLiteral("Iconify"), LauncherRig::timing()),
                   [&](std::exception_ptr error) {
                       outcome.finished = true;
                       if (!error)
