@@ -47,6 +47,11 @@ std::optional<Entry> entryFor(const QString& identifier) {
         ids.append(QStringLiteral("figma-linux.desktop"));
     for (const QString& id : ids) {
         GDesktopAppInfo* info = g_desktop_app_info_new(id.toUtf8().constData());
+        // GIO learns of a new entry through a file monitor, a moment after it is written.
+        if (const QString path = QStandardPaths::locate(QStandardPaths::GenericDataLocation,
+                                                        QStringLiteral("applications/") + id);
+            !info && !path.isEmpty())
+            info = g_desktop_app_info_new_from_filename(QFile::encodeName(path).constData());
         if (!info)
             continue;
         Entry entry;
