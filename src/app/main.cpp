@@ -5,6 +5,7 @@
 #include "TestControl.h"
 #endif
 #include "hotkeys/HotkeyManager.h"
+#include "launch/DockActionCoordinator.h"
 #include "launch/QtScheduler.h"
 #include "model/DockStore.h"
 #include "platform/linux/DockWindowX11.h"
@@ -149,6 +150,11 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s\n", qPrintable(message));
             brevlin.coordinator().reportLimitation(message);
         }
+        QObject::connect(platform->portalHotkeys(), &PortalHotkeyService::bindingChanged, &brevlin,
+                         [&brevlin, hotkeys = platform->portalHotkeys()] {
+                             if (!hotkeys->failure().isEmpty())
+                                 brevlin.coordinator().reportLimitation(hotkeys->failure());
+                         });
         QObject::connect(platform->portalKeyboard(), &PortalKeyboard::sessionChanged, &brevlin,
                          [&brevlin, keyboard = platform->portalKeyboard()] {
                              if (!keyboard->failure().isEmpty())

@@ -71,15 +71,15 @@ std::optional<Entry> entryFor(const QString& identifier) {
     return std::nullopt;
 }
 
-QStringList commandLineOf(qint64 pid) {
+// The process's command line as one string, arguments separated by spaces: Chromium rewrites its
+// own into a single string, as setproctitle does.
+QString commandLineOf(qint64 pid) {
     QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    QStringList result;
-    for (const QByteArray& part : file.readAll().split('\0'))
-        if (!part.isEmpty())
-            result.append(QString::fromLocal8Bit(part));
-    return result;
+    QByteArray text = file.readAll();
+    text.replace('\0', ' ');
+    return QString::fromLocal8Bit(text).trimmed();
 }
 
 // The entry's program: the same program name, and every argument of its Exec line there.
@@ -88,15 +88,17 @@ QStringList commandLineOf(qint64 pid) {
 bool runsEntry(qint64 pid, const Entry& entry) {
     if (entry.exec.isEmpty())
         return false;
-    const QStringList command = commandLineOf(pid);
+    const QString command = commandLineOf(pid);
     if (command.isEmpty())
         return false;
-    if (QFileInfo(command.first()).fileName() != QFileInfo(entry.exec.first()).fileName() &&
+    const QString program = QFileInfo(entry.exec.first()).fileName();
+    if (QFileInfo(command.section(QLatin1Char(' '), 0, 0)).fileName() != program &&
         QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid))).fileName() !=
-            QFileInfo(entry.exec.first()).fileName())
+            program)
         return false;
+    const QString spaced = QLatin1Char(' ') + command + QLatin1Char(' ');
     for (qsizetype i = 1; i < entry.exec.size(); ++i)
-        if (!command.contains(entry.exec.at(i)))
+        if (!spaced.contains(QLatin1Char(' ') + entry.exec.at(i) + QLatin1Char(' ')))
             return false;
     return true;
 }

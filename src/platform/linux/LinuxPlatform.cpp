@@ -30,7 +30,9 @@ std::unique_ptr<LinuxPlatform> LinuxPlatform::createWayland(const QString& dataF
     platform->m_portalKeyboard = keyboard.get();
     platform->m_keyboard = std::move(keyboard);
     platform->m_workspace = std::make_unique<KWinWorkspace>();
-    platform->m_hotkeys = std::make_unique<PortalHotkeyService>();
+    auto hotkeys = std::make_unique<PortalHotkeyService>();
+    platform->m_portalHotkeys = hotkeys.get();
+    platform->m_hotkeys = std::move(hotkeys);
     platform->m_accessibility = std::make_unique<AtspiAccessibility>();
     if (!PortalHotkeyService::isSupported())
         platform->m_limitations.append(

@@ -12,6 +12,7 @@
 namespace brevlin {
 
 class AtspiAccessibility;
+class PortalHotkeyService;
 class PortalKeyboard;
 
 // The Linux desktop services the application drives Figma and hotkeys through.
@@ -35,6 +36,7 @@ public:
     QStringList limitations() const { return m_limitations; }
     // The Wayland keyboard, whose portal session is asked for separately; null on X11.
     PortalKeyboard* portalKeyboard() const { return m_portalKeyboard; }
+    PortalHotkeyService* portalHotkeys() const { return m_portalHotkeys; }
 
 private:
     LinuxPlatform();
@@ -43,6 +45,7 @@ private:
     std::unique_ptr<WorkspaceApi> m_workspace;
     std::unique_ptr<HotkeyService> m_hotkeys;
     PortalKeyboard* m_portalKeyboard = nullptr;
+    PortalHotkeyService* m_portalHotkeys = nullptr;
     QStringList m_limitations;
 };
 

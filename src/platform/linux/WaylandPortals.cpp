@@ -384,12 +384,15 @@ KeyResult PortalKeyboard::type(QStringView text) {
 // ---- Hotkeys
 
 PortalHotkeyService::PortalHotkeyService(QObject* parent)
-    : QObject(parent) {
+    : QObject(parent)
+    , m_supported(isSupported()) {
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<QList<PortalShortcut>>();
-    QDBusConnection::sessionBus().connect(
-        portalService, portalPath, globalShortcuts, QStringLiteral("Activated"), this,
-        SLOT(activated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    // Taken as the whole message: a slot with the signal's own types fails to connect in some
+    // processes (QtDBus cannot always resolve QDBusObjectPath by name at that point).
+    QDBusConnection::sessionBus().connect(portalService, portalPath, globalShortcuts,
+                                          QStringLiteral("Activated"), this,
+                                          SLOT(activated(QDBusMessage)));
 }
 
 PortalHotkeyService::~PortalHotkeyService() {
@@ -463,7 +466,8 @@ void PortalHotkeyService::bind() {
     closeSession();
     m_bound = false;
     const quint64 generation = ++m_generation;
-    if (m_hotkeys.isEmpty())
+    // Without the portal the start-up notice has said so already; nothing to ask for.
+    if (m_hotkeys.isEmpty() || !m_supported)
         return;
     QList<PortalShortcut> shortcuts;
     for (auto it = m_hotkeys.cbegin(); it != m_hotkeys.cend(); ++it)
@@ -503,9 +507,13 @@ void PortalHotkeyService::bind() {
                });
 }
 
-void PortalHotkeyService::activated(const QDBusObjectPath& session, const QString& shortcutId,
-                                    qulonglong, const QVariantMap&) {
-    if (session.path() != m_session || !shortcutId.startsWith(shortcutPrefix) || !m_handler)
+void PortalHotkeyService::activated(const QDBusMessage& message) {
+    const QVariantList arguments = message.arguments();
+    if (arguments.size() < 2)
+        return;
+    const QString session = arguments.at(0).value<QDBusObjectPath>().path();
+    const QString shortcutId = arguments.at(1).toString();
+    if (session != m_session || !shortcutId.startsWith(shortcutPrefix) || !m_handler)
         return;
     bool ok = false;
     const HotkeyId id = shortcutId.mid(shortcutPrefix.size()).toUInt(&ok);

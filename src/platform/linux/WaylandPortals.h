@@ -110,8 +110,7 @@ Q_SIGNALS:
     void bindingChanged();
 
 private Q_SLOTS:
-    void activated(const QDBusObjectPath& session, const QString& shortcutId, qulonglong timestamp,
-                   const QVariantMap& options);
+    void activated(const QDBusMessage& message);
 
 private:
     void scheduleBind();
@@ -121,6 +120,7 @@ private:
     PressHandler m_handler;
     QHash<HotkeyId, Hotkey> m_hotkeys;
     QString m_session;
+    bool m_supported = false;
     bool m_bindPending = false;
     bool m_bound = false;
     quint64 m_generation = 0;
