@@ -463,7 +463,29 @@ void PortalHotkeyService::closeSession() {
 }
 
 void PortalHotkeyService::bind() {
-    closeSession();
+    if (m_closing)
+        return; // bound again once the old session is gone
+    if (!m_session.isEmpty()) {
+        // Every session takes the same name: KDE files the shortcuts under it, so they keep
+        // their place (and the user's own keys) in the shortcut settings across restarts. The
+        // portal refuses a second session of one name, so the old one goes first.
+        QDBusMessage close = QDBusMessage::createMethodCall(
+            portalService, m_session, QStringLiteral("org.freedesktop.portal.Session"),
+            QStringLiteral("Close"));
+        m_session.clear();
+        m_bound = false;
+        ++m_generation;
+        m_closing = true;
+        auto* watcher =
+            new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(close), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                [this](QDBusPendingCallWatcher* finished) {
+                    finished->deleteLater();
+                    m_closing = false;
+                    bind();
+                });
+        return;
+    }
     m_bound = false;
     const quint64 generation = ++m_generation;
     // Without the portal the start-up notice has said so already; nothing to ask for.
@@ -484,7 +506,7 @@ void PortalHotkeyService::bind() {
         Q_EMIT self->bindingChanged();
     };
     callPortal(globalShortcuts, QStringLiteral("CreateSession"),
-               {QVariantMap{{QStringLiteral("session_handle_token"), nextToken()},
+               {QVariantMap{{QStringLiteral("session_handle_token"), QStringLiteral("Brevlin")},
                             {QStringLiteral("shortcuts"), QVariant::fromValue(shortcuts)}}},
                [self, generation, shortcuts, failed](uint code, const QVariantMap& results) {
                    if (!self || generation != self->m_generation)

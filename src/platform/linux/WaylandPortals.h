@@ -122,6 +122,7 @@ private:
     QString m_session;
     bool m_supported = false;
     bool m_bindPending = false;
+    bool m_closing = false;
     bool m_bound = false;
     quint64 m_generation = 0;
     QString m_failure;
