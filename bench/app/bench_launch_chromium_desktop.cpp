@@ -95,8 +95,7 @@ int main(int argc, char** argv) {
                       done = true;
                       failed = bool(error);
                   });
-        QTest::qWaitFor([&] { return done; }, 120000);
-        return done && !failed;
+        return QTest::qWaitFor([&] { return done; }, 120000) && !failed;
     };
     // The first launch starts Chromium; the measured ones find it running and in front.
     if (!launch()) {
