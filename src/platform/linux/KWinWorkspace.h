@@ -24,8 +24,9 @@ class Bus;
 // Chromium derives its app id itself and Electron takes it from the entry, so the window class an
 // X11 desktop matches by says nothing here.
 //
-// The frontmost check reads the ACTIVE state of the application's frames, which follows the
-// compositor's activation for native and XWayland windows alike. Bringing an application forward
+// The frontmost check asks the compositor where it can (on KWin a script reports every
+// activation back over D-Bus), and otherwise reads the ACTIVE state of the application's frames
+// on the accessibility bus, which Chromium publishes only once its accessibility is fully on. Bringing an application forward
 // needs the compositor's help: on KWin a small script run through its D-Bus scripting interface
 // activates the process's window. Elsewhere (GNOME) canActivate() is false, activate does
 // nothing, and only a target already in front can be driven.
