@@ -103,6 +103,16 @@ QByteArray TestControl::answer(const QByteArray& line) {
         const int field = argument.section(' ', 0, 0).toInt();
         const qint64 value = argument.section(' ', 1, 1).toLongLong();
         m_app.store().setTimingValue(static_cast<TimingField>(field), value);
+    } else if (command == "click") {
+        // The button's own click, for sessions where a test cannot move the pointer onto the
+        // dock (a Wayland client does not know where the compositor put another's window).
+        const int index = argument.toInt();
+        DockWindow* dock = m_app.dockWindow();
+        const QList<DockItemButton*> buttons =
+            dock ? dock->rootView()->itemButtons() : QList<DockItemButton*>();
+        reply["ok"] = index >= 0 && index < buttons.size();
+        if (reply["ok"].toBool())
+            buttons.at(index)->click();
     } else if (command == "close-dock") {
         if (m_app.dockWindow())
             m_app.dockWindow()->close();

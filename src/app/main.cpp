@@ -5,12 +5,15 @@
 #include "TestControl.h"
 #endif
 #include "hotkeys/HotkeyManager.h"
+#include "launch/DockActionCoordinator.h"
 #include "launch/QtScheduler.h"
 #include "model/DockStore.h"
 #include "platform/linux/AutostartEntry.h"
 #include "platform/linux/DesktopEntries.h"
 #include "platform/linux/DockWindowX11.h"
+#include "platform/linux/KWinWorkspace.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/WaylandPortals.h"
 
 #include <QApplication>
 #include <QDir>
@@ -41,17 +44,47 @@ void showWaylandNoticeOnce(const QString& dataFolder) {
     box->show();
 }
 
+// Asks for the remote-control session. Portals from version 2 ask the user (once, given the
+// restore token): the first time, Brevlin says why before the desktop asks. KDE 5.27's portal
+// (version 1) grants an unsandboxed caller without asking, so there is nothing to explain.
+void startRemoteControl(PortalKeyboard& keyboard, const QString& dataFolder) {
+    const QString marker = QDir(dataFolder).filePath(QStringLiteral(".remote-control-explained"));
+    if (QFile::exists(marker) ||
+        portalVersion(QStringLiteral("org.freedesktop.portal.RemoteDesktop")) < 2) {
+        keyboard.start();
+        return;
+    }
+    QDir().mkpath(dataFolder);
+    QFile file(marker);
+    if (file.open(QIODevice::WriteOnly))
+        file.close();
+    auto* box = new QMessageBox(
+        QMessageBox::Information, QStringLiteral("Brevlin"),
+        QStringLiteral("Brevlin launches plugins by typing into Figma, as you would. On Wayland it "
+                       "needs the desktop's permission to send keys: your desktop will now ask "
+                       "whether Brevlin may control the keyboard (remote control). Brevlin "
+                       "sends keys only while a launch runs, and only while Figma is in front."),
+        QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QMessageBox::finished, &keyboard, [&keyboard] { keyboard.start(); });
+    box->show();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const DisplaySituation situation = displaySituation(environment);
-    if (!situation.hasX11Display) {
+    const bool waylandDisplay = situation.isWaylandSession &&
+                                !environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty();
+    if (!situation.hasX11Display && !waylandDisplay) {
         std::fprintf(stderr, "%s\n", qPrintable(noDisplayMessage()));
         return 1;
     }
-    // Hotkeys and key injection are X11 services; in a Wayland session that means XWayland.
-    qputenv("QT_QPA_PLATFORM", "xcb");
+    // On Wayland Brevlin runs natively and uses the desktop's portals; QT_QPA_PLATFORM=xcb keeps
+    // it on XWayland with the X11 backends.
+    if (!environment.contains(QStringLiteral("QT_QPA_PLATFORM")))
+        qputenv("QT_QPA_PLATFORM", waylandDisplay ? "wayland;xcb" : "xcb");
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brevlin"));
@@ -70,7 +103,12 @@ int main(int argc, char** argv) {
     instance.listen();
 
     QtScheduler scheduler;
-    std::unique_ptr<LinuxPlatform> platform = LinuxPlatform::create();
+    const bool nativeWayland = QGuiApplication::platformName() == QStringLiteral("wayland");
+    const QString dataFolder =
+        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+            .filePath(QStringLiteral("Brevlin"));
+    std::unique_ptr<LinuxPlatform> platform =
+        nativeWayland ? LinuxPlatform::createWayland(dataFolder) : LinuxPlatform::create();
     if (!platform) {
         // Without XTest or the display's window atoms Brevlin could neither press keys nor
         // bring Figma forward; say so rather than crash or start a dock that launches nothing.
@@ -109,8 +147,28 @@ int main(int argc, char** argv) {
         testControl = std::make_unique<TestControl>(brevlin, path);
 #endif
 
-    if (situation.isWaylandSession)
+    if (nativeWayland) {
+        KWinWorkspace::keepDockAbove();
+        startRemoteControl(*platform->portalKeyboard(), brevlin.store().applicationFolderPath());
+        const QStringList limitations = platform->limitations();
+        if (!limitations.isEmpty()) {
+            const QString message = limitations.join(QLatin1Char(' '));
+            std::fprintf(stderr, "%s\n", qPrintable(message));
+            brevlin.coordinator().reportLimitation(message);
+        }
+        QObject::connect(platform->portalHotkeys(), &PortalHotkeyService::bindingChanged, &brevlin,
+                         [&brevlin, hotkeys = platform->portalHotkeys()] {
+                             if (!hotkeys->failure().isEmpty())
+                                 brevlin.coordinator().reportLimitation(hotkeys->failure());
+                         });
+        QObject::connect(platform->portalKeyboard(), &PortalKeyboard::sessionChanged, &brevlin,
+                         [&brevlin, keyboard = platform->portalKeyboard()] {
+                             if (!keyboard->failure().isEmpty())
+                                 brevlin.coordinator().reportLimitation(keyboard->failure());
+                         });
+    } else if (situation.isWaylandSession) {
         showWaylandNoticeOnce(brevlin.store().applicationFolderPath());
+    }
 
     return app.exec();
 }

@@ -46,6 +46,10 @@ public:
     void refreshAccessibilityStatus();
     void requestAccessibilityAccess();
 
+    // Shows in the dock's marker what this desktop does not let Brevlin do, until a launch
+    // succeeds.
+    void reportLimitation(const QString& message) { setErrorMessage(message); }
+
 signals:
     void isAccessibilityTrustedChanged();
     void errorMessageChanged();

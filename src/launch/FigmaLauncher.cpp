@@ -374,7 +374,14 @@ void FigmaLauncher::typeText(const QString& text, qint64 delayMilliseconds,
         start = end;
         if (beforeEachCharacter)
             beforeEachCharacter();
-        requirePosted(m_platform.keyboard.type(character));
+        // A character the keyboard cannot enter would otherwise leave a wrong search: say which.
+        const KeyResult typed = m_platform.keyboard.type(character);
+        if (typed == KeyResult::keyUnavailable)
+            throw FigmaLauncherError::launchFailed(
+                QStringLiteral("Brevlin cannot type \u201c%1\u201d: the keyboard layout has no key "
+                               "for it. Switch to a layout that has it, or rename the shortcut.")
+                    .arg(character));
+        requirePosted(typed);
         blockingSleepMicroseconds(m_platform.scheduler, pauseMicroseconds);
     }
 }

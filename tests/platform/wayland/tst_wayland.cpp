@@ -1,0 +1,371 @@
+// The Wayland backends inside a headless KWin session: hotkeys through the GlobalShortcuts
+// portal, keys through the RemoteDesktop portal into Chromium (native Wayland and XWayland),
+// windows brought forward through KWin's scripting with the frontmost check following, and the
+// real launcher end to end on native-Wayland Chromium.
+
+#include "../launcher/LauncherRig.h"
+#include "DesktopTestSupport.h"
+#include "platform/linux/KWinWorkspace.h"
+#include "platform/linux/WaylandPortals.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <linux/input-event-codes.h>
+
+using namespace brevlin;
+using namespace brevlin::testing;
+
+namespace {
+
+const QString target = QStringLiteral("com.figma.Desktop");
+
+QString quoted(const QString& argument) {
+    QString escaped = argument;
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+        .replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+// An entry named `identifier` starting `command`. On Wayland nothing in it names the window: the
+// workspace finds the window by the process it starts.
+void installEntry(const QString& identifier, const QStringList& command) {
+    const QString folder =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/applications";
+    QDir().mkpath(folder);
+    QFile file(folder + '/' + identifier + ".desktop");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QStringList exec;
+    for (const QString& a : command)
+        exec.append(quoted(a));
+    file.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=%2\n")
+                   .arg(identifier, exec.join(' '))
+                   .toUtf8());
+}
+
+// The palette in Chromium on `ozone` ("wayland" or "x11"), through the target's entry.
+QStringList paletteCommand(const QString& ozone, const QString& profile) {
+    QStringList command = chromiumPaletteCommand({}, QStringLiteral("figma-palette"), profile);
+    command.insert(1, QStringLiteral("--ozone-platform=") + ozone);
+    return command;
+}
+
+// A session bus that starts no services, so no portal comes up on it.
+const char bareBusConfig[] =
+    "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+    " \"http:/"
+    "/www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+    "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>\n"
+    "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+    "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
+    "</busconfig>\n";
+
+// brevlin-testing with a data folder of its own (seeded with the samples: Ctrl+Alt+1 launches
+// Content Reel), answering on its control socket.
+class Brevlin {
+public:
+    ~Brevlin() {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    bool start(QProcessEnvironment environment = QProcessEnvironment::systemEnvironment()) {
+        const QString sessionData = environment.value(QStringLiteral("XDG_DATA_HOME"));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), m_data.path());
+        environment.insert(QStringLiteral("XDG_DATA_DIRS"),
+                           sessionData + QStringLiteral(":/usr/local/share:/usr/share"));
+        environment.insert(QStringLiteral("BREVLIN_TEST_CONTROL_SOCKET"), socket());
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_process.start(QStringLiteral(BREVLIN_APP_PATH), {});
+        return m_process.waitForStarted(5000) &&
+               QTest::qWaitFor([&] { return !state().value("buttons").toArray().isEmpty(); },
+                               30000);
+    }
+    qint64 pid() const { return m_process.processId(); }
+    QJsonObject request(const QString& line) const {
+        QLocalSocket connection;
+        connection.connectToServer(socket());
+        if (!connection.waitForConnected(2000))
+            return {};
+        connection.write(line.toUtf8() + '\n');
+        connection.waitForBytesWritten(2000);
+        QDeadlineTimer deadline(5000);
+        while (!connection.canReadLine() && !deadline.hasExpired())
+            connection.waitForReadyRead(100);
+        return QJsonDocument::fromJson(connection.readLine()).object();
+    }
+    QJsonObject state() const { return request(QStringLiteral("state")); }
+
+private:
+    QString socket() const { return m_data.filePath(QStringLiteral("control.socket")); }
+    QTemporaryDir m_data;
+    QProcess m_process;
+};
+
+} // namespace
+
+class WaylandTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<PortalKeyboard> m_keys;
+    KWinWorkspace m_workspace;
+    AtspiAccessibility m_accessibility;
+    QTemporaryDir m_dir;
+    QList<qint64> m_started;
+
+    // The palette's state, read from its window's title through the accessibility bus (a
+    // Wayland client cannot read another's title).
+    PaletteState palette(qint64 pid) {
+        PaletteState state;
+        const AccessibleElement application = m_accessibility.applicationElement(pid);
+        for (const AccessibleElement& window :
+             m_accessibility.elements(application, Relation::windows)) {
+            const QString title =
+                m_accessibility.text(window, LabelText::title).value_or(QString());
+            if (!title.startsWith(QStringLiteral("Palette|")))
+                continue;
+            state.found = true;
+            for (const QString& part : title.split('|')) {
+                const QString key = part.section('=', 0, 0);
+                const QString value = part.section('=', 1);
+                if (key == "open")
+                    state.open = value == "1";
+                else if (key == "tab")
+                    state.tab = value;
+                else if (key == "k")
+                    state.ctrlK = value.toInt();
+                else if (key == "runs")
+                    state.runs = value.split(',', Qt::SkipEmptyParts);
+                else if (key == "text")
+                    state.text = value;
+            }
+        }
+        return state;
+    }
+
+    // Starts the entry's program through the workspace and returns its process once it shows.
+    qint64 start(const QString& identifier) {
+        std::optional<StartResult> result;
+        m_workspace.start(identifier, [&](StartResult r) { result = std::move(r); });
+        if (!QTest::qWaitFor([&] { return result.has_value(); }, 60000) ||
+            result->kind != StartResult::Kind::started)
+            return 0;
+        m_started.append(result->application->processIdentifier());
+        return result->application->processIdentifier();
+    }
+
+    bool bringForward(const QString& identifier) {
+        const RunningApplicationPtr application = m_workspace.findRunning(identifier);
+        // The compositor may still be mapping a window that opened just now: ask again until
+        // the application is in front, as the launcher does.
+        return application &&
+               QTest::qWaitFor(
+                   [&] {
+                       application->activate();
+                       return QTest::qWaitFor([&] { return m_workspace.isFrontmost(identifier); },
+                                              1000);
+                   },
+                   20000);
+    }
+
+    void chord(const QList<int>& keycodes) {
+        for (int code : keycodes)
+            m_keys->sendKeycode(code, true);
+        for (auto it = keycodes.crbegin(); it != keycodes.crend(); ++it)
+            m_keys->sendKeycode(*it, false);
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"),
+                 "run inside scripts/desktop-session --wayland");
+        QVERIFY(setAccessibilityEnabled(true));
+        QVERIFY(KWinWorkspace::canActivate());
+        m_keys = std::make_unique<PortalKeyboard>(m_dir.filePath("token"));
+        QSignalSpy changed(m_keys.get(), &PortalKeyboard::sessionChanged);
+        m_keys->start();
+        QVERIFY(changed.wait(30000));
+        QVERIFY2(m_keys->isAvailable(), qPrintable(m_keys->failure()));
+    }
+
+    void cleanup() {
+        for (qint64 pid : std::as_const(m_started))
+            terminateProcess(pid);
+        m_started.clear();
+    }
+
+    void shortcutsFireOnInjectedKeys() {
+        PortalHotkeyService hotkeys;
+        QList<HotkeyService::HotkeyId> presses;
+        hotkeys.setPressHandler([&](HotkeyService::HotkeyId id) { presses.append(id); });
+        QCOMPARE(PortalHotkeyService::trigger(
+                     {QStringLiteral("1"), {HotkeyModifier::command, HotkeyModifier::option}}),
+                 QStringLiteral("CTRL+ALT+1"));
+        // The application's own identifiers and keys: the desktop keeps a shortcut's key under
+        // its identifier, and the application registers the same ones again.
+        QCOMPARE(hotkeys.registerHotkey(
+                     1, {QStringLiteral("1"), {HotkeyModifier::command, HotkeyModifier::option}}),
+                 HotkeyService::RegisterResult::registered);
+        QCOMPARE(hotkeys.registerHotkey(
+                     2, {QStringLiteral("2"), {HotkeyModifier::command, HotkeyModifier::option}}),
+                 HotkeyService::RegisterResult::registered);
+        QSignalSpy bound(&hotkeys, &PortalHotkeyService::bindingChanged);
+        QVERIFY(bound.wait(20000));
+        QVERIFY2(hotkeys.isBound(), qPrintable(hotkeys.failure()));
+        // Without Alt it is not the hotkey; the second chord is the barrier that shows the first
+        // fired nothing.
+        chord({KEY_LEFTCTRL, KEY_2});
+        chord({KEY_LEFTCTRL, KEY_LEFTALT, KEY_2});
+        QTRY_COMPARE_WITH_TIMEOUT(presses, (QList<HotkeyService::HotkeyId>{2}), 10000);
+        chord({KEY_LEFTCTRL, KEY_LEFTALT, KEY_1});
+        QTRY_COMPARE_WITH_TIMEOUT(presses, (QList<HotkeyService::HotkeyId>{2, 1}), 10000);
+    }
+
+    // Chromium natively on Wayland and on XWayland: the shortcut opens the palette, typed text
+    // arrives, a character the layout lacks is refused rather than dropped; and the target is
+    // brought forward from another window, the frontmost check following it both ways.
+    void keysAndActivation_data() {
+        QTest::addColumn<QString>("ozone");
+        QTest::newRow("native Wayland") << QStringLiteral("wayland");
+        QTest::newRow("XWayland") << QStringLiteral("x11");
+    }
+    void keysAndActivation() {
+        QFETCH(QString, ozone);
+        installEntry(target, paletteCommand(ozone, m_dir.filePath("profile-" + ozone)));
+        const qint64 pid = start(target);
+        QVERIFY2(pid, "the palette did not show");
+        QVERIFY(QTest::qWaitFor([&] { return palette(pid).found; }, 30000));
+
+        installEntry(QStringLiteral("brevlin.Other"), {standinExecutable()});
+        QVERIFY(start(QStringLiteral("brevlin.Other")));
+        QVERIFY(bringForward(QStringLiteral("brevlin.Other")));
+        QVERIFY(!m_workspace.isFrontmost(target));
+
+        QVERIFY(bringForward(target));
+        QVERIFY(!m_workspace.isFrontmost(QStringLiteral("brevlin.Other")));
+        QCOMPARE(m_keys->press(Key::k, KeyModifier::primary), KeyResult::posted);
+        QVERIFY(QTest::qWaitFor([&] { return palette(pid).open; }, 10000));
+        QCOMPARE(m_keys->type(u"Ic"), KeyResult::posted);
+        QCOMPARE(m_keys->type(u"\u00e9"), KeyResult::keyUnavailable); // é: not on a US layout
+        QCOMPARE(m_keys->type(u"on"), KeyResult::posted);
+        QTRY_COMPARE_WITH_TIMEOUT(palette(pid).text, QStringLiteral("Icon"), 10000);
+    }
+
+    // The real launcher over the Wayland backends, from another window in front.
+    void launcherEndToEnd() {
+        installEntry(target,
+                     paletteCommand(QStringLiteral("wayland"), m_dir.filePath("profile-e2e")));
+        const qint64 pid = start(target);
+        QVERIFY(pid);
+        installEntry(QStringLiteral("brevlin.Other"), {standinExecutable()});
+        QVERIFY(start(QStringLiteral("brevlin.Other")));
+        QVERIFY(bringForward(QStringLiteral("brevlin.Other")));
+
+        QtScheduler scheduler;
+        FigmaLauncher launcher(LaunchPlatform{m_accessibility, *m_keys, m_workspace, scheduler});
+        LaunchOutcome outcome;
+        startTask(scheduler,
+                  launcher.launchPlugin(QStringLiteral("Iconify"), LauncherRig::timing()),
+                  [&](std::exception_ptr error) {
+                      outcome.finished = true;
+                      if (!error)
+                          return;
+                      try {
+                          std::rethrow_exception(error);
+                      } catch (const FigmaLauncherError& e) {
+                          outcome.launcherError = e;
+                      }
+                  });
+        QVERIFY(QTest::qWaitFor([&] { return outcome.finished; }, 90000));
+        QVERIFY2(outcome.succeeded(), qPrintable(outcome.describe()));
+        const PaletteState state = palette(pid);
+        QCOMPARE(state.runs, QStringList{QStringLiteral("Iconify/press")});
+        QCOMPARE(state.tab, QStringLiteral("Plugins"));
+        QVERIFY(!state.open);
+    }
+
+    // The application on Wayland: native, its hotkey launching into Chromium in front, its dock
+    // clicked while another window is in front (the click takes the focus, as on the desktop).
+    void applicationByHotkeyAndDock() {
+        installEntry(target,
+                     paletteCommand(QStringLiteral("wayland"), m_dir.filePath("profile-app")));
+        const qint64 pid = start(target);
+        QVERIFY(pid);
+        QVERIFY(bringForward(target));
+        Brevlin brevlin;
+        QVERIFY(brevlin.start());
+        QVERIFY2(brevlin.state().value("errors").toArray().isEmpty(),
+                 qPrintable(QJsonDocument(brevlin.state()).toJson()));
+        // The portal binds the hotkeys a moment after start; until then a press does nothing, so
+        // press again until a launch has begun (a slow one may then run twice).
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         chord({KEY_LEFTCTRL, KEY_LEFTALT, KEY_1});
+                         return QTest::qWaitFor([&] { return palette(pid).ctrlK > 0; }, 5000);
+                     },
+                     60000),
+                 qPrintable(QJsonDocument(brevlin.state()).toJson()));
+        QTRY_VERIFY_WITH_TIMEOUT(!palette(pid).runs.isEmpty() && !palette(pid).open, 30000);
+        PaletteState state = palette(pid);
+        QCOMPARE(state.runs.first(), QStringLiteral("Content Reel/press"));
+        QCOMPARE(state.tab, QStringLiteral("Plugins"));
+
+        installEntry(QStringLiteral("brevlin.Other"), {standinExecutable()});
+        QVERIFY(start(QStringLiteral("brevlin.Other")));
+        QVERIFY(bringForward(QStringLiteral("brevlin.Other")));
+        installEntry(QStringLiteral("brevlin.Dock"), {QStringLiteral(BREVLIN_APP_PATH)});
+        QVERIFY(bringForward(QStringLiteral("brevlin.Dock")));
+        QVERIFY(brevlin.request(QStringLiteral("click 1")).value("ok").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(palette(pid).runs.contains(QStringLiteral("Autoflow/press")) &&
+                                     !palette(pid).open,
+                                 30000);
+        state = palette(pid);
+        QCOMPARE(state.tab, QStringLiteral("Plugins"));
+        QVERIFY(m_workspace.isFrontmost(target));
+    }
+
+    // A desktop without the portals and KWin (a bus that activates nothing): the dock says what
+    // does not work, once, rather than failing silently.
+    void missingCapabilitiesAreShown() {
+        QFile config(m_dir.filePath("bare-bus.conf"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(bareBusConfig);
+        config.close();
+        QProcess bus;
+        bus.start(QStringLiteral("dbus-daemon"),
+                  {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
+                   QStringLiteral("--print-address=1")});
+        QVERIFY(bus.waitForReadyRead(10000));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                           QString::fromUtf8(bus.readLine()).trimmed());
+        {
+            Brevlin brevlin;
+            QVERIFY(brevlin.start(environment));
+            QTRY_VERIFY_WITH_TIMEOUT(!brevlin.state().value("errors").toArray().isEmpty(), 10000);
+            const QString shown = brevlin.state().value("errors").toArray().first().toString();
+            QVERIFY2(shown.contains(QStringLiteral("no global-shortcuts portal")),
+                     qPrintable(shown));
+            QVERIFY2(shown.contains(QStringLiteral("no remote-control portal")), qPrintable(shown));
+            QVERIFY2(shown.contains(QStringLiteral("bring Figma to the front")), qPrintable(shown));
+            QCOMPARE(brevlin.state().value("markerToolTip").toString(), shown);
+        }
+        bus.terminate();
+        bus.waitForFinished(5000);
+    }
+};
+
+QTEST_GUILESS_MAIN(WaylandTest)
+#include "tst_wayland.moc"
