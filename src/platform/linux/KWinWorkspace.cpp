@@ -340,13 +340,21 @@ RunningApplicationPtr KWinWorkspace::findRunning(const QString& applicationId) {
 }
 
 bool KWinWorkspace::isFrontmost(const QString& applicationId) {
-    for (const Shared::Instance& instance : d->instancesOf(applicationId)) {
-        if (d->activeWindow.isWatching() && d->activeWindow.activePid() == instance.pid)
+    // The compositor's own word where it gives it: exact, and no call to the application. A
+    // frame's ACTIVE state can lag behind (Chromium on XWayland keeps it a while).
+    if (d->activeWindow.isWatching()) {
+        const qint64 pid = d->activeWindow.activePid();
+        if (pid <= 0)
+            return false;
+        if (d->startedPids.value(applicationId).contains(pid))
             return true;
+        const auto entry = entryFor(applicationId);
+        return entry && runsEntry(pid, *entry);
+    }
+    for (const Shared::Instance& instance : d->instancesOf(applicationId))
         for (quint64 states : instance.frames)
             if (states & activeState)
                 return true;
-    }
     return false;
 }
 
