@@ -568,6 +568,27 @@ private slots:
         QVERIFY(QFileInfo::exists(notOurs));
     }
 
+    void anImageAShortcutNamesIsKeptWhateverIdItIsStoredUnder() {
+        // Copied from another machine or duplicated by hand: two shortcuts name one image, stored
+        // under a third id that is no shortcut's.
+        const QString image =
+            m_dir->filePath("Brevlin/Icons/804C3570-6354-4AB9-A688-FC0B0EC026B9.png");
+        QVERIFY(writeAll(image, "png"));
+        QByteArray items = twoItemArray;
+        items.replace("/somewhere/two.png", image.toUtf8());
+        items.replace("\"icon\": \"star\",",
+                      "\"icon\": \"star\", \"customIconPath\": \"" + image.toUtf8() + "\",");
+        QVERIFY(writeAll(configPath(), configWith(items, defaultTimingJson)));
+        DockStore store(support(), noSeed());
+        QCOMPARE(store.items().at(0).customIconPath, std::optional<QString>(image));
+        store.resetLauncherTiming();
+        QCOMPARE(readAll(image), QByteArray("png"));
+        store.deleteItem(store.items().first());
+        QCOMPARE(readAll(image), QByteArray("png"));
+        store.deleteItem(store.items().first());
+        QVERIFY(!QFileInfo::exists(image));
+    }
+
     void restoreUsesTheSeedWhenThereIsOne() {
         QVERIFY(writeAll(configPath(), configWith("[]", defaultTimingJson)));
         DockStore store(support(), seed(twoItemArray));
