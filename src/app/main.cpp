@@ -1,5 +1,6 @@
 #include "AppEnvironment.h"
 #include "BrevlinApp.h"
+#include "CommandLine.h"
 #include "SingleInstance.h"
 #ifdef BREVLIN_TEST_CONTROL
 #include "TestControl.h"
@@ -42,6 +43,9 @@ void showWaylandNoticeOnce(const QString& dataFolder) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const std::optional<int> exitCode =
+            answerCommandLine(argc, argv, QStringLiteral(BREVLIN_VERSION)))
+        return *exitCode;
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const DisplaySituation situation = displaySituation(environment);
     if (!situation.hasX11Display) {
