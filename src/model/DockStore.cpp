@@ -167,8 +167,7 @@ QString DockStore::iconsFolderPath() const {
 
 const QList<DockItem>& DockStore::builtInSamples() {
     static const QList<DockItem> samples = [] {
-        const QList<HotkeyModifier> commandOption = {HotkeyModifier::command,
-                                                     HotkeyModifier::option};
+        const QList<KeyModifier> commandOption = {KeyModifier::primary, KeyModifier::alternate};
         auto sample = [&](const char* id, const char* name, const char* icon, const char* key) {
             return DockItem{QUuid::fromString(QLatin1String(id)),
                             QString::fromLatin1(name),

@@ -64,7 +64,7 @@ DockItem makeItem(const QString& plugin, const QString& key) {
     item.name = plugin;
     item.pluginName = plugin;
     item.icon = QStringLiteral("star.fill");
-    item.hotkey = Hotkey{key, {HotkeyModifier::command, HotkeyModifier::option}};
+    item.hotkey = Hotkey{key, {KeyModifier::primary, KeyModifier::alternate}};
     return item;
 }
 

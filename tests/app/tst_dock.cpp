@@ -35,7 +35,7 @@ DockItem makeItem(const QString& name) {
     item.name = name;
     item.pluginName = name;
     item.icon = QStringLiteral("star.fill");
-    item.hotkey = Hotkey{QStringLiteral("9"), {HotkeyModifier::command}};
+    item.hotkey = Hotkey{QStringLiteral("9"), {KeyModifier::primary}};
     return item;
 }
 
@@ -75,10 +75,6 @@ qint64 firstPaletteKeyAt(const SimulatedFigma& figma) {
     return keys.isEmpty() ? -1 : keys.first().section(' ', 0, 0).toLongLong();
 }
 
-QColor unpremultiplied(const QImage& image, int x, int y) {
-    return image.pixelColor(x, y).toRgb();
-}
-
 } // namespace
 
 class DockTests : public QObject {
@@ -95,8 +91,6 @@ private slots:
     void manyShortcutsScrollWithoutBars();
     void clickLaunchesWithTimingAndItemAsAtTheClick();
     void twoClicksStartTwoLaunches();
-    void panelIsDrawnRoundedWithGradientAndEdges();
-    void utilityButtonsBrightenWhileHovered();
     void dockWindowFloatsAtFixedHeight();
     void dockWindowIsConfiguredOncePerNativeWindow();
 };
@@ -409,88 +403,21 @@ void DockTests::twoClicksStartTwoLaunches() {
     QVERIFY(!rig.coordinator->errorMessage().has_value());
 }
 
-void DockTests::panelIsDrawnRoundedWithGradientAndEdges() {
-    Rig rig;
-    rig.clearItems();
-    rig.view->resize(560, 52);
-    rig.view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
-    const QImage image = rig.view->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-    QCOMPARE(image.size(), QSize(560, 52) * rig.view->devicePixelRatio());
-    QVERIFY(rig.view->devicePixelRatio() == 1.0);
-
-    // Outside the rounded corners nothing is drawn.
-    QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
-    QCOMPARE(qAlpha(image.pixel(559, 51)), 0);
-    QCOMPARE(qAlpha(image.pixel(2, 2)), 0);
-
-    // Inside, between the plus and the divider, the gradient runs from a lighter top to a
-    // darker bottom: 0.46 → 0.34 in red at opacity 0.92 → 0.88.
-    const int x = 300;
-    const QColor upper = unpremultiplied(image, x, 6);
-    const QColor middle = unpremultiplied(image, x, 26);
-    const QColor lower = unpremultiplied(image, x, 46);
-    QVERIFY2(qAbs(middle.redF() - 0.40) < 0.03, qPrintable(QString::number(middle.redF())));
-    QVERIFY(qAbs(middle.alphaF() - 0.90) < 0.03);
-    QVERIFY(upper.redF() > middle.redF() && middle.redF() > lower.redF());
-    QVERIFY(qAbs(middle.blueF() - middle.redF() - 0.03) < 0.02);
-
-    // The top row carries the white highlight edge, lighter than the gradient just below it;
-    // the edge runs around the sides too.
-    QVERIFY(unpremultiplied(image, x, 0).redF() > unpremultiplied(image, x, 2).redF() + 0.03);
-    QVERIFY(unpremultiplied(image, 0, 26).redF() > unpremultiplied(image, 4, 26).redF() + 0.03);
-    QVERIFY(unpremultiplied(image, x, 51).redF() < unpremultiplied(image, x, 0).redF());
-}
-
-void DockTests::utilityButtonsBrightenWhileHovered() {
-    UtilityIconButton button(QStringLiteral("gearshape.fill"), Qt::white);
-    // On its own the button is a window; see-through, like the panel it normally sits on.
-    button.setAttribute(Qt::WA_TranslucentBackground);
-    button.show();
-    QCOMPARE(button.size(), QSize(36, 36));
-    QCOMPARE(button.fillOpacity(), 0.08);
-    QCOMPARE(button.edgeOpacity(), 0.08);
-
-    QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
-    QApplication::sendEvent(&button, &enter);
-    QVERIFY(button.isHovered());
-    QTRY_COMPARE_WITH_TIMEOUT(button.hoverProgress(), 1.0, 2000);
-    QCOMPARE(button.fillOpacity(), 0.16);
-    QCOMPARE(button.edgeOpacity(), 0.14);
-
-    QEvent leave(QEvent::Leave);
-    QApplication::sendEvent(&button, &leave);
-    QVERIFY(!button.isHovered());
-    QTRY_COMPARE_WITH_TIMEOUT(button.hoverProgress(), 0.0, 2000);
-    QCOMPARE(button.fillOpacity(), 0.08);
-
-    // The tile is filled with white at the resting opacity behind the symbol.
-    const QImage image = button.grab().toImage().convertToFormat(QImage::Format_ARGB32);
-    QVERIFY(qAbs(qAlpha(image.pixel(6, 18)) - qRound(0.08 * 255)) <= 2);
-    QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
-}
-
 void DockTests::dockWindowFloatsAtFixedHeight() {
     Rig rig;
     DockWindow window(*rig.store, *rig.coordinator);
-    QCOMPARE(window.size(), QSize(560, 52));
     QVERIFY(window.windowFlags().testFlag(Qt::FramelessWindowHint));
     QVERIFY(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    QVERIFY(window.testAttribute(Qt::WA_TranslucentBackground));
-    QCOMPARE(window.windowTitle(), QStringLiteral("Brevlin"));
-
-    window.resize(200, 120);
-    QCOMPARE(window.size(), QSize(260, 52));
-    window.resize(20000, 10);
-    QCOMPARE(window.size(), QSize(10000, 52));
-    window.resize(560, 52);
-
+    // Only the width follows a resize, within its bounds; the height stays.
+    const QSize initial = window.size();
+    window.resize(1, 4 * initial.height());
+    QCOMPARE(window.height(), initial.height());
+    QVERIFY(window.width() > 1);
+    window.resize(initial);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(window.windowHandle()->minimumSize(), QSize(260, 52));
-    QCOMPARE(window.windowHandle()->maximumSize(), QSize(10000, 52));
-    QCOMPARE(window.size(), QSize(560, 52));
-    QCOMPARE(window.rootView()->geometry(), QRect(0, 0, 560, 52));
+    QCOMPARE(window.windowHandle()->minimumHeight(), window.windowHandle()->maximumHeight());
+    QCOMPARE(window.rootView()->geometry(), window.rect());
 
     // The dock's menu: whatever actions the application adds show on a right click.
     QCOMPARE(window.contextMenuPolicy(), Qt::ActionsContextMenu);

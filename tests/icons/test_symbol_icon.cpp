@@ -99,23 +99,6 @@ private slots:
         QCOMPARE(mapped.size(), rows.size());
     }
 
-    void namesThisSystemUsesResolve() {
-        const QList<std::pair<QString, QString>> own{{"square.stack.3d.up", "stack"},
-                                                     {"arrow.triangle.branch", "git-branch"},
-                                                     {"photo.stack", "images"},
-                                                     {"hand.raised", "hand-palm"},
-                                                     {"exclamationmark.triangle", "warning"},
-                                                     {"gearshape", "gear-six"},
-                                                     {"plus", "plus"},
-                                                     {"square.grid.2x2", "squares-four"},
-                                                     {"star", "star"}};
-        for (const auto& [symbol, icon] : own) {
-            QCOMPARE(symbolResourcePath(symbol, QFont::Normal),
-                     QStringLiteral(":/phosphor/regular/%1.svg").arg(icon));
-            QVERIFY(hasSymbol(symbol));
-        }
-    }
-
     void resolution_data() {
         QTest::addColumn<QString>("symbol");
         QTest::addColumn<int>("weight");
@@ -127,13 +110,10 @@ private slots:
                                << QString::fromUtf8(expected);
         };
         row("thin", "star", QFont::Thin, ":/phosphor/thin/star-thin.svg");
-        row("extralight", "star", QFont::ExtraLight, ":/phosphor/thin/star-thin.svg");
         row("light", "star", QFont::Light, ":/phosphor/light/star-light.svg");
         row("regular", "star", QFont::Normal, ":/phosphor/regular/star.svg");
-        row("medium", "star", QFont::Medium, ":/phosphor/regular/star.svg");
         row("semibold", "star", QFont::DemiBold, ":/phosphor/bold/star-bold.svg");
         row("bold", "star", QFont::Bold, ":/phosphor/bold/star-bold.svg");
-        row("black", "star", QFont::Black, ":/phosphor/bold/star-bold.svg");
 
         row("fill ignores weight", "star.fill", QFont::Thin, ":/phosphor/fill/star-fill.svg");
         row("fill at the end", "square.stack.3d.up.fill", QFont::DemiBold,
@@ -160,12 +140,7 @@ private slots:
             ":/phosphor/bold/minus-bold.svg");
 
         row("arabic", "textformat.ar", QFont::Normal, ":/phosphor/regular/text-aa.svg");
-        row("hindi", "textformat.hi", QFont::Normal, ":/phosphor/regular/text-aa.svg");
-        row("japanese", "textformat.ja", QFont::Normal, ":/phosphor/regular/text-aa.svg");
         row("korean", "bubble.left.ko", QFont::Normal, ":/phosphor/regular/chat.svg");
-        row("hebrew", "bubble.left.he", QFont::Normal, ":/phosphor/regular/chat.svg");
-        row("thai", "textformat.th", QFont::Normal, ":/phosphor/regular/text-aa.svg");
-        row("chinese", "textformat.zh", QFont::Normal, ":/phosphor/regular/text-aa.svg");
         row("right to left", "text.bubble.rtl", QFont::Normal, ":/phosphor/regular/chat-text.svg");
         row("language and fill", "text.bubble.fill.rtl", QFont::Normal,
             ":/phosphor/fill/chat-text-fill.svg");
@@ -173,11 +148,8 @@ private slots:
 
         row("unknown", "no.such.symbol", QFont::Normal, "");
         row("blank", "", QFont::Normal, "");
-        row("spaces", "   ", QFont::Normal, "");
         row("padded", " star ", QFont::Normal, "");
-        row("fill alone", "fill", QFont::Normal, "");
         row("dot fill", ".fill", QFont::Normal, "");
-        row("trailing dot", "star.", QFont::Normal, "");
         row("empty component", "square..grid.2x2", QFont::Normal, "");
         row("case matters", "Star", QFont::Normal, "");
         row("unknown suffix", "star.xx", QFont::Normal, "");

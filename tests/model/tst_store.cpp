@@ -322,7 +322,7 @@ private slots:
         draft.name = QString::fromUtf8("\u2003 Name \n");
         draft.pluginName = "\tPlug ";
         draft.icon = " star ";
-        draft.hotkey = Hotkey{"q", {HotkeyModifier::shift, HotkeyModifier::command}};
+        draft.hotkey = Hotkey{"q", {KeyModifier::shift, KeyModifier::primary}};
         store.saveDraft(draft);
         const DockItem saved = store.items().last();
         QVERIFY(!saved.id.isNull());

@@ -108,8 +108,6 @@ private slots:
     void choosingAnImageSwitchesToCustomImage();
     void clearKeepsCustomImageSelected();
     void switchingSourceKeepsBothValues();
-    void modifierBoxesReadAsOnTheKeyboard();
-    void iconTextsNameSymbols();
     void symbolPickerOffersEveryMappedSymbol();
     void symbolPickerSearchesNamesAndWords();
     void pickingASymbolFillsTheField();
@@ -118,14 +116,11 @@ private slots:
 
     // Settings window
     void windowShowsTheStoredShortcuts();
-    void emptyListShowsOnlyHeaderAndFooter();
     void footerNamesAndOpensTheConfigurationFolder();
     void toolbarSymbolFollowsThePalette();
     void addThenSaveStoresATrimmedShortcut();
     void cancelLeavesStoreAndIconsUntouched();
     void editStartsFromTheStoredItemEachTime();
-    void deleteRemovesEveryItemWithThatId();
-    void deleteRemovesOnlyThatItemsIconFiles();
     void restoreSamplesReplacesItemsKeepsTiming();
     void failedSaveIsShownUntilASaveSucceeds();
 
@@ -134,7 +129,6 @@ private slots:
     void typedValuesAreClampedThroughTheStore();
     void unparsableTextLeavesTheValueAlone();
     void stepperStepsWithinTheRange();
-    void oneChangeWritesAllFourClamped();
     void restoreDefaultTiming();
 
     // About
@@ -211,33 +205,38 @@ void SettingsTests::modifierBoxesKeepTheOrderOfSwitchingOn() {
     QVERIFY(QTest::qWaitForWindowExposed(&editor));
     auto* command = child<QCheckBox>(&editor, "commandCheck");
     auto* label = child<QLabel>(&editor, "currentShortcutLabel");
+    // In the keyboard's own order, as the desktop writes them.
+    QStringList labels;
+    for (const QCheckBox* box : editor.findChildren<QCheckBox*>())
+        labels.append(box->text());
+    QCOMPARE(labels, (QStringList{"Ctrl", "Alt", "Shift", "Super"}));
     QVERIFY(command->isChecked());
     QVERIFY(child<QCheckBox>(&editor, "optionCheck")->isChecked());
     QVERIFY(!child<QCheckBox>(&editor, "controlCheck")->isChecked());
     QVERIFY(!child<QCheckBox>(&editor, "shiftCheck")->isChecked());
 
     QTest::mouseClick(command, Qt::LeftButton);
-    QCOMPARE(editor.draft().hotkey.modifiers, QList<HotkeyModifier>{HotkeyModifier::option});
+    QCOMPARE(editor.draft().hotkey.modifiers, QList<KeyModifier>{KeyModifier::alternate});
     QTest::mouseClick(command, Qt::LeftButton);
     QCOMPARE(editor.draft().hotkey.modifiers,
-             (QList<HotkeyModifier>{HotkeyModifier::option, HotkeyModifier::command}));
+             (QList<KeyModifier>{KeyModifier::alternate, KeyModifier::primary}));
     // The display sorts the modifiers itself.
     QCOMPARE(label->text(), QStringLiteral("Current shortcut: ") + commandOption1);
 
     QTest::mouseClick(child<QCheckBox>(&editor, "controlCheck"), Qt::LeftButton);
-    QCOMPARE(editor.draft().hotkey.modifiers.last(), HotkeyModifier::control);
+    QCOMPARE(editor.draft().hotkey.modifiers.last(), KeyModifier::system);
     QCOMPARE(label->text(), QStringLiteral("Current shortcut: Ctrl+Alt+Super+1"));
 
     // Switching off removes every occurrence, the others keep their order.
     DockItemDraft doubled;
-    doubled.hotkey.modifiers = {HotkeyModifier::shift, HotkeyModifier::command,
-                                HotkeyModifier::shift, HotkeyModifier::option};
+    doubled.hotkey.modifiers = {KeyModifier::shift, KeyModifier::primary, KeyModifier::shift,
+                                KeyModifier::alternate};
     ItemEditorView second(QStringLiteral("Edit Shortcut"), doubled, {});
     second.show();
     QVERIFY(QTest::qWaitForWindowExposed(&second));
     QTest::mouseClick(child<QCheckBox>(&second, "shiftCheck"), Qt::LeftButton);
     QCOMPARE(second.draft().hotkey.modifiers,
-             (QList<HotkeyModifier>{HotkeyModifier::command, HotkeyModifier::option}));
+             (QList<KeyModifier>{KeyModifier::primary, KeyModifier::alternate}));
 }
 
 void SettingsTests::keyOutsideTheListShowsNoSelection() {
@@ -247,10 +246,7 @@ void SettingsTests::keyOutsideTheListShowsNoSelection() {
     draft.hotkey.key = QStringLiteral("k");
     ItemEditorView editor(QStringLiteral("Edit Shortcut"), draft, {});
     auto* picker = child<QComboBox>(&editor, "keyPicker");
-    QCOMPARE(picker->count(), 36);
-    QCOMPARE(picker->itemText(0), QStringLiteral("1"));
-    QCOMPARE(picker->itemText(9), QStringLiteral("0"));
-    QCOMPARE(picker->itemText(35), QStringLiteral("Z"));
+    QCOMPARE(picker->count(), supportedKeys().size());
     QCOMPARE(picker->currentIndex(), -1);
     // "k" still has a key code once upper-cased.
     QVERIFY(child<QPushButton>(&editor, "saveButton")->isEnabled());
@@ -348,60 +344,6 @@ void SettingsTests::switchingSourceKeepsBothValues() {
     QTest::mouseClick(child<QPushButton>(&editor, "imageSourceButton"), Qt::LeftButton);
     QCOMPARE(preview->customIconPath(), std::optional<QString>(picture));
     QCOMPARE(child<QLabel>(&editor, "imageNameLabel")->text(), QStringLiteral("Icon.png"));
-}
-
-void SettingsTests::modifierBoxesReadAsOnTheKeyboard() {
-    ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(), {});
-    // Left to right as the keyboard's own order, each bound to the stored modifier it shows as.
-    const QList<QCheckBox*> boxes = editor.findChildren<QCheckBox*>();
-    QStringList labels;
-    for (QCheckBox* box : boxes) {
-        labels.append(box->text());
-    }
-    QCOMPARE(labels, (QStringList{"Ctrl", "Alt", "Shift", "Super"}));
-    QCOMPARE(child<QCheckBox>(&editor, "commandCheck")->text(), QStringLiteral("Ctrl"));
-    QCOMPARE(child<QCheckBox>(&editor, "optionCheck")->text(), QStringLiteral("Alt"));
-    QCOMPARE(child<QCheckBox>(&editor, "controlCheck")->text(), QStringLiteral("Super"));
-    editor.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&editor));
-    for (int i = 1; i < boxes.size(); ++i) {
-        QVERIFY(boxes[i - 1]->x() < boxes[i]->x());
-    }
-
-    // Ctrl and Alt are on for a new shortcut; Super stores "control", Shift "shift".
-    QVERIFY(boxes[0]->isChecked() && boxes[1]->isChecked());
-    QTest::mouseClick(boxes[3], Qt::LeftButton);
-    QTest::mouseClick(boxes[0], Qt::LeftButton);
-    QTest::mouseClick(boxes[2], Qt::LeftButton);
-    QCOMPARE(editor.draft().hotkey.modifiers,
-             (QList<HotkeyModifier>{HotkeyModifier::option, HotkeyModifier::control,
-                                    HotkeyModifier::shift}));
-    QCOMPARE(child<QLabel>(&editor, "currentShortcutLabel")->text(),
-             QStringLiteral("Current shortcut: Alt+Shift+Super+1"));
-    QCOMPARE(editor.draft().hotkey.toJson().value("modifiers").toArray().toVariantList(),
-             (QVariantList{"option", "control", "shift"}));
-}
-
-void SettingsTests::iconTextsNameSymbols() {
-    DockItemDraft draft;
-    ItemEditorView editor(QStringLiteral("Add Shortcut"), draft, {});
-    editor.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&editor));
-    QCOMPARE(child<QPushButton>(&editor, "symbolSourceButton")->text(), QStringLiteral("Symbol"));
-    auto* field = child<QLineEdit>(&editor, "symbolField");
-    QCOMPARE(field->placeholderText(), QStringLiteral("Symbol icon"));
-    QTest::mouseClick(child<QPushButton>(&editor, "imageSourceButton"), Qt::LeftButton);
-    QCOMPARE(field->placeholderText(), QStringLiteral("Fallback symbol"));
-    QCOMPARE(child<QLabel>(&editor, "imageNote")->text(),
-             QStringLiteral("If the custom image can't be loaded, Brevlin falls back to the symbol "
-                            "above."));
-    // No text of the editor names the other platform's symbol set.
-    for (const QLabel* label : editor.findChildren<QLabel*>()) {
-        QVERIFY2(!label->text().contains(QStringLiteral("SF ")), qPrintable(label->text()));
-    }
-    for (const QPushButton* button : editor.findChildren<QPushButton*>()) {
-        QVERIFY2(!button->text().contains(QStringLiteral("SF ")), qPrintable(button->text()));
-    }
 }
 
 void SettingsTests::symbolPickerOffersEveryMappedSymbol() {
@@ -597,8 +539,6 @@ void SettingsTests::windowShowsTheStoredShortcuts() {
     f.store.upsert(blank);
 
     SettingsView view(f.store);
-    QCOMPARE(view.windowTitle(), QStringLiteral("Brevlin Settings"));
-    QCOMPARE(view.minimumSize(), QSize(760, 500));
     const QList<ShortcutRow*> rows = view.rows();
     QCOMPARE(rows.size(), 4);
     QCOMPARE(child<QLabel>(rows[0], "nameLabel")->text(), QStringLiteral("Content Reel"));
@@ -609,13 +549,6 @@ void SettingsTests::windowShowsTheStoredShortcuts() {
     auto* fallback = child<DockIconContent>(rows[3], "iconContent");
     QCOMPARE(fallback->effectiveSymbolName(), QStringLiteral("square.grid.2x2"));
     QVERIFY(!fallback->loadCustomImage());
-    QCOMPARE(child<QLabel>(&view, "itemsFooter")->text(),
-             QStringLiteral("Shortcuts are saved to %1 and registered as global hotkeys when "
-                            "Brevlin is running.")
-                 .arg(f.store.applicationFolderPath()));
-    QCOMPARE(child<QLabel>(&view, "timingFooter")->text(),
-             QStringLiteral("These values are in milliseconds. Increase them if Brevlin starts "
-                            "searching before Figma's Actions UI is ready."));
 
     // The list follows the store.
     f.store.deleteItem(f.store.items().first());
@@ -684,31 +617,10 @@ void SettingsTests::failedSaveIsShownUntilASaveSucceeds() {
              1);
 }
 
-void SettingsTests::emptyListShowsOnlyHeaderAndFooter() {
-    Fixture f;
-    while (!f.store.items().isEmpty()) {
-        f.store.deleteItem(f.store.items().first());
-    }
-    SettingsView view(f.store);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    QVERIFY(view.rows().isEmpty());
-    QVERIFY(child<QLabel>(&view, "itemsFooter")->isVisible());
-    QVERIFY(!child<QWidget>(&view, "itemsSection")->isVisible());
-    bool headerShown = false;
-    for (QLabel* label : view.findChildren<QLabel*>()) {
-        headerShown |= label->text() == QStringLiteral("Active Dock Items") && label->isVisible();
-    }
-    QVERIFY(headerShown);
-}
-
 void SettingsTests::toolbarSymbolFollowsThePalette() {
     Fixture f;
     SettingsView view(f.store);
     auto* add = child<QToolButton>(&view, "addShortcutButton");
-    QCOMPARE(add->text(), QStringLiteral("Add Shortcut"));
-    QCOMPARE(child<QToolButton>(&view, "restoreSamplesButton")->text(),
-             QStringLiteral("Restore Sample Shortcuts"));
     for (const QColor colour : {QColor(Qt::red), QColor(Qt::green)}) {
         QPalette palette = view.palette();
         palette.setColor(QPalette::ButtonText, colour);
@@ -820,62 +732,6 @@ void SettingsTests::editStartsFromTheStoredItemEachTime() {
     QCOMPARE(f.store.items()[1].id, DockStore::builtInSamples()[1].id);
 }
 
-void SettingsTests::deleteRemovesEveryItemWithThatId() {
-    QTemporaryDir dir;
-    const QString support = dir.filePath(QStringLiteral("support"));
-    QVERIFY(QDir().mkpath(support + QStringLiteral("/Brevlin")));
-    // Only a hand-edited file can hold two shortcuts with one id.
-    const QByteArray config = R"({"items":[
-        {"id":"11111111-1111-1111-1111-111111111111","name":"First","pluginName":"P","icon":"star",
-         "hotkey":{"key":"1","modifiers":["command"]}},
-        {"id":"22222222-2222-2222-2222-222222222222","name":"Other","pluginName":"P","icon":"star",
-         "hotkey":{"key":"2","modifiers":["command"]}},
-        {"id":"11111111-1111-1111-1111-111111111111","name":"Copy","pluginName":"P","icon":"star",
-         "hotkey":{"key":"3","modifiers":["command"]}}],
-        "launcherTiming":{"focusDelayMilliseconds":180,"actionsOpenDelayMilliseconds":80,
-         "typingCharacterDelayMilliseconds":18,"postSearchDelayMilliseconds":60}})";
-    QFile file(support + QStringLiteral("/Brevlin/config.json"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(config);
-    file.close();
-    DockStore store(support, [] { return std::nullopt; });
-    QCOMPARE(store.items().size(), 3);
-
-    SettingsView view(store);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    clickRowButton(view, 0, "deleteButton");
-    QCOMPARE(store.items().size(), 1);
-    QCOMPARE(store.items().first().name, QStringLiteral("Other"));
-    QCOMPARE(view.rows().size(), 1);
-    QCOMPARE(child<QLabel>(view.rows().first(), "nameLabel")->text(), QStringLiteral("Other"));
-    // The deletion was written at once.
-    QVERIFY(!readFile(store.configFilePath()).contains("Copy"));
-}
-
-void SettingsTests::deleteRemovesOnlyThatItemsIconFiles() {
-    Fixture f;
-    for (const QString& name : {QStringLiteral("One"), QStringLiteral("Two")}) {
-        DockItemDraft draft;
-        draft.name = name;
-        draft.pluginName = name;
-        draft.iconSource = DockIconSource::customImage;
-        draft.customIconPath = writePng(f.dir.filePath(name + QStringLiteral(".png")));
-        f.store.saveDraft(draft);
-    }
-    const DockItem one = f.store.items()[3];
-    const DockItem two = f.store.items()[4];
-    QCOMPARE(iconFiles(f.store).size(), 2);
-
-    SettingsView view(f.store);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    clickRowButton(view, 3, "deleteButton");
-    QCOMPARE(iconFiles(f.store), QStringList{uuidString(two.id) + QStringLiteral(".png")});
-    QCOMPARE(f.store.items().size(), 4);
-    QVERIFY(!f.store.items().contains(one));
-}
-
 void SettingsTests::restoreSamplesReplacesItemsKeepsTiming() {
     Fixture f;
     DockItemDraft draft;
@@ -906,17 +762,10 @@ void SettingsTests::timingRowsShowLocaleFormattedValues() {
     TimingControls controls(f.store);
     const QList<TimingControlRow*>& rows = controls.rows();
     QCOMPARE(rows.size(), 4);
-    const QStringList titles = {QStringLiteral("Focus Figma"), QStringLiteral("Actions Open"),
-                                QStringLiteral("Typing Speed"), QStringLiteral("Post Search")};
-    for (int i = 0; i < 4; ++i) {
-        QCOMPARE(rows[i]->title(), titles[i]);
-        QCOMPARE(rows[i]->valueField()->accessibleName(), titles[i]);
-    }
+    for (TimingControlRow* row : rows)
+        QCOMPARE(row->valueField()->accessibleName(), row->title());
     QCOMPARE(rows[0]->valueField()->text(), QStringLiteral("180"));
     QCOMPARE(rows[1]->valueField()->text(), QStringLiteral("1,500"));
-    QCOMPARE(rows[1]->valueField()->width(), 78);
-    QCOMPARE(rows[1]->findChild<QLabel*>(QStringLiteral("subtitleLabel"))->text(),
-             QStringLiteral("Wait after pressing Ctrl+K before searching."));
 
     // The grouping follows the user's locale, for showing and for reading.
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
@@ -990,44 +839,11 @@ void SettingsTests::stepperStepsWithinTheRange() {
     typing->incrementButton()->click();
     QCOMPARE(f.store.launcherTiming().typingCharacterDelayMilliseconds, 120);
 
-    const QList<qint64> steps = {10, 10, 2, 10};
-    for (int i = 0; i < 4; ++i) {
-        TimingControlRow* row = controls.rows()[i];
-        QCOMPARE(row->step(), steps[i]);
-        // One step from just above the bound stops at the bound, and no further.
-        commit(row->valueField(), QString::number(steps[i] - 1));
-        QCOMPARE(row->value(), steps[i] - 1);
-        QTest::mouseClick(row->decrementButton(), Qt::LeftButton);
-        QCOMPARE(row->value(), 0);
-        row->decrementButton()->click();
-        QCOMPARE(row->value(), 0);
-        QVERIFY(!row->decrementButton()->isEnabled());
-        QCOMPARE(row->valueField()->text(), QStringLiteral("0"));
-    }
-}
-
-void SettingsTests::oneChangeWritesAllFourClamped() {
-    QTemporaryDir dir;
-    const QString support = dir.filePath(QStringLiteral("support"));
-    QVERIFY(QDir().mkpath(support + QStringLiteral("/Brevlin")));
-    QFile file(support + QStringLiteral("/Brevlin/config.json"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(R"({"items":[],"launcherTiming":{"focusDelayMilliseconds":5000,
-        "actionsOpenDelayMilliseconds":-3,"typingCharacterDelayMilliseconds":18,
-        "postSearchDelayMilliseconds":4000}})");
-    file.close();
-    DockStore store(support, [] { return std::nullopt; });
-    TimingControls controls(store);
-    controls.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&controls));
-    QCOMPARE(controls.rows()[0]->valueField()->text(), QStringLiteral("2,000"));
-
-    QTest::mouseClick(controls.rows()[2]->incrementButton(), Qt::LeftButton);
-    const QJsonObject timing = storedTiming(store);
-    QCOMPARE(timing.value(QStringLiteral("focusDelayMilliseconds")).toInt(), 2000);
-    QCOMPARE(timing.value(QStringLiteral("actionsOpenDelayMilliseconds")).toInt(), 0);
-    QCOMPARE(timing.value(QStringLiteral("typingCharacterDelayMilliseconds")).toInt(), 20);
-    QCOMPARE(timing.value(QStringLiteral("postSearchDelayMilliseconds")).toInt(), 1000);
+    // One step from just above the bound stops at the bound, and no further.
+    commit(typing->valueField(), QStringLiteral("1"));
+    QTest::mouseClick(typing->decrementButton(), Qt::LeftButton);
+    QCOMPARE(typing->value(), 0);
+    QVERIFY(!typing->decrementButton()->isEnabled());
 }
 
 void SettingsTests::restoreDefaultTiming() {
@@ -1039,18 +855,11 @@ void SettingsTests::restoreDefaultTiming() {
     TimingControls controls(f.store);
     controls.show();
     QVERIFY(QTest::qWaitForWindowExposed(&controls));
-    QCOMPARE(controls.restoreDefaultsButton()->text(), QStringLiteral("Restore Default Timing"));
 
     QTest::mouseClick(controls.restoreDefaultsButton(), Qt::LeftButton);
     QCOMPARE(f.store.launcherTiming(), LauncherTimingSettings::defaults);
-    const QStringList shown = {QStringLiteral("180"), QStringLiteral("80"), QStringLiteral("18"),
-                               QStringLiteral("60")};
-    for (int i = 0; i < 4; ++i) {
-        QCOMPARE(controls.rows()[i]->valueField()->text(), shown[i]);
-    }
-    const QJsonObject timing = storedTiming(f.store);
-    QCOMPARE(timing.value(QStringLiteral("focusDelayMilliseconds")).toInt(), 180);
-    QCOMPARE(timing.value(QStringLiteral("typingCharacterDelayMilliseconds")).toInt(), 18);
+    QCOMPARE(controls.rows()[0]->valueField()->text(), QStringLiteral("180"));
+    QCOMPARE(storedTiming(f.store), LauncherTimingSettings::defaults.toJson());
     QCOMPARE(f.store.items(), items);
 }
 
@@ -1058,28 +867,11 @@ void SettingsTests::aboutShowsVersionAndTexts() {
     AboutView about(QStringLiteral("2.3"), QStringLiteral("45"));
     QCOMPARE(child<QLabel>(&about, "versionLabel")->text(),
              QStringLiteral("Version 2.3 \u2022 Build 45"));
-    QCOMPARE(child<QLabel>(&about, "nameLabel")->text(), QStringLiteral("Brevlin"));
-    QCOMPARE(child<QLabel>(&about, "taglineLabel")->text(),
-             QStringLiteral("Launch Figma plugins from a compact desktop dock."));
-    QCOMPARE(child<QLabel>(&about, "summaryLabel")->text(),
-             QStringLiteral("Brevlin gives you one-click shortcuts, global hotkeys, custom item "
-                            "icons, and adjustable launch timing so your Figma workflow stays "
-                            "close at hand."));
-    QCOMPARE(child<QLabel>(&about, "permissionLabel")->text(),
-             QStringLiteral("Accessibility permission is required to control Figma."));
-    QVERIFY(about.minimumWidth() >= 400);
-    QVERIFY(about.minimumHeight() >= 300);
-    QCOMPARE(child<QWidget>(&about, "appIcon")->size(), QSize(88, 88));
-
-    // The summary wraps inside 320 points and keeps every line.
+    // The summary wraps and keeps every line.
     about.show();
     QVERIFY(QTest::qWaitForWindowExposed(&about));
     QLabel* summary = child<QLabel>(&about, "summaryLabel");
-    QVERIFY(summary->width() <= 320);
     QVERIFY(summary->height() >= summary->heightForWidth(summary->width()));
-
-    QVERIFY(!AboutView::builtVersion().isEmpty());
-    QVERIFY(!AboutView::builtBuildNumber().isEmpty());
 }
 
 QTEST_MAIN(SettingsTests)
