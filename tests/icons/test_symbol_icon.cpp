@@ -140,8 +140,6 @@ private slots:
             ":/phosphor/bold/minus-bold.svg");
 
         row("arabic", "textformat.ar", QFont::Normal, ":/phosphor/regular/text-aa.svg");
-        row("korean", "bubble.left.ko", QFont::Normal, ":/phosphor/regular/chat.svg");
-        row("right to left", "text.bubble.rtl", QFont::Normal, ":/phosphor/regular/chat-text.svg");
         row("language and fill", "text.bubble.fill.rtl", QFont::Normal,
             ":/phosphor/fill/chat-text-fill.svg");
         row("language then circle", "star.circle.zh", QFont::Normal, ":/phosphor/regular/star.svg");
@@ -174,13 +172,17 @@ private slots:
         QTest::newRow("red") << QColor(255, 0, 0);
         QTest::newRow("blue-ish") << QColor(0x33, 0x66, 0xcc);
         QTest::newRow("black") << QColor(Qt::black);
+        QTest::newRow("translucent") << QColor(0, 0, 255, 128);
     }
 
     void tintColoursEveryDrawnPixel() {
         QFETCH(QColor, tint);
         // A filled square covers the centre completely.
         const QImage image = render(symbolIcon("square.fill", QFont::Normal, tint), QSize(32, 32));
-        QCOMPARE(image.pixelColor(16, 16), tint);
+        // A translucent tint keeps its alpha, give or take rounding.
+        const QColor centre = image.pixelColor(16, 16);
+        QCOMPARE(centre.rgb(), tint.rgb());
+        QVERIFY(qAbs(centre.alpha() - tint.alpha()) <= 1);
         for (int y = 0; y < image.height(); ++y) {
             for (int x = 0; x < image.width(); ++x) {
                 const QColor c = image.pixelColor(x, y);
@@ -194,15 +196,6 @@ private slots:
             }
         }
         QVERIFY(opaquePixels(image) > 32 * 32 / 2);
-    }
-
-    void translucentTintKeepsItsAlpha() {
-        const QColor tint(0, 0, 255, 128);
-        const QImage image = render(symbolIcon("square.fill", QFont::Normal, tint), QSize(32, 32));
-        const QColor centre = image.pixelColor(16, 16);
-        QVERIFY2(qAbs(centre.alpha() - 128) <= 1, qPrintable(QString::number(centre.alpha())));
-        QCOMPARE(centre.blue(), 255);
-        QCOMPARE(centre.red(), 0);
     }
 
     void differentTintsOfOneIconStaySeparate() {
@@ -230,27 +223,6 @@ private slots:
         const QImage small = render(icon, QSize(22, 22));
         const QImage blownUp = small.scaled(44, 44, Qt::IgnoreAspectRatio, Qt::FastTransformation);
         QVERIFY(fromDoubled != blownUp);
-    }
-
-    void paintingOnADenseDeviceMatchesThePixmap() {
-        const QIcon icon = symbolIcon("star", QFont::Normal, Qt::black);
-        QImage canvas(44, 44, QImage::Format_ARGB32_Premultiplied);
-        canvas.setDevicePixelRatio(2.0);
-        canvas.fill(Qt::transparent);
-        {
-            QPainter painter(&canvas);
-            icon.paint(&painter, QRect(0, 0, 22, 22));
-        }
-        canvas.setDevicePixelRatio(1.0);
-        const QImage direct = render(icon, QSize(44, 44));
-        int differing = 0;
-        for (int y = 0; y < 44; ++y) {
-            for (int x = 0; x < 44; ++x) {
-                differing +=
-                    qAbs(canvas.pixelColor(x, y).alpha() - direct.pixelColor(x, y).alpha()) > 8;
-            }
-        }
-        QVERIFY2(differing == 0, qPrintable(QString::number(differing)));
     }
 
     void drawingIsCentredAndKeepsItsShape() {

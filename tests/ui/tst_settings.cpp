@@ -1,7 +1,6 @@
 #include "model/DockStore.h"
 #include "ui/dock/DockIconContent.h"
 #include "ui/icons/SymbolIcon.h"
-#include "ui/settings/AboutView.h"
 #include "ui/settings/ItemEditorView.h"
 #include "ui/settings/SaveFailureBanner.h"
 #include "ui/settings/SettingsStyle.h"
@@ -102,22 +101,17 @@ private slots:
 
     // Item editor
     void saveIsEnabledOnlyForAValidDraft();
-    void returnSavesOnlyAValidDraftAndEscapeIsNotBound();
     void modifierBoxesKeepTheOrderOfSwitchingOn();
     void keyOutsideTheListShowsNoSelection();
     void choosingAnImageSwitchesToCustomImage();
-    void clearKeepsCustomImageSelected();
     void switchingSourceKeepsBothValues();
-    void symbolPickerOffersEveryMappedSymbol();
     void symbolPickerSearchesNamesAndWords();
     void pickingASymbolFillsTheField();
-    void symbolCellsFollowThePalette();
     void symbolPickerWorksFromTheKeyboard();
 
     // Settings window
     void windowShowsTheStoredShortcuts();
     void footerNamesAndOpensTheConfigurationFolder();
-    void toolbarSymbolFollowsThePalette();
     void addThenSaveStoresATrimmedShortcut();
     void cancelLeavesStoreAndIconsUntouched();
     void editStartsFromTheStoredItemEachTime();
@@ -125,14 +119,9 @@ private slots:
     void failedSaveIsShownUntilASaveSucceeds();
 
     // Timing controls
-    void timingRowsShowLocaleFormattedValues();
     void typedValuesAreClampedThroughTheStore();
-    void unparsableTextLeavesTheValueAlone();
-    void stepperStepsWithinTheRange();
-    void restoreDefaultTiming();
 
     // About
-    void aboutShowsVersionAndTexts();
 };
 
 void SettingsTests::initTestCase() {
@@ -140,61 +129,40 @@ void SettingsTests::initTestCase() {
 }
 
 void SettingsTests::saveIsEnabledOnlyForAValidDraft() {
-    ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(), {});
+    QList<DockItemDraft> saved;
+    ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(),
+                          [&saved](const DockItemDraft& draft) { saved.append(draft); });
     // Laid out, so that a click lands on a check box's label as a pointer would.
     editor.show();
     QVERIFY(QTest::qWaitForWindowExposed(&editor));
     auto* save = child<QPushButton>(&editor, "saveButton");
     auto* name = child<QLineEdit>(&editor, "nameField");
     auto* plugin = child<QLineEdit>(&editor, "pluginField");
-    QCOMPARE(editor.windowTitle(), QStringLiteral("Add Shortcut"));
-    QCOMPARE(child<QLabel>(&editor, "currentShortcutLabel")->text(),
-             QStringLiteral("Current shortcut: ") + commandOption1);
     QVERIFY(!save->isEnabled());
 
+    // Return does nothing for an invalid draft; Escape is not bound.
     typeInto(name, QStringLiteral("Rename"));
+    QTest::keyClick(name, Qt::Key_Return);
+    QTest::keyClick(name, Qt::Key_Escape);
+    QVERIFY(saved.isEmpty());
+    QVERIFY(editor.isVisible());
     QVERIFY(!save->isEnabled());
     typeInto(plugin, QStringLiteral("Rename It"));
     QVERIFY(save->isEnabled());
-
     typeInto(name, QStringLiteral("   "));
     QVERIFY(!save->isEnabled());
     typeInto(name, QStringLiteral(" R "));
-    QVERIFY(save->isEnabled());
-    // Typed text is kept as typed; trimming is the store's business.
-    QCOMPARE(editor.draft().name, QStringLiteral(" R "));
-
     // Without modifiers the hotkey cannot be registered.
     QTest::mouseClick(child<QCheckBox>(&editor, "commandCheck"), Qt::LeftButton);
     QVERIFY(save->isEnabled());
     QTest::mouseClick(child<QCheckBox>(&editor, "optionCheck"), Qt::LeftButton);
     QVERIFY(!save->isEnabled());
-    QCOMPARE(child<QLabel>(&editor, "currentShortcutLabel")->text(),
-             QStringLiteral("Current shortcut: 1"));
     QTest::mouseClick(child<QCheckBox>(&editor, "shiftCheck"), Qt::LeftButton);
-    QVERIFY(save->isEnabled());
-}
-
-void SettingsTests::returnSavesOnlyAValidDraftAndEscapeIsNotBound() {
-    QList<DockItemDraft> saved;
-    ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(),
-                          [&saved](const DockItemDraft& draft) { saved.append(draft); });
-    editor.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&editor));
-    auto* name = child<QLineEdit>(&editor, "nameField");
-    typeInto(name, QStringLiteral("Only a name"));
-    QTest::keyClick(name, Qt::Key_Return);
-    QVERIFY(saved.isEmpty());
-    QVERIFY(editor.isVisible());
-
-    QTest::keyClick(name, Qt::Key_Escape);
-    QVERIFY(editor.isVisible());
-
-    typeInto(child<QLineEdit>(&editor, "pluginField"), QStringLiteral("Plugin"));
-    QTest::keyClick(child<QLineEdit>(&editor, "pluginField"), Qt::Key_Return);
+    QTest::keyClick(plugin, Qt::Key_Return);
     QCOMPARE(saved.size(), 1);
-    QCOMPARE(saved.first().name, QStringLiteral("Only a name"));
-    QCOMPARE(saved.first().pluginName, QStringLiteral("Plugin"));
+    // Typed text is kept as typed; trimming is the store's business.
+    QCOMPARE(saved.first().name, QStringLiteral(" R "));
+    QCOMPARE(saved.first().hotkey.modifiers, QList<KeyModifier>{KeyModifier::shift});
     QVERIFY(!editor.isVisible());
     QCOMPARE(editor.result(), int(QDialog::Accepted));
 }
@@ -205,15 +173,8 @@ void SettingsTests::modifierBoxesKeepTheOrderOfSwitchingOn() {
     QVERIFY(QTest::qWaitForWindowExposed(&editor));
     auto* command = child<QCheckBox>(&editor, "commandCheck");
     auto* label = child<QLabel>(&editor, "currentShortcutLabel");
-    // In the keyboard's own order, as the desktop writes them.
-    QStringList labels;
-    for (const QCheckBox* box : editor.findChildren<QCheckBox*>())
-        labels.append(box->text());
-    QCOMPARE(labels, (QStringList{"Ctrl", "Alt", "Shift", "Super"}));
     QVERIFY(command->isChecked());
     QVERIFY(child<QCheckBox>(&editor, "optionCheck")->isChecked());
-    QVERIFY(!child<QCheckBox>(&editor, "controlCheck")->isChecked());
-    QVERIFY(!child<QCheckBox>(&editor, "shiftCheck")->isChecked());
 
     QTest::mouseClick(command, Qt::LeftButton);
     QCOMPARE(editor.draft().hotkey.modifiers, QList<KeyModifier>{KeyModifier::alternate});
@@ -225,7 +186,6 @@ void SettingsTests::modifierBoxesKeepTheOrderOfSwitchingOn() {
 
     QTest::mouseClick(child<QCheckBox>(&editor, "controlCheck"), Qt::LeftButton);
     QCOMPARE(editor.draft().hotkey.modifiers.last(), KeyModifier::system);
-    QCOMPARE(label->text(), QStringLiteral("Current shortcut: Ctrl+Alt+Super+1"));
 
     // Switching off removes every occurrence, the others keep their order.
     DockItemDraft doubled;
@@ -254,8 +214,6 @@ void SettingsTests::keyOutsideTheListShowsNoSelection() {
     picker->setFocus();
     QTest::keyClick(picker, Qt::Key_End);
     QCOMPARE(editor.draft().hotkey.key, QStringLiteral("Z"));
-    QCOMPARE(child<QLabel>(&editor, "currentShortcutLabel")->text(),
-             QStringLiteral("Current shortcut: Ctrl+Alt+Z"));
 }
 
 void SettingsTests::choosingAnImageSwitchesToCustomImage() {
@@ -264,13 +222,6 @@ void SettingsTests::choosingAnImageSwitchesToCustomImage() {
     ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(), {});
     auto* preview = child<DockIconContent>(child<QWidget>(&editor, "preview"), "iconContent");
     QVERIFY(!child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
-
-    // The file dialog offers every format the image readers decode.
-    const QString filter = ItemEditorView::imageFileFilter();
-    QVERIFY(filter.startsWith(QStringLiteral("Image files (")));
-    QVERIFY(filter.contains(QStringLiteral("*.png")));
-    QVERIFY(filter.contains(QStringLiteral("*.jpg")));
-    QVERIFY(filter.contains(QStringLiteral("*.gif")));
 
     // A cancelled file dialog changes nothing.
     editor.setImageChooser([](QWidget*) { return std::nullopt; });
@@ -283,37 +234,9 @@ void SettingsTests::choosingAnImageSwitchesToCustomImage() {
     QCOMPARE(editor.draft().customIconPath, std::optional<QString>(picture));
     QVERIFY(child<QPushButton>(&editor, "imageSourceButton")->isChecked());
     QVERIFY(child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
-    QCOMPARE(child<QLabel>(&editor, "imageNameLabel")->text(), QStringLiteral("Photo.png"));
-    QCOMPARE(child<MiddleElidedLabel>(&editor, "imagePathLabel")->text(), picture);
     QVERIFY(child<QPushButton>(&editor, "clearImageButton")->isVisibleTo(&editor));
     QCOMPARE(preview->customIconPath(), std::optional<QString>(picture));
     QVERIFY(preview->loadCustomImage());
-}
-
-void SettingsTests::clearKeepsCustomImageSelected() {
-    QTemporaryDir dir;
-    const QString picture = writePng(dir.filePath(QStringLiteral("Icon.png")));
-    DockItemDraft draft;
-    draft.name = QStringLiteral("N");
-    draft.pluginName = QStringLiteral("P");
-    draft.iconSource = DockIconSource::customImage;
-    draft.customIconPath = picture;
-    std::optional<DockItemDraft> saved;
-    ItemEditorView editor(QStringLiteral("Edit Shortcut"), draft,
-                          [&saved](const DockItemDraft& copy) { saved = copy; });
-
-    QTest::mouseClick(child<QPushButton>(&editor, "clearImageButton"), Qt::LeftButton);
-    QCOMPARE(editor.draft().iconSource, DockIconSource::customImage);
-    QVERIFY(!editor.draft().customIconPath);
-    QCOMPARE(child<QLabel>(&editor, "imageNameLabel")->text(),
-             QStringLiteral("No custom image selected"));
-    QVERIFY(!child<QPushButton>(&editor, "clearImageButton")->isVisibleTo(&editor));
-    QVERIFY(child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
-
-    QTest::mouseClick(child<QPushButton>(&editor, "saveButton"), Qt::LeftButton);
-    QVERIFY(saved);
-    QCOMPARE(saved->iconSource, DockIconSource::customImage);
-    QVERIFY(!saved->customIconPath);
 }
 
 void SettingsTests::switchingSourceKeepsBothValues() {
@@ -344,25 +267,6 @@ void SettingsTests::switchingSourceKeepsBothValues() {
     QTest::mouseClick(child<QPushButton>(&editor, "imageSourceButton"), Qt::LeftButton);
     QCOMPARE(preview->customIconPath(), std::optional<QString>(picture));
     QCOMPARE(child<QLabel>(&editor, "imageNameLabel")->text(), QStringLiteral("Icon.png"));
-}
-
-void SettingsTests::symbolPickerOffersEveryMappedSymbol() {
-    SymbolPicker picker{QString()};
-    const QStringList names = picker.visibleNames();
-    QCOMPARE(names, SymbolPicker::offeredNames());
-    QCOMPARE(names.size(), 2 * mappedSymbolNames().size());
-    for (const QString& name : mappedSymbolNames()) {
-        QVERIFY2(names.contains(name) && names.contains(name + QStringLiteral(".fill")),
-                 qPrintable(name));
-    }
-    // Every cell names its symbol to the pointer and to assistive technologies.
-    QListWidget* grid = picker.grid();
-    for (int i = 0; i < grid->count(); ++i) {
-        const QListWidgetItem* item = grid->item(i);
-        QCOMPARE(item->toolTip(), names[i]);
-        QCOMPARE(item->data(Qt::AccessibleTextRole).toString(), names[i]);
-    }
-    QCOMPARE(grid->viewMode(), QListView::IconMode);
 }
 
 void SettingsTests::symbolPickerSearchesNamesAndWords() {
@@ -399,34 +303,6 @@ void SettingsTests::symbolPickerSearchesNamesAndWords() {
 
     search->clear();
     QCOMPARE(picker.visibleNames().size(), SymbolPicker::offeredNames().size());
-}
-
-void SettingsTests::symbolCellsFollowThePalette() {
-    // The second cell ("square.stack.3d.up.fill") is filled, so its middle is the icon's colour.
-    const auto middleOfSecondCell = [](SymbolPicker& picker) {
-        picker.show();
-        if (!QTest::qWaitForWindowExposed(&picker)) {
-            return QColor();
-        }
-        QListWidget* grid = picker.grid();
-        const QRect cell = grid->visualItemRect(grid->item(1));
-        const QImage image = grid->viewport()->grab(cell).toImage();
-        return image.pixelColor(image.width() / 2, image.height() / 2);
-    };
-    SymbolPicker light{QString()};
-    QPalette palette = light.palette();
-    palette.setColor(QPalette::Text, QColor(20, 20, 20));
-    palette.setColor(QPalette::Base, Qt::white);
-    light.setPalette(palette);
-    QVERIFY(middleOfSecondCell(light).lightness() < 80);
-
-    // A dark theme set after the picker was made draws the symbols light.
-    SymbolPicker dark{QString()};
-    QVERIFY(middleOfSecondCell(dark).isValid());
-    palette.setColor(QPalette::Text, QColor(235, 235, 240));
-    palette.setColor(QPalette::Base, QColor(30, 30, 32));
-    dark.setPalette(palette);
-    QVERIFY(middleOfSecondCell(dark).lightness() > 180);
 }
 
 void SettingsTests::pickingASymbolFillsTheField() {
@@ -541,7 +417,6 @@ void SettingsTests::windowShowsTheStoredShortcuts() {
     const QList<ShortcutRow*> rows = view.rows();
     QCOMPARE(rows.size(), 4);
     QCOMPARE(child<QLabel>(rows[0], "nameLabel")->text(), QStringLiteral("Content Reel"));
-    QCOMPARE(child<QLabel>(rows[1], "pluginLabel")->text(), QStringLiteral("Autoflow"));
     QCOMPARE(child<QLabel>(rows[0], "hotkeyLabel")->text(), commandOption1);
     QCOMPARE(child<DockIconContent>(rows[2], "iconContent")->effectiveSymbolName(),
              QStringLiteral("photo.stack"));
@@ -563,10 +438,6 @@ void SettingsTests::footerNamesAndOpensTheConfigurationFolder() {
     DockStore store(support, [] { return std::nullopt; });
     SettingsView view(store);
     qputenv("HOME", oldHome);
-    // Written as people write paths in their home folder.
-    QCOMPARE(child<QLabel>(&view, "itemsFooter")->text(),
-             QStringLiteral("Shortcuts are saved to ~/.local/share/Brevlin and registered as "
-                            "global hotkeys when Brevlin is running."));
 
     QStringList opened;
     view.setFolderOpener([&opened](const QString& path) {
@@ -576,7 +447,6 @@ void SettingsTests::footerNamesAndOpensTheConfigurationFolder() {
     // The folder is made first when no save has made it yet.
     QDir(store.applicationFolderPath()).removeRecursively();
     auto* open = child<QPushButton>(&view, "openFolderButton");
-    QCOMPARE(open->text(), QStringLiteral("Open Folder"));
     QTest::mouseClick(open, Qt::LeftButton);
     QCOMPARE(opened, QStringList{store.applicationFolderPath()});
     QVERIFY(QFileInfo(opened.first()).isDir());
@@ -603,9 +473,6 @@ void SettingsTests::failedSaveIsShownUntilASaveSucceeds() {
     QVERIFY(banner->isVisible());
     QCOMPARE(banner->text(), *f.store.saveFailureMessage());
     QVERIFY(banner->text().contains(folder));
-    // The banner sits between the toolbar and the list.
-    QVERIFY(banner->geometry().bottom() <
-            child<QWidget>(&view, "itemsSection")->mapTo(&view, QPoint(0, 0)).y());
 
     QVERIFY(QFile::remove(folder));
     clickRowButton(view, 0, "deleteButton");
@@ -614,21 +481,6 @@ void SettingsTests::failedSaveIsShownUntilASaveSucceeds() {
                  .items()
                  .size(),
              1);
-}
-
-void SettingsTests::toolbarSymbolFollowsThePalette() {
-    Fixture f;
-    SettingsView view(f.store);
-    auto* add = child<QToolButton>(&view, "addShortcutButton");
-    for (const QColor colour : {QColor(Qt::red), QColor(Qt::green)}) {
-        QPalette palette = view.palette();
-        palette.setColor(QPalette::ButtonText, colour);
-        view.setPalette(palette);
-        const QImage plus = add->icon().pixmap(32, 32).toImage();
-        // The middle of the plus is drawn in the button text colour.
-        const QColor middle = plus.pixelColor(16, 16);
-        QCOMPARE(middle.rgb(), colour.rgb());
-    }
 }
 
 void SettingsTests::addThenSaveStoresATrimmedShortcut() {
@@ -641,11 +493,6 @@ void SettingsTests::addThenSaveStoresATrimmedShortcut() {
     QTest::mouseClick(child<QToolButton>(&view, "addShortcutButton"), Qt::LeftButton);
     ItemEditorView* editor = openedEditor(view);
     QVERIFY(editor);
-    QCOMPARE(editor->windowTitle(), QStringLiteral("Add Shortcut"));
-    QCOMPARE(editor->windowModality(), Qt::WindowModal);
-    QVERIFY(view.editorContext());
-    QCOMPARE(view.editorContext()->title, QStringLiteral("Add Shortcut"));
-    QCOMPARE(view.editorContext()->draft, DockItemDraft());
 
     typeInto(child<QLineEdit>(editor, "nameField"), QStringLiteral("  Rename  "));
     typeInto(child<QLineEdit>(editor, "pluginField"), QStringLiteral(" Rename It"));
@@ -706,7 +553,6 @@ void SettingsTests::editStartsFromTheStoredItemEachTime() {
     ItemEditorView* first = openedEditor(view);
     QVERIFY(first);
     const QUuid firstContext = view.editorContext()->id;
-    QCOMPARE(first->windowTitle(), QStringLiteral("Edit Shortcut"));
     QCOMPARE(child<QLineEdit>(first, "nameField")->text(), QStringLiteral("Autoflow"));
     QCOMPARE(first->draft().id, std::optional<QUuid>(f.store.items()[1].id));
     typeInto(child<QLineEdit>(first, "nameField"), QStringLiteral("Unsaved"));
@@ -755,28 +601,10 @@ void SettingsTests::restoreSamplesReplacesItemsKeepsTiming() {
              333);
 }
 
-void SettingsTests::timingRowsShowLocaleFormattedValues() {
-    Fixture f;
-    f.store.setTimingValue(TimingField::actionsOpenDelayMilliseconds, 1500);
-    TimingControls controls(f.store);
-    const QList<TimingControlRow*>& rows = controls.rows();
-    QCOMPARE(rows.size(), 4);
-    for (TimingControlRow* row : rows)
-        QCOMPARE(row->valueField()->accessibleName(), row->title());
-    QCOMPARE(rows[0]->valueField()->text(), QStringLiteral("180"));
-    QCOMPARE(rows[1]->valueField()->text(), QStringLiteral("1,500"));
-
-    // The grouping follows the user's locale, for showing and for reading.
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    TimingControls german(f.store);
-    QCOMPARE(german.rows()[1]->valueField()->text(), QStringLiteral("1.500"));
-    commit(german.rows()[0]->valueField(), QStringLiteral("1.200"));
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 1200);
-}
-
 void SettingsTests::typedValuesAreClampedThroughTheStore() {
     Fixture f;
+    f.store.deleteItem(f.store.items().first());
+    const QList<DockItem> items = f.store.items();
     TimingControls controls(f.store);
     controls.show();
     QVERIFY(QTest::qWaitForWindowExposed(&controls));
@@ -785,92 +613,39 @@ void SettingsTests::typedValuesAreClampedThroughTheStore() {
     QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 2000);
     QCOMPARE(focus->text(), QStringLiteral("2,000"));
     QCOMPARE(storedTiming(f.store).value(QStringLiteral("focusDelayMilliseconds")).toInt(), 2000);
-
-    commit(focus, QStringLiteral("-5"));
-    QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 0);
-    QCOMPARE(focus->text(), QStringLiteral("0"));
-
     commit(focus, QStringLiteral("1,234"));
     QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 1234);
 
-    QLineEdit* typing = controls.rows()[2]->valueField();
-    commit(typing, QStringLiteral("500"));
-    QCOMPARE(f.store.launcherTiming().typingCharacterDelayMilliseconds, 120);
-    QCOMPARE(typing->text(), QStringLiteral("120"));
-    // Other rows are not disturbed by the clamp of one.
-    QCOMPARE(focus->text(), QStringLiteral("1,234"));
-}
-
-void SettingsTests::unparsableTextLeavesTheValueAlone() {
-    Fixture f;
-    TimingControls controls(f.store);
-    controls.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&controls));
+    // Text that is no whole number leaves the value, and the file, alone.
     const QByteArray configBefore = readFile(f.store.configFilePath());
-    QLineEdit* post = controls.rows()[3]->valueField();
-    for (const QString& text : {QStringLiteral("abc"), QStringLiteral("12.5"), QStringLiteral(""),
-                                QStringLiteral("99999999999999999999999")}) {
-        commit(post, text);
-        QCOMPARE(f.store.launcherTiming().postSearchDelayMilliseconds, 60);
-        QCOMPARE(post->text(), QStringLiteral("60"));
+    for (const QString& text :
+         {QStringLiteral("abc"), QStringLiteral("12.5"), QStringLiteral("99999999999999999999")}) {
+        commit(focus, text);
+        QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 1234);
+        QCOMPARE(focus->text(), QStringLiteral("1,234"));
     }
     QCOMPARE(readFile(f.store.configFilePath()), configBefore);
-}
 
-void SettingsTests::stepperStepsWithinTheRange() {
-    Fixture f;
-    TimingControls controls(f.store);
-    controls.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&controls));
+    // The stepper stops at the bound, and the button with it.
     TimingControlRow* typing = controls.rows()[2];
-    QCOMPARE(typing->step(), 2);
-    QTest::mouseClick(typing->incrementButton(), Qt::LeftButton);
-    QCOMPARE(f.store.launcherTiming().typingCharacterDelayMilliseconds, 20);
-    QCOMPARE(typing->valueField()->text(), QStringLiteral("20"));
-    QCOMPARE(
-        storedTiming(f.store).value(QStringLiteral("typingCharacterDelayMilliseconds")).toInt(),
-        20);
-
     commit(typing->valueField(), QStringLiteral("119"));
     QTest::mouseClick(typing->incrementButton(), Qt::LeftButton);
     QCOMPARE(f.store.launcherTiming().typingCharacterDelayMilliseconds, 120);
     QVERIFY(!typing->incrementButton()->isEnabled());
-    typing->incrementButton()->click();
-    QCOMPARE(f.store.launcherTiming().typingCharacterDelayMilliseconds, 120);
+    // Other rows are not disturbed by the clamp of one.
+    QCOMPARE(focus->text(), QStringLiteral("1,234"));
 
-    // One step from just above the bound stops at the bound, and no further.
-    commit(typing->valueField(), QStringLiteral("1"));
-    QTest::mouseClick(typing->decrementButton(), Qt::LeftButton);
-    QCOMPARE(typing->value(), 0);
-    QVERIFY(!typing->decrementButton()->isEnabled());
-}
-
-void SettingsTests::restoreDefaultTiming() {
-    Fixture f;
-    f.store.setTimingValue(TimingField::focusDelayMilliseconds, 900);
-    f.store.setTimingValue(TimingField::typingCharacterDelayMilliseconds, 4);
-    f.store.deleteItem(f.store.items().first());
-    const QList<DockItem> items = f.store.items();
-    TimingControls controls(f.store);
-    controls.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&controls));
+    // The grouping follows the user's locale, for reading too.
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    TimingControls german(f.store);
+    commit(german.rows()[0]->valueField(), QStringLiteral("1.200"));
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 1200);
 
     QTest::mouseClick(controls.restoreDefaultsButton(), Qt::LeftButton);
-    QCOMPARE(f.store.launcherTiming(), LauncherTimingSettings::defaults);
-    QCOMPARE(controls.rows()[0]->valueField()->text(), QStringLiteral("180"));
     QCOMPARE(storedTiming(f.store), LauncherTimingSettings::defaults.toJson());
+    QCOMPARE(controls.rows()[0]->valueField()->text(), QStringLiteral("180"));
     QCOMPARE(f.store.items(), items);
-}
-
-void SettingsTests::aboutShowsVersionAndTexts() {
-    AboutView about(QStringLiteral("2.3"), QStringLiteral("45"));
-    QCOMPARE(child<QLabel>(&about, "versionLabel")->text(),
-             QStringLiteral("Version 2.3 \u2022 Build 45"));
-    // The summary wraps and keeps every line.
-    about.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&about));
-    QLabel* summary = child<QLabel>(&about, "summaryLabel");
-    QVERIFY(summary->height() >= summary->heightForWidth(summary->width()));
 }
 
 QTEST_MAIN(SettingsTests)
