@@ -30,7 +30,6 @@ private slots:
     void displaySituationFollowsTheEnvironment();
     void serverNameIsPerUserAndDisplay();
     void secondStartHandsOverToTheFirst();
-    void noRunningInstanceMeansNoHandOver();
     void leftoverSocketIsReplaced();
     void commandLineAnswersWithoutADisplay();
 };
@@ -98,20 +97,6 @@ void InstanceTests::secondStartHandsOverToTheFirst() {
     // Each start is one request.
     QVERIFY(SingleInstance(name).handOverToRunningInstance());
     QTRY_COMPARE(reopened.count(), 2);
-}
-
-void InstanceTests::noRunningInstanceMeansNoHandOver() {
-    QTemporaryDir runtime;
-    const QString name = runtime.filePath(QStringLiteral("brevlin.socket"));
-    {
-        SingleInstance first(name);
-        QVERIFY(first.listen());
-    }
-    // The first one is gone: the second start becomes the running instance.
-    SingleInstance second(name);
-    QVERIFY(!second.handOverToRunningInstance(200));
-    QVERIFY(second.listen());
-    QVERIFY(second.isListening());
 }
 
 void InstanceTests::leftoverSocketIsReplaced() {
