@@ -121,46 +121,25 @@ private slots:
         QCOMPARE(custom.icon, item.icon);
     }
 
-    void newDraftDefaults() {
-        const DockItemDraft draft;
-        QVERIFY(!draft.id.has_value());
-        QVERIFY(draft.name.isEmpty());
-        QCOMPARE(draft.iconSource, DockIconSource::systemSymbol);
-        QCOMPARE(draft.icon, QStringLiteral("square.grid.2x2"));
-        QCOMPARE(draft.hotkey.displayString(), QStringLiteral("Ctrl+Alt+1"));
-        QVERIFY(!draft.canSave());
-    }
-
     void canSaveNeedsNamesKeyAndModifier_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("pluginName");
         QTest::addColumn<QString>("key");
         QTest::addColumn<bool>("withModifier");
         QTest::addColumn<bool>("expected");
-        QTest::newRow("valid lower-case key") << "N"
-                                              << "P"
-                                              << "k" << true << true;
-        QTest::newRow("name of spaces") << "   "
-                                        << "P"
-                                        << "k" << true << false;
-        QTest::newRow("name of a newline") << "\n"
-                                           << "P"
-                                           << "k" << true << false;
-        QTest::newRow("empty plugin") << "N"
-                                      << ""
-                                      << "k" << true << false;
-        QTest::newRow("empty key") << "N"
-                                   << "P"
-                                   << "" << true << false;
-        QTest::newRow("F1") << "N"
-                            << "P"
-                            << "F1" << true << false;
-        QTest::newRow("ab") << "N"
-                            << "P"
-                            << "ab" << true << false;
-        QTest::newRow("no modifier") << "N"
-                                     << "P"
-                                     << "k" << false << false;
+        const auto row = [](const char* tag, const char* name, const char* plugin, const char* key,
+                            bool withModifier, bool expected) {
+            QTest::newRow(tag) << QString::fromUtf8(name) << QString::fromUtf8(plugin)
+                               << QString::fromUtf8(key) << withModifier << expected;
+        };
+        row("valid lower-case key", "N", "P", "k", true, true);
+        row("name of spaces", "   ", "P", "k", true, false);
+        row("name of a newline", "\n", "P", "k", true, false);
+        row("empty plugin", "N", "", "k", true, false);
+        row("empty key", "N", "P", "", true, false);
+        row("F1", "N", "P", "F1", true, false);
+        row("ab", "N", "P", "ab", true, false);
+        row("no modifier", "N", "P", "k", false, false);
     }
     void canSaveNeedsNamesKeyAndModifier() {
         QFETCH(QString, name);
@@ -180,8 +159,6 @@ private slots:
     void clampingForcesEachFieldIntoItsRange() {
         const LauncherTimingSettings wild{-5, 5000, 500, 1000};
         QCOMPARE(wild.clamped(), (LauncherTimingSettings{0, 1500, 120, 1000}));
-        QCOMPARE(LauncherTimingSettings::defaults.clamped(), LauncherTimingSettings::defaults);
-        QCOMPARE(LauncherTimingSettings::defaults, (LauncherTimingSettings{180, 80, 18, 60}));
         const LauncherTimingSettings extreme{std::numeric_limits<qint64>::max(), -1, 121,
                                              std::numeric_limits<qint64>::min()};
         QCOMPARE(extreme.clamped(), (LauncherTimingSettings{2000, 0, 120, 0}));

@@ -132,11 +132,6 @@ private slots:
         QCOMPARE(sampleNames(store.items()), builtInNames);
     }
 
-    void defaultSeedLookupFindsNoResource() {
-        // The application ships no seed, so the default lookup must report none.
-        QVERIFY(!DockStore::defaultSeedLookup()().has_value());
-    }
-
     void bareArrayLoadsWithDefaultTimingAndIsRewrittenOnlyOnSave() {
         QVERIFY(writeAll(configPath(), twoItemArray));
         DockStore store(support(), noSeed());
@@ -251,17 +246,6 @@ private slots:
         DockStore store(support(), noSeed());
         QCOMPARE(sampleNames(store.items()), (QStringList{"One", "Two"}));
         QVERIFY(!QFileInfo::exists(m_dir->filePath("Brevlin/pipe")));
-    }
-
-    void blockedDataLocationKeepsChangesInMemory() {
-        const QString blocked = m_dir->filePath("blocked");
-        QVERIFY(writeAll(blocked, "a file where a folder must go"));
-        DockStore store(blocked, noSeed());
-        QCOMPARE(sampleNames(store.items()), builtInNames);
-        store.resetLauncherTiming();
-        store.upsert(DockItem{QUuid::createUuid(), "N", "P", "", std::nullopt, {}});
-        QCOMPARE(store.items().size(), 4);
-        QCOMPARE(readAll(blocked), QByteArray("a file where a folder must go"));
     }
 
     void eachChangeIsAnnouncedBeforeItIsWritten() {
@@ -595,58 +579,6 @@ private slots:
         QVERIFY(store.items().isEmpty());
         store.restoreSampleShortcuts();
         QCOMPARE(sampleNames(store.items()), (QStringList{"One", "Two"}));
-    }
-
-    void writtenFileIsSortedPrettyAndEscaped() {
-        const QByteArray input = configWith(
-            R"([{"name": "A/B", "pluginName": "P", "icon": "", "unknown": 1,
-                 "id": "0e514f0f-52d1-441d-8f54-b7a4d9b7c6f9",
-                 "hotkey": {"modifiers": ["option", "command"], "key": "k"}},
-                {"name": "C", "pluginName": "Q", "icon": "i", "customIconPath": "/x/y.png",
-                 "id": "4E642431-C6D9-4AD0-8291-31A70041CA48",
-                 "hotkey": {"modifiers": [], "key": "1"}}])",
-            R"({"typingCharacterDelayMilliseconds": 18, "postSearchDelayMilliseconds": 60,
-                "focusDelayMilliseconds": 3000, "actionsOpenDelayMilliseconds": 80})");
-        QVERIFY(writeAll(configPath(), input));
-        DockStore store(support(), noSeed());
-        store.save();
-        const QByteArray expected = R"({
-  "items" : [
-    {
-      "hotkey" : {
-        "key" : "k",
-        "modifiers" : [
-          "option",
-          "command"
-        ]
-      },
-      "icon" : "",
-      "id" : "0E514F0F-52D1-441D-8F54-B7A4D9B7C6F9",
-      "name" : "A\/B",
-      "pluginName" : "P"
-    },
-    {
-      "customIconPath" : "\/x\/y.png",
-      "hotkey" : {
-        "key" : "1",
-        "modifiers" : [
-
-        ]
-      },
-      "icon" : "i",
-      "id" : "4E642431-C6D9-4AD0-8291-31A70041CA48",
-      "name" : "C",
-      "pluginName" : "Q"
-    }
-  ],
-  "launcherTiming" : {
-    "actionsOpenDelayMilliseconds" : 80,
-    "focusDelayMilliseconds" : 2000,
-    "postSearchDelayMilliseconds" : 60,
-    "typingCharacterDelayMilliseconds" : 18
-  }
-})";
-        QCOMPARE(readAll(configPath()), expected);
     }
 };
 
