@@ -77,7 +77,6 @@ private slots:
     void hotkeyPressLaunchesWithTimingAtThePress();
     void shortcutChangesReRegisterAtOnce();
     void closedDockComesBackOnReopen();
-    void reopenWithVisibleDockMakesNoSecondDock();
     void windowsOpenOnceAndComeForward();
     void menuCommandsAndCtrlComma();
     void applicationIconComesFromTheResource();
@@ -173,17 +172,12 @@ void AppTests::closedDockComesBackOnReopen() {
     QCOMPARE(rig.nativeConfigurations, 2);
     QCOMPARE(rig.hotkeys.registrationCount(), 3);
     QCOMPARE(dock->rootView()->itemButtons().size(), 3);
-}
 
-void AppTests::reopenWithVisibleDockMakesNoSecondDock() {
-    Rig rig;
-    rig.app->start();
-    DockWindow* dock = rig.app->dockWindow();
-    QVERIFY(QTest::qWaitForWindowExposed(dock));
+    // With the dock up, reopening makes no second one.
     rig.app->reopen();
     rig.app->reopen();
     QCOMPARE(rig.app->dockWindow(), dock);
-    QCOMPARE(rig.nativeConfigurations, 1);
+    QCOMPARE(rig.nativeConfigurations, 2);
     int docks = 0;
     for (QWidget* w : QApplication::topLevelWidgets())
         docks += qobject_cast<DockWindow*>(w) ? 1 : 0;

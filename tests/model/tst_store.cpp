@@ -286,20 +286,6 @@ private slots:
         QCOMPARE(itemSignals, 1);
     }
 
-    void upsertReplacesTheFirstMatchInPlaceOrAppends() {
-        DockStore store(support(), noSeed());
-        DockItem changed = store.items().at(1);
-        changed.name = "Renamed";
-        store.upsert(changed);
-        QCOMPARE(sampleNames(store.items()), (QStringList{"Content Reel", "Renamed", "Unsplash"}));
-
-        const DockItem added{QUuid::createUuid(), "New", "New", "", std::nullopt, {}};
-        store.upsert(added);
-        QCOMPARE(store.items().size(), 4);
-        QCOMPARE(store.items().last(), added);
-        QCOMPARE(DockStore(support(), noSeed()).items(), store.items());
-    }
-
     void saveDraftTrimsAndAssignsANewId() {
         DockStore store(support(), noSeed());
         DockItemDraft draft;
