@@ -1,3 +1,4 @@
+#include "StoreFiles.h"
 #include "model/DockStore.h"
 #include "model/JsonText.h"
 
@@ -16,6 +17,7 @@
 #include <sys/stat.h>
 
 using namespace brevlin;
+using namespace brevlin::testing;
 
 namespace {
 
@@ -34,23 +36,6 @@ QByteArray configWith(const QByteArray& items, const QByteArray& timing) {
 const QByteArray defaultTimingJson =
     R"({"focusDelayMilliseconds": 180, "actionsOpenDelayMilliseconds": 80,
         "typingCharacterDelayMilliseconds": 18, "postSearchDelayMilliseconds": 60})";
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-DockStore::SeedLookup noSeed() {
-    return [] { return std::optional<QByteArray>(); };
-}
 
 DockStore::SeedLookup seed(const QByteArray& bytes) {
     return [bytes] { return std::optional<QByteArray>(bytes); };
