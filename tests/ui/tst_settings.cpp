@@ -206,7 +206,6 @@ void SettingsTests::keyOutsideTheListShowsNoSelection() {
     draft.hotkey.key = QStringLiteral("k");
     ItemEditorView editor(QStringLiteral("Edit Shortcut"), draft, {});
     auto* picker = child<QComboBox>(&editor, "keyPicker");
-    QCOMPARE(picker->count(), supportedKeys().size());
     QCOMPARE(picker->currentIndex(), -1);
     // "k" still has a key code once upper-cased.
     QVERIFY(child<QPushButton>(&editor, "saveButton")->isEnabled());
