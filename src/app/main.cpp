@@ -1,5 +1,6 @@
 #include "AppEnvironment.h"
 #include "BrevlinApp.h"
+#include "CommandLine.h"
 #include "SingleInstance.h"
 #ifdef BREVLIN_TEST_CONTROL
 #include "TestControl.h"
@@ -73,6 +74,9 @@ void startRemoteControl(PortalKeyboard& keyboard, const QString& dataFolder) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const std::optional<int> exitCode =
+            answerCommandLine(argc, argv, QStringLiteral(BREVLIN_VERSION)))
+        return *exitCode;
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const DisplaySituation situation = displaySituation(environment);
     const bool waylandDisplay = situation.isWaylandSession &&

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QFlags>
+#include "model/KeyModifier.h"
+
 #include <QStringView>
 
 namespace brevlin {
@@ -13,19 +14,6 @@ enum class Key {
     downArrow,
     returnKey,
 };
-
-// Modifiers as Brevlin names them; each backend puts them on its platform's keys.
-enum class KeyModifier {
-    // The shortcut modifier: Command on macOS, Ctrl on Linux and Windows.
-    primary = 0x1,
-    // Option on macOS, Alt elsewhere.
-    alternate = 0x2,
-    // Control on macOS, Super on Linux, the Windows key on Windows.
-    system = 0x4,
-    shift = 0x8,
-};
-Q_DECLARE_FLAGS(KeyModifiers, KeyModifier)
-Q_DECLARE_OPERATORS_FOR_FLAGS(KeyModifiers)
 
 enum class KeyResult {
     // Every key went: each one down, then up.

@@ -116,7 +116,7 @@ DockItemDraft::DockItemDraft(const DockItem& item)
 
 bool DockItemDraft::canSave() const {
     return !trimmedText(name).isEmpty() && !trimmedText(pluginName).isEmpty() &&
-           hotkey.keyCode().has_value() && !hotkey.modifiers.isEmpty();
+           hotkey.position().has_value() && !hotkey.modifiers.isEmpty();
 }
 
 const LauncherTimingSettings LauncherTimingSettings::defaults{};

@@ -55,7 +55,7 @@ struct DockItemDraft {
     DockIconSource iconSource = DockIconSource::systemSymbol;
     QString icon = defaultSymbolName;
     std::optional<QString> customIconPath;
-    Hotkey hotkey{QStringLiteral("1"), {HotkeyModifier::command, HotkeyModifier::option}};
+    Hotkey hotkey{QStringLiteral("1"), {KeyModifier::primary, KeyModifier::alternate}};
 
     // A new shortcut.
     DockItemDraft() = default;

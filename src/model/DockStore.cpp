@@ -167,8 +167,7 @@ QString DockStore::iconsFolderPath() const {
 
 const QList<DockItem>& DockStore::builtInSamples() {
     static const QList<DockItem> samples = [] {
-        const QList<HotkeyModifier> commandOption = {HotkeyModifier::command,
-                                                     HotkeyModifier::option};
+        const QList<KeyModifier> commandOption = {KeyModifier::primary, KeyModifier::alternate};
         auto sample = [&](const char* id, const char* name, const char* icon, const char* key) {
             return DockItem{QUuid::fromString(QLatin1String(id)),
                             QString::fromLatin1(name),
@@ -278,7 +277,7 @@ bool DockStore::save() {
     const bool saved = !failure;
     setSaveFailure(std::move(failure));
     if (saved)
-        removeUnnamedIcons();
+        removeUnnamedIcons(false);
     return saved;
 }
 
@@ -349,7 +348,7 @@ void DockStore::removeLeftoverTemporaries() {
     sweep(iconsFolderPath(), iconTemporary);
 }
 
-void DockStore::removeUnnamedIcons() {
+void DockStore::removeUnnamedIcons(bool everyIdStale) {
     const QDir folder(iconsFolderPath());
     if (!QFileInfo(folder.path()).isDir()) {
         m_staleIconIds.clear();
@@ -358,6 +357,11 @@ void DockStore::removeUnnamedIcons() {
     QSet<QString> ids;
     for (const DockItem& item : m_items)
         ids.insert(uuidString(item.id));
+    const auto named = [this](const QString& path) {
+        return std::any_of(m_items.begin(), m_items.end(), [&](const DockItem& item) {
+            return item.customIconPath && sameFile(*item.customIconPath, path);
+        });
+    };
     const QStringList names =
         folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString& name : names) {
@@ -368,17 +372,13 @@ void DockStore::removeUnnamedIcons() {
         const QUuid id = QUuid::fromString(idPart);
         if (id.isNull() || uuidString(id) != idPart)
             continue;
+        // A shortcut's image keeps its file whatever id its name carries: a hand-edited or
+        // copied configuration may point one shortcut at an image stored under another id.
         const QString path = folder.filePath(name);
-        if (ids.contains(idPart)) {
-            if (!m_staleIconIds.contains(id))
-                continue;
-            const bool named =
-                std::any_of(m_items.begin(), m_items.end(), [&](const DockItem& item) {
-                    return item.customIconPath && sameFile(*item.customIconPath, path);
-                });
-            if (named)
-                continue;
-        }
+        if (named(path))
+            continue;
+        if (!everyIdStale && ids.contains(idPart) && !m_staleIconIds.contains(id))
+            continue;
         removeEntry(path);
     }
     m_staleIconIds.clear();
@@ -423,8 +423,17 @@ void DockStore::restoreSampleShortcuts() {
     setItems(seeded ? *seeded : builtInSamples());
     // The images go only once no saved file names them. QDir::removeRecursively would follow a
     // linked folder and empty the user's own files.
-    if (save())
-        removeEntry(iconsFolderPath());
+    if (!save())
+        return;
+    const QString icons = iconsFolderPath();
+    const bool anyNamed = std::any_of(m_items.begin(), m_items.end(), [&](const DockItem& item) {
+        return item.customIconPath && QFileInfo(*item.customIconPath).absolutePath() ==
+                                          QFileInfo(icons).absoluteFilePath();
+    });
+    if (anyNamed)
+        removeUnnamedIcons(true);
+    else
+        removeEntry(icons);
 }
 
 void DockStore::setFigmaTarget(std::optional<QString> applicationId) {

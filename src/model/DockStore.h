@@ -76,9 +76,10 @@ private:
     void load();
     std::optional<QString> writeConfig();
     void setSaveFailure(std::optional<QString> failure);
-    // Removes the stored images no saved shortcut names any more; run only after a save, so the
+    // Removes images this store named that no shortcut names: all of them when `everyIdStale`,
+    // else those of shortcuts that are gone or whose image changed. Run only after a save, so the
     // file on disk never names an image that is gone.
-    void removeUnnamedIcons();
+    void removeUnnamedIcons(bool everyIdStale);
     // Copies a config.json that failed to load beside itself, once, before it is replaced.
     bool backUpUnloadableConfig();
     std::optional<QString> importCustomIcon(const QUuid& id, DockIconSource source,

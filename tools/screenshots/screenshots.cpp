@@ -91,7 +91,7 @@ DockItem makeItem(const QString& name, const QString& icon, std::optional<QStrin
                     name,
                     icon,
                     std::move(image),
-                    Hotkey{key, {HotkeyModifier::command, HotkeyModifier::option}}};
+                    Hotkey{key, {KeyModifier::primary, KeyModifier::alternate}}};
 }
 
 QPalette darkPalette() {

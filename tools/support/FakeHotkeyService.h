@@ -21,7 +21,7 @@ public:
     }
     RegisterResult registerHotkey(HotkeyId id, const Hotkey& hotkey) override {
         ++attempts;
-        if (!hotkey.keyCode())
+        if (!hotkey.position())
             return RegisterResult::unsupportedKey;
         if (refusedAttempts.contains(attempts) || (refuseTaken && isTaken(hotkey)))
             return RegisterResult::taken;
@@ -63,7 +63,7 @@ public:
 private:
     // The same key with the same modifiers, in whatever order they are listed.
     static bool sameKeys(const Hotkey& a, const Hotkey& b) {
-        return a.keyCode() == b.keyCode() && a.carbonModifierMask() == b.carbonModifierMask();
+        return a.position() == b.position() && a.modifierSet() == b.modifierSet();
     }
     void removeLive(HotkeyId id) {
         for (qsizetype i = 0; i < live.size(); ++i) {

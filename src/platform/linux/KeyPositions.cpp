@@ -10,23 +10,15 @@ namespace brevlin {
 
 namespace {
 
-// kVK_* of the Carbon headers → the XKB key name at that position of a US keyboard.
-const QHash<quint16, const char*>& macKeys() {
-    static const QHash<quint16, const char*> table = {
-        {0, "AC01"},   {1, "AC02"},   {2, "AC03"},  {3, "AC04"},   {4, "AC06"},   {5, "AC05"},
-        {6, "AB01"},   {7, "AB02"},   {8, "AB03"},  {9, "AB04"},   {11, "AB05"},  {12, "AD01"},
-        {13, "AD02"},  {14, "AD03"},  {15, "AD04"}, {16, "AD06"},  {17, "AD05"},  {18, "AE01"},
-        {19, "AE02"},  {20, "AE03"},  {21, "AE04"}, {22, "AE06"},  {23, "AE05"},  {24, "AE12"},
-        {25, "AE09"},  {26, "AE07"},  {27, "AE11"}, {28, "AE08"},  {29, "AE10"},  {30, "AD12"},
-        {31, "AD09"},  {32, "AD07"},  {33, "AD11"}, {34, "AD08"},  {35, "AD10"},  {36, "RTRN"},
-        {37, "AC09"},  {38, "AC07"},  {39, "AC11"}, {40, "AC08"},  {41, "AC10"},  {42, "BKSL"},
-        {43, "AB08"},  {44, "AB10"},  {45, "AB06"}, {46, "AB07"},  {47, "AB09"},  {48, "TAB"},
-        {49, "SPCE"},  {50, "TLDE"},  {51, "BKSP"}, {53, "ESC"},   {76, "KPEN"},  {115, "HOME"},
-        {116, "PGUP"}, {117, "DELE"}, {119, "END"}, {121, "PGDN"}, {123, "LEFT"}, {124, "RGHT"},
-        {125, "DOWN"}, {126, "UP"},
-    };
-    return table;
-}
+// In KeyPosition's order: the digit row 1…0, then A…Z.
+// clang-format off
+constexpr std::array<const char*, keyPositionCount> positionNames = {
+    "AE01", "AE02", "AE03", "AE04", "AE05", "AE06", "AE07", "AE08", "AE09", "AE10",
+    "AC01", "AB05", "AB03", "AC03", "AD03", "AC04", "AC05", "AC06", "AD08", "AC07", "AC08", "AC09",
+    "AB07", "AB06", "AD09", "AD10", "AD01", "AD04", "AC02", "AD05", "AD07", "AB04", "AD02", "AB02",
+    "AD06", "AB01",
+};
+// clang-format on
 
 struct ContextDeleter {
     void operator()(xkb_context* c) const { xkb_context_unref(c); }
@@ -37,9 +29,8 @@ struct KeymapDeleter {
 
 } // namespace
 
-const char* keyNameForMacKeyCode(quint16 keyCode) {
-    const auto it = macKeys().constFind(keyCode);
-    return it == macKeys().constEnd() ? nullptr : *it;
+const char* xkbKeyName(KeyPosition position) {
+    return positionNames[std::size_t(position)];
 }
 
 QHash<QByteArray, quint8> readKeycodesByName(xcb_connection_t* connection,
@@ -69,16 +60,14 @@ QHash<QByteArray, quint8> readKeycodesByName(xcb_connection_t* connection,
     return keycodes;
 }
 
-QHash<quint16, quint8> readKeyPositions(xcb_connection_t* connection) {
+std::array<quint8, keyPositionCount> readKeyPositions(xcb_connection_t* connection) {
     QList<QByteArray> names;
-    for (const char* name : macKeys())
+    for (const char* name : positionNames)
         names.append(QByteArray(name));
     const QHash<QByteArray, quint8> keycodes = readKeycodesByName(connection, names);
-    QHash<quint16, quint8> positions;
-    for (auto it = macKeys().constBegin(); it != macKeys().constEnd(); ++it)
-        if (const auto found = keycodes.constFind(QByteArray(it.value()));
-            found != keycodes.constEnd())
-            positions.insert(it.key(), *found);
+    std::array<quint8, keyPositionCount> positions{};
+    for (std::size_t i = 0; i < positionNames.size(); ++i)
+        positions[i] = keycodes.value(QByteArray(positionNames[i]), 0);
     return positions;
 }
 

@@ -83,18 +83,18 @@ void X11HotkeyService::readModifierMap() {
 bool X11HotkeyService::grab(Registration& registration) {
     xcb_connection_t* c = asConnection(m_connection);
     // The key at the code's position, whatever the layout prints on it.
-    const quint8 keycode = m_positions.value(quint16(registration.keyCode), 0);
+    const quint8 keycode = keycodeAt(registration.position);
     if (!keycode)
         return false;
 
     quint16 modifiers = 0;
-    if (registration.carbonModifiers & carbonMask(HotkeyModifier::command))
+    if (registration.keyModifiers.testFlag(KeyModifier::primary))
         modifiers |= XCB_MOD_MASK_CONTROL;
-    if (registration.carbonModifiers & carbonMask(HotkeyModifier::shift))
+    if (registration.keyModifiers.testFlag(KeyModifier::shift))
         modifiers |= XCB_MOD_MASK_SHIFT;
-    if (registration.carbonModifiers & carbonMask(HotkeyModifier::option))
+    if (registration.keyModifiers.testFlag(KeyModifier::alternate))
         modifiers |= m_altMask;
-    if (registration.carbonModifiers & carbonMask(HotkeyModifier::control))
+    if (registration.keyModifiers.testFlag(KeyModifier::system))
         modifiers |= m_superMask;
     registration.modifiers = modifiers;
 
@@ -134,12 +134,12 @@ void X11HotkeyService::ungrab(Registration& registration) {
 X11HotkeyService::RegisterResult X11HotkeyService::registerHotkey(HotkeyId id,
                                                                   const Hotkey& hotkey) {
     unregisterHotkey(id);
-    const std::optional<quint32> keyCode = hotkey.keyCode();
-    if (!keyCode || !m_positions.contains(quint16(*keyCode)))
+    const std::optional<KeyPosition> position = hotkey.position();
+    if (!position || !keycodeAt(*position))
         return RegisterResult::unsupportedKey;
     Registration registration;
-    registration.keyCode = *keyCode;
-    registration.carbonModifiers = hotkey.carbonModifierMask();
+    registration.position = *position;
+    registration.keyModifiers = hotkey.modifierSet();
     registration.id = id;
     if (!grab(registration)) {
         xcb_flush(asConnection(m_connection));
@@ -164,8 +164,8 @@ int X11HotkeyService::grabCount(HotkeyId id) const {
     return it == m_registrations.constEnd() ? 0 : int(it->grabs.size());
 }
 
-quint8 X11HotkeyService::keycodeAt(quint32 keyCode) const {
-    return m_positions.value(quint16(keyCode), 0);
+quint8 X11HotkeyService::keycodeAt(KeyPosition position) const {
+    return m_positions[std::size_t(position)];
 }
 
 void X11HotkeyService::pollReleases() {

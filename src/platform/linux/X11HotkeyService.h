@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <array>
 #include <memory>
 
 namespace brevlin {
@@ -15,10 +16,9 @@ namespace brevlin {
 // System-wide hotkeys as passive key grabs on the root window, made on Qt's own X connection so
 // that presses arrive through Qt's event dispatch (a native event filter).
 //
-// A hotkey's stored key code (the Carbon code of a US key) names a position, not a character: a
-// registration grabs the keycode at that position in the current keymap (its XKB key name), so
-// Ctrl+Alt+1 is the same key on AZERTY, QWERTZ or a Cyrillic layout. The stored modifiers map
-// Command to Ctrl, Option to Alt and Control to Super. It grabs the key under those modifiers
+// A hotkey's key is a position, not a character: a registration grabs the keycode with that
+// position's XKB key name in the current keymap, so Ctrl+Alt+1 is the same key on AZERTY, QWERTZ
+// or a Cyrillic layout. It grabs the key under those modifiers
 // combined with every state of Caps Lock and Num Lock, so lock keys never disable a hotkey. If
 // any of those grabs is refused (another client holds it), the whole registration fails and its
 // other grabs are released. Auto-repeat of a held hotkey fires nothing; a keymap or layout change
@@ -40,8 +40,8 @@ public:
 
     // The grabs a registration holds right now (lock combinations of its key).
     int grabCount(HotkeyId id) const;
-    // The keycode a Macintosh key code's position has in the current keymap, or 0.
-    quint8 keycodeAt(quint32 keyCode) const;
+    // The keycode a position has in the current keymap, or 0.
+    quint8 keycodeAt(KeyPosition position) const;
 
 private:
     struct Grab {
@@ -49,8 +49,8 @@ private:
         quint16 modifiers = 0;
     };
     struct Registration {
-        quint32 keyCode = 0;
-        quint32 carbonModifiers = 0;
+        KeyPosition position = KeyPosition::digit1;
+        KeyModifiers keyModifiers;
         HotkeyId id = 0;
         QList<Grab> grabs;
         quint16 modifiers = 0; // the X modifiers without lock bits
@@ -75,8 +75,8 @@ private:
     quint16 m_altMask = 0;
     quint16 m_superMask = 0;
     bool m_regrabPending = false;
-    // Keycodes by Macintosh key code, for the current keymap.
-    QHash<quint16, quint8> m_positions;
+    // Keycodes by KeyPosition, for the current keymap.
+    std::array<quint8, keyPositionCount> m_positions{};
     // Runs only while a hotkey is held.
     QTimer m_releasePoll;
     // Owns the deferred re-grab, so it is dropped with the service.

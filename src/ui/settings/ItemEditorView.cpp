@@ -39,8 +39,8 @@ QPushButton* plainButton(const QString& text, const QString& objectName, QWidget
     return button;
 }
 
-QString modifierObjectName(HotkeyModifier modifier) {
-    return rawValue(modifier) + QStringLiteral("Check");
+QString modifierObjectName(KeyModifier modifier) {
+    return storedName(modifier) + QStringLiteral("Check");
 }
 
 } // namespace
@@ -246,7 +246,7 @@ void ItemEditorView::buildForm(QWidget* form) {
     auto* boxLayout = new QHBoxLayout(boxes);
     boxLayout->setContentsMargins(0, 0, 0, 0);
     boxLayout->setSpacing(10);
-    for (HotkeyModifier modifier : offeredHotkeyModifiers()) {
+    for (KeyModifier modifier : allKeyModifiers) {
         auto* box = new QCheckBox(displayName(modifier), boxes);
         box->setObjectName(modifierObjectName(modifier));
         boxLayout->addWidget(box);
@@ -298,8 +298,8 @@ void ItemEditorView::chooseImage() {
     refresh();
 }
 
-void ItemEditorView::setModifier(HotkeyModifier modifier, bool on) {
-    QList<HotkeyModifier>& modifiers = m_draft.hotkey.modifiers;
+void ItemEditorView::setModifier(KeyModifier modifier, bool on) {
+    QList<KeyModifier>& modifiers = m_draft.hotkey.modifiers;
     if (on) {
         // Switched on again, a modifier goes to the end: the list keeps the order of switching.
         if (!modifiers.contains(modifier)) {
@@ -344,7 +344,7 @@ void ItemEditorView::refresh() {
     m_keyPicker->setCurrentIndex(supportedKeys().indexOf(m_draft.hotkey.key));
     for (int i = 0; i < m_modifierBoxes.size(); ++i) {
         m_modifierBoxes[i]->setChecked(
-            m_draft.hotkey.modifiers.contains(offeredHotkeyModifiers()[std::size_t(i)]));
+            m_draft.hotkey.modifiers.contains(allKeyModifiers[std::size_t(i)]));
     }
     m_currentShortcut->setText(QStringLiteral("Current shortcut: ") +
                                m_draft.hotkey.displayString());

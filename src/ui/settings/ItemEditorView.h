@@ -59,7 +59,7 @@ protected:
 private:
     void buildForm(QWidget* form);
     void chooseImage();
-    void setModifier(HotkeyModifier modifier, bool on);
+    void setModifier(KeyModifier modifier, bool on);
     void refresh();
 
     DockItemDraft m_draft;

@@ -120,47 +120,6 @@ private Q_SLOTS:
         m_standin.stop();
     }
 
-    void keymapReadsTheLayoutAndItsChanges() {
-        using Place = X11Keymap::Place;
-        Connection connection;
-        X11Keymap keymap(connection.c);
-        QCOMPARE(keymap.placesOf(XKB_KEY_a).value(0), (Place{evdevKeycodeAC01, false}));
-        QCOMPARE(keymap.placesOf(XKB_KEY_A).value(0), (Place{evdevKeycodeAC01, true}));
-        QCOMPARE(keymap.modifierIndexOf(XKB_KEY_Shift_L), 0);
-        QCOMPARE(keymap.modifierIndexOf(XKB_KEY_Control_L), 2);
-        QVERIFY(keymap.modifierIndexOf(XKB_KEY_Num_Lock) > 2);
-        QCOMPARE(keymap.modifierIndexOfKeycode(evdevKeycodeAC01), -1);
-        QVERIFY(keymap.keysymsPerKeycode() >= 2);
-        // Free keycodes give nothing and sit on no modifier.
-        QList<xcb_keycode_t> spare = keymap.unassignedKeycodes();
-        QVERIFY(spare.size() > 5);
-        for (xcb_keycode_t k : spare) {
-            QCOMPARE(keymap.modifierIndexOfKeycode(k), -1);
-            QVERIFY(!keymap.placesOf(XKB_KEY_a).contains(Place{k, false}));
-        }
-        QVERIFY(!spare.contains(evdevKeycodeAC01));
-
-        // On a Cyrillic first group, Latin a is only in the second, which a keycode alone does
-        // not reach.
-        QVERIFY(setKeyboardLayout("ru,us"));
-        keymap.reload();
-        QVERIFY(keymap.placesOf(XKB_KEY_a).isEmpty());
-        QVERIFY(keymap.keycodesGiving(XKB_KEY_a).contains(evdevKeycodeAC01));
-        QCOMPARE(keymap.placesOf(XKB_KEY_Cyrillic_ef).value(0), (Place{evdevKeycodeAC01, false}));
-
-        // A free keycode another client fills is seen once the keymap is read again.
-        spare = keymap.unassignedKeycodes();
-        QVERIFY(!spare.isEmpty());
-        const xcb_keycode_t taken = spare.first();
-        const auto restore =
-            qScopeGuard([&] { connection.setKeysym({taken}, 0, keymap.keysymsPerKeycode()); });
-        connection.setKeysym({taken}, XKB_KEY_ntilde, keymap.keysymsPerKeycode());
-        QVERIFY(keymap.placesOf(XKB_KEY_ntilde).isEmpty());
-        keymap.reload();
-        QVERIFY(!keymap.unassignedKeycodes().contains(taken));
-        QCOMPARE(keymap.placesOf(XKB_KEY_ntilde).value(0), (Place{taken, false}));
-    }
-
     // With every free keycode taken, a character outside the layout cannot be typed, and the
     // keyboard says so rather than passing over it.
     void characterWithoutAFreeKeycodeIsReported() {

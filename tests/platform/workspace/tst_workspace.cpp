@@ -79,8 +79,9 @@ private Q_SLOTS:
         QVERIFY(!m_workspace->desktopEntryPath(figma));
         StandinProcess standin;
         QVERIFY(standin.start({}, "figma-look-alike"));
-        // No entry: nothing stands for the identifier.
-        QTest::qWait(300);
+        // No entry: nothing stands for the identifier, even once the window manager has taken
+        // the window in and made it active.
+        QVERIFY(waitForActivePid(standin.pid()));
         QCOMPARE(runningPid(figma), 0);
 
         const QString path = installStandinEntry({}, "figma-look-alike");
