@@ -303,31 +303,34 @@ FigmaLauncher::selectResult(QString pluginName, SearchScope& scope, qint64 timeo
 }
 
 Task<void> FigmaLauncher::closeActionsPaletteIfOpen(SearchScope& scope, QString pluginName) {
-    const qint64 deadline =
-        nowNanoseconds() + paletteCloseBudgetMilliseconds * nanosecondsPerMillisecond;
+    const qint64 start = nowNanoseconds();
+    const qint64 deadline = start + paletteCloseBudgetMilliseconds * nanosecondsPerMillisecond;
+    const qint64 partialReadDeadline =
+        start + partialReadBudgetMilliseconds * nanosecondsPerMillisecond;
     co_await sleepFor(m_platform.scheduler, paletteCloseCheckMilliseconds);
     // Asked of the palette found, which is gone once closed; never re-anchored here, since the
     // focus has left it by then.
     const AccessibleElement where = scope.element();
+    const Sought paletteMark{Sought::Kind::paletteMark};
     for (;;) {
-        const Finding open =
-            m_platform.accessibility.find(where, Sought{Sought::Kind::paletteMark});
+        const Finding open = m_platform.accessibility.find(where, paletteMark);
         if (open.presence == Presence::absent)
             co_return;
-        if (nowNanoseconds() >= deadline) {
-            // Closing sends a key that opens a closed palette again: only on a palette seen open.
-            if (open.presence == Presence::unknown)
-                throw FigmaLauncherError::launchFailed(closeUnreadMessage.arg(pluginName));
+        const qint64 now = nowNanoseconds();
+        // Closing sends a key that opens a closed palette again: only on a palette seen open.
+        if (open.isFound() && now >= deadline) {
             // The plugin has been chosen by now: with another window in front, the palette is
             // left as it is rather than the launch reported as failed.
             if (isFigmaFrontmost())
                 sendKeyStroke(Key::k, KeyModifier::primary);
             co_return;
         }
-        co_await sleepFor(m_platform.scheduler,
-                          qMin(uiPollIntervalMilliseconds,
-                               (deadline - nowNanoseconds() + nanosecondsPerMillisecond - 1) /
-                                   nanosecondsPerMillisecond));
+        if (now >= partialReadDeadline)
+            throw FigmaLauncherError::launchFailed(closeUnreadMessage.arg(pluginName));
+        const qint64 until = open.isFound() ? deadline : partialReadDeadline;
+        co_await sleepFor(m_platform.scheduler, qMin(uiPollIntervalMilliseconds,
+                                                     (until - now + nanosecondsPerMillisecond - 1) /
+                                                         nanosecondsPerMillisecond));
     }
 }
 

@@ -201,8 +201,8 @@ std::optional<AccessibleElement> FigmaUITraversal::firstMatch(const AccessibleEl
                       [&](const AccessibleElement& element) { return matches(element, sought); });
 }
 
-std::optional<AccessibleElement>
-FigmaUITraversal::paletteAround(const AccessibleElement& focused) const {
+std::optional<AccessibleElement> FigmaUITraversal::paletteAround(const AccessibleElement& focused,
+                                                                 const ParentOf& parentOf) const {
     // The tabs sit beside the field, a level or two up: a small look around each ancestor is
     // enough, and never reads the whole window from its top.
     constexpr int tabLookDepth = 3;
@@ -221,7 +221,8 @@ FigmaUITraversal::paletteAround(const AccessibleElement& focused) const {
     };
     AccessibleElement current = focused;
     for (int level = 0; level < searchDepth; ++level) {
-        const std::optional<AccessibleElement> parent = m_accessibility.parent(current);
+        const std::optional<AccessibleElement> parent =
+            parentOf ? parentOf(current) : m_accessibility.parent(current);
         if (!parent || parent->isNull())
             return std::nullopt;
         current = *parent;

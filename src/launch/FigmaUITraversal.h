@@ -60,7 +60,11 @@ public:
     // The palette holding `focused`: its nearest dialog ancestor, else the nearest ancestor
     // whose subtree holds a palette tab, climbing at most searchDepth levels and never to a
     // window. None when nothing up there is a palette.
-    std::optional<AccessibleElement> paletteAround(const AccessibleElement& focused) const;
+    // `parentOf` climbs; by default the backend's parent, a backend that leaves containers out
+    // of its walks may climb through them instead (the palette may be one).
+    using ParentOf = std::function<std::optional<AccessibleElement>(const AccessibleElement&)>;
+    std::optional<AccessibleElement> paletteAround(const AccessibleElement& focused,
+                                                   const ParentOf& parentOf = {}) const;
 
 private:
     std::optional<AccessibleElement>

@@ -600,8 +600,19 @@ Finding AtspiAccessibility::findPalette(const AccessibleElement& application,
             ++d->anchors.fromFocusQuery;
     }
     std::optional<AccessibleElement> palette;
-    if (!focused.isNull())
-        palette = traversal.paletteAround(focused);
+    if (!focused.isNull()) {
+        // Through the nameless containers walks leave out: a web page's palette is often one.
+        palette = traversal.paletteAround(
+            focused, [this](const AccessibleElement& element) -> std::optional<AccessibleElement> {
+                const auto* child = element.as<AtspiElementRef>();
+                if (!child)
+                    return std::nullopt;
+                const ObjectRef parent = d->rawParent(child->busName(), child->path());
+                if (isNullRef(parent) || parent.path == QLatin1String(rootPath))
+                    return std::nullopt;
+                return makeElement(parent.busName, parent.path);
+            });
+    }
     endWalk();
     if (focused.isNull()) {
         ++d->anchors.none;
