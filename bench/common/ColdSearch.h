@@ -51,6 +51,7 @@ inline void measureColdSearch(benchmark::State& state, qint64 processIdentifier)
         auto backend = std::make_unique<AtspiAccessibility>();
         backend->isProcessTrusted(false);
         brevlin::testing::Searches ui(*backend, traversal);
+        brevlin::testing::bracketWalks(ui, *backend);
         const AccessibleElement app = backend->applicationElement(processIdentifier);
         const quint64 before = backend->requestCount();
         state.ResumeTiming();

@@ -28,6 +28,7 @@ constexpr int layers = 2000;
 struct Fixture {
     AtspiAccessibility backend;
     brevlin::testing::Searches ui{backend, traversal};
+    Fixture() { brevlin::testing::bracketWalks(ui, backend); }
     testing::ChromiumPalette chromium;
     AccessibleElement application;
     std::size_t elements = 0;

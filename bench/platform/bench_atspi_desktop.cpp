@@ -31,6 +31,7 @@ constexpr int padding = 970;
 struct Fixture {
     AtspiAccessibility backend;
     brevlin::testing::Searches ui{backend, traversal};
+    Fixture() { brevlin::testing::bracketWalks(ui, backend); }
     testing::StandinProcess standin;
     AccessibleElement application;
     AtspiAccessible* atspiApplication = nullptr;

@@ -55,6 +55,7 @@ QString walksText(int walks) {
 
 bool measure(AtspiAccessibility& backend, const char* name, const QStringList& arguments) {
     brevlin::testing::Searches ui(backend, traversal);
+    brevlin::testing::bracketWalks(ui, backend);
     testing::StandinProcess standin;
     QElapsedTimer started;
     started.start();

@@ -192,8 +192,8 @@ public:
     // - actionsPalette is asked of an application element: found from where the keyboard focus
     //   is, climbing to the nearest dialog, or to the nearest ancestor that holds a palette tab,
     //   at most eight levels up; `absent` when the focus is known and no palette holds it.
-    // - A call holds the caller for at most about 50 ms; what it could not read by then makes
-    //   the answer `unknown`, and a later call goes on from there.
+    // - A call holds the caller for a bounded time (the backend's walk budget); what it could not
+    //   read by then makes the answer `unknown`, and a later call goes on from there.
     virtual Finding find(const AccessibleElement& scope, const Sought& sought) = 0;
 };
 

@@ -11,9 +11,10 @@
 
 namespace brevlin {
 
-// Reads and presses Figma's controls through the accessibility interface. Every operation makes
-// one pass and never waits; polling belongs to the launcher. A failed read counts as an absent
-// value, a failed action or write as having had no effect.
+// Reads and presses Figma's controls through the accessibility interface, and the walk and
+// matching rules with which a backend answers AccessibilityApi::find. Every operation makes one
+// pass and never waits; polling belongs to the launcher. A failed read counts as an absent value,
+// a failed action or write as having had no effect.
 class FigmaUITraversal {
 public:
     static constexpr int searchDepth = 8;

@@ -113,14 +113,6 @@ private slots:
         scheduler.reset();
     }
 
-    void launcherFieldsHaveTheirFixedValues() {
-        QCOMPARE(launcher->figmaBundleIdentifier, QStringLiteral("com.figma.Desktop"));
-        QCOMPARE(launcher->uiPollIntervalMilliseconds, 35);
-        QVERIFY(launcher->traversalRelations ==
-                (std::vector<Relation>{Relation::focusedWindow, Relation::mainWindow,
-                                       Relation::windows, Relation::children, Relation::contents}));
-    }
-
     void aLaunchRunsEveryStepInOrderOnTime() {
         auto outcome = run("Autoflow");
         QVERIFY(outcome->finished);

@@ -557,14 +557,17 @@ Finding AtspiAccessibility::find(const AccessibleElement& scope, const Sought& s
     const FigmaUITraversal traversal(*this, FigmaLauncher::defaultTraversalRelations());
     if (sought.kind == Sought::Kind::actionsPalette)
         return findPalette(scope, traversal);
-    // A scope that went (a palette that closed) holds nothing any more.
-    switch (confirmation(scope)) {
-    case Confirmation::gone:
-        return {Presence::absent, {}};
-    case Confirmation::unanswered:
-        return {Presence::unknown, {}};
-    case Confirmation::there:
-        break;
+    // A scope that went (a palette that closed) holds nothing any more. One read of its state
+    // tells: the chain of its parents is confirmed with whatever the search finds in it.
+    if (ref->path() != QLatin1String(rootPath)) {
+        bool answered = false;
+        Variant state = d->bus.call(ref->busName(), ref->path(), accessibleInterface, "GetState",
+                                    nullptr, G_VARIANT_TYPE("(au)"), Bus::callTimeoutMs, &answered);
+        if (!state && !answered)
+            return {Presence::unknown, {}};
+        const quint64 states = unboxStates(state.get());
+        if (!state || !isShowing(states) || hasState(states, ATSPI_STATE_DEFUNCT))
+            return {Presence::absent, {}};
     }
     // A find the application does not confirm is looked for once more: the tree it came from
     // was dropped, so the second walk reads afresh.

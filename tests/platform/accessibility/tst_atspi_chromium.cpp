@@ -113,6 +113,7 @@ class TstAtspiChromium : public QObject {
             kept = describe(ax, ui, app);
             AtspiAccessibility fresh;
             brevlin::testing::Searches freshUi(fresh, traversal);
+            brevlin::testing::bracketWalks(freshUi, fresh);
             const AccessibleElement freshApp = fresh.applicationElement(pid);
             QVERIFY2(!freshApp.isNull(), when);
             read = describe(fresh, freshUi, freshApp);
@@ -155,6 +156,7 @@ class TstAtspiChromium : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY2(insideDesktopSession(), "runs only inside scripts/desktop-session");
+        brevlin::testing::bracketWalks(ui, ax);
         QVERIFY(setAccessibilityEnabled(true));
     }
 

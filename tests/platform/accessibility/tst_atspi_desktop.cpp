@@ -61,6 +61,7 @@ class TstAtspiDesktop : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY2(insideDesktopSession(), "runs only inside scripts/desktop-session");
+        brevlin::testing::bracketWalks(ui, ax);
     }
 
     // First, while nothing has started with accessibility on.
@@ -305,6 +306,7 @@ private Q_SLOTS:
 
         AtspiAccessibility fresh;
         brevlin::testing::Searches freshUi(fresh, traversal);
+        brevlin::testing::bracketWalks(freshUi, fresh);
         const AccessibleElement freshApp = fresh.applicationElement(standin.pid());
         QCOMPARE(kept, describe(fresh, freshUi, freshApp));
         QVERIFY(kept.contains("tab Plugins selected"));
