@@ -152,7 +152,7 @@ private Q_SLOTS:
         // Names this long take the application a while to hand over: a walk may run out of
         // time before it has them all, and says so; the next one goes on.
         std::vector<AccessibleElement> listed = ui.collectDescendants(app, 8);
-        for (int walk = 0; walk < 20 && !ax.lastWalkComplete(); ++walk)
+        for (int walk = 0; walk < 100 && !ax.lastWalkComplete(); ++walk)
             listed = ui.collectDescendants(app, 8);
         QVERIFY(ax.lastWalkComplete());
         int longLabels = 0;
