@@ -18,11 +18,11 @@ constexpr qint64 activationPollMilliseconds = 60;
 constexpr qint64 startupSettleMilliseconds = 1200;
 constexpr qint64 pluginsTabBudgetMilliseconds = 180;
 constexpr qint64 resultBudgetMilliseconds = 120;
-// How long the tab and result searches go on past their budgets while walks still stop before
-// reading the whole tree (a large tree read in bounded steps). Giving up on a search that has not
-// seen the whole tree would search the wrong tab, or fall back to Down and Return on whatever
-// result comes first.
-constexpr qint64 partialTreeBudgetMilliseconds = 3000;
+// How long a search goes on past its budget while it cannot read its whole scope (a large tree
+// read in bounded steps). Giving up on a search that has not seen its whole scope would search
+// the wrong tab, type into one of the design's own fields, or fall back to Down and Return on
+// whatever result comes first; so past this, the launch fails instead.
+constexpr qint64 partialReadBudgetMilliseconds = 3000;
 constexpr qint64 downToReturnMilliseconds = 45;
 constexpr qint64 paletteCloseCheckMilliseconds = 70;
 // An application may handle a press on its own time (Chromium's renderer does): on a busy machine
@@ -40,6 +40,15 @@ const QString notFrontmostMessage =
     QStringLiteral("Brevlin could not bring Figma to the front before sending keyboard shortcuts.");
 const QString noApplicationMessage =
     QStringLiteral("Figma did not return a running application reference.");
+const QString fieldUnreadMessage =
+    QStringLiteral("Brevlin could not read Figma's Actions palette in time to find its search "
+                   "field, so nothing was typed or run.");
+const QString resultUnreadMessage =
+    QStringLiteral("Brevlin could not read Figma's Actions palette in time to find \u201c%1\u201d, "
+                   "so nothing was run.");
+const QString closeUnreadMessage =
+    QStringLiteral("Brevlin chose \u201c%1\u201d but could not read whether Figma's Actions "
+                   "palette closed.");
 
 // The launch's errors for keys that did not go.
 void requirePosted(KeyResult result) {
@@ -113,19 +122,25 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     sendKeyStroke(Key::k, KeyModifier::primary);
     co_await sleepFor(scheduler, clamped.actionsOpenDelayMilliseconds);
 
-    co_await selectPluginsTab(searchRoot);
-    co_await enterSearchText(pluginName, searchRoot, clamped.typingCharacterDelayMilliseconds);
+    SearchScope scope{searchRoot, {}};
+    anchorPalette(scope);
+    co_await selectPluginsTab(scope);
+    co_await enterSearchText(pluginName, scope, clamped.typingCharacterDelayMilliseconds);
     co_await sleepFor(scheduler, clamped.postSearchDelayMilliseconds);
 
-    const bool pressed = co_await selectResult(pluginName, searchRoot, resultBudgetMilliseconds);
-    if (!pressed) {
+    const ResultOutcome result = co_await selectResult(pluginName, scope, resultBudgetMilliseconds);
+    // A result that was never read whole is not known to be missing: Down and Return would run
+    // whatever comes first, so nothing runs and the launch says why.
+    if (result == ResultOutcome::unread)
+        throw FigmaLauncherError::launchFailed(resultUnreadMessage.arg(pluginName));
+    if (result == ResultOutcome::notPressed) {
         requireFigmaFocused();
         sendKeyStroke(Key::downArrow, {});
         co_await sleepFor(scheduler, downToReturnMilliseconds);
         requireFigmaFocused();
         sendKeyStroke(Key::returnKey, {});
     }
-    co_await closeActionsPaletteIfOpen(searchRoot);
+    co_await closeActionsPaletteIfOpen(scope, pluginName);
 }
 
 Task<RunningApplicationPtr> FigmaLauncher::ensureFigmaIsRunning() {
@@ -244,39 +259,64 @@ FigmaLauncher::waitForTargetWindowFrame(const AccessibleElement& applicationElem
     }
 }
 
-bool FigmaLauncher::keepSearching(qint64 deadline, qint64 partialTreeDeadline) {
-    const qint64 now = nowNanoseconds();
-    return now < deadline ||
-           (!m_platform.accessibility.lastWalkComplete() && now < partialTreeDeadline);
+void FigmaLauncher::anchorPalette(SearchScope& scope) {
+    if (!scope.palette.isNull())
+        return;
+    const Finding palette =
+        m_platform.accessibility.find(scope.application, Sought{Sought::Kind::actionsPalette});
+    if (palette.isFound())
+        scope.palette = palette.element;
 }
 
-Task<void> FigmaLauncher::selectPluginsTab(AccessibleElement applicationElement) {
-    const qint64 start = nowNanoseconds();
-    const qint64 deadline = start + pluginsTabBudgetMilliseconds * nanosecondsPerMillisecond;
-    const qint64 partialTreeDeadline =
-        start + partialTreeBudgetMilliseconds * nanosecondsPerMillisecond;
-    while (keepSearching(deadline, partialTreeDeadline)) {
-        if (const std::optional<AccessibleElement> tab =
-                m_traversal.findPluginsTab(applicationElement)) {
-            m_traversal.activateTab(*tab);
-            co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
-            co_return;
-        }
+Task<Finding> FigmaLauncher::findWithin(SearchScope& scope, Sought sought, qint64 deadline,
+                                        qint64 partialReadDeadline) {
+    for (;;) {
+        anchorPalette(scope);
+        Finding finding = m_platform.accessibility.find(scope.element(), sought);
+        const qint64 now = nowNanoseconds();
+        if (finding.isFound() || (finding.presence == Presence::absent && now >= deadline) ||
+            now >= partialReadDeadline)
+            co_return finding;
         co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
     }
-    // Without the tab the search runs in whatever tab the palette shows.
 }
 
-Task<void> FigmaLauncher::enterSearchText(QString pluginName, AccessibleElement applicationElement,
+Task<void> FigmaLauncher::selectPluginsTab(SearchScope& scope) {
+    const qint64 start = nowNanoseconds();
+    // Named, not a temporary in the co_await: GCC 12 may destroy such a temporary twice.
+    const Sought pluginsTab{Sought::Kind::pluginsTab};
+    const Finding tab = co_await findWithin(
+        scope, pluginsTab, start + pluginsTabBudgetMilliseconds * nanosecondsPerMillisecond,
+        start + partialReadBudgetMilliseconds * nanosecondsPerMillisecond);
+    // Without the tab the search runs in whatever tab the palette shows.
+    if (!tab.isFound())
+        co_return;
+    m_traversal.activateTab(tab.element);
+    co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
+}
+
+Task<void> FigmaLauncher::enterSearchText(QString pluginName, SearchScope& scope,
                                           qint64 typingDelayMilliseconds) {
     const auto typeName = [&] {
         typeText(pluginName, typingDelayMilliseconds, [this] { requireFigmaFocused(); });
     };
-    const std::optional<AccessibleElement> field = m_traversal.findSearchField(applicationElement);
-    if (!field) {
+    // One attempt each, as long as the scope can be read whole: the first text field stands in
+    // only for a search field known to be missing, never for one not read yet.
+    const qint64 start = nowNanoseconds();
+    const qint64 partialReadDeadline =
+        start + partialReadBudgetMilliseconds * nanosecondsPerMillisecond;
+    const Sought searchField{Sought::Kind::searchField};
+    const Sought anyTextField{Sought::Kind::textField};
+    Finding found = co_await findWithin(scope, searchField, start, partialReadDeadline);
+    if (found.presence == Presence::absent)
+        found = co_await findWithin(scope, anyTextField, start, partialReadDeadline);
+    if (found.presence == Presence::unknown)
+        throw FigmaLauncherError::launchFailed(fieldUnreadMessage);
+    if (found.presence == Presence::absent) {
         typeName();
         co_return;
     }
+    const std::optional<AccessibleElement> field = found.element;
     if (co_await focusField(*field)) {
         blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
         const std::optional<QString> oldText =
@@ -310,40 +350,50 @@ Task<bool> FigmaLauncher::focusField(AccessibleElement field) {
     co_return true;
 }
 
-Task<bool> FigmaLauncher::selectResult(QString pluginName, AccessibleElement applicationElement,
-                                       qint64 timeoutMilliseconds) {
+Task<FigmaLauncher::ResultOutcome>
+FigmaLauncher::selectResult(QString pluginName, SearchScope& scope, qint64 timeoutMilliseconds) {
     const qint64 start = nowNanoseconds();
-    const qint64 deadline =
-        start + qMax<qint64>(0, timeoutMilliseconds) * nanosecondsPerMillisecond;
-    const qint64 partialTreeDeadline =
-        start + partialTreeBudgetMilliseconds * nanosecondsPerMillisecond;
-    while (keepSearching(deadline, partialTreeDeadline)) {
-        if (const std::optional<AccessibleElement> match =
-                m_traversal.findMatchingResult(applicationElement, pluginName)) {
-            // The first match decides; a failed press is not retried.
-            co_return m_traversal.pressElementOrAncestor(*match);
-        }
-        co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
-    }
-    co_return false;
+    const Sought result{Sought::Kind::result, pluginName};
+    const Finding match = co_await findWithin(
+        scope, result, start + qMax<qint64>(0, timeoutMilliseconds) * nanosecondsPerMillisecond,
+        start + partialReadBudgetMilliseconds * nanosecondsPerMillisecond);
+    if (match.presence == Presence::unknown)
+        co_return ResultOutcome::unread;
+    // The first match decides; a failed press is not retried.
+    if (match.isFound() && m_traversal.pressElementOrAncestor(match.element))
+        co_return ResultOutcome::pressed;
+    co_return ResultOutcome::notPressed;
 }
 
-Task<void> FigmaLauncher::closeActionsPaletteIfOpen(AccessibleElement applicationElement) {
-    const qint64 deadline =
-        nowNanoseconds() + paletteCloseBudgetMilliseconds * nanosecondsPerMillisecond;
+Task<void> FigmaLauncher::closeActionsPaletteIfOpen(SearchScope& scope, QString pluginName) {
+    const qint64 start = nowNanoseconds();
+    const qint64 deadline = start + paletteCloseBudgetMilliseconds * nanosecondsPerMillisecond;
+    const qint64 partialReadDeadline =
+        start + partialReadBudgetMilliseconds * nanosecondsPerMillisecond;
     co_await sleepFor(m_platform.scheduler, paletteCloseCheckMilliseconds);
-    while (m_traversal.isActionsPaletteOpen(applicationElement)) {
-        if (nowNanoseconds() >= deadline) {
+    // Asked of the palette found, which is gone once closed; never re-anchored here, since the
+    // focus has left it by then.
+    const AccessibleElement where = scope.element();
+    const Sought paletteMark{Sought::Kind::paletteMark};
+    for (;;) {
+        const Finding open = m_platform.accessibility.find(where, paletteMark);
+        if (open.presence == Presence::absent)
+            co_return;
+        const qint64 now = nowNanoseconds();
+        // Closing sends a key that opens a closed palette again: only on a palette seen open.
+        if (open.isFound() && now >= deadline) {
             // The plugin has been chosen by now: with another window in front, the palette is
             // left as it is rather than the launch reported as failed.
             if (isFigmaFrontmost())
                 sendKeyStroke(Key::k, KeyModifier::primary);
             co_return;
         }
-        co_await sleepFor(m_platform.scheduler,
-                          qMin(uiPollIntervalMilliseconds,
-                               (deadline - nowNanoseconds() + nanosecondsPerMillisecond - 1) /
-                                   nanosecondsPerMillisecond));
+        if (now >= partialReadDeadline)
+            throw FigmaLauncherError::launchFailed(closeUnreadMessage.arg(pluginName));
+        const qint64 until = open.isFound() ? deadline : partialReadDeadline;
+        co_await sleepFor(m_platform.scheduler, qMin(uiPollIntervalMilliseconds,
+                                                     (until - now + nanosecondsPerMillisecond - 1) /
+                                                         nanosecondsPerMillisecond));
     }
 }
 

@@ -69,22 +69,35 @@ private:
     Task<void> bringFigmaToFront(RunningApplicationPtr application,
                                  AccessibleElement applicationElement,
                                  qint64 focusDelayMilliseconds);
-    // Within the budget ending at `deadline`, or past it while walks have not read the whole
-    // tree, up to `partialTreeDeadline`.
-    bool keepSearching(qint64 deadline, qint64 partialTreeDeadline);
-    Task<void> selectPluginsTab(AccessibleElement applicationElement);
+    // Where the searches of one launch look: the palette once it is found from the focus, else
+    // the whole application.
+    struct SearchScope {
+        AccessibleElement application;
+        AccessibleElement palette;
+        const AccessibleElement& element() const {
+            return palette.isNull() ? application : palette;
+        }
+    };
+    // Finds the palette from where the focus landed, when it has not been found yet.
+    void anchorPalette(SearchScope& scope);
+    // Asks until the answer is known, or until `deadline` while it is absent, or until the
+    // partial-read deadline while it is unknown; the last answer.
+    Task<Finding> findWithin(SearchScope& scope, Sought sought, qint64 deadline,
+                             qint64 partialReadDeadline);
+    Task<void> selectPluginsTab(SearchScope& scope);
     // Waits `milliseconds` in all. Meanwhile, until the application's window shows contents, the
     // application element is asked for again (which also wakes a tree published only on
     // request), every poll interval.
     Task<void> waitForContents(AccessibleElement& applicationElement, qint64 processIdentifier,
                                qint64 milliseconds);
-    Task<void> enterSearchText(QString pluginName, AccessibleElement applicationElement,
+    Task<void> enterSearchText(QString pluginName, SearchScope& scope,
                                qint64 typingDelayMilliseconds);
     // Focuses the field and waits, briefly, for the application to report it focused.
     Task<bool> focusField(AccessibleElement field);
-    Task<bool> selectResult(QString pluginName, AccessibleElement applicationElement,
-                            qint64 timeoutMilliseconds);
-    Task<void> closeActionsPaletteIfOpen(AccessibleElement applicationElement);
+    enum class ResultOutcome { pressed, notPressed, unread };
+    Task<ResultOutcome> selectResult(QString pluginName, SearchScope& scope,
+                                     qint64 timeoutMilliseconds);
+    Task<void> closeActionsPaletteIfOpen(SearchScope& scope, QString pluginName);
     bool isFigmaFrontmost();
     // X11 posts keys to whichever window has the focus: each key or burst of keys goes only
     // while Figma still has it, else the launch ends with focusLost.

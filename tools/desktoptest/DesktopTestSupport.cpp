@@ -337,6 +337,10 @@ PaletteState parsePaletteTitle(const QString& pageTitle) {
             state.runs = value.split(',', Qt::SkipEmptyParts);
         else if (key == "text")
             state.text = value;
+        else if (key == "stray")
+            state.strayInput = value.toInt();
+        else if (key == "at")
+            state.lastRunAtMs = value.toLongLong();
     }
     return state;
 }

@@ -174,6 +174,12 @@ public:
     void drop(const QString& busName);
     // The application was just asked to publish its tree.
     void noteWoken(const QString& busName);
+    // Starts keeping the application's tree (and listening to its events) when not kept yet, so
+    // that where its focus goes from now on is known. False when there is no bus.
+    bool keep(const QString& busName);
+    // The element the application last reported as gaining the focus, among the events caught up
+    // with so far; empty when none came while its tree was kept.
+    QString lastFocused(const QString& busName) const { return m_focused.value(busName); }
 
     static constexpr qint64 lifetimeMs = 30000;
     // While Chromium publishes its tree after being woken, it rebuilds parts of it without
@@ -191,6 +197,7 @@ private:
     bool settling(const QString& busName) const;
     void dropAll();
     void dropExpired();
+    void stopListeningWhenIdle();
     void scheduleExpiry();
     // Applies the events that came in; false when the application did not answer in time.
     bool catchUp(const QString& busName, QDeadlineTimer deadline);
@@ -199,6 +206,7 @@ private:
     EventInbox m_inbox;
     std::unordered_map<QString, Kept> m_trees;
     QHash<QString, QElapsedTimer> m_wokenAt;
+    QHash<QString, QString> m_focused;
     bool m_walking = false;
     QTimer m_expiry;
 };

@@ -1,0 +1,165 @@
+// The real launcher against the Chromium-hosted palette on pages of 0, 2,500 and 10,000 rows:
+// the latency from the start of a launch to the result's run by the page's own clock, cold (the
+// first launch of a fresh backend, Chromium already running) and warm (median of 10), the bus
+// requests per launch, the longest the main thread was held during a launch (the lateness of a
+// 5 ms timer), and the CPU the process spends idle for 10 s after a launch while the page
+// changes 60 times a second. Runs inside a desktop session (scripts/run-benchmarks).
+
+#include "DesktopTestSupport.h"
+#include "launch/FigmaLauncher.h"
+#include "launch/QtScheduler.h"
+#include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/X11Workspace.h"
+#include "platform/linux/XTestKeyboard.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+using namespace brevlin;
+using namespace brevlin::testing;
+
+namespace {
+
+// The waits a launch prescribes at the default timing, up to the press.
+constexpr double floorMs = 621;
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : (v[v.size() / 2] + v[(v.size() - 1) / 2]) / 2;
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct Launch {
+    bool pressed = false;
+    double latencyMs = 0;
+    double requests = 0;
+    double stallMs = 0;
+};
+
+class Rig {
+public:
+    Rig()
+        : keys(XTestKeyboard::create())
+        , workspace(X11Workspace::create()) {
+        if (keys && workspace)
+            launcher = std::make_unique<FigmaLauncher>(
+                LaunchPlatform{accessibility, *keys, *workspace, scheduler});
+    }
+
+    Launch launch(const ChromiumPalette& chromium) {
+        Launch result;
+        const int runsBefore = int(chromium.state().runs.size());
+        const quint64 requestsBefore = accessibility.requestCount();
+        // A timer due every 5 ms: how late it fires is how long the main thread was held.
+        QElapsedTimer tick;
+        tick.start();
+        QTimer probe;
+        probe.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            result.stallMs = std::max(result.stallMs, double(tick.restart()) - 5);
+        });
+        probe.start(5);
+        bool finished = false;
+        const qint64 started = QDateTime::currentMSecsSinceEpoch();
+        startTask(scheduler,
+                  launcher->launchPlugin(QStringLiteral("Content Reel"),
+                                         LauncherTimingSettings::defaults),
+                  [&](std::exception_ptr) { finished = true; });
+        QDeadlineTimer deadline(20000);
+        while (!finished && !deadline.hasExpired())
+            QTest::qWait(5);
+        probe.stop();
+        result.requests = double(accessibility.requestCount() - requestsBefore);
+        chromium.waitFor([&](const PaletteState& s) { return int(s.runs.size()) > runsBefore; },
+                         3000);
+        const PaletteState s = chromium.state();
+        result.pressed = int(s.runs.size()) > runsBefore && s.runs.last().endsWith("/press");
+        result.latencyMs = double(s.lastRunAtMs - started);
+        return result;
+    }
+
+    QtScheduler scheduler;
+    AtspiAccessibility accessibility;
+    std::unique_ptr<XTestKeyboard> keys;
+    std::unique_ptr<X11Workspace> workspace;
+    std::unique_ptr<FigmaLauncher> launcher;
+};
+
+void measure(int rows) {
+    const QString page =
+        rows > 0 ? QStringLiteral("inputs=5&rows=%1&churn=1").arg(rows) : QStringLiteral("churn=1");
+    QTemporaryDir profile;
+    const QString wmClass = QStringLiteral("figma-bench");
+    installChromiumPaletteEntry(page, wmClass, profile.path());
+    ChromiumPalette chromium;
+    if (!chromium.start(page, wmClass)) {
+        std::printf("%6d rows: Chromium did not start\n", rows);
+        return;
+    }
+    QTest::qWait(2000); // the page settles
+    Rig rig;
+    if (!rig.launcher) {
+        std::printf("no XTest or workspace\n");
+        return;
+    }
+    const Launch cold = rig.launch(chromium);
+    std::vector<double> latencies, requests, stalls;
+    int pressed = cold.pressed ? 1 : 0;
+    double longestStall = cold.stallMs;
+    for (int i = 0; i < 10; ++i) {
+        QTest::qWait(300);
+        const Launch warm = rig.launch(chromium);
+        pressed += warm.pressed ? 1 : 0;
+        latencies.push_back(warm.latencyMs);
+        requests.push_back(warm.requests);
+        longestStall = std::max(longestStall, warm.stallMs);
+    }
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer idle;
+    idle.start();
+    QTest::qWait(10000);
+    const double idlePercent = 100 * (cpuSeconds() - cpuBefore) / (double(idle.elapsed()) / 1000);
+    const AtspiAccessibility::AnchorCounts anchors = rig.accessibility.anchorCounts();
+    std::printf("%6d rows: cold %.0f ms (floor+%.0f, %.0f requests), warm median %.0f ms "
+                "(floor+%.0f, %.0f requests), pressed %d/11, longest stall %.0f ms, idle CPU "
+                "%.2f%%, palette from focus event %d / focus query %d / not found %d\n",
+                rows, cold.latencyMs, cold.latencyMs - floorMs, cold.requests, median(latencies),
+                median(latencies) - floorMs, median(requests), pressed, longestStall, idlePercent,
+                anchors.fromFocusEvent, anchors.fromFocusQuery, anchors.none);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    if (!insideDesktopSession() || !setAccessibilityEnabled(true)) {
+        std::printf("runs only inside scripts/desktop-session\n");
+        return 1;
+    }
+    std::printf(
+        "Launch latency by the page's clock, Content Reel, default timing (floor %.0f ms)\n",
+        floorMs);
+    for (int rows : {0, 2500, 10000})
+        measure(rows);
+    removeStandinEntries();
+    return 0;
+}
