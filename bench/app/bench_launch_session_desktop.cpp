@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 15;
     if (!insideDesktopSession()) {
-        std::fprintf(stderr, "bench_launch_chromium_desktop: run inside scripts/desktop-session\n");
+        std::fprintf(stderr, "bench_launch_session_desktop: run inside scripts/desktop-session\n");
         return 2;
     }
     setAccessibilityEnabled(true);
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     };
     // The first launch starts Chromium; the measured ones find it running and in front.
     if (!launch()) {
-        std::fprintf(stderr, "bench_launch_chromium_desktop: the first launch failed\n");
+        std::fprintf(stderr, "bench_launch_session_desktop: the first launch failed\n");
         return 1;
     }
     std::vector<double> measured;

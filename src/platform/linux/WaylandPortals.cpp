@@ -405,18 +405,18 @@ bool PortalHotkeyService::isSupported() {
 
 QString PortalHotkeyService::trigger(const Hotkey& hotkey) {
     QStringList parts;
-    for (HotkeyModifier modifier : hotkey.modifiers) {
+    for (KeyModifier modifier : hotkey.modifiers) {
         switch (modifier) {
-        case HotkeyModifier::command:
+        case KeyModifier::primary:
             parts.append(QStringLiteral("CTRL"));
             break;
-        case HotkeyModifier::option:
+        case KeyModifier::alternate:
             parts.append(QStringLiteral("ALT"));
             break;
-        case HotkeyModifier::control:
+        case KeyModifier::system:
             parts.append(QStringLiteral("LOGO"));
             break;
-        case HotkeyModifier::shift:
+        case KeyModifier::shift:
             parts.append(QStringLiteral("SHIFT"));
             break;
         }

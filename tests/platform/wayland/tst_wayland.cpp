@@ -211,15 +211,15 @@ private Q_SLOTS:
         QList<HotkeyService::HotkeyId> presses;
         hotkeys.setPressHandler([&](HotkeyService::HotkeyId id) { presses.append(id); });
         QCOMPARE(PortalHotkeyService::trigger(
-                     {QStringLiteral("1"), {HotkeyModifier::command, HotkeyModifier::option}}),
+                     {QStringLiteral("1"), {KeyModifier::primary, KeyModifier::alternate}}),
                  QStringLiteral("CTRL+ALT+1"));
         // The application's own identifiers and keys: the desktop keeps a shortcut's key under
         // its identifier, and the application registers the same ones again.
         QCOMPARE(hotkeys.registerHotkey(
-                     1, {QStringLiteral("1"), {HotkeyModifier::command, HotkeyModifier::option}}),
+                     1, {QStringLiteral("1"), {KeyModifier::primary, KeyModifier::alternate}}),
                  HotkeyService::RegisterResult::registered);
         QCOMPARE(hotkeys.registerHotkey(
-                     2, {QStringLiteral("2"), {HotkeyModifier::command, HotkeyModifier::option}}),
+                     2, {QStringLiteral("2"), {KeyModifier::primary, KeyModifier::alternate}}),
                  HotkeyService::RegisterResult::registered);
         QSignalSpy bound(&hotkeys, &PortalHotkeyService::bindingChanged);
         QVERIFY(bound.wait(20000));
