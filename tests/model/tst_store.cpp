@@ -620,6 +620,7 @@ private slots:
   ],
   "launcherTiming" : {
     "actionsOpenDelayMilliseconds" : 80,
+    "adaptiveWaits" : true,
     "focusDelayMilliseconds" : 2000,
     "postSearchDelayMilliseconds" : 60,
     "typingCharacterDelayMilliseconds" : 18

@@ -1021,9 +1021,12 @@ void SettingsTests::oneChangeWritesAllFourClamped() {
     controls.show();
     QVERIFY(QTest::qWaitForWindowExposed(&controls));
     QCOMPARE(controls.rows()[0]->valueField()->text(), QStringLiteral("2,000"));
+    // A file from before the setting existed means it is on.
+    QVERIFY(controls.adaptiveWaitsBox()->isChecked());
 
     QTest::mouseClick(controls.rows()[2]->incrementButton(), Qt::LeftButton);
     const QJsonObject timing = storedTiming(store);
+    QCOMPARE(timing.value(QStringLiteral("adaptiveWaits")), QJsonValue(true));
     QCOMPARE(timing.value(QStringLiteral("focusDelayMilliseconds")).toInt(), 2000);
     QCOMPARE(timing.value(QStringLiteral("actionsOpenDelayMilliseconds")).toInt(), 0);
     QCOMPARE(timing.value(QStringLiteral("typingCharacterDelayMilliseconds")).toInt(), 20);
@@ -1041,8 +1044,21 @@ void SettingsTests::restoreDefaultTiming() {
     QVERIFY(QTest::qWaitForWindowExposed(&controls));
     QCOMPARE(controls.restoreDefaultsButton()->text(), QStringLiteral("Restore Default Timing"));
 
+    QCOMPARE(controls.adaptiveWaitsBox()->text(),
+             QStringLiteral("Wait only as long as Figma needs"));
+    QTest::mouseClick(controls.adaptiveWaitsBox(), Qt::LeftButton);
+    QCOMPARE(storedTiming(f.store).value(QStringLiteral("adaptiveWaits")), QJsonValue(false));
+    {
+        DockStore reread(f.dir.filePath(QStringLiteral("support")), [] { return std::nullopt; });
+        TimingControls shown(reread);
+        QVERIFY(!reread.launcherTiming().adaptiveWaits);
+        QVERIFY(!shown.adaptiveWaitsBox()->isChecked());
+    }
+
     QTest::mouseClick(controls.restoreDefaultsButton(), Qt::LeftButton);
     QCOMPARE(f.store.launcherTiming(), LauncherTimingSettings::defaults);
+    QVERIFY(controls.adaptiveWaitsBox()->isChecked());
+    QCOMPARE(storedTiming(f.store).value(QStringLiteral("adaptiveWaits")), QJsonValue(true));
     const QStringList shown = {QStringLiteral("180"), QStringLiteral("80"), QStringLiteral("18"),
                                QStringLiteral("60")};
     for (int i = 0; i < 4; ++i) {
