@@ -33,6 +33,10 @@ constexpr qint64 fieldSettleMicroseconds = 50'000;
 // after it was asked to focus it; until then the field would be taken for one that refuses focus.
 constexpr qint64 fieldFocusBudgetMilliseconds = 150;
 constexpr qint64 fieldFocusPollMilliseconds = 10;
+// How often an adaptive wait looks at what it waits for: a look that walks the tree, and one that
+// reads a single text (the field while the name is typed).
+constexpr qint64 readinessPollMilliseconds = 5;
+constexpr qint64 textPollMilliseconds = 1;
 
 const QString notFrontmostMessage =
     QStringLiteral("Brevlin could not bring Figma to the front before sending keyboard shortcuts.");
@@ -94,17 +98,28 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     AccessibleElement applicationElement =
         m_platform.accessibility.applicationElement(processIdentifier);
 
+    // Adaptive, each configured delay is the longest its wait lasts.
+    const bool adaptive = clamped.adaptiveWaits;
     co_await bringFigmaToFront(application, applicationElement, clamped.focusDelayMilliseconds);
-    co_await waitForContents(applicationElement, processIdentifier, clamped.focusDelayMilliseconds);
+    co_await waitForContents(applicationElement, processIdentifier, clamped.focusDelayMilliseconds,
+                             adaptive);
 
     requireFigmaFocused();
     sendKeyStroke(Key::k, KeyModifier::primary);
-    co_await sleepFor(scheduler, clamped.actionsOpenDelayMilliseconds);
+    co_await waitUntil(clamped.actionsOpenDelayMilliseconds, adaptive, [&] {
+        const std::optional<AccessibleElement> field =
+            m_traversal.findSearchField(applicationElement);
+        return field && m_traversal.isElementFocused(*field);
+    });
 
-    co_await selectPluginsTab(applicationElement);
-    co_await enterSearchText(pluginName, applicationElement,
-                             clamped.typingCharacterDelayMilliseconds);
-    co_await sleepFor(scheduler, clamped.postSearchDelayMilliseconds);
+    co_await selectPluginsTab(applicationElement, adaptive);
+    const std::optional<AccessibleElement> field =
+        co_await enterSearchText(pluginName, applicationElement, clamped);
+    co_await waitUntil(clamped.postSearchDelayMilliseconds, adaptive, [&] {
+        return m_traversal.findMatchingResult(applicationElement, pluginName).has_value();
+    });
+    if (adaptive && field)
+        co_await ensureFieldHoldsName(pluginName, *field, clamped);
 
     const bool pressed =
         co_await selectResult(pluginName, applicationElement, resultBudgetMilliseconds);
@@ -115,7 +130,7 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
         requireFigmaFocused();
         sendKeyStroke(Key::returnKey, {});
     }
-    co_await closeActionsPaletteIfOpen(applicationElement);
+    co_await closeActionsPaletteIfOpen(applicationElement, adaptive);
 }
 
 Task<RunningApplicationPtr> FigmaLauncher::ensureFigmaIsRunning() {
@@ -161,7 +176,8 @@ Task<void> FigmaLauncher::bringFigmaToFront(RunningApplicationPtr application,
 }
 
 Task<void> FigmaLauncher::waitForContents(AccessibleElement& applicationElement,
-                                          qint64 processIdentifier, qint64 milliseconds) {
+                                          qint64 processIdentifier, qint64 milliseconds,
+                                          bool untilFocused) {
     const qint64 deadline = nowNanoseconds() + milliseconds * nanosecondsPerMillisecond;
     auto hasContents = [&] {
         if (applicationElement.isNull())
@@ -179,8 +195,35 @@ Task<void> FigmaLauncher::waitForContents(AccessibleElement& applicationElement,
         co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
         applicationElement = m_platform.accessibility.applicationElement(processIdentifier);
     }
-    co_await sleepFor(m_platform.scheduler,
-                      qMax<qint64>(0, (deadline - nowNanoseconds()) / nanosecondsPerMillisecond));
+    const qint64 left = qMax<qint64>(0, (deadline - nowNanoseconds()) / nanosecondsPerMillisecond);
+    if (untilFocused) {
+        co_await waitUntil(left, true, [&] {
+            return isFigmaFrontmost() && hasContents() &&
+                   !m_platform.accessibility.elements(applicationElement, Relation::focusedWindow)
+                        .empty();
+        });
+        co_return;
+    }
+    co_await sleepFor(m_platform.scheduler, left);
+}
+
+Task<bool> FigmaLauncher::waitUntil(qint64 milliseconds, bool adaptive, std::function<bool()> ready,
+                                    qint64 pollMilliseconds) {
+    if (!adaptive) {
+        co_await sleepFor(m_platform.scheduler, milliseconds);
+        co_return false;
+    }
+    const qint64 deadline =
+        nowNanoseconds() + qMax<qint64>(0, milliseconds) * nanosecondsPerMillisecond;
+    while (!ready()) {
+        const qint64 left = deadline - nowNanoseconds();
+        if (left <= 0)
+            co_return false;
+        co_await sleepFor(m_platform.scheduler,
+                          qMin(pollMilliseconds,
+                               (left + nanosecondsPerMillisecond - 1) / nanosecondsPerMillisecond));
+    }
+    co_return true;
 }
 
 bool FigmaLauncher::keepSearching(qint64 deadline, qint64 partialTreeDeadline) {
@@ -189,7 +232,7 @@ bool FigmaLauncher::keepSearching(qint64 deadline, qint64 partialTreeDeadline) {
            (!m_platform.accessibility.lastWalkComplete() && now < partialTreeDeadline);
 }
 
-Task<void> FigmaLauncher::selectPluginsTab(AccessibleElement applicationElement) {
+Task<void> FigmaLauncher::selectPluginsTab(AccessibleElement applicationElement, bool adaptive) {
     const qint64 start = nowNanoseconds();
     const qint64 deadline = start + pluginsTabBudgetMilliseconds * nanosecondsPerMillisecond;
     const qint64 partialTreeDeadline =
@@ -198,7 +241,8 @@ Task<void> FigmaLauncher::selectPluginsTab(AccessibleElement applicationElement)
         if (const std::optional<AccessibleElement> tab =
                 m_traversal.findPluginsTab(applicationElement)) {
             m_traversal.activateTab(*tab);
-            co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
+            co_await waitUntil(uiPollIntervalMilliseconds, adaptive,
+                               [&] { return m_platform.accessibility.isSelected(*tab); });
             co_return;
         }
         co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
@@ -206,34 +250,96 @@ Task<void> FigmaLauncher::selectPluginsTab(AccessibleElement applicationElement)
     // Without the tab the search runs in whatever tab the palette shows.
 }
 
-Task<void> FigmaLauncher::enterSearchText(QString pluginName, AccessibleElement applicationElement,
-                                          qint64 typingDelayMilliseconds) {
+Task<std::optional<AccessibleElement>>
+FigmaLauncher::enterSearchText(QString pluginName, AccessibleElement applicationElement,
+                               LauncherTimingSettings timing) {
+    const bool adaptive = timing.adaptiveWaits;
     const auto typeName = [&] {
-        typeText(pluginName, typingDelayMilliseconds, [this] { requireFigmaFocused(); });
+        typeText(pluginName, timing.typingCharacterDelayMilliseconds,
+                 [this] { requireFigmaFocused(); });
     };
     const std::optional<AccessibleElement> field = m_traversal.findSearchField(applicationElement);
     if (!field) {
         typeName();
-        co_return;
+        co_return field;
     }
+    AccessibilityApi& accessibility = m_platform.accessibility;
     if (co_await focusField(*field)) {
-        blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
-        const std::optional<QString> oldText =
-            m_platform.accessibility.text(*field, LabelText::value);
+        // The pause lets the field take the focus, which it has reported by now.
+        if (!adaptive)
+            blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+        const std::optional<QString> oldText = accessibility.text(*field, LabelText::value);
         if (oldText && !trimmedText(*oldText).isEmpty()) {
             requireFigmaFocused();
             sendKeyStroke(Key::a, KeyModifier::primary);
+            // A selection cannot be seen from outside: this pause stays whole.
             blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
             requireFigmaFocused();
             sendKeyStroke(Key::deleteBackward, {});
-            blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+            if (adaptive) {
+                co_await waitUntil(fieldSettleMicroseconds / 1000, true, [&] {
+                    const std::optional<QString> text =
+                        accessibility.text(*field, LabelText::value);
+                    return text && text->isEmpty();
+                });
+            } else {
+                blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+            }
         }
-        typeName();
-        co_return;
+        const bool typed =
+            adaptive &&
+            co_await typeWatchingField(pluginName, *field, timing.typingCharacterDelayMilliseconds);
+        if (!typed)
+            typeName();
+        co_return field;
     }
-    if (m_platform.accessibility.setText(*field, pluginName))
+    if (!accessibility.setText(*field, pluginName))
+        typeName();
+    co_return field;
+}
+
+Task<bool> FigmaLauncher::typeWatchingField(QString pluginName, AccessibleElement field,
+                                            qint64 typingDelayMilliseconds) {
+    AccessibilityApi& accessibility = m_platform.accessibility;
+    const std::optional<QString> before = accessibility.text(field, LabelText::value);
+    if (!before)
+        co_return false;
+    if (!m_platform.keyboard.isAvailable())
+        throw FigmaLauncherError::eventSourceUnavailable();
+    QString expected = *before;
+    QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, pluginName);
+    qsizetype start = 0;
+    for (qsizetype end = boundaries.toNextBoundary(); end != -1;
+         end = boundaries.toNextBoundary()) {
+        const QStringView character = QStringView(pluginName).mid(start, end - start);
+        start = end;
+        requireFigmaFocused();
+        requirePosted(m_platform.keyboard.type(character));
+        expected += character;
+        // A character the field does not show in time costs the configured delay, as without
+        // adaptive waits; the check before the press catches one that never came.
+        co_await waitUntil(
+            typingDelayMilliseconds, true,
+            [&] { return accessibility.text(field, LabelText::value) == expected; },
+            textPollMilliseconds);
+    }
+    co_return true;
+}
+
+Task<void> FigmaLauncher::ensureFieldHoldsName(QString pluginName, AccessibleElement field,
+                                               LauncherTimingSettings timing) {
+    const std::optional<QString> shown = m_platform.accessibility.text(field, LabelText::value);
+    if (!shown || trimmedText(*shown) == trimmedText(pluginName))
         co_return;
-    typeName();
+    requireFigmaFocused();
+    sendKeyStroke(Key::a, KeyModifier::primary);
+    blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+    requireFigmaFocused();
+    sendKeyStroke(Key::deleteBackward, {});
+    blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+    typeText(pluginName, timing.typingCharacterDelayMilliseconds,
+             [this] { requireFigmaFocused(); });
+    co_await sleepFor(m_platform.scheduler, timing.postSearchDelayMilliseconds);
 }
 
 Task<bool> FigmaLauncher::focusField(AccessibleElement field) {
@@ -267,10 +373,12 @@ Task<bool> FigmaLauncher::selectResult(QString pluginName, AccessibleElement app
     co_return false;
 }
 
-Task<void> FigmaLauncher::closeActionsPaletteIfOpen(AccessibleElement applicationElement) {
+Task<void> FigmaLauncher::closeActionsPaletteIfOpen(AccessibleElement applicationElement,
+                                                    bool adaptive) {
     const qint64 deadline =
         nowNanoseconds() + paletteCloseBudgetMilliseconds * nanosecondsPerMillisecond;
-    co_await sleepFor(m_platform.scheduler, paletteCloseCheckMilliseconds);
+    co_await waitUntil(paletteCloseCheckMilliseconds, adaptive,
+                       [&] { return !m_traversal.isActionsPaletteOpen(applicationElement); });
     while (m_traversal.isActionsPaletteOpen(applicationElement)) {
         if (nowNanoseconds() >= deadline) {
             // The plugin has been chosen by now: with another window in front, the palette is

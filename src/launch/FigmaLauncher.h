@@ -66,19 +66,36 @@ private:
     // Within the budget ending at `deadline`, or past it while walks have not read the whole
     // tree, up to `partialTreeDeadline`.
     bool keepSearching(qint64 deadline, qint64 partialTreeDeadline);
-    Task<void> selectPluginsTab(AccessibleElement applicationElement);
-    // Waits `milliseconds` in all. Meanwhile, until the application's window shows contents, the
+    Task<void> selectPluginsTab(AccessibleElement applicationElement, bool adaptive);
+    // Waits `milliseconds` in all, or with `untilFocused` only until Figma's window is active and
+    // focused with its contents showing. Meanwhile, until the window shows contents, the
     // application element is asked for again (which also wakes a tree published only on
     // request), every poll interval.
     Task<void> waitForContents(AccessibleElement& applicationElement, qint64 processIdentifier,
-                               qint64 milliseconds);
-    Task<void> enterSearchText(QString pluginName, AccessibleElement applicationElement,
-                               qint64 typingDelayMilliseconds);
+                               qint64 milliseconds, bool untilFocused = false);
+    // Adaptive, each wait ends as soon as `ready` holds, looked at every few milliseconds, and
+    // lasts at most `milliseconds`; otherwise it is the whole time. Returns whether `ready` was
+    // seen to hold.
+    Task<bool> waitUntil(qint64 milliseconds, bool adaptive, std::function<bool()> ready,
+                         qint64 pollMilliseconds = 5);
+    // Returns the field the name went into, when there is one.
+    Task<std::optional<AccessibleElement>> enterSearchText(QString pluginName,
+                                                           AccessibleElement applicationElement,
+                                                           LauncherTimingSettings timing);
+    // Types the name into a field that shows its text, each character as soon as the field shows
+    // the one before, waiting at most the typing delay for it. False, with nothing typed, when
+    // the field's text cannot be read.
+    Task<bool> typeWatchingField(QString pluginName, AccessibleElement field,
+                                 qint64 typingDelayMilliseconds);
+    // A readiness signal that lied must not run the wrong plugin: before the press, a field whose
+    // text can be read and is not the name gets the name again, at the configured pace.
+    Task<void> ensureFieldHoldsName(QString pluginName, AccessibleElement field,
+                                    LauncherTimingSettings timing);
     // Focuses the field and waits, briefly, for the application to report it focused.
     Task<bool> focusField(AccessibleElement field);
     Task<bool> selectResult(QString pluginName, AccessibleElement applicationElement,
                             qint64 timeoutMilliseconds);
-    Task<void> closeActionsPaletteIfOpen(AccessibleElement applicationElement);
+    Task<void> closeActionsPaletteIfOpen(AccessibleElement applicationElement, bool adaptive);
     bool isFigmaFrontmost();
     // X11 posts keys to whichever window has the focus: each key or burst of keys goes only
     // while Figma still has it, else the launch ends with focusLost.
