@@ -318,6 +318,8 @@ PaletteState parsePaletteTitle(const QString& title) {
             state.runs = value.split(',', Qt::SkipEmptyParts);
         else if (key == "text")
             state.text = value;
+        else if (key == "at")
+            state.runAt = value.toDouble();
     }
     return state;
 }

@@ -90,6 +90,7 @@ struct PaletteState {
     int ctrlK = 0;    // Ctrl+K presses the page saw
     QStringList runs; // "name/trigger", trigger "press" or "key"
     QString text;     // what the search field holds
+    double runAt = 0; // when the last run happened, ms since the epoch by the page's clock
 };
 // The state of the palette window of `pid`, or of any palette window when `pid` is 0.
 PaletteState paletteState(qint64 pid = 0);
