@@ -270,6 +270,8 @@ void printSteps(const std::vector<Launch>& runs, bool fixedWaits) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // Each figure shows as soon as it is known, also when the output goes to a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 20;
     const int loadedRuns = argc > 2 ? std::max(1, atoi(argv[2])) : 50;
     if (!insideDesktopSession()) {

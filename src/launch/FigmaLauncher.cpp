@@ -277,36 +277,41 @@ FigmaLauncher::enterSearchText(QString pluginName, AccessibleElement application
             requireFigmaFocused();
             sendKeyStroke(Key::deleteBackward, {});
             if (adaptive) {
+                // An empty field's text reads as absent.
                 co_await waitUntil(fieldSettleMicroseconds / 1000, true, [&] {
-                    const std::optional<QString> text =
-                        accessibility.text(*field, LabelText::value);
-                    return text && text->isEmpty();
+                    return accessibility.text(*field, LabelText::value)
+                        .value_or(QString())
+                        .isEmpty();
                 });
             } else {
                 blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
             }
         }
-        const bool typed =
-            adaptive &&
-            co_await typeWatchingField(pluginName, *field, timing.typingCharacterDelayMilliseconds);
-        if (!typed)
+        if (!adaptive) {
             typeName();
-        co_return field;
+            co_return std::nullopt;
+        }
+        if (co_await typeWatchingField(pluginName, *field, timing.typingCharacterDelayMilliseconds))
+            co_return field;
+        co_return std::nullopt;
     }
     if (!accessibility.setText(*field, pluginName))
         typeName();
-    co_return field;
+    co_return std::nullopt;
 }
 
 Task<bool> FigmaLauncher::typeWatchingField(QString pluginName, AccessibleElement field,
                                             qint64 typingDelayMilliseconds) {
     AccessibilityApi& accessibility = m_platform.accessibility;
-    const std::optional<QString> before = accessibility.text(field, LabelText::value);
-    if (!before)
-        co_return false;
     if (!m_platform.keyboard.isAvailable())
         throw FigmaLauncherError::eventSourceUnavailable();
-    QString expected = *before;
+    // An empty field's text reads as absent, as does one that cannot be read: the first shows
+    // the characters as they come, the second costs the typing delay for each.
+    const auto shown = [&] {
+        return accessibility.text(field, LabelText::value).value_or(QString());
+    };
+    QString expected = shown();
+    bool seen = false;
     QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, pluginName);
     qsizetype start = 0;
     for (qsizetype end = boundaries.toNextBoundary(); end != -1;
@@ -318,18 +323,19 @@ Task<bool> FigmaLauncher::typeWatchingField(QString pluginName, AccessibleElemen
         expected += character;
         // A character the field does not show in time costs the configured delay, as without
         // adaptive waits; the check before the press catches one that never came.
-        co_await waitUntil(
-            typingDelayMilliseconds, true,
-            [&] { return accessibility.text(field, LabelText::value) == expected; },
-            textPollMilliseconds);
+        seen = co_await waitUntil(
+                   typingDelayMilliseconds, true, [&] { return shown() == expected; },
+                   textPollMilliseconds) ||
+               seen;
     }
-    co_return true;
+    co_return seen;
 }
 
 Task<void> FigmaLauncher::ensureFieldHoldsName(QString pluginName, AccessibleElement field,
                                                LauncherTimingSettings timing) {
-    const std::optional<QString> shown = m_platform.accessibility.text(field, LabelText::value);
-    if (!shown || trimmedText(*shown) == trimmedText(pluginName))
+    const QString shown =
+        m_platform.accessibility.text(field, LabelText::value).value_or(QString());
+    if (trimmedText(shown) == trimmedText(pluginName))
         co_return;
     requireFigmaFocused();
     sendKeyStroke(Key::a, KeyModifier::primary);

@@ -78,17 +78,16 @@ private:
     // seen to hold.
     Task<bool> waitUntil(qint64 milliseconds, bool adaptive, std::function<bool()> ready,
                          qint64 pollMilliseconds = 5);
-    // Returns the field the name went into, when there is one.
+    // Returns the field the name was typed into, when it was seen to show the typing.
     Task<std::optional<AccessibleElement>> enterSearchText(QString pluginName,
                                                            AccessibleElement applicationElement,
                                                            LauncherTimingSettings timing);
-    // Types the name into a field that shows its text, each character as soon as the field shows
-    // the one before, waiting at most the typing delay for it. False, with nothing typed, when
-    // the field's text cannot be read.
+    // Types the name, each character as soon as the field shows the one before, waiting at most
+    // the typing delay for it. Returns whether the field was seen to show what was typed.
     Task<bool> typeWatchingField(QString pluginName, AccessibleElement field,
                                  qint64 typingDelayMilliseconds);
-    // A readiness signal that lied must not run the wrong plugin: before the press, a field whose
-    // text can be read and is not the name gets the name again, at the configured pace.
+    // A readiness signal that lied must not run the wrong plugin: before the press, a field seen
+    // to show the typing that does not hold the name gets the name again, at the configured pace.
     Task<void> ensureFieldHoldsName(QString pluginName, AccessibleElement field,
                                     LauncherTimingSettings timing);
     // Focuses the field and waits, briefly, for the application to report it focused.
