@@ -4,6 +4,8 @@
 
 #include <QTextBoundaryFinder>
 
+#include <algorithm>
+
 #include <utility>
 
 namespace brevlin {
@@ -37,6 +39,10 @@ constexpr qint64 fieldFocusPollMilliseconds = 10;
 // reads a single text (the field while the name is typed).
 constexpr qint64 readinessPollMilliseconds = 5;
 constexpr qint64 textPollMilliseconds = 1;
+// How far the typing may run ahead of what the field shows. A toolkit that shows each key a
+// frame or two after it came (Chromium: some 20 ms) would otherwise set the pace at one
+// character per frame; a few in flight keep it at the pace the field takes them.
+constexpr std::size_t typingLeadCharacters = 3;
 
 const QString notFrontmostMessage =
     QStringLiteral("Brevlin could not bring Figma to the front before sending keyboard shortcuts.");
@@ -311,24 +317,37 @@ Task<bool> FigmaLauncher::typeWatchingField(QString pluginName, AccessibleElemen
         return accessibility.text(field, LabelText::value).value_or(QString());
     };
     QString expected = shown();
-    bool seen = false;
+    // The length of the expected text after each typed character.
+    std::vector<qsizetype> ends;
+    // How many of the typed characters the field shows.
+    int shownCount = 0;
+    const auto fieldCaughtUp = [&](std::size_t lag) {
+        const QString text = shown();
+        if (expected.startsWith(text))
+            shownCount =
+                int(std::upper_bound(ends.begin(), ends.end(), text.size()) - ends.begin());
+        return ends.size() - std::size_t(shownCount) <= lag;
+    };
     QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, pluginName);
     qsizetype start = 0;
     for (qsizetype end = boundaries.toNextBoundary(); end != -1;
          end = boundaries.toNextBoundary()) {
+        // A character the field does not show in time costs the configured delay, as without
+        // adaptive waits; the check before the press catches one that never came.
+        if (ends.size() - std::size_t(shownCount) >= typingLeadCharacters)
+            co_await waitUntil(
+                typingDelayMilliseconds, true,
+                [&] { return fieldCaughtUp(typingLeadCharacters - 1); }, textPollMilliseconds);
         const QStringView character = QStringView(pluginName).mid(start, end - start);
         start = end;
         requireFigmaFocused();
         requirePosted(m_platform.keyboard.type(character));
         expected += character;
-        // A character the field does not show in time costs the configured delay, as without
-        // adaptive waits; the check before the press catches one that never came.
-        seen = co_await waitUntil(
-                   typingDelayMilliseconds, true, [&] { return shown() == expected; },
-                   textPollMilliseconds) ||
-               seen;
+        ends.push_back(expected.size());
     }
-    co_return seen;
+    co_await waitUntil(
+        typingDelayMilliseconds, true, [&] { return fieldCaughtUp(0); }, textPollMilliseconds);
+    co_return shownCount > 0;
 }
 
 Task<void> FigmaLauncher::ensureFieldHoldsName(QString pluginName, AccessibleElement field,

@@ -82,8 +82,9 @@ private:
     Task<std::optional<AccessibleElement>> enterSearchText(QString pluginName,
                                                            AccessibleElement applicationElement,
                                                            LauncherTimingSettings timing);
-    // Types the name, each character as soon as the field shows the one before, waiting at most
-    // the typing delay for it. Returns whether the field was seen to show what was typed.
+    // Types the name as fast as the field shows it: a character goes once the field shows all
+    // but a few of those before it, waiting at most the typing delay for that. Returns whether
+    // the field was seen to show what was typed.
     Task<bool> typeWatchingField(QString pluginName, AccessibleElement field,
                                  qint64 typingDelayMilliseconds);
     // A readiness signal that lied must not run the wrong plugin: before the press, a field seen

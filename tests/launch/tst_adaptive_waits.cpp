@@ -57,8 +57,8 @@ private slots:
         // Sent at once (Figma is frontmost with its window focused), taken 7 ms later.
         QVERIFY2(at(t, "key ⌘K") == 7, qPrintable(t.join('\n')));
         QVERIFY(at(t, "tab Plugins") - at(t, "palette opens") <= 5);
-        for (int i = 1; i < 12; ++i)
-            QCOMPARE(at(t, "type", i) - at(t, "type", i - 1), 7);
+        // Three characters at a time run ahead of the field, each three shown 7 ms later.
+        QCOMPARE(at(t, "type", 11) - at(t, "type", 0), 3 * 7);
         QVERIFY(at(t, "run Content Reel") - at(t, "type", 11) <= 5);
         QCOMPARE(at(t, "key Down"), -1);
         // With fixed waits the same launch takes the whole floor.
