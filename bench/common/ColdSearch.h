@@ -7,6 +7,7 @@
 #include "launch/FigmaLauncher.h"
 #include "launch/FigmaUITraversal.h"
 #include "platform/linux/AtspiAccessibility.h"
+#include "support/Searches.h"
 
 #include <benchmark/benchmark.h>
 
@@ -14,7 +15,7 @@
 
 namespace brevlin::bench {
 
-inline int searchUntilAllRead(AtspiAccessibility& backend, const FigmaUITraversal& ui,
+inline int searchUntilAllRead(AtspiAccessibility& backend, brevlin::testing::Searches& ui,
                               const AccessibleElement& application, int maximumWalks = 100) {
     int walks = 0;
     do {
@@ -27,7 +28,7 @@ inline int searchUntilAllRead(AtspiAccessibility& backend, const FigmaUITraversa
 
 // The warm search: the backend's kept tree answers, one request a walk.
 inline void measureWarmSearch(benchmark::State& state, AtspiAccessibility& backend,
-                              const FigmaUITraversal& ui, const AccessibleElement& application,
+                              brevlin::testing::Searches& ui, const AccessibleElement& application,
                               std::size_t elements) {
     const quint64 before = backend.requestCount();
     for (auto _ : state) {
@@ -49,7 +50,7 @@ inline void measureColdSearch(benchmark::State& state, qint64 processIdentifier)
         state.PauseTiming();
         auto backend = std::make_unique<AtspiAccessibility>();
         backend->isProcessTrusted(false);
-        FigmaUITraversal ui(*backend, traversal);
+        brevlin::testing::Searches ui(*backend, traversal);
         const AccessibleElement app = backend->applicationElement(processIdentifier);
         const quint64 before = backend->requestCount();
         state.ResumeTiming();

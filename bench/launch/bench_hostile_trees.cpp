@@ -97,7 +97,8 @@ void measure(const char* name, const std::function<void(FakeAccessibilityTree&)>
             QElapsedTimer clock;
             clock.start();
             const bool found =
-                traversal.findMatchingResult(tree->element(0), "Not There").has_value();
+                traversal.firstMatch(tree->element(0), Sought{Sought::Kind::result, "Not There"})
+                    .has_value();
             const double ms = double(clock.nsecsElapsed()) / 1e6;
             total += ms;
             slowest = std::max(slowest, ms);

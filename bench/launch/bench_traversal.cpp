@@ -57,6 +57,7 @@ public:
     }
 
     bool isProcessTrusted(bool) override { return true; }
+    Finding find(const AccessibleElement&, const Sought&) override { return {}; }
     AccessibleElement applicationElement(qint64) override { return all[0]; }
     Role role(const AccessibleElement& element) override { return roles[std::size_t(id(element))]; }
     std::optional<QString> text(const AccessibleElement& element, LabelText which) override {
@@ -151,7 +152,9 @@ void BM_FindMatchingResult(benchmark::State& state) {
     PerElementTimer timer(state);
     for (auto _ : state) {
         std::optional<AccessibleElement> match;
-        timer.time([&] { match = traversal.findMatchingResult(tree().all[0], name); });
+        timer.time([&] {
+            match = traversal.firstMatch(tree().all[0], Sought{Sought::Kind::result, name});
+        });
         if (!match)
             state.SkipWithError("no match");
         benchmark::DoNotOptimize(match);

@@ -6,6 +6,7 @@
 #include "DesktopTestSupport.h"
 #include "launch/FigmaUITraversal.h"
 #include "platform/linux/AtspiAccessibility.h"
+#include "support/Searches.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -26,7 +27,7 @@ constexpr int layers = 2000;
 
 struct Fixture {
     AtspiAccessibility backend;
-    FigmaUITraversal ui{backend, traversal};
+    brevlin::testing::Searches ui{backend, traversal};
     testing::ChromiumPalette chromium;
     AccessibleElement application;
     std::size_t elements = 0;

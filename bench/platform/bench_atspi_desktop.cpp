@@ -7,6 +7,7 @@
 #include "DesktopTestSupport.h"
 #include "launch/FigmaUITraversal.h"
 #include "platform/linux/AtspiAccessibility.h"
+#include "support/Searches.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -29,7 +30,7 @@ constexpr int padding = 970;
 
 struct Fixture {
     AtspiAccessibility backend;
-    FigmaUITraversal ui{backend, traversal};
+    brevlin::testing::Searches ui{backend, traversal};
     testing::StandinProcess standin;
     AccessibleElement application;
     AtspiAccessible* atspiApplication = nullptr;

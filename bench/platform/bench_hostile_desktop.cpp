@@ -12,6 +12,7 @@
 #include "launch/FigmaLauncher.h"
 #include "launch/FigmaUITraversal.h"
 #include "platform/linux/AtspiAccessibility.h"
+#include "support/Searches.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -53,7 +54,7 @@ QString walksText(int walks) {
 }
 
 bool measure(AtspiAccessibility& backend, const char* name, const QStringList& arguments) {
-    FigmaUITraversal ui(backend, traversal);
+    brevlin::testing::Searches ui(backend, traversal);
     testing::StandinProcess standin;
     QElapsedTimer started;
     started.start();

@@ -52,6 +52,7 @@ struct AccessibleElementHash {
 enum class Role {
     application,
     window,
+    dialog,    // a dialog shown inside a window (a palette, a popover); a top-level one is `window`
     webArea,   // the document a web view shows
     textField, // single-line editable text; multi-line text is `other`
     button,
@@ -78,13 +79,49 @@ enum class Relation {
     contents, // what the element presents as its content, where that is not among its children
 };
 
+// What a search in Figma's interface looks for, in the launcher's words.
+struct Sought {
+    enum class Kind {
+        // The open Actions palette itself: the dialog, or the nearest element holding its tabs,
+        // that contains the element with the keyboard focus. Asked of an application.
+        actionsPalette,
+        // A tab, button or static text labelled "Plugins".
+        pluginsTab,
+        // A text field whose placeholder, else description, else title mentions "search".
+        searchField,
+        // Any text field.
+        textField,
+        // An element whose whole label equals `name`, folded for case and diacritics.
+        result,
+        // Anything that shows the palette: a label "All", "Assets" or "Plugins", or a text field
+        // whose placeholder mentions "search".
+        paletteMark,
+    };
+    Kind kind;
+    QString name = {}; // of a result
+};
+
+// What a search saw of its scope.
+enum class Presence {
+    found,   // the element is there, and the application confirmed it
+    absent,  // the whole scope was read and nothing in it is what was sought
+    unknown, // part of the scope could not be read (in time): nothing can be said
+};
+
+struct Finding {
+    Presence presence = Presence::unknown;
+    AccessibleElement element; // when found
+    bool isFound() const { return presence == Presence::found; }
+};
+
 // The accessibility operations the launcher needs, in its own terms. One backend per platform
 // translates them. Everything runs on the main thread.
 //
 // Reads never fail loudly: a read the platform cannot answer gives the same as an element
-// without that property (no text, no elements, no parent, not focused); where a search must
-// tell the two apart, lastWalkComplete does. Actions say whether they took effect. A null
-// element, or one of another backend, reads as nothing and takes no action.
+// without that property (no text, no elements, no parent, not focused). Where that difference
+// matters (may a fallback run?), the launcher asks `find`, which tells "not there" from "not
+// read". Actions say whether they took effect. A null element, or one of another backend, reads
+// as nothing and takes no action.
 class AccessibilityApi {
 public:
     virtual ~AccessibilityApi() = default;
@@ -111,9 +148,7 @@ public:
     // so a backend must not turn a missing text into an empty one, nor the other way round.
     virtual std::optional<QString> text(const AccessibleElement& element, LabelText which) = 0;
     // The elements reached from `element` by `relation`, in the platform's order, none null;
-    // empty when there are none, the relation does not apply, or the read fails. Inside a walk,
-    // lastWalkComplete says whether an empty answer may have been a read that failed or was
-    // left out.
+    // empty when there are none, the relation does not apply, or the read fails.
     virtual std::vector<AccessibleElement> elements(const AccessibleElement& element,
                                                     Relation relation) = 0;
     // The element's parent as the walk would reach it; absent for an application element and
@@ -140,26 +175,26 @@ public:
     // Brings a window to the front of its application. False when the platform cannot.
     virtual bool raise(const AccessibleElement& window) = 0;
 
-    // --- Walks ---
-    // Bracket one breadth-first walk (never nested), so a backend may answer the walk's reads
-    // from one snapshot of the tree. Reads outside a walk always go to the platform.
-    virtual void beginWalk(const AccessibleElement& root) { (void)root; }
-    virtual void endWalk() {}
-    // Whether the last walk read everything it asked for. A backend that bounds its walks in
-    // time answers false when one stopped early; a search that found nothing in such a walk has
-    // not shown that the element is absent. A backend whose walks always read everything
-    // answers true.
-    virtual bool lastWalkComplete() const { return true; }
-
-    // Whether `element` is still part of its application's showing tree, asked of the
-    // application itself, never of anything a backend kept between walks. The launcher asks
-    // before it acts on what a walk found. A backend that keeps trees between walks drops a kept
-    // tree that fails the check, so that the next walk reads afresh. A backend whose walks
-    // always read afresh may answer true.
-    virtual bool confirmElement(const AccessibleElement& element) {
-        (void)element;
-        return true;
-    }
+    // --- Searches ---
+    // The first element within `scope` that is what `sought` describes. The guarantees every
+    // backend keeps:
+    // - Order: breadth-first from `scope` (the scope itself first), following the focused
+    //   window, the main window, all windows, the children and the contents, each element once;
+    //   the first match in that order is the answer.
+    // - Depth: elements down to depth 8 below the scope are looked at, counted on the tree as the
+    //   backend presents it. A backend that leaves out nameless layout containers (their children
+    //   take their place) or elements that are not showing counts only what it presents, so
+    //   "depth 8" may reach further down the platform's own tree than eight levels.
+    // - `found` only for an element the application confirms is still there and still matches.
+    // - `absent` only when every element of the scope down to that depth was read. A search that
+    //   could not read all of it (the application did not answer in time, a list was read only
+    //   in part) answers `unknown`, never `absent`. A scope that is itself gone is `absent`.
+    // - actionsPalette is asked of an application element: found from where the keyboard focus
+    //   is, climbing to the nearest dialog, or to the nearest ancestor that holds a palette tab,
+    //   at most eight levels up; `absent` when the focus is known and no palette holds it.
+    // - A call holds the caller for at most about 50 ms; what it could not read by then makes
+    //   the answer `unknown`, and a later call goes on from there.
+    virtual Finding find(const AccessibleElement& scope, const Sought& sought) = 0;
 };
 
 } // namespace brevlin

@@ -18,11 +18,11 @@ constexpr qint64 activationPollMilliseconds = 60;
 constexpr qint64 startupSettleMilliseconds = 1200;
 constexpr qint64 pluginsTabBudgetMilliseconds = 180;
 constexpr qint64 resultBudgetMilliseconds = 120;
-// How long the tab and result searches go on past their budgets while walks still stop before
-// reading the whole tree (a large tree read in bounded steps). Giving up on a search that has not
-// seen the whole tree would search the wrong tab, or fall back to Down and Return on whatever
-// result comes first.
-constexpr qint64 partialTreeBudgetMilliseconds = 3000;
+// How long a search goes on past its budget while it cannot read its whole scope (a large tree
+// read in bounded steps). Giving up on a search that has not seen its whole scope would search
+// the wrong tab, type into one of the design's own fields, or fall back to Down and Return on
+// whatever result comes first; so past this, the launch fails instead.
+constexpr qint64 partialReadBudgetMilliseconds = 3000;
 constexpr qint64 downToReturnMilliseconds = 45;
 constexpr qint64 paletteCloseCheckMilliseconds = 70;
 // An application may handle a press on its own time (Chromium's renderer does): on a busy machine
@@ -35,8 +35,8 @@ constexpr qint64 fieldSettleMicroseconds = 50'000;
 // after it was asked to focus it; until then the field would be taken for one that refuses focus.
 constexpr qint64 fieldFocusBudgetMilliseconds = 150;
 constexpr qint64 fieldFocusPollMilliseconds = 10;
-// How often an adaptive wait looks at what it waits for: a look that walks the tree, and one that
-// reads a single text (the field while the name is typed).
+// How often an adaptive wait looks at what it waits for: a look that searches the tree, and one
+// that reads a single text (the field while the name is typed).
 constexpr qint64 readinessPollMilliseconds = 5;
 constexpr qint64 textPollMilliseconds = 1;
 // How far the typing may run ahead of what the field shows. A toolkit that shows each key a
@@ -48,6 +48,15 @@ const QString notFrontmostMessage =
     QStringLiteral("Brevlin could not bring Figma to the front before sending keyboard shortcuts.");
 const QString noApplicationMessage =
     QStringLiteral("Figma did not return a running application reference.");
+const QString fieldUnreadMessage =
+    QStringLiteral("Brevlin could not read Figma's Actions palette in time to find its search "
+                   "field, so nothing was typed or run.");
+const QString resultUnreadMessage =
+    QStringLiteral("Brevlin could not read Figma's Actions palette in time to find \u201c%1\u201d, "
+                   "so nothing was run.");
+const QString closeUnreadMessage =
+    QStringLiteral("Brevlin chose \u201c%1\u201d but could not read whether Figma's Actions "
+                   "palette closed.");
 
 // The launch's errors for keys that did not go.
 void requirePosted(KeyResult result) {
@@ -112,31 +121,42 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
 
     requireFigmaFocused();
     sendKeyStroke(Key::k, KeyModifier::primary);
-    co_await waitUntil(clamped.actionsOpenDelayMilliseconds, adaptive, [&] {
-        const std::optional<AccessibleElement> field =
-            m_traversal.findSearchField(applicationElement);
-        return field && m_traversal.isElementFocused(*field);
-    });
+    SearchScope scope{applicationElement, {}};
+    // The conditions are named, not temporaries in the co_await: GCC 12 may destroy such a
+    // temporary twice.
+    const Sought searchField{Sought::Kind::searchField};
+    const std::function<bool()> fieldFocused = [&] {
+        anchorPalette(scope);
+        const Finding field = accessibility.find(scope.element(), searchField);
+        return field.isFound() && m_traversal.isElementFocused(field.element);
+    };
+    co_await waitUntil(clamped.actionsOpenDelayMilliseconds, adaptive, fieldFocused);
 
-    co_await selectPluginsTab(applicationElement, adaptive);
+    anchorPalette(scope);
+    co_await selectPluginsTab(scope, adaptive);
     const std::optional<AccessibleElement> field =
-        co_await enterSearchText(pluginName, applicationElement, clamped);
-    co_await waitUntil(clamped.postSearchDelayMilliseconds, adaptive, [&] {
-        return m_traversal.findMatchingResult(applicationElement, pluginName).has_value();
-    });
+        co_await enterSearchText(pluginName, scope, clamped);
+    const Sought wanted{Sought::Kind::result, pluginName};
+    const std::function<bool()> resultShowing = [&] {
+        return accessibility.find(scope.element(), wanted).isFound();
+    };
+    co_await waitUntil(clamped.postSearchDelayMilliseconds, adaptive, resultShowing);
     if (adaptive && field)
         co_await ensureFieldHoldsName(pluginName, *field, clamped);
 
-    const bool pressed =
-        co_await selectResult(pluginName, applicationElement, resultBudgetMilliseconds);
-    if (!pressed) {
+    const ResultOutcome result = co_await selectResult(pluginName, scope, resultBudgetMilliseconds);
+    // A result that was never read whole is not known to be missing: Down and Return would run
+    // whatever comes first, so nothing runs and the launch says why.
+    if (result == ResultOutcome::unread)
+        throw FigmaLauncherError::launchFailed(resultUnreadMessage.arg(pluginName));
+    if (result == ResultOutcome::notPressed) {
         requireFigmaFocused();
         sendKeyStroke(Key::downArrow, {});
         co_await sleepFor(scheduler, downToReturnMilliseconds);
         requireFigmaFocused();
         sendKeyStroke(Key::returnKey, {});
     }
-    co_await closeActionsPaletteIfOpen(applicationElement, adaptive);
+    co_await closeActionsPaletteIfOpen(scope, pluginName, adaptive);
 }
 
 Task<RunningApplicationPtr> FigmaLauncher::ensureFigmaIsRunning() {
@@ -203,11 +223,12 @@ Task<void> FigmaLauncher::waitForContents(AccessibleElement& applicationElement,
     }
     const qint64 left = qMax<qint64>(0, (deadline - nowNanoseconds()) / nanosecondsPerMillisecond);
     if (untilFocused) {
-        co_await waitUntil(left, true, [&] {
+        const std::function<bool()> focused = [&] {
             return isFigmaFrontmost() && hasContents() &&
                    !m_platform.accessibility.elements(applicationElement, Relation::focusedWindow)
                         .empty();
-        });
+        };
+        co_await waitUntil(left, true, focused);
         co_return;
     }
     co_await sleepFor(m_platform.scheduler, left);
@@ -232,43 +253,70 @@ Task<bool> FigmaLauncher::waitUntil(qint64 milliseconds, bool adaptive, std::fun
     co_return true;
 }
 
-bool FigmaLauncher::keepSearching(qint64 deadline, qint64 partialTreeDeadline) {
-    const qint64 now = nowNanoseconds();
-    return now < deadline ||
-           (!m_platform.accessibility.lastWalkComplete() && now < partialTreeDeadline);
+void FigmaLauncher::anchorPalette(SearchScope& scope) {
+    if (!scope.palette.isNull())
+        return;
+    const Finding palette =
+        m_platform.accessibility.find(scope.application, Sought{Sought::Kind::actionsPalette});
+    if (palette.isFound())
+        scope.palette = palette.element;
 }
 
-Task<void> FigmaLauncher::selectPluginsTab(AccessibleElement applicationElement, bool adaptive) {
-    const qint64 start = nowNanoseconds();
-    const qint64 deadline = start + pluginsTabBudgetMilliseconds * nanosecondsPerMillisecond;
-    const qint64 partialTreeDeadline =
-        start + partialTreeBudgetMilliseconds * nanosecondsPerMillisecond;
-    while (keepSearching(deadline, partialTreeDeadline)) {
-        if (const std::optional<AccessibleElement> tab =
-                m_traversal.findPluginsTab(applicationElement)) {
-            m_traversal.activateTab(*tab);
-            co_await waitUntil(uiPollIntervalMilliseconds, adaptive,
-                               [&] { return m_platform.accessibility.isSelected(*tab); });
-            co_return;
-        }
+Task<Finding> FigmaLauncher::findWithin(SearchScope& scope, Sought sought, qint64 deadline,
+                                        qint64 partialReadDeadline) {
+    for (;;) {
+        anchorPalette(scope);
+        Finding finding = m_platform.accessibility.find(scope.element(), sought);
+        const qint64 now = nowNanoseconds();
+        if (finding.isFound() || (finding.presence == Presence::absent && now >= deadline) ||
+            now >= partialReadDeadline)
+            co_return finding;
         co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
     }
+}
+
+Task<void> FigmaLauncher::selectPluginsTab(SearchScope& scope, bool adaptive) {
+    const qint64 start = nowNanoseconds();
+    // Named, not a temporary in the co_await: GCC 12 may destroy such a temporary twice.
+    const Sought pluginsTab{Sought::Kind::pluginsTab};
+    const Finding tab = co_await findWithin(
+        scope, pluginsTab, start + pluginsTabBudgetMilliseconds * nanosecondsPerMillisecond,
+        start + partialReadBudgetMilliseconds * nanosecondsPerMillisecond);
     // Without the tab the search runs in whatever tab the palette shows.
+    if (!tab.isFound())
+        co_return;
+    m_traversal.activateTab(tab.element);
+    const std::function<bool()> selected = [&] {
+        return m_platform.accessibility.isSelected(tab.element);
+    };
+    co_await waitUntil(uiPollIntervalMilliseconds, adaptive, selected);
 }
 
 Task<std::optional<AccessibleElement>>
-FigmaLauncher::enterSearchText(QString pluginName, AccessibleElement applicationElement,
+FigmaLauncher::enterSearchText(QString pluginName, SearchScope& scope,
                                LauncherTimingSettings timing) {
     const bool adaptive = timing.adaptiveWaits;
     const auto typeName = [&] {
         typeText(pluginName, timing.typingCharacterDelayMilliseconds,
                  [this] { requireFigmaFocused(); });
     };
-    const std::optional<AccessibleElement> field = m_traversal.findSearchField(applicationElement);
-    if (!field) {
+    // One attempt each, as long as the scope can be read whole: the first text field stands in
+    // only for a search field known to be missing, never for one not read yet.
+    const qint64 start = nowNanoseconds();
+    const qint64 partialReadDeadline =
+        start + partialReadBudgetMilliseconds * nanosecondsPerMillisecond;
+    const Sought searchField{Sought::Kind::searchField};
+    const Sought anyTextField{Sought::Kind::textField};
+    Finding found = co_await findWithin(scope, searchField, start, partialReadDeadline);
+    if (found.presence == Presence::absent)
+        found = co_await findWithin(scope, anyTextField, start, partialReadDeadline);
+    if (found.presence == Presence::unknown)
+        throw FigmaLauncherError::launchFailed(fieldUnreadMessage);
+    if (found.presence == Presence::absent) {
         typeName();
-        co_return field;
+        co_return std::nullopt;
     }
+    const std::optional<AccessibleElement> field = found.element;
     AccessibilityApi& accessibility = m_platform.accessibility;
     if (co_await focusField(*field)) {
         // The pause lets the field take the focus, which it has reported by now.
@@ -284,11 +332,12 @@ FigmaLauncher::enterSearchText(QString pluginName, AccessibleElement application
             sendKeyStroke(Key::deleteBackward, {});
             if (adaptive) {
                 // An empty field's text reads as absent.
-                co_await waitUntil(fieldSettleMicroseconds / 1000, true, [&] {
+                const std::function<bool()> emptied = [&] {
                     return accessibility.text(*field, LabelText::value)
                         .value_or(QString())
                         .isEmpty();
-                });
+                };
+                co_await waitUntil(fieldSettleMicroseconds / 1000, true, emptied);
             } else {
                 blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
             }
@@ -328,6 +377,8 @@ Task<bool> FigmaLauncher::typeWatchingField(QString pluginName, AccessibleElemen
                 int(std::upper_bound(ends.begin(), ends.end(), text.size()) - ends.begin());
         return ends.size() - std::size_t(shownCount) <= lag;
     };
+    const std::function<bool()> roomAhead = [&] { return fieldCaughtUp(typingLeadCharacters - 1); };
+    const std::function<bool()> allShown = [&] { return fieldCaughtUp(0); };
     QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, pluginName);
     qsizetype start = 0;
     for (qsizetype end = boundaries.toNextBoundary(); end != -1;
@@ -335,9 +386,7 @@ Task<bool> FigmaLauncher::typeWatchingField(QString pluginName, AccessibleElemen
         // A character the field does not show in time costs the configured delay, as without
         // adaptive waits; the check before the press catches one that never came.
         if (ends.size() - std::size_t(shownCount) >= typingLeadCharacters)
-            co_await waitUntil(
-                typingDelayMilliseconds, true,
-                [&] { return fieldCaughtUp(typingLeadCharacters - 1); }, textPollMilliseconds);
+            co_await waitUntil(typingDelayMilliseconds, true, roomAhead, textPollMilliseconds);
         const QStringView character = QStringView(pluginName).mid(start, end - start);
         start = end;
         requireFigmaFocused();
@@ -345,8 +394,7 @@ Task<bool> FigmaLauncher::typeWatchingField(QString pluginName, AccessibleElemen
         expected += character;
         ends.push_back(expected.size());
     }
-    co_await waitUntil(
-        typingDelayMilliseconds, true, [&] { return fieldCaughtUp(0); }, textPollMilliseconds);
+    co_await waitUntil(typingDelayMilliseconds, true, allShown, textPollMilliseconds);
     co_return shownCount > 0;
 }
 
@@ -380,42 +428,54 @@ Task<bool> FigmaLauncher::focusField(AccessibleElement field) {
     co_return true;
 }
 
-Task<bool> FigmaLauncher::selectResult(QString pluginName, AccessibleElement applicationElement,
-                                       qint64 timeoutMilliseconds) {
+Task<FigmaLauncher::ResultOutcome>
+FigmaLauncher::selectResult(QString pluginName, SearchScope& scope, qint64 timeoutMilliseconds) {
     const qint64 start = nowNanoseconds();
-    const qint64 deadline =
-        start + qMax<qint64>(0, timeoutMilliseconds) * nanosecondsPerMillisecond;
-    const qint64 partialTreeDeadline =
-        start + partialTreeBudgetMilliseconds * nanosecondsPerMillisecond;
-    while (keepSearching(deadline, partialTreeDeadline)) {
-        if (const std::optional<AccessibleElement> match =
-                m_traversal.findMatchingResult(applicationElement, pluginName)) {
-            // The first match decides; a failed press is not retried.
-            co_return m_traversal.pressElementOrAncestor(*match);
-        }
-        co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
-    }
-    co_return false;
+    const Sought result{Sought::Kind::result, pluginName};
+    const Finding match = co_await findWithin(
+        scope, result, start + qMax<qint64>(0, timeoutMilliseconds) * nanosecondsPerMillisecond,
+        start + partialReadBudgetMilliseconds * nanosecondsPerMillisecond);
+    if (match.presence == Presence::unknown)
+        co_return ResultOutcome::unread;
+    // The first match decides; a failed press is not retried.
+    if (match.isFound() && m_traversal.pressElementOrAncestor(match.element))
+        co_return ResultOutcome::pressed;
+    co_return ResultOutcome::notPressed;
 }
 
-Task<void> FigmaLauncher::closeActionsPaletteIfOpen(AccessibleElement applicationElement,
+Task<void> FigmaLauncher::closeActionsPaletteIfOpen(SearchScope& scope, QString pluginName,
                                                     bool adaptive) {
-    const qint64 deadline =
-        nowNanoseconds() + paletteCloseBudgetMilliseconds * nanosecondsPerMillisecond;
-    co_await waitUntil(paletteCloseCheckMilliseconds, adaptive,
-                       [&] { return !m_traversal.isActionsPaletteOpen(applicationElement); });
-    while (m_traversal.isActionsPaletteOpen(applicationElement)) {
-        if (nowNanoseconds() >= deadline) {
+    const qint64 start = nowNanoseconds();
+    const qint64 deadline = start + paletteCloseBudgetMilliseconds * nanosecondsPerMillisecond;
+    const qint64 partialReadDeadline =
+        start + partialReadBudgetMilliseconds * nanosecondsPerMillisecond;
+    // Asked of the palette found, which is gone once closed; never re-anchored here, since the
+    // focus has left it by then.
+    const AccessibleElement where = scope.element();
+    const Sought paletteMark{Sought::Kind::paletteMark};
+    const std::function<bool()> closed = [&] {
+        return m_platform.accessibility.find(where, paletteMark).presence == Presence::absent;
+    };
+    co_await waitUntil(paletteCloseCheckMilliseconds, adaptive, closed);
+    for (;;) {
+        const Finding open = m_platform.accessibility.find(where, paletteMark);
+        if (open.presence == Presence::absent)
+            co_return;
+        const qint64 now = nowNanoseconds();
+        // Closing sends a key that opens a closed palette again: only on a palette seen open.
+        if (open.isFound() && now >= deadline) {
             // The plugin has been chosen by now: with another window in front, the palette is
             // left as it is rather than the launch reported as failed.
             if (isFigmaFrontmost())
                 sendKeyStroke(Key::k, KeyModifier::primary);
             co_return;
         }
-        co_await sleepFor(m_platform.scheduler,
-                          qMin(uiPollIntervalMilliseconds,
-                               (deadline - nowNanoseconds() + nanosecondsPerMillisecond - 1) /
-                                   nanosecondsPerMillisecond));
+        if (now >= partialReadDeadline)
+            throw FigmaLauncherError::launchFailed(closeUnreadMessage.arg(pluginName));
+        const qint64 until = open.isFound() ? deadline : partialReadDeadline;
+        co_await sleepFor(m_platform.scheduler, qMin(uiPollIntervalMilliseconds,
+                                                     (until - now + nanosecondsPerMillisecond - 1) /
+                                                         nanosecondsPerMillisecond));
     }
 }
 

@@ -63,10 +63,22 @@ private:
     Task<void> bringFigmaToFront(RunningApplicationPtr application,
                                  AccessibleElement applicationElement,
                                  qint64 focusDelayMilliseconds);
-    // Within the budget ending at `deadline`, or past it while walks have not read the whole
-    // tree, up to `partialTreeDeadline`.
-    bool keepSearching(qint64 deadline, qint64 partialTreeDeadline);
-    Task<void> selectPluginsTab(AccessibleElement applicationElement, bool adaptive);
+    // Where the searches of one launch look: the palette once it is found from the focus, else
+    // the whole application.
+    struct SearchScope {
+        AccessibleElement application;
+        AccessibleElement palette;
+        const AccessibleElement& element() const {
+            return palette.isNull() ? application : palette;
+        }
+    };
+    // Finds the palette from where the focus landed, when it has not been found yet.
+    void anchorPalette(SearchScope& scope);
+    // Asks until the answer is known, or until `deadline` while it is absent, or until the
+    // partial-read deadline while it is unknown; the last answer.
+    Task<Finding> findWithin(SearchScope& scope, Sought sought, qint64 deadline,
+                             qint64 partialReadDeadline);
+    Task<void> selectPluginsTab(SearchScope& scope, bool adaptive);
     // Waits `milliseconds` in all, or with `untilFocused` only until Figma's window is active and
     // focused with its contents showing. Meanwhile, until the window shows contents, the
     // application element is asked for again (which also wakes a tree published only on
@@ -79,8 +91,7 @@ private:
     Task<bool> waitUntil(qint64 milliseconds, bool adaptive, std::function<bool()> ready,
                          qint64 pollMilliseconds = 5);
     // Returns the field the name was typed into, when it was seen to show the typing.
-    Task<std::optional<AccessibleElement>> enterSearchText(QString pluginName,
-                                                           AccessibleElement applicationElement,
+    Task<std::optional<AccessibleElement>> enterSearchText(QString pluginName, SearchScope& scope,
                                                            LauncherTimingSettings timing);
     // Types the name as fast as the field shows it: a character goes once the field shows all
     // but a few of those before it, waiting at most the typing delay for that. Returns whether
@@ -93,9 +104,10 @@ private:
                                     LauncherTimingSettings timing);
     // Focuses the field and waits, briefly, for the application to report it focused.
     Task<bool> focusField(AccessibleElement field);
-    Task<bool> selectResult(QString pluginName, AccessibleElement applicationElement,
-                            qint64 timeoutMilliseconds);
-    Task<void> closeActionsPaletteIfOpen(AccessibleElement applicationElement, bool adaptive);
+    enum class ResultOutcome { pressed, notPressed, unread };
+    Task<ResultOutcome> selectResult(QString pluginName, SearchScope& scope,
+                                     qint64 timeoutMilliseconds);
+    Task<void> closeActionsPaletteIfOpen(SearchScope& scope, QString pluginName, bool adaptive);
     bool isFigmaFrontmost();
     // X11 posts keys to whichever window has the focus: each key or burst of keys goes only
     // while Figma still has it, else the launch ends with focusLost.

@@ -11,21 +11,6 @@ namespace {
 const QString searchWord = QStringLiteral("search");
 const QString pluginsLabel = QStringLiteral("plugins");
 
-// Ends a walk however the walk is left.
-class WalkBracket {
-public:
-    WalkBracket(AccessibilityApi& accessibility, const AccessibleElement& root)
-        : m_accessibility(accessibility) {
-        m_accessibility.beginWalk(root);
-    }
-    ~WalkBracket() { m_accessibility.endWalk(); }
-    WalkBracket(const WalkBracket&) = delete;
-    WalkBracket& operator=(const WalkBracket&) = delete;
-
-private:
-    AccessibilityApi& m_accessibility;
-};
-
 bool mentionsSearch(const std::optional<QString>& text) {
     return text && text->contains(searchWord, Qt::CaseInsensitive);
 }
@@ -103,7 +88,6 @@ QString FigmaUITraversal::normalizedLabel(const QString& text) {
 
 void FigmaUITraversal::walk(const AccessibleElement& root, int maximumDepth,
                             const std::function<bool(const AccessibleElement&)>& visit) const {
-    WalkBracket bracket(m_accessibility, root);
     struct Entry {
         AccessibleElement element;
         int depth;
@@ -152,24 +136,11 @@ void FigmaUITraversal::focusMainWindow(const AccessibleElement& application) con
     m_accessibility.raise(windows.front());
 }
 
-std::optional<AccessibleElement> FigmaUITraversal::confirmed(
-    const std::function<std::optional<AccessibleElement>()>& search,
-    const std::function<bool(const AccessibleElement&)>& stillMatches) const {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const std::optional<AccessibleElement> found = search();
-        if (!found)
-            return std::nullopt;
-        if (m_accessibility.confirmElement(*found) && stillMatches(*found))
-            return found;
-    }
-    return std::nullopt;
-}
-
 std::optional<AccessibleElement>
-FigmaUITraversal::firstMatch(const AccessibleElement& root,
+FigmaUITraversal::firstMatch(const AccessibleElement& root, int maximumDepth,
                              const std::function<bool(const AccessibleElement&)>& matches) const {
     std::optional<AccessibleElement> found;
-    walk(root, searchDepth, [&](const AccessibleElement& element) {
+    walk(root, maximumDepth, [&](const AccessibleElement& element) {
         if (!matches(element))
             return true;
         found = element;
@@ -178,59 +149,96 @@ FigmaUITraversal::firstMatch(const AccessibleElement& root,
     return found;
 }
 
-std::optional<AccessibleElement>
-FigmaUITraversal::findSearchField(const AccessibleElement& application) const {
-    auto isTextField = [this](const AccessibleElement& element) {
-        return m_accessibility.role(element) == Role::textField;
-    };
-    auto search = [&]() -> std::optional<AccessibleElement> {
-        std::optional<AccessibleElement> firstCandidate;
-        std::optional<AccessibleElement> found;
-        walk(application, searchDepth, [&](const AccessibleElement& element) {
-            if (!isTextField(element))
-                return true;
-            if (!firstCandidate)
-                firstCandidate = element;
-            if (mentionsSearch(m_accessibility.text(element, LabelText::placeholder)) ||
+bool FigmaUITraversal::matches(const AccessibleElement& element, const Sought& sought) const {
+    switch (sought.kind) {
+    case Sought::Kind::actionsPalette:
+        return m_accessibility.role(element) == Role::dialog;
+    case Sought::Kind::pluginsTab: {
+        const std::optional<QString> label = elementLabel(element);
+        return label && isTabRole(m_accessibility.role(element)) &&
+               labelMatches(*label, pluginsLabel);
+    }
+    case Sought::Kind::searchField:
+        return m_accessibility.role(element) == Role::textField &&
+               (mentionsSearch(m_accessibility.text(element, LabelText::placeholder)) ||
                 mentionsSearch(m_accessibility.text(element, LabelText::description)) ||
-                mentionsSearch(m_accessibility.text(element, LabelText::title))) {
-                found = element;
-                return false;
+                mentionsSearch(m_accessibility.text(element, LabelText::title)));
+    case Sought::Kind::textField:
+        return m_accessibility.role(element) == Role::textField;
+    case Sought::Kind::result: {
+        const QString wanted = normalizedLabel(sought.name);
+        const std::optional<QString> label = elementLabel(element);
+        return !wanted.isEmpty() && label && labelMatches(*label, wanted);
+    }
+    case Sought::Kind::paletteMark:
+        if (const std::optional<QString> label = elementLabel(element)) {
+            for (const QString& tab :
+                 {QStringLiteral("all"), QStringLiteral("assets"), pluginsLabel}) {
+                if (labelMatches(*label, tab))
+                    return true;
             }
-            return true;
+        }
+        return m_accessibility.role(element) == Role::textField &&
+               mentionsSearch(m_accessibility.text(element, LabelText::placeholder));
+    }
+    return false;
+}
+
+std::optional<AccessibleElement> FigmaUITraversal::firstMatch(const AccessibleElement& scope,
+                                                              const Sought& sought) const {
+    // An empty name matches nothing: spare the walk.
+    if (sought.kind == Sought::Kind::result && normalizedLabel(sought.name).isEmpty())
+        return std::nullopt;
+    if (sought.kind == Sought::Kind::result) {
+        // Folded once, not once per element.
+        const QString wanted = normalizedLabel(sought.name);
+        return firstMatch(scope, searchDepth, [&](const AccessibleElement& element) {
+            const std::optional<QString> label = elementLabel(element);
+            return label && labelMatches(*label, wanted);
         });
-        return found ? found : firstCandidate;
-    };
-    return confirmed(search, isTextField);
+    }
+    return firstMatch(scope, searchDepth,
+                      [&](const AccessibleElement& element) { return matches(element, sought); });
 }
 
 std::optional<AccessibleElement>
-FigmaUITraversal::findPluginsTab(const AccessibleElement& application) const {
-    auto isPluginsTab = [this](const AccessibleElement& element) {
-        const std::optional<QString> label = elementLabel(element);
-        if (!label)
-            return false;
-        return isTabRole(m_accessibility.role(element)) && labelMatches(*label, pluginsLabel);
+FigmaUITraversal::paletteAround(const AccessibleElement& focused) const {
+    // The tabs sit beside the field, a level or two up: a small look around each ancestor is
+    // enough, and never reads the whole window from its top.
+    constexpr int tabLookDepth = 3;
+    constexpr std::size_t tabLookElements = 400;
+    auto holdsTab = [&](const AccessibleElement& ancestor) {
+        std::size_t seen = 0;
+        bool found = false;
+        walk(ancestor, tabLookDepth, [&](const AccessibleElement& element) {
+            if (++seen > tabLookElements)
+                return false;
+            found = isTabRole(m_accessibility.role(element)) &&
+                    matches(element, Sought{Sought::Kind::paletteMark});
+            return !found;
+        });
+        return found;
     };
-    return confirmed([&] { return firstMatch(application, isPluginsTab); }, isPluginsTab);
+    AccessibleElement current = focused;
+    for (int level = 0; level < searchDepth; ++level) {
+        const std::optional<AccessibleElement> parent = m_accessibility.parent(current);
+        if (!parent || parent->isNull())
+            return std::nullopt;
+        current = *parent;
+        const Role role = m_accessibility.role(current);
+        if (role == Role::dialog)
+            return current;
+        if (role == Role::window || role == Role::application || role == Role::webArea)
+            return std::nullopt;
+        if (holdsTab(current))
+            return current;
+    }
+    return std::nullopt;
 }
 
 void FigmaUITraversal::activateTab(const AccessibleElement& element) const {
     if (!m_accessibility.press(element))
         m_accessibility.select(element);
-}
-
-std::optional<AccessibleElement>
-FigmaUITraversal::findMatchingResult(const AccessibleElement& application,
-                                     const QString& pluginName) const {
-    const QString wanted = normalizedLabel(pluginName);
-    if (wanted.isEmpty())
-        return std::nullopt;
-    auto isResult = [&](const AccessibleElement& element) {
-        const std::optional<QString> label = elementLabel(element);
-        return label && labelMatches(*label, wanted);
-    };
-    return confirmed([&] { return firstMatch(application, isResult); }, isResult);
 }
 
 bool FigmaUITraversal::pressElementOrAncestor(const AccessibleElement& element) const {
@@ -258,27 +266,6 @@ bool FigmaUITraversal::focusElement(const AccessibleElement& element) const {
 
 bool FigmaUITraversal::isElementFocused(const AccessibleElement& element) const {
     return m_accessibility.isFocused(element);
-}
-
-bool FigmaUITraversal::isActionsPaletteElement(const AccessibleElement& element) const {
-    if (const std::optional<QString> label = elementLabel(element)) {
-        for (const QString& tab : {QStringLiteral("all"), QStringLiteral("assets"), pluginsLabel}) {
-            if (labelMatches(*label, tab))
-                return true;
-        }
-    }
-    return m_accessibility.role(element) == Role::textField &&
-           mentionsSearch(m_accessibility.text(element, LabelText::placeholder));
-}
-
-bool FigmaUITraversal::isActionsPaletteOpen(const AccessibleElement& application) const {
-    auto isPaletteElement = [this](const AccessibleElement& element) {
-        return isActionsPaletteElement(element);
-    };
-    // Closing sends a key that would open the palette again: only a palette the application
-    // confirms counts as open.
-    return confirmed([&] { return firstMatch(application, isPaletteElement); }, isPaletteElement)
-        .has_value();
 }
 
 } // namespace brevlin

@@ -46,26 +46,25 @@ public:
               const std::function<bool(const AccessibleElement&)>& visit) const;
 
     void focusMainWindow(const AccessibleElement& application) const;
-    std::optional<AccessibleElement> findSearchField(const AccessibleElement& application) const;
-    std::optional<AccessibleElement> findPluginsTab(const AccessibleElement& application) const;
     void activateTab(const AccessibleElement& element) const;
-    std::optional<AccessibleElement> findMatchingResult(const AccessibleElement& application,
-                                                        const QString& pluginName) const;
     bool pressElementOrAncestor(const AccessibleElement& element) const;
     bool focusElement(const AccessibleElement& element) const;
     bool isElementFocused(const AccessibleElement& element) const;
-    bool isActionsPaletteElement(const AccessibleElement& element) const;
-    bool isActionsPaletteOpen(const AccessibleElement& application) const;
+
+    // Whether `element` is what `sought` describes (actionsPalette: whether it is a dialog).
+    bool matches(const AccessibleElement& element, const Sought& sought) const;
+    // The first match in a walk of `scope` to searchDepth, as far as the backend's reads went:
+    // none says "absent" only when every read was answered, which the backend alone knows.
+    std::optional<AccessibleElement> firstMatch(const AccessibleElement& scope,
+                                                const Sought& sought) const;
+    // The palette holding `focused`: its nearest dialog ancestor, else the nearest ancestor
+    // whose subtree holds a palette tab, climbing at most searchDepth levels and never to a
+    // window. None when nothing up there is a palette.
+    std::optional<AccessibleElement> paletteAround(const AccessibleElement& focused) const;
 
 private:
-    // What `search` finds, once the application confirms it is still there and `stillMatches`
-    // holds on a fresh read. A backend that keeps trees between walks drops a tree that failed
-    // confirmation, so the one retry reads afresh.
     std::optional<AccessibleElement>
-    confirmed(const std::function<std::optional<AccessibleElement>()>& search,
-              const std::function<bool(const AccessibleElement&)>& stillMatches) const;
-    std::optional<AccessibleElement>
-    firstMatch(const AccessibleElement& root,
+    firstMatch(const AccessibleElement& root, int maximumDepth,
                const std::function<bool(const AccessibleElement&)>& matches) const;
 
     AccessibilityApi& m_accessibility;

@@ -365,30 +365,82 @@ private slots:
         QCOMPARE(figma->timelineOf({"tab"}), QStringList{"295 tab Plugins"});
     }
 
-    // A large tree read in bounded walks: the tab and the result are searched for until a walk
-    // has read the whole tree, not given up at their budgets, which would run whatever result
-    // Down and Return reach first.
+    // A large tree read in bounded steps: each search goes on until it has read its scope
+    // whole, rather than giving up at its budget and running whatever Down and Return reach.
     void partlyReadTreeIsSearchedUntilReadWhole() {
         figma->plugins = {"Content Reel tutorial", "Content Reel"};
-        figma->tree.incompleteWalks = 12;
+        figma->tree.partialFinds = 12;
         QVERIFY(!run("Content Reel")->error);
-        // The tab search's budget ends at 435; the thirteenth walk, at 680, reads the whole tree.
-        QCOMPARE(figma->timelineOf({"tab"}), QStringList{"680 tab Plugins"});
-        // The exact result pressed: no Down and Return.
+        QVERIFY(figma->timelineOf({"tab"}).first().endsWith("tab Plugins"));
         QCOMPARE(figma->timelineOf({"key"}), QStringList{"180 key ⌘K"});
         QCOMPARE(figma->ranPlugins, QStringList{"Content Reel"});
+        // Found from the focused field: every search after the palette's own stays inside it.
+        const QString palette = figma->tree.finds.first().section(' ', 1);
+        QCOMPARE(figma->tree.finds.first(), "palette " + QString::number(figma->applicationNode()));
+        for (const QString& find : figma->tree.finds.mid(1))
+            QVERIFY2(find.section(' ', 1) != QString::number(figma->applicationNode()),
+                     qPrintable(find));
+        QVERIFY(!palette.isEmpty());
     }
 
-    // Walks that never read the whole tree end the searches all the same, a bounded time later,
-    // and the launch falls back to Down and Return.
-    void neverWholeTreeEndsTheSearchesInBoundedTime() {
-        figma->tree.incompleteWalks = 1'000'000;
-        QVERIFY(!run("Autoflow")->error);
-        QVERIFY(figma->timelineOf({"tab"}).isEmpty());
-        // Each search goes on 3 s past its start: the tab's from 260, the result's from 3484.
-        QCOMPARE(figma->timelineOf({"type A"}), QStringList{"3270 type A"});
-        QCOMPARE(figma->timelineOf({"key"}),
-                 (QStringList{"180 key ⌘K", "6484 key Down", "6529 key Return"}));
+    // Without a palette found from the focus, the whole window is searched, and one of the
+    // design's own text fields comes before the palette's. The first text field stands in for
+    // the search field only once the window was read whole: never on a partial read.
+    void firstTextFieldIsTakenOnlyFromAWholeRead_data() {
+        QTest::addColumn<int>("partialFinds");
+        QTest::addColumn<bool>("pressed");
+        QTest::newRow("read whole later") << 6 << true;
+        QTest::newRow("never read whole") << 1'000'000 << false;
+    }
+    void firstTextFieldIsTakenOnlyFromAWholeRead() {
+        QFETCH(int, partialFinds);
+        QFETCH(bool, pressed);
+        const int design = figma->tree.addNode(figma->windowNode(), Role::textField, "Width");
+        figma->tree.node(design).focusable = true;
+        figma->tree.node(design).textSettable = true;
+        figma->fieldFocusable = false; // no focus to find the palette from
+        figma->tree.partialFinds = partialFinds;
+        auto outcome = run("Autoflow");
+        for (const QString& effect : figma->tree.effects)
+            QVERIFY2(!effect.endsWith(QStringLiteral(" %1").arg(design)) &&
+                         !effect.contains(QStringLiteral(" %1 ").arg(design)),
+                     qPrintable(effect));
+        QCOMPARE(figma->ranPlugins, pressed ? QStringList{"Autoflow"} : QStringList{});
+        if (!pressed) {
+            QVERIFY(outcome->launcherError()->description().contains("search field"));
+            QVERIFY(figma->timelineOf({"type", "set text"}).isEmpty());
+            QCOMPARE(figma->timelineOf({"key"}), QStringList{"180 key ⌘K"});
+        }
+    }
+
+    // Results never read whole: no Down and Return on whatever comes first. A launch that ran
+    // nothing fails, naming the step that found nothing.
+    void resultsNeverReadWholeRunNothingAndFail() {
+        figma->tree.partialFinds = 1'000'000;
+        auto outcome = run("Autoflow");
+        QCOMPARE(outcome->launcherError(),
+                 FigmaLauncherError::launchFailed(
+                     "Brevlin could not read Figma's Actions palette in time to find "
+                     "\u201cAutoflow\u201d, so nothing was run."));
+        QVERIFY(figma->ranPlugins.isEmpty());
+        QCOMPARE(figma->timelineOf({"key"}), QStringList{"180 key ⌘K"});
+    }
+
+    // After the press, a window that cannot be read whole is not taken for one whose palette
+    // closed, nor for one whose palette is open: no Command-K, and the launch says so.
+    void paletteClosingIsDecidedOnlyOnAWholeRead() {
+        figma->tree.addNode(figma->windowNode(), Role::textField, "Width");
+        figma->tree.addNode(figma->windowNode(), Role::other, "Canvas");
+        figma->fieldFocusable = false;
+        figma->tree.onEffect = [this](const QString& effect) {
+            const int pressed = effect.startsWith("press") ? effect.section(' ', 1).toInt() : 0;
+            if (pressed > 0 && figma->tree.node(pressed).role != Role::tab)
+                figma->tree.partialFinds = 1'000'000;
+        };
+        auto outcome = run("Autoflow");
+        QCOMPARE(figma->ranPlugins, QStringList{"Autoflow"});
+        QVERIFY(outcome->launcherError()->description().contains("closed"));
+        QCOMPARE(figma->timelineOf({"key"}), QStringList{"180 key ⌘K"});
     }
 
     void paletteStillShowingIsClosedOnce() {

@@ -18,9 +18,18 @@ QList<int> ids(const std::vector<AccessibleElement>& elements) {
     return result;
 }
 
-int idOf(const std::optional<AccessibleElement>& element) {
-    return element ? FakeAccessibilityTree::nodeId(*element) : -1;
+int idOf(const Finding& finding) {
+    return finding.isFound() ? FakeAccessibilityTree::nodeId(finding.element) : -1;
 }
+
+Sought result(const QString& name) {
+    return {Sought::Kind::result, name};
+}
+const Sought pluginsTab{Sought::Kind::pluginsTab};
+const Sought searchField{Sought::Kind::searchField};
+const Sought textField{Sought::Kind::textField};
+const Sought paletteMark{Sought::Kind::paletteMark};
+const Sought palette{Sought::Kind::actionsPalette};
 
 } // namespace
 
@@ -47,8 +56,6 @@ private slots:
         QCOMPARE(ids(traversal.collectDescendants(tree.element(0), 8)),
                  (QList<int>{0, 1, side, 2, sideChild, 3, 4, 5, 6, 7, 8}));
         QCOMPARE(ids(traversal.collectDescendants(tree.element(0), 0)), QList<int>{0});
-        QCOMPARE(tree.walksBegun, 2);
-        QCOMPARE(tree.walksEnded, 2);
     }
 
     void anElementReachedTwiceIsListedOnceAtItsFirstPlace() {
@@ -85,10 +92,9 @@ private slots:
         QCOMPARE(ids(listed).mid(0, 3), (QList<int>{0, window, window + 1}));
         // Rows past the limit are never read, so a search for one finds nothing.
         tree.reads = 0;
-        QVERIFY(!traversal.findMatchingResult(tree.element(0), "Row 99999"));
+        QVERIFY(!tree.find(tree.element(0), result("Row 99999")).isFound());
         QVERIFY(tree.reads < 10 * int(FigmaUITraversal::maximumWalkElements));
-        QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "Row 100")), window + 101);
-        QCOMPARE(tree.walksBegun, tree.walksEnded);
+        QCOMPARE(idOf(tree.find(tree.element(0), result("Row 100"))), window + 101);
     }
 
     void childrenListingTheirAncestorsAreWalkedOnce() {
@@ -103,7 +109,7 @@ private slots:
         }
         QCOMPARE(ids(traversal.collectDescendants(tree.element(0), 8)),
                  QList<int>(chain.begin(), chain.end()));
-        QVERIFY(!traversal.findMatchingResult(tree.element(0), "absent"));
+        QCOMPARE(tree.find(tree.element(0), result("absent")).presence, Presence::absent);
     }
 
     void childrenThatChangeOnEveryReadStayWithinTheLimit() {
@@ -144,13 +150,12 @@ private slots:
         // A megabyte of padding around the name is trimmed away like any other space.
         const QString padded =
             QString(1 << 19, QLatin1Char(' ')) + "Autoflow" + QString(1 << 19, QLatin1Char('\n'));
-        const int result = tree.addNode(window, Role::staticText, padded);
-        QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "autoflow")), result);
-        QVERIFY(!traversal.findMatchingResult(tree.element(0), huge.left(1000)));
-        QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), huge)), window + 1);
-        QCOMPARE(
-            idOf(traversal.findMatchingResult(tree.element(0), QString(hugeAccented).toUpper())),
-            window + 2);
+        const int padded_ = tree.addNode(window, Role::staticText, padded);
+        QCOMPARE(idOf(tree.find(tree.element(0), result("autoflow"))), padded_);
+        QVERIFY(!tree.find(tree.element(0), result(huge.left(1000))).isFound());
+        QCOMPARE(idOf(tree.find(tree.element(0), result(huge))), window + 1);
+        QCOMPARE(idOf(tree.find(tree.element(0), result(QString(hugeAccented).toUpper()))),
+                 window + 2);
     }
 
     void labelIsTheFirstPresentTextEvenWhenEmpty() {
@@ -195,10 +200,10 @@ private slots:
 
     void pluginsTabNeedsATabRole() {
         const int group = tree.addNode(0, Role::other, QStringLiteral("Plugins"));
-        QCOMPARE(idOf(traversal.findPluginsTab(tree.element(0))), -1);
+        QCOMPARE(idOf(tree.find(tree.element(0), pluginsTab)), -1);
         const int tab = tree.addNode(group, Role::tab);
         tree.setText(tab, LabelText::description, QStringLiteral("  PLUGINS "));
-        QCOMPARE(idOf(traversal.findPluginsTab(tree.element(0))), tab);
+        QCOMPARE(idOf(tree.find(tree.element(0), pluginsTab)), tab);
 
         // A label-less element and one of another role are passed over.
         FakeAccessibilityTree other;
@@ -206,25 +211,21 @@ private slots:
         other.addNode(0, Role::button);
         const int roleless = other.addNode(0, Role::other, QStringLiteral("Plugins"));
         const int text = other.addNode(0, Role::staticText, QStringLiteral("Plugins"));
-        FigmaUITraversal t(other, FigmaLauncher::defaultTraversalRelations());
         QVERIFY(roleless >= 0);
-        QCOMPARE(idOf(t.findPluginsTab(other.element(0))), text);
+        QCOMPARE(idOf(other.find(other.element(0), pluginsTab)), text);
     }
 
-    void searchFieldPrefersOneThatMentionsSearch() {
+    void searchFieldMentionsSearch() {
         const int first = tree.addNode(0, Role::textField);
         tree.setText(first, LabelText::placeholder, "Name");
         const int second = tree.addNode(0, Role::textField);
-        QCOMPARE(idOf(traversal.findSearchField(tree.element(0))), first);
-
+        QCOMPARE(tree.find(tree.element(0), searchField).presence, Presence::absent);
+        QCOMPARE(idOf(tree.find(tree.element(0), textField)), first);
         tree.setText(second, LabelText::title, "Quick SEARCH");
-        QCOMPARE(idOf(traversal.findSearchField(tree.element(0))), second);
-
-        FakeAccessibilityTree none;
-        none.addNode(-1);
-        none.addNode(0, Role::other, QStringLiteral("Search"));
-        FigmaUITraversal t(none, FigmaLauncher::defaultTraversalRelations());
-        QCOMPARE(idOf(t.findSearchField(none.element(0))), -1);
+        QCOMPARE(idOf(tree.find(tree.element(0), searchField)), second);
+        // "search" elsewhere than on a text field does not count.
+        tree.node(second).role = Role::other;
+        QCOMPARE(tree.find(tree.element(0), searchField).presence, Presence::absent);
     }
 
     void matchingResultIsWholeLabelEquality() {
@@ -233,12 +234,12 @@ private slots:
         const int later = tree.addNode(0, Role::other, QStringLiteral("Other"));
         tree.addNode(later, Role::staticText, QStringLiteral("cafe tools"));
 
-        QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "  CAFE TOOLS")), deep);
-        QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "Cafe")), prefix);
-        QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "Caf")), -1);
+        QCOMPARE(idOf(tree.find(tree.element(0), result("  CAFE TOOLS"))), deep);
+        QCOMPARE(idOf(tree.find(tree.element(0), result("Cafe"))), prefix);
+        QCOMPARE(idOf(tree.find(tree.element(0), result("Caf"))), -1);
         // An empty name matches nothing, not even an empty label.
         tree.addNode(0, Role::staticText, QString());
-        QCOMPARE(idOf(traversal.findMatchingResult(tree.element(0), "   ")), -1);
+        QCOMPARE(idOf(tree.find(tree.element(0), result("   "))), -1);
     }
 
     void pressFallsBackToSelectionThenUpToFourAncestors() {
@@ -322,57 +323,77 @@ private slots:
     }
 
     void paletteIsRecognisedByItsTabsOrSearchField() {
+        const AccessibleElement app = tree.element(0);
         const int canvas = tree.addNode(0, Role::other, QStringLiteral("Canvas"));
         const int field = tree.addNode(canvas, Role::textField);
         tree.setText(field, LabelText::description, "Search layers");
-        QVERIFY(!traversal.isActionsPaletteOpen(tree.element(0)));
+        QCOMPARE(tree.find(app, paletteMark).presence, Presence::absent);
         tree.setText(field, LabelText::title, "Name");
         tree.setText(field, LabelText::placeholder, "Search actions");
-        QVERIFY(traversal.isActionsPaletteOpen(tree.element(0)));
+        QVERIFY(tree.find(app, paletteMark).isFound());
         // The same placeholder on what is not a text field does not count.
         tree.node(field).role = Role::other;
-        QVERIFY(!traversal.isActionsPaletteOpen(tree.element(0)));
+        QVERIFY(!tree.find(app, paletteMark).isFound());
         tree.node(field).role = Role::textField;
         tree.setText(field, LabelText::placeholder, std::nullopt);
-        QVERIFY(!traversal.isActionsPaletteOpen(tree.element(0)));
+        QVERIFY(!tree.find(app, paletteMark).isFound());
         const int tab = tree.addNode(canvas, Role::other, QStringLiteral(" Assets"));
-        QVERIFY(traversal.isActionsPaletteElement(tree.element(tab)));
-        QVERIFY(traversal.isActionsPaletteOpen(tree.element(0)));
-        QCOMPARE(tree.walksBegun, tree.walksEnded);
+        QCOMPARE(idOf(tree.find(app, paletteMark)), tab);
     }
 
-    // What a walk finds is acted on only once the application confirms it: a find the
-    // application refuses is looked for once more (the backend then reads afresh), and one
-    // refused again counts as not found, so a stale tree never causes a press or a key.
+    // The palette is found from the focused element: its nearest dialog, else the nearest
+    // ancestor holding a palette tab; never the window. Searches then stay inside it.
+    void paletteIsFoundFromTheFocus() {
+        const AccessibleElement app = tree.element(0);
+        const int window = tree.addNode(0, Role::window);
+        const int design = tree.addNode(window, Role::textField, "Width");
+        const int dialog = tree.addNode(window, Role::dialog);
+        const int box = tree.addNode(dialog);
+        const int field = tree.addNode(box, Role::textField);
+        QCOMPARE(tree.find(app, palette).presence, Presence::absent); // no focus anywhere
+        tree.node(design).focused = true;
+        QCOMPARE(tree.find(app, palette).presence, Presence::absent);
+        tree.node(design).focused = false;
+        tree.node(field).focused = true;
+        QCOMPARE(idOf(tree.find(app, palette)), dialog);
+        QCOMPARE(idOf(tree.find(tree.element(dialog), textField)), field);
+
+        // Without a dialog: the nearest ancestor whose subtree holds a palette tab.
+        tree.node(dialog).role = Role::other;
+        QCOMPARE(tree.find(app, palette).presence, Presence::absent);
+        const int tabs = tree.addNode(dialog);
+        tree.addNode(tabs, Role::tab, "All");
+        QCOMPARE(idOf(tree.find(app, palette)), dialog);
+        // A palette that closed holds nothing any more.
+        tree.detach(dialog);
+        QCOMPARE(tree.find(tree.element(dialog), paletteMark).presence, Presence::absent);
+    }
+
+    // A search that read its scope only in part finds what it read, and never calls the rest
+    // absent.
+    void partialReadsAreUnknownNeverAbsent() {
+        const AccessibleElement app = tree.element(0);
+        const int design = tree.addNode(0, Role::textField, "Width");
+        const int later = tree.addNode(0);
+        const int field = tree.addNode(later, Role::textField);
+        tree.setText(field, LabelText::placeholder, "Search");
+        tree.partialFinds = 3;
+        QCOMPARE(tree.find(app, searchField).presence, Presence::unknown);
+        QCOMPARE(idOf(tree.find(app, textField)), design);
+        QCOMPARE(tree.find(app, result("Nothing")).presence, Presence::unknown);
+        QCOMPARE(idOf(tree.find(app, searchField)), field);
+    }
+
+    // What a search finds counts only once the application confirms it: refused once, it is
+    // looked for again; refused again, nothing is known (not: absent).
     void actsOnlyOnWhatTheApplicationConfirms() {
         const int window = tree.addNode(0, Role::window, QStringLiteral("Design"));
-        tree.setElements(0, Relation::windows, {window});
-        const int tab = tree.addNode(window, Role::tab, QStringLiteral("Plugins"));
-        const int result = tree.addNode(window, Role::button, QStringLiteral("Iconify"));
-        const AccessibleElement app = tree.element(0);
-
+        const int found = tree.addNode(window, Role::button, QStringLiteral("Iconify"));
         int refusals = 1;
         tree.confirm = [&](int) { return refusals-- <= 0; };
-        QCOMPARE(idOf(traversal.findMatchingResult(app, "Iconify")), result);
-        QCOMPARE(tree.confirmations, (QList<int>{result, result}));
-        QCOMPARE(tree.walksBegun, 2);
-
-        tree.confirmations.clear();
-        tree.confirm = [&](int id) { return id != tab; };
-        QCOMPARE(idOf(traversal.findPluginsTab(app)), -1);
-        QCOMPARE(tree.confirmations, (QList<int>{tab, tab}));
-        // The tab is the first palette element: refused twice, the palette is not open.
-        QVERIFY(!traversal.isActionsPaletteOpen(app));
-        tree.confirm = nullptr;
-        QVERIFY(traversal.isActionsPaletteOpen(app));
-
-        // Confirmed, but no longer matching on a fresh read: not the result.
-        tree.confirm = [&](int id) {
-            tree.setText(id, LabelText::title, "Iconify Pro");
-            return true;
-        };
-        QCOMPARE(idOf(traversal.findMatchingResult(app, "Iconify")), -1);
-        QCOMPARE(tree.walksBegun, tree.walksEnded);
+        QCOMPARE(idOf(tree.find(tree.element(0), result("Iconify"))), found);
+        tree.confirm = [&](int) { return false; };
+        QCOMPARE(tree.find(tree.element(0), result("Iconify")).presence, Presence::unknown);
     }
 };
 

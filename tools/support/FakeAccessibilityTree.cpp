@@ -1,5 +1,9 @@
 #include "FakeAccessibilityTree.h"
 
+#include "launch/FigmaLauncher.h"
+#include "launch/FigmaUITraversal.h"
+#include "support/RoleNames.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -118,14 +122,15 @@ std::vector<AccessibleElement> FakeAccessibilityTree::elements(const AccessibleE
         return found == n->related.end() ? std::vector<AccessibleElement>()
                                          : elementsOf(found->second);
     }
-    if (insideWalk && m_walkIncomplete)
-        return {};
+    std::vector<int> children = n->children;
     if (n->childrenOnRead) {
         // Copied: the answer may add nodes, which moves them.
         const auto answer = n->childrenOnRead;
-        return elementsOf(answer(*this));
+        children = answer(*this);
     }
-    return elementsOf(n->children);
+    if (m_partial)
+        children.resize((children.size() + 1) / 2);
+    return elementsOf(children);
 }
 
 std::optional<AccessibleElement> FakeAccessibilityTree::parent(const AccessibleElement& element) {
@@ -208,25 +213,49 @@ bool FakeAccessibilityTree::raise(const AccessibleElement& window) {
     return true;
 }
 
-void FakeAccessibilityTree::beginWalk(const AccessibleElement&) {
-    if (insideWalk)
-        throw std::logic_error("walks must not nest");
-    insideWalk = true;
-    ++walksBegun;
-    m_walkIncomplete = incompleteWalks > 0;
-    if (m_walkIncomplete)
-        --incompleteWalks;
+bool FakeAccessibilityTree::attached(int id) const {
+    for (int up = 0; id >= 0 && up <= nodeCount(); ++up) {
+        if (id == applicationRoot)
+            return true;
+        id = node(id).parent;
+    }
+    return false;
 }
 
-void FakeAccessibilityTree::endWalk() {
-    insideWalk = false;
-    ++walksEnded;
+Finding FakeAccessibilityTree::search(const AccessibleElement& scope, const Sought& sought) {
+    const FigmaUITraversal traversal(*this, FigmaLauncher::defaultTraversalRelations());
+    std::optional<AccessibleElement> found;
+    if (sought.kind == Sought::Kind::actionsPalette) {
+        int focused = -1;
+        for (int id = 0; id < nodeCount() && focused < 0; ++id) {
+            if (node(id).focused && attached(id))
+                focused = id;
+        }
+        if (focused >= 0)
+            found = traversal.paletteAround(element(focused));
+    } else {
+        found = traversal.firstMatch(scope, sought);
+    }
+    if (found)
+        return {Presence::found, *found};
+    return {m_partial ? Presence::unknown : Presence::absent, {}};
 }
 
-bool FakeAccessibilityTree::confirmElement(const AccessibleElement& element) {
-    const int id = nodeId(element);
-    confirmations.append(id);
-    return !confirm || confirm(id);
+Finding FakeAccessibilityTree::find(const AccessibleElement& scope, const Sought& sought) {
+    const int scopeId = nodeId(scope);
+    finds.append(QStringLiteral("%1 %2").arg(soughtName(sought.kind)).arg(scopeId));
+    if (scopeId < 0 || !attached(scopeId))
+        return {Presence::absent, {}};
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        m_partial = partialFinds > 0;
+        if (m_partial)
+            --partialFinds;
+        const Finding finding = search(scope, sought);
+        m_partial = false;
+        if (!finding.isFound() || !confirm || confirm(nodeId(finding.element)))
+            return finding;
+    }
+    return {Presence::unknown, {}};
 }
 
 } // namespace brevlin::testing

@@ -76,13 +76,12 @@ public:
     // Told of every effect as it happens.
     std::function<void(const QString&)> onEffect;
     int reads = 0;
-    int walksBegun = 0;
-    int walksEnded = 0;
-    bool insideWalk = false;
-    // The first this many walks stop early, as a backend that bounds its walks in time does with
-    // a large tree: they read no children at all and say they are incomplete.
-    int incompleteWalks = 0;
-    bool lastWalkComplete() const override { return !m_walkIncomplete; }
+    // The searches asked, in order: "pluginsTab 0" (what, in which scope node).
+    QStringList finds;
+    // The first this many searches read only part of their scope, as a backend that bounds its
+    // reads in time does with a large tree: of every list of children they read the first half.
+    // What they find is there; what they do not find they cannot call absent.
+    int partialFinds = 0;
 
     bool isProcessTrusted(bool prompt) override;
     AccessibleElement applicationElement(qint64 processIdentifier) override;
@@ -98,12 +97,11 @@ public:
     bool select(const AccessibleElement& element) override;
     bool setText(const AccessibleElement& element, const QString& text) override;
     bool raise(const AccessibleElement& window) override;
-    void beginWalk(const AccessibleElement& root) override;
-    void endWalk() override;
-    // Answers through `confirm` when set (a backend's kept tree gone stale refuses), else true.
-    bool confirmElement(const AccessibleElement& element) override;
+    // Breadth-first over the fake's own reads. A scope no longer attached to the application
+    // is absent. What a search finds counts once `confirm` (when set) agrees, as an application
+    // asked afresh would; refused, the search runs once more.
+    Finding find(const AccessibleElement& scope, const Sought& sought) override;
     std::function<bool(int id)> confirm;
-    QList<int> confirmations; // the nodes asked about, in order
 
 private:
     // The node an element of this tree stands for, or null; counts the read.
@@ -113,7 +111,11 @@ private:
     int actionTarget(const AccessibleElement& element, bool Node::*allowed) const;
     std::vector<AccessibleElement> elementsOf(const std::vector<int>& ids) const;
 
-    bool m_walkIncomplete = false;
+    // Whether the node hangs, through its parents, from the application root.
+    bool attached(int id) const;
+    Finding search(const AccessibleElement& scope, const Sought& sought);
+
+    bool m_partial = false;
     std::vector<Node> m_nodes;
     std::vector<AccessibleElement> m_elements;
 };

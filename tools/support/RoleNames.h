@@ -14,6 +14,8 @@ inline QString roleName(Role role) {
         return QStringLiteral("application");
     case Role::window:
         return QStringLiteral("window");
+    case Role::dialog:
+        return QStringLiteral("dialog");
     case Role::webArea:
         return QStringLiteral("webArea");
     case Role::textField:
@@ -26,6 +28,24 @@ inline QString roleName(Role role) {
         return QStringLiteral("staticText");
     case Role::other:
         return QStringLiteral("other");
+    }
+    return QStringLiteral("?");
+}
+
+inline QString soughtName(Sought::Kind kind) {
+    switch (kind) {
+    case Sought::Kind::actionsPalette:
+        return QStringLiteral("palette");
+    case Sought::Kind::pluginsTab:
+        return QStringLiteral("tab");
+    case Sought::Kind::searchField:
+        return QStringLiteral("searchField");
+    case Sought::Kind::textField:
+        return QStringLiteral("textField");
+    case Sought::Kind::result:
+        return QStringLiteral("result");
+    case Sought::Kind::paletteMark:
+        return QStringLiteral("paletteMark");
     }
     return QStringLiteral("?");
 }

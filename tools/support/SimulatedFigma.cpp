@@ -218,7 +218,7 @@ void SimulatedFigma::receiveKey(const PostedKey& key) {
 void SimulatedFigma::openPalette() {
     log(QStringLiteral("palette opens"));
     ++m_paletteGeneration;
-    m_paletteNode = tree.addNode(m_windowNode);
+    m_paletteNode = tree.addNode(m_windowNode, Role::dialog);
     if (tabsDelayMilliseconds <= 0) {
         addTabs();
     } else {

@@ -4,6 +4,8 @@
 #include "AtspiTranslate.h"
 #include "AtspiTree.h"
 #include "AtspiTrust.h"
+#include "launch/FigmaLauncher.h"
+#include "launch/FigmaUITraversal.h"
 
 #include <QDeadlineTimer>
 #include <QStringList>
@@ -48,6 +50,7 @@ public:
     // once instead of waiting out a timeout on every read.
     QString unresponsiveBus;
     bool lastWalkComplete = true;
+    AnchorCounts anchors;
 
     // What an assistive client does first, and what makes Chromium publish its tree: the
     // attributes of the application and of each of its windows.
@@ -179,6 +182,46 @@ public:
                callSucceeds(ref, "org.a11y.atspi.Action", "DoAction", g_variant_new("(i)", index));
     }
 
+    // Whether the application still reports the element focused.
+    bool stillFocused(const QString& busName, const QString& path) {
+        Variant state = bus.call(busName, path, accessibleInterface, "GetState", nullptr,
+                                 G_VARIANT_TYPE("(au)"));
+        return state && hasState(unboxStates(state.get()), ATSPI_STATE_FOCUSED);
+    }
+
+    // The focused element of the application's active window, in one Collection query where the
+    // toolkit has one; null otherwise.
+    AccessibleElement focusedInActiveWindow(AtspiTree& tree, const QString& busName) {
+        AtspiTree::Node* app = tree.node(busName, QString::fromLatin1(rootPath));
+        AtspiTree::Node* window = tree.activeWindow(app);
+        if (!window)
+            return {};
+        GVariantBuilder states;
+        g_variant_builder_init(&states, G_VARIANT_TYPE("ai"));
+        const quint64 bits = quint64(1) << ATSPI_STATE_FOCUSED;
+        g_variant_builder_add(&states, "i", gint32(bits & 0xffffffffu));
+        g_variant_builder_add(&states, "i", gint32(bits >> 32));
+        GVariant* rule = g_variant_new(
+            "(aii@a{ss}i@aii@asib)", &states, int(ATSPI_Collection_MATCH_ALL),
+            g_variant_new_array(G_VARIANT_TYPE("{ss}"), nullptr, 0),
+            int(ATSPI_Collection_MATCH_ALL), g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0),
+            int(ATSPI_Collection_MATCH_ALL), g_variant_new_strv(nullptr, 0),
+            int(ATSPI_Collection_MATCH_ALL), FALSE);
+        Variant reply =
+            bus.call(window->bus, window->path, "org.a11y.atspi.Collection", "GetMatches",
+                     g_variant_new("(@(aiia{ss}iaiiasib)uib)", rule,
+                                   guint32(ATSPI_Collection_SORT_ORDER_CANONICAL), 1, TRUE),
+                     G_VARIANT_TYPE("(a(so))"));
+        if (!reply)
+            return {};
+        Variant refs(g_variant_get_child_value(reply.get(), 0));
+        for (const ObjectRef& found : objectRefs(refs.get())) {
+            if (!isNullRef(found))
+                return makeElement(found.busName, found.path);
+        }
+        return {};
+    }
+
     // The tree that answers a read: the walk's, or a fresh one for a single read, which has a
     // walk's time.
     AtspiTree& treeFor(const AtspiElementRef& ref, std::unique_ptr<AtspiTree>& scratch) {
@@ -282,6 +325,8 @@ AccessibleElement AtspiAccessibility::applicationElement(qint64 processIdentifie
         g_variant_get(pid.get(), "(u)", &value);
         if (qint64(value) == processIdentifier) {
             d->wake(app.busName);
+            // Listening from here on, the focus event of the palette's field is caught.
+            d->kept.keep(app.busName);
             return makeElement(app.busName, QString::fromLatin1(rootPath));
         }
     }
@@ -289,11 +334,18 @@ AccessibleElement AtspiAccessibility::applicationElement(qint64 processIdentifie
 }
 
 bool AtspiAccessibility::confirmElement(const AccessibleElement& element) {
+    return confirmation(element) == Confirmation::there;
+}
+
+AtspiAccessibility::Confirmation
+AtspiAccessibility::confirmation(const AccessibleElement& element) {
     const auto* ref = element.as<AtspiElementRef>();
-    if (!ref || !d->bus.ensureConnected())
-        return false;
+    if (!ref)
+        return Confirmation::gone;
+    if (!d->bus.ensureConnected())
+        return Confirmation::unanswered;
     if (ref->path() == QLatin1String(rootPath))
-        return true;
+        return Confirmation::there;
     // Up the parents to the application; a chain that breaks off is no longer in the tree.
     // An application too busy to answer in time has not said that anything changed: the
     // element is not confirmed, but what is kept of it stays.
@@ -328,10 +380,10 @@ bool AtspiAccessibility::confirmElement(const AccessibleElement& element) {
         batch.run();
     }
     if (!answered)
-        return false;
+        return Confirmation::unanswered;
     if (!showing)
         d->kept.drop(ref->busName());
-    return showing;
+    return showing ? Confirmation::there : Confirmation::gone;
 }
 
 Role AtspiAccessibility::role(const AccessibleElement& element) {
@@ -492,6 +544,72 @@ void AtspiAccessibility::endWalk() {
 
 bool AtspiAccessibility::lastWalkComplete() const {
     return d->lastWalkComplete;
+}
+
+AtspiAccessibility::AnchorCounts AtspiAccessibility::anchorCounts() const {
+    return d->anchors;
+}
+
+Finding AtspiAccessibility::find(const AccessibleElement& scope, const Sought& sought) {
+    const auto* ref = scope.as<AtspiElementRef>();
+    if (!ref)
+        return {Presence::absent, {}};
+    const FigmaUITraversal traversal(*this, FigmaLauncher::defaultTraversalRelations());
+    if (sought.kind == Sought::Kind::actionsPalette)
+        return findPalette(scope, traversal);
+    // A scope that went (a palette that closed) holds nothing any more.
+    switch (confirmation(scope)) {
+    case Confirmation::gone:
+        return {Presence::absent, {}};
+    case Confirmation::unanswered:
+        return {Presence::unknown, {}};
+    case Confirmation::there:
+        break;
+    }
+    // A find the application does not confirm is looked for once more: the tree it came from
+    // was dropped, so the second walk reads afresh.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        beginWalk(scope);
+        const std::optional<AccessibleElement> found = traversal.firstMatch(scope, sought);
+        endWalk();
+        if (!found)
+            return {lastWalkComplete() ? Presence::absent : Presence::unknown, {}};
+        const Confirmation confirmed = confirmation(*found);
+        if (confirmed == Confirmation::unanswered)
+            return {Presence::unknown, {}};
+        if (confirmed == Confirmation::there && traversal.matches(*found, sought))
+            return {Presence::found, *found};
+    }
+    return {Presence::unknown, {}};
+}
+
+Finding AtspiAccessibility::findPalette(const AccessibleElement& application,
+                                        const FigmaUITraversal& traversal) {
+    const auto* ref = application.as<AtspiElementRef>();
+    // Catches up with the application's events, which name where the focus went.
+    beginWalk(application);
+    const QString busName = ref->busName();
+    AccessibleElement focused;
+    const QString path = d->kept.lastFocused(busName);
+    if (!path.isEmpty() && d->stillFocused(busName, path)) {
+        focused = makeElement(busName, path);
+        ++d->anchors.fromFocusEvent;
+    } else if (d->walk) {
+        focused = d->focusedInActiveWindow(*d->walk, busName);
+        if (!focused.isNull())
+            ++d->anchors.fromFocusQuery;
+    }
+    std::optional<AccessibleElement> palette;
+    if (!focused.isNull())
+        palette = traversal.paletteAround(focused);
+    endWalk();
+    if (focused.isNull()) {
+        ++d->anchors.none;
+        return {Presence::unknown, {}};
+    }
+    if (!palette)
+        return {Presence::absent, {}};
+    return {Presence::found, *palette};
 }
 
 } // namespace brevlin

@@ -8,6 +8,8 @@
 
 namespace brevlin {
 
+class FigmaUITraversal;
+
 // An element of the accessibility bus: the owning connection's bus name and the object path.
 class AtspiElementRef final : public AccessibleElementRef {
 public:
@@ -90,17 +92,33 @@ public:
     // is as far as accessibility goes.
     bool raise(const AccessibleElement& window) override;
 
-    void beginWalk(const AccessibleElement& root) override;
-    void endWalk() override;
+    // Answered from the kept tree, caught up with the application's events, in one walk of
+    // the scope bounded in time; `unknown` when that walk could not read all of the scope. What
+    // it finds is confirmed with the application (the element and its ancestors there and
+    // showing, and still matching on a fresh read) before it counts. actionsPalette starts from
+    // the element the application last reported focused (its focus event), or else from the
+    // active window's focused element, found by one Collection query where the toolkit has one.
+    Finding find(const AccessibleElement& scope, const Sought& sought) override;
+
+    // The walk find makes, for measurements and tests that read the tree element by element:
+    // between beginWalk and endWalk reads are answered from the kept tree.
+    void beginWalk(const AccessibleElement& root);
+    void endWalk();
+    // Whether the last walk read all it asked for. A walk waits for the application a bounded
+    // time; what it had not read by then it left out (and the next walk reads it).
+    bool lastWalkComplete() const;
     // The element and each of its ancestors up to the application, read from the application:
     // all there and showing. When not, the application's kept tree is dropped.
-    bool confirmElement(const AccessibleElement& element) override;
+    bool confirmElement(const AccessibleElement& element);
 
-    // Whether the last walk read all it asked for. A walk waits for the application a bounded
-    // time; what it had not read by then it left out (and the next walk reads it), as it
-    // leaves out everything when the application did not answer at all. A search that found
-    // nothing in an incomplete walk has not shown that the element is absent.
-    bool lastWalkComplete() const override;
+    // How the palette was found so far: from the focus, or not at all (the launcher then
+    // searches the whole window).
+    struct AnchorCounts {
+        int fromFocusEvent = 0;
+        int fromFocusQuery = 0;
+        int none = 0;
+    };
+    AnchorCounts anchorCounts() const;
 
     // Number of requests sent to the accessibility bus so far (for measurements).
     quint64 requestCount() const;
@@ -111,6 +129,10 @@ public:
     class Private;
 
 private:
+    enum class Confirmation { there, gone, unanswered };
+    Confirmation confirmation(const AccessibleElement& element);
+    Finding findPalette(const AccessibleElement& application, const FigmaUITraversal& traversal);
+
     std::unique_ptr<Private> d;
 };
 

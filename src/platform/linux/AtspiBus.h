@@ -63,7 +63,7 @@ public:
 
     // A single read holds the main thread while it waits, so an application that does not
     // answer costs at most this much.
-    static constexpr int callTimeoutMs = 100;
+    static constexpr int callTimeoutMs = 40;
     // Calls of a batch queue up at the application behind each other, so each gets longer.
     static constexpr int batchCallTimeoutMs = 1500;
 

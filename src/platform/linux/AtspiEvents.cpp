@@ -26,6 +26,8 @@ EventInbox::~EventInbox() {
 void EventInbox::stop() {
     if (!m_listening)
         return;
+    if (m_listening == m_bus.connection())
+        registerEvents(false);
     g_dbus_connection_remove_filter(m_listening, m_filterId);
     g_object_unref(m_listening);
     m_listening = nullptr;
@@ -51,20 +53,31 @@ bool EventInbox::listen(bool& restarted) {
     m_filterId = g_dbus_connection_add_filter(
         m_listening, &EventInbox::note, new std::shared_ptr<Shared>(m_shared),
         [](gpointer data) { delete static_cast<std::shared_ptr<Shared>*>(data); });
+    registerEvents(true);
+    return true;
+}
+
+void EventInbox::registerEvents(bool on) {
     for (const char* rule : {"type='signal',interface='org.a11y.atspi.Event.Object'",
                              "type='signal',interface='org.a11y.atspi.Event.Window'",
                              "type='signal',interface='org.a11y.atspi.Cache'"}) {
         m_bus.call(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                   "org.freedesktop.DBus", "AddMatch", g_variant_new("(s)", rule), nullptr);
+                   "org.freedesktop.DBus", on ? "AddMatch" : "RemoveMatch",
+                   g_variant_new("(s)", rule), nullptr);
     }
     // Toolkits send events only while someone has registered for them.
     for (const char* event : {"object:", "window:"}) {
-        m_bus.call(QStringLiteral("org.a11y.atspi.Registry"),
-                   QStringLiteral("/org/a11y/atspi/registry"), "org.a11y.atspi.Registry",
-                   "RegisterEvent",
-                   g_variant_new("(s@ass)", event, g_variant_new_strv(nullptr, 0), ""), nullptr);
+        if (on)
+            m_bus.call(QStringLiteral("org.a11y.atspi.Registry"),
+                       QStringLiteral("/org/a11y/atspi/registry"), "org.a11y.atspi.Registry",
+                       "RegisterEvent",
+                       g_variant_new("(s@ass)", event, g_variant_new_strv(nullptr, 0), ""),
+                       nullptr);
+        else
+            m_bus.call(QStringLiteral("org.a11y.atspi.Registry"),
+                       QStringLiteral("/org/a11y/atspi/registry"), "org.a11y.atspi.Registry",
+                       "DeregisterEvent", g_variant_new("(s)", event), nullptr);
     }
-    return true;
 }
 
 void EventInbox::watch(const QString& busName, bool on) {
@@ -139,6 +152,11 @@ GDBusMessage* EventInbox::note(GDBusConnection*, GDBusMessage* message, gboolean
         Variant first(g_variant_get_child_value(body, 0));
         if (g_variant_is_of_type(first.get(), G_VARIANT_TYPE_STRING))
             e.detail = g_variant_get_string(first.get(), nullptr);
+        if (g_variant_n_children(body) > 1) {
+            Variant second(g_variant_get_child_value(body, 1));
+            if (g_variant_is_of_type(second.get(), G_VARIANT_TYPE_INT32))
+                e.detail1 = g_variant_get_int32(second.get());
+        }
     }
     box.events.push_back(std::move(e));
     return message;

@@ -22,6 +22,7 @@ struct Event {
     QString parentPath;  // of an object the cache reports as added
     QByteArray member;   // the signal: "ChildrenChanged", "StateChanged", "AddAccessible", …
     QByteArray detail;   // its first argument where that is a string: "showing", "add", …
+    int detail1 = 0;     // its second argument where that is a number (1: a state was gained)
 };
 
 // Events of the applications being watched. They are noted as they arrive, on the connection's
@@ -41,6 +42,9 @@ public:
     // the inbox is empty and watches nothing.
     bool listen(bool& restarted);
     void watch(const QString& busName, bool on);
+    // Stops listening (and the toolkits' events for us) until listen is called again: an idle
+    // client that registered for events has every change of every application sent to it.
+    void stop();
 
     struct Taken {
         std::vector<Event> events;
@@ -56,8 +60,8 @@ private:
     struct Shared;
     static GDBusMessage* note(GDBusConnection*, GDBusMessage* message, gboolean incoming,
                               gpointer data);
-    void stop();
     void clear();
+    void registerEvents(bool on);
 
     Bus& m_bus;
     std::shared_ptr<Shared> m_shared;

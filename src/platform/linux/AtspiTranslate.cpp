@@ -57,10 +57,11 @@ Role roleOf(quint32 role, quint64 states, bool topLevel) {
     case ATSPI_ROLE_CAPTION:
     case ATSPI_ROLE_ACCELERATOR_LABEL:
         return Role::staticText;
-    case ATSPI_ROLE_WINDOW:
-    case ATSPI_ROLE_FRAME:
     case ATSPI_ROLE_DIALOG:
     case ATSPI_ROLE_ALERT:
+        return Role::dialog;
+    case ATSPI_ROLE_WINDOW:
+    case ATSPI_ROLE_FRAME:
     case ATSPI_ROLE_FILE_CHOOSER:
     case ATSPI_ROLE_COLOR_CHOOSER:
         return Role::window;

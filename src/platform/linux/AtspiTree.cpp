@@ -468,6 +468,18 @@ KeptTrees::Kept& KeptTrees::startTree(const QString& busName) {
     return kept;
 }
 
+bool KeptTrees::keep(const QString& busName) {
+    bool restarted = false;
+    if (!m_inbox.listen(restarted))
+        return false;
+    // Trees built before listening (again) may have missed events.
+    if (restarted)
+        dropAll();
+    if (m_trees.find(busName) == m_trees.end())
+        startTree(busName);
+    return true;
+}
+
 AtspiTree* KeptTrees::beginWalk(const QString& busName, QDeadlineTimer deadline) {
     bool restarted = false;
     if (!m_inbox.listen(restarted))
@@ -503,13 +515,21 @@ void KeptTrees::endWalk(const QString& busName, bool complete) {
 
 void KeptTrees::drop(const QString& busName) {
     m_trees.erase(busName);
+    m_focused.remove(busName);
     m_inbox.watch(busName, false);
+    stopListeningWhenIdle();
 }
 
 void KeptTrees::dropAll() {
     for (const auto& [busName, kept] : m_trees)
         m_inbox.watch(busName, false);
     m_trees.clear();
+    m_focused.clear();
+}
+
+void KeptTrees::stopListeningWhenIdle() {
+    if (m_trees.empty() && !m_walking)
+        m_inbox.stop();
 }
 
 void KeptTrees::dropExpired() {
@@ -521,12 +541,14 @@ void KeptTrees::dropExpired() {
     for (auto it = m_trees.begin(); it != m_trees.end();) {
         if (it->second.age.elapsed() >= lifetimeMs) {
             m_inbox.watch(it->first, false);
+            m_focused.remove(it->first);
             it = m_trees.erase(it);
         } else {
             ++it;
         }
     }
     scheduleExpiry();
+    stopListeningWhenIdle();
 }
 
 void KeptTrees::scheduleExpiry() {
@@ -552,8 +574,11 @@ bool KeptTrees::catchUp(const QString& busName, QDeadlineTimer deadline) {
     EventInbox::Taken taken = m_inbox.take();
     if (taken.overflowed) {
         m_trees.clear();
+        m_focused.clear();
     } else {
         for (const Event& e : taken.events) {
+            if (e.member == "StateChanged" && e.detail == "focused" && e.detail1 == 1)
+                m_focused[e.sender] = e.path;
             if (auto found = m_trees.find(e.sender); found != m_trees.end())
                 found->second.tree->apply(e);
         }

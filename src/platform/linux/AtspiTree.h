@@ -64,7 +64,8 @@ public:
     // read is kept. A walk thereby holds the main thread about as long as any other platform
     // call may, and fits in the launch's own searches (the Plugins tab's 180 ms, the result's
     // 120 ms), which repeat their walks until they find what they look for.
-    static constexpr int walkBudgetMs = 100;
+    // Kept under the 50 ms the main thread may be held for at once.
+    static constexpr int walkBudgetMs = 40;
 
     explicit AtspiTree(Bus& bus);
 
@@ -174,6 +175,12 @@ public:
     void drop(const QString& busName);
     // The application was just asked to publish its tree.
     void noteWoken(const QString& busName);
+    // Starts keeping the application's tree (and listening to its events) when not kept yet, so
+    // that where its focus goes from now on is known. False when there is no bus.
+    bool keep(const QString& busName);
+    // The element the application last reported as gaining the focus, among the events caught up
+    // with so far; empty when none came while its tree was kept.
+    QString lastFocused(const QString& busName) const { return m_focused.value(busName); }
 
     static constexpr qint64 lifetimeMs = 30000;
     // While Chromium publishes its tree after being woken, it rebuilds parts of it without
@@ -191,6 +198,7 @@ private:
     bool settling(const QString& busName) const;
     void dropAll();
     void dropExpired();
+    void stopListeningWhenIdle();
     void scheduleExpiry();
     // Applies the events that came in; false when the application did not answer in time.
     bool catchUp(const QString& busName, QDeadlineTimer deadline);
@@ -199,6 +207,7 @@ private:
     EventInbox m_inbox;
     std::unordered_map<QString, Kept> m_trees;
     QHash<QString, QElapsedTimer> m_wokenAt;
+    QHash<QString, QString> m_focused;
     bool m_walking = false;
     QTimer m_expiry;
 };

@@ -8,6 +8,7 @@
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/AtspiBus.h"
 #include "support/RoleNames.h"
+#include "support/Searches.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -26,14 +27,14 @@ class TstAtspiChromium : public QObject {
     Q_OBJECT
 
     AtspiAccessibility ax;
-    FigmaUITraversal ui{ax, traversal};
+    brevlin::testing::Searches ui{ax, traversal};
 
     Role role(const AccessibleElement& e) { return ax.role(e); }
     QString label(const AccessibleElement& e) { return ui.elementLabel(e).value_or(""); }
 
     // Waits until the application is on the bus and its page is in the tree: asking for the
     // application element is what makes Chromium publish it.
-    AccessibleElement waitForPage(AccessibilityApi& api, FigmaUITraversal& t, qint64 pid,
+    AccessibleElement waitForPage(AccessibilityApi& api, brevlin::testing::Searches& t, qint64 pid,
                                   int timeoutMilliseconds = 10000) {
         QElapsedTimer clock;
         clock.start();
@@ -46,7 +47,8 @@ class TstAtspiChromium : public QObject {
         return {};
     }
 
-    static std::optional<AccessibleElement> findWebArea(AccessibilityApi& api, FigmaUITraversal& t,
+    static std::optional<AccessibleElement> findWebArea(AccessibilityApi& api,
+                                                        brevlin::testing::Searches& t,
                                                         const AccessibleElement& app) {
         for (const AccessibleElement& e : t.collectDescendants(app, 8)) {
             if (api.role(e) == Role::webArea && !api.elements(e, Relation::children).empty())
@@ -82,7 +84,7 @@ class TstAtspiChromium : public QObject {
         return std::nullopt;
     }
 
-    static QStringList describe(AccessibilityApi& api, FigmaUITraversal& t,
+    static QStringList describe(AtspiAccessibility& api, brevlin::testing::Searches& t,
                                 const AccessibleElement& root) {
         // Walks are bounded in time: one that stopped early is followed by more, each going on
         // where the last stopped, until one reads the whole tree.
@@ -110,7 +112,7 @@ class TstAtspiChromium : public QObject {
         do {
             kept = describe(ax, ui, app);
             AtspiAccessibility fresh;
-            FigmaUITraversal freshUi(fresh, traversal);
+            brevlin::testing::Searches freshUi(fresh, traversal);
             const AccessibleElement freshApp = fresh.applicationElement(pid);
             QVERIFY2(!freshApp.isNull(), when);
             read = describe(fresh, freshUi, freshApp);

@@ -6,6 +6,7 @@
 #include "launch/FigmaUITraversal.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "support/RoleNames.h"
+#include "support/Searches.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -27,7 +28,7 @@ class TstAtspiDesktop : public QObject {
     Q_OBJECT
 
     AtspiAccessibility ax;
-    FigmaUITraversal ui{ax, traversal};
+    brevlin::testing::Searches ui{ax, traversal};
 
     Role role(const AccessibleElement& e) { return ax.role(e); }
     QString label(const AccessibleElement& e) { return ui.elementLabel(e).value_or(""); }
@@ -284,7 +285,7 @@ private Q_SLOTS:
         QVERIFY(standin.start({"--open-palette", "--nest", "1"}));
         const AccessibleElement app = waitForApplication(standin.pid());
         QVERIFY(!app.isNull());
-        auto describe = [](AccessibilityApi& api, FigmaUITraversal& t,
+        auto describe = [](AccessibilityApi& api, brevlin::testing::Searches& t,
                            const AccessibleElement& root) {
             QStringList lines;
             for (const AccessibleElement& e : t.collectDescendants(root, 8)) {
@@ -303,7 +304,7 @@ private Q_SLOTS:
         const QStringList kept = describe(ax, ui, app);
 
         AtspiAccessibility fresh;
-        FigmaUITraversal freshUi(fresh, traversal);
+        brevlin::testing::Searches freshUi(fresh, traversal);
         const AccessibleElement freshApp = fresh.applicationElement(standin.pid());
         QCOMPARE(kept, describe(fresh, freshUi, freshApp));
         QVERIFY(kept.contains("tab Plugins selected"));

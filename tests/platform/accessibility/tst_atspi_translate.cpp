@@ -53,7 +53,7 @@ private Q_SLOTS:
         QTest::newRow("label") << int(ATSPI_ROLE_LABEL) << quint64(0) << Role::staticText;
         QTest::newRow("static") << int(ATSPI_ROLE_STATIC) << quint64(0) << Role::staticText;
         QTest::newRow("frame") << int(ATSPI_ROLE_FRAME) << quint64(0) << Role::window;
-        QTest::newRow("dialog") << int(ATSPI_ROLE_DIALOG) << quint64(0) << Role::window;
+        QTest::newRow("dialog") << int(ATSPI_ROLE_DIALOG) << quint64(0) << Role::dialog;
         QTest::newRow("window") << int(ATSPI_ROLE_WINDOW) << quint64(0) << Role::window;
         QTest::newRow("application")
             << int(ATSPI_ROLE_APPLICATION) << quint64(0) << Role::application;

@@ -9,6 +9,7 @@
 #include "launch/FigmaLauncher.h"
 #include "launch/FigmaUITraversal.h"
 #include "platform/linux/AtspiAccessibility.h"
+#include "support/Searches.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -29,7 +30,7 @@ class TstHostileDesktop : public QObject {
     Q_OBJECT
 
     AtspiAccessibility ax;
-    FigmaUITraversal ui{ax, traversal};
+    brevlin::testing::Searches ui{ax, traversal};
 
     AccessibleElement waitForApplication(qint64 pid) {
         QElapsedTimer clock;
