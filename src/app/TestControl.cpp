@@ -103,6 +103,8 @@ QByteArray TestControl::answer(const QByteArray& line) {
         const int field = argument.section(' ', 0, 0).toInt();
         const qint64 value = argument.section(' ', 1, 1).toLongLong();
         m_app.store().setTimingValue(static_cast<TimingField>(field), value);
+    } else if (command == "adaptive-waits") {
+        m_app.store().setAdaptiveWaits(argument == "1");
     } else if (command == "close-dock") {
         if (m_app.dockWindow())
             m_app.dockWindow()->close();

@@ -108,6 +108,7 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     if (!trusted)
         throw FigmaLauncherError::accessibilityDenied();
 
+    const bool wasRunning = m_platform.workspace.findRunning(figmaBundleIdentifier) != nullptr;
     const RunningApplicationPtr application = co_await ensureFigmaIsRunning();
     const qint64 processIdentifier = application->processIdentifier();
     AccessibleElement applicationElement =
@@ -116,8 +117,10 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     // Adaptive, each configured delay is the longest its wait lasts.
     const bool adaptive = clamped.adaptiveWaits;
     co_await bringFigmaToFront(application, applicationElement, clamped.focusDelayMilliseconds);
+    // A target just started may call its window active before its contents take keys (a page
+    // still loading): it gets the whole focus delay.
     co_await waitForContents(applicationElement, processIdentifier, clamped.focusDelayMilliseconds,
-                             adaptive);
+                             adaptive && wasRunning);
 
     requireFigmaFocused();
     sendKeyStroke(Key::k, KeyModifier::primary);
