@@ -114,13 +114,13 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     AccessibleElement applicationElement =
         m_platform.accessibility.applicationElement(processIdentifier);
 
-    // Adaptive, each configured delay is the longest its wait lasts.
-    const bool adaptive = clamped.adaptiveWaits;
+    // Adaptive, each configured delay is the longest its wait lasts. A target just started may
+    // call its window active, and its palette open, before its page takes keys (it may still be
+    // loading): a launch that started it keeps every wait whole.
+    const bool adaptive = clamped.adaptiveWaits && wasRunning;
     co_await bringFigmaToFront(application, applicationElement, clamped.focusDelayMilliseconds);
-    // A target just started may call its window active before its contents take keys (a page
-    // still loading): it gets the whole focus delay.
     co_await waitForContents(applicationElement, processIdentifier, clamped.focusDelayMilliseconds,
-                             adaptive && wasRunning);
+                             adaptive);
 
     requireFigmaFocused();
     sendKeyStroke(Key::k, KeyModifier::primary);
