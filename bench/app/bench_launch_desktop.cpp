@@ -1,14 +1,20 @@
-// Launch overhead of the real `brevlin`: from the hotkey press to the stand-in's recorded run of
-// the plugin, with the stand-in already running and its Plugins tab and result found at once.
-// The floor is the sum of the waits a launch prescribes for that case; what comes on top of it is
-// Brevlin's own cost, reported step by step from the stand-in's time-stamped record. Runs inside
-// a desktop session (scripts/run-benchmarks).
+// Launch latency of the real `brevlin`: from the hotkey press to the target's own record of the
+// run, with the target already running, default timing, adaptive waits on and off, into the
+// stand-in and into the small Chromium palette page. With fixed waits the launch cannot beat the
+// sum of its waits (the floor); what comes on top is Brevlin's own cost, reported step by step
+// from the stand-in's time-stamped record. Then fifty launches into each target beside two busy
+// loops, adaptive waits on, and the share of them that lost a key or ran anything but a press of
+// the exact result with the exact name in the field. Runs inside a desktop session
+// (scripts/run-benchmarks).
 
 #include "DesktopTestSupport.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -17,7 +23,9 @@
 #include <xkbcommon/xkbcommon-keysyms.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 using namespace brevlin::testing;
@@ -31,7 +39,10 @@ constexpr double tabSettle = 35;
 constexpr double fieldPause = 50;
 constexpr double typingDelay = 18;
 constexpr double postSearchDelay = 60;
-const QString plugin = QStringLiteral("Content Reel");
+const QString wmClass = QStringLiteral("brevlin-bench-target");
+// The samples: Ctrl+Alt+1, 2 and 3.
+const QStringList plugins = {"Content Reel", "Autoflow", "Unsplash"};
+const quint32 digitKeysyms[] = {XKB_KEY_1, XKB_KEY_2, XKB_KEY_3};
 
 double median(std::vector<double> values) {
     if (values.empty())
@@ -41,143 +52,279 @@ double median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-double nowMs() {
+double monotonicMs() {
     return double(QDeadlineTimer::current().deadlineNSecs()) / 1e6;
+}
+
+// The clock a web page's performance.timeOrigin + performance.now() follows.
+double epochMs() {
+    return double(std::chrono::duration_cast<std::chrono::microseconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count()) /
+           1e3;
 }
 
 double msOf(const QJsonObject& e) {
     return e.value("ns").toDouble() / 1e6;
 }
 
-void pressHotkey() {
+void pressHotkey(int index) {
     pressKeysym(XKB_KEY_Control_L, true);
     pressKeysym(XKB_KEY_Alt_L, true);
-    pressKeysym(XKB_KEY_1, true);
-    pressKeysym(XKB_KEY_1, false);
+    pressKeysym(digitKeysyms[index], true);
+    pressKeysym(digitKeysyms[index], false);
     pressKeysym(XKB_KEY_Alt_L, false);
     pressKeysym(XKB_KEY_Control_L, false);
 }
 
-struct Steps {
-    double toPalette = 0; // press → Command-K handled
-    double toFirst = 0;   // → first character in the field (the tab is already chosen)
-    double typing = 0;    // first → last character
-    double toRun = 0;     // last character → plugin run
-    double total = 0;
+QByteArray configWith(bool adaptiveWaits) {
+    QJsonArray items;
+    const char* ids[] = {"804C3570-6354-4AB9-A688-FC0B0EC026B9",
+                         "0E514F0F-52D1-441D-8F54-B7A4D9B7C6F9",
+                         "4E642431-C6D9-4AD0-8291-31A70041CA48"};
+    for (int i = 0; i < 3; ++i) {
+        items.append(
+            QJsonObject{{"id", ids[i]},
+                        {"name", plugins[i]},
+                        {"pluginName", plugins[i]},
+                        {"icon", "star"},
+                        {"hotkey", QJsonObject{{"key", QString::number(i + 1)},
+                                               {"modifiers", QJsonArray{"command", "option"}}}}});
+    }
+    const QJsonObject timing{{"focusDelayMilliseconds", focusDelay},
+                             {"actionsOpenDelayMilliseconds", actionsOpenDelay},
+                             {"typingCharacterDelayMilliseconds", typingDelay},
+                             {"postSearchDelayMilliseconds", postSearchDelay},
+                             {"adaptiveWaits", adaptiveWaits}};
+    return QJsonDocument(QJsonObject{{"items", items}, {"launcherTiming", timing}}).toJson();
+}
+
+// One launch as its target recorded it.
+struct Launch {
+    bool ran = false;
+    bool exact = false; // pressed, with exactly the name in the field
+    double latency = 0; // hotkey press -> run, by the target's clock
+    // The stand-in's steps: press -> Command-K handled, -> first character, typing, -> run.
+    double toPalette = 0, toFirst = 0, typing = 0, toRun = 0;
 };
+
+// The target: the stand-in, or the palette page in Chromium, started by the first launch through
+// its desktop entry and kept running.
+class Target {
+public:
+    explicit Target(bool chromium)
+        : m_chromium(chromium) {
+        if (m_chromium)
+            installChromiumPaletteEntry(QStringLiteral("clear=1"), wmClass, m_profile.path());
+        else
+            // As in Figma, the palette opens with an empty search field: no old text to clear.
+            installStandinEntry({"--record", m_record.path(), "--clear-search"}, wmClass);
+    }
+    ~Target() {
+        terminateProcess(m_chromium ? paletteState().pid : m_standinPid);
+        removeStandinEntries();
+    }
+    const char* name() const { return m_chromium ? "Chromium palette page" : "stand-in"; }
+
+    Launch launch(int index) {
+        const QString plugin = plugins[index];
+        Launch l;
+        if (m_chromium) {
+            const int before = int(paletteState().runs.size());
+            const double pressed = epochMs();
+            pressHotkey(index);
+            if (!waitForPalette([&](const PaletteState& s) { return s.runs.size() > before; }, 0,
+                                20000))
+                return l;
+            // The palette closes at the run; the launch ends with a look at it after that.
+            QTest::qWait(300);
+            const PaletteState s = paletteState();
+            l.ran = true;
+            l.exact = s.runs.size() == before + 1 && s.runs.last() == plugin + "/press" &&
+                      s.text == plugin;
+            l.latency = s.runAt - pressed;
+            return l;
+        }
+        m_record.clear();
+        const double pressed = monotonicMs();
+        pressHotkey(index);
+        if (!m_record.waitFor([](const QJsonObject& e) { return e.value("event") == "run"; },
+                              20000))
+            return l;
+        QTest::qWait(300);
+        for (const QJsonObject& ready : m_record.events("ready"))
+            m_standinPid = ready.value("pid").toInteger();
+        double palette = 0, first = 0, last = 0, run = 0;
+        QString text, atRun;
+        for (const QJsonObject& e : m_record.events()) {
+            const QString kind = e.value("event").toString();
+            if (kind == "palette" && e.value("open").toBool() && !palette)
+                palette = msOf(e);
+            else if (kind == "text") {
+                text = e.value("text").toString();
+                if (!text.isEmpty()) {
+                    first = first ? first : msOf(e);
+                    last = msOf(e);
+                }
+            } else if (kind == "run" && !run) {
+                run = msOf(e);
+                atRun = text;
+            }
+        }
+        l.ran = true;
+        l.exact = m_record.runs() == QStringList{plugin + "/press"} && atRun == plugin;
+        l.latency = run - pressed;
+        l.toPalette = palette - pressed;
+        l.toFirst = first - palette;
+        l.typing = last - first;
+        l.toRun = run - last;
+        return l;
+    }
+
+private:
+    bool m_chromium;
+    QTemporaryDir m_profile;
+    StandinRecord m_record;
+    qint64 m_standinPid = 0;
+};
+
+// `brevlin` with its own data folder, holding the three samples and the default timing.
+class Brevlin {
+public:
+    bool start(bool adaptiveWaits) {
+        QDir(m_data.path()).mkpath("Brevlin");
+        QFile config(QDir(m_data.path()).filePath("Brevlin/config.json"));
+        if (!config.open(QIODevice::WriteOnly) || config.write(configWith(adaptiveWaits)) < 0)
+            return false;
+        config.close();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        const QString sessionData = environment.value("XDG_DATA_HOME");
+        environment.insert("XDG_DATA_HOME", m_data.path());
+        environment.insert("XDG_DATA_DIRS", sessionData + ":/usr/local/share:/usr/share");
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_process.start(QStringLiteral(BREVLIN_APP_PATH), {});
+        if (!m_process.waitForStarted(5000))
+            return false;
+        // Up once its hotkeys are grabbed, which a moment after the start is.
+        QTest::qWait(1500);
+        return true;
+    }
+    ~Brevlin() {
+        m_process.terminate();
+        m_process.waitForFinished(5000);
+    }
+
+private:
+    QTemporaryDir m_data;
+    QProcess m_process;
+};
+
+// Launches `count` times, going through the three samples; the first launch of a session starts
+// the target and is not counted.
+std::vector<Launch> launches(Target& target, bool adaptiveWaits, int count, bool sameShortcut) {
+    std::vector<Launch> result;
+    Brevlin brevlin;
+    if (!brevlin.start(adaptiveWaits))
+        return result;
+    target.launch(0);
+    QTest::qWait(1000);
+    for (int i = 0; i < count; ++i) {
+        result.push_back(target.launch(sameShortcut ? 0 : i % 3));
+        // The launch ends with a look at the palette a moment after the run.
+        QTest::qWait(300);
+    }
+    return result;
+}
+
+double medianOf(const std::vector<Launch>& runs, double Launch::*field) {
+    std::vector<double> values;
+    for (const Launch& l : runs) {
+        if (l.ran)
+            values.push_back(l.*field);
+    }
+    return median(values);
+}
+
+void printSteps(const std::vector<Launch>& runs, bool fixedWaits) {
+    const double characters = double(plugins[0].size());
+    const double floors[] = {focusDelay, actionsOpenDelay + tabSettle + fieldPause,
+                             (characters - 1) * typingDelay, typingDelay + postSearchDelay};
+    const char* names[] = {"press -> Command-K handled (focus wait)",
+                           "Command-K -> first character (open, tab, field)",
+                           "first -> last character (typing)",
+                           "last character -> run (typing, post-search)"};
+    double Launch::*fields[] = {&Launch::toPalette, &Launch::toFirst, &Launch::typing,
+                                &Launch::toRun};
+    for (int i = 0; i < 4; ++i) {
+        const double measured = medianOf(runs, fields[i]);
+        if (fixedWaits)
+            std::printf("    %-48s %7.1f ms (floor %3.0f ms, over %+6.1f ms)\n", names[i], measured,
+                        floors[i], measured - floors[i]);
+        else
+            std::printf("    %-48s %7.1f ms\n", names[i], measured);
+    }
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // Each figure shows as soon as it is known, also when the output goes to a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 20;
+    const int loadedRuns = argc > 2 ? std::max(1, atoi(argv[2])) : 50;
     if (!insideDesktopSession()) {
         std::fprintf(stderr, "bench_launch_desktop: run inside scripts/desktop-session\n");
         return 2;
     }
     setAccessibilityEnabled(true);
-    StandinRecord record;
-    // As in Figma, the palette opens with an empty search field: no old text to clear.
-    installStandinEntry(
-        {QStringLiteral("--record"), record.path(), QStringLiteral("--clear-search")});
+    const double floor = focusDelay + actionsOpenDelay + tabSettle + fieldPause +
+                         double(plugins[0].size()) * typingDelay + postSearchDelay;
 
-    QTemporaryDir data;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    const QString sessionData = environment.value(QStringLiteral("XDG_DATA_HOME"));
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
-    environment.insert(QStringLiteral("XDG_DATA_DIRS"),
-                       sessionData + QStringLiteral(":/usr/local/share:/usr/share"));
-    QProcess brevlin;
-    brevlin.setProcessEnvironment(environment);
-    brevlin.setProcessChannelMode(QProcess::ForwardedChannels);
-    brevlin.start(QStringLiteral(BREVLIN_APP_PATH), {});
-    if (!brevlin.waitForStarted(5000))
-        return 2;
-    // Up once its first start has seeded the samples.
-    QDeadlineTimer up(15000);
-    while (!QFile::exists(QDir(data.path()).filePath(QStringLiteral("Brevlin/config.json"))) &&
-           !up.hasExpired())
-        QTest::qWait(50);
-    QTest::qWait(500);
-
-    auto waitForRun = [&record] {
-        return record.waitFor([](const QJsonObject& e) { return e.value("event") == "run"; },
-                              20000);
-    };
-    // The first launch starts the stand-in; the measured ones find it running.
-    pressHotkey();
-    if (!waitForRun()) {
-        std::fprintf(stderr, "bench_launch_desktop: the first launch did not run the plugin\n");
-        return 1;
+    std::printf("Launch of \"%s\" by hotkey, target running, default timing, median of %d runs,\n"
+                "hotkey press -> run by the target's clock\n",
+                qPrintable(plugins[0]), runs);
+    bool complete = true;
+    for (bool chromium : {false, true}) {
+        Target target(chromium);
+        for (bool adaptive : {true, false}) {
+            const std::vector<Launch> measured = launches(target, adaptive, runs, true);
+            const long ran = std::count_if(measured.begin(), measured.end(),
+                                           [](const Launch& l) { return l.ran; });
+            complete = complete && ran == runs;
+            std::printf("  %-22s adaptive waits %-3s %7.1f ms  (%s; %ld of %d ran)\n",
+                        target.name(), adaptive ? "on" : "off",
+                        medianOf(measured, &Launch::latency),
+                        adaptive ? "goal at most 250 ms" : "floor 621 ms", ran, runs);
+            if (!chromium)
+                printSteps(measured, !adaptive);
+            if (!chromium && !adaptive)
+                std::printf("    launch overhead over the floor: %.1f ms (goal at most 30 ms)\n",
+                            medianOf(measured, &Launch::latency) - floor);
+        }
     }
-    QTest::qWait(1000);
 
-    std::vector<Steps> measured;
-    for (int i = 0; i < runs; ++i) {
-        record.clear();
-        const double pressed = nowMs();
-        pressHotkey();
-        if (!waitForRun()) {
-            std::fprintf(stderr, "bench_launch_desktop: run %d did not run the plugin\n", i + 1);
-            continue;
-        }
-        Steps s;
-        double palette = 0, first = 0, last = 0, run = 0;
-        for (const QJsonObject& e : record.events()) {
-            const QString kind = e.value("event").toString();
-            if (kind == "palette" && e.value("open").toBool() && !palette)
-                palette = msOf(e);
-            else if (kind == "text" && !e.value("text").toString().isEmpty()) {
-                if (!first)
-                    first = msOf(e);
-                last = msOf(e);
-            } else if (kind == "run" && !run)
-                run = msOf(e);
-        }
-        if (!palette || !first || !run) {
-            std::fprintf(stderr, "bench_launch_desktop: run %d lacks a step\n", i + 1);
-            continue;
-        }
-        s.toPalette = palette - pressed;
-        s.toFirst = first - palette;
-        s.typing = last - first;
-        s.toRun = run - last;
-        s.total = run - pressed;
-        measured.push_back(s);
-        // The launch ends with a look at the palette 70 ms after the run.
-        QTest::qWait(600);
+    std::printf("%d launches in a row beside two busy loops, adaptive waits on, the three "
+                "samples in turn\n",
+                loadedRuns);
+    std::vector<std::unique_ptr<QProcess>> busy;
+    for (int i = 0; i < 2; ++i) {
+        busy.push_back(std::make_unique<QProcess>());
+        busy.back()->start("sh", {"-c", "while :; do :; done"});
     }
-    brevlin.terminate();
-    brevlin.waitForFinished(5000);
-    removeStandinEntries();
-    if (measured.empty())
-        return 1;
-
-    const double characters = double(plugin.size());
-    const double floorPalette = focusDelay;
-    const double floorFirst = actionsOpenDelay + tabSettle + fieldPause;
-    const double floorTyping = (characters - 1) * typingDelay;
-    const double floorRun = typingDelay + postSearchDelay;
-    const double floor = floorPalette + floorFirst + floorTyping + floorRun;
-    auto column = [&measured](double Steps::*field) {
-        std::vector<double> values;
-        for (const Steps& s : measured)
-            values.push_back(s.*field);
-        return median(values);
-    };
-    std::printf("Launch of \"%s\" by hotkey, Figma running, default timing, median of %zu runs\n",
-                qPrintable(plugin), measured.size());
-    std::printf("  %-44s %9s %9s %9s\n", "step", "measured", "floor", "over");
-    auto row = [](const char* name, double measuredMs, double floorMs) {
-        std::printf("  %-44s %7.1f ms %6.0f ms %+7.1f ms\n", name, measuredMs, floorMs,
-                    measuredMs - floorMs);
-    };
-    row("press -> Command-K handled (focus wait)", column(&Steps::toPalette), floorPalette);
-    row("Command-K -> first character (open, tab, field)", column(&Steps::toFirst), floorFirst);
-    row("first -> last character (typing)", column(&Steps::typing), floorTyping);
-    row("last character -> run (typing, post-search)", column(&Steps::toRun), floorRun);
-    row("total: press -> recorded run", column(&Steps::total), floor);
-    std::printf("Launch overhead over the floor: %.1f ms (goal at most 30 ms)\n",
-                column(&Steps::total) - floor);
-    return 0;
+    for (bool chromium : {false, true}) {
+        Target target(chromium);
+        const std::vector<Launch> measured = launches(target, true, loadedRuns, false);
+        const long lost = loadedRuns - std::count_if(measured.begin(), measured.end(),
+                                                     [](const Launch& l) { return l.exact; });
+        std::printf("  %-22s lost %ld of %d (%.1f %%), median latency %.1f ms\n", target.name(),
+                    lost, loadedRuns, 100.0 * double(lost) / loadedRuns,
+                    medianOf(measured, &Launch::latency));
+    }
+    for (auto& p : busy) {
+        p->kill();
+        p->waitForFinished(2000);
+    }
+    return complete ? 0 : 1;
 }

@@ -92,7 +92,7 @@ public:
                          3000);
         const PaletteState s = chromium.state();
         result.pressed = int(s.runs.size()) > runsBefore && s.runs.last().endsWith("/press");
-        result.latencyMs = double(s.lastRunAtMs - started);
+        result.latencyMs = s.runAt - double(started);
         return result;
     }
 

@@ -113,6 +113,8 @@ QByteArray TestControl::answer(const QByteArray& line) {
         reply["ok"] = index >= 0 && index < buttons.size();
         if (reply["ok"].toBool())
             buttons.at(index)->click();
+    } else if (command == "adaptive-waits") {
+        m_app.store().setAdaptiveWaits(argument == "1");
     } else if (command == "close-dock") {
         if (m_app.dockWindow())
             m_app.dockWindow()->close();

@@ -22,9 +22,11 @@ DockActionCoordinator::DockActionCoordinator(LaunchPlatform platform, QObject* p
 // nothing on: whatever would resume the next one is going away too.
 class DockActionCoordinator::LaunchTurn {
 public:
-    explicit LaunchTurn(DockActionCoordinator& owner)
+    LaunchTurn(DockActionCoordinator& owner, const QUuid& itemId)
         : m_owner(&owner) {
         owner.m_launchRunning = true;
+        owner.m_runningItem = itemId;
+        emit owner.launchStatesChanged();
     }
     LaunchTurn(const LaunchTurn&) = delete;
     LaunchTurn& operator=(const LaunchTurn&) = delete;
@@ -38,6 +40,8 @@ private:
         if (!owner)
             return;
         --owner->m_pendingLaunches;
+        owner->m_runningItem.reset();
+        emit owner->launchStatesChanged();
         if (!passOn || owner->m_waitingLaunches.empty()) {
             owner->m_launchRunning = false;
             return;
@@ -55,11 +59,14 @@ Task<void> DockActionCoordinator::launch(DockItem item, LauncherTimingSettings t
     ++m_pendingLaunches;
     const bool waits = m_launchRunning;
     if (waits) {
+        m_waitingItems.append(item.id);
+        emit launchStatesChanged();
         co_await ContinuationAwaiter<bool>(m_platform.scheduler, [this](auto resume) {
             m_waitingLaunches.push_back(std::move(resume));
         });
+        m_waitingItems.removeOne(item.id);
     }
-    LaunchTurn turn(*this);
+    LaunchTurn turn(*this, item.id);
     std::optional<QString> message;
     bool missingAccess = false;
     try {
@@ -79,6 +86,12 @@ Task<void> DockActionCoordinator::launch(DockItem item, LauncherTimingSettings t
     setErrorMessage(std::move(message));
     refreshAccessibilityStatus();
     turn.passOn();
+}
+
+LaunchState DockActionCoordinator::launchState(const QUuid& itemId) const {
+    if (m_runningItem == itemId)
+        return LaunchState::running;
+    return m_waitingItems.contains(itemId) ? LaunchState::waiting : LaunchState::idle;
 }
 
 void DockActionCoordinator::startLaunch(const DockItem& item,

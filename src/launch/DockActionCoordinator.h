@@ -1,11 +1,14 @@
 #pragma once
 
 #include "FigmaLauncher.h"
+#include "LaunchState.h"
 #include "Task.h"
 #include "model/DockItem.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <QUuid>
 
 #include <deque>
 #include <functional>
@@ -37,6 +40,9 @@ public:
     Task<void> launch(DockItem item, LauncherTimingSettings timing);
     // Launches started and not yet over, the running one included.
     int pendingLaunchCount() const { return m_pendingLaunches; }
+    // Running while a launch of the shortcut with this id runs, else waiting while one waits for
+    // its turn. Changes are announced by launchStatesChanged.
+    LaunchState launchState(const QUuid& itemId) const;
     // Starts launch(item, timing) as a new main-thread task and returns at once.
     void startLaunch(const DockItem& item, const LauncherTimingSettings& timing);
 
@@ -53,6 +59,7 @@ public:
 signals:
     void isAccessibilityTrustedChanged();
     void errorMessageChanged();
+    void launchStatesChanged();
 
 private:
     class LaunchTurn;
@@ -71,6 +78,9 @@ private:
     bool m_messageIsAboutAccess = false;
     bool m_launchRunning = false;
     int m_pendingLaunches = 0;
+    std::optional<QUuid> m_runningItem;
+    // One entry per waiting launch, so two clicks on one shortcut behind a third stay apart.
+    QList<QUuid> m_waitingItems;
     // Launches waiting for their turn, first come first served.
     std::deque<std::function<void(bool)>> m_waitingLaunches;
 };

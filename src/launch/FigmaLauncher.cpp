@@ -35,6 +35,14 @@ constexpr qint64 fieldSettleMicroseconds = 50'000;
 // after it was asked to focus it; until then the field would be taken for one that refuses focus.
 constexpr qint64 fieldFocusBudgetMilliseconds = 150;
 constexpr qint64 fieldFocusPollMilliseconds = 10;
+// How often an adaptive wait looks at what it waits for: a look that searches the tree, and one
+// that reads a single text (the field while the name is typed).
+constexpr qint64 readinessPollMilliseconds = 5;
+constexpr qint64 textPollMilliseconds = 1;
+// How far the typing may run ahead of what the field shows. A toolkit that shows each key a
+// frame or two after it came (Chromium: some 20 ms) would otherwise set the pace at one
+// character per frame; a few in flight keep it at the pace the field takes them.
+constexpr std::size_t typingLeadCharacters = 3;
 
 const QString notFrontmostMessage =
     QStringLiteral("Brevlin could not bring Figma to the front before sending keyboard shortcuts.");
@@ -106,13 +114,19 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     if (!trusted)
         throw FigmaLauncherError::accessibilityDenied();
 
+    const bool wasRunning = m_platform.workspace.findRunning(figmaBundleIdentifier) != nullptr;
     const RunningApplicationPtr application = co_await ensureFigmaIsRunning();
     const qint64 processIdentifier = application->processIdentifier();
     AccessibleElement applicationElement =
         m_platform.accessibility.applicationElement(processIdentifier);
 
+    // Adaptive, each configured delay is the longest its wait lasts. A target just started may
+    // call its window active, and its palette open, before its page takes keys (it may still be
+    // loading): a launch that started it keeps every wait whole.
+    const bool adaptive = clamped.adaptiveWaits && wasRunning;
     co_await bringFigmaToFront(application, applicationElement, clamped.focusDelayMilliseconds);
-    co_await waitForContents(applicationElement, processIdentifier, clamped.focusDelayMilliseconds);
+    co_await waitForContents(applicationElement, processIdentifier, clamped.focusDelayMilliseconds,
+                             adaptive);
     // Every search from here on stays inside the target window: a browser's web app shares its
     // application with the browser's ordinary windows, which may show the same page.
     const AccessibleElement searchRoot =
@@ -120,13 +134,28 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
 
     requireFigmaFocused();
     sendKeyStroke(Key::k, KeyModifier::primary);
-    co_await sleepFor(scheduler, clamped.actionsOpenDelayMilliseconds);
-
     SearchScope scope{searchRoot, {}};
+    // The conditions are named, not temporaries in the co_await: GCC 12 may destroy such a
+    // temporary twice.
+    const Sought searchField{Sought::Kind::searchField};
+    const std::function<bool()> fieldFocused = [&] {
+        anchorPalette(scope);
+        const Finding field = accessibility.find(scope.element(), searchField);
+        return field.isFound() && m_traversal.isElementFocused(field.element);
+    };
+    co_await waitUntil(clamped.actionsOpenDelayMilliseconds, adaptive, fieldFocused);
+
     anchorPalette(scope);
-    co_await selectPluginsTab(scope);
-    co_await enterSearchText(pluginName, scope, clamped.typingCharacterDelayMilliseconds);
-    co_await sleepFor(scheduler, clamped.postSearchDelayMilliseconds);
+    co_await selectPluginsTab(scope, adaptive);
+    const std::optional<AccessibleElement> field =
+        co_await enterSearchText(pluginName, scope, clamped);
+    const Sought wanted{Sought::Kind::result, pluginName};
+    const std::function<bool()> resultShowing = [&] {
+        return accessibility.find(scope.element(), wanted).isFound();
+    };
+    co_await waitUntil(clamped.postSearchDelayMilliseconds, adaptive, resultShowing);
+    if (adaptive && field)
+        co_await ensureFieldHoldsName(pluginName, *field, clamped);
 
     const ResultOutcome result = co_await selectResult(pluginName, scope, resultBudgetMilliseconds);
     // A result that was never read whole is not known to be missing: Down and Return would run
@@ -140,7 +169,7 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
         requireFigmaFocused();
         sendKeyStroke(Key::returnKey, {});
     }
-    co_await closeActionsPaletteIfOpen(scope, pluginName);
+    co_await closeActionsPaletteIfOpen(scope, pluginName, adaptive);
 }
 
 Task<RunningApplicationPtr> FigmaLauncher::ensureFigmaIsRunning() {
@@ -199,7 +228,8 @@ Task<void> FigmaLauncher::bringFigmaToFront(RunningApplicationPtr application,
 }
 
 Task<void> FigmaLauncher::waitForContents(AccessibleElement& applicationElement,
-                                          qint64 processIdentifier, qint64 milliseconds) {
+                                          qint64 processIdentifier, qint64 milliseconds,
+                                          bool untilFocused) {
     const qint64 deadline = nowNanoseconds() + milliseconds * nanosecondsPerMillisecond;
     auto hasContents = [&] {
         if (applicationElement.isNull())
@@ -217,8 +247,36 @@ Task<void> FigmaLauncher::waitForContents(AccessibleElement& applicationElement,
         co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
         applicationElement = m_platform.accessibility.applicationElement(processIdentifier);
     }
-    co_await sleepFor(m_platform.scheduler,
-                      qMax<qint64>(0, (deadline - nowNanoseconds()) / nanosecondsPerMillisecond));
+    const qint64 left = qMax<qint64>(0, (deadline - nowNanoseconds()) / nanosecondsPerMillisecond);
+    if (untilFocused) {
+        const std::function<bool()> focused = [&] {
+            return isFigmaFrontmost() && hasContents() &&
+                   !m_platform.accessibility.elements(applicationElement, Relation::focusedWindow)
+                        .empty();
+        };
+        co_await waitUntil(left, true, focused);
+        co_return;
+    }
+    co_await sleepFor(m_platform.scheduler, left);
+}
+
+Task<bool> FigmaLauncher::waitUntil(qint64 milliseconds, bool adaptive, std::function<bool()> ready,
+                                    qint64 pollMilliseconds) {
+    if (!adaptive) {
+        co_await sleepFor(m_platform.scheduler, milliseconds);
+        co_return false;
+    }
+    const qint64 deadline =
+        nowNanoseconds() + qMax<qint64>(0, milliseconds) * nanosecondsPerMillisecond;
+    while (!ready()) {
+        const qint64 left = deadline - nowNanoseconds();
+        if (left <= 0)
+            co_return false;
+        co_await sleepFor(m_platform.scheduler,
+                          qMin(pollMilliseconds,
+                               (left + nanosecondsPerMillisecond - 1) / nanosecondsPerMillisecond));
+    }
+    co_return true;
 }
 
 std::optional<AccessibleElement>
@@ -281,7 +339,7 @@ Task<Finding> FigmaLauncher::findWithin(SearchScope& scope, Sought sought, qint6
     }
 }
 
-Task<void> FigmaLauncher::selectPluginsTab(SearchScope& scope) {
+Task<void> FigmaLauncher::selectPluginsTab(SearchScope& scope, bool adaptive) {
     const qint64 start = nowNanoseconds();
     // Named, not a temporary in the co_await: GCC 12 may destroy such a temporary twice.
     const Sought pluginsTab{Sought::Kind::pluginsTab};
@@ -292,13 +350,19 @@ Task<void> FigmaLauncher::selectPluginsTab(SearchScope& scope) {
     if (!tab.isFound())
         co_return;
     m_traversal.activateTab(tab.element);
-    co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
+    const std::function<bool()> selected = [&] {
+        return m_platform.accessibility.isSelected(tab.element);
+    };
+    co_await waitUntil(uiPollIntervalMilliseconds, adaptive, selected);
 }
 
-Task<void> FigmaLauncher::enterSearchText(QString pluginName, SearchScope& scope,
-                                          qint64 typingDelayMilliseconds) {
+Task<std::optional<AccessibleElement>>
+FigmaLauncher::enterSearchText(QString pluginName, SearchScope& scope,
+                               LauncherTimingSettings timing) {
+    const bool adaptive = timing.adaptiveWaits;
     const auto typeName = [&] {
-        typeText(pluginName, typingDelayMilliseconds, [this] { requireFigmaFocused(); });
+        typeText(pluginName, timing.typingCharacterDelayMilliseconds,
+                 [this] { requireFigmaFocused(); });
     };
     // One attempt each, as long as the scope can be read whole: the first text field stands in
     // only for a search field known to be missing, never for one not read yet.
@@ -314,27 +378,105 @@ Task<void> FigmaLauncher::enterSearchText(QString pluginName, SearchScope& scope
         throw FigmaLauncherError::launchFailed(fieldUnreadMessage);
     if (found.presence == Presence::absent) {
         typeName();
-        co_return;
+        co_return std::nullopt;
     }
     const std::optional<AccessibleElement> field = found.element;
+    AccessibilityApi& accessibility = m_platform.accessibility;
     if (co_await focusField(*field)) {
-        blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
-        const std::optional<QString> oldText =
-            m_platform.accessibility.text(*field, LabelText::value);
+        // The pause lets the field take the focus, which it has reported by now.
+        if (!adaptive)
+            blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+        const std::optional<QString> oldText = accessibility.text(*field, LabelText::value);
         if (oldText && !trimmedText(*oldText).isEmpty()) {
             requireFigmaFocused();
             sendKeyStroke(Key::a, KeyModifier::primary);
+            // A selection cannot be seen from outside: this pause stays whole.
             blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
             requireFigmaFocused();
             sendKeyStroke(Key::deleteBackward, {});
-            blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+            if (adaptive) {
+                // An empty field's text reads as absent.
+                const std::function<bool()> emptied = [&] {
+                    return accessibility.text(*field, LabelText::value)
+                        .value_or(QString())
+                        .isEmpty();
+                };
+                co_await waitUntil(fieldSettleMicroseconds / 1000, true, emptied);
+            } else {
+                blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+            }
         }
-        typeName();
-        co_return;
+        if (!adaptive) {
+            typeName();
+            co_return std::nullopt;
+        }
+        if (co_await typeWatchingField(pluginName, *field, timing.typingCharacterDelayMilliseconds))
+            co_return field;
+        co_return std::nullopt;
     }
-    if (m_platform.accessibility.setText(*field, pluginName))
+    if (!accessibility.setText(*field, pluginName))
+        typeName();
+    co_return std::nullopt;
+}
+
+Task<bool> FigmaLauncher::typeWatchingField(QString pluginName, AccessibleElement field,
+                                            qint64 typingDelayMilliseconds) {
+    AccessibilityApi& accessibility = m_platform.accessibility;
+    if (!m_platform.keyboard.isAvailable())
+        throw FigmaLauncherError::eventSourceUnavailable();
+    // An empty field's text reads as absent, as does one that cannot be read: the first shows
+    // the characters as they come, the second costs the typing delay for each.
+    const auto shown = [&] {
+        return accessibility.text(field, LabelText::value).value_or(QString());
+    };
+    QString expected = shown();
+    // The length of the expected text after each typed character.
+    std::vector<qsizetype> ends;
+    // How many of the typed characters the field shows.
+    int shownCount = 0;
+    const auto fieldCaughtUp = [&](std::size_t lag) {
+        const QString text = shown();
+        if (expected.startsWith(text))
+            shownCount =
+                int(std::upper_bound(ends.begin(), ends.end(), text.size()) - ends.begin());
+        return ends.size() - std::size_t(shownCount) <= lag;
+    };
+    const std::function<bool()> roomAhead = [&] { return fieldCaughtUp(typingLeadCharacters - 1); };
+    const std::function<bool()> allShown = [&] { return fieldCaughtUp(0); };
+    QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, pluginName);
+    qsizetype start = 0;
+    for (qsizetype end = boundaries.toNextBoundary(); end != -1;
+         end = boundaries.toNextBoundary()) {
+        // A character the field does not show in time costs the configured delay, as without
+        // adaptive waits; the check before the press catches one that never came.
+        if (ends.size() - std::size_t(shownCount) >= typingLeadCharacters)
+            co_await waitUntil(typingDelayMilliseconds, true, roomAhead, textPollMilliseconds);
+        const QStringView character = QStringView(pluginName).mid(start, end - start);
+        start = end;
+        requireFigmaFocused();
+        requirePosted(m_platform.keyboard.type(character));
+        expected += character;
+        ends.push_back(expected.size());
+    }
+    co_await waitUntil(typingDelayMilliseconds, true, allShown, textPollMilliseconds);
+    co_return shownCount > 0;
+}
+
+Task<void> FigmaLauncher::ensureFieldHoldsName(QString pluginName, AccessibleElement field,
+                                               LauncherTimingSettings timing) {
+    const QString shown =
+        m_platform.accessibility.text(field, LabelText::value).value_or(QString());
+    if (trimmedText(shown) == trimmedText(pluginName))
         co_return;
-    typeName();
+    requireFigmaFocused();
+    sendKeyStroke(Key::a, KeyModifier::primary);
+    blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+    requireFigmaFocused();
+    sendKeyStroke(Key::deleteBackward, {});
+    blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+    typeText(pluginName, timing.typingCharacterDelayMilliseconds,
+             [this] { requireFigmaFocused(); });
+    co_await sleepFor(m_platform.scheduler, timing.postSearchDelayMilliseconds);
 }
 
 Task<bool> FigmaLauncher::focusField(AccessibleElement field) {
@@ -365,16 +507,20 @@ FigmaLauncher::selectResult(QString pluginName, SearchScope& scope, qint64 timeo
     co_return ResultOutcome::notPressed;
 }
 
-Task<void> FigmaLauncher::closeActionsPaletteIfOpen(SearchScope& scope, QString pluginName) {
+Task<void> FigmaLauncher::closeActionsPaletteIfOpen(SearchScope& scope, QString pluginName,
+                                                    bool adaptive) {
     const qint64 start = nowNanoseconds();
     const qint64 deadline = start + paletteCloseBudgetMilliseconds * nanosecondsPerMillisecond;
     const qint64 partialReadDeadline =
         start + partialReadBudgetMilliseconds * nanosecondsPerMillisecond;
-    co_await sleepFor(m_platform.scheduler, paletteCloseCheckMilliseconds);
     // Asked of the palette found, which is gone once closed; never re-anchored here, since the
     // focus has left it by then.
     const AccessibleElement where = scope.element();
     const Sought paletteMark{Sought::Kind::paletteMark};
+    const std::function<bool()> closed = [&] {
+        return m_platform.accessibility.find(where, paletteMark).presence == Presence::absent;
+    };
+    co_await waitUntil(paletteCloseCheckMilliseconds, adaptive, closed);
     for (;;) {
         const Finding open = m_platform.accessibility.find(where, paletteMark);
         if (open.presence == Presence::absent)

@@ -84,20 +84,36 @@ private:
     // partial-read deadline while it is unknown; the last answer.
     Task<Finding> findWithin(SearchScope& scope, Sought sought, qint64 deadline,
                              qint64 partialReadDeadline);
-    Task<void> selectPluginsTab(SearchScope& scope);
-    // Waits `milliseconds` in all. Meanwhile, until the application's window shows contents, the
+    Task<void> selectPluginsTab(SearchScope& scope, bool adaptive);
+    // Waits `milliseconds` in all, or with `untilFocused` only until Figma's window is active and
+    // focused with its contents showing. Meanwhile, until the window shows contents, the
     // application element is asked for again (which also wakes a tree published only on
     // request), every poll interval.
     Task<void> waitForContents(AccessibleElement& applicationElement, qint64 processIdentifier,
-                               qint64 milliseconds);
-    Task<void> enterSearchText(QString pluginName, SearchScope& scope,
-                               qint64 typingDelayMilliseconds);
+                               qint64 milliseconds, bool untilFocused = false);
+    // Adaptive, each wait ends as soon as `ready` holds, looked at every few milliseconds, and
+    // lasts at most `milliseconds`; otherwise it is the whole time. Returns whether `ready` was
+    // seen to hold.
+    Task<bool> waitUntil(qint64 milliseconds, bool adaptive, std::function<bool()> ready,
+                         qint64 pollMilliseconds = 5);
+    // Returns the field the name was typed into, when it was seen to show the typing.
+    Task<std::optional<AccessibleElement>> enterSearchText(QString pluginName, SearchScope& scope,
+                                                           LauncherTimingSettings timing);
+    // Types the name as fast as the field shows it: a character goes once the field shows all
+    // but a few of those before it, waiting at most the typing delay for that. Returns whether
+    // the field was seen to show what was typed.
+    Task<bool> typeWatchingField(QString pluginName, AccessibleElement field,
+                                 qint64 typingDelayMilliseconds);
+    // A readiness signal that lied must not run the wrong plugin: before the press, a field seen
+    // to show the typing that does not hold the name gets the name again, at the configured pace.
+    Task<void> ensureFieldHoldsName(QString pluginName, AccessibleElement field,
+                                    LauncherTimingSettings timing);
     // Focuses the field and waits, briefly, for the application to report it focused.
     Task<bool> focusField(AccessibleElement field);
     enum class ResultOutcome { pressed, notPressed, unread };
     Task<ResultOutcome> selectResult(QString pluginName, SearchScope& scope,
                                      qint64 timeoutMilliseconds);
-    Task<void> closeActionsPaletteIfOpen(SearchScope& scope, QString pluginName);
+    Task<void> closeActionsPaletteIfOpen(SearchScope& scope, QString pluginName, bool adaptive);
     bool isFigmaFrontmost();
     // X11 posts keys to whichever window has the focus: each key or burst of keys goes only
     // while Figma still has it, else the launch ends with focusLost.

@@ -158,6 +158,8 @@ std::optional<qint64> jsonInteger(const QJsonValue& value) {
     return first;
 }
 
+const QString adaptiveWaitsKey = QStringLiteral("adaptiveWaits");
+
 } // namespace
 
 qint64 LauncherTimingSettings::maximum(TimingField field) {
@@ -216,6 +218,7 @@ QJsonObject LauncherTimingSettings::toJson() const {
     QJsonObject object;
     for (TimingField field : timingFields)
         object.insert(timingFieldKey(field), value(field));
+    object.insert(adaptiveWaitsKey, adaptiveWaits);
     return object;
 }
 
@@ -230,6 +233,7 @@ std::optional<LauncherTimingSettings> LauncherTimingSettings::fromJson(const QJs
             return std::nullopt;
         settings.setValue(field, *number);
     }
+    settings.adaptiveWaits = object.value(adaptiveWaitsKey).toBool(true);
     return settings;
 }
 

@@ -82,6 +82,10 @@ struct LauncherTimingSettings {
     qint64 actionsOpenDelayMilliseconds = 80;
     qint64 typingCharacterDelayMilliseconds = 18;
     qint64 postSearchDelayMilliseconds = 60;
+    // Each wait ends as soon as what it waits for is seen, the delays above being the longest
+    // they last; off, every wait is the full delay. Stored as "adaptiveWaits", which older files
+    // lack: missing means on.
+    bool adaptiveWaits = true;
 
     static const LauncherTimingSettings defaults;
 
@@ -93,7 +97,8 @@ struct LauncherTimingSettings {
     static qint64 maximum(TimingField field);
 
     QJsonObject toJson() const;
-    // All four keys required, each a JSON integer that fits a signed 64-bit value.
+    // All four delays required, each a JSON integer that fits a signed 64-bit value;
+    // "adaptiveWaits" counts only as a JSON boolean, anything else there means on.
     static std::optional<LauncherTimingSettings> fromJson(const QJsonValue& value);
 
     friend bool operator==(const LauncherTimingSettings&, const LauncherTimingSettings&) = default;

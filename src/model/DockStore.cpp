@@ -456,6 +456,13 @@ void DockStore::setTimingValue(TimingField field, qint64 value) {
     save();
 }
 
+void DockStore::setAdaptiveWaits(bool on) {
+    LauncherTimingSettings timing = m_launcherTiming;
+    timing.adaptiveWaits = on;
+    setLauncherTiming(timing);
+    save();
+}
+
 std::optional<QString> DockStore::importCustomIcon(const QUuid& id, DockIconSource source,
                                                    const std::optional<QString>& chosenPath) {
     const QString trimmedPath = chosenPath ? trimmedText(*chosenPath) : QString();

@@ -42,6 +42,7 @@ public:
     void restoreSampleShortcuts();
     void resetLauncherTiming();
     void setTimingValue(TimingField field, qint64 value);
+    void setAdaptiveWaits(bool on);
     // Writes config.json. A failed write leaves the last saved file as it was; the change stays in
     // memory, the failure is kept in saveFailure(), and the next change tries again.
     bool save();

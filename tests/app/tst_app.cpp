@@ -108,6 +108,8 @@ void AppTests::startSeedsShowsDockAndRegistersHotkeys() {
 void AppTests::hotkeyPressLaunchesWithTimingAtThePress() {
     Rig rig;
     rig.app->start();
+    // Fixed waits, so that the focus delay shows in when the palette key goes.
+    rig.app->store().setAdaptiveWaits(false);
     rig.app->store().setTimingValue(TimingField::focusDelayMilliseconds, 600);
     const DockItem first = rig.app->store().items().first();
 

@@ -328,6 +328,7 @@ void DesktopTests::windowTakingTheFocusWhileTheNameIsTypedGetsNoKey() {
     StandinProcess thief;
     QVERIFY(thief.start({}, QStringLiteral("brevlin-thief")));
     // Slow typing leaves time to take the focus in the middle of the name.
+    QVERIFY(brevlin.request(QStringLiteral("adaptive-waits 0")).value("ok").toBool());
     QVERIFY(brevlin.request(QStringLiteral("timing 2 120")).value("ok").toBool());
 
     QVERIFY(pressKeys(QStringLiteral("ctrl+alt+1")));

@@ -10,6 +10,7 @@
 #include "ui/dock/SaveFailureMarker.h"
 #include "ui/dock/UtilityIconButton.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -75,6 +76,14 @@ qint64 firstPaletteKeyAt(const SimulatedFigma& figma) {
     return keys.isEmpty() ? -1 : keys.first().section(' ', 0, 0).toLongLong();
 }
 
+// What assistive technology reads of a dock button: name, description and a busy state.
+QString spoken(QWidget* widget) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+    return accessible->text(QAccessible::Name) + QStringLiteral(" | ") +
+           accessible->text(QAccessible::Description) +
+           (accessible->state().busy ? QStringLiteral(" | busy") : QString());
+}
+
 } // namespace
 
 class DockTests : public QObject {
@@ -106,6 +115,9 @@ void DockTests::emptyDockOffersPlusDividerAndSettings() {
     QVERIFY(plus->isVisible());
     QVERIFY(!rig.view->accessibilityPrompt()->isVisible());
     QVERIFY(!rig.view->errorMarker()->isVisible());
+
+    QCOMPARE(spoken(rig.view->settingsButton()), QStringLiteral("Open Settings | Open Settings"));
+    QVERIFY(spoken(plus).startsWith(QStringLiteral("Add shortcuts in Settings | ")));
 
     QSignalSpy opened(rig.view.get(), &DockRootView::openSettingsRequested);
     QTest::mouseClick(plus, Qt::LeftButton);
@@ -217,6 +229,8 @@ void DockTests::failedLaunchShowsMarkerUntilTrustIsGranted() {
     QVERIFY(rig.coordinator->errorMessage().has_value());
     QVERIFY(marker->isVisible());
     QCOMPARE(marker->toolTip(), *rig.coordinator->errorMessage());
+    QCOMPARE(spoken(marker), QStringLiteral("Launch failed | ") + marker->toolTip());
+    QVERIFY(spoken(rig.view->accessibilityPrompt()).startsWith("Grant Accessibility access | "));
     QVERIFY(rig.xOf(marker).x() < rig.xOf(rig.view->divider()).x());
     QVERIFY(rig.xOf(rig.view->shortcutRow()).x() < rig.xOf(marker).x());
 
@@ -243,13 +257,20 @@ void DockTests::trustedFailureKeepsTheMarkerUntilASuccess() {
     UtilityIconButton* marker = rig.view->errorMarker();
     QVERIFY(!marker->isVisible());
 
-    QTest::mouseClick(rig.view->itemButtons().at(1), Qt::LeftButton);
+    DockItemButton* button = rig.view->itemButtons().at(1);
+    QList<LaunchState> shown;
+    connect(rig.coordinator.get(), &DockActionCoordinator::launchStatesChanged, button,
+            [&] { shown.append(button->launchState()); });
+    QTest::mouseClick(button, Qt::LeftButton);
     rig.scheduler.runUntilIdle();
     QVERIFY(marker->isVisible());
     const QString expected = rig.coordinator->errorMessage().value_or(QString());
     QVERIFY(!expected.isEmpty());
     QCOMPARE(marker->toolTip(), expected);
     QVERIFY(!rig.view->accessibilityPrompt()->isVisible());
+    // The failure ends the busy state; the marker alone tells of it.
+    QCOMPARE(shown, (QList<LaunchState>{LaunchState::running, LaunchState::idle}));
+    QCOMPARE(spoken(button), QStringLiteral("Autoflow | Ctrl+Alt+2"));
 
     // Time passing and the trust being read again do not hide it.
     rig.coordinator->refreshAccessibilityStatus();
@@ -321,6 +342,7 @@ void DockTests::clickLaunchesWithTimingAndItemAsAtTheClick() {
     rig.view->show();
     LauncherTimingSettings slow;
     slow.focusDelayMilliseconds = 700;
+    slow.adaptiveWaits = false;
     rig.coordinator->launcherTiming = slow;
 
     DockItemButton* second = rig.view->itemButtons().at(1);
@@ -343,16 +365,39 @@ void DockTests::twoClicksStartTwoLaunches() {
     Rig rig;
     rig.view->show();
     DockItemButton* first = rig.view->itemButtons().first();
+    DockItemButton* second = rig.view->itemButtons().at(1);
+    QCOMPARE(spoken(first), QStringLiteral("Content Reel | Ctrl+Alt+1"));
     QTest::mouseClick(first, Qt::LeftButton);
     QTest::mouseClick(first, Qt::LeftButton);
-    // Both launches run, the second only once the first has ended: their keys never mix.
+    QTest::mouseClick(second, Qt::LeftButton);
+    // The launches run one after the other, so their keys never mix; the dock shows which runs
+    // and which waits.
     rig.scheduler.runDue();
     QCOMPARE(rig.figma.activations, 1);
+    QCOMPARE(spoken(first), QStringLiteral("Content Reel | Ctrl+Alt+1, launching | busy"));
+    QCOMPARE(spoken(second), QStringLiteral("Autoflow | Ctrl+Alt+2, waiting to launch"));
+    QCOMPARE(second->launchState(), LaunchState::waiting);
     rig.scheduler.runUntilIdle();
-    const QString plugin = rig.store->items().first().pluginName;
-    QCOMPARE(rig.figma.ranPlugins, (QStringList{plugin, plugin}));
-    QCOMPARE(rig.figma.activations, 2);
+    QCOMPARE(rig.figma.ranPlugins, (QStringList{"Content Reel", "Content Reel", "Autoflow"}));
+    QCOMPARE(rig.figma.activations, 3);
     QVERIFY(!rig.coordinator->errorMessage().has_value());
+    QCOMPARE(spoken(first), QStringLiteral("Content Reel | Ctrl+Alt+1"));
+    QCOMPARE(spoken(second), QStringLiteral("Autoflow | Ctrl+Alt+2"));
+
+    // A cancelled launch (fixed waits keep it going until then) gives the turn on and shows
+    // nothing running any more.
+    LauncherTimingSettings fixed;
+    fixed.adaptiveWaits = false;
+    TaskHandle running = startTask(rig.scheduler, rig.coordinator->launch(first->item(), fixed));
+    QTest::mouseClick(second, Qt::LeftButton);
+    rig.scheduler.advanceBy(100);
+    QCOMPARE(first->launchState(), LaunchState::running);
+    running.cancel();
+    rig.scheduler.runDue();
+    QCOMPARE(first->launchState(), LaunchState::idle);
+    rig.scheduler.runUntilIdle();
+    QCOMPARE(second->launchState(), LaunchState::idle);
+    QCOMPARE(rig.figma.ranPlugins.last(), QStringLiteral("Autoflow"));
 }
 
 void DockTests::dockWindowFloatsAtFixedHeight() {

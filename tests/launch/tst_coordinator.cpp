@@ -119,6 +119,8 @@ private slots:
 
     void cancelledLaunchSaysSoUntilALaunchSucceeds() {
         auto c = makeCoordinator();
+        // Fixed waits keep the launch going when it is cancelled.
+        c->launcherTiming.adaptiveWaits = false;
         TaskHandle handle = startTask(*scheduler, c->launch(item("Autoflow"), c->launcherTiming));
         scheduler->advanceBy(100);
         handle.cancel();
@@ -164,6 +166,7 @@ private slots:
         auto c = makeCoordinator();
         LauncherTimingSettings slow = LauncherTimingSettings::defaults;
         slow.focusDelayMilliseconds = 400;
+        slow.adaptiveWaits = false;
         c->launcherTiming = slow;
         c->startLaunch(item("Autoflow"), c->launcherTiming);
         scheduler->runUntilIdle();
@@ -252,6 +255,7 @@ private slots:
 
     void aWaitingLaunchCancelledNeverTouchesFigma() {
         auto c = makeCoordinator();
+        c->launcherTiming.adaptiveWaits = false;
         c->startLaunch(item("Autoflow"), c->launcherTiming);
         TaskHandle waiting =
             startTask(*scheduler, c->launch(item("Content Reel"), c->launcherTiming));

@@ -12,8 +12,15 @@ namespace {
 
 const QStringList keysAndEffects = {"key", "type", "run", "tab", "palette", "set text"};
 
-LauncherTimingSettings timing(qint64 focus, qint64 open, qint64 typing, qint64 postSearch) {
+// These tests pin the waits as configured: adaptive waits are off in all of them.
+const LauncherTimingSettings fixedDefaults = [] {
     LauncherTimingSettings t;
+    t.adaptiveWaits = false;
+    return t;
+}();
+
+LauncherTimingSettings timing(qint64 focus, qint64 open, qint64 typing, qint64 postSearch) {
+    LauncherTimingSettings t = fixedDefaults;
     t.focusDelayMilliseconds = focus;
     t.actionsOpenDelayMilliseconds = open;
     t.typingCharacterDelayMilliseconds = typing;
@@ -57,8 +64,7 @@ class LauncherTest : public QObject {
     std::unique_ptr<SimulatedFigma> figma;
     std::unique_ptr<FigmaLauncher> launcher;
 
-    std::shared_ptr<Outcome> start(const QString& name,
-                                   LauncherTimingSettings t = LauncherTimingSettings::defaults,
+    std::shared_ptr<Outcome> start(const QString& name, LauncherTimingSettings t = fixedDefaults,
                                    TaskHandle* handle = nullptr) {
         auto outcome = std::make_shared<Outcome>();
         TaskHandle h = startTask(*scheduler, launcher->launchPlugin(name, t),
@@ -71,8 +77,7 @@ class LauncherTest : public QObject {
             *handle = h;
         return outcome;
     }
-    std::shared_ptr<Outcome> run(const QString& name,
-                                 LauncherTimingSettings t = LauncherTimingSettings::defaults) {
+    std::shared_ptr<Outcome> run(const QString& name, LauncherTimingSettings t = fixedDefaults) {
         auto outcome = start(name, t);
         scheduler->runUntilIdle();
         return outcome;
@@ -511,7 +516,7 @@ private slots:
 
     void cancellingDuringPostSearchDelayPressesNothing() {
         TaskHandle handle;
-        auto outcome = start("Autoflow", LauncherTimingSettings::defaults, &handle);
+        auto outcome = start("Autoflow", fixedDefaults, &handle);
         scheduler->advanceBy(500);
         QVERIFY(!outcome->finished);
         handle.cancel();
@@ -527,7 +532,7 @@ private slots:
     void cancellingWhileFigmaStartsEndsAtTheSettleWait() {
         figma->running = false;
         TaskHandle handle;
-        auto outcome = start("Autoflow", LauncherTimingSettings::defaults, &handle);
+        auto outcome = start("Autoflow", fixedDefaults, &handle);
         scheduler->advanceBy(100);
         // The start itself is not interrupted; the wait after it fails at once.
         handle.cancel();
@@ -541,7 +546,7 @@ private slots:
 
     void aCancelledTaskFailsItsNextWaitAtOnce() {
         TaskHandle handle;
-        auto outcome = start("Autoflow", LauncherTimingSettings::defaults, &handle);
+        auto outcome = start("Autoflow", fixedDefaults, &handle);
         // Cancelled before it began: the trust check and activation run, the focus wait fails.
         handle.cancel();
         scheduler->runUntilIdle();

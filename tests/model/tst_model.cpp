@@ -221,6 +221,14 @@ private slots:
                  (LauncherTimingSettings{5000, -3, std::numeric_limits<qint64>::max(), 0}));
         QCOMPARE(LauncherTimingSettings::fromJson(LauncherTimingSettings::defaults.toJson()),
                  std::optional(LauncherTimingSettings::defaults));
+        // The optional switch: missing (above) or not a boolean means on; false is kept.
+        QVERIFY(timing->adaptiveWaits);
+        QJsonObject off = LauncherTimingSettings::defaults.toJson();
+        off.insert("adaptiveWaits", false);
+        QCOMPARE(LauncherTimingSettings::fromJson(off)->adaptiveWaits, false);
+        QCOMPARE(LauncherTimingSettings::fromJson(off)->toJson(), off);
+        off.insert("adaptiveWaits", "no");
+        QCOMPARE(LauncherTimingSettings::fromJson(off)->adaptiveWaits, true);
 
         for (const char* bad : {
                  R"({"focusDelayMilliseconds": 1, "actionsOpenDelayMilliseconds": 1,

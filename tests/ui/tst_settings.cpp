@@ -629,9 +629,21 @@ void SettingsTests::typedValuesAreClampedThroughTheStore() {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 1200);
 
+    QCOMPARE(controls.adaptiveWaitsBox()->text(),
+             QStringLiteral("Wait only as long as Figma needs"));
+    QTest::mouseClick(controls.adaptiveWaitsBox(), Qt::LeftButton);
+    QCOMPARE(storedTiming(f.store).value(QStringLiteral("adaptiveWaits")), QJsonValue(false));
+    {
+        DockStore reread(f.dir.filePath(QStringLiteral("support")), [] { return std::nullopt; });
+        TimingControls shown(reread);
+        QVERIFY(!reread.launcherTiming().adaptiveWaits);
+        QVERIFY(!shown.adaptiveWaitsBox()->isChecked());
+    }
+
     QTest::mouseClick(controls.restoreDefaultsButton(), Qt::LeftButton);
     QCOMPARE(storedTiming(f.store), LauncherTimingSettings::defaults.toJson());
     QCOMPARE(controls.rows()[0]->valueField()->text(), QStringLiteral("180"));
+    QVERIFY(controls.adaptiveWaitsBox()->isChecked());
     QCOMPARE(f.store.items(), items);
 }
 

@@ -340,7 +340,7 @@ PaletteState parsePaletteTitle(const QString& pageTitle) {
         else if (key == "stray")
             state.strayInput = value.toInt();
         else if (key == "at")
-            state.lastRunAtMs = value.toLongLong();
+            state.runAt = value.toDouble();
     }
     return state;
 }

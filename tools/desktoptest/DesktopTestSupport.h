@@ -87,11 +87,11 @@ struct PaletteState {
     qint64 pid = 0;
     bool open = false;
     QString tab;
-    int ctrlK = 0;          // Ctrl+K presses the page saw
-    QStringList runs;       // "name/trigger", trigger "press" or "key"
-    QString text;           // what the search field holds
-    int strayInput = 0;     // input events in any other text field of the page
-    qint64 lastRunAtMs = 0; // the page's clock (ms since the epoch) at the last run
+    int ctrlK = 0;      // Ctrl+K presses the page saw
+    QStringList runs;   // "name/trigger", trigger "press" or "key"
+    QString text;       // what the search field holds
+    int strayInput = 0; // input events in any other text field of the page
+    double runAt = 0;   // the page's clock (ms since the epoch) at the last run
 };
 // The state a palette window's title holds; not found for another title. An ordinary browser
 // window adds the browser's name to the page's title (" - Chromium"), which is left out.

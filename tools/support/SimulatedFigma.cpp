@@ -164,6 +164,14 @@ int SimulatedFigma::resultLabelNode(const QString& plugin) const {
 }
 
 void SimulatedFigma::receiveKey(const PostedKey& key) {
+    if (reactionDelayMilliseconds > 0 && !m_reacting) {
+        m_scheduler.postAfter(reactionDelayMilliseconds, [this, key] {
+            m_reacting = true;
+            receiveKey(key);
+            m_reacting = false;
+        });
+        return;
+    }
     const bool toFigma = key.receiver == bundleIdentifier;
     if (!key.key) {
         log(QStringLiteral("type %1").arg(key.text));
@@ -171,7 +179,8 @@ void SimulatedFigma::receiveKey(const PostedKey& key) {
             frontmost = otherBundleIdentifier;
             log(QStringLiteral("focus lost"));
         }
-        if (!toFigma || !isPaletteOpen() || !m_fieldFocused)
+        if (!toFigma || !isPaletteOpen() || !m_fieldFocused ||
+            m_typedCharacters - 1 == lostTypedCharacterAt)
             return;
         setSearchText(m_allSelected ? key.text : m_searchText + key.text);
         return;

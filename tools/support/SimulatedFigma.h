@@ -67,6 +67,11 @@ public:
     qint64 pressHandlingDelayMilliseconds = 0;
     QStringList plugins = {QStringLiteral("Autoflow"), QStringLiteral("Content Reel"),
                            QStringLiteral("Café Tools"), QStringLiteral("Unsplash")};
+    // Above zero, every key takes effect this long after it arrives, as in an application that
+    // handles its input on its own time.
+    qint64 reactionDelayMilliseconds = 0;
+    // The zero-based typed character that gets lost on its way into the field, or -1.
+    int lostTypedCharacterAt = -1;
     // After this many typed characters another application takes the focus, or never.
     int focusLostAfterTypedCharacters = -1;
     // No key can be sent at all.
@@ -157,6 +162,7 @@ private:
     QString m_activeTab;
     quint64 m_paletteGeneration = 0;
     int m_typedCharacters = 0;
+    bool m_reacting = false;
 };
 
 } // namespace brevlin::testing

@@ -26,10 +26,10 @@ class Bus;
 //
 // The frontmost check asks the compositor where it can (on KWin a script reports every
 // activation back over D-Bus), and otherwise reads the ACTIVE state of the application's frames
-// on the accessibility bus, which Chromium publishes only once its accessibility is fully on. Bringing an application forward
-// needs the compositor's help: on KWin a small script run through its D-Bus scripting interface
-// activates the process's window. Elsewhere (GNOME) canActivate() is false, activate does
-// nothing, and only a target already in front can be driven.
+// on the accessibility bus, which Chromium publishes only once its accessibility is fully on.
+// Bringing an application forward needs the compositor's help: on KWin a small script run through
+// its D-Bus scripting interface activates the process's window. Elsewhere (GNOME) canActivate() is
+// false, activate does nothing, and only a target already in front can be driven.
 class KWinWorkspace : public WorkspaceApi {
 public:
     KWinWorkspace();

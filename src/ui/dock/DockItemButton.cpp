@@ -2,6 +2,8 @@
 
 #include "DockIconContent.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QHelpEvent>
 #include <QPainter>
@@ -15,6 +17,45 @@ namespace {
 
 qreal mix(qreal from, qreal to, qreal progress) {
     return from + (to - from) * progress;
+}
+
+// The travelling segment of a running launch, in units of its pen's width: one dash and the gap
+// after it, about the tile's perimeter together, so that one segment goes round.
+constexpr qreal busyPenWidth = 2;
+constexpr qreal busyDash = 18;
+constexpr qreal busyGap = 56;
+constexpr int busyRoundMilliseconds = 1100;
+
+// A dock button as assistive technology sees it: Qt's own button interface has no way to report
+// the busy state, so this one adds it, and keeps the press action.
+class DockItemButtonAccessible final : public QAccessibleWidget {
+public:
+    explicit DockItemButtonAccessible(DockItemButton* button)
+        : QAccessibleWidget(button, QAccessible::Button) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.busy = button()->launchState() == LaunchState::running;
+        return state;
+    }
+    QStringList actionNames() const override {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& action) override {
+        if (action == pressAction())
+            button()->click();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+private:
+    DockItemButton* button() const { return static_cast<DockItemButton*>(widget()); }
+};
+
+QAccessibleInterface* dockItemButtonAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String(DockItemButton::staticMetaObject.className()))
+        return new DockItemButtonAccessible(static_cast<DockItemButton*>(object));
+    return nullptr;
 }
 
 } // namespace
@@ -100,7 +141,21 @@ DockItemButton::DockItemButton(DockItem item, std::function<void()> action, QWid
     , m_action(std::move(action))
     , m_content(new DockIconContent(m_item.resolvedSymbolName(), m_item.customIconPath,
                                     symbolPointSize, QFont::DemiBold, Qt::white, contentPadding,
-                                    this)) {
+                                    this))
+    , m_busyAnimation(new QVariantAnimation(this)) {
+    static const bool accessibleFactoryInstalled = [] {
+        QAccessible::installFactory(dockItemButtonAccessible);
+        return true;
+    }();
+    Q_UNUSED(accessibleFactoryInstalled);
+    m_busyAnimation->setStartValue(0.0);
+    m_busyAnimation->setEndValue(-(busyDash + busyGap));
+    m_busyAnimation->setDuration(busyRoundMilliseconds);
+    m_busyAnimation->setLoopCount(-1);
+    connect(m_busyAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        m_busyOffset = value.toReal();
+        update();
+    });
     m_content->setObjectName(QStringLiteral("iconContent"));
     // The tile takes the clicks and the hover; the icon only draws.
     m_content->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -108,6 +163,7 @@ DockItemButton::DockItemButton(DockItem item, std::function<void()> action, QWid
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_content);
     setToolTip(toolTipText(m_item));
+    updateAccessibleTexts();
     connect(this, &QAbstractButton::clicked, this, [this] {
         if (m_action) {
             m_action();
@@ -120,6 +176,58 @@ void DockItemButton::setItem(const DockItem& item) {
     m_content->setSystemName(m_item.resolvedSymbolName());
     m_content->setCustomIconPath(m_item.customIconPath);
     setToolTip(toolTipText(m_item));
+    updateAccessibleTexts();
+}
+
+void DockItemButton::setLaunchState(LaunchState state) {
+    if (state == m_launchState)
+        return;
+    const bool wasBusy = m_launchState == LaunchState::running;
+    m_launchState = state;
+    if (state == LaunchState::running)
+        m_busyAnimation->start();
+    else
+        m_busyAnimation->stop();
+    updateAccessibleTexts();
+    if (wasBusy != (state == LaunchState::running) && QAccessible::isActive()) {
+        QAccessible::State changed;
+        changed.busy = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
+    }
+    update();
+}
+
+void DockItemButton::updateAccessibleTexts() {
+    setAccessibleName(m_item.name);
+    QString description = m_item.hotkey.displayString();
+    if (m_launchState == LaunchState::running)
+        description += QStringLiteral(", launching");
+    else if (m_launchState == LaunchState::waiting)
+        description += QStringLiteral(", waiting to launch");
+    setAccessibleDescription(description);
+}
+
+void DockItemButton::paintEvent(QPaintEvent* event) {
+    DockTileButton::paintEvent(event);
+    if (m_launchState == LaunchState::idle)
+        return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const bool running = m_launchState == LaunchState::running;
+    const qreal inset = running ? busyPenWidth / 2 : 0.5;
+    QPen pen(QColor::fromRgbF(1, 1, 1, running ? 0.9f : 0.55f), running ? busyPenWidth : 1);
+    pen.setCapStyle(Qt::RoundCap);
+    if (running) {
+        pen.setDashPattern({busyDash, busyGap});
+        pen.setDashOffset(m_busyOffset);
+    } else {
+        pen.setDashPattern({2, 3});
+    }
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(continuousRoundedRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset),
+                                           tileStyle().cornerRadius - inset));
 }
 
 QString DockItemButton::toolTipText(const DockItem& item) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "launch/LaunchState.h"
 #include "model/DockItem.h"
 
 #include <QAbstractButton>
@@ -66,7 +67,10 @@ private:
 };
 
 // The button of one shortcut in the dock: its icon on a 44-point tile, with a tooltip of three
-// lines (name, plugin name, hotkey). A click runs the action once.
+// lines (name, plugin name, hotkey). A click runs the action once. To assistive technology it is
+// a button named after the shortcut and described by its hotkey. While a launch of its shortcut
+// runs, a bright segment travels round the tile's edge and the button reports itself busy; while
+// one waits for its turn, the edge is dotted; the description says which.
 class DockItemButton : public DockTileButton {
     Q_OBJECT
 public:
@@ -82,16 +86,26 @@ public:
 
     DockIconContent* iconContent() const { return m_content; }
 
+    LaunchState launchState() const { return m_launchState; }
+    void setLaunchState(LaunchState state);
+
     // Name, plugin name and hotkey as stored, one per line.
     static QString toolTipText(const DockItem& item);
 
 protected:
     bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
+    void updateAccessibleTexts();
+
     DockItem m_item;
     std::function<void()> m_action;
     DockIconContent* m_content;
+    LaunchState m_launchState = LaunchState::idle;
+    // Where the travelling segment of a running launch stands, along the tile's edge.
+    qreal m_busyOffset = 0;
+    QVariantAnimation* m_busyAnimation;
 };
 
 } // namespace brevlin

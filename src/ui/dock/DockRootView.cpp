@@ -106,6 +106,7 @@ DockRootView::DockRootView(DockStore& store, DockActionCoordinator& coordinator,
 
     m_prompt = new UtilityIconButton(QStringLiteral("hand.raised.fill"), systemOrange, this);
     m_prompt->setToolTip(tr("Grant Accessibility access"));
+    m_prompt->setAccessibleName(m_prompt->toolTip());
     connect(m_prompt, &QAbstractButton::clicked, this,
             [this] { m_coordinator.requestAccessibilityAccess(); });
     layout->addWidget(m_prompt, 0, Qt::AlignVCenter);
@@ -135,6 +136,8 @@ DockRootView::DockRootView(DockStore& store, DockActionCoordinator& coordinator,
 
     m_errorMarker =
         new UtilityIconButton(QStringLiteral("exclamationmark.triangle.fill"), systemRed, this);
+    // Its description is the message, which its tooltip also shows.
+    m_errorMarker->setAccessibleName(tr("Launch failed"));
     layout->addWidget(m_errorMarker, 0, Qt::AlignVCenter);
     m_saveFailureMarker = new SaveFailureMarker(m_store, systemRed, this);
     layout->addWidget(m_saveFailureMarker, 0, Qt::AlignVCenter);
@@ -152,6 +155,7 @@ DockRootView::DockRootView(DockStore& store, DockActionCoordinator& coordinator,
 
     m_settingsButton = new UtilityIconButton(QStringLiteral("gearshape.fill"), Qt::white, this);
     m_settingsButton->setToolTip(tr("Open Settings"));
+    m_settingsButton->setAccessibleName(m_settingsButton->toolTip());
     connect(m_settingsButton, &QAbstractButton::clicked, this,
             &DockRootView::openSettingsRequested);
     layout->addWidget(m_settingsButton, 0, Qt::AlignVCenter);
@@ -161,6 +165,8 @@ DockRootView::DockRootView(DockStore& store, DockActionCoordinator& coordinator,
             &DockRootView::updateAccessibilityPrompt);
     connect(&m_coordinator, &DockActionCoordinator::errorMessageChanged, this,
             &DockRootView::updateErrorMarker);
+    connect(&m_coordinator, &DockActionCoordinator::launchStatesChanged, this,
+            &DockRootView::updateLaunchStates);
 
     rebuildItems();
     updateAccessibilityPrompt();
@@ -220,11 +226,13 @@ void DockRootView::rebuildItems() {
         button->show();
     }
     qDeleteAll(previous);
+    updateLaunchStates();
 
     if (items.isEmpty()) {
         if (!m_addButton) {
             m_addButton = new UtilityIconButton(QStringLiteral("plus"), Qt::white, m_rowContent);
             m_addButton->setToolTip(tr("Add shortcuts in Settings"));
+            m_addButton->setAccessibleName(m_addButton->toolTip());
             connect(m_addButton, &QAbstractButton::clicked, this,
                     &DockRootView::openSettingsRequested);
         }
@@ -240,10 +248,16 @@ void DockRootView::updateAccessibilityPrompt() {
     m_prompt->setVisible(!m_coordinator.isAccessibilityTrusted());
 }
 
+void DockRootView::updateLaunchStates() {
+    for (DockItemButton* button : std::as_const(m_itemButtons))
+        button->setLaunchState(m_coordinator.launchState(button->item().id));
+}
+
 void DockRootView::updateErrorMarker() {
     const std::optional<QString>& message = m_coordinator.errorMessage();
     // An empty message still shows the marker, with an empty tooltip.
     m_errorMarker->setToolTip(message.value_or(QString()));
+    m_errorMarker->setAccessibleDescription(message.value_or(QString()));
     m_errorMarker->setVisible(message.has_value());
 }
 

@@ -75,6 +75,7 @@ private:
     void rebuildItems();
     void updateAccessibilityPrompt();
     void updateErrorMarker();
+    void updateLaunchStates();
     QImage shadowEdge(const QSize& size, qreal devicePixelRatio) const;
 
     DockStore& m_store;

@@ -8,6 +8,7 @@ SaveFailureMarker::SaveFailureMarker(const DockStore& store, QColor tint, QWidge
     : UtilityIconButton(symbolName, std::move(tint), parent)
     , m_store(store) {
     setObjectName(QStringLiteral("saveFailureMarker"));
+    setAccessibleName(tr("Shortcuts not saved"));
     connect(&m_store, &DockStore::saveFailureChanged, this, &SaveFailureMarker::update);
     update();
 }
@@ -15,6 +16,7 @@ SaveFailureMarker::SaveFailureMarker(const DockStore& store, QColor tint, QWidge
 void SaveFailureMarker::update() {
     const std::optional<QString> message = m_store.saveFailureMessage();
     setToolTip(message.value_or(QString()));
+    setAccessibleDescription(message.value_or(QString()));
     setVisible(message.has_value());
 }
 

@@ -3,6 +3,7 @@
 #include "SettingsStyle.h"
 #include "model/DockStore.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -133,6 +134,7 @@ void TimingControlRow::stepBy(int direction) {
 
 TimingControls::TimingControls(DockStore& store, QWidget* parent)
     : QWidget(parent)
+    , m_adaptiveWaits(new QCheckBox(QStringLiteral("Wait only as long as Figma needs"), this))
     , m_restoreDefaults(new QPushButton(QStringLiteral("Restore Default Timing"), this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -161,6 +163,19 @@ TimingControls::TimingControls(DockStore& store, QWidget* parent)
         m_rows.append(row);
         layout->addWidget(row);
     }
+
+    m_adaptiveWaits->setObjectName(QStringLiteral("adaptiveWaitsBox"));
+    m_adaptiveWaits->setToolTip(
+        QStringLiteral("End each wait as soon as Figma is ready; the delays above are the longest "
+                       "it lasts."));
+    const auto showAdaptiveWaits = [this, &store] {
+        m_adaptiveWaits->setChecked(store.launcherTiming().adaptiveWaits);
+    };
+    showAdaptiveWaits();
+    // Only a click is a change: the store's own updates set the box without writing it back.
+    connect(m_adaptiveWaits, &QCheckBox::clicked, &store, &DockStore::setAdaptiveWaits);
+    connect(&store, &DockStore::launcherTimingChanged, m_adaptiveWaits, showAdaptiveWaits);
+    layout->addWidget(m_adaptiveWaits);
 
     m_restoreDefaults->setObjectName(QStringLiteral("restoreTimingButton"));
     m_restoreDefaults->setAutoDefault(false);

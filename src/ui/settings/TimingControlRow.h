@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QToolButton;
@@ -51,17 +52,20 @@ private:
     QToolButton* m_decrement;
 };
 
-// The content of the launcher timing section: the four delay rows and "Restore Default Timing".
+// The content of the launcher timing section: the four delay rows, whether the waits end as soon
+// as Figma is ready, and "Restore Default Timing".
 class TimingControls : public QWidget {
     Q_OBJECT
 public:
     explicit TimingControls(DockStore& store, QWidget* parent = nullptr);
 
     const QList<TimingControlRow*>& rows() const { return m_rows; }
+    QCheckBox* adaptiveWaitsBox() const { return m_adaptiveWaits; }
     QPushButton* restoreDefaultsButton() const { return m_restoreDefaults; }
 
 private:
     QList<TimingControlRow*> m_rows;
+    QCheckBox* m_adaptiveWaits;
     QPushButton* m_restoreDefaults;
 };
 

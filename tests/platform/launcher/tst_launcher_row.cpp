@@ -1,0 +1,111 @@
+// Fifty launches in a row with adaptive waits, into the Chromium palette and into the stand-in,
+// each starting while another window has the focus: every launch presses its exact result with
+// the name exactly in the field, and no key reaches the other window.
+
+#include "DesktopTestSupport.h"
+#include "LauncherRig.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <xkbcommon/xkbcommon-keysyms.h>
+
+using namespace brevlin;
+using namespace brevlin::testing;
+
+namespace {
+
+bool activate(const QString& wmClass) {
+    return QProcess::execute("xdotool", {"search", "--classname", "^" + wmClass + "$",
+                                         "windowactivate", "--sync"}) == 0;
+}
+
+// The search field's text when the last run was recorded.
+QString textAtLastRun(const StandinRecord& record) {
+    QString text, atRun;
+    for (const QJsonObject& e : record.events()) {
+        if (e.value("event") == "text")
+            text = e.value("text").toString();
+        else if (e.value("event") == "run")
+            atRun = text;
+    }
+    return atRun;
+}
+
+} // namespace
+
+class LauncherRowTest : public QObject {
+    Q_OBJECT
+    LauncherRig m_rig;
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY2(insideDesktopSession(), "run inside scripts/desktop-session");
+        QVERIFY(setAccessibilityEnabled(true));
+        QVERIFY(m_rig.setUp());
+        QVERIFY(LauncherRig::timing().adaptiveWaits);
+    }
+    void cleanup() { removeStandinEntries(); }
+
+    void fiftyLaunchesInARow_data() {
+        QTest::addColumn<bool>("chromium");
+        QTest::newRow("chromium") << true;
+        QTest::newRow("stand-in") << false;
+    }
+    void fiftyLaunchesInARow() {
+        QFETCH(bool, chromium);
+        const QString wmClass = LauncherRig::wmClass() + (chromium ? "-chromium" : "-standin");
+        StandinProcess bystander;
+        QVERIFY(bystander.start({}, "brevlin-bystander"));
+        QTemporaryDir profile;
+        ChromiumPalette palette;
+        StandinProcess standin;
+        if (chromium) {
+            installChromiumPaletteEntry({}, wmClass, profile.path());
+            QVERIFY(palette.start({}, wmClass));
+        } else {
+            installStandinEntry({}, wmClass);
+            QVERIFY(standin.start({}, wmClass));
+        }
+        const QStringList names = {"Content Reel", "Autoflow", "Café Tools", "Unsplash"};
+        for (int i = 0; i < 50; ++i) {
+            const QString name = names[i % names.size()];
+            QVERIFY(activate("brevlin-bystander"));
+            const LaunchOutcome outcome = m_rig.launch(name, 60000);
+            const QString at = QString("launch %1 of %2: ").arg(i + 1).arg(name);
+            QVERIFY2(outcome.succeeded(), qPrintable(at + outcome.describe()));
+            if (chromium) {
+                const bool ran =
+                    palette.waitFor([&](const PaletteState& s) { return s.runs.size() > i; });
+                const PaletteState seen = palette.state();
+                QVERIFY2(ran, qPrintable(at + QString("runs %1, open %2, tab %3, k %4, text %5")
+                                                  .arg(seen.runs.join(','))
+                                                  .arg(seen.open)
+                                                  .arg(seen.tab)
+                                                  .arg(seen.ctrlK)
+                                                  .arg(seen.text)));
+                const PaletteState s = palette.state();
+                QCOMPARE(s.runs.value(i), name + "/press");
+                QVERIFY2(s.text == name, qPrintable(at + s.text));
+            } else {
+                QTRY_COMPARE(standin.record().runs().size(), i + 1);
+                QCOMPARE(standin.record().runs().value(i), name + "/press");
+                QVERIFY2(textAtLastRun(standin.record()) == name,
+                         qPrintable(at + textAtLastRun(standin.record())));
+            }
+        }
+        // The barrier: a key typed into the other window now arrives after any stray one.
+        QVERIFY(activate("brevlin-bystander"));
+        QVERIFY(bystander.waitUntilActive());
+        pressKeysym(XKB_KEY_z, true);
+        pressKeysym(XKB_KEY_z, false);
+        QVERIFY(bystander.record().waitFor([](const QJsonObject& e) {
+            return e.value("event") == "key" && e.value("text") == "z";
+        }));
+        for (const QJsonObject& key : bystander.record().events("key"))
+            QCOMPARE(key.value("text").toString(), QString("z"));
+    }
+};
+
+QTEST_MAIN(LauncherRowTest)
+#include "tst_launcher_row.moc"
