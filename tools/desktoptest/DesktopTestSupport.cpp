@@ -448,6 +448,10 @@ QStringList chromiumPaletteCommand(const QString& query, const QString& wmClass,
     QString url = QUrl::fromLocalFile(QStringLiteral(BREVLIN_PALETTE_PAGE)).toString();
     if (!query.isEmpty())
         url += '?' + query;
+    return chromiumCommand(profileDirectory) + QStringList{"--class=" + wmClass, "--app=" + url};
+}
+
+QStringList chromiumCommand(const QString& profileDirectory) {
     // A fresh profile, nothing fetched from the network, and no sandbox (tests run as root).
     // Nothing here turns accessibility on: the page's tree is published only when asked for.
     return {QStringLiteral("chromium"),
@@ -458,9 +462,7 @@ QStringList chromiumPaletteCommand(const QString& query, const QString& wmClass,
             "--disable-sync",
             "--disable-gpu",
             "--password-store=basic",
-            "--user-data-dir=" + profileDirectory,
-            "--class=" + wmClass,
-            "--app=" + url};
+            "--user-data-dir=" + profileDirectory};
 }
 
 QString installChromiumPaletteEntry(const QString& query, const QString& wmClass,

@@ -120,6 +120,8 @@ QString palettePagePath();
 
 // Chromium's command line for the page with `query` ("open=1&layers=2000"), a fresh profile in
 // `profileDirectory` and `wmClass` as its window class.
+// Chromium on a fresh profile of its own, as the tests run it; no page yet.
+QStringList chromiumCommand(const QString& profileDirectory);
 QStringList chromiumPaletteCommand(const QString& query, const QString& wmClass,
                                    const QString& profileDirectory);
 // Writes the target's entry (as installStandinEntry does) starting the palette in Chromium.

@@ -23,20 +23,6 @@ namespace {
 // A browser's web-app id: 32 letters from a to p.
 const QString webAppId = QStringLiteral("chrome-bnpmlkocmbcngjgalnlmdhjafjcekmfp-Default");
 
-QStringList chromiumCommand(const QString& profile) {
-    // No --class: it would rename every window of the process. The browser names the app window's
-    // instance after the URL itself.
-    return {QStringLiteral("chromium"),
-            "--no-sandbox",
-            "--no-first-run",
-            "--disable-background-networking",
-            "--disable-component-update",
-            "--disable-sync",
-            "--disable-gpu",
-            "--password-store=basic",
-            "--user-data-dir=" + profile};
-}
-
 // The WM_CLASS instance Chromium gives an --app window for a file URL: the path without its
 // leading slash, slashes turned to underscores (file:///x/figma.html gives x_figma.html).
 QString appInstanceFor(const QString& path) {
@@ -75,6 +61,8 @@ private Q_SLOTS:
         const QString profile = dir.filePath("profile");
         const QString instance = appInstanceFor(appPage);
 
+        // No --class: it would rename every window of the process. The browser names the app
+        // window's instance after the URL itself.
         installDesktopEntry(webAppId, "Figma",
                             chromiumCommand(profile) +
                                 QStringList{"--app=" + QUrl::fromLocalFile(appPage).toString()},

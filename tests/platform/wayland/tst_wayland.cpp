@@ -134,23 +134,9 @@ class WaylandTest : public QObject {
              m_accessibility.elements(application, Relation::windows)) {
             const QString title =
                 m_accessibility.text(window, LabelText::title).value_or(QString());
-            if (!title.startsWith(QStringLiteral("Palette|")))
-                continue;
-            state.found = true;
-            for (const QString& part : title.split('|')) {
-                const QString key = part.section('=', 0, 0);
-                const QString value = part.section('=', 1);
-                if (key == "open")
-                    state.open = value == "1";
-                else if (key == "tab")
-                    state.tab = value;
-                else if (key == "k")
-                    state.ctrlK = value.toInt();
-                else if (key == "runs")
-                    state.runs = value.split(',', Qt::SkipEmptyParts);
-                else if (key == "text")
-                    state.text = value;
-            }
+            const PaletteState parsed = parsePaletteTitle(title);
+            if (parsed.found)
+                state = parsed;
         }
         return state;
     }
