@@ -65,6 +65,17 @@ struct X11Workspace::Display {
         return lookup.wmClass;
     }
 
+    // The window class an entry just read gave. A launch finds or starts its target by the entry
+    // as it is now: its frontmost checks must look for the same class, not for one an entry
+    // replaced since (a reinstalled target, another window class) gave a moment ago, which no
+    // window has and would keep the target from ever counting as in front.
+    QString rememberClass(const QString& identifier, const std::optional<DesktopEntry>& entry) {
+        ClassLookup& lookup = classLookups[identifier];
+        lookup.wmClass = entry ? entry->windowClass : identifier;
+        lookup.age.start();
+        return lookup.wmClass;
+    }
+
     ~Display() {
         if (ewmhReady)
             xcb_ewmh_connection_wipe(&ewmh);
@@ -363,13 +374,14 @@ std::optional<QString> X11Workspace::desktopEntryPath(const QString& application
 }
 
 RunningApplicationPtr X11Workspace::findRunning(const QString& applicationId) {
-    const auto entry = desktopEntryFor(applicationId);
     // Without an entry the identifier itself is the best guess at the window class.
-    return instanceOf(m_display, entry ? entry->windowClass : applicationId);
+    return instanceOf(m_display,
+                      m_display->rememberClass(applicationId, desktopEntryFor(applicationId)));
 }
 
 void X11Workspace::start(const QString& applicationId, StartDone done) {
     const auto entry = desktopEntryFor(applicationId);
+    m_display->rememberClass(applicationId, entry);
     if (!entry || entry->path.isEmpty()) {
         done(StartResult::notInstalled());
         return;
