@@ -53,9 +53,6 @@ public:
         t.focusDelayMilliseconds = 400;
         t.actionsOpenDelayMilliseconds = 300;
         t.postSearchDelayMilliseconds = 200;
-        // Fixed waits: with adaptive ones, a launch into a second stand-in, started after the first
-        // was launched into and ended, is not seen in front in time (an open fault).
-        t.adaptiveWaits = false;
         return t;
     }
 
