@@ -114,8 +114,8 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     if (!trusted)
         throw FigmaLauncherError::accessibilityDenied();
 
-    const bool wasRunning = m_platform.workspace.findRunning(figmaBundleIdentifier) != nullptr;
     const RunningApplicationPtr application = co_await ensureFigmaIsRunning();
+    const bool wasRunning = !m_startedTarget;
     const qint64 processIdentifier = application->processIdentifier();
     AccessibleElement applicationElement =
         m_platform.accessibility.applicationElement(processIdentifier);
@@ -179,6 +179,7 @@ Task<RunningApplicationPtr> FigmaLauncher::ensureFigmaIsRunning() {
     StartResult outcome = StartResult::notInstalled();
     // A copy: the list may be changed while the launch waits.
     const QStringList targets = m_targets;
+    m_startedTarget = false;
     for (const QString& identifier : targets) {
         m_currentTarget = identifier;
         if (RunningApplicationPtr running = workspace.findRunning(identifier))
@@ -188,8 +189,10 @@ Task<RunningApplicationPtr> FigmaLauncher::ensureFigmaIsRunning() {
             [&workspace, &identifier](ContinuationAwaiter<StartResult>::Resume resume) {
                 workspace.start(identifier, std::move(resume));
             });
-        if (outcome.kind != StartResult::Kind::notInstalled)
+        if (outcome.kind != StartResult::Kind::notInstalled) {
+            m_startedTarget = true;
             break;
+        }
     }
     if (outcome.kind == StartResult::Kind::notInstalled)
         throw FigmaLauncherError::figmaNotInstalled();

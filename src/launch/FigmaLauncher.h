@@ -135,6 +135,8 @@ private:
     QStringList m_targets;
     // The target the running launch drives.
     QString m_currentTarget;
+    // Whether this launch had to start the target: whichever of the targets it drives.
+    bool m_startedTarget = false;
 };
 
 } // namespace brevlin
