@@ -183,7 +183,8 @@ bool StandinProcess::start(const QStringList& arguments, const QString& wmClass)
                      QStringList{"--record", m_record.path(), "--wm-class", wmClass} + arguments);
     if (!m_process->waitForStarted(5000))
         return false;
-    return m_record.waitForEvent("ready", 10000);
+    // A padded stand-in built with sanitizers takes many seconds to build its window.
+    return m_record.waitForEvent("ready", 60000);
 }
 
 void StandinProcess::stop() {

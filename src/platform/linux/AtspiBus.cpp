@@ -37,9 +37,55 @@ GDBusConnection* sessionBus() {
     return session;
 }
 
+struct Bus::PendingCall {
+    Bus* bus = nullptr;
+    bool finished = false;
+    bool answered = false;
+    Variant reply;
+    // Set while a batch waits for this answer.
+    std::function<void(PendingCall&)> notify;
+    QDeadlineTimer keptUntil;
+};
+
 Bus::~Bus() {
+    if (m_context) {
+        // The answers still out hold on to this bus: collect them before it goes.
+        g_cancellable_cancel(m_cancellable);
+        g_main_context_push_thread_default(m_context);
+        while (m_inFlight > 0)
+            g_main_context_iteration(m_context, TRUE);
+        g_main_context_pop_thread_default(m_context);
+        g_main_context_unref(m_context);
+        g_object_unref(m_cancellable);
+    }
+    m_late.clear();
     if (m_connection)
         g_object_unref(m_connection);
+}
+
+GMainContext* Bus::context() {
+    if (!m_context) {
+        m_context = g_main_context_new();
+        m_cancellable = g_cancellable_new();
+    }
+    return m_context;
+}
+
+void Bus::forgetLate() {
+    m_late.clear();
+}
+
+void Bus::forgetLate(const QString& busName, const QString& path) {
+    if (m_late.isEmpty())
+        return;
+    // No path: all of the application's.
+    const QByteArray prefix =
+        busName.toUtf8() + '\n' + (path.isEmpty() ? QByteArray() : path.toUtf8() + '\n');
+    m_late.removeIf([&](const auto& entry) { return entry.key().startsWith(prefix); });
+}
+
+void Bus::expireLate() {
+    m_late.removeIf([](const auto& entry) { return entry.value()->keptUntil.hasExpired(); });
 }
 
 static QByteArray accessibilityBusAddress() {
@@ -121,42 +167,46 @@ void Batch::add(const QString& busName, const QString& path, const char* interfa
 }
 
 namespace {
-struct BatchState {
-    std::vector<Batch::Reply>* replies;
-    std::vector<Batch::Unanswered>* unanswered;
-    int outstanding = 0;
-    bool allAnswered = true;
-};
+// Holds its call's record until the answer comes, whoever waits for it by then.
 struct CallTag {
-    BatchState* state;
-    std::size_t index;
+    std::shared_ptr<Bus::PendingCall> call;
 };
 
-void onCallDone(GObject* source, GAsyncResult* result, gpointer data) {
-    auto* tag = static_cast<CallTag*>(data);
-    GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-    const bool answered = reply || !(g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) ||
-                                     g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT));
-    if (error)
-        g_error_free(error);
-    (*tag->state->replies)[tag->index](reply);
-    if (!answered) {
-        tag->state->allAnswered = false;
-        if (auto& unanswered = (*tag->state->unanswered)[tag->index])
-            unanswered();
+QByteArray questionKey(const QByteArray& busName, const QByteArray& path, const char* interface,
+                       const char* method, GVariant* params) {
+    QByteArray key = busName + '\n' + path + '\n' + interface + '.' + method + '\n';
+    if (params) {
+        gchar* printed = g_variant_print(params, FALSE);
+        key += printed;
+        g_free(printed);
     }
-    if (reply)
-        g_variant_unref(reply);
-    --tag->state->outstanding;
-    delete tag;
+    return key;
 }
 
-gboolean cancelAtDeadline(gpointer cancellable) {
-    g_cancellable_cancel(G_CANCELLABLE(cancellable));
+gboolean markDeadline(gpointer timedOut) {
+    *static_cast<bool*>(timedOut) = true;
     return G_SOURCE_REMOVE;
 }
 } // namespace
+
+void Bus::onCallDone(GObject* source, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<CallTag> tag(static_cast<CallTag*>(data));
+    PendingCall& call = *tag->call;
+    GError* error = nullptr;
+    call.reply = Variant(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error));
+    call.answered = call.reply || !(g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) ||
+                                    g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT));
+    if (error)
+        g_error_free(error);
+    call.finished = true;
+    call.keptUntil = QDeadlineTimer(lateAnswerKeptMs);
+    --call.bus->m_inFlight;
+    if (call.notify) {
+        auto notify = std::move(call.notify);
+        call.notify = nullptr;
+        notify(call);
+    }
+}
 
 bool Batch::run() {
     std::vector<Call> calls;
@@ -171,65 +221,106 @@ bool Batch::run() {
         replies.push_back(std::move(c.onReply));
         unanswered.push_back(std::move(c.onUnanswered));
     }
-    auto giveUp = [&](std::size_t from) {
+    bool allAnswered = true;
+    auto giveUp = [&](std::size_t i) {
+        allAnswered = false;
+        replies[i](nullptr);
+        if (unanswered[i])
+            unanswered[i]();
+    };
+    auto unrefParams = [&](std::size_t from) {
         for (std::size_t i = from; i < calls.size(); ++i) {
-            replies[i](nullptr);
-            if (unanswered[i])
-                unanswered[i]();
             if (calls[i].params)
                 g_variant_unref(calls[i].params);
         }
     };
 
     if (m_deadline.hasExpired() || !m_bus.ensureConnected()) {
-        giveUp(0);
+        for (std::size_t i = 0; i < calls.size(); ++i)
+            giveUp(i);
+        unrefParams(0);
         return false;
     }
 
-    // Our own context, so that waiting here never runs the application's event loop.
-    GMainContext* context = g_main_context_new();
+    // The bus's own context, so that waiting here never runs the application's event loop.
+    GMainContext* context = m_bus.context();
     g_main_context_push_thread_default(context);
-    GCancellable* cancellable = g_cancellable_new();
+    m_bus.expireLate();
+    bool timedOut = false;
     GSource* timer = nullptr;
     if (!m_deadline.isForever()) {
         timer = g_timeout_source_new(guint(std::max<qint64>(0, m_deadline.remainingTime())));
-        g_source_set_callback(timer, cancelAtDeadline, cancellable, nullptr);
+        g_source_set_callback(timer, markDeadline, &timedOut, nullptr);
         g_source_attach(timer, context);
     }
-    BatchState state{&replies, &unanswered, 0, true};
+    std::vector<std::shared_ptr<Bus::PendingCall>> waiting(calls.size());
+    std::vector<QByteArray> keys(calls.size());
+    int outstanding = 0;
+    auto deliver = [&](std::size_t i, Bus::PendingCall& call) {
+        replies[i](call.reply.get());
+        if (!call.answered) {
+            allAnswered = false;
+            if (unanswered[i])
+                unanswered[i]();
+        }
+    };
     std::size_t next = 0;
     std::size_t sent = 0;
-    while (next < calls.size() || state.outstanding > 0) {
-        while (next < calls.size() && state.outstanding < m_window &&
-               !g_cancellable_is_cancelled(cancellable)) {
+    while (next < calls.size() || outstanding > 0) {
+        while (next < calls.size() && outstanding < m_window && !timedOut) {
             Call& c = calls[next];
-            ++state.outstanding;
-            g_dbus_connection_call(m_bus.connection(), c.busName.constData(), c.path.constData(),
-                                   c.interface, c.method, c.params, nullptr,
-                                   G_DBUS_CALL_FLAGS_NO_AUTO_START, Bus::batchCallTimeoutMs,
-                                   cancellable, onCallDone, new CallTag{&state, next});
-            if (c.params)
-                g_variant_unref(c.params);
-            ++next;
-            ++sent;
+            const std::size_t i = next++;
+            keys[i] = questionKey(c.busName, c.path, c.interface, c.method, c.params);
+            std::shared_ptr<Bus::PendingCall> call = m_bus.m_late.take(keys[i]);
+            if (call && call->finished && call->answered) {
+                deliver(i, *call);
+                continue;
+            }
+            if (!call || call->finished) {
+                call = std::make_shared<Bus::PendingCall>();
+                call->bus = &m_bus;
+                ++m_bus.m_inFlight;
+                ++sent;
+                g_dbus_connection_call(m_bus.connection(), c.busName.constData(),
+                                       c.path.constData(), c.interface, c.method, c.params, nullptr,
+                                       G_DBUS_CALL_FLAGS_NO_AUTO_START, Bus::batchCallTimeoutMs,
+                                       m_bus.m_cancellable, &Bus::onCallDone, new CallTag{call});
+            }
+            ++outstanding;
+            waiting[i] = call;
+            call->notify = [&, i](Bus::PendingCall& done) {
+                waiting[i].reset();
+                --outstanding;
+                deliver(i, done);
+            };
         }
-        if (g_cancellable_is_cancelled(cancellable) && next < calls.size()) {
-            state.allAnswered = false;
-            giveUp(next);
-            next = calls.size();
+        if (timedOut) {
+            // What is still out is given up here and kept for whoever asks it next.
+            for (std::size_t i = 0; i < calls.size(); ++i) {
+                if (std::shared_ptr<Bus::PendingCall> call = std::move(waiting[i])) {
+                    call->notify = nullptr;
+                    call->keptUntil =
+                        QDeadlineTimer(Bus::batchCallTimeoutMs + Bus::lateAnswerKeptMs);
+                    m_bus.m_late.insert(keys[i], call);
+                    giveUp(i);
+                }
+            }
+            outstanding = 0;
+            for (std::size_t i = next; i < calls.size(); ++i)
+                giveUp(i);
+            break;
         }
-        if (state.outstanding > 0)
+        if (outstanding > 0)
             g_main_context_iteration(context, TRUE);
     }
+    unrefParams(0);
     m_bus.countRequests(sent);
     if (timer) {
         g_source_destroy(timer);
         g_source_unref(timer);
     }
-    g_object_unref(cancellable);
     g_main_context_pop_thread_default(context);
-    g_main_context_unref(context);
-    return state.allAnswered;
+    return allAnswered;
 }
 
 std::vector<ObjectRef> objectRefs(GVariant* arrayOfRefs) {

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QString>
 
 #include <gio/gio.h>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace brevlin::atspi {
@@ -61,15 +64,37 @@ public:
     quint64 requestCount() const { return m_requests; }
     void countRequests(quint64 n) { m_requests += n; }
 
+    // Answers to batch calls given up at a walk's deadline are still taken when they come, and
+    // the next batch asking the same question uses them instead of asking again. Without this,
+    // an application that takes longer than a walk's budget to answer one question would be
+    // asked it again by every walk and never be read. What the application reports as changed
+    // is forgotten, and nothing is kept for long. No path: all of the application's.
+    void forgetLate(const QString& busName, const QString& path = {});
+    void forgetLate();
+    static constexpr int lateAnswerKeptMs = 3000;
+
     // A single read holds the main thread while it waits, so an application that does not
     // answer costs at most this much.
     static constexpr int callTimeoutMs = 100;
     // Calls of a batch queue up at the application behind each other, so each gets longer.
     static constexpr int batchCallTimeoutMs = 1500;
 
+    struct PendingCall;
+
 private:
+    friend class Batch;
+    GMainContext* context();
+    static void onCallDone(GObject* source, GAsyncResult* result, gpointer data);
+    void expireLate();
+
     GDBusConnection* m_connection = nullptr;
     quint64 m_requests = 0;
+    // Batch calls are dispatched here, never in the application's event loop.
+    GMainContext* m_context = nullptr;
+    // Cancelled only when the bus goes, to collect the calls still out.
+    GCancellable* m_cancellable = nullptr;
+    int m_inFlight = 0;
+    QHash<QByteArray, std::shared_ptr<PendingCall>> m_late;
 };
 
 // Calls sent together and answered together: the requests go out back to back (a window of
@@ -91,9 +116,9 @@ public:
              GVariant* params, Reply onReply, Unanswered onUnanswered = {});
     bool isEmpty() const { return m_calls.empty(); }
     // Sends everything added so far and returns when every reply (or failure) has been handled,
-    // or at the deadline: calls still waiting then are given up (the application may still
-    // answer them; the answers are dropped) and calls not yet sent are not sent. False when
-    // any call went unanswered.
+    // or at the deadline: calls still waiting then are given up for this batch (their answers
+    // are kept for a later one, see Bus::forgetLate) and calls not yet sent are not sent. False
+    // when any call went unanswered.
     bool run();
 
 private:

@@ -69,12 +69,14 @@ AtspiTree::Node* AtspiTree::find(const QString& bus, const QString& path) {
 }
 
 void AtspiTree::invalidateBasics(Node* n) {
+    m_bus.forgetLate(n->bus, n->path);
     n->hasBasics = false;
     n->hasExtras = false;
     invalidateComposition();
 }
 
 void AtspiTree::invalidateRawChildren(Node* n) {
+    m_bus.forgetLate(n->bus, n->path);
     n->hasRawChildren = false;
     n->incompleteChildren = false;
     n->rawChildren.clear();
@@ -92,6 +94,7 @@ void AtspiTree::invalidateSubtree(Node* n) {
         if (!seen.insert(x).second)
             continue;
         stack.insert(stack.end(), x->rawChildren.begin(), x->rawChildren.end());
+        m_bus.forgetLate(x->bus, x->path);
         x->hasBasics = false;
         x->hasExtras = false;
         x->hasRawChildren = false;
@@ -250,6 +253,7 @@ void AtspiTree::readLongList(Node* n) {
 void AtspiTree::adopt(Node* parent, const ObjectRef& ref) {
     Node* child = node(ref.busName, ref.path);
     child->rawParent = parent;
+    child->underLongList = parent->underLongList || parent->childCount > longChildList;
     parent->rawChildren.push_back(child);
 }
 
@@ -319,6 +323,10 @@ const std::vector<AtspiTree::Node*>& AtspiTree::children(Node* n) {
             if (o != n && o->composedAt != m_generation && o->depth <= n->depth)
                 level.push_back(o);
         }
+        // A long list's rows go last, so that the rest of the level is read in the walk's time
+        // however many rows earlier walks have added; the rows are read by later walks.
+        std::stable_partition(level.begin() + 1, level.end(),
+                              [](const Node* o) { return !o->underLongList; });
     }
     resolveChildren(level);
     return n->children;
@@ -341,6 +349,8 @@ void AtspiTree::resolveChildren(const std::vector<Node*>& level) {
         std::vector<Node*> found;
         for (Node* n : expand)
             found.insert(found.end(), n->rawChildren.begin(), n->rawChildren.end());
+        std::stable_partition(found.begin(), found.end(),
+                              [](const Node* o) { return !o->underLongList; });
         ensureBasics(found);
         // Before deciding what collapses: an application's children stay, whatever their role.
         for (Node* n : expand) {
@@ -460,6 +470,8 @@ void KeptTrees::noteWoken(const QString& busName) {
 
 KeptTrees::Kept& KeptTrees::startTree(const QString& busName) {
     Kept& kept = m_trees[busName];
+    // Answers to the old tree's questions would stand in for the fresh reads.
+    m_bus.forgetLate(busName);
     kept.tree = std::make_unique<AtspiTree>(m_bus);
     kept.age.start();
     kept.lastWalkComplete = false;
@@ -515,6 +527,7 @@ void KeptTrees::endWalk(const QString& busName, bool complete) {
 
 void KeptTrees::drop(const QString& busName) {
     m_trees.erase(busName);
+    m_bus.forgetLate(busName);
     m_focused.remove(busName);
     m_inbox.watch(busName, false);
     stopListeningWhenIdle();
@@ -525,6 +538,7 @@ void KeptTrees::dropAll() {
         m_inbox.watch(busName, false);
     m_trees.clear();
     m_focused.clear();
+    m_bus.forgetLate();
 }
 
 void KeptTrees::stopListeningWhenIdle() {

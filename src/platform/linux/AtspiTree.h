@@ -36,6 +36,8 @@ public:
         int childCount = -1; // as the application last said; -1 when not known
         int indexRead = 0;   // of a long list read one child at a time, the next to read
         int depth = INT_MAX;
+        // Within a long list, at any depth: read after the rest of its level.
+        bool underLongList = false;
         std::optional<bool> topLevel; // a direct child of its application
         Node* rawParent = nullptr;
         AtspiObjectInfo info;
@@ -93,7 +95,10 @@ public:
     // children are recomputed from what is known (no requests) after any change.
     void invalidateBasics(Node* n);
     void invalidateRawChildren(Node* n);
-    void invalidateExtras(Node* n) { n->hasExtras = false; }
+    void invalidateExtras(Node* n) {
+        m_bus.forgetLate(n->bus, n->path);
+        n->hasExtras = false;
+    }
     void invalidateSubtree(Node* n);
     // Every composition is recomputed from what is known (no requests) when next asked.
     void invalidateComposition() { ++m_generation; }
