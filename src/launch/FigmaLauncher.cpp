@@ -138,8 +138,13 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     // The conditions are named, not temporaries in the co_await: GCC 12 may destroy such a
     // temporary twice.
     const Sought searchField{Sought::Kind::searchField};
+    // While the palette opens, only the focus is asked after: the whole window is searched only
+    // once this wait is over without the focus in a palette (a target whose palette does not
+    // take the focus). Searching it meanwhile finds nothing current on a large page, and keeps
+    // the target busy answering.
     const std::function<bool()> fieldFocused = [&] {
-        anchorPalette(scope);
+        if (anchorPalette(scope) != Presence::found)
+            return false;
         const Finding field = accessibility.find(scope.element(), searchField);
         return field.isFound() && m_traversal.isElementFocused(field.element);
     };
@@ -320,13 +325,14 @@ FigmaLauncher::waitForTargetWindowFrame(const AccessibleElement& applicationElem
     }
 }
 
-void FigmaLauncher::anchorPalette(SearchScope& scope) {
+Presence FigmaLauncher::anchorPalette(SearchScope& scope) {
     if (!scope.palette.isNull())
-        return;
+        return Presence::found;
     const Finding palette =
         m_platform.accessibility.find(scope.application, Sought{Sought::Kind::actionsPalette});
     if (palette.isFound())
         scope.palette = palette.element;
+    return palette.presence;
 }
 
 Task<Finding> FigmaLauncher::findWithin(SearchScope& scope, Sought sought, qint64 deadline,

@@ -79,7 +79,7 @@ private:
         }
     };
     // Finds the palette from where the focus landed, when it has not been found yet.
-    void anchorPalette(SearchScope& scope);
+    Presence anchorPalette(SearchScope& scope);
     // Asks until the answer is known, or until `deadline` while it is absent, or until the
     // partial-read deadline while it is unknown; the last answer.
     Task<Finding> findWithin(SearchScope& scope, Sought sought, qint64 deadline,

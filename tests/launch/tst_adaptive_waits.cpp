@@ -7,6 +7,8 @@
 
 #include <QTest>
 
+#include <algorithm>
+
 using namespace brevlin;
 using brevlin::testing::SimulatedFigma;
 using brevlin::testing::VirtualScheduler;
@@ -15,7 +17,8 @@ namespace {
 
 // One launch of `name` against a simulated Figma set up by `setUp`; its timeline.
 QStringList launch(const QString& name, bool adaptive,
-                   const std::function<void(SimulatedFigma&)>& setUp, QStringList* ran = nullptr) {
+                   const std::function<void(SimulatedFigma&)>& setUp, QStringList* ran = nullptr,
+                   QStringList* finds = nullptr) {
     VirtualScheduler scheduler;
     SimulatedFigma figma(scheduler);
     setUp(figma);
@@ -30,6 +33,8 @@ QStringList launch(const QString& name, bool adaptive,
         qWarning("the launch failed");
     if (ran)
         *ran = figma.ranPlugins;
+    if (finds)
+        *finds = figma.tree.finds;
     return figma.timeline;
 }
 
@@ -66,6 +71,23 @@ private slots:
             "Content Reel", false, [](SimulatedFigma& f) { f.reactionDelayMilliseconds = 7; });
         QVERIFY(at(fixed, "run Content Reel") >= 621);
         QVERIFY(at(t, "run Content Reel") < 200);
+    }
+
+    // Figma slow to open its palette: while it opens, only where the focus is gets asked. The
+    // window is never searched meanwhile (on a large file each such search costs the most and
+    // finds nothing current), and everything after is searched inside the palette.
+    void onlyTheFocusIsAskedWhileThePaletteOpens() {
+        QStringList ran, finds;
+        launch(
+            "Content Reel", true, [](SimulatedFigma& f) { f.reactionDelayMilliseconds = 30; }, &ran,
+            &finds);
+        QCOMPARE(ran, QStringList{"Content Reel"});
+        const auto firstSearch = std::find_if(
+            finds.begin(), finds.end(), [](const QString& f) { return !f.startsWith("palette "); });
+        QVERIFY2(firstSearch - finds.begin() >= 2, qPrintable(finds.join('\n')));
+        const QString palette = firstSearch->section(' ', 1);
+        for (auto find = firstSearch; find != finds.end(); ++find)
+            QVERIFY2(find->section(' ', 1) == palette, qPrintable(finds.join('\n')));
     }
 
     // A window that never reports the focus and a palette without a search field: nothing the

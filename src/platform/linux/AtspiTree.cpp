@@ -589,6 +589,7 @@ bool KeptTrees::catchUp(const QString& busName, QDeadlineTimer deadline) {
     if (taken.overflowed) {
         m_trees.clear();
         m_focused.clear();
+        m_bus.forgetLate();
     } else {
         for (const Event& e : taken.events) {
             if (e.member == "StateChanged" && e.detail == "focused" && e.detail1 == 1)
