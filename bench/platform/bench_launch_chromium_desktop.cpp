@@ -92,7 +92,8 @@ public:
                          3000);
         const PaletteState s = chromium.state();
         result.pressed = int(s.runs.size()) > runsBefore && s.runs.last().endsWith("/press");
-        result.latencyMs = s.runAt - double(started);
+        // A launch that ran nothing has no latency, only its failure counted.
+        result.latencyMs = int(s.runs.size()) > runsBefore ? s.runAt - double(started) : -1;
         return result;
     }
 
@@ -128,7 +129,8 @@ void measure(int rows) {
         QTest::qWait(300);
         const Launch warm = rig.launch(chromium);
         pressed += warm.pressed ? 1 : 0;
-        latencies.push_back(warm.latencyMs);
+        if (warm.latencyMs >= 0)
+            latencies.push_back(warm.latencyMs);
         requests.push_back(warm.requests);
         longestStall = std::max(longestStall, warm.stallMs);
     }
