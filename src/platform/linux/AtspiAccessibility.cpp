@@ -207,19 +207,30 @@ public:
             int(ATSPI_Collection_MATCH_ALL), g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0),
             int(ATSPI_Collection_MATCH_ALL), g_variant_new_strv(nullptr, 0),
             int(ATSPI_Collection_MATCH_ALL), FALSE);
-        Variant reply =
-            bus.call(window->bus, window->path, "org.a11y.atspi.Collection", "GetMatches",
-                     g_variant_new("(@(aiia{ss}iaiiasib)uib)", rule,
-                                   guint32(ATSPI_Collection_SORT_ORDER_CANONICAL), 1, TRUE),
-                     G_VARIANT_TYPE("(a(so))"));
-        if (!reply)
+        // The application answers this by going through its whole tree, which on a large page
+        // outlasts one read's time: an answer that comes later is taken by the next ask.
+        AccessibleElement focused;
+        Batch batch(bus, QDeadlineTimer(Bus::callTimeoutMs), 1);
+        batch.add(window->bus, window->path, "org.a11y.atspi.Collection", "GetMatches",
+                  g_variant_new("(@(aiia{ss}iaiiasib)uib)", rule,
+                                guint32(ATSPI_Collection_SORT_ORDER_CANONICAL), 1, TRUE),
+                  [&focused](GVariant* reply) {
+                      if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE("(a(so))")))
+                          return;
+                      Variant refs(g_variant_get_child_value(reply, 0));
+                      for (const ObjectRef& found : objectRefs(refs.get())) {
+                          if (!isNullRef(found)) {
+                              focused = makeElement(found.busName, found.path);
+                              return;
+                          }
+                      }
+                  });
+        batch.run();
+        // An answer that came late may name where the focus was a while ago.
+        const auto* ref = focused.as<AtspiElementRef>();
+        if (ref && !stillFocused(ref->busName(), ref->path()))
             return {};
-        Variant refs(g_variant_get_child_value(reply.get(), 0));
-        for (const ObjectRef& found : objectRefs(refs.get())) {
-            if (!isNullRef(found))
-                return makeElement(found.busName, found.path);
-        }
-        return {};
+        return focused;
     }
 
     // The tree that answers a read: the walk's, or a fresh one for a single read, which has a
