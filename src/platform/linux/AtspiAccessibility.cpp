@@ -57,7 +57,9 @@ public:
     void wake(const QString& busName) {
         kept.noteWoken(busName);
         const QString root = QString::fromLatin1(rootPath);
-        Batch batch(bus);
+        // Asking is what counts: a busy application answers later, and the main thread is not
+        // held for it (an answer that comes later is taken by the next launch's ask).
+        Batch batch(bus, QDeadlineTimer(Bus::callTimeoutMs));
         std::vector<ObjectRef> windows;
         batch.add(busName, root, accessibleInterface, "GetAttributes", nullptr, [](GVariant*) {});
         batch.add(busName, root, accessibleInterface, "GetChildren", nullptr,
