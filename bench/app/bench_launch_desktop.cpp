@@ -7,6 +7,7 @@
 // the exact result with the exact name in the field. Runs inside a desktop session
 // (scripts/run-benchmarks).
 
+#include "../common/LaunchFloor.h"
 #include "DesktopTestSupport.h"
 
 #include <QCoreApplication>
@@ -32,13 +33,6 @@ using namespace brevlin::testing;
 
 namespace {
 
-// The default timing, and the launcher's fixed tab poll and field pause.
-constexpr double focusDelay = 180;
-constexpr double actionsOpenDelay = 80;
-constexpr double tabSettle = 35;
-constexpr double fieldPause = 50;
-constexpr double typingDelay = 18;
-constexpr double postSearchDelay = 60;
 const QString wmClass = QStringLiteral("brevlin-bench-target");
 // The samples: Ctrl+Alt+1, 2 and 3.
 const QStringList plugins = {"Content Reel", "Autoflow", "Unsplash"};
@@ -91,12 +85,10 @@ QByteArray configWith(bool adaptiveWaits) {
                         {"hotkey", QJsonObject{{"key", QString::number(i + 1)},
                                                {"modifiers", QJsonArray{"command", "option"}}}}});
     }
-    const QJsonObject timing{{"focusDelayMilliseconds", focusDelay},
-                             {"actionsOpenDelayMilliseconds", actionsOpenDelay},
-                             {"typingCharacterDelayMilliseconds", typingDelay},
-                             {"postSearchDelayMilliseconds", postSearchDelay},
-                             {"adaptiveWaits", adaptiveWaits}};
-    return QJsonDocument(QJsonObject{{"items", items}, {"launcherTiming", timing}}).toJson();
+    brevlin::LauncherTimingSettings timing = brevlin::LauncherTimingSettings::defaults;
+    timing.adaptiveWaits = adaptiveWaits;
+    return QJsonDocument(QJsonObject{{"items", items}, {"launcherTiming", timing.toJson()}})
+        .toJson();
 }
 
 // One launch as its target recorded it.
@@ -247,9 +239,8 @@ double medianOf(const std::vector<Launch>& runs, double Launch::*field) {
 }
 
 void printSteps(const std::vector<Launch>& runs, bool fixedWaits) {
-    const double characters = double(plugins[0].size());
-    const double floors[] = {focusDelay, actionsOpenDelay + tabSettle + fieldPause,
-                             (characters - 1) * typingDelay, typingDelay + postSearchDelay};
+    const brevlin::bench::LaunchFloor floor = brevlin::bench::launchFloor(plugins[0]);
+    const double floors[] = {floor.focus, floor.toFirst, floor.typing, floor.toRun};
     const char* names[] = {"press -> Command-K handled (focus wait)",
                            "Command-K -> first character (open, tab, field)",
                            "first -> last character (typing)",
@@ -279,8 +270,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     setAccessibilityEnabled(true);
-    const double floor = focusDelay + actionsOpenDelay + tabSettle + fieldPause +
-                         double(plugins[0].size()) * typingDelay + postSearchDelay;
+    const double floor = brevlin::bench::launchFloor(plugins[0]).total();
 
     std::printf("Launch of \"%s\" by hotkey, target running, default timing, median of %d runs,\n"
                 "hotkey press -> run by the target's clock\n",
@@ -296,7 +286,9 @@ int main(int argc, char** argv) {
             std::printf("  %-22s adaptive waits %-3s %7.1f ms  (%s; %ld of %d ran)\n",
                         target.name(), adaptive ? "on" : "off",
                         medianOf(measured, &Launch::latency),
-                        adaptive ? "goal at most 250 ms" : "floor 621 ms", ran, runs);
+                        qPrintable(adaptive ? QStringLiteral("goal at most 250 ms")
+                                            : QStringLiteral("floor %1 ms").arg(floor)),
+                        ran, runs);
             if (!chromium)
                 printSteps(measured, !adaptive);
             if (!chromium && !adaptive)
