@@ -8,6 +8,7 @@
 // (scripts/run-benchmarks).
 
 #include "../common/LaunchFloor.h"
+#include "BrevlinProcess.h"
 #include "DesktopTestSupport.h"
 
 #include <QCoreApplication>
@@ -180,45 +181,16 @@ private:
     qint64 m_standinPid = 0;
 };
 
-// `brevlin` with its own data folder, holding the three samples and the default timing.
-class Brevlin {
-public:
-    bool start(bool adaptiveWaits) {
-        QDir(m_data.path()).mkpath("Brevlin");
-        QFile config(QDir(m_data.path()).filePath("Brevlin/config.json"));
-        if (!config.open(QIODevice::WriteOnly) || config.write(configWith(adaptiveWaits)) < 0)
-            return false;
-        config.close();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        const QString sessionData = environment.value("XDG_DATA_HOME");
-        environment.insert("XDG_DATA_HOME", m_data.path());
-        environment.insert("XDG_DATA_DIRS", sessionData + ":/usr/local/share:/usr/share");
-        m_process.setProcessEnvironment(environment);
-        m_process.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_process.start(QStringLiteral(BREVLIN_APP_PATH), {});
-        if (!m_process.waitForStarted(5000))
-            return false;
-        // Up once its hotkeys are grabbed, which a moment after the start is.
-        QTest::qWait(1500);
-        return true;
-    }
-    ~Brevlin() {
-        m_process.terminate();
-        m_process.waitForFinished(5000);
-    }
-
-private:
-    QTemporaryDir m_data;
-    QProcess m_process;
-};
-
 // Launches `count` times, going through the three samples; the first launch of a session starts
 // the target and is not counted.
 std::vector<Launch> launches(Target& target, bool adaptiveWaits, int count, bool sameShortcut) {
     std::vector<Launch> result;
-    Brevlin brevlin;
-    if (!brevlin.start(adaptiveWaits))
+    BrevlinProcess brevlin;
+    // Without a control socket in this build of the program, it counts as up once its hotkeys
+    // are grabbed, which a moment after the start is.
+    if (!brevlin.writeConfig(configWith(adaptiveWaits)) || !brevlin.start(false))
         return result;
+    QTest::qWait(1500);
     target.launch(0);
     QTest::qWait(1000);
     for (int i = 0; i < count; ++i) {
