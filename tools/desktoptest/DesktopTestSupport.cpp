@@ -209,19 +209,6 @@ bool StandinProcess::waitUntilActive(int timeoutMilliseconds) const {
     return true;
 }
 
-bool StandinProcess::activate(int timeoutMilliseconds) const {
-    QDeadlineTimer deadline(timeoutMilliseconds);
-    while (!deadline.hasExpired()) {
-        for (const ClientWindow& w : clientWindows()) {
-            if (w.pid == pid())
-                QProcess::execute("xdotool", {"windowactivate", QString::number(w.window)});
-        }
-        if (waitUntilActive(200))
-            return true;
-    }
-    return false;
-}
-
 qint64 StandinProcess::pid() const {
     return m_process ? m_process->processId() : 0;
 }

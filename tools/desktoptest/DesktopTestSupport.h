@@ -71,9 +71,6 @@ public:
     // Waits until the stand-in's window is active in the stand-in's own view, which is when keys
     // sent to it arrive for sure.
     bool waitUntilActive(int timeoutMilliseconds = 5000) const;
-    // Asks the window manager for the stand-in's window until it is active in the stand-in's own
-    // view: a window manager ignores requests for a window it has not finished managing.
-    bool activate(int timeoutMilliseconds = 5000) const;
     qint64 pid() const;
     const StandinRecord& record() const { return m_record; }
 

@@ -3,9 +3,11 @@
 
 #include "DesktopTestSupport.h"
 #include "platform/linux/X11Keymap.h"
+#include "platform/linux/X11Workspace.h"
 #include "platform/linux/XTestKeyboard.h"
 #include "platform/linux/XcbReply.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QJsonArray>
 #include <QScopeGuard>
@@ -68,7 +70,21 @@ class KeyEventsTest : public QObject {
 
 private:
     std::unique_ptr<XTestKeyboard> m_keys;
+    std::unique_ptr<X11Workspace> m_workspace;
 
+    // Asks until the stand-in says it is active: the window manager ignores requests for a window
+    // it has not finished managing.
+    bool activate(qint64 pid) {
+        QDeadlineTimer deadline(5000);
+        while (!deadline.hasExpired()) {
+            if (const RunningApplicationPtr app = m_workspace->findRunning("brevlin-standin");
+                app && app->processIdentifier() == pid)
+                app->activate();
+            if (m_standin.waitUntilActive(200))
+                return true;
+        }
+        return false;
+    }
     StandinProcess m_standin;
 
     bool openPalette() {
@@ -87,12 +103,14 @@ private Q_SLOTS:
         QVERIFY2(insideDesktopSession(), "run inside scripts/desktop-session");
         m_keys = XTestKeyboard::create();
         QVERIFY(m_keys);
+        m_workspace = X11Workspace::create();
+        QVERIFY(m_workspace);
     }
 
     void init() {
         QVERIFY(m_standin.start());
         // New windows get focus only when the window manager believes the user wants them to.
-        QVERIFY(m_standin.activate());
+        QVERIFY(activate(m_standin.pid()));
     }
 
     void cleanup() {
