@@ -521,45 +521,40 @@ private slots:
                  (QStringList{"180 key ⌘K", "549 key Down", "594 key Return", "594 run Autoflow"}));
     }
 
-    void cancellingDuringPostSearchDelayPressesNothing() {
+    // A cancelled launch ends at its next wait and touches nothing after it. Cancelled before it
+    // began, the trust check and activation run and the focus wait fails; while Figma starts, the
+    // start is not interrupted and the wait after it fails; in the post-search delay, nothing is
+    // pressed.
+    void cancelledLaunchEndsAtItsNextWait_data() {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<qint64>("cancelAt");
+        QTest::addColumn<qint64>("endAt");
+        QTest::addColumn<QStringList>("keys");
+        QTest::newRow("before it began") << true << qint64(0) << qint64(0) << QStringList{};
+        QTest::newRow("while Figma starts") << false << qint64(100) << qint64(250) << QStringList{};
+        QTest::newRow("post-search delay")
+            << true << qint64(500) << qint64(500) << QStringList{"180 key ⌘K"};
+    }
+    void cancelledLaunchEndsAtItsNextWait() {
+        QFETCH(bool, running);
+        QFETCH(qint64, cancelAt);
+        QFETCH(qint64, endAt);
+        QFETCH(QStringList, keys);
+        figma->running = running;
         TaskHandle handle;
         auto outcome = start("Autoflow", fixedDefaults, &handle);
-        scheduler->advanceBy(500);
+        if (cancelAt > 0)
+            scheduler->advanceBy(cancelAt);
         QVERIFY(!outcome->finished);
         handle.cancel();
         scheduler->runUntilIdle();
         QVERIFY(outcome->cancelled());
-        QCOMPARE(outcome->endMilliseconds, 500);
         QVERIFY(handle.isFinished());
+        QCOMPARE(outcome->endMilliseconds, endAt);
+        QCOMPARE(figma->timelineOf({"key"}), keys);
         QVERIFY(figma->ranPlugins.isEmpty());
-        QVERIFY(figma->timelineOf({"key Down", "key Return", "run"}).isEmpty());
-        QCOMPARE(figma->timelineOf({"key"}), QStringList{"180 key ⌘K"});
-    }
-
-    void cancellingWhileFigmaStartsEndsAtTheSettleWait() {
-        figma->running = false;
-        TaskHandle handle;
-        auto outcome = start("Autoflow", fixedDefaults, &handle);
-        scheduler->advanceBy(100);
-        // The start itself is not interrupted; the wait after it fails at once.
-        handle.cancel();
-        scheduler->runUntilIdle();
-        QVERIFY(outcome->cancelled());
-        QCOMPARE(outcome->endMilliseconds, 250);
-        QCOMPARE(figma->startRequests, 1);
-        QCOMPARE(figma->activations, 0);
-        QVERIFY(figma->postedKeys.empty());
-    }
-
-    void aCancelledTaskFailsItsNextWaitAtOnce() {
-        TaskHandle handle;
-        auto outcome = start("Autoflow", fixedDefaults, &handle);
-        // Cancelled before it began: the trust check and activation run, the focus wait fails.
-        handle.cancel();
-        scheduler->runUntilIdle();
-        QVERIFY(outcome->cancelled());
-        QCOMPARE(outcome->endMilliseconds, 0);
-        QCOMPARE(figma->activations, 1);
+        QCOMPARE(figma->activations, running ? 1 : 0);
+        QCOMPARE(figma->startRequests, running ? 0 : 1);
     }
 
     void secondLaunchInterleavesAtSuspendingWaits() {
