@@ -33,8 +33,8 @@ public:
         return config.open(QIODevice::WriteOnly) && config.write(bytes) == bytes.size();
     }
 
-    QProcessEnvironment environment(
-        QProcessEnvironment base = QProcessEnvironment::systemEnvironment()) const {
+    QProcessEnvironment
+    environment(QProcessEnvironment base = QProcessEnvironment::systemEnvironment()) const {
         const QString sessionData = base.value(QStringLiteral("XDG_DATA_HOME"));
         base.insert(QStringLiteral("XDG_DATA_HOME"), m_data.path());
         base.insert(QStringLiteral("XDG_DATA_DIRS"),
