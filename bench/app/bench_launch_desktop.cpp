@@ -7,6 +7,8 @@
 // the exact result with the exact name in the field. Runs inside a desktop session
 // (scripts/run-benchmarks).
 
+#include "../common/LaunchFloor.h"
+#include "BrevlinProcess.h"
 #include "DesktopTestSupport.h"
 
 #include <QCoreApplication>
@@ -32,13 +34,6 @@ using namespace brevlin::testing;
 
 namespace {
 
-// The default timing, and the launcher's fixed tab poll and field pause.
-constexpr double focusDelay = 180;
-constexpr double actionsOpenDelay = 80;
-constexpr double tabSettle = 35;
-constexpr double fieldPause = 50;
-constexpr double typingDelay = 18;
-constexpr double postSearchDelay = 60;
 const QString wmClass = QStringLiteral("brevlin-bench-target");
 // The samples: Ctrl+Alt+1, 2 and 3.
 const QStringList plugins = {"Content Reel", "Autoflow", "Unsplash"};
@@ -91,12 +86,10 @@ QByteArray configWith(bool adaptiveWaits) {
                         {"hotkey", QJsonObject{{"key", QString::number(i + 1)},
                                                {"modifiers", QJsonArray{"command", "option"}}}}});
     }
-    const QJsonObject timing{{"focusDelayMilliseconds", focusDelay},
-                             {"actionsOpenDelayMilliseconds", actionsOpenDelay},
-                             {"typingCharacterDelayMilliseconds", typingDelay},
-                             {"postSearchDelayMilliseconds", postSearchDelay},
-                             {"adaptiveWaits", adaptiveWaits}};
-    return QJsonDocument(QJsonObject{{"items", items}, {"launcherTiming", timing}}).toJson();
+    brevlin::LauncherTimingSettings timing = brevlin::LauncherTimingSettings::defaults;
+    timing.adaptiveWaits = adaptiveWaits;
+    return QJsonDocument(QJsonObject{{"items", items}, {"launcherTiming", timing.toJson()}})
+        .toJson();
 }
 
 // One launch as its target recorded it.
@@ -188,45 +181,16 @@ private:
     qint64 m_standinPid = 0;
 };
 
-// `brevlin` with its own data folder, holding the three samples and the default timing.
-class Brevlin {
-public:
-    bool start(bool adaptiveWaits) {
-        QDir(m_data.path()).mkpath("Brevlin");
-        QFile config(QDir(m_data.path()).filePath("Brevlin/config.json"));
-        if (!config.open(QIODevice::WriteOnly) || config.write(configWith(adaptiveWaits)) < 0)
-            return false;
-        config.close();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        const QString sessionData = environment.value("XDG_DATA_HOME");
-        environment.insert("XDG_DATA_HOME", m_data.path());
-        environment.insert("XDG_DATA_DIRS", sessionData + ":/usr/local/share:/usr/share");
-        m_process.setProcessEnvironment(environment);
-        m_process.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_process.start(QStringLiteral(BREVLIN_APP_PATH), {});
-        if (!m_process.waitForStarted(5000))
-            return false;
-        // Up once its hotkeys are grabbed, which a moment after the start is.
-        QTest::qWait(1500);
-        return true;
-    }
-    ~Brevlin() {
-        m_process.terminate();
-        m_process.waitForFinished(5000);
-    }
-
-private:
-    QTemporaryDir m_data;
-    QProcess m_process;
-};
-
 // Launches `count` times, going through the three samples; the first launch of a session starts
 // the target and is not counted.
 std::vector<Launch> launches(Target& target, bool adaptiveWaits, int count, bool sameShortcut) {
     std::vector<Launch> result;
-    Brevlin brevlin;
-    if (!brevlin.start(adaptiveWaits))
+    BrevlinProcess brevlin;
+    // Without a control socket in this build of the program, it counts as up once its hotkeys
+    // are grabbed, which a moment after the start is.
+    if (!brevlin.writeConfig(configWith(adaptiveWaits)) || !brevlin.start(false))
         return result;
+    QTest::qWait(1500);
     target.launch(0);
     QTest::qWait(1000);
     for (int i = 0; i < count; ++i) {
@@ -247,9 +211,8 @@ double medianOf(const std::vector<Launch>& runs, double Launch::*field) {
 }
 
 void printSteps(const std::vector<Launch>& runs, bool fixedWaits) {
-    const double characters = double(plugins[0].size());
-    const double floors[] = {focusDelay, actionsOpenDelay + tabSettle + fieldPause,
-                             (characters - 1) * typingDelay, typingDelay + postSearchDelay};
+    const brevlin::bench::LaunchFloor floor = brevlin::bench::launchFloor(plugins[0]);
+    const double floors[] = {floor.focus, floor.toFirst, floor.typing, floor.toRun};
     const char* names[] = {"press -> Command-K handled (focus wait)",
                            "Command-K -> first character (open, tab, field)",
                            "first -> last character (typing)",
@@ -279,8 +242,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     setAccessibilityEnabled(true);
-    const double floor = focusDelay + actionsOpenDelay + tabSettle + fieldPause +
-                         double(plugins[0].size()) * typingDelay + postSearchDelay;
+    const double floor = brevlin::bench::launchFloor(plugins[0]).total();
 
     std::printf("Launch of \"%s\" by hotkey, target running, default timing, median of %d runs,\n"
                 "hotkey press -> run by the target's clock\n",
@@ -296,7 +258,9 @@ int main(int argc, char** argv) {
             std::printf("  %-22s adaptive waits %-3s %7.1f ms  (%s; %ld of %d ran)\n",
                         target.name(), adaptive ? "on" : "off",
                         medianOf(measured, &Launch::latency),
-                        adaptive ? "goal at most 250 ms" : "floor 621 ms", ran, runs);
+                        qPrintable(adaptive ? QStringLiteral("goal at most 250 ms")
+                                            : QStringLiteral("floor %1 ms").arg(floor)),
+                        ran, runs);
             if (!chromium)
                 printSteps(measured, !adaptive);
             if (!chromium && !adaptive)

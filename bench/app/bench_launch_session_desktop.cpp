@@ -5,9 +5,7 @@
 // the palette's window in front. scripts/run-benchmarks runs it in both sessions.
 
 #include "DesktopTestSupport.h"
-#include "launch/FigmaLauncher.h"
-#include "launch/QtScheduler.h"
-#include "platform/linux/AtspiAccessibility.h"
+#include "LauncherRig.h"
 #include "platform/linux/KWinWorkspace.h"
 #include "platform/linux/WaylandPortals.h"
 #include "platform/linux/X11Workspace.h"
@@ -64,8 +62,6 @@ int main(int argc, char** argv) {
     const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     QTemporaryDir profile;
 
-    QtScheduler scheduler;
-    AtspiAccessibility accessibility;
     std::unique_ptr<Keyboard> keys;
     std::unique_ptr<WorkspaceApi> workspace;
     if (wayland) {
@@ -83,19 +79,11 @@ int main(int argc, char** argv) {
         installChromiumPaletteEntry({}, QStringLiteral("figma-palette"),
                                     profile.filePath("profile"));
     }
-    if (!keys || !workspace)
+    LauncherRig rig;
+    if (!rig.setUp(std::move(keys), std::move(workspace)))
         return 1;
-
-    FigmaLauncher launcher(LaunchPlatform{accessibility, *keys, *workspace, scheduler});
     auto launch = [&] {
-        bool done = false;
-        bool failed = false;
-        startTask(scheduler, launcher.launchPlugin(plugin, LauncherTimingSettings::defaults),
-                  [&](std::exception_ptr error) {
-                      done = true;
-                      failed = bool(error);
-                  });
-        return QTest::qWaitFor([&] { return done; }, 120000) && !failed;
+        return rig.launch(plugin, 120000, LauncherTimingSettings::defaults).succeeded();
     };
     // The first launch starts Chromium; the measured ones find it running and in front.
     if (!launch()) {
@@ -110,7 +98,7 @@ int main(int argc, char** argv) {
         if (launch())
             measured.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
-    if (const RunningApplicationPtr running = workspace->findRunning(target))
+    if (const RunningApplicationPtr running = rig.workspace->findRunning(target))
         terminateProcess(running->processIdentifier());
     if (measured.empty())
         return 1;

@@ -4,10 +4,7 @@
 // yet: each walk waits for the application a bounded time and the next goes on from there, so
 // the search repeats until a walk has read everything. Returns the walks it took.
 
-#include "launch/FigmaLauncher.h"
-#include "launch/FigmaUITraversal.h"
-#include "platform/linux/AtspiAccessibility.h"
-#include "support/Searches.h"
+#include "AtspiRig.h"
 
 #include <benchmark/benchmark.h>
 
@@ -43,23 +40,20 @@ inline void measureWarmSearch(benchmark::State& state, AtspiAccessibility& backe
 // The first walks of an application (or those after the kept tree has expired): a new backend
 // each time reads everything, a level's requests at a time, over as many walks as it takes.
 inline void measureColdSearch(benchmark::State& state, qint64 processIdentifier) {
-    const std::vector<Relation> traversal = FigmaLauncher::defaultTraversalRelations();
     quint64 requests = 0;
     int walks = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        auto backend = std::make_unique<AtspiAccessibility>();
-        backend->isProcessTrusted(false);
-        brevlin::testing::Searches ui(*backend, traversal);
-        brevlin::testing::bracketWalks(ui, *backend);
-        const AccessibleElement app = backend->applicationElement(processIdentifier);
-        const quint64 before = backend->requestCount();
+        auto rig = std::make_unique<testing::AtspiRig>();
+        rig->ax.isProcessTrusted(false);
+        const AccessibleElement app = rig->ax.applicationElement(processIdentifier);
+        const quint64 before = rig->ax.requestCount();
         state.ResumeTiming();
-        const int walked = searchUntilAllRead(*backend, ui, app);
+        const int walked = searchUntilAllRead(rig->ax, rig->ui, app);
         state.PauseTiming();
         walks += walked;
-        requests += backend->requestCount() - before;
-        backend.reset();
+        requests += rig->ax.requestCount() - before;
+        rig.reset();
         state.ResumeTiming();
     }
     state.counters["requests"] = double(requests) / double(state.iterations());

@@ -3,9 +3,10 @@
 // backend keeps between walks, and cold, from a backend that has never seen the application.
 
 #include "../common/ColdSearch.h"
-#include "DesktopTestSupport.h"
+#include "AtspiRig.h"
 #include "launch/FigmaUITraversal.h"
 #include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/AtspiTree.h"
 #include "support/Searches.h"
 
 #include <QCoreApplication>
@@ -22,13 +23,9 @@ using namespace brevlin;
 
 namespace {
 
-const std::vector<Relation> traversal = FigmaLauncher::defaultTraversalRelations();
 constexpr int layers = 2000;
 
-struct Fixture {
-    AtspiAccessibility backend;
-    brevlin::testing::Searches ui{backend, traversal};
-    Fixture() { brevlin::testing::bracketWalks(ui, backend); }
+struct Fixture : testing::AtspiRig {
     testing::ChromiumPalette chromium;
     AccessibleElement application;
     std::size_t elements = 0;
@@ -36,7 +33,7 @@ struct Fixture {
 Fixture* fixture = nullptr;
 
 void BM_ChromiumSearchWarm(benchmark::State& state) {
-    bench::measureWarmSearch(state, fixture->backend, fixture->ui, fixture->application,
+    bench::measureWarmSearch(state, fixture->ax, fixture->ui, fixture->application,
                              fixture->elements);
 }
 
@@ -77,7 +74,7 @@ int main(int argc, char** argv) {
 
     Fixture f;
     fixture = &f;
-    if (!f.backend.isProcessTrusted(true)) {
+    if (!f.ax.isProcessTrusted(true)) {
         std::fprintf(stderr, "bench_atspi_chromium_desktop: accessibility is not available\n");
         return 1;
     }
@@ -89,10 +86,10 @@ int main(int argc, char** argv) {
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < 30000) {
-        f.application = f.backend.applicationElement(f.chromium.pid());
+        f.application = f.ax.applicationElement(f.chromium.pid());
         if (!f.application.isNull()) {
             f.elements = f.ui.collectDescendants(f.application, 8).size();
-            if (f.elements > std::size_t(layers) && f.backend.lastWalkComplete())
+            if (f.elements > std::size_t(layers) && f.ax.lastWalkComplete())
                 break;
         }
         QThread::msleep(200);
@@ -105,7 +102,7 @@ int main(int argc, char** argv) {
     std::printf("Chromium tree: %zu elements within depth 8\n", f.elements);
     // Right after the wake-up the backend reads every walk afresh; the warm figures are for the
     // tree kept afterwards.
-    QThread::msleep(3500);
+    QThread::msleep(brevlin::atspi::KeptTrees::wakeSettleMs + 500);
 
     MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -4,9 +4,10 @@
 // own call. Prints the medians and their ratio.
 
 #include "../common/ColdSearch.h"
-#include "DesktopTestSupport.h"
+#include "AtspiRig.h"
 #include "launch/FigmaUITraversal.h"
 #include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/AtspiTree.h"
 #include "support/Searches.h"
 
 #include <QCoreApplication>
@@ -25,13 +26,9 @@ using namespace brevlin;
 
 namespace {
 
-const std::vector<Relation> traversal = FigmaLauncher::defaultTraversalRelations();
 constexpr int padding = 970;
 
-struct Fixture {
-    AtspiAccessibility backend;
-    brevlin::testing::Searches ui{backend, traversal};
-    Fixture() { brevlin::testing::bracketWalks(ui, backend); }
+struct Fixture : testing::AtspiRig {
     testing::StandinProcess standin;
     AccessibleElement application;
     AtspiAccessible* atspiApplication = nullptr;
@@ -115,7 +112,7 @@ std::size_t straightforwardWalk(AtspiAccessible* application, int maximumDepth) 
 }
 
 void BM_BackendSearch(benchmark::State& state) {
-    bench::measureWarmSearch(state, fixture->backend, fixture->ui, fixture->application,
+    bench::measureWarmSearch(state, fixture->ax, fixture->ui, fixture->application,
                              fixture->elements);
 }
 
@@ -187,7 +184,7 @@ int main(int argc, char** argv) {
 
     Fixture f;
     fixture = &f;
-    if (!f.backend.isProcessTrusted(true)) {
+    if (!f.ax.isProcessTrusted(true)) {
         std::fprintf(stderr, "bench_atspi_desktop: accessibility is not available here\n");
         return 1;
     }
@@ -195,15 +192,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_atspi_desktop: the stand-in did not start\n");
         return 1;
     }
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 10000) {
-        f.application = f.backend.applicationElement(f.standin.pid());
-        if (!f.application.isNull() &&
-            !f.backend.elements(f.application, Relation::windows).empty())
-            break;
-        QThread::msleep(50);
-    }
+    f.application = f.waitForApplication(f.standin.pid());
     atspi_init();
     f.atspiApplication = atspiApplicationOf(f.standin.pid());
     if (f.application.isNull() || !f.atspiApplication) {
@@ -212,10 +201,10 @@ int main(int argc, char** argv) {
     }
     // Right after the wake-up the backend reads the tree afresh once a walk has read it all;
     // the warm figures are for the tree kept afterwards.
-    QThread::msleep(3500);
+    QThread::msleep(brevlin::atspi::KeptTrees::wakeSettleMs + 500);
     for (int walk = 0; walk < 100; ++walk) {
         f.elements = f.ui.collectDescendants(f.application, 8).size();
-        if (f.backend.lastWalkComplete())
+        if (f.ax.lastWalkComplete())
             break;
     }
     std::printf("stand-in tree: %zu elements within depth 8\n", f.elements);

@@ -8,7 +8,7 @@
 // what is left once the backend's kept trees have expired.
 
 #include "../common/MemoryFigures.h"
-#include "DesktopTestSupport.h"
+#include "AtspiRig.h"
 #include "launch/FigmaLauncher.h"
 #include "launch/FigmaUITraversal.h"
 #include "platform/linux/AtspiAccessibility.h"
@@ -28,7 +28,6 @@ using brevlin::bench::residentKilobytes;
 
 namespace {
 
-const std::vector<Relation> traversal = FigmaLauncher::defaultTraversalRelations();
 constexpr int maximumWalks = 150;
 
 long settledKilobytes() {
@@ -53,23 +52,15 @@ QString walksText(int walks) {
     return walks > 0 ? QString::number(walks) : QStringLiteral(">%1").arg(maximumWalks);
 }
 
-bool measure(AtspiAccessibility& backend, const char* name, const QStringList& arguments) {
-    brevlin::testing::Searches ui(backend, traversal);
-    brevlin::testing::bracketWalks(ui, backend);
+bool measure(testing::AtspiRig& rig, const char* name, const QStringList& arguments) {
+    AtspiAccessibility& backend = rig.ax;
+    testing::Searches& ui = rig.ui;
     testing::StandinProcess standin;
-    QElapsedTimer started;
-    started.start();
     if (!standin.start(QStringList{"--open-palette"} + arguments)) {
         std::fprintf(stderr, "%s: the stand-in did not start\n", name);
         return false;
     }
-    AccessibleElement application;
-    while (started.elapsed() < 120000) {
-        application = backend.applicationElement(standin.pid());
-        if (!application.isNull() && !backend.elements(application, Relation::windows).empty())
-            break;
-        QThread::msleep(50);
-    }
+    const AccessibleElement application = rig.waitForApplication(standin.pid(), {}, 120000);
     if (application.isNull()) {
         std::fprintf(stderr, "%s: the stand-in is not on the accessibility bus\n", name);
         return false;
@@ -120,20 +111,22 @@ bool measure(AtspiAccessibility& backend, const char* name, const QStringList& a
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    AtspiAccessibility backend;
-    if (!backend.isProcessTrusted(true)) {
+    testing::AtspiRig rig;
+    if (!rig.ax.isProcessTrusted(true)) {
         std::fprintf(stderr, "bench_hostile_desktop: accessibility is not available here\n");
         return 1;
     }
     std::printf("searches over a hostile stand-in through the backend (walk limit %zu elements, "
-                "depth %d; the launch gives the result search 120 ms, the Plugins tab 180 ms):\n",
-                FigmaUITraversal::maximumWalkElements, FigmaUITraversal::searchDepth);
+                "depth %d; the launch gives the result search %lld ms, the Plugins tab %lld ms):\n",
+                FigmaUITraversal::maximumWalkElements, FigmaUITraversal::searchDepth,
+                static_cast<long long>(FigmaLauncher::resultBudgetMilliseconds),
+                static_cast<long long>(FigmaLauncher::pluginsTabBudgetMilliseconds));
     const long start = settledKilobytes();
     const long startAllocated = allocatedKilobytes();
-    bool ok = measure(backend, "about 100,000 elements", {"--pad", "100000"});
-    ok = measure(backend, "a child listing its window", {"--ancestor-loop"}) && ok;
-    ok = measure(backend, "children new on every read", {"--churning-children"}) && ok;
-    ok = measure(backend, "4 names of a megabyte", {"--long-names", "1048576"}) && ok;
+    bool ok = measure(rig, "about 100,000 elements", {"--pad", "100000"});
+    ok = measure(rig, "a child listing its window", {"--ancestor-loop"}) && ok;
+    ok = measure(rig, "children new on every read", {"--churning-children"}) && ok;
+    ok = measure(rig, "4 names of a megabyte", {"--long-names", "1048576"}) && ok;
     const long walked = settledKilobytes();
     const long walkedAllocated = allocatedKilobytes();
     // The kept trees expire 30 s after they were started, walked again or not.

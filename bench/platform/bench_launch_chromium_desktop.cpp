@@ -5,12 +5,9 @@
 // 5 ms timer), and the CPU the process spends idle for 10 s after a launch while the page
 // changes 60 times a second. Runs inside a desktop session (scripts/run-benchmarks).
 
+#include "../common/LaunchFloor.h"
 #include "DesktopTestSupport.h"
-#include "launch/FigmaLauncher.h"
-#include "launch/QtScheduler.h"
-#include "platform/linux/AtspiAccessibility.h"
-#include "platform/linux/X11Workspace.h"
-#include "platform/linux/XTestKeyboard.h"
+#include "LauncherRig.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -33,7 +30,7 @@ using namespace brevlin::testing;
 namespace {
 
 // The waits a launch prescribes at the default timing, up to the press.
-constexpr double floorMs = 621;
+const double floorMs = brevlin::bench::launchFloor(QStringLiteral("Content Reel")).total();
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -54,55 +51,32 @@ struct Launch {
     double stallMs = 0;
 };
 
-class Rig {
-public:
-    Rig()
-        : keys(XTestKeyboard::create())
-        , workspace(X11Workspace::create()) {
-        if (keys && workspace)
-            launcher = std::make_unique<FigmaLauncher>(
-                LaunchPlatform{accessibility, *keys, *workspace, scheduler});
-    }
-
-    Launch launch(const ChromiumPalette& chromium) {
-        Launch result;
-        const int runsBefore = int(chromium.state().runs.size());
-        const quint64 requestsBefore = accessibility.requestCount();
-        // A timer due every 5 ms: how late it fires is how long the main thread was held.
-        QElapsedTimer tick;
-        tick.start();
-        QTimer probe;
-        probe.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&probe, &QTimer::timeout, [&] {
-            result.stallMs = std::max(result.stallMs, double(tick.restart()) - 5);
-        });
-        probe.start(5);
-        bool finished = false;
-        const qint64 started = QDateTime::currentMSecsSinceEpoch();
-        startTask(scheduler,
-                  launcher->launchPlugin(QStringLiteral("Content Reel"),
-                                         LauncherTimingSettings::defaults),
-                  [&](std::exception_ptr) { finished = true; });
-        QDeadlineTimer deadline(20000);
-        while (!finished && !deadline.hasExpired())
-            QTest::qWait(5);
-        probe.stop();
-        result.requests = double(accessibility.requestCount() - requestsBefore);
-        chromium.waitFor([&](const PaletteState& s) { return int(s.runs.size()) > runsBefore; },
-                         3000);
-        const PaletteState s = chromium.state();
-        result.pressed = int(s.runs.size()) > runsBefore && s.runs.last().endsWith("/press");
-        // A launch that ran nothing has no latency, only its failure counted.
-        result.latencyMs = int(s.runs.size()) > runsBefore ? s.runAt - double(started) : -1;
-        return result;
-    }
-
-    QtScheduler scheduler;
-    AtspiAccessibility accessibility;
-    std::unique_ptr<XTestKeyboard> keys;
-    std::unique_ptr<X11Workspace> workspace;
-    std::unique_ptr<FigmaLauncher> launcher;
-};
+// One launch of Content Reel at the default timing through the shared launcher rig, with the
+// main thread's longest stall, the requests it took and its latency by the page's clock.
+Launch launch(LauncherRig& rig, const ChromiumPalette& chromium) {
+    Launch result;
+    const int runsBefore = int(chromium.state().runs.size());
+    const quint64 requestsBefore = rig.accessibility.requestCount();
+    // A timer due every 5 ms: how late it fires is how long the main thread was held.
+    QElapsedTimer tick;
+    tick.start();
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        result.stallMs = std::max(result.stallMs, double(tick.restart()) - 5);
+    });
+    probe.start(5);
+    const qint64 started = QDateTime::currentMSecsSinceEpoch();
+    rig.launch(QStringLiteral("Content Reel"), 20000, LauncherTimingSettings::defaults);
+    probe.stop();
+    result.requests = double(rig.accessibility.requestCount() - requestsBefore);
+    chromium.waitFor([&](const PaletteState& s) { return int(s.runs.size()) > runsBefore; }, 3000);
+    const PaletteState s = chromium.state();
+    result.pressed = int(s.runs.size()) > runsBefore && s.runs.last().endsWith("/press");
+    // A launch that ran nothing has no latency, only its failure counted.
+    result.latencyMs = int(s.runs.size()) > runsBefore ? s.runAt - double(started) : -1;
+    return result;
+}
 
 void measure(int rows) {
     const QString page =
@@ -116,18 +90,18 @@ void measure(int rows) {
         return;
     }
     QTest::qWait(2000); // the page settles
-    Rig rig;
-    if (!rig.launcher) {
+    LauncherRig rig;
+    if (!rig.setUp()) {
         std::printf("no XTest or workspace\n");
         return;
     }
-    const Launch cold = rig.launch(chromium);
+    const Launch cold = launch(rig, chromium);
     std::vector<double> latencies, requests, stalls;
     int pressed = cold.pressed ? 1 : 0;
     double longestStall = cold.stallMs;
     for (int i = 0; i < 10; ++i) {
         QTest::qWait(300);
-        const Launch warm = rig.launch(chromium);
+        const Launch warm = launch(rig, chromium);
         pressed += warm.pressed ? 1 : 0;
         if (warm.latencyMs >= 0)
             latencies.push_back(warm.latencyMs);

@@ -16,8 +16,6 @@ constexpr qint64 nanosecondsPerMillisecond = 1'000'000;
 constexpr qint64 activationBudgetMilliseconds = 600;
 constexpr qint64 activationPollMilliseconds = 60;
 constexpr qint64 startupSettleMilliseconds = 1200;
-constexpr qint64 pluginsTabBudgetMilliseconds = 180;
-constexpr qint64 resultBudgetMilliseconds = 120;
 // How long a search goes on past its budget while it cannot read its whole scope (a large tree
 // read in bounded steps). Giving up on a search that has not seen its whole scope would search
 // the wrong tab, type into one of the design's own fields, or fall back to Down and Return on
@@ -30,7 +28,7 @@ constexpr qint64 paletteCloseCheckMilliseconds = 70;
 // Command-K then would open it again. So the palette counts as left open only once it has kept
 // showing this long after the result was chosen.
 constexpr qint64 paletteCloseBudgetMilliseconds = 400;
-constexpr qint64 fieldSettleMicroseconds = 50'000;
+constexpr qint64 fieldSettleMicroseconds = FigmaLauncher::fieldSettleMilliseconds * 1000;
 // A toolkit that moves the focus on its own thread (Chromium) reports the field focused a moment
 // after it was asked to focus it; until then the field would be taken for one that refuses focus.
 constexpr qint64 fieldFocusBudgetMilliseconds = 150;

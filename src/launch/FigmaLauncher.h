@@ -31,6 +31,11 @@ class FigmaLauncher {
 public:
     static inline const QString defaultFigmaBundleIdentifier = QStringLiteral("com.figma.Desktop");
     static constexpr qint64 defaultUIPollIntervalMilliseconds = 35;
+    // The longest a launch looks for the Plugins tab and for the matching result.
+    static constexpr qint64 pluginsTabBudgetMilliseconds = 180;
+    static constexpr qint64 resultBudgetMilliseconds = 120;
+    // The pause that lets the search field settle before the name is typed.
+    static constexpr qint64 fieldSettleMilliseconds = 50;
     // Focused window, main window, all windows, children, contents.
     static std::vector<Relation> defaultTraversalRelations();
 

@@ -71,18 +71,6 @@ private slots:
         QVERIFY(!c->isAccessibilityTrusted());
         QCOMPARE(figma->tree.promptCount, 0);
         QCOMPARE(c->errorMessage(), std::nullopt);
-        QCOMPARE(c->launcherTiming, LauncherTimingSettings::defaults);
-        QCOMPARE(c->launcher().figmaBundleIdentifier, QStringLiteral("com.figma.Desktop"));
-    }
-
-    void untrustedLaunchKeepsItsMessage() {
-        figma->tree.trusted = false;
-        auto c = makeCoordinator();
-        startTask(*scheduler, c->launch(item("Autoflow"), c->launcherTiming));
-        scheduler->runUntilIdle();
-        QCOMPARE(c->errorMessage(), FigmaLauncherError::accessibilityDenied().description());
-        QVERIFY(!c->isAccessibilityTrusted());
-        QVERIFY(figma->timeline.isEmpty());
     }
 
     // Every way a launch can fail while trusted, with the text the user must go on seeing.
@@ -146,31 +134,6 @@ private slots:
         scheduler->runUntilIdle();
         c->refreshAccessibilityStatus();
         QCOMPARE(c->errorMessage(), FigmaLauncherError::figmaNotInstalled().description());
-    }
-
-    void successClearsAnEarlierMessage() {
-        figma->tree.trusted = false;
-        auto c = makeCoordinator();
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
-        scheduler->runUntilIdle();
-        QVERIFY(c->errorMessage());
-        figma->tree.trusted = true;
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
-        scheduler->runUntilIdle();
-        QCOMPARE(c->errorMessage(), std::nullopt);
-        QVERIFY(c->isAccessibilityTrusted());
-        QCOMPARE(figma->ranPlugins, QStringList{"Autoflow"});
-    }
-
-    void launchUsesTheTimingItIsGiven() {
-        auto c = makeCoordinator();
-        LauncherTimingSettings slow = LauncherTimingSettings::defaults;
-        slow.focusDelayMilliseconds = 400;
-        slow.adaptiveWaits = false;
-        c->launcherTiming = slow;
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
-        scheduler->runUntilIdle();
-        QCOMPARE(figma->timelineOf({"key"}).first(), QStringLiteral("400 key ⌘K"));
     }
 
     void requestWhileTrustedChangesNothing() {

@@ -86,18 +86,6 @@ private:
     bool m_mounted = false;
 };
 
-// Fills the file system holding `path` until a write fails, then frees `leftBytes` again.
-bool fill(const QString& path, qint64 leftBytes) {
-    QFile filler(path);
-    if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    const QByteArray page(4096, 'x');
-    while (filler.write(page) == page.size()) {
-    }
-    filler.close();
-    return filler.resize(qMax<qint64>(0, QFileInfo(path).size() - leftBytes));
-}
-
 QString strerrorText(int code) {
     return QString::fromLocal8Bit(std::strerror(code));
 }
@@ -149,40 +137,7 @@ private slots:
         QVERIFY(m_dir->isValid());
     }
 
-    void fullDiskKeepsTheLastSavedFile_data() {
-        QTest::addColumn<qint64>("freeBytes");
-        QTest::addColumn<int>("extraItems");
-        // A file shorter than Qt's write buffer: only the flush meets the full disk.
-        QTest::newRow("no room, short file") << qint64(0) << 0;
-        QTest::newRow("no room, long file") << qint64(0) << 40;
-        // The new file is longer than a page: its first page fits, the rest does not.
-        QTest::newRow("one free page") << qint64(4096) << 40;
-    }
-    void fullDiskKeepsTheLastSavedFile() {
-        QFETCH(qint64, freeBytes);
-        QFETCH(int, extraItems);
-        if (!mountsAllowed)
-            QSKIP("this process may not mount a file system; the file size limit case covers it");
-        SmallFileSystem disk(support(), 256);
-        QVERIFY(disk.mounted());
-        DockStore store(support(), noSeed());
-        QVERIFY(!store.saveFailure().has_value());
-        for (int i = 0; i < extraItems; ++i)
-            store.upsert(namedItem(QStringLiteral("Shortcut number %1 with a long name").arg(i)));
-        const QByteArray saved = readAll(configPath());
-        QVERIFY(freeBytes == 0 || saved.size() > freeBytes + 4096);
-        QVERIFY(!store.saveFailure().has_value());
-
-        const QString filler = m_dir->filePath("filler");
-        QVERIFY(fill(filler, freeBytes));
-        QSignalSpy failureChanged(&store, &DockStore::saveFailureChanged);
-        store.upsert(namedItem("Does not fit"));
-        QCOMPARE(failureChanged.count(), 1);
-        QCOMPARE(store.items().last().name, QString("Does not fit"));
-        checkFailureThenRecovery(store, saved, strerrorText(ENOSPC),
-                                 [&] { QVERIFY(QFile::remove(filler)); });
-    }
-
+    // A write the kernel refuses part-way, as on a full disk: nothing, or only the first page.
     void writeRefusedByTheKernelKeepsTheLastSavedFile_data() {
         QTest::addColumn<qint64>("limit");
         QTest::addColumn<int>("extraItems");

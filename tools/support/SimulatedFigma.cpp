@@ -155,14 +155,6 @@ QStringList SimulatedFigma::timelineOf(const QStringList& prefixes) const {
     return selected;
 }
 
-int SimulatedFigma::resultLabelNode(const QString& plugin) const {
-    for (const auto& [name, node] : m_results) {
-        if (name == plugin)
-            return node;
-    }
-    return -1;
-}
-
 void SimulatedFigma::receiveKey(const PostedKey& key) {
     if (reactionDelayMilliseconds > 0 && !m_reacting) {
         m_scheduler.postAfter(reactionDelayMilliseconds, [this, key] {

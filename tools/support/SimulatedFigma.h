@@ -122,9 +122,6 @@ public:
     FakeAccessibilityTree tree;
     int applicationNode() const { return m_applicationNode; }
     int windowNode() const { return m_windowNode; }
-    int searchFieldNode() const { return m_fieldNode; }
-    // The result element carrying a plugin's label, or -1.
-    int resultLabelNode(const QString& plugin) const;
 
     void log(const QString& what);
 

@@ -428,7 +428,7 @@ void X11Workspace::start(const QString& applicationId, StartDone done) {
                     .arg(timeout / 1000.0)));
         }
     });
-    timer->start(50);
+    timer->start(startPollMilliseconds);
 }
 
 bool X11Workspace::isFrontmost(const QString& applicationId) {

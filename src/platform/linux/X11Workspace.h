@@ -29,6 +29,8 @@ public:
     // The desktop entry file that stands for the identifier, or nothing when none is installed.
     std::optional<QString> desktopEntryPath(const QString& applicationId) const;
     void setStartTimeoutMilliseconds(int milliseconds);
+    // How often a start looks for the started application's window.
+    static constexpr int startPollMilliseconds = 50;
     // Whether a window manager runs (activation then goes through it).
     bool hasWindowManager() const;
 

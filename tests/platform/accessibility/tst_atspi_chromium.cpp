@@ -2,13 +2,9 @@
 // Chromium's tree published on request, translated, pressed and selected by its action names,
 // and the tree kept between walks reading exactly as a fresh one while the page changes.
 
-#include "DesktopTestSupport.h"
-#include "launch/FigmaLauncher.h"
-#include "launch/FigmaUITraversal.h"
-#include "platform/linux/AtspiAccessibility.h"
+#include "AtspiRig.h"
 #include "platform/linux/AtspiBus.h"
-#include "support/RoleNames.h"
-#include "support/Searches.h"
+#include "platform/linux/AtspiTree.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -17,113 +13,23 @@ using namespace brevlin;
 using namespace brevlin::testing;
 using brevlin::atspi::Variant;
 
-namespace {
-
-const std::vector<Relation> traversal = FigmaLauncher::defaultTraversalRelations();
-
-} // namespace
-
-class TstAtspiChromium : public QObject {
+class TstAtspiChromium : public QObject, public AtspiRig {
     Q_OBJECT
-
-    AtspiAccessibility ax;
-    brevlin::testing::Searches ui{ax, traversal};
-
-    Role role(const AccessibleElement& e) { return ax.role(e); }
-    QString label(const AccessibleElement& e) { return ui.elementLabel(e).value_or(""); }
 
     // Waits until the application is on the bus and its page is in the tree: asking for the
     // application element is what makes Chromium publish it.
-    AccessibleElement waitForPage(AccessibilityApi& api, brevlin::testing::Searches& t, qint64 pid,
-                                  int timeoutMilliseconds = 10000) {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < timeoutMilliseconds) {
-            const AccessibleElement app = api.applicationElement(pid);
-            if (!app.isNull() && findWebArea(api, t, app))
-                return app;
-            QTest::qWait(50);
-        }
-        return {};
+    AccessibleElement waitForPage(qint64 pid) {
+        return waitForApplication(pid, [this](const AccessibleElement& app) {
+            for (const AccessibleElement& e : ui.collectDescendants(app, 8)) {
+                if (ax.role(e) == Role::webArea && !ax.elements(e, Relation::children).empty())
+                    return true;
+            }
+            return false;
+        });
     }
-
-    static std::optional<AccessibleElement> findWebArea(AccessibilityApi& api,
-                                                        brevlin::testing::Searches& t,
-                                                        const AccessibleElement& app) {
-        for (const AccessibleElement& e : t.collectDescendants(app, 8)) {
-            if (api.role(e) == Role::webArea && !api.elements(e, Relation::children).empty())
-                return e;
-        }
-        return std::nullopt;
-    }
-
-    // Searches as the launcher does. Walks are bounded in time (a slow build reads less in one),
-    // and a walk that stopped early has not shown that something is absent: the search goes on
-    // over later walks until it finds it or a walk has read the whole tree.
-    template <typename Find> auto search(Find find) {
-        auto found = find();
-        QElapsedTimer clock;
-        clock.start();
-        while (!found && !ax.lastWalkComplete() && clock.elapsed() < 5000) {
-            QTest::qWait(10);
-            found = find();
-        }
-        return found;
-    }
-    // Nothing found, by a search that read the whole tree.
-    template <typename Find> bool absent(Find find) {
-        return !search(find) && ax.lastWalkComplete();
-    }
-    std::optional<AccessibleElement> findLabelled(const AccessibleElement& root,
-                                                  const QString& text,
-                                                  std::optional<Role> wantedRole = {}) {
-        for (const AccessibleElement& e : ui.collectDescendants(root, 8)) {
-            if (label(e) == text && (!wantedRole || role(e) == *wantedRole))
-                return e;
-        }
-        return std::nullopt;
-    }
-
-    static QStringList describe(AtspiAccessibility& api, brevlin::testing::Searches& t,
-                                const AccessibleElement& root) {
-        // Walks are bounded in time: one that stopped early is followed by more, each going on
-        // where the last stopped, until one reads the whole tree.
-        std::vector<AccessibleElement> elements = t.collectDescendants(root, 8);
-        for (int walk = 0; walk < 100 && !api.lastWalkComplete(); ++walk)
-            elements = t.collectDescendants(root, 8);
-        QStringList lines;
-        for (const AccessibleElement& e : elements) {
-            lines << roleName(api.role(e)) + " " + t.elementLabel(e).value_or("-") + " " +
-                         (api.isSelected(e) ? "selected" : "");
-        }
-        if (!api.lastWalkComplete())
-            lines << "(no walk read the whole tree)";
-        return lines;
-    }
-
-    // The kept tree of `ax`, walked, against a backend that has never seen the application.
-    // Chromium reports a change a moment after the page makes it, so the two may differ while
-    // a change is on its way; a kept tree that missed a change stays wrong far longer.
     void compareWithFreshRead(const AccessibleElement& app, qint64 pid, const char* when) {
-        QStringList kept;
-        QStringList read;
-        QElapsedTimer clock;
-        clock.start();
-        do {
-            kept = describe(ax, ui, app);
-            AtspiAccessibility fresh;
-            brevlin::testing::Searches freshUi(fresh, traversal);
-            brevlin::testing::bracketWalks(freshUi, fresh);
-            const AccessibleElement freshApp = fresh.applicationElement(pid);
-            QVERIFY2(!freshApp.isNull(), when);
-            read = describe(fresh, freshUi, freshApp);
-            if (kept == read)
-                return;
-            QTest::qWait(100);
-        } while (clock.elapsed() < 2000);
-        qWarning() << when << "kept" << kept;
-        qWarning() << when << "fresh" << read;
-        QFAIL(when);
+        const QString difference = differenceFromFreshRead(app, pid);
+        QVERIFY2(difference.isEmpty(), qPrintable(when + ("\n" + difference)));
     }
 
     // Keys as the user's keyboard sends them to the focused window.
@@ -156,7 +62,6 @@ class TstAtspiChromium : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY2(insideDesktopSession(), "runs only inside scripts/desktop-session");
-        brevlin::testing::bracketWalks(ui, ax);
         QVERIFY(setAccessibilityEnabled(true));
     }
 
@@ -192,12 +97,14 @@ private Q_SLOTS:
                 QTest::qWait(50);
         }
         QVERIFY(window);
-        QTest::qWait(500);
+        // The page has shown (its title says so, which start() waits for) and the window has
+        // registered: a tree published unasked would hang below the window by now.
+        QVERIFY(chromium.state().open);
         QVERIFY(children(bus, *window).empty());
 
         QElapsedTimer clock;
         clock.start();
-        const AccessibleElement app = waitForPage(ax, ui, chromium.pid());
+        const AccessibleElement app = waitForPage(chromium.pid());
         QVERIFY2(!app.isNull(), "the page never showed up in the tree");
         qInfo() << "page in the tree" << clock.elapsed() << "ms after the first request";
         QCOMPARE(role(app), Role::application);
@@ -210,7 +117,7 @@ private Q_SLOTS:
     void translatedTree() {
         ChromiumPalette chromium;
         QVERIFY(chromium.start("open=1"));
-        const AccessibleElement app = waitForPage(ax, ui, chromium.pid());
+        const AccessibleElement app = waitForPage(chromium.pid());
         QVERIFY(!app.isNull());
         const auto windows = ax.elements(app, Relation::windows);
         QCOMPARE(windows.size(), std::size_t(1));
@@ -254,7 +161,7 @@ private Q_SLOTS:
     void pressesTabAndResult() {
         ChromiumPalette chromium;
         QVERIFY(chromium.start("open=1"));
-        const AccessibleElement app = waitForPage(ax, ui, chromium.pid());
+        const AccessibleElement app = waitForPage(chromium.pid());
         QVERIFY(!app.isNull());
         const auto tab = search([&] { return ui.findPluginsTab(app); });
         QVERIFY(tab);
@@ -290,18 +197,22 @@ private Q_SLOTS:
     void keptTreeMatchesAFreshRead() {
         ChromiumPalette chromium;
         QVERIFY(chromium.start());
-        const AccessibleElement app = waitForPage(ax, ui, chromium.pid());
+        const AccessibleElement app = waitForPage(chromium.pid());
         QVERIFY(!app.isNull());
         QVERIFY(waitForActivePid(chromium.pid()));
-        // Right after the wake-up every walk reads afresh; past that the tree is kept, and a
-        // walk that finds nothing changed costs one round trip.
-        QTest::qWait(3500);
+        // Right after the wake-up every walk reads afresh; once the tree has settled it is kept,
+        // and a walk that finds nothing changed costs one round trip.
+        const auto quietWalkCost = [&] {
+            const quint64 before = ax.requestCount();
+            return absent([&] { return ui.findMatchingResult(app, "No Such Plugin"); })
+                       ? ax.requestCount() - before
+                       : 0;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(quietWalkCost(), quint64(1),
+                                  int(atspi::KeptTrees::wakeSettleMs) + 10000);
         compareWithFreshRead(app, chromium.pid(), "closed at start");
         if (QTest::currentTestFailed())
             return;
-        const quint64 before = ax.requestCount();
-        QVERIFY(absent([&] { return ui.findMatchingResult(app, "No Such Plugin"); }));
-        QCOMPARE(ax.requestCount() - before, quint64(1));
         QVERIFY(absent([&] { return ui.isActionsPaletteOpen(app); }));
 
         for (int round = 0; round < 3; ++round) {

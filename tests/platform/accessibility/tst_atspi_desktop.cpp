@@ -1,14 +1,8 @@
 // The accessibility backend against the stand-in, inside a private desktop session: the
 // translated tree, the reads the launcher relies on, the writes and actions, and trust.
 
-#include "DesktopTestSupport.h"
-#include "launch/FigmaLauncher.h"
-#include "launch/FigmaUITraversal.h"
-#include "platform/linux/AtspiAccessibility.h"
-#include "support/RoleNames.h"
-#include "support/Searches.h"
+#include "AtspiRig.h"
 
-#include <QElapsedTimer>
 #include <QtTest>
 
 #include <atspi/atspi-constants.h>
@@ -18,50 +12,12 @@
 using namespace brevlin;
 using namespace brevlin::testing;
 
-namespace {
-
-const std::vector<Relation> traversal = FigmaLauncher::defaultTraversalRelations();
-
-} // namespace
-
-class TstAtspiDesktop : public QObject {
+class TstAtspiDesktop : public QObject, public AtspiRig {
     Q_OBJECT
-
-    AtspiAccessibility ax;
-    brevlin::testing::Searches ui{ax, traversal};
-
-    Role role(const AccessibleElement& e) { return ax.role(e); }
-    QString label(const AccessibleElement& e) { return ui.elementLabel(e).value_or(""); }
-
-    // Toolkits register with the accessibility bus a little after their window shows.
-    AccessibleElement waitForApplication(qint64 pid) {
-        QElapsedTimer clock;
-        if (pid <= 0)
-            return {};
-        clock.start();
-        while (clock.elapsed() < 10000) {
-            AccessibleElement app = ax.applicationElement(pid);
-            if (!app.isNull() && !ax.elements(app, Relation::windows).empty())
-                return app;
-            QTest::qWait(50);
-        }
-        return {};
-    }
-
-    std::optional<AccessibleElement> findLabelled(const AccessibleElement& root,
-                                                  const QString& text,
-                                                  std::optional<Role> wantedRole = {}) {
-        for (const AccessibleElement& e : ui.collectDescendants(root, 8)) {
-            if (label(e) == text && (!wantedRole || role(e) == *wantedRole))
-                return e;
-        }
-        return std::nullopt;
-    }
 
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY2(insideDesktopSession(), "runs only inside scripts/desktop-session");
-        brevlin::testing::bracketWalks(ui, ax);
     }
 
     // First, while nothing has started with accessibility on.
@@ -81,9 +37,7 @@ private Q_SLOTS:
 
     void translatedTree() {
         StandinProcess standin;
-        QVERIFY(setAccessibilityEnabled(true));
-        QVERIFY(standin.start({"--open-palette", "--nest", "2"}));
-        const AccessibleElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = startStandin(standin, {"--open-palette", "--nest", "2"});
         QVERIFY(!app.isNull());
         QCOMPARE(role(app), Role::application);
         QCOMPARE(app.identityHash(), ax.applicationElement(standin.pid()).identityHash());
@@ -149,9 +103,7 @@ private Q_SLOTS:
     // application's window instead of giving way to its contents.
     void namelessWindowStaysAWindow() {
         StandinProcess standin;
-        QVERIFY(setAccessibilityEnabled(true));
-        QVERIFY(standin.start({"--untitled", "--open-palette"}));
-        const AccessibleElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = startStandin(standin, {"--untitled", "--open-palette"});
         QVERIFY(!app.isNull());
         const auto windows = ax.elements(app, Relation::windows);
         QCOMPARE(windows.size(), std::size_t(1));
@@ -169,9 +121,7 @@ private Q_SLOTS:
     // A frozen application costs one unanswered request per search, not one per element read.
     void frozenApplicationEndsTheWalkAtOnce() {
         StandinProcess standin;
-        QVERIFY(setAccessibilityEnabled(true));
-        QVERIFY(standin.start({"--open-palette"}));
-        const AccessibleElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = startStandin(standin, {"--open-palette"});
         QVERIFY(!app.isNull());
         QVERIFY(ui.findMatchingResult(app, "Iconify"));
 
@@ -189,9 +139,7 @@ private Q_SLOTS:
 
     void hiddenElementsAreLeftOut() {
         StandinProcess standin;
-        QVERIFY(setAccessibilityEnabled(true));
-        QVERIFY(standin.start());
-        const AccessibleElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = startStandin(standin, {});
         QVERIFY(!app.isNull());
         // The palette exists but is hidden: none of its elements are in the tree.
         QVERIFY(!ui.isActionsPaletteOpen(app));
@@ -201,26 +149,9 @@ private Q_SLOTS:
         QVERIFY(findLabelled(app, "Canvas"));
     }
 
-    void pressRunsAResult() {
-        StandinProcess standin;
-        QVERIFY(setAccessibilityEnabled(true));
-        QVERIFY(standin.start({"--open-palette"}));
-        const AccessibleElement app = waitForApplication(standin.pid());
-        QVERIFY(!app.isNull());
-        const auto result = ui.findMatchingResult(app, "café tools");
-        QVERIFY(result);
-        QVERIFY(ui.pressElementOrAncestor(*result));
-        QVERIFY(standin.record().waitForEvent("run"));
-        QCOMPARE(standin.record().runs(), QStringList{"Café Tools/press"});
-        // Pressing closed the palette, and a fresh walk sees that.
-        QTRY_VERIFY(!ui.isActionsPaletteOpen(app));
-    }
-
     void staticResultCannotBePressed() {
         StandinProcess standin;
-        QVERIFY(setAccessibilityEnabled(true));
-        QVERIFY(standin.start({"--open-palette", "--static-results"}));
-        const AccessibleElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = startStandin(standin, {"--open-palette", "--static-results"});
         QVERIFY(!app.isNull());
         const auto result = ui.findMatchingResult(app, "Iconify");
         QVERIFY(result);
@@ -231,9 +162,7 @@ private Q_SLOTS:
 
     void setValueAndFocus() {
         StandinProcess standin;
-        QVERIFY(setAccessibilityEnabled(true));
-        QVERIFY(standin.start({"--open-palette"}));
-        const AccessibleElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = startStandin(standin, {"--open-palette"});
         QVERIFY(!app.isNull());
         const auto field = ui.findSearchField(app);
         QVERIFY(field);
@@ -261,11 +190,9 @@ private Q_SLOTS:
         QTRY_VERIFY(ui.isElementFocused(*field));
     }
 
-    void tabsSelectAndPress() {
+    void tabSelectsAndResultRuns() {
         StandinProcess standin;
-        QVERIFY(setAccessibilityEnabled(true));
-        QVERIFY(standin.start({"--open-palette"}));
-        const AccessibleElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = startStandin(standin, {"--open-palette"});
         QVERIFY(!app.isNull());
         const auto tab = ui.findPluginsTab(app);
         QVERIFY(tab);
@@ -274,27 +201,22 @@ private Q_SLOTS:
             return e.value("event").toString() == "tab" && e.value("name").toString() == "Plugins";
         }));
         QTRY_VERIFY(ax.isSelected(*ui.findPluginsTab(app)));
-        // Assets are filtered out on the Plugins tab.
-        QVERIFY(ui.findMatchingResult(app, "Iconify"));
+        // Assets are filtered out on the Plugins tab; plugins stay, and a press runs one.
+        const auto result = ui.findMatchingResult(app, "café tools");
+        QVERIFY(result);
+        QVERIFY(ui.pressElementOrAncestor(*result));
+        QVERIFY(standin.record().waitForEvent("run"));
+        QCOMPARE(standin.record().runs(), QStringList{"Café Tools/press"});
+        // Pressing closed the palette, and a fresh walk sees that.
+        QTRY_VERIFY(!ui.isActionsPaletteOpen(app));
     }
 
     // Walks are answered from a tree kept between walks; after changes it must read exactly as
     // a tree read afresh by a backend that never saw the application before.
     void keptTreeMatchesAFreshRead() {
         StandinProcess standin;
-        QVERIFY(setAccessibilityEnabled(true));
-        QVERIFY(standin.start({"--open-palette", "--nest", "1"}));
-        const AccessibleElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = startStandin(standin, {"--open-palette", "--nest", "1"});
         QVERIFY(!app.isNull());
-        auto describe = [](AccessibilityApi& api, brevlin::testing::Searches& t,
-                           const AccessibleElement& root) {
-            QStringList lines;
-            for (const AccessibleElement& e : t.collectDescendants(root, 8)) {
-                lines << roleName(api.role(e)) + " " + t.elementLabel(e).value_or("-") + " " +
-                             (api.isSelected(e) ? "selected" : "");
-            }
-            return lines;
-        };
         QVERIFY(describe(ax, ui, app).size() > 10);
 
         const auto field = ui.findSearchField(app);
@@ -302,13 +224,9 @@ private Q_SLOTS:
         QVERIFY(ax.setText(*field, "o"));
         ui.activateTab(*ui.findPluginsTab(app));
         QVERIFY(standin.record().waitForEvent("tab"));
+        const QString difference = differenceFromFreshRead(app, standin.pid());
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
         const QStringList kept = describe(ax, ui, app);
-
-        AtspiAccessibility fresh;
-        brevlin::testing::Searches freshUi(fresh, traversal);
-        brevlin::testing::bracketWalks(freshUi, fresh);
-        const AccessibleElement freshApp = fresh.applicationElement(standin.pid());
-        QCOMPARE(kept, describe(fresh, freshUi, freshApp));
         QVERIFY(kept.contains("tab Plugins selected"));
         QVERIFY(!kept.contains("button Unsplash ")); // filtered out: no "o" in it
         QVERIFY(kept.contains("button Autoflow "));

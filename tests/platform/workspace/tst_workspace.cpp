@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTest>
+#include <QTimer>
 
 #include <xcb/xcb.h>
 
@@ -35,8 +36,9 @@ private:
         return app ? app->processIdentifier() : 0;
     }
 
-    // Starts the identifier's application and waits for the report, and a moment more in case a
-    // second one follows.
+    // Starts the identifier's application and waits for the report. A second report would come
+    // from a poll left running, due within one poll interval of the first: a timer started after
+    // the first report and lasting two intervals is the barrier it would have to beat.
     StartReport start(const QString& identifier, int timeoutMilliseconds = 20000) {
         auto report = std::make_shared<StartReport>();
         m_workspace->start(identifier, [report](StartResult result) {
@@ -46,7 +48,11 @@ private:
         QDeadlineTimer deadline(timeoutMilliseconds + 2000);
         while (report->reports == 0 && !deadline.hasExpired())
             QTest::qWait(20);
-        QTest::qWait(100);
+        bool barrier = false;
+        QTimer::singleShot(2 * X11Workspace::startPollMilliseconds, Qt::PreciseTimer,
+                           [&barrier] { barrier = true; });
+        while (!barrier)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         return *report;
     }
 

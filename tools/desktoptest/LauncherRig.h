@@ -1,0 +1,92 @@
+#pragma once
+
+// The real launcher over the Linux backends, as the end-to-end tests and the launch benchmarks
+// drive it, and the outcome of one launch run to its end.
+
+#include "launch/FigmaLauncher.h"
+#include "launch/QtScheduler.h"
+#include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/X11Workspace.h"
+#include "platform/linux/XTestKeyboard.h"
+
+#include <QTest>
+
+#include <memory>
+#include <optional>
+
+namespace brevlin::testing {
+
+struct LaunchOutcome {
+    bool finished = false;
+    std::optional<FigmaLauncherError> launcherError;
+    QString otherError;
+
+    bool succeeded() const { return finished && !launcherError && otherError.isEmpty(); }
+    QString describe() const {
+        if (!finished)
+            return QStringLiteral("did not finish");
+        if (launcherError)
+            return launcherError->description();
+        return otherError.isEmpty() ? QStringLiteral("success") : otherError;
+    }
+};
+
+class LauncherRig {
+public:
+    // On X11: false where the display offers no XTest or no workspace.
+    bool setUp() { return setUp(XTestKeyboard::create(), X11Workspace::create()); }
+    // With the session's own keyboard and workspace.
+    bool setUp(std::unique_ptr<Keyboard> keyboard, std::unique_ptr<WorkspaceApi> desktop) {
+        keys = std::move(keyboard);
+        workspace = std::move(desktop);
+        if (!keys || !workspace)
+            return false;
+        launcher = std::make_unique<FigmaLauncher>(
+            LaunchPlatform{accessibility, *keys, *workspace, scheduler});
+        return true;
+    }
+
+    // Slower than the defaults: a shared CI machine may take a while to show the palette.
+    static LauncherTimingSettings timing() {
+        LauncherTimingSettings t = LauncherTimingSettings::defaults;
+        t.focusDelayMilliseconds = 400;
+        t.actionsOpenDelayMilliseconds = 300;
+        t.postSearchDelayMilliseconds = 200;
+        return t;
+    }
+
+    // Each test gets a window class of its own, so a window left over from another test can
+    // never pass for the target.
+    static QString wmClass() {
+        return QStringLiteral("figma-%1")
+            .arg(QString::fromLatin1(QTest::currentTestFunction()).toLower());
+    }
+
+    LaunchOutcome launch(const QString& pluginName, int timeoutMilliseconds,
+                         const LauncherTimingSettings& settings = timing()) {
+        auto outcome = std::make_shared<LaunchOutcome>();
+        startTask(scheduler, launcher->launchPlugin(pluginName, settings),
+                  [outcome](std::exception_ptr error) {
+                      outcome->finished = true;
+                      if (!error)
+                          return;
+                      try {
+                          std::rethrow_exception(error);
+                      } catch (const FigmaLauncherError& e) {
+                          outcome->launcherError = e;
+                      } catch (const std::exception& e) {
+                          outcome->otherError = QString::fromUtf8(e.what());
+                      }
+                  });
+        (void)QTest::qWaitFor([&] { return outcome->finished; }, timeoutMilliseconds);
+        return *outcome;
+    }
+
+    QtScheduler scheduler;
+    AtspiAccessibility accessibility;
+    std::unique_ptr<Keyboard> keys;
+    std::unique_ptr<WorkspaceApi> workspace;
+    std::unique_ptr<FigmaLauncher> launcher;
+};
+
+} // namespace brevlin::testing
