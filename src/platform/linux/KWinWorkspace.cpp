@@ -180,11 +180,7 @@ public:
         if (m_scriptName.isEmpty())
             return;
         QDBusConnection::sessionBus().unregisterObject(QString::fromLatin1(path));
-        QDBusMessage message = QDBusMessage::createMethodCall(
-            kwinService, QStringLiteral("/Scripting"), QStringLiteral("org.kde.kwin.Scripting"),
-            QStringLiteral("unloadScript"));
-        message.setArguments({m_scriptName});
-        QDBusConnection::sessionBus().asyncCall(message);
+        unloadKWinScript(m_scriptName);
     }
 
     bool isWatching() const { return m_reported; }
@@ -338,6 +334,14 @@ struct KWinWorkspace::Shared : std::enable_shared_from_this<KWinWorkspace::Share
     RunningApplicationPtr find(const QString& identifier, const Identity& identity);
 };
 
+void unloadKWinScript(const QString& name) {
+    QDBusMessage message = QDBusMessage::createMethodCall(kwinService, QStringLiteral("/Scripting"),
+                                                          QStringLiteral("org.kde.kwin.Scripting"),
+                                                          QStringLiteral("unloadScript"));
+    message.setArguments({name});
+    QDBusConnection::sessionBus().asyncCall(message);
+}
+
 void runKWinScript(const QString& name, const QString& source) {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     const QString path = QDir(folder).filePath(QStringLiteral("brevlin-%1.js").arg(name));
@@ -355,7 +359,7 @@ void runKWinScript(const QString& name, const QString& source) {
         message.setArguments(arguments);
         bus.asyncCall(message);
     };
-    call(QStringLiteral("unloadScript"), {name});
+    unloadKWinScript(name);
     call(QStringLiteral("loadScript"), {path, name});
     call(QStringLiteral("start"), {});
 }
@@ -377,7 +381,11 @@ public:
         const QString which = m_windowId.isEmpty()
                                   ? QStringLiteral("w.pid === %1").arg(m_pid)
                                   : QStringLiteral("String(w.internalId) === '%1'").arg(m_windowId);
-        runKWinScript(QStringLiteral("activate"),
+        // A script of a new name each time: KWin frees an unloaded script only later, and loading
+        // one of the same name before then fails, which would lose this activation.
+        static quint64 count = 0;
+        unloadKWinScript(QStringLiteral("activate-%1").arg(count));
+        runKWinScript(QStringLiteral("activate-%1").arg(++count),
                       QString::fromLatin1(windowListScript) +
                           QStringLiteral("for (const w of brevlinWindows) {\n"
                                          "  if (!(%1) || !w.normalWindow) continue;\n"

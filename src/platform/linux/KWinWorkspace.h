@@ -78,5 +78,7 @@ private:
 // Runs `source` as a KWin script named `name` (replacing one of that name): unloads, loads and
 // starts it through org.kde.KWin /Scripting without waiting for any answer.
 void runKWinScript(const QString& name, const QString& source);
+// Stops and unloads the KWin script named `name`, without waiting for any answer.
+void unloadKWinScript(const QString& name);
 
 } // namespace brevlin
