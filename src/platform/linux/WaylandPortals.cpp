@@ -252,6 +252,12 @@ void PortalKeyboard::sendKeycode(int evdevKeycode, bool down) {
 }
 
 void PortalKeyboard::send(const QString& method, int key, bool down) {
+    if (method == QLatin1String("NotifyKeyboardKeycode")) {
+        if (down)
+            m_down.insert(key);
+        else
+            m_down.remove(key);
+    }
     QDBusMessage message =
         QDBusMessage::createMethodCall(portalService, portalPath, remoteDesktop, method);
     message.setArguments(
@@ -273,6 +279,22 @@ void PortalKeyboard::sendNext() {
         w->deleteLater();
         sendNext();
     });
+}
+
+QList<int> PortalKeyboard::releaseModifiers() {
+    QList<int> ours;
+    for (int key : {KEY_LEFTCTRL, KEY_RIGHTCTRL, KEY_LEFTALT, KEY_RIGHTALT, KEY_LEFTSHIFT,
+                    KEY_RIGHTSHIFT, KEY_LEFTMETA, KEY_RIGHTMETA}) {
+        if (m_down.contains(key))
+            ours.append(key);
+        sendKeycode(key, false);
+    }
+    return ours;
+}
+
+void PortalKeyboard::pressAgain(const QList<int>& keycodes) {
+    for (int key : keycodes)
+        sendKeycode(key, true);
 }
 
 void PortalKeyboard::reloadKeymapIfStale() {
@@ -331,12 +353,14 @@ KeyResult PortalKeyboard::press(Key key, KeyModifiers modifiers) {
         held.append(KEY_LEFTMETA);
     if (modifiers & KeyModifier::shift)
         held.append(KEY_LEFTSHIFT);
+    const QList<int> released = releaseModifiers();
     for (int modifier : held)
         sendKeycode(modifier, true);
     sendKeycode(code, true);
     sendKeycode(code, false);
     for (auto it = held.crbegin(); it != held.crend(); ++it)
         sendKeycode(*it, false);
+    pressAgain(released);
     return KeyResult::posted;
 }
 
@@ -349,9 +373,11 @@ KeyResult PortalKeyboard::type(QStringView text) {
         for (const char32_t c : text.toUcs4())
             if (c < 0x20 || c > 0x7e)
                 return KeyResult::keyUnavailable;
+        const QList<int> released = releaseModifiers();
         for (const char32_t c : text.toUcs4())
             for (bool down : {true, false})
                 send(QStringLiteral("NotifyKeyboardKeysym"), int(xkb_utf32_to_keysym(c)), down);
+        pressAgain(released);
         return KeyResult::posted;
     }
     struct Stroke {
@@ -370,6 +396,7 @@ KeyResult PortalKeyboard::type(QStringView text) {
             return KeyResult::keyUnavailable;
         strokes.append({code, shifted});
     }
+    const QList<int> released = releaseModifiers();
     for (const Stroke& stroke : strokes) {
         if (stroke.shifted)
             sendKeycode(KEY_LEFTSHIFT, true);
@@ -378,6 +405,7 @@ KeyResult PortalKeyboard::type(QStringView text) {
         if (stroke.shifted)
             sendKeycode(KEY_LEFTSHIFT, false);
     }
+    pressAgain(released);
     return KeyResult::posted;
 }
 

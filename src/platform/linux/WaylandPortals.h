@@ -7,6 +7,7 @@
 #include <QDBusObjectPath>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QVariantMap>
 
@@ -38,6 +39,11 @@ uint portalVersion(const QString& interface);
 // key and level that print it, and a shortcut's letter on the key its layout prints it on, else on
 // its US position. A character the layout lacks is refused with keyUnavailable, never sent: the
 // portal drops keysyms outside the layout without a word.
+//
+// Modifiers still down (the user's hand on a hotkey's Ctrl+Alt) are let go of before a key or
+// text goes, so Ctrl+K is not Ctrl+Alt+K and typed text arrives plain. No Wayland client can read
+// the keyboard's state, so every modifier key is released (the compositor drops the release of a
+// key that is up); those held through this session are pressed again afterwards.
 class PortalKeyboard : public QObject, public Keyboard {
     Q_OBJECT
 public:
@@ -66,6 +72,8 @@ private:
     void send(const QString& method, int key, bool down);
     void sendNext();
     void reloadKeymapIfStale();
+    QList<int> releaseModifiers();
+    void pressAgain(const QList<int>& keycodes);
 
     QString m_tokenFile;
     QString m_session;
@@ -76,6 +84,8 @@ private:
     // key goes once the portal has answered the one before; the queue never holds the caller.
     QList<QDBusMessage> m_queue;
     bool m_inFlight = false;
+    // Keys sent down through the session and not yet up.
+    QSet<int> m_down;
     struct KeymapSource;
     std::unique_ptr<KeymapSource> m_keymap;
 };
