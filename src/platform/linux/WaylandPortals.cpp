@@ -461,6 +461,8 @@ HotkeyService::RegisterResult PortalHotkeyService::registerHotkey(HotkeyId id,
                                                                   const Hotkey& hotkey) {
     if (!supportedKeys().contains(hotkey.key.toUpper()))
         return RegisterResult::unsupportedKey;
+    if (!m_supported)
+        return RegisterResult::unavailable;
     m_hotkeys.insert(id, hotkey);
     scheduleBind();
     return RegisterResult::registered;
@@ -525,12 +527,17 @@ void PortalHotkeyService::bind() {
                           {{QStringLiteral("description"),
                             QStringLiteral("Brevlin shortcut %1").arg(it.value().key.toUpper())},
                            {QStringLiteral("preferred_trigger"), trigger(it.value())}}});
+    QStringList names;
+    for (const Hotkey& hotkey : std::as_const(m_hotkeys))
+        names.append(hotkey.displayString());
     const QPointer<PortalHotkeyService> self(this);
-    auto failed = [self, generation](uint code) {
+    auto failed = [self, generation, names](uint code) {
         if (!self || generation != self->m_generation)
             return;
-        self->m_failure = code == 1 ? QStringLiteral("The hotkeys were not allowed.")
-                                    : QStringLiteral("The desktop refused Brevlin's hotkeys.");
+        self->m_failure = code == 1 ? QStringLiteral("The hotkeys %1 were not allowed.")
+                                          .arg(names.join(QStringLiteral(", ")))
+                                    : QStringLiteral("The desktop refused Brevlin's hotkeys %1.")
+                                          .arg(names.join(QStringLiteral(", ")));
         Q_EMIT self->bindingChanged();
     };
     callPortal(globalShortcuts, QStringLiteral("CreateSession"),
@@ -545,16 +552,40 @@ void PortalHotkeyService::bind() {
                    callPortal(globalShortcuts, QStringLiteral("BindShortcuts"),
                               {QVariant::fromValue(QDBusObjectPath(self->m_session)),
                                QVariant::fromValue(shortcuts), QString(), QVariantMap()},
-                              [self, generation, failed](uint code, const QVariantMap&) {
+                              [self, generation, failed](uint code, const QVariantMap& results) {
                                   if (!self || generation != self->m_generation)
                                       return;
                                   if (code != 0)
                                       return failed(code);
                                   self->m_bound = true;
-                                  self->m_failure.clear();
+                                  self->m_failure = self->unboundHotkeys(results);
                                   Q_EMIT self->bindingChanged();
                               });
                });
+}
+
+QString PortalHotkeyService::unboundHotkeys(const QVariantMap& results) const {
+    // The portal lists what it bound, each with the keys the desktop gave it: a hotkey left out,
+    // or given no keys (another program holds them), does not work.
+    QHash<QString, QString> triggers;
+    const QVariant listed = results.value(QStringLiteral("shortcuts"));
+    if (!listed.isValid())
+        return {};
+    QList<PortalShortcut> bound;
+    listed.value<QDBusArgument>() >> bound;
+    for (const PortalShortcut& shortcut : std::as_const(bound))
+        triggers.insert(
+            shortcut.id,
+            shortcut.properties.value(QStringLiteral("trigger_description")).toString());
+    QStringList unbound;
+    for (auto it = m_hotkeys.cbegin(); it != m_hotkeys.cend(); ++it)
+        if (triggers.value(shortcutPrefix + QString::number(it.key())).isEmpty())
+            unbound.append(it.value().displayString());
+    if (unbound.isEmpty())
+        return {};
+    return QStringLiteral("The desktop gave Brevlin's hotkeys %1 no keys (another program may hold "
+                          "them): choose others in the desktop's shortcut settings.")
+        .arg(unbound.join(QStringLiteral(", ")));
 }
 
 void PortalHotkeyService::activated(const QDBusMessage& message) {

@@ -105,8 +105,9 @@ public:
     static bool isSupported();
 
     void setPressHandler(PressHandler handler) override;
-    // `registered` once the request is on its way: the portal answers later, and a refusal is
-    // reported through failure() and bindingChanged.
+    // `unavailable` without the portal; else `registered` once the request is on its way: the
+    // portal answers later, and a refusal (of the session, or a hotkey it gave no keys) is
+    // reported through failure() and bindingChanged, naming the hotkeys.
     RegisterResult registerHotkey(HotkeyId id, const Hotkey& hotkey) override;
     void unregisterHotkey(HotkeyId id) override;
 
@@ -126,6 +127,7 @@ private:
     void scheduleBind();
     void bind();
     void closeSession();
+    QString unboundHotkeys(const QVariantMap& results) const;
 
     PressHandler m_handler;
     QHash<HotkeyId, Hotkey> m_hotkeys;

@@ -220,6 +220,18 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(presses, (QList<HotkeyService::HotkeyId>{2}), 10000);
         chord({KEY_LEFTCTRL, KEY_LEFTALT, KEY_1});
         QTRY_COMPARE_WITH_TIMEOUT(presses, (QList<HotkeyService::HotkeyId>{2, 1}), 10000);
+
+        // A refusal comes after `registered`, through the failure the dock shows: the portal
+        // takes one session of Brevlin's name at a time.
+        PortalHotkeyService second;
+        QCOMPARE(second.registerHotkey(
+                     3, {QStringLiteral("3"), {KeyModifier::primary, KeyModifier::alternate}}),
+                 HotkeyService::RegisterResult::registered);
+        QSignalSpy refused(&second, &PortalHotkeyService::bindingChanged);
+        QVERIFY(refused.wait(20000));
+        QVERIFY(!second.isBound());
+        QVERIFY2(second.failure().contains(QStringLiteral("Ctrl+Alt+3")),
+                 qPrintable(second.failure()));
     }
 
     // Chromium natively on Wayland and on XWayland: the shortcut opens the palette, typed text
