@@ -285,11 +285,26 @@ QList<int> PortalKeyboard::releaseModifiers() {
     QList<int> ours;
     for (int key : {KEY_LEFTCTRL, KEY_RIGHTCTRL, KEY_LEFTALT, KEY_RIGHTALT, KEY_LEFTSHIFT,
                     KEY_RIGHTSHIFT, KEY_LEFTMETA, KEY_RIGHTMETA}) {
-        if (m_down.contains(key))
+        if (m_down.contains(key)) {
             ours.append(key);
-        sendKeycode(key, false);
+            sendKeycode(key, false);
+        } else if (m_userHeld.contains(key)) {
+            sendKeycode(key, false);
+        }
     }
+    m_userHeld.clear();
     return ours;
+}
+
+void PortalKeyboard::noteHeldModifiers(KeyModifiers modifiers) {
+    if (modifiers & KeyModifier::primary)
+        m_userHeld << KEY_LEFTCTRL << KEY_RIGHTCTRL;
+    if (modifiers & KeyModifier::alternate)
+        m_userHeld << KEY_LEFTALT << KEY_RIGHTALT;
+    if (modifiers & KeyModifier::system)
+        m_userHeld << KEY_LEFTMETA << KEY_RIGHTMETA;
+    if (modifiers & KeyModifier::shift)
+        m_userHeld << KEY_LEFTSHIFT << KEY_RIGHTSHIFT;
 }
 
 void PortalKeyboard::pressAgain(const QList<int>& keycodes) {
@@ -598,8 +613,12 @@ void PortalHotkeyService::activated(const QDBusMessage& message) {
         return;
     bool ok = false;
     const HotkeyId id = shortcutId.mid(shortcutPrefix.size()).toUInt(&ok);
-    if (ok && m_hotkeys.contains(id))
-        m_handler(id);
+    if (!ok || !m_hotkeys.contains(id))
+        return;
+    // The hotkey's modifiers are down now; keys sent for it must not carry them.
+    if (m_keyboard)
+        m_keyboard->noteHeldModifiers(m_hotkeys.value(id).modifierSet());
+    m_handler(id);
 }
 
 } // namespace brevlin

@@ -40,10 +40,11 @@ uint portalVersion(const QString& interface);
 // its US position. A character the layout lacks is refused with keyUnavailable, never sent: the
 // portal drops keysyms outside the layout without a word.
 //
-// Modifiers still down (the user's hand on a hotkey's Ctrl+Alt) are let go of before a key or
-// text goes, so Ctrl+K is not Ctrl+Alt+K and typed text arrives plain. No Wayland client can read
-// the keyboard's state, so every modifier key is released (the compositor drops the release of a
-// key that is up); those held through this session are pressed again afterwards.
+// Modifiers still down are let go of before a key or text goes, so Ctrl+K is not Ctrl+Alt+K and
+// typed text arrives plain: those held through this session (pressed again afterwards), and those
+// of a hotkey just pressed (the user's hand may still be on them). No Wayland client can read the
+// keyboard's state, and releasing every modifier key before every key slows the keys down enough
+// to upset a launch's pacing, so the hotkey service says which ones are down.
 class PortalKeyboard : public QObject, public Keyboard {
     Q_OBJECT
 public:
@@ -59,6 +60,9 @@ public:
 
     // One key by its evdev keycode, for what press() cannot express; queued like the others.
     void sendKeycode(int evdevKeycode, bool down);
+
+    // The user holds these now (a hotkey's): the next key or text lets go of them first.
+    void noteHeldModifiers(KeyModifiers modifiers);
 
     // Why the portal session is not there (empty while it starts or once it runs).
     QString failure() const { return m_failure; }
@@ -86,6 +90,7 @@ private:
     bool m_inFlight = false;
     // Keys sent down through the session and not yet up.
     QSet<int> m_down;
+    QSet<int> m_userHeld;
     struct KeymapSource;
     std::unique_ptr<KeymapSource> m_keymap;
 };
@@ -115,6 +120,8 @@ public:
     static QString trigger(const Hotkey& hotkey);
 
     bool isBound() const { return m_bound; }
+    // Told of each hotkey's modifiers when it fires, so its keys let go of them.
+    void setKeyboard(PortalKeyboard* keyboard) { m_keyboard = keyboard; }
     QString failure() const { return m_failure; }
 
 Q_SIGNALS:
@@ -130,6 +137,7 @@ private:
     QString unboundHotkeys(const QVariantMap& results) const;
 
     PressHandler m_handler;
+    PortalKeyboard* m_keyboard = nullptr;
     QHash<HotkeyId, Hotkey> m_hotkeys;
     QString m_session;
     bool m_supported = false;
