@@ -156,7 +156,7 @@ public:
                 "function brevlinWatch(w) {\n"
                 "  const report = function () { brevlinReport(null); };\n"
                 "  for (const s of ['desktopFileNameChanged', 'windowClassChanged', "
-                "'captionChanged', 'keepAboveChanged'])\n"
+                "'captionChanged', 'keepAboveChanged', 'skipTaskbarChanged'])\n"
                 "    if (w[s]) w[s].connect(report);\n"
                 "}\n"
                 "(workspace.windowList ? workspace.windowList() : "
@@ -421,6 +421,12 @@ RunningApplicationPtr KWinWorkspace::Shared::find(const QString& identifier,
     if (const QList<KWinWindow> windows = identifiedWindows(identity); !windows.isEmpty())
         return std::make_shared<KWinRunningApplication>(weak_from_this(), windows.first().pid,
                                                         windows.first().id);
+    // KWin's word on which processes show a window, where it gives it; the accessibility bus
+    // lists an application only once its toolkit has registered there.
+    for (const KWinWindow& window : kwin.windows())
+        if (window.normal && isOurProcess(identifier, identity, window.pid))
+            return std::make_shared<KWinRunningApplication>(weak_from_this(), window.pid,
+                                                            QString());
     const QList<Instance> instances = instancesOf(identifier, identity);
     if (instances.isEmpty())
         return nullptr;

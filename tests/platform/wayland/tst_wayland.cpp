@@ -386,6 +386,14 @@ private Q_SLOTS:
         installEntry(QStringLiteral("brevlin.Other"), {standinExecutable()});
         QVERIFY(start(QStringLiteral("brevlin.Other")));
         QVERIFY(bringForward(QStringLiteral("brevlin.Other")));
+        // KWin keeps the dock above the window just activated, and out of the task bar.
+        const auto dock = [&] {
+            for (const KWinWindow& w : m_workspace.windows())
+                if (w.pid == brevlin.pid())
+                    return w;
+            return KWinWindow{};
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(dock().keepAbove && dock().skipTaskbar, 10000);
         installEntry(QStringLiteral("brevlin.Dock"), {QStringLiteral(BREVLIN_APP_PATH)});
         QVERIFY(bringForward(QStringLiteral("brevlin.Dock")));
         QVERIFY(brevlin.request(QStringLiteral("click 1")).value("ok").toBool());
