@@ -27,6 +27,16 @@ QString waylandNotice() {
         "hotkeys pressed in native Wayland windows are not seen.");
 }
 
+QString remoteControlExplanation(uint portalVersion, bool explainedBefore) {
+    if (explainedBefore || portalVersion < 2)
+        return {};
+    return QStringLiteral(
+        "Brevlin launches plugins by typing into Figma, as you would. On Wayland it needs the "
+        "desktop's permission to send keys: your desktop will now ask whether Brevlin may control "
+        "the keyboard (remote control). Brevlin sends keys only while a launch runs, and only "
+        "while Figma is in front.");
+}
+
 QString instanceServerName(const QProcessEnvironment& environment) {
     static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]"));
     QString display = environment.value(QStringLiteral("DISPLAY"));

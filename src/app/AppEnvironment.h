@@ -19,6 +19,10 @@ DisplaySituation displaySituation(const QProcessEnvironment& environment);
 QString noDisplayMessage();
 // The one-time notice for Wayland sessions.
 QString waylandNotice();
+// What Brevlin says before the desktop's remote-control portal asks the user for the keyboard;
+// empty when nothing needs saying: it was said before, or the portal (before version 2, as KDE
+// 5.27's) grants an unsandboxed caller without asking.
+QString remoteControlExplanation(uint portalVersion, bool explainedBefore);
 
 // The name of the local socket a running Brevlin listens on: one per user and display.
 QString instanceServerName(const QProcessEnvironment& environment);

@@ -45,13 +45,14 @@ void showWaylandNoticeOnce(const QString& dataFolder) {
     box->show();
 }
 
-// Asks for the remote-control session. Portals from version 2 ask the user (once, given the
-// restore token): the first time, Brevlin says why before the desktop asks. KDE 5.27's portal
-// (version 1) grants an unsandboxed caller without asking, so there is nothing to explain.
+// Asks for the remote-control session; the first time the desktop will ask the user, Brevlin
+// says why before it does.
 void startRemoteControl(PortalKeyboard& keyboard, const QString& dataFolder) {
     const QString marker = QDir(dataFolder).filePath(QStringLiteral(".remote-control-explained"));
-    if (QFile::exists(marker) ||
-        portalVersion(QStringLiteral("org.freedesktop.portal.RemoteDesktop")) < 2) {
+    const QString explanation = remoteControlExplanation(
+        portalVersion(QStringLiteral("org.freedesktop.portal.RemoteDesktop")),
+        QFile::exists(marker));
+    if (explanation.isEmpty()) {
         keyboard.start();
         return;
     }
@@ -59,13 +60,8 @@ void startRemoteControl(PortalKeyboard& keyboard, const QString& dataFolder) {
     QFile file(marker);
     if (file.open(QIODevice::WriteOnly))
         file.close();
-    auto* box = new QMessageBox(
-        QMessageBox::Information, QStringLiteral("Brevlin"),
-        QStringLiteral("Brevlin launches plugins by typing into Figma, as you would. On Wayland it "
-                       "needs the desktop's permission to send keys: your desktop will now ask "
-                       "whether Brevlin may control the keyboard (remote control). Brevlin "
-                       "sends keys only while a launch runs, and only while Figma is in front."),
-        QMessageBox::Ok);
+    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Brevlin"), explanation,
+                                QMessageBox::Ok);
     box->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(box, &QMessageBox::finished, &keyboard, [&keyboard] { keyboard.start(); });
     box->show();

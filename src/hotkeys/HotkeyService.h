@@ -23,6 +23,8 @@ public:
         unsupportedKey,
         // Another program (or the desktop itself) holds the key with these modifiers.
         taken,
+        // This desktop offers no system-wide hotkeys at all.
+        unavailable,
     };
 
     // Replaces the handler presses go to (an empty one drops them). A backend guarantees:
@@ -42,7 +44,8 @@ public:
     //   and a hotkey without modifiers is the bare key; lock keys (Caps Lock, Num Lock) never
     //   stop a hotkey;
     // - `registered` only when the hotkey works now; otherwise nothing of it stays registered
-    //   and the answer says why;
+    //   and the answer says why. Where the desktop answers later (a portal), `registered` means
+    //   asked for, and the backend reports a later refusal on its own failure path;
     // - an `id` that is registered already has its old registration replaced;
     // - keys the user presses while still holding the hotkey reach the focused window.
     virtual RegisterResult registerHotkey(HotkeyId id, const Hotkey& hotkey) = 0;

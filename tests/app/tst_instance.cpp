@@ -32,7 +32,16 @@ private slots:
     void secondStartHandsOverToTheFirst();
     void leftoverSocketIsReplaced();
     void commandLineAnswersWithoutADisplay();
+    void remoteControlIsExplainedOnceWhereThePortalAsks();
 };
+
+void InstanceTests::remoteControlIsExplainedOnceWhereThePortalAsks() {
+    // KDE 5.27's portal (version 1) asks nothing; from version 2 the desktop asks, once.
+    QVERIFY(remoteControlExplanation(0, false).isEmpty());
+    QVERIFY(remoteControlExplanation(1, false).isEmpty());
+    QVERIFY(remoteControlExplanation(2, false).contains(QStringLiteral("remote control")));
+    QVERIFY(remoteControlExplanation(2, true).isEmpty());
+}
 
 void InstanceTests::displaySituationFollowsTheEnvironment_data() {
     QTest::addColumn<QProcessEnvironment>("environment");

@@ -1,9 +1,11 @@
 #include "DesktopEntries.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
@@ -57,6 +59,11 @@ std::optional<DesktopEntry> desktopEntryFor(const QString& applicationId) {
         return std::nullopt;
     const QByteArray id = (applicationId + QStringLiteral(".desktop")).toUtf8();
     GDesktopAppInfo* info = g_desktop_app_info_new(id.constData());
+    if (const QString path =
+            QStandardPaths::locate(QStandardPaths::GenericDataLocation,
+                                   QStringLiteral("applications/") + QString::fromUtf8(id));
+        !info && !path.isEmpty())
+        info = g_desktop_app_info_new_from_filename(QFile::encodeName(path).constData());
     for (const QString& folder : exportFolders()) {
         if (info)
             break;
@@ -71,6 +78,65 @@ std::optional<DesktopEntry> desktopEntryFor(const QString& applicationId) {
     entry.applicationId = applicationId;
     g_object_unref(info);
     return entry;
+}
+
+void startDesktopEntry(const std::optional<DesktopEntry>& entry,
+                       std::function<RunningApplicationPtr()> find, WorkspaceApi::StartDone done,
+                       int timeoutMilliseconds, int pollMilliseconds,
+                       std::function<void(qint64 pid)> launched) {
+    if (!entry || entry->path.isEmpty()) {
+        done(StartResult::notInstalled());
+        return;
+    }
+    GDesktopAppInfo* info =
+        g_desktop_app_info_new_from_filename(QFile::encodeName(entry->path).constData());
+    if (!info) {
+        done(StartResult::failed(
+            QStringLiteral("The application entry %1 could not be read.").arg(entry->path)));
+        return;
+    }
+    GAppLaunchContext* context = g_app_launch_context_new();
+    GError* error = nullptr;
+    GPid pid = 0;
+    // The process id finds the application's windows again where nothing else names them.
+    const bool started = g_desktop_app_info_launch_uris_as_manager(
+        info, nullptr, context, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
+        [](GDesktopAppInfo*, GPid launchedPid, gpointer data) {
+            *static_cast<GPid*>(data) = launchedPid;
+        },
+        &pid, &error);
+    g_object_unref(context);
+    g_object_unref(info);
+    if (!started) {
+        const QString message = error ? fromUtf8(error->message)
+                                      : QStringLiteral("The application could not be started.");
+        if (error)
+            g_error_free(error);
+        done(StartResult::failed(message));
+        return;
+    }
+    if (pid > 0 && launched)
+        launched(pid);
+
+    // The launch only starts a process; the application counts as started once a window shows.
+    auto* timer = new QTimer;
+    auto elapsed = std::make_shared<QElapsedTimer>();
+    elapsed->start();
+    QObject::connect(timer, &QTimer::timeout, timer, [=] {
+        if (const RunningApplicationPtr application = find()) {
+            timer->stop();
+            timer->deleteLater();
+            application->activate();
+            done(StartResult::started(application));
+        } else if (elapsed->elapsed() >= timeoutMilliseconds) {
+            timer->stop();
+            timer->deleteLater();
+            done(StartResult::failed(
+                QStringLiteral("The application did not open a window within %1 seconds.")
+                    .arg(timeoutMilliseconds / 1000.0)));
+        }
+    });
+    timer->start(pollMilliseconds);
 }
 
 QList<FigmaTarget> installedFigmaTargets() {

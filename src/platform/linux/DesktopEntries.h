@@ -1,6 +1,7 @@
 #pragma once
 
 #include "launch/FigmaTarget.h"
+#include "launch/Workspace.h"
 
 #include <QList>
 #include <QString>
@@ -21,9 +22,19 @@ struct DesktopEntry {
 };
 
 // The entry of an application identifier: first where GIO looks (XDG_DATA_HOME and
-// XDG_DATA_DIRS), then in the folders Flatpak and snap export their entries to, which a session
-// started without their profile scripts leaves out of XDG_DATA_DIRS.
+// XDG_DATA_DIRS), then the file there by path (GIO learns of an entry written a moment ago only
+// when its file monitor fires), then in the folders Flatpak and snap export their entries to,
+// which a session started without their profile scripts leaves out of XDG_DATA_DIRS.
 std::optional<DesktopEntry> desktopEntryFor(const QString& applicationId);
+
+// Launches the entry through GIO, as a desktop's launcher does, and reports it started once
+// `find` names a running instance (asked every `pollMilliseconds`), which is then activated; or
+// notInstalled without an entry, or failed when the program cannot run or no instance shows within
+// `timeoutMilliseconds`. `launched` hears the process GIO started. Needs a running Qt event loop.
+void startDesktopEntry(const std::optional<DesktopEntry>& entry,
+                       std::function<RunningApplicationPtr()> find, WorkspaceApi::StartDone done,
+                       int timeoutMilliseconds, int pollMilliseconds,
+                       std::function<void(qint64 pid)> launched = {});
 
 // What is installed of Figma, in the order a launch prefers it: the desktop clients in the
 // launcher's order, then the browsers' web apps for Figma by entry id. An entry whose program

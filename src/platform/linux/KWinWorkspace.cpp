@@ -1,6 +1,7 @@
 #include "KWinWorkspace.h"
 
 #include "AtspiBus.h"
+#include "DesktopEntries.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -11,15 +12,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
 #include <QStandardPaths>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstring>
-#include <optional>
 
-#include <gio/gdesktopappinfo.h>
-#include <gio/gio.h>
+#include <glib.h>
 
 namespace brevlin {
 
@@ -29,46 +31,26 @@ const QString kwinService = QStringLiteral("org.kde.KWin");
 // AtspiStateType ATSPI_STATE_ACTIVE: the window the compositor activated.
 constexpr quint64 activeState = quint64(1) << 1;
 constexpr int startPollMilliseconds = 100;
+// An entry read for a launch serves that launch's frontmost checks; one older than this is read
+// again, so a changed entry is seen soon.
+constexpr qint64 entryLifetimeMilliseconds = 2000;
 
-QString fromUtf8(const char* s) {
-    return s ? QString::fromUtf8(s) : QString();
-}
+// KWin 6 names windows where 5 named clients; the scripts work with either.
+const char* const windowListScript =
+    "const brevlinWindows = workspace.windowList ? workspace.windowList() : "
+    "workspace.clientList();\n";
 
-// What the desktop entry says about its program.
-struct Entry {
-    QString path;
-    QString name;
-    QStringList exec; // without field codes
-};
-
-std::optional<Entry> entryFor(const QString& identifier) {
-    QStringList ids = {identifier + QStringLiteral(".desktop")};
-    if (identifier == QStringLiteral("com.figma.Desktop"))
-        ids.append(QStringLiteral("figma-linux.desktop"));
-    for (const QString& id : ids) {
-        GDesktopAppInfo* info = g_desktop_app_info_new(id.toUtf8().constData());
-        // GIO learns of a new entry through a file monitor, a moment after it is written.
-        if (const QString path = QStandardPaths::locate(QStandardPaths::GenericDataLocation,
-                                                        QStringLiteral("applications/") + id);
-            !info && !path.isEmpty())
-            info = g_desktop_app_info_new_from_filename(QFile::encodeName(path).constData());
-        if (!info)
-            continue;
-        Entry entry;
-        entry.path = fromUtf8(g_desktop_app_info_get_filename(info));
-        entry.name = fromUtf8(g_app_info_get_name(G_APP_INFO(info)));
-        gchar** argv = nullptr;
-        if (g_shell_parse_argv(g_app_info_get_commandline(G_APP_INFO(info)), nullptr, &argv,
-                               nullptr)) {
-            for (gchar** a = argv; *a; ++a)
-                if (!(strlen(*a) == 2 && (*a)[0] == '%'))
-                    entry.exec.append(QString::fromUtf8(*a));
-            g_strfreev(argv);
-        }
-        g_object_unref(info);
-        return entry;
-    }
-    return std::nullopt;
+// The Exec line's arguments without field codes.
+QStringList execArguments(const QString& commandLine) {
+    QStringList result;
+    gchar** argv = nullptr;
+    if (!g_shell_parse_argv(commandLine.toUtf8().constData(), nullptr, &argv, nullptr))
+        return result;
+    for (gchar** a = argv; *a; ++a)
+        if (!(strlen(*a) == 2 && (*a)[0] == '%'))
+            result.append(QString::fromUtf8(*a));
+    g_strfreev(argv);
+    return result;
 }
 
 // The process's command line as one string, arguments separated by spaces: Chromium rewrites its
@@ -85,87 +67,192 @@ QString commandLineOf(qint64 pid) {
 // The entry's program: the same program name, and every argument of its Exec line there.
 // Wrapper scripts (Debian's chromium) exec the real binary under the same process, adding flags
 // of their own, so the arguments are looked for, not compared in place.
-bool runsEntry(qint64 pid, const Entry& entry) {
-    if (entry.exec.isEmpty())
+bool runsEntry(qint64 pid, const QStringList& exec) {
+    if (exec.isEmpty() || pid <= 0)
         return false;
     const QString command = commandLineOf(pid);
     if (command.isEmpty())
         return false;
-    const QString program = QFileInfo(entry.exec.first()).fileName();
+    const QString program = QFileInfo(exec.first()).fileName();
     if (QFileInfo(command.section(QLatin1Char(' '), 0, 0)).fileName() != program &&
         QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid))).fileName() !=
             program)
         return false;
     const QString spaced = QLatin1Char(' ') + command + QLatin1Char(' ');
-    for (qsizetype i = 1; i < entry.exec.size(); ++i)
-        if (!spaced.contains(QLatin1Char(' ') + entry.exec.at(i) + QLatin1Char(' ')))
+    for (qsizetype i = 1; i < exec.size(); ++i)
+        if (!spaced.contains(QLatin1Char(' ') + exec.at(i) + QLatin1Char(' ')))
             return false;
     return true;
 }
 
-// Told by a KWin script which process's window KWin activated: the compositor's own word, for
-// toolkits whose frames do not publish the ACTIVE state (Chromium until its accessibility is
-// fully on). The script calls back over D-Bus on every activation.
-class ActiveWindowWatcher : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "app.brevlin.ActiveWindow")
-public:
-    static constexpr const char* path = "/app/brevlin/ActiveWindow";
+// What identifies an application's windows and processes, read from its entry.
+struct Identity {
+    std::optional<DesktopEntry> entry;
+    QStringList exec;
+    QElapsedTimer age;
 
-    ActiveWindowWatcher() {
+    // Whether the window carries the entry's identity: its app id names the entry (KWin may give
+    // it as a path or with the suffix), or its app id or class is the entry's window class.
+    bool carriedBy(const KWinWindow& window) const {
+        if (!entry)
+            return false;
+        QString appId = window.appId.section(QLatin1Char('/'), -1);
+        if (appId.endsWith(QLatin1String(".desktop")))
+            appId.chop(8);
+        const auto same = [](const QString& a, const QString& b) {
+            return !a.isEmpty() && a.compare(b, Qt::CaseInsensitive) == 0;
+        };
+        return same(appId, entry->applicationId) || same(appId, entry->windowClass) ||
+               same(window.resourceClass, entry->windowClass) ||
+               same(window.resourceName, entry->windowClass);
+    }
+};
+
+// Told by a KWin script about KWin's windows and which one it activated: the compositor's own
+// word, for toolkits whose frames do not publish the ACTIVE state (Chromium until its
+// accessibility is fully on) and for the app ids only the compositor knows. The script calls back
+// over D-Bus whenever a window comes, goes, is activated or renamed.
+class WindowWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "app.brevlin.Windows")
+public:
+    static constexpr const char* path = "/app/brevlin/Windows";
+
+    WindowWatcher() {
         QDBusConnection bus = QDBusConnection::sessionBus();
         if (!KWinWorkspace::canActivate() ||
             !bus.registerObject(QString::fromLatin1(path), this,
                                 QDBusConnection::ExportScriptableSlots))
             return;
-        m_scriptName = QStringLiteral("active-%1").arg(QCoreApplication::applicationPid());
+        m_scriptName = QStringLiteral("windows-%1").arg(QCoreApplication::applicationPid());
+        // KWin 5 gives the names as byte arrays, KWin 6 as strings.
         runKWinScript(
             m_scriptName,
             QStringLiteral(
-                "function brevlinReport() {\n"
-                "  const w = workspace.windowList ? workspace.activeWindow : "
-                "workspace.activeClient;\n"
-                "  callDBus('%1', '%2', 'app.brevlin.ActiveWindow', 'activated', w ? w.pid : 0);\n"
+                "function brevlinText(v) {\n"
+                "  if (v === undefined || v === null) return '';\n"
+                "  if (typeof v === 'string') return v;\n"
+                "  return String.fromCharCode.apply(null, new Uint8Array(v));\n"
                 "}\n"
-                "if (workspace.windowActivated) workspace.windowActivated.connect(brevlinReport);\n"
-                "else workspace.clientActivated.connect(brevlinReport);\n"
-                "brevlinReport();\n")
+                "function brevlinReport(gone) {\n"
+                "  const active = workspace.windowList ? workspace.activeWindow : "
+                "workspace.activeClient;\n"
+                "  const all = workspace.windowList ? workspace.windowList() : "
+                "workspace.clientList();\n"
+                "  const list = [];\n"
+                "  for (const w of all) {\n"
+                "    if (w === gone) continue;\n"
+                "    list.push({id: String(w.internalId), pid: w.pid,\n"
+                "      app: brevlinText(w.desktopFileName), cls: brevlinText(w.resourceClass),\n"
+                "      name: brevlinText(w.resourceName),\n"
+                "      caption: w.captionNormal !== undefined ? w.captionNormal : w.caption,\n"
+                "      normal: !!w.normalWindow, above: !!w.keepAbove, "
+                "skipTaskbar: !!w.skipTaskbar});\n"
+                "  }\n"
+                "  callDBus('%1', '%2', 'app.brevlin.Windows', 'windows', JSON.stringify(\n"
+                "    {active: active && active !== gone ? String(active.internalId) : '',\n"
+                "     windows: list}));\n"
+                "}\n"
+                "function brevlinWatch(w) {\n"
+                "  const report = function () { brevlinReport(null); };\n"
+                "  for (const s of ['desktopFileNameChanged', 'windowClassChanged', "
+                "'captionChanged', 'keepAboveChanged', 'skipTaskbarChanged'])\n"
+                "    if (w[s]) w[s].connect(report);\n"
+                "}\n"
+                "(workspace.windowList ? workspace.windowList() : "
+                "workspace.clientList()).forEach(brevlinWatch);\n"
+                "const brevlinAdded = function (w) { brevlinWatch(w); brevlinReport(null); };\n"
+                "const brevlinRemoved = function (w) { brevlinReport(w); };\n"
+                "const brevlinActivated = function () { brevlinReport(null); };\n"
+                "if (workspace.windowList) {\n"
+                "  workspace.windowAdded.connect(brevlinAdded);\n"
+                "  workspace.windowRemoved.connect(brevlinRemoved);\n"
+                "  workspace.windowActivated.connect(brevlinActivated);\n"
+                "} else {\n"
+                "  workspace.clientAdded.connect(brevlinAdded);\n"
+                "  workspace.clientRemoved.connect(brevlinRemoved);\n"
+                "  workspace.clientActivated.connect(brevlinActivated);\n"
+                "}\n"
+                "brevlinReport(null);\n")
                 .arg(bus.baseService(), QString::fromLatin1(path)));
     }
-    ~ActiveWindowWatcher() override {
+    ~WindowWatcher() override {
         if (m_scriptName.isEmpty())
             return;
         QDBusConnection::sessionBus().unregisterObject(QString::fromLatin1(path));
-        QDBusMessage message = QDBusMessage::createMethodCall(
-            kwinService, QStringLiteral("/Scripting"), QStringLiteral("org.kde.kwin.Scripting"),
-            QStringLiteral("unloadScript"));
-        message.setArguments({m_scriptName});
-        QDBusConnection::sessionBus().asyncCall(message);
+        unloadKWinScript(m_scriptName);
     }
 
     bool isWatching() const { return m_reported; }
-    qint64 activePid() const { return m_pid; }
+    const QList<KWinWindow>& windows() const { return m_windows; }
+    std::optional<KWinWindow> active() const {
+        for (const KWinWindow& window : m_windows)
+            if (window.id == m_active)
+                return window;
+        return std::nullopt;
+    }
 
 public Q_SLOTS:
-    Q_SCRIPTABLE void activated(int pid) {
-        m_pid = pid;
+    Q_SCRIPTABLE void windows(const QString& report) {
+        const QJsonObject object = QJsonDocument::fromJson(report.toUtf8()).object();
+        m_active = object.value(QStringLiteral("active")).toString();
+        m_windows.clear();
+        for (const QJsonValue& value : object.value(QStringLiteral("windows")).toArray()) {
+            const QJsonObject w = value.toObject();
+            m_windows.append({w.value(QStringLiteral("id")).toString(),
+                              qint64(w.value(QStringLiteral("pid")).toDouble()),
+                              w.value(QStringLiteral("app")).toString(),
+                              w.value(QStringLiteral("cls")).toString(),
+                              w.value(QStringLiteral("name")).toString(),
+                              w.value(QStringLiteral("caption")).toString(),
+                              w.value(QStringLiteral("normal")).toBool(),
+                              w.value(QStringLiteral("above")).toBool(),
+                              w.value(QStringLiteral("skipTaskbar")).toBool()});
+        }
         m_reported = true;
     }
 
 private:
     QString m_scriptName;
-    qint64 m_pid = 0;
+    QString m_active;
+    QList<KWinWindow> m_windows;
     bool m_reported = false;
 };
 
 } // namespace
 
-// The accessibility bus's applications, as far as the workspace needs them.
-struct KWinWorkspace::Shared {
+// The accessibility bus's applications and KWin's windows, as far as the workspace needs them.
+struct KWinWorkspace::Shared : std::enable_shared_from_this<KWinWorkspace::Shared> {
     atspi::Bus bus;
-    ActiveWindowWatcher activeWindow;
+    WindowWatcher kwin;
     // Processes Brevlin started for an identifier: theirs whatever their command line says.
     QHash<QString, QSet<qint64>> startedPids;
+    QHash<QString, Identity> identities;
+
+    // The identifier's entry: read again when `fresh` (once per launch) or when old.
+    Identity identity(const QString& identifier, bool fresh = false) {
+        Identity& identity = identities[identifier];
+        if (fresh || !identity.age.isValid() ||
+            identity.age.elapsed() > entryLifetimeMilliseconds) {
+            identity.entry = desktopEntryFor(identifier);
+            identity.exec = identity.entry ? execArguments(identity.entry->exec) : QStringList();
+            identity.age.start();
+        }
+        return identity;
+    }
+
+    // KWin's windows carrying the identifier's identity, oldest first.
+    QList<KWinWindow> identifiedWindows(const Identity& identity) const {
+        QList<KWinWindow> result;
+        for (const KWinWindow& window : kwin.windows())
+            if (window.normal && identity.carriedBy(window))
+                result.append(window);
+        return result;
+    }
+
+    bool isOurProcess(const QString& identifier, const Identity& identity, qint64 pid) const {
+        return startedPids.value(identifier).contains(pid) || runsEntry(pid, identity.exec);
+    }
 
     struct Application {
         atspi::ObjectRef ref;
@@ -222,20 +309,17 @@ struct KWinWorkspace::Shared {
         return result;
     }
 
-    // The identifier's instances, oldest process first, with the frames' states.
+    // The identifier's instances found by process, oldest process first, with the frames' states.
     struct Instance {
         qint64 pid = 0;
         QList<quint64> frames;
     };
-    QList<Instance> instancesOf(const QString& identifier) {
-        const auto entry = entryFor(identifier);
-        const QSet<qint64> started = startedPids.value(identifier);
+    QList<Instance> instancesOf(const QString& identifier, const Identity& identity) {
         QList<Instance> result;
         for (const Application& application : applications()) {
-            const bool ours =
-                started.contains(application.pid) ||
-                (entry && (runsEntry(application.pid, *entry) ||
-                           (!entry->name.isEmpty() && nameOf(application.ref) == entry->name)));
+            const bool ours = isOurProcess(identifier, identity, application.pid) ||
+                              (identity.entry && !identity.entry->name.isEmpty() &&
+                               nameOf(application.ref) == identity.entry->name);
             if (!ours)
                 continue;
             Instance instance{application.pid, frameStates(application.ref)};
@@ -246,7 +330,17 @@ struct KWinWorkspace::Shared {
                   [](const Instance& a, const Instance& b) { return a.pid < b.pid; });
         return result;
     }
+
+    RunningApplicationPtr find(const QString& identifier, const Identity& identity);
 };
+
+void unloadKWinScript(const QString& name) {
+    QDBusMessage message = QDBusMessage::createMethodCall(kwinService, QStringLiteral("/Scripting"),
+                                                          QStringLiteral("org.kde.kwin.Scripting"),
+                                                          QStringLiteral("unloadScript"));
+    message.setArguments({name});
+    QDBusConnection::sessionBus().asyncCall(message);
+}
 
 void runKWinScript(const QString& name, const QString& source) {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
@@ -265,43 +359,80 @@ void runKWinScript(const QString& name, const QString& source) {
         message.setArguments(arguments);
         bus.asyncCall(message);
     };
-    call(QStringLiteral("unloadScript"), {name});
+    unloadKWinScript(name);
     call(QStringLiteral("loadScript"), {path, name});
     call(QStringLiteral("start"), {});
 }
 
 namespace {
 
-// KWin 6 names windows where 5 named clients; the script works with either.
-const char* const windowListScript =
-    "const brevlinWindows = workspace.windowList ? workspace.windowList() : "
-    "workspace.clientList();\n";
-
+// One window of KWin's when the instance was found by its identity, else the process's first.
 class KWinRunningApplication : public RunningApplication {
 public:
-    explicit KWinRunningApplication(qint64 pid)
-        : m_pid(pid) {}
+    KWinRunningApplication(std::weak_ptr<KWinWorkspace::Shared> shared, qint64 pid,
+                           QString windowId)
+        : m_shared(std::move(shared))
+        , m_pid(pid)
+        , m_windowId(std::move(windowId)) {}
     qint64 processIdentifier() const override { return m_pid; }
     void activate() override {
         if (!KWinWorkspace::canActivate())
             return;
-        runKWinScript(QStringLiteral("activate"),
+        const QString which = m_windowId.isEmpty()
+                                  ? QStringLiteral("w.pid === %1").arg(m_pid)
+                                  : QStringLiteral("String(w.internalId) === '%1'").arg(m_windowId);
+        // A script of a new name each time: KWin frees an unloaded script only later, and loading
+        // one of the same name before then fails, which would lose this activation.
+        static quint64 count = 0;
+        unloadKWinScript(QStringLiteral("activate-%1").arg(count));
+        runKWinScript(QStringLiteral("activate-%1").arg(++count),
                       QString::fromLatin1(windowListScript) +
                           QStringLiteral("for (const w of brevlinWindows) {\n"
-                                         "  if (w.pid !== %1 || !w.normalWindow) continue;\n"
+                                         "  if (!(%1) || !w.normalWindow) continue;\n"
                                          "  if (w.minimized) w.minimized = false;\n"
                                          "  if (workspace.windowList) workspace.activeWindow = w;\n"
                                          "  else workspace.activeClient = w;\n"
                                          "  break;\n"
                                          "}\n")
-                              .arg(m_pid));
+                              .arg(which));
+    }
+    // The title tells the launcher the window's frame among the process's others, which matters
+    // where the window was picked from several (a web app beside its browser's windows).
+    QString windowTitle() const override {
+        const auto shared = m_shared.lock();
+        if (!shared || m_windowId.isEmpty())
+            return {};
+        for (const KWinWindow& window : shared->kwin.windows())
+            if (window.id == m_windowId)
+                return window.caption;
+        return {};
     }
 
 private:
+    std::weak_ptr<KWinWorkspace::Shared> m_shared;
     qint64 m_pid;
+    QString m_windowId;
 };
 
 } // namespace
+
+RunningApplicationPtr KWinWorkspace::Shared::find(const QString& identifier,
+                                                  const Identity& identity) {
+    if (const QList<KWinWindow> windows = identifiedWindows(identity); !windows.isEmpty())
+        return std::make_shared<KWinRunningApplication>(weak_from_this(), windows.first().pid,
+                                                        windows.first().id);
+    // KWin's word on which processes show a window, where it gives it; the accessibility bus
+    // lists an application only once its toolkit has registered there.
+    for (const KWinWindow& window : kwin.windows())
+        if (window.normal && isOurProcess(identifier, identity, window.pid))
+            return std::make_shared<KWinRunningApplication>(weak_from_this(), window.pid,
+                                                            QString());
+    const QList<Instance> instances = instancesOf(identifier, identity);
+    if (instances.isEmpty())
+        return nullptr;
+    return std::make_shared<KWinRunningApplication>(weak_from_this(), instances.first().pid,
+                                                    QString());
+}
 
 KWinWorkspace::KWinWorkspace()
     : d(std::make_shared<Shared>()) {}
@@ -332,26 +463,34 @@ bool KWinWorkspace::keepDockAbove() {
     return true;
 }
 
+QList<KWinWindow> KWinWorkspace::windows() const {
+    return d->kwin.windows();
+}
+
+std::optional<KWinWindow> KWinWorkspace::activeWindow() const {
+    return d->kwin.active();
+}
+
 RunningApplicationPtr KWinWorkspace::findRunning(const QString& applicationId) {
-    const QList<Shared::Instance> instances = d->instancesOf(applicationId);
-    if (instances.isEmpty())
-        return nullptr;
-    return std::make_shared<KWinRunningApplication>(instances.first().pid);
+    return d->find(applicationId, d->identity(applicationId, true));
 }
 
 bool KWinWorkspace::isFrontmost(const QString& applicationId) {
+    const Identity identity = d->identity(applicationId);
     // The compositor's own word where it gives it: exact, and no call to the application. A
     // frame's ACTIVE state can lag behind (Chromium on XWayland keeps it a while).
-    if (d->activeWindow.isWatching()) {
-        const qint64 pid = d->activeWindow.activePid();
-        if (pid <= 0)
+    if (d->kwin.isWatching()) {
+        const std::optional<KWinWindow> active = d->kwin.active();
+        if (!active)
             return false;
-        if (d->startedPids.value(applicationId).contains(pid))
+        if (identity.carriedBy(*active))
             return true;
-        const auto entry = entryFor(applicationId);
-        return entry && runsEntry(pid, *entry);
+        // Another window has the identity: the active one is some other window of the process.
+        if (!d->identifiedWindows(identity).isEmpty())
+            return false;
+        return d->isOurProcess(applicationId, identity, active->pid);
     }
-    for (const Shared::Instance& instance : d->instancesOf(applicationId))
+    for (const Shared::Instance& instance : d->instancesOf(applicationId, identity))
         for (quint64 states : instance.frames)
             if (states & activeState)
                 return true;
@@ -359,65 +498,19 @@ bool KWinWorkspace::isFrontmost(const QString& applicationId) {
 }
 
 void KWinWorkspace::start(const QString& applicationId, StartDone done) {
-    const auto entry = entryFor(applicationId);
-    if (!entry || entry->path.isEmpty()) {
-        done(StartResult::notInstalled());
-        return;
-    }
-    GDesktopAppInfo* info =
-        g_desktop_app_info_new_from_filename(entry->path.toLocal8Bit().constData());
-    if (!info) {
-        done(StartResult::failed(
-            QStringLiteral("The application entry %1 could not be read.").arg(entry->path)));
-        return;
-    }
-    GError* error = nullptr;
-    GPid pid = 0;
-    // The process id is what finds the application's windows again on Wayland.
-    const bool launched = g_desktop_app_info_launch_uris_as_manager(
-        info, nullptr, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
-        [](GDesktopAppInfo*, GPid launchedPid, gpointer data) {
-            *static_cast<GPid*>(data) = launchedPid;
-        },
-        &pid, &error);
-    g_object_unref(info);
-    if (!launched) {
-        const QString message = error ? fromUtf8(error->message)
-                                      : QStringLiteral("The application could not be started.");
-        if (error)
-            g_error_free(error);
-        done(StartResult::failed(message));
-        return;
-    }
-    if (pid > 0)
-        d->startedPids[applicationId].insert(pid);
-
-    auto* timer = new QTimer;
-    auto elapsed = std::make_shared<QElapsedTimer>();
-    elapsed->start();
+    const Identity identity = d->identity(applicationId, true);
     const std::weak_ptr<Shared> shared = d;
-    const int timeout = m_startTimeoutMilliseconds;
-    QObject::connect(timer, &QTimer::timeout, timer, [=] {
-        const auto alive = shared.lock();
-        const QList<Shared::Instance> instances =
-            alive ? alive->instancesOf(applicationId) : QList<Shared::Instance>();
-        RunningApplicationPtr application =
-            instances.isEmpty() ? nullptr
-                                : std::make_shared<KWinRunningApplication>(instances.first().pid);
-        if (application) {
-            timer->stop();
-            timer->deleteLater();
-            application->activate();
-            done(StartResult::started(application));
-        } else if (!alive || elapsed->elapsed() >= timeout) {
-            timer->stop();
-            timer->deleteLater();
-            done(StartResult::failed(
-                QStringLiteral("The application did not open a window within %1 seconds.")
-                    .arg(timeout / 1000.0)));
-        }
-    });
-    timer->start(startPollMilliseconds);
+    startDesktopEntry(
+        identity.entry,
+        [shared, applicationId]() -> RunningApplicationPtr {
+            const auto alive = shared.lock();
+            return alive ? alive->find(applicationId, alive->identity(applicationId)) : nullptr;
+        },
+        std::move(done), m_startTimeoutMilliseconds, startPollMilliseconds,
+        [shared, applicationId](qint64 pid) {
+            if (const auto alive = shared.lock())
+                alive->startedPids[applicationId].insert(pid);
+        });
 }
 
 } // namespace brevlin

@@ -31,6 +31,7 @@ std::unique_ptr<LinuxPlatform> LinuxPlatform::createWayland(const QString& dataF
     platform->m_keyboard = std::move(keyboard);
     platform->m_workspace = std::make_unique<KWinWorkspace>();
     auto hotkeys = std::make_unique<PortalHotkeyService>();
+    hotkeys->setKeyboard(platform->m_portalKeyboard);
     platform->m_portalHotkeys = hotkeys.get();
     platform->m_hotkeys = std::move(hotkeys);
     platform->m_accessibility = std::make_unique<AtspiAccessibility>();

@@ -252,6 +252,12 @@ void PortalKeyboard::sendKeycode(int evdevKeycode, bool down) {
 }
 
 void PortalKeyboard::send(const QString& method, int key, bool down) {
+    if (method == QLatin1String("NotifyKeyboardKeycode")) {
+        if (down)
+            m_down.insert(key);
+        else
+            m_down.remove(key);
+    }
     QDBusMessage message =
         QDBusMessage::createMethodCall(portalService, portalPath, remoteDesktop, method);
     message.setArguments(
@@ -273,6 +279,37 @@ void PortalKeyboard::sendNext() {
         w->deleteLater();
         sendNext();
     });
+}
+
+QList<int> PortalKeyboard::releaseModifiers() {
+    QList<int> ours;
+    for (int key : {KEY_LEFTCTRL, KEY_RIGHTCTRL, KEY_LEFTALT, KEY_RIGHTALT, KEY_LEFTSHIFT,
+                    KEY_RIGHTSHIFT, KEY_LEFTMETA, KEY_RIGHTMETA}) {
+        if (m_down.contains(key)) {
+            ours.append(key);
+            sendKeycode(key, false);
+        } else if (m_userHeld.contains(key)) {
+            sendKeycode(key, false);
+        }
+    }
+    m_userHeld.clear();
+    return ours;
+}
+
+void PortalKeyboard::noteHeldModifiers(KeyModifiers modifiers) {
+    if (modifiers & KeyModifier::primary)
+        m_userHeld << KEY_LEFTCTRL << KEY_RIGHTCTRL;
+    if (modifiers & KeyModifier::alternate)
+        m_userHeld << KEY_LEFTALT << KEY_RIGHTALT;
+    if (modifiers & KeyModifier::system)
+        m_userHeld << KEY_LEFTMETA << KEY_RIGHTMETA;
+    if (modifiers & KeyModifier::shift)
+        m_userHeld << KEY_LEFTSHIFT << KEY_RIGHTSHIFT;
+}
+
+void PortalKeyboard::pressAgain(const QList<int>& keycodes) {
+    for (int key : keycodes)
+        sendKeycode(key, true);
 }
 
 void PortalKeyboard::reloadKeymapIfStale() {
@@ -331,12 +368,14 @@ KeyResult PortalKeyboard::press(Key key, KeyModifiers modifiers) {
         held.append(KEY_LEFTMETA);
     if (modifiers & KeyModifier::shift)
         held.append(KEY_LEFTSHIFT);
+    const QList<int> released = releaseModifiers();
     for (int modifier : held)
         sendKeycode(modifier, true);
     sendKeycode(code, true);
     sendKeycode(code, false);
     for (auto it = held.crbegin(); it != held.crend(); ++it)
         sendKeycode(*it, false);
+    pressAgain(released);
     return KeyResult::posted;
 }
 
@@ -349,9 +388,11 @@ KeyResult PortalKeyboard::type(QStringView text) {
         for (const char32_t c : text.toUcs4())
             if (c < 0x20 || c > 0x7e)
                 return KeyResult::keyUnavailable;
+        const QList<int> released = releaseModifiers();
         for (const char32_t c : text.toUcs4())
             for (bool down : {true, false})
                 send(QStringLiteral("NotifyKeyboardKeysym"), int(xkb_utf32_to_keysym(c)), down);
+        pressAgain(released);
         return KeyResult::posted;
     }
     struct Stroke {
@@ -370,6 +411,7 @@ KeyResult PortalKeyboard::type(QStringView text) {
             return KeyResult::keyUnavailable;
         strokes.append({code, shifted});
     }
+    const QList<int> released = releaseModifiers();
     for (const Stroke& stroke : strokes) {
         if (stroke.shifted)
             sendKeycode(KEY_LEFTSHIFT, true);
@@ -378,6 +420,7 @@ KeyResult PortalKeyboard::type(QStringView text) {
         if (stroke.shifted)
             sendKeycode(KEY_LEFTSHIFT, false);
     }
+    pressAgain(released);
     return KeyResult::posted;
 }
 
@@ -433,6 +476,8 @@ HotkeyService::RegisterResult PortalHotkeyService::registerHotkey(HotkeyId id,
                                                                   const Hotkey& hotkey) {
     if (!supportedKeys().contains(hotkey.key.toUpper()))
         return RegisterResult::unsupportedKey;
+    if (!m_supported)
+        return RegisterResult::unavailable;
     m_hotkeys.insert(id, hotkey);
     scheduleBind();
     return RegisterResult::registered;
@@ -497,12 +542,17 @@ void PortalHotkeyService::bind() {
                           {{QStringLiteral("description"),
                             QStringLiteral("Brevlin shortcut %1").arg(it.value().key.toUpper())},
                            {QStringLiteral("preferred_trigger"), trigger(it.value())}}});
+    QStringList names;
+    for (const Hotkey& hotkey : std::as_const(m_hotkeys))
+        names.append(hotkey.displayString());
     const QPointer<PortalHotkeyService> self(this);
-    auto failed = [self, generation](uint code) {
+    auto failed = [self, generation, names](uint code) {
         if (!self || generation != self->m_generation)
             return;
-        self->m_failure = code == 1 ? QStringLiteral("The hotkeys were not allowed.")
-                                    : QStringLiteral("The desktop refused Brevlin's hotkeys.");
+        self->m_failure = code == 1 ? QStringLiteral("The hotkeys %1 were not allowed.")
+                                          .arg(names.join(QStringLiteral(", ")))
+                                    : QStringLiteral("The desktop refused Brevlin's hotkeys %1.")
+                                          .arg(names.join(QStringLiteral(", ")));
         Q_EMIT self->bindingChanged();
     };
     callPortal(globalShortcuts, QStringLiteral("CreateSession"),
@@ -517,16 +567,40 @@ void PortalHotkeyService::bind() {
                    callPortal(globalShortcuts, QStringLiteral("BindShortcuts"),
                               {QVariant::fromValue(QDBusObjectPath(self->m_session)),
                                QVariant::fromValue(shortcuts), QString(), QVariantMap()},
-                              [self, generation, failed](uint code, const QVariantMap&) {
+                              [self, generation, failed](uint code, const QVariantMap& results) {
                                   if (!self || generation != self->m_generation)
                                       return;
                                   if (code != 0)
                                       return failed(code);
                                   self->m_bound = true;
-                                  self->m_failure.clear();
+                                  self->m_failure = self->unboundHotkeys(results);
                                   Q_EMIT self->bindingChanged();
                               });
                });
+}
+
+QString PortalHotkeyService::unboundHotkeys(const QVariantMap& results) const {
+    // The portal lists what it bound, each with the keys the desktop gave it: a hotkey left out,
+    // or given no keys (another program holds them), does not work.
+    QHash<QString, QString> triggers;
+    const QVariant listed = results.value(QStringLiteral("shortcuts"));
+    if (!listed.isValid())
+        return {};
+    QList<PortalShortcut> bound;
+    listed.value<QDBusArgument>() >> bound;
+    for (const PortalShortcut& shortcut : std::as_const(bound))
+        triggers.insert(
+            shortcut.id,
+            shortcut.properties.value(QStringLiteral("trigger_description")).toString());
+    QStringList unbound;
+    for (auto it = m_hotkeys.cbegin(); it != m_hotkeys.cend(); ++it)
+        if (triggers.value(shortcutPrefix + QString::number(it.key())).isEmpty())
+            unbound.append(it.value().displayString());
+    if (unbound.isEmpty())
+        return {};
+    return QStringLiteral("The desktop gave Brevlin's hotkeys %1 no keys (another program may hold "
+                          "them): choose others in the desktop's shortcut settings.")
+        .arg(unbound.join(QStringLiteral(", ")));
 }
 
 void PortalHotkeyService::activated(const QDBusMessage& message) {
@@ -539,8 +613,12 @@ void PortalHotkeyService::activated(const QDBusMessage& message) {
         return;
     bool ok = false;
     const HotkeyId id = shortcutId.mid(shortcutPrefix.size()).toUInt(&ok);
-    if (ok && m_hotkeys.contains(id))
-        m_handler(id);
+    if (!ok || !m_hotkeys.contains(id))
+        return;
+    // The hotkey's modifiers are down now; keys sent for it must not carry them.
+    if (m_keyboard)
+        m_keyboard->noteHeldModifiers(m_hotkeys.value(id).modifierSet());
+    m_handler(id);
 }
 
 } // namespace brevlin

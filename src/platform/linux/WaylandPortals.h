@@ -7,6 +7,7 @@
 #include <QDBusObjectPath>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QVariantMap>
 
@@ -38,6 +39,12 @@ uint portalVersion(const QString& interface);
 // key and level that print it, and a shortcut's letter on the key its layout prints it on, else on
 // its US position. A character the layout lacks is refused with keyUnavailable, never sent: the
 // portal drops keysyms outside the layout without a word.
+//
+// Modifiers still down are let go of before a key or text goes, so Ctrl+K is not Ctrl+Alt+K and
+// typed text arrives plain: those held through this session (pressed again afterwards), and those
+// of a hotkey just pressed (the user's hand may still be on them). No Wayland client can read the
+// keyboard's state, and releasing every modifier key before every key slows the keys down enough
+// to upset a launch's pacing, so the hotkey service says which ones are down.
 class PortalKeyboard : public QObject, public Keyboard {
     Q_OBJECT
 public:
@@ -54,6 +61,9 @@ public:
     // One key by its evdev keycode, for what press() cannot express; queued like the others.
     void sendKeycode(int evdevKeycode, bool down);
 
+    // The user holds these now (a hotkey's): the next key or text lets go of them first.
+    void noteHeldModifiers(KeyModifiers modifiers);
+
     // Why the portal session is not there (empty while it starts or once it runs).
     QString failure() const { return m_failure; }
 
@@ -66,6 +76,8 @@ private:
     void send(const QString& method, int key, bool down);
     void sendNext();
     void reloadKeymapIfStale();
+    QList<int> releaseModifiers();
+    void pressAgain(const QList<int>& keycodes);
 
     QString m_tokenFile;
     QString m_session;
@@ -76,6 +88,9 @@ private:
     // key goes once the portal has answered the one before; the queue never holds the caller.
     QList<QDBusMessage> m_queue;
     bool m_inFlight = false;
+    // Keys sent down through the session and not yet up.
+    QSet<int> m_down;
+    QSet<int> m_userHeld;
     struct KeymapSource;
     std::unique_ptr<KeymapSource> m_keymap;
 };
@@ -95,8 +110,9 @@ public:
     static bool isSupported();
 
     void setPressHandler(PressHandler handler) override;
-    // `registered` once the request is on its way: the portal answers later, and a refusal is
-    // reported through failure() and bindingChanged.
+    // `unavailable` without the portal; else `registered` once the request is on its way: the
+    // portal answers later, and a refusal (of the session, or a hotkey it gave no keys) is
+    // reported through failure() and bindingChanged, naming the hotkeys.
     RegisterResult registerHotkey(HotkeyId id, const Hotkey& hotkey) override;
     void unregisterHotkey(HotkeyId id) override;
 
@@ -104,6 +120,8 @@ public:
     static QString trigger(const Hotkey& hotkey);
 
     bool isBound() const { return m_bound; }
+    // Told of each hotkey's modifiers when it fires, so its keys let go of them.
+    void setKeyboard(PortalKeyboard* keyboard) { m_keyboard = keyboard; }
     QString failure() const { return m_failure; }
 
 Q_SIGNALS:
@@ -116,8 +134,10 @@ private:
     void scheduleBind();
     void bind();
     void closeSession();
+    QString unboundHotkeys(const QVariantMap& results) const;
 
     PressHandler m_handler;
+    PortalKeyboard* m_keyboard = nullptr;
     QHash<HotkeyId, Hotkey> m_hotkeys;
     QString m_session;
     bool m_supported = false;

@@ -4,12 +4,8 @@
 
 #include <QElapsedTimer>
 #include <QHash>
-#include <QPointer>
 #include <QStringList>
-#include <QTimer>
 
-#include <gio/gdesktopappinfo.h>
-#include <gio/gio.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
@@ -382,53 +378,11 @@ RunningApplicationPtr X11Workspace::findRunning(const QString& applicationId) {
 void X11Workspace::start(const QString& applicationId, StartDone done) {
     const auto entry = desktopEntryFor(applicationId);
     m_display->rememberClass(applicationId, entry);
-    if (!entry || entry->path.isEmpty()) {
-        done(StartResult::notInstalled());
-        return;
-    }
-    GDesktopAppInfo* info =
-        g_desktop_app_info_new_from_filename(entry->path.toLocal8Bit().constData());
-    if (!info) {
-        done(StartResult::failed(
-            QStringLiteral("The application entry %1 could not be read.").arg(entry->path)));
-        return;
-    }
-    GAppLaunchContext* context = g_app_launch_context_new();
-    GError* error = nullptr;
-    const bool launched = g_app_info_launch(G_APP_INFO(info), nullptr, context, &error);
-    g_object_unref(context);
-    g_object_unref(info);
-    if (!launched) {
-        const QString message = error ? QString::fromUtf8(error->message)
-                                      : QStringLiteral("The application could not be started.");
-        if (error)
-            g_error_free(error);
-        done(StartResult::failed(message));
-        return;
-    }
-
-    // The launch only starts a process; the application counts as started once a window shows.
-    auto* timer = new QTimer;
-    auto elapsed = std::make_shared<QElapsedTimer>();
-    elapsed->start();
     auto display = m_display;
-    const QString wmClass = entry->windowClass;
-    const int timeout = m_startTimeoutMilliseconds;
-    QObject::connect(timer, &QTimer::timeout, timer, [=] {
-        if (const RunningApplicationPtr application = instanceOf(display, wmClass)) {
-            timer->stop();
-            timer->deleteLater();
-            application->activate();
-            done(StartResult::started(application));
-        } else if (elapsed->elapsed() >= timeout) {
-            timer->stop();
-            timer->deleteLater();
-            done(StartResult::failed(
-                QStringLiteral("The application did not open a window within %1 seconds.")
-                    .arg(timeout / 1000.0)));
-        }
-    });
-    timer->start(startPollMilliseconds);
+    const QString wmClass = entry ? entry->windowClass : QString();
+    startDesktopEntry(
+        entry, [display, wmClass] { return instanceOf(display, wmClass); }, std::move(done),
+        m_startTimeoutMilliseconds, startPollMilliseconds);
 }
 
 bool X11Workspace::isFrontmost(const QString& applicationId) {

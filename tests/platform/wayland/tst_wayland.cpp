@@ -19,6 +19,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <linux/input-event-codes.h>
 
@@ -38,7 +39,8 @@ QString quoted(const QString& argument) {
 
 // An entry named `identifier` starting `command`. On Wayland nothing in it names the window: the
 // workspace finds the window by the process it starts.
-void installEntry(const QString& identifier, const QStringList& command) {
+void installEntry(const QString& identifier, const QStringList& command,
+                  const QString& windowClass = {}) {
     const QString folder =
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/applications";
     QDir().mkpath(folder);
@@ -47,8 +49,9 @@ void installEntry(const QString& identifier, const QStringList& command) {
     QStringList exec;
     for (const QString& a : command)
         exec.append(quoted(a));
-    file.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=%2\n")
-                   .arg(identifier, exec.join(' '))
+    file.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=%2\n%3")
+                   .arg(identifier, exec.join(' '),
+                        windowClass.isEmpty() ? QString() : "StartupWMClass=" + windowClass + '\n')
                    .toUtf8());
 }
 
@@ -217,6 +220,18 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(presses, (QList<HotkeyService::HotkeyId>{2}), 10000);
         chord({KEY_LEFTCTRL, KEY_LEFTALT, KEY_1});
         QTRY_COMPARE_WITH_TIMEOUT(presses, (QList<HotkeyService::HotkeyId>{2, 1}), 10000);
+
+        // A refusal comes after `registered`, through the failure the dock shows: the portal
+        // takes one session of Brevlin's name at a time.
+        PortalHotkeyService second;
+        QCOMPARE(second.registerHotkey(
+                     3, {QStringLiteral("3"), {KeyModifier::primary, KeyModifier::alternate}}),
+                 HotkeyService::RegisterResult::registered);
+        QSignalSpy refused(&second, &PortalHotkeyService::bindingChanged);
+        QVERIFY(refused.wait(20000));
+        QVERIFY(!second.isBound());
+        QVERIFY2(second.failure().contains(QStringLiteral("Ctrl+Alt+3")),
+                 qPrintable(second.failure()));
     }
 
     // Chromium natively on Wayland and on XWayland: the shortcut opens the palette, typed text
@@ -243,10 +258,70 @@ private Q_SLOTS:
         QVERIFY(!m_workspace.isFrontmost(QStringLiteral("brevlin.Other")));
         QCOMPARE(m_keys->press(Key::k, KeyModifier::primary), KeyResult::posted);
         QVERIFY(QTest::qWaitFor([&] { return palette(pid).open; }, 10000));
+        // A hotkey's Ctrl+Alt still held: the text arrives plain all the same.
+        m_keys->sendKeycode(KEY_LEFTCTRL, true);
+        m_keys->sendKeycode(KEY_LEFTALT, true);
         QCOMPARE(m_keys->type(u"Ic"), KeyResult::posted);
         QCOMPARE(m_keys->type(u"\u00e9"), KeyResult::keyUnavailable); // é: not on a US layout
         QCOMPARE(m_keys->type(u"on"), KeyResult::posted);
+        m_keys->sendKeycode(KEY_LEFTALT, false);
+        m_keys->sendKeycode(KEY_LEFTCTRL, false);
         QTRY_COMPARE_WITH_TIMEOUT(palette(pid).text, QStringLiteral("Icon"), 10000);
+    }
+
+    // A browser's web app shares the browser's process: its window is told from the browser's
+    // ordinary one by its app id, and it is that window that is found, brought forward and
+    // counted as in front.
+    void webAppWindowByAppId() {
+        const QString webApp = QStringLiteral("chrome-bnpmlkocmbcngjgalnlmdhjafjcekmfp-Default");
+        QStringList browser = chromiumCommand(m_dir.filePath("profile-webapp"));
+        browser.insert(1, QStringLiteral("--ozone-platform=wayland"));
+        installEntry(QStringLiteral("brevlin.Browser"), browser);
+        const qint64 pid = start(QStringLiteral("brevlin.Browser"));
+        QVERIFY(pid);
+        const auto windowsOf = [&](qint64 owner) {
+            QList<KWinWindow> result;
+            for (const KWinWindow& w : m_workspace.windows())
+                if (w.pid == owner && w.normal)
+                    result.append(w);
+            return result;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(windowsOf(pid).size(), 1, 30000);
+        const KWinWindow ordinary = windowsOf(pid).first();
+
+        // Chromium names an --app window for a file URL after the path, slashes turned to
+        // underscores; a browser-installed web app's carries the entry's own id.
+        const QString page = palettePagePath();
+        const QString appId = "chrome-_" + QString(page).replace('/', '_') + "-Default";
+        installEntry(webApp, browser + QStringList{"--app=" + QUrl::fromLocalFile(page).toString()},
+                     appId);
+        std::optional<StartResult> result;
+        m_workspace.start(webApp, [&](StartResult r) { result = std::move(r); });
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 30000);
+        QCOMPARE(result->kind, StartResult::Kind::started);
+        QCOMPARE(result->application->processIdentifier(), pid);
+        QCOMPARE(windowsOf(pid).size(), 2);
+        const KWinWindow app = windowsOf(pid).last();
+        QCOMPARE(app.appId, appId);
+        QTRY_COMPARE_WITH_TIMEOUT(m_workspace.activeWindow().value_or(KWinWindow{}).id, app.id,
+                                  10000);
+        QVERIFY(m_workspace.isFrontmost(webApp));
+        QTRY_VERIFY(!result->application->windowTitle().isEmpty());
+        QCOMPARE(result->application->windowTitle(), windowsOf(pid).last().caption);
+
+        // The ordinary window in front: the web app's process, but not the web app.
+        // The browser's entry names no window: its process's first one, the ordinary window.
+        m_workspace.findRunning(QStringLiteral("brevlin.Browser"))->activate();
+        QTRY_COMPARE_WITH_TIMEOUT(m_workspace.activeWindow().value_or(KWinWindow{}).id, ordinary.id,
+                                  10000);
+        QVERIFY(!m_workspace.isFrontmost(webApp));
+        const RunningApplicationPtr found = m_workspace.findRunning(webApp);
+        QVERIFY(found);
+        QCOMPARE(found->processIdentifier(), pid);
+        found->activate();
+        QTRY_COMPARE_WITH_TIMEOUT(m_workspace.activeWindow().value_or(KWinWindow{}).id, app.id,
+                                  10000);
+        QVERIFY(m_workspace.isFrontmost(webApp));
     }
 
     // The real launcher over the Wayland backends, from another window in front.
@@ -311,6 +386,14 @@ private Q_SLOTS:
         installEntry(QStringLiteral("brevlin.Other"), {standinExecutable()});
         QVERIFY(start(QStringLiteral("brevlin.Other")));
         QVERIFY(bringForward(QStringLiteral("brevlin.Other")));
+        // KWin keeps the dock above the window just activated, and out of the task bar.
+        const auto dock = [&] {
+            for (const KWinWindow& w : m_workspace.windows())
+                if (w.pid == brevlin.pid())
+                    return w;
+            return KWinWindow{};
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(dock().keepAbove && dock().skipTaskbar, 10000);
         installEntry(QStringLiteral("brevlin.Dock"), {QStringLiteral(BREVLIN_APP_PATH)});
         QVERIFY(bringForward(QStringLiteral("brevlin.Dock")));
         QVERIFY(brevlin.request(QStringLiteral("click 1")).value("ok").toBool());
