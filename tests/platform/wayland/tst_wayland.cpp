@@ -4,6 +4,7 @@
 // real launcher end to end on native-Wayland Chromium.
 
 #include "../launcher/LauncherRig.h"
+#include "BrevlinProcess.h"
 #include "DesktopTestSupport.h"
 #include "platform/linux/KWinWorkspace.h"
 #include "platform/linux/WaylandPortals.h"
@@ -72,50 +73,13 @@ const char bareBusConfig[] =
     "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
     "</busconfig>\n";
 
-// brevlin-testing with a data folder of its own (seeded with the samples: Ctrl+Alt+1 launches
-// Content Reel), answering on its control socket.
-class Brevlin {
-public:
-    ~Brevlin() {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-    bool start(QProcessEnvironment environment = QProcessEnvironment::systemEnvironment()) {
-        const QString sessionData = environment.value(QStringLiteral("XDG_DATA_HOME"));
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), m_data.path());
-        environment.insert(QStringLiteral("XDG_DATA_DIRS"),
-                           sessionData + QStringLiteral(":/usr/local/share:/usr/share"));
-        environment.insert(QStringLiteral("BREVLIN_TEST_CONTROL_SOCKET"), socket());
-        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        m_process.setProcessEnvironment(environment);
-        m_process.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_process.start(QStringLiteral(BREVLIN_APP_PATH), {});
-        return m_process.waitForStarted(5000) &&
-               QTest::qWaitFor([&] { return !state().value("buttons").toArray().isEmpty(); },
-                               30000);
-    }
-    qint64 pid() const { return m_process.processId(); }
-    QJsonObject request(const QString& line) const {
-        QLocalSocket connection;
-        connection.connectToServer(socket());
-        if (!connection.waitForConnected(2000))
-            return {};
-        connection.write(line.toUtf8() + '\n');
-        connection.waitForBytesWritten(2000);
-        QDeadlineTimer deadline(5000);
-        while (!connection.canReadLine() && !deadline.hasExpired())
-            connection.waitForReadyRead(100);
-        return QJsonDocument::fromJson(connection.readLine()).object();
-    }
-    QJsonObject state() const { return request(QStringLiteral("state")); }
-
-private:
-    QString socket() const { return m_data.filePath(QStringLiteral("control.socket")); }
-    QTemporaryDir m_data;
-    QProcess m_process;
-};
+// brevlin-testing as the session runs it: natively on Wayland, not through the X11 platform
+// the tests' own environment may name.
+bool startNative(BrevlinProcess& brevlin,
+                 QProcessEnvironment environment = QProcessEnvironment::systemEnvironment()) {
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    return brevlin.start(true, std::move(environment));
+}
 
 } // namespace
 
@@ -365,8 +329,8 @@ private Q_SLOTS:
         const qint64 pid = start(target);
         QVERIFY(pid);
         QVERIFY(bringForward(target));
-        Brevlin brevlin;
-        QVERIFY(brevlin.start());
+        BrevlinProcess brevlin;
+        QVERIFY(startNative(brevlin));
         QVERIFY2(brevlin.state().value("errors").toArray().isEmpty(),
                  qPrintable(QJsonDocument(brevlin.state()).toJson()));
         // The portal binds the hotkeys a moment after start; until then a press does nothing, so
@@ -389,7 +353,7 @@ private Q_SLOTS:
         // KWin keeps the dock above the window just activated, and out of the task bar.
         const auto dock = [&] {
             for (const KWinWindow& w : m_workspace.windows())
-                if (w.pid == brevlin.pid())
+                if (w.pid == brevlin.process()->processId())
                     return w;
             return KWinWindow{};
         };
@@ -421,8 +385,8 @@ private Q_SLOTS:
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                            QString::fromUtf8(bus.readLine()).trimmed());
         {
-            Brevlin brevlin;
-            QVERIFY(brevlin.start(environment));
+            BrevlinProcess brevlin;
+            QVERIFY(startNative(brevlin, environment));
             QTRY_VERIFY_WITH_TIMEOUT(!brevlin.state().value("errors").toArray().isEmpty(), 10000);
             const QString shown = brevlin.state().value("errors").toArray().first().toString();
             QVERIFY2(shown.contains(QStringLiteral("no global-shortcuts portal")),
