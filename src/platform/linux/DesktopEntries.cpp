@@ -80,6 +80,15 @@ std::optional<DesktopEntry> desktopEntryFor(const QString& applicationId) {
     return entry;
 }
 
+std::optional<DesktopEntry> DesktopEntryCache::entry(const QString& applicationId, bool fresh) {
+    Kept& kept = m_kept[applicationId];
+    if (fresh || !kept.age.isValid() || kept.age.elapsed() > lifetimeMs) {
+        kept.entry = desktopEntryFor(applicationId);
+        kept.age.start();
+    }
+    return kept.entry;
+}
+
 void startDesktopEntry(const std::optional<DesktopEntry>& entry,
                        std::function<RunningApplicationPtr()> find, WorkspaceApi::StartDone done,
                        int timeoutMilliseconds, int pollMilliseconds,

@@ -3,6 +3,8 @@
 #include "launch/FigmaTarget.h"
 #include "launch/Workspace.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -26,6 +28,25 @@ struct DesktopEntry {
 // when its file monitor fires), then in the folders Flatpak and snap export their entries to,
 // which a session started without their profile scripts leaves out of XDG_DATA_DIRS.
 std::optional<DesktopEntry> desktopEntryFor(const QString& applicationId);
+
+// Entries by application identifier as a workspace's checks need them. A launch reads its
+// target's entry afresh when it finds or starts it, and its frontmost checks (one before every key)
+// use what that read gave: reading the entry each time would cost more than the rest of the check,
+// and a check must look for the window the launch drives, not one an entry replaced since gave. An
+// entry older than a moment is read again, so a changed entry is seen soon.
+class DesktopEntryCache {
+public:
+    static constexpr qint64 lifetimeMs = 2000;
+
+    std::optional<DesktopEntry> entry(const QString& applicationId, bool fresh = false);
+
+private:
+    struct Kept {
+        std::optional<DesktopEntry> entry;
+        QElapsedTimer age;
+    };
+    QHash<QString, Kept> m_kept;
+};
 
 // Launches the entry through GIO, as a desktop's launcher does, and reports it started once
 // `find` names a running instance (asked every `pollMilliseconds`), which is then activated; or

@@ -8,7 +8,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -31,9 +30,6 @@ const QString kwinService = QStringLiteral("org.kde.KWin");
 // AtspiStateType ATSPI_STATE_ACTIVE: the window the compositor activated.
 constexpr quint64 activeState = quint64(1) << 1;
 constexpr int startPollMilliseconds = 100;
-// An entry read for a launch serves that launch's frontmost checks; one older than this is read
-// again, so a changed entry is seen soon.
-constexpr qint64 entryLifetimeMilliseconds = 2000;
 
 // KWin 6 names windows where 5 named clients; the scripts work with either.
 const char* const windowListScript =
@@ -89,7 +85,6 @@ bool runsEntry(qint64 pid, const QStringList& exec) {
 struct Identity {
     std::optional<DesktopEntry> entry;
     QStringList exec;
-    QElapsedTimer age;
 
     // Whether the window carries the entry's identity: its app id names the entry (KWin may give
     // it as a path or with the suffix), or its app id or class is the entry's window class.
@@ -227,17 +222,13 @@ struct KWinWorkspace::Shared : std::enable_shared_from_this<KWinWorkspace::Share
     WindowWatcher kwin;
     // Processes Brevlin started for an identifier: theirs whatever their command line says.
     QHash<QString, QSet<qint64>> startedPids;
-    QHash<QString, Identity> identities;
+    DesktopEntryCache entries;
 
     // The identifier's entry: read again when `fresh` (once per launch) or when old.
     Identity identity(const QString& identifier, bool fresh = false) {
-        Identity& identity = identities[identifier];
-        if (fresh || !identity.age.isValid() ||
-            identity.age.elapsed() > entryLifetimeMilliseconds) {
-            identity.entry = desktopEntryFor(identifier);
-            identity.exec = identity.entry ? execArguments(identity.entry->exec) : QStringList();
-            identity.age.start();
-        }
+        Identity identity;
+        identity.entry = entries.entry(identifier, fresh);
+        identity.exec = identity.entry ? execArguments(identity.entry->exec) : QStringList();
         return identity;
     }
 

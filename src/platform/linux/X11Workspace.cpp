@@ -3,7 +3,6 @@
 #include "XcbReply.h"
 
 #include <QElapsedTimer>
-#include <QHash>
 #include <QStringList>
 
 #include <xcb/xcb.h>
@@ -41,35 +40,12 @@ struct X11Workspace::Display {
     // An unmapped window of ours, for asking the server what time it is.
     xcb_window_t clock = XCB_NONE;
     xcb_atom_t clockAtom = XCB_NONE;
-    // The window class each identifier's entry gave, for the frontmost check, which runs before
-    // every key of a launch: reading the entry again each time would cost more than the rest of
-    // the check. Kept only briefly, so a changed entry is seen soon.
-    struct ClassLookup {
-        QString wmClass;
-        QElapsedTimer age;
-    };
-    QHash<QString, ClassLookup> classLookups;
-    static constexpr qint64 classLookupLifetimeMs = 2000;
+    DesktopEntryCache entries;
 
-    QString windowClassOf(const QString& identifier) {
-        ClassLookup& lookup = classLookups[identifier];
-        if (!lookup.age.isValid() || lookup.age.elapsed() > classLookupLifetimeMs) {
-            const auto entry = desktopEntryFor(identifier);
-            lookup.wmClass = entry ? entry->windowClass : identifier;
-            lookup.age.start();
-        }
-        return lookup.wmClass;
-    }
-
-    // The window class an entry just read gave. A launch finds or starts its target by the entry
-    // as it is now: its frontmost checks must look for the same class, not for one an entry
-    // replaced since (a reinstalled target, another window class) gave a moment ago, which no
-    // window has and would keep the target from ever counting as in front.
-    QString rememberClass(const QString& identifier, const std::optional<DesktopEntry>& entry) {
-        ClassLookup& lookup = classLookups[identifier];
-        lookup.wmClass = entry ? entry->windowClass : identifier;
-        lookup.age.start();
-        return lookup.wmClass;
+    // Without an entry the identifier itself is the best guess at the window class.
+    QString windowClassOf(const QString& identifier, bool fresh = false) {
+        const auto entry = entries.entry(identifier, fresh);
+        return entry ? entry->windowClass : identifier;
     }
 
     ~Display() {
@@ -370,14 +346,11 @@ std::optional<QString> X11Workspace::desktopEntryPath(const QString& application
 }
 
 RunningApplicationPtr X11Workspace::findRunning(const QString& applicationId) {
-    // Without an entry the identifier itself is the best guess at the window class.
-    return instanceOf(m_display,
-                      m_display->rememberClass(applicationId, desktopEntryFor(applicationId)));
+    return instanceOf(m_display, m_display->windowClassOf(applicationId, true));
 }
 
 void X11Workspace::start(const QString& applicationId, StartDone done) {
-    const auto entry = desktopEntryFor(applicationId);
-    m_display->rememberClass(applicationId, entry);
+    const auto entry = m_display->entries.entry(applicationId, true);
     auto display = m_display;
     const QString wmClass = entry ? entry->windowClass : QString();
     startDesktopEntry(
