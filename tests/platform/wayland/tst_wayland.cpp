@@ -120,17 +120,17 @@ class WaylandTest : public QObject {
     }
 
     bool bringForward(const QString& identifier) {
-        const RunningApplicationPtr application = m_workspace.findRunning(identifier);
-        // The compositor may still be mapping a window that opened just now: ask again until
-        // the application is in front, as the launcher does.
-        return application &&
-               QTest::qWaitFor(
-                   [&] {
-                       application->activate();
-                       return QTest::qWaitFor([&] { return m_workspace.isFrontmost(identifier); },
-                                              1000);
-                   },
-                   20000);
+        // The compositor may still be mapping a window that opened just now, or not have told of
+        // it yet: find it and ask again until the application is in front, as the launcher does.
+        return QTest::qWaitFor(
+            [&] {
+                const RunningApplicationPtr application = m_workspace.findRunning(identifier);
+                if (!application)
+                    return false;
+                application->activate();
+                return QTest::qWaitFor([&] { return m_workspace.isFrontmost(identifier); }, 1000);
+            },
+            20000);
     }
 
     void chord(const QList<int>& keycodes) {
