@@ -147,6 +147,16 @@ public:
     // empty when it has the text and the text is empty. Only a present text counts as a label,
     // so a backend must not turn a missing text into an empty one, nor the other way round.
     virtual std::optional<QString> text(const AccessibleElement& element, LabelText which) = 0;
+    // The same, telling a read that did not finish (in time) from an absent text: where an
+    // empty field may not be taken on trust (is there text to clear?). Backends whose reads
+    // always finish answer as `text` does.
+    struct TextRead {
+        bool answered = true;
+        std::optional<QString> text;
+    };
+    virtual TextRead readText(const AccessibleElement& element, LabelText which) {
+        return {true, text(element, which)};
+    }
     // The elements reached from `element` by `relation`, in the platform's order, none null;
     // empty when there are none, the relation does not apply, or the read fails.
     virtual std::vector<AccessibleElement> elements(const AccessibleElement& element,

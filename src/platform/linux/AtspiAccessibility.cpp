@@ -59,7 +59,7 @@ public:
         const QString root = QString::fromLatin1(rootPath);
         // Asking is what counts: a busy application answers later, and the main thread is not
         // held for it (an answer that comes later is taken by the next launch's ask).
-        Batch batch(bus, QDeadlineTimer(Bus::callTimeoutMs));
+        Batch batch(bus, bus.withinTurn(QDeadlineTimer(Bus::callTimeoutMs)));
         std::vector<ObjectRef> windows;
         batch.add(busName, root, accessibleInterface, "GetAttributes", nullptr, [](GVariant*) {});
         batch.add(busName, root, accessibleInterface, "GetChildren", nullptr,
@@ -86,10 +86,13 @@ public:
                 .get());
     }
 
-    ObjectRef rawParent(const QString& busName, const QString& path, bool* answered = nullptr) {
+    // Reading (within the turn's budget), unless `acting`.
+    ObjectRef rawParent(const QString& busName, const QString& path, bool* answered = nullptr,
+                        bool acting = false) {
         Variant reply =
             bus.call(busName, path, "org.freedesktop.DBus.Properties", "Get",
-                     propertyName("Parent"), G_VARIANT_TYPE("(v)"), Bus::callTimeoutMs, answered);
+                     propertyName("Parent"), G_VARIANT_TYPE("(v)"),
+                     acting ? Bus::callTimeoutMs : bus.withinTurn(Bus::callTimeoutMs), answered);
         if (!reply)
             return {};
         Variant boxed(g_variant_get_child_value(reply.get(), 0));
@@ -136,7 +139,7 @@ public:
 
     // Selecting goes through the parent's Selection; a parent without one is never asked.
     bool selectThroughParent(const AtspiElementRef& ref) {
-        const ObjectRef parent = rawParent(ref.busName(), ref.path());
+        const ObjectRef parent = rawParent(ref.busName(), ref.path(), nullptr, true);
         if (isNullRef(parent) ||
             !implements(parent.busName, parent.path, "org.a11y.atspi.Selection"))
             return false;
@@ -187,7 +190,7 @@ public:
     // Whether the application still reports the element focused.
     bool stillFocused(const QString& busName, const QString& path) {
         Variant state = bus.call(busName, path, accessibleInterface, "GetState", nullptr,
-                                 G_VARIANT_TYPE("(au)"));
+                                 G_VARIANT_TYPE("(au)"), bus.withinTurn(Bus::callTimeoutMs));
         return state && hasState(unboxStates(state.get()), ATSPI_STATE_FOCUSED);
     }
 
@@ -212,7 +215,7 @@ public:
         // The application answers this by going through its whole tree, which on a large page
         // outlasts one read's time: an answer that comes later is taken by the next ask.
         AccessibleElement focused;
-        Batch batch(bus, QDeadlineTimer(Bus::callTimeoutMs), 1);
+        Batch batch(bus, bus.withinTurn(QDeadlineTimer(Bus::callTimeoutMs)), 1);
         batch.add(window->bus, window->path, "org.a11y.atspi.Collection", "GetMatches",
                   g_variant_new("(@(aiia{ss}iaiiasib)uib)", rule,
                                 guint32(ATSPI_Collection_SORT_ORDER_CANONICAL), 1, TRUE),
@@ -240,8 +243,10 @@ public:
     AtspiTree& treeFor(const AtspiElementRef& ref, std::unique_ptr<AtspiTree>& scratch) {
         if (walk && ref.busName() == walkBus)
             return *walk;
+        // What changed since is not answered from late answers of before.
+        kept.applyEvents();
         scratch = std::make_unique<AtspiTree>(bus);
-        scratch->setDeadline(QDeadlineTimer(AtspiTree::walkBudgetMs));
+        scratch->setDeadline(bus.withinTurn(QDeadlineTimer(AtspiTree::walkBudgetMs)));
         return *scratch;
     }
 };
@@ -285,6 +290,10 @@ quint64 AtspiAccessibility::requestCount() const {
     return d->bus.requestCount();
 }
 
+void AtspiAccessibility::setTurnBudget(int milliseconds) {
+    d->bus.setTurnBudget(milliseconds);
+}
+
 bool AtspiAccessibility::isProcessTrusted(bool prompt) {
     GDBusConnection* session = sessionBus();
     if (!session)
@@ -323,15 +332,17 @@ void AtspiAccessibility::checkProcessTrusted(bool prompt,
 AccessibleElement AtspiAccessibility::applicationElement(qint64 processIdentifier) {
     Variant apps =
         d->bus.call(QStringLiteral("org.a11y.atspi.Registry"), QString::fromLatin1(rootPath),
-                    accessibleInterface, "GetChildren", nullptr, G_VARIANT_TYPE("(a(so))"));
+                    accessibleInterface, "GetChildren", nullptr, G_VARIANT_TYPE("(a(so))"),
+                    d->bus.withinTurn(Bus::callTimeoutMs));
     if (!apps)
         return {};
     Variant arr(g_variant_get_child_value(apps.get(), 0));
     for (const ObjectRef& app : objectRefs(arr.get())) {
-        Variant pid = d->bus.call(
-            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-            "org.freedesktop.DBus", "GetConnectionUnixProcessID",
-            g_variant_new("(s)", app.busName.toUtf8().constData()), G_VARIANT_TYPE("(u)"));
+        Variant pid = d->bus.call(QStringLiteral("org.freedesktop.DBus"),
+                                  QStringLiteral("/org/freedesktop/DBus"), "org.freedesktop.DBus",
+                                  "GetConnectionUnixProcessID",
+                                  g_variant_new("(s)", app.busName.toUtf8().constData()),
+                                  G_VARIANT_TYPE("(u)"), d->bus.withinTurn(Bus::callTimeoutMs));
         if (!pid)
             continue;
         guint32 value = 0;
@@ -379,7 +390,8 @@ AtspiAccessibility::confirmation(const AccessibleElement& element) {
     }
     bool showing = reachesApplication;
     if (showing) {
-        Batch batch(d->bus, QDeadlineTimer(AtspiTree::walkBudgetMs));
+        Batch batch(d->bus, d->bus.withinTurn(QDeadlineTimer(AtspiTree::walkBudgetMs)));
+        batch.askAfresh();
         for (const QString& p : chain) {
             batch.add(
                 ref->busName(), p, accessibleInterface, "GetState", nullptr,
@@ -431,6 +443,13 @@ std::optional<QString> AtspiAccessibility::text(const AccessibleElement& element
     if (!n->texts)
         n->texts = textsOf(n->info);
     return (*n->texts)[which];
+}
+
+AccessibilityApi::TextRead AtspiAccessibility::readText(const AccessibleElement& element,
+                                                        LabelText which) {
+    const quint64 unansweredBefore = d->bus.unansweredCount();
+    std::optional<QString> read = text(element, which);
+    return {d->bus.unansweredCount() == unansweredBefore, std::move(read)};
 }
 
 std::vector<AccessibleElement> AtspiAccessibility::elements(const AccessibleElement& element,
@@ -529,7 +548,7 @@ void AtspiAccessibility::beginWalk(const AccessibleElement& root) {
     const auto* ref = root.as<AtspiElementRef>();
     if (!ref)
         return;
-    const QDeadlineTimer deadline(AtspiTree::walkBudgetMs);
+    const QDeadlineTimer deadline = d->bus.withinTurn(QDeadlineTimer(AtspiTree::walkBudgetMs));
     AtspiTree* tree = d->kept.beginWalk(ref->busName(), deadline);
     if (!tree) {
         d->unresponsiveBus = ref->busName();
@@ -574,8 +593,9 @@ Finding AtspiAccessibility::find(const AccessibleElement& scope, const Sought& s
     // tells: the chain of its parents is confirmed with whatever the search finds in it.
     if (ref->path() != QLatin1String(rootPath)) {
         bool answered = false;
-        Variant state = d->bus.call(ref->busName(), ref->path(), accessibleInterface, "GetState",
-                                    nullptr, G_VARIANT_TYPE("(au)"), Bus::callTimeoutMs, &answered);
+        Variant state =
+            d->bus.call(ref->busName(), ref->path(), accessibleInterface, "GetState", nullptr,
+                        G_VARIANT_TYPE("(au)"), d->bus.withinTurn(Bus::callTimeoutMs), &answered);
         if (!state && !answered)
             return {Presence::unknown, {}};
         const quint64 states = unboxStates(state.get());
@@ -602,6 +622,7 @@ Finding AtspiAccessibility::find(const AccessibleElement& scope, const Sought& s
 Finding AtspiAccessibility::findPalette(const AccessibleElement& application,
                                         const FigmaUITraversal& traversal) {
     const auto* ref = application.as<AtspiElementRef>();
+    const quint64 unansweredBefore = d->bus.unansweredCount();
     // Catches up with the application's events, which name where the focus went.
     beginWalk(application);
     const QString busName = ref->busName();
@@ -634,8 +655,11 @@ Finding AtspiAccessibility::findPalette(const AccessibleElement& application,
         ++d->anchors.none;
         return {Presence::unknown, {}};
     }
-    if (!palette)
-        return {Presence::absent, {}};
+    // A climb that went without an answer has not seen whether the focus is in a palette.
+    if (!palette) {
+        return {d->bus.unansweredCount() == unansweredBefore ? Presence::absent : Presence::unknown,
+                {}};
+    }
     return {Presence::found, *palette};
 }
 

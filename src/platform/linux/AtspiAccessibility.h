@@ -72,6 +72,7 @@ public:
 
     Role role(const AccessibleElement& element) override;
     std::optional<QString> text(const AccessibleElement& element, LabelText which) override;
+    TextRead readText(const AccessibleElement& element, LabelText which) override;
     std::vector<AccessibleElement> elements(const AccessibleElement& element,
                                             Relation relation) override;
     std::optional<AccessibleElement> parent(const AccessibleElement& element) override;
@@ -122,6 +123,9 @@ public:
 
     // Number of requests sent to the accessibility bus so far (for measurements).
     quint64 requestCount() const;
+    // How long the reads of one turn of the event loop may hold the thread in all; 0: each read
+    // has its own time, for callers that read element by element outside any event loop.
+    void setTurnBudget(int milliseconds);
     // The AT-SPI role the element reports (an AtspiRole), or -1 when it cannot be read: for
     // checking the translation against what the toolkit says.
     int platformRole(const AccessibleElement& element);

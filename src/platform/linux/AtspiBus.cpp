@@ -1,5 +1,6 @@
 #include "AtspiBus.h"
 
+#include <QAbstractEventDispatcher>
 #include <QByteArray>
 #include <QFileInfo>
 
@@ -61,6 +62,33 @@ Bus::~Bus() {
     m_late.clear();
     if (m_connection)
         g_object_unref(m_connection);
+    for (const QMetaObject::Connection& c : m_turnEnds)
+        QObject::disconnect(c);
+}
+
+QDeadlineTimer Bus::withinTurn(QDeadlineTimer wanted) {
+    if (m_turnBudgetMs <= 0)
+        return wanted;
+    if (!m_turnEnds[0]) {
+        // A turn ends when the event loop goes back to waiting (or, without one running, each
+        // time events are processed by hand).
+        if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance()) {
+            m_turnEnds[0] = QObject::connect(loop, &QAbstractEventDispatcher::aboutToBlock,
+                                             [this] { m_turnOpen = false; });
+            m_turnEnds[1] = QObject::connect(loop, &QAbstractEventDispatcher::awake,
+                                             [this] { m_turnOpen = false; });
+        }
+    }
+    if (!m_turnOpen) {
+        m_turn = QDeadlineTimer(m_turnBudgetMs);
+        m_turnOpen = true;
+    }
+    return std::min(wanted, m_turn);
+}
+
+int Bus::withinTurn(int timeoutMs) {
+    return int(
+        std::clamp<qint64>(withinTurn(QDeadlineTimer(timeoutMs)).remainingTime(), 0, timeoutMs));
 }
 
 GMainContext* Bus::context() {
@@ -139,9 +167,11 @@ Variant Bus::call(const QString& busName, const QString& path, const char* inter
                   int timeoutMs, bool* answered) {
     if (answered)
         *answered = false;
-    if (!ensureConnected()) {
+    // No time left (of this turn's reads): not asked, and not answered.
+    if (timeoutMs == 0 || !ensureConnected()) {
         if (params)
             g_variant_unref(g_variant_ref_sink(params));
+        ++m_unanswered;
         return {};
     }
     ++m_requests;
@@ -151,8 +181,11 @@ Variant Bus::call(const QString& busName, const QString& path, const char* inter
     Variant reply(g_dbus_connection_call_sync(m_connection, bus.constData(), objectPath.constData(),
                                               interface, method, params, replyType,
                                               G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, &error));
+    const bool inTime = reply || !g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT);
+    if (!inTime)
+        ++m_unanswered;
     if (answered)
-        *answered = reply || !g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT);
+        *answered = inTime;
     if (error)
         g_error_free(error);
     return reply;
@@ -224,6 +257,7 @@ bool Batch::run() {
     bool allAnswered = true;
     auto giveUp = [&](std::size_t i) {
         allAnswered = false;
+        ++m_bus.m_unanswered;
         replies[i](nullptr);
         if (unanswered[i])
             unanswered[i]();
@@ -260,6 +294,7 @@ bool Batch::run() {
         replies[i](call.reply.get());
         if (!call.answered) {
             allAnswered = false;
+            ++m_bus.m_unanswered;
             if (unanswered[i])
                 unanswered[i]();
         }
@@ -272,6 +307,8 @@ bool Batch::run() {
             const std::size_t i = next++;
             keys[i] = questionKey(c.busName, c.path, c.interface, c.method, c.params);
             std::shared_ptr<Bus::PendingCall> call = m_bus.m_late.take(keys[i]);
+            if (m_afresh)
+                call.reset();
             if (call && call->finished && call->answered) {
                 deliver(i, *call);
                 continue;

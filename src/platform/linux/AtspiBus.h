@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QHash>
+#include <QMetaObject>
 #include <QString>
 
 #include <gio/gio.h>
@@ -62,6 +63,11 @@ public:
                  int timeoutMs = callTimeoutMs, bool* answered = nullptr);
 
     quint64 requestCount() const { return m_requests; }
+    // Reads not answered in time (or not sent for want of time) so far: a search that saw this
+    // grow has not read all it looked at.
+    quint64 unansweredCount() const { return m_unanswered; }
+    // A read not asked for want of time.
+    void noteUnanswered() { ++m_unanswered; }
     void countRequests(quint64 n) { m_requests += n; }
 
     // Answers to batch calls given up at a walk's deadline are still taken when they come, and
@@ -76,6 +82,18 @@ public:
     // A single read holds the main thread while it waits, so an application that does not
     // answer costs at most this much.
     static constexpr int callTimeoutMs = 100;
+    // Reads share one budget per turn of the thread's event loop. An application that answers
+    // slowly makes every read of a turn wait, and they add up: however many there are, the thread
+    // is back in its event loop (the dock paints) after this long. What was not answered by then
+    // is unknown for this turn and asked again in the next; a batch's late answers are kept.
+    static constexpr int turnBudgetMs = 35;
+    // `wanted`, cut to what is left of this turn's budget. Acting on the application (pressing,
+    // focusing, typing) is never cut: an act given up early may still happen.
+    QDeadlineTimer withinTurn(QDeadlineTimer wanted);
+    int withinTurn(int timeoutMs);
+    // 0: no shared budget, each read has its own time (for callers reading outside any event
+    // loop, where a turn never ends).
+    void setTurnBudget(int milliseconds) { m_turnBudgetMs = milliseconds; }
     // Calls of a batch queue up at the application behind each other, so each gets longer.
     static constexpr int batchCallTimeoutMs = 1500;
 
@@ -89,12 +107,17 @@ private:
 
     GDBusConnection* m_connection = nullptr;
     quint64 m_requests = 0;
+    quint64 m_unanswered = 0;
     // Batch calls are dispatched here, never in the application's event loop.
     GMainContext* m_context = nullptr;
     // Cancelled only when the bus goes, to collect the calls still out.
     GCancellable* m_cancellable = nullptr;
     int m_inFlight = 0;
     QHash<QByteArray, std::shared_ptr<PendingCall>> m_late;
+    QDeadlineTimer m_turn;
+    bool m_turnOpen = false;
+    int m_turnBudgetMs = turnBudgetMs;
+    QMetaObject::Connection m_turnEnds[2];
 };
 
 // Calls sent together and answered together: the requests go out back to back (a window of
@@ -115,6 +138,9 @@ public:
     void add(const QString& busName, const QString& path, const char* interface, const char* method,
              GVariant* params, Reply onReply, Unanswered onUnanswered = {});
     bool isEmpty() const { return m_calls.empty(); }
+    // Every call of this batch goes to the application, none is answered from an answer kept
+    // from before: for confirming that something is still there now.
+    void askAfresh() { m_afresh = true; }
     // Sends everything added so far and returns when every reply (or failure) has been handled,
     // or at the deadline: calls still waiting then are given up for this batch (their answers
     // are kept for a later one, see Bus::forgetLate) and calls not yet sent are not sent. False
@@ -134,6 +160,7 @@ private:
     Bus& m_bus;
     QDeadlineTimer m_deadline;
     int m_window;
+    bool m_afresh = false;
     std::vector<Call> m_calls;
 };
 

@@ -109,7 +109,7 @@ void AtspiTree::invalidateSubtree(Node* n) {
 void AtspiTree::ensureBasics(const std::vector<Node*>& nodes) {
     if (outOfTime(nodes, [](Node* n) { return n->hasBasics; }))
         return;
-    Batch batch(m_bus, m_deadline, window);
+    Batch batch(m_bus, m_bus.withinTurn(m_deadline), window);
     std::vector<Node*> fetched;
     for (Node* n : nodes) {
         if (n->hasBasics)
@@ -165,7 +165,7 @@ void AtspiTree::ensureRawChildren(const std::vector<Node*>& nodes) {
             uncounted.push_back(n);
     }
     if (!uncounted.empty()) {
-        Batch counts(m_bus, m_deadline, window);
+        Batch counts(m_bus, m_bus.withinTurn(m_deadline), window);
         for (Node* n : uncounted)
             counts.add(n->bus, n->path, "org.freedesktop.DBus.Properties", "Get",
                        propertyName("ChildCount"),
@@ -173,7 +173,7 @@ void AtspiTree::ensureRawChildren(const std::vector<Node*>& nodes) {
         if (!counts.run())
             m_complete = false;
     }
-    Batch batch(m_bus, m_deadline, window);
+    Batch batch(m_bus, m_bus.withinTurn(m_deadline), window);
     std::vector<Node*> longLists;
     for (Node* n : nodes) {
         if (n->hasRawChildren)
@@ -219,7 +219,7 @@ void AtspiTree::readLongList(Node* n) {
     const int from = n->indexRead;
     const int until = std::min(n->childCount, from + longListChunk);
     std::vector<std::optional<ObjectRef>> read(std::size_t(until - from));
-    Batch batch(m_bus, m_deadline, longListWindow);
+    Batch batch(m_bus, m_bus.withinTurn(m_deadline), longListWindow);
     for (int i = from; i < until; ++i) {
         batch.add(
             n->bus, n->path, accessibleInterface, "GetChildAtIndex", g_variant_new("(i)", i),
@@ -268,7 +268,7 @@ void AtspiTree::ensureExtras(const std::vector<Node*>& nodes) {
     }
     if (outOfTime(nodes, [](Node* n) { return n->hasExtras; }))
         return;
-    Batch batch(m_bus, m_deadline, window);
+    Batch batch(m_bus, m_bus.withinTurn(m_deadline), window);
     for (Node* n : nodes) {
         if (n->hasExtras || !n->hasBasics)
             continue;
@@ -317,6 +317,7 @@ const std::vector<AtspiTree::Node*>& AtspiTree::children(Node* n) {
     if (pastDeadline()) {
         // Out of time: the children as far as they are known, nothing asked.
         m_complete = false;
+        m_bus.noteUnanswered();
     } else if (m_levelBatching && n->depth != INT_MAX) {
         // The walk is breadth-first: everything it found at this depth is asked next.
         for (Node* o : m_order) {
@@ -580,11 +581,16 @@ void KeptTrees::scheduleExpiry() {
 // The application answers after it has sent every event it sent before; once that answer is
 // here, so are the events.
 bool KeptTrees::catchUp(const QString& busName, QDeadlineTimer deadline) {
-    const int timeout =
-        int(std::clamp<qint64>(deadline.remainingTime(), 1, AtspiTree::walkBudgetMs));
+    const int timeout = m_bus.withinTurn(
+        int(std::clamp<qint64>(deadline.remainingTime(), 1, AtspiTree::walkBudgetMs)));
     const bool alive =
         bool(m_bus.call(busName, QString::fromLatin1(rootPath), "org.freedesktop.DBus.Peer", "Ping",
                         nullptr, nullptr, timeout));
+    applyEvents();
+    return alive;
+}
+
+void KeptTrees::applyEvents() {
     EventInbox::Taken taken = m_inbox.take();
     if (taken.overflowed) {
         m_trees.clear();
@@ -592,13 +598,15 @@ bool KeptTrees::catchUp(const QString& busName, QDeadlineTimer deadline) {
         m_bus.forgetLate();
     } else {
         for (const Event& e : taken.events) {
+            // Late answers are kept for any read, not only the kept tree's: what changed is
+            // asked again, wherever it was read.
+            m_bus.forgetLate(e.sender, e.path);
             if (e.member == "StateChanged" && e.detail == "focused" && e.detail1 == 1)
                 m_focused[e.sender] = e.path;
             if (auto found = m_trees.find(e.sender); found != m_trees.end())
                 found->second.tree->apply(e);
         }
     }
-    return alive;
 }
 
 } // namespace brevlin::atspi

@@ -109,8 +109,10 @@ public:
     template <typename Has> bool outOfTime(const std::vector<Node*>& nodes, Has has) {
         if (!pastDeadline())
             return false;
-        if (std::any_of(nodes.begin(), nodes.end(), [&](Node* n) { return !has(n); }))
+        if (std::any_of(nodes.begin(), nodes.end(), [&](Node* n) { return !has(n); })) {
             m_complete = false;
+            m_bus.noteUnanswered();
+        }
         return true;
     }
 
@@ -191,6 +193,9 @@ public:
     // reporting every change: for that long, each walk reads the tree afresh.
     static constexpr qint64 wakeSettleMs = 3000;
     static constexpr std::size_t maximumNodes = 50000;
+
+    // Takes in the events that have come so far, without waiting for any.
+    void applyEvents();
 
 private:
     struct Kept {
