@@ -393,12 +393,18 @@ FigmaLauncher::enterSearchText(QString pluginName, SearchScope& scope,
         // The pause lets the field take the focus, which it has reported by now.
         if (!adaptive)
             blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
-        const std::optional<QString> oldText = accessibility.text(*field, LabelText::value);
-        if (oldText && !trimmedText(*oldText).isEmpty()) {
+        // A field that did not answer in time may hold text: clearing an empty one costs only
+        // the pauses, typing after what it holds runs nothing.
+        const AccessibilityApi::TextRead oldText = accessibility.readText(*field, LabelText::value);
+        if (!oldText.answered || (oldText.text && !trimmedText(*oldText.text).isEmpty())) {
             requireFigmaFocused();
             sendKeyStroke(Key::a, KeyModifier::primary);
-            // A selection cannot be seen from outside: this pause stays whole.
-            blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+            // A selection cannot be seen from outside: this pause stays whole (and, adaptive,
+            // lets the dock paint meanwhile).
+            if (adaptive)
+                co_await sleepFor(m_platform.scheduler, fieldSettleMilliseconds);
+            else
+                blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
             requireFigmaFocused();
             sendKeyStroke(Key::deleteBackward, {});
             if (adaptive) {
@@ -471,18 +477,24 @@ Task<bool> FigmaLauncher::typeWatchingField(QString pluginName, AccessibleElemen
 
 Task<void> FigmaLauncher::ensureFieldHoldsName(QString pluginName, AccessibleElement field,
                                                LauncherTimingSettings timing) {
-    const QString shown =
-        m_platform.accessibility.text(field, LabelText::value).value_or(QString());
-    if (trimmedText(shown) == trimmedText(pluginName))
+    AccessibilityApi& accessibility = m_platform.accessibility;
+    // A field that did not answer in time reads as empty: it is asked again for a moment before
+    // its text is taken to be wrong.
+    const std::function<bool()> holdsName = [&] {
+        return trimmedText(accessibility.text(field, LabelText::value).value_or(QString())) ==
+               trimmedText(pluginName);
+    };
+    if (co_await waitUntil(fieldSettleMilliseconds, true, holdsName, textPollMilliseconds))
         co_return;
     requireFigmaFocused();
     sendKeyStroke(Key::a, KeyModifier::primary);
-    blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+    co_await sleepFor(m_platform.scheduler, fieldSettleMilliseconds);
     requireFigmaFocused();
     sendKeyStroke(Key::deleteBackward, {});
-    blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
-    typeText(pluginName, timing.typingCharacterDelayMilliseconds,
-             [this] { requireFigmaFocused(); });
+    co_await sleepFor(m_platform.scheduler, fieldSettleMilliseconds);
+    // As the first typing was, character by character as the field shows them: typing does not
+    // hold the main thread here.
+    co_await typeWatchingField(pluginName, field, timing.typingCharacterDelayMilliseconds);
     co_await sleepFor(m_platform.scheduler, timing.postSearchDelayMilliseconds);
 }
 

@@ -113,9 +113,32 @@ private slots:
         QCOMPARE(ran, QStringList{"Content Reel"});
         QVERIFY2(at(t, "key ⌘A") > at(t, "type", 11), qPrintable(t.join('\n')));
         QVERIFY(at(t, "key Delete") > at(t, "key ⌘A"));
-        // Typed again at the configured pace: 18 ms after the last character, 60 after the search.
-        QCOMPARE(at(t, "run Content Reel") - at(t, "type", 23), 18 + 60);
+        // Typed again as the field shows the characters, then the whole post-search wait.
+        QCOMPARE(at(t, "run Content Reel") - at(t, "type", 23), 60);
         QCOMPARE(at(t, "key Down"), -1);
+    }
+
+    // The field keeps the last search, and reading it runs out of time: it may hold text, so it
+    // is cleared before typing, in both modes, rather than typed after.
+    void fieldNotReadInTimeIsClearedBeforeTyping() {
+        for (const bool adaptive : {true, false}) {
+            QStringList ran;
+            const QStringList t = launch(
+                "Content Reel", adaptive,
+                [](SimulatedFigma& f) {
+                    f.retainedSearchText = QStringLiteral("Iconify");
+                    f.tree.unansweredTextReads = 1;
+                },
+                &ran);
+            QCOMPARE(ran, QStringList{"Content Reel"});
+            const auto index = [&t](const QString& what) {
+                return std::find_if(t.begin(), t.end(),
+                                    [&](const QString& e) { return e.section(' ', 1) == what; }) -
+                       t.begin();
+            };
+            QVERIFY2(index("key ⌘A") < index("key Delete") && index("key Delete") < index("type C"),
+                     qPrintable(t.join('\n')));
+        }
     }
 };
 

@@ -112,6 +112,15 @@ std::optional<QString> FakeAccessibilityTree::text(const AccessibleElement& elem
     return n ? n->text(which) : std::nullopt;
 }
 
+AccessibilityApi::TextRead FakeAccessibilityTree::readText(const AccessibleElement& element,
+                                                           LabelText which) {
+    if (unansweredTextReads > 0) {
+        --unansweredTextReads;
+        return {false, std::nullopt};
+    }
+    return {true, text(element, which)};
+}
+
 std::vector<AccessibleElement> FakeAccessibilityTree::elements(const AccessibleElement& element,
                                                                Relation relation) {
     Node* n = read(element);

@@ -82,11 +82,14 @@ public:
     // reads in time does with a large tree: of every list of children they read the first half.
     // What they find is there; what they do not find they cannot call absent.
     int partialFinds = 0;
+    // The first this many reads through readText go unanswered, as reads past a backend's time.
+    int unansweredTextReads = 0;
 
     bool isProcessTrusted(bool prompt) override;
     AccessibleElement applicationElement(qint64 processIdentifier) override;
     Role role(const AccessibleElement& element) override;
     std::optional<QString> text(const AccessibleElement& element, LabelText which) override;
+    TextRead readText(const AccessibleElement& element, LabelText which) override;
     std::vector<AccessibleElement> elements(const AccessibleElement& element,
                                             Relation relation) override;
     std::optional<AccessibleElement> parent(const AccessibleElement& element) override;
