@@ -134,7 +134,13 @@ int main(int argc, char** argv) {
     std::printf(
         "Launch latency by the page's clock, Content Reel, default timing (floor %.0f ms)\n",
         floorMs);
-    for (int rows : {0, 2500, 10000})
+    // Page sizes may be named on the command line; by default all three.
+    std::vector<int> sizes;
+    for (int i = 1; i < argc; ++i)
+        sizes.push_back(QByteArray(argv[i]).toInt());
+    if (sizes.empty())
+        sizes = {0, 2500, 10000};
+    for (int rows : sizes)
         measure(rows);
     removeStandinEntries();
     return 0;
