@@ -76,10 +76,14 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString support() const { return m_dir->path(); }
     QString configPath() const { return m_dir->filePath("Brevlin/config.json"); }
+    // A file of the user's own, outside the store's folder.
+    QString userFile(const QString& name, const QByteArray& bytes) const {
+        const QString path = m_dir->filePath("user/" + name);
+        return writeAll(path, bytes) ? path : QString();
+    }
 
 private slots:
     void init() {
-        // A fresh folder per case: every test starts from an empty data location.
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
     }
@@ -297,8 +301,7 @@ private slots:
 
     void customIconIsCopiedUnderTheIdWithALowerCaseExtension() {
         DockStore store(support(), noSeed());
-        const QString photo = m_dir->filePath("user/Photo.JPG");
-        QVERIFY(writeAll(photo, "jpeg bytes"));
+        const QString photo = userFile("Photo.JPG", "jpeg bytes");
         store.saveDraft(customDraft(photo));
         const DockItem saved = store.items().last();
         const QString stored = store.iconsFolderPath() + "/" + uuidString(saved.id) + ".jpg";
@@ -316,12 +319,9 @@ private slots:
 
     void changingTheImageLeavesOnlyTheNewCopy() {
         DockStore store(support(), noSeed());
-        const QString png = m_dir->filePath("user/a.png");
-        const QString jpeg = m_dir->filePath("user/b.jpeg");
-        const QString bare = m_dir->filePath("user/noextension");
-        QVERIFY(writeAll(png, "png"));
-        QVERIFY(writeAll(jpeg, "jpeg"));
-        QVERIFY(writeAll(bare, "bare"));
+        const QString png = userFile("a.png", "png");
+        const QString jpeg = userFile("b.jpeg", "jpeg");
+        const QString bare = userFile("noextension", "bare");
         store.saveDraft(customDraft(png));
         const QUuid id = store.items().last().id;
         // Another shortcut's image must survive this one's changes.
@@ -348,8 +348,7 @@ private slots:
 
     void sourcesThatAreNotRegularFilesCountAsMissing() {
         DockStore store(support(), noSeed());
-        const QString png = m_dir->filePath("user/a.png");
-        QVERIFY(writeAll(png, "png"));
+        const QString png = userFile("a.png", "png");
         store.saveDraft(customDraft(png));
         DockItemDraft draft(store.items().last());
         const QStringList before = iconFiles(store);
@@ -368,8 +367,7 @@ private slots:
 
     void chosenFileInsideTheIconsFolderIsNeverDeleted() {
         DockStore store(support(), noSeed());
-        const QString png = m_dir->filePath("user/a.png");
-        QVERIFY(writeAll(png, "png"));
+        const QString png = userFile("a.png", "png");
         store.saveDraft(customDraft(png));
         const DockItem saved = store.items().last();
         // Same id, extension in another case: the clean-up must not remove what is copied.
@@ -385,8 +383,7 @@ private slots:
     void blockedIconsFolderKeepsTheUsersOwnPath() {
         DockStore store(support(), noSeed());
         QVERIFY(writeAll(store.iconsFolderPath(), "not a folder"));
-        const QString png = m_dir->filePath("user/a.png");
-        QVERIFY(writeAll(png, "png"));
+        const QString png = userFile("a.png", "png");
         store.saveDraft(customDraft(" " + png));
         QCOMPARE(store.items().last().customIconPath, std::optional<QString>(png));
     }
@@ -394,8 +391,7 @@ private slots:
     void deleteAndRestore() {
         DockStore store(support(), noSeed());
         store.setTimingValue(TimingField::postSearchDelayMilliseconds, 7);
-        const QString png = m_dir->filePath("user/a.png");
-        QVERIFY(writeAll(png, "png"));
+        const QString png = userFile("a.png", "png");
         store.saveDraft(customDraft(png));
         store.saveDraft(customDraft(png));
         QCOMPARE(iconFiles(store).size(), 2);
@@ -430,8 +426,7 @@ private slots:
         // A plain file in the folder's place goes too, so later images can be stored again.
         QVERIFY(writeAll(store.iconsFolderPath(), "not a folder"));
         store.restoreSampleShortcuts();
-        const QString png = m_dir->filePath("user/a.png");
-        QVERIFY(writeAll(png, "png"));
+        const QString png = userFile("a.png", "png");
         store.saveDraft(customDraft(png));
         QCOMPARE(store.items().last().customIconPath,
                  std::optional<QString>(store.iconsFolderPath() + "/" +
@@ -502,8 +497,7 @@ private slots:
 
     void aSaveRemovesImagesOfShortcutsThatAreGone() {
         DockStore store(support(), noSeed());
-        const QString png = m_dir->filePath("user/a.png");
-        QVERIFY(writeAll(png, "png"));
+        const QString png = userFile("a.png", "png");
         store.saveDraft(customDraft(png));
         const QString keptImage = *store.items().last().customIconPath;
         // What a crash between copying an image and saving leaves behind, and a stranger.

@@ -64,20 +64,23 @@ public:
 
     LaunchOutcome launch(const QString& pluginName, int timeoutMilliseconds,
                          const LauncherTimingSettings& settings = timing()) {
+        return run(scheduler, launcher->launchPlugin(pluginName, settings), timeoutMilliseconds);
+    }
+    // Runs one launch to its end, or until the time runs out.
+    static LaunchOutcome run(Scheduler& scheduler, Task<void> task, int timeoutMilliseconds) {
         auto outcome = std::make_shared<LaunchOutcome>();
-        startTask(scheduler, launcher->launchPlugin(pluginName, settings),
-                  [outcome](std::exception_ptr error) {
-                      outcome->finished = true;
-                      if (!error)
-                          return;
-                      try {
-                          std::rethrow_exception(error);
-                      } catch (const FigmaLauncherError& e) {
-                          outcome->launcherError = e;
-                      } catch (const std::exception& e) {
-                          outcome->otherError = QString::fromUtf8(e.what());
-                      }
-                  });
+        startTask(scheduler, std::move(task), [outcome](std::exception_ptr error) {
+            outcome->finished = true;
+            if (!error)
+                return;
+            try {
+                std::rethrow_exception(error);
+            } catch (const FigmaLauncherError& e) {
+                outcome->launcherError = e;
+            } catch (const std::exception& e) {
+                outcome->otherError = QString::fromUtf8(e.what());
+            }
+        });
         (void)QTest::qWaitFor([&] { return outcome->finished; }, timeoutMilliseconds);
         return *outcome;
     }
