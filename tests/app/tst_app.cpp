@@ -26,9 +26,7 @@
 #include <memory>
 
 using namespace brevlin;
-using brevlin::testing::FakeHotkeyService;
-using brevlin::testing::SimulatedFigma;
-using brevlin::testing::VirtualScheduler;
+using namespace brevlin::testing;
 
 namespace {
 
@@ -44,10 +42,7 @@ struct Rig {
 
     // Presses the hotkey registered for `item` and lets the manager hand it to the main queue.
     bool press(const DockItem& item) { return service.press(item.hotkey); }
-    qint64 firstPaletteKeyAt() const {
-        const QStringList keys = figma.timelineOf({QStringLiteral("key ⌘K")});
-        return keys.isEmpty() ? -1 : keys.first().section(' ', 0, 0).toLongLong();
-    }
+    qint64 firstPaletteKeyAt() const { return figma.timeOf("key ⌘K"); }
 
     QTemporaryDir folder;
     VirtualScheduler scheduler;
@@ -57,16 +52,6 @@ struct Rig {
     int nativeConfigurations = 0;
     std::unique_ptr<BrevlinApp> app;
 };
-
-DockItem makeItem(const QString& plugin, const QString& key) {
-    DockItem item;
-    item.id = QUuid::createUuid();
-    item.name = plugin;
-    item.pluginName = plugin;
-    item.icon = QStringLiteral("star.fill");
-    item.hotkey = Hotkey{key, {KeyModifier::primary, KeyModifier::alternate}};
-    return item;
-}
 
 } // namespace
 
@@ -129,7 +114,7 @@ private slots:
     void shortcutChangesReRegisterAtOnce() {
         Rig rig;
         rig.app->start();
-        DockItem added = makeItem(QStringLiteral("Café Tools"), QStringLiteral("7"));
+        DockItem added = shortcutFor("Café Tools", "7");
         rig.app->store().upsert(added);
         QCOMPARE(rig.service.live.size(), 4);
         QVERIFY(rig.press(added));

@@ -209,7 +209,10 @@ private slots:
 
         QVERIFY(pressKeys("ctrl+alt+1"));
         QVERIFY(m_record->waitFor(
-            [](const QJsonObject& e) { return !e.value("text").toString().isEmpty(); }, 20000));
+            [](const QJsonObject& e) {
+                return e.value("event") == "text" && !e.value("text").toString().isEmpty();
+            },
+            20000));
         const int keysBefore = int(thief.record().events("key").size());
         QVERIFY(xdotool({"search", "--classname", "^brevlin-thief$", "windowactivate"}));
 

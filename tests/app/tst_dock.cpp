@@ -27,18 +27,9 @@
 
 using namespace brevlin;
 using namespace brevlin::testing;
+using namespace Qt::StringLiterals;
 
 namespace {
-
-DockItem makeItem(const QString& name) {
-    DockItem item;
-    item.id = QUuid::createUuid();
-    item.name = name;
-    item.pluginName = name;
-    item.icon = QStringLiteral("star.fill");
-    item.hotkey = Hotkey{QStringLiteral("9"), {KeyModifier::primary}};
-    return item;
-}
 
 // One dock over its own store (in a temporary folder), simulated Figma and coordinator.
 struct Rig {
@@ -81,18 +72,12 @@ struct Rig {
     std::unique_ptr<DockRootView> view;
 };
 
-// The first ⌘K of the timeline, in virtual milliseconds.
-qint64 firstPaletteKeyAt(const SimulatedFigma& figma) {
-    const QStringList keys = figma.timelineOf({QStringLiteral("key ⌘K")});
-    return keys.isEmpty() ? -1 : keys.first().section(' ', 0, 0).toLongLong();
-}
-
 // What assistive technology reads of a dock button: name, description and a busy state.
 QString spoken(QWidget* widget) {
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
-    return accessible->text(QAccessible::Name) + QStringLiteral(" | ") +
+    return accessible->text(QAccessible::Name) + u" | "_s +
            accessible->text(QAccessible::Description) +
-           (accessible->state().busy ? QStringLiteral(" | busy") : QString());
+           (accessible->state().busy ? u" | busy"_s : QString());
 }
 
 } // namespace
@@ -112,9 +97,8 @@ private slots:
         QVERIFY(!rig.view->accessibilityPrompt()->isVisible());
         QVERIFY(!rig.view->errorMarker()->isVisible());
 
-        QCOMPARE(spoken(rig.view->settingsButton()),
-                 QStringLiteral("Open Settings | Open Settings"));
-        QVERIFY(spoken(plus).startsWith(QStringLiteral("Add shortcuts in Settings | ")));
+        QCOMPARE(spoken(rig.view->settingsButton()), u"Open Settings | Open Settings"_s);
+        QVERIFY(spoken(plus).startsWith(u"Add shortcuts in Settings | "_s));
 
         QSignalSpy opened(rig.view.get(), &DockRootView::openSettingsRequested);
         QTest::mouseClick(plus, Qt::LeftButton);
@@ -122,30 +106,27 @@ private slots:
         QCOMPARE(opened.count(), 2);
 
         // The first shortcut replaces the plus.
-        rig.store->upsert(makeItem(QStringLiteral("Iconify")));
+        rig.store->upsert(shortcutFor(u"Iconify"_s));
         QVERIFY(!rig.view->addButton());
-        QCOMPARE(rig.buttonNames(), QStringList{QStringLiteral("Iconify")});
+        QCOMPARE(rig.buttonNames(), QStringList{u"Iconify"_s});
     }
 
     void buttonsFollowTheStoredOrder() {
         Rig rig;
         rig.view->show();
-        QCOMPARE(rig.buttonNames(),
-                 (QStringList{QStringLiteral("Content Reel"), QStringLiteral("Autoflow"),
-                              QStringLiteral("Unsplash")}));
+        QCOMPARE(rig.buttonNames(), (QStringList{u"Content Reel"_s, u"Autoflow"_s, u"Unsplash"_s}));
         const QList<DockItemButton*> before = rig.view->itemButtons();
 
         // Editing keeps the button (and its hover state) and shows the new content.
         DockItem edited = rig.store->items().at(1);
-        edited.name = QStringLiteral("Flow");
+        edited.name = u"Flow"_s;
         rig.store->upsert(edited);
         QCOMPARE(rig.view->itemButtons().at(1), before.at(1));
-        QCOMPARE(rig.view->itemButtons().at(1)->item().name, QStringLiteral("Flow"));
+        QCOMPARE(rig.view->itemButtons().at(1)->item().name, u"Flow"_s);
 
         rig.store->deleteItem(rig.store->items().at(0));
-        rig.store->upsert(makeItem(QStringLiteral("Iconify")));
-        QCOMPARE(rig.buttonNames(), (QStringList{QStringLiteral("Flow"), QStringLiteral("Unsplash"),
-                                                 QStringLiteral("Iconify")}));
+        rig.store->upsert(shortcutFor(u"Iconify"_s));
+        QCOMPARE(rig.buttonNames(), (QStringList{u"Flow"_s, u"Unsplash"_s, u"Iconify"_s}));
         QCOMPARE(rig.view->itemButtons().first(), before.at(1));
 
         // On screen, the buttons stand left to right in that order.
@@ -165,19 +146,17 @@ private slots:
             "launcherTiming":{"focusDelayMilliseconds":180,"actionsOpenDelayMilliseconds":80,
              "typingCharacterDelayMilliseconds":18,"postSearchDelayMilliseconds":60}})");
         QVERIFY(rig.shown());
-        QCOMPARE(rig.buttonNames(), (QStringList{QStringLiteral("First"), QStringLiteral("Copy")}));
+        QCOMPARE(rig.buttonNames(), (QStringList{u"First"_s, u"Copy"_s}));
 
         // Each button launches its own shortcut.
-        rig.figma.plugins = {QStringLiteral("First plugin"), QStringLiteral("Copy plugin")};
+        rig.figma.plugins = {u"First plugin"_s, u"Copy plugin"_s};
         rig.launch(rig.view->itemButtons().at(1));
         rig.launch(rig.view->itemButtons().at(0));
-        QCOMPARE(rig.figma.ranPlugins,
-                 (QStringList{QStringLiteral("Copy plugin"), QStringLiteral("First plugin")}));
+        QCOMPARE(rig.figma.ranPlugins, (QStringList{u"Copy plugin"_s, u"First plugin"_s}));
 
         // After a change of the list, no button is left behind for either of them.
-        rig.store->upsert(makeItem(QStringLiteral("Third")));
-        QCOMPARE(rig.buttonNames(), (QStringList{QStringLiteral("First"), QStringLiteral("Copy"),
-                                                 QStringLiteral("Third")}));
+        rig.store->upsert(shortcutFor(u"Third"_s));
+        QCOMPARE(rig.buttonNames(), (QStringList{u"First"_s, u"Copy"_s, u"Third"_s}));
         int shown = 0;
         for (DockItemButton* button : rig.view->findChildren<DockItemButton*>())
             shown += button->isVisible() ? 1 : 0;
@@ -211,7 +190,7 @@ private slots:
         QVERIFY(rig.coordinator->errorMessage().has_value());
         QVERIFY(marker->isVisible());
         QCOMPARE(marker->toolTip(), *rig.coordinator->errorMessage());
-        QCOMPARE(spoken(marker), QStringLiteral("Launch failed | ") + marker->toolTip());
+        QCOMPARE(spoken(marker), u"Launch failed | "_s + marker->toolTip());
         QVERIFY(
             spoken(rig.view->accessibilityPrompt()).startsWith("Grant Accessibility access | "));
         QVERIFY(rig.xOf(marker).x() < rig.xOf(rig.view->divider()).x());
@@ -250,7 +229,7 @@ private slots:
         QVERIFY(!rig.view->accessibilityPrompt()->isVisible());
         // The failure ends the busy state; the marker alone tells of it.
         QCOMPARE(shown, (QList<LaunchState>{LaunchState::running, LaunchState::idle}));
-        QCOMPARE(spoken(button), QStringLiteral("Autoflow | Ctrl+Alt+2"));
+        QCOMPARE(spoken(button), u"Autoflow | Ctrl+Alt+2"_s);
 
         // Time passing and the trust being read again do not hide it.
         rig.coordinator->refreshAccessibilityStatus();
@@ -261,7 +240,7 @@ private slots:
         // The next click that launches its plugin takes it away.
         rig.figma.repair();
         rig.launch(rig.view->itemButtons().at(1));
-        QCOMPARE(rig.figma.ranPlugins, QStringList{QStringLiteral("Autoflow")});
+        QCOMPARE(rig.figma.ranPlugins, QStringList{u"Autoflow"_s});
         QVERIFY(!marker->isVisible());
     }
 
@@ -273,7 +252,7 @@ private slots:
 
         const QString folder = rig.store->applicationFolderPath();
         QVERIFY(blockFolder(folder));
-        rig.store->upsert(makeItem(QStringLiteral("Only in memory")));
+        rig.store->upsert(shortcutFor(u"Only in memory"_s));
         QCOMPARE(rig.view->itemButtons().size(), 4);
         QVERIFY(warning->isVisible());
         QCOMPARE(warning->toolTip(), *rig.store->saveFailureMessage());
@@ -283,7 +262,7 @@ private slots:
         QVERIFY(!rig.view->errorMarker()->isVisible());
 
         QVERIFY(QFile::remove(folder));
-        rig.store->upsert(makeItem(QStringLiteral("Saved")));
+        rig.store->upsert(shortcutFor(u"Saved"_s));
         QVERIFY(!warning->isVisible());
         QCOMPARE(DockStore(rig.folder.path(), noSeed()).items().size(), 5);
     }
@@ -291,7 +270,7 @@ private slots:
     void manyShortcutsScrollWithoutBars() {
         Rig rig(false);
         for (int i = 0; i < 30; ++i)
-            rig.store->upsert(makeItem(QStringLiteral("Plugin %1").arg(i)));
+            rig.store->upsert(shortcutFor(u"Plugin %1"_s.arg(i)));
         QVERIFY(rig.shown());
         QCOMPARE(rig.view->itemButtons().size(), 33);
 
@@ -324,12 +303,12 @@ private slots:
         // Changes after the click reach neither this launch's timing nor its item.
         rig.coordinator->launcherTiming = LauncherTimingSettings{};
         DockItem edited = rig.store->items().at(1);
-        edited.pluginName = QStringLiteral("Unsplash");
+        edited.pluginName = u"Unsplash"_s;
         rig.store->upsert(edited);
 
         rig.scheduler.runUntilIdle();
         QCOMPARE(rig.figma.ranPlugins, QStringList{plugin});
-        QVERIFY2(firstPaletteKeyAt(rig.figma) >= 700, qPrintable(rig.figma.timeline.join('\n')));
+        QVERIFY2(rig.figma.timeOf("key ⌘K") >= 700, qPrintable(rig.figma.timeline.join('\n')));
         QVERIFY(!rig.coordinator->errorMessage().has_value());
     }
 
@@ -338,7 +317,7 @@ private slots:
         rig.view->show();
         DockItemButton* first = rig.view->itemButtons().first();
         DockItemButton* second = rig.view->itemButtons().at(1);
-        QCOMPARE(spoken(first), QStringLiteral("Content Reel | Ctrl+Alt+1"));
+        QCOMPARE(spoken(first), u"Content Reel | Ctrl+Alt+1"_s);
         QTest::mouseClick(first, Qt::LeftButton);
         QTest::mouseClick(first, Qt::LeftButton);
         QTest::mouseClick(second, Qt::LeftButton);
@@ -346,15 +325,15 @@ private slots:
         // and which waits.
         rig.scheduler.runDue();
         QCOMPARE(rig.figma.activations, 1);
-        QCOMPARE(spoken(first), QStringLiteral("Content Reel | Ctrl+Alt+1, launching | busy"));
-        QCOMPARE(spoken(second), QStringLiteral("Autoflow | Ctrl+Alt+2, waiting to launch"));
+        QCOMPARE(spoken(first), u"Content Reel | Ctrl+Alt+1, launching | busy"_s);
+        QCOMPARE(spoken(second), u"Autoflow | Ctrl+Alt+2, waiting to launch"_s);
         QCOMPARE(second->launchState(), LaunchState::waiting);
         rig.scheduler.runUntilIdle();
         QCOMPARE(rig.figma.ranPlugins, (QStringList{"Content Reel", "Content Reel", "Autoflow"}));
         QCOMPARE(rig.figma.activations, 3);
         QVERIFY(!rig.coordinator->errorMessage().has_value());
-        QCOMPARE(spoken(first), QStringLiteral("Content Reel | Ctrl+Alt+1"));
-        QCOMPARE(spoken(second), QStringLiteral("Autoflow | Ctrl+Alt+2"));
+        QCOMPARE(spoken(first), u"Content Reel | Ctrl+Alt+1"_s);
+        QCOMPARE(spoken(second), u"Autoflow | Ctrl+Alt+2"_s);
 
         // A cancelled launch (fixed waits keep it going until then) gives the turn on and shows
         // nothing running any more.
@@ -370,7 +349,7 @@ private slots:
         QCOMPARE(first->launchState(), LaunchState::idle);
         rig.scheduler.runUntilIdle();
         QCOMPARE(second->launchState(), LaunchState::idle);
-        QCOMPARE(rig.figma.ranPlugins.last(), QStringLiteral("Autoflow"));
+        QCOMPARE(rig.figma.ranPlugins.last(), u"Autoflow"_s);
     }
 
     void dockWindowFloatsAtFixedHeight() {
@@ -402,7 +381,7 @@ private slots:
 
         // Content updates do not configure again, nor does showing the same window again.
         for (int i = 0; i < 5; ++i)
-            rig.store->upsert(makeItem(QStringLiteral("P%1").arg(i)));
+            rig.store->upsert(shortcutFor(u"P%1"_s.arg(i)));
         window.hide();
         window.show();
         QCOMPARE(window.configurationCount(), 1);

@@ -98,11 +98,7 @@ private slots:
         QTemporaryDir runtime;
         const QString name = runtime.filePath(QStringLiteral("brevlin.socket"));
         // What a killed instance leaves: a file at the socket's name that nobody answers on.
-        {
-            QFile leftover(name);
-            QVERIFY(leftover.open(QIODevice::WriteOnly));
-        }
-        QVERIFY(QFile::exists(name));
+        QVERIFY(QFile(name).open(QIODevice::WriteOnly));
 
         SingleInstance instance(name);
         QVERIFY(!instance.handOverToRunningInstance(200));
@@ -129,18 +125,18 @@ private slots:
                        QString::fromUtf8(process.readAllStandardOutput()),
                        QString::fromUtf8(process.readAllStandardError())};
         };
-        const Run help = run({QStringLiteral("--help")});
+        const Run help = run({"--help"});
         QCOMPARE(help.exitCode, 0);
-        QVERIFY2(help.out.contains(QStringLiteral("--version")), qPrintable(help.out));
+        QVERIFY2(help.out.contains("--version"), qPrintable(help.out));
         QVERIFY(help.err.isEmpty());
-        const Run version = run({QStringLiteral("-v")});
+        const Run version = run({"-v"});
         QCOMPARE(version.exitCode, 0);
         QCOMPARE(version.out, QStringLiteral("Brevlin %1\n").arg(QStringLiteral(BREVLIN_VERSION)));
-        for (const QString& wrong : {QStringLiteral("--bogus"), QStringLiteral("stray")}) {
+        for (const char* wrong : {"--bogus", "stray"}) {
             const Run refused = run({wrong});
             QCOMPARE(refused.exitCode, 2);
             QVERIFY(refused.out.isEmpty());
-            QVERIFY2(refused.err.contains(QStringLiteral("--help")), qPrintable(refused.err));
+            QVERIFY2(refused.err.contains("--help"), qPrintable(refused.err));
         }
         // A plain start still needs the desktop, and says so on one line.
         const Run bare = run({});

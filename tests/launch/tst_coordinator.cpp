@@ -6,20 +6,7 @@
 #include <QTest>
 
 using namespace brevlin;
-using brevlin::testing::SimulatedFigma;
-using brevlin::testing::VirtualScheduler;
-
-namespace {
-
-DockItem item(const QString& plugin) {
-    DockItem i;
-    i.id = QUuid::createUuid();
-    i.name = plugin;
-    i.pluginName = plugin;
-    return i;
-}
-
-} // namespace
+using namespace brevlin::testing;
 
 class CoordinatorTest : public QObject {
     Q_OBJECT
@@ -42,7 +29,7 @@ class CoordinatorTest : public QObject {
         QCOMPARE(figma->tree.promptCount, 0);
 
         figma->repair();
-        c.startLaunch(item("Autoflow"), c.launcherTiming);
+        c.startLaunch(shortcutFor("Autoflow"), c.launcherTiming);
         scheduler->runUntilIdle();
         QCOMPARE(figma->ranPlugins, QStringList{"Autoflow"});
         QCOMPARE(c.errorMessage(), std::nullopt);
@@ -98,7 +85,7 @@ private slots:
         QFETCH(QString, expected);
         figma->introduce(fault);
         auto c = makeCoordinator();
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Autoflow"), c->launcherTiming);
         scheduler->runUntilIdle();
         QVERIFY(c->isAccessibilityTrusted());
         QCOMPARE(messages, QStringList{expected});
@@ -109,7 +96,8 @@ private slots:
         auto c = makeCoordinator();
         // Fixed waits keep the launch going when it is cancelled.
         c->launcherTiming.adaptiveWaits = false;
-        TaskHandle handle = startTask(*scheduler, c->launch(item("Autoflow"), c->launcherTiming));
+        TaskHandle handle =
+            startTask(*scheduler, c->launch(shortcutFor("Autoflow"), c->launcherTiming));
         scheduler->advanceBy(100);
         handle.cancel();
         scheduler->runUntilIdle();
@@ -120,7 +108,7 @@ private slots:
     void grantedTrustClearsOnlyTheAccessMessage() {
         figma->tree.trusted = false;
         auto c = makeCoordinator();
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Autoflow"), c->launcherTiming);
         scheduler->runUntilIdle();
         QCOMPARE(c->errorMessage(), FigmaLauncherError::accessibilityDenied().description());
         figma->tree.trusted = true;
@@ -130,7 +118,7 @@ private slots:
         // Once access is there, a failure of another kind is not answered by it.
         figma->running = false;
         figma->installed = false;
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Autoflow"), c->launcherTiming);
         scheduler->runUntilIdle();
         c->refreshAccessibilityStatus();
         QCOMPARE(c->errorMessage(), FigmaLauncherError::figmaNotInstalled().description());
@@ -170,7 +158,7 @@ private slots:
         figma->tree.trusted = false;
         figma->tree.grantOnPrompt = true;
         auto c = makeCoordinator();
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Autoflow"), c->launcherTiming);
         scheduler->runUntilIdle();
         QVERIFY(c->errorMessage());
         c->requestAccessibilityAccess();
@@ -181,10 +169,10 @@ private slots:
     void launchesRunOneAtATimeInOrder() {
         auto c = makeCoordinator();
         // A double click, then a hotkey 100 ms later, while the first launch runs.
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
-        c->startLaunch(item("Content Reel"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Autoflow"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Content Reel"), c->launcherTiming);
         scheduler->advanceBy(100);
-        c->startLaunch(item("Unsplash"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Unsplash"), c->launcherTiming);
         scheduler->runUntilIdle();
         QCOMPARE(figma->ranPlugins, (QStringList{"Autoflow", "Content Reel", "Unsplash"}));
         QCOMPARE(c->errorMessage(), std::nullopt);
@@ -208,8 +196,8 @@ private slots:
     void aFailedLaunchHandsOnItsTurn() {
         figma->unavailableKeyAt = 0; // the first launch's Command-K
         auto c = makeCoordinator();
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
-        c->startLaunch(item("Content Reel"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Autoflow"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Content Reel"), c->launcherTiming);
         scheduler->runUntilIdle();
         QCOMPARE(messages.first(), FigmaLauncherError::eventCreationFailed().description());
         QCOMPARE(figma->ranPlugins, QStringList{"Content Reel"});
@@ -219,9 +207,9 @@ private slots:
     void aWaitingLaunchCancelledNeverTouchesFigma() {
         auto c = makeCoordinator();
         c->launcherTiming.adaptiveWaits = false;
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Autoflow"), c->launcherTiming);
         TaskHandle waiting =
-            startTask(*scheduler, c->launch(item("Content Reel"), c->launcherTiming));
+            startTask(*scheduler, c->launch(shortcutFor("Content Reel"), c->launcherTiming));
         scheduler->advanceBy(100);
         waiting.cancel();
         const int activations = figma->activations;
@@ -230,7 +218,7 @@ private slots:
         QCOMPARE(figma->activations, activations);
         QVERIFY(waiting.isFinished());
         // The queue goes on after it.
-        c->startLaunch(item("Unsplash"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Unsplash"), c->launcherTiming);
         scheduler->runUntilIdle();
         QCOMPARE(figma->ranPlugins, (QStringList{"Autoflow", "Unsplash"}));
     }

@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+#include <algorithm>
+
 using namespace brevlin;
 using brevlin::testing::SimulatedFigma;
 using brevlin::testing::VirtualScheduler;
@@ -55,6 +57,15 @@ struct Outcome {
     }
 };
 
+// When the first entry starting with `what` happened, in virtual milliseconds, or -1.
+qint64 at(const QStringList& timeline, const QString& what, int nth = 0) {
+    for (const QString& entry : timeline) {
+        if (entry.section(' ', 1).startsWith(what) && nth-- == 0)
+            return entry.section(' ', 0, 0).toLongLong();
+    }
+    return -1;
+}
+
 } // namespace
 
 class LauncherTest : public QObject {
@@ -81,6 +92,17 @@ class LauncherTest : public QObject {
         auto outcome = start(name, t);
         scheduler->runUntilIdle();
         return outcome;
+    }
+    // One launch with default timing, adaptive or not, against a fresh simulated Figma set up by
+    // `setUp`: its timeline.
+    QStringList launchFresh(const QString& name, bool adaptive,
+                            const std::function<void(SimulatedFigma&)>& setUp) {
+        init();
+        setUp(*figma);
+        LauncherTimingSettings t;
+        t.adaptiveWaits = adaptive;
+        run(name, t);
+        return figma->timeline;
     }
     // What was sent, as "K+primary", "Delete" or "text A".
     QStringList sent() const {
@@ -635,6 +657,70 @@ private slots:
                 .contains("restart Figma"));
         QCOMPARE(QString::fromUtf8(FigmaLauncherError::figmaNotInstalled().what()),
                  FigmaLauncherError::figmaNotInstalled().description());
+    }
+
+    // Adaptive waits: each ends once what it waits for shows, lasts at most its configured delay,
+    // and is the configured delay where nothing can be seen.
+    // Figma takes 7 ms to act on each key. Every wait ends within one look of its condition
+    // instead of running its configured length (180, 80, 18 per character, 60).
+    void eachWaitEndsAtItsCondition() {
+        const auto slow = [](SimulatedFigma& f) { f.reactionDelayMilliseconds = 7; };
+        const QStringList t = launchFresh("Content Reel", true, slow);
+        QCOMPARE(figma->ranPlugins, QStringList{"Content Reel"});
+        // Sent at once (Figma is frontmost with its window focused), taken 7 ms later.
+        QVERIFY2(at(t, "key ⌘K") == 7, qPrintable(t.join('\n')));
+        QVERIFY(at(t, "tab Plugins") - at(t, "palette opens") <= 5);
+        // Three characters at a time run ahead of the field, each three shown 7 ms later.
+        QCOMPARE(at(t, "type", 11) - at(t, "type", 0), 3 * 7);
+        QVERIFY(at(t, "run Content Reel") - at(t, "type", 11) <= 5);
+        QCOMPARE(at(t, "key Down"), -1);
+        // With fixed waits the same launch takes the whole floor.
+        const QStringList fixed = launchFresh("Content Reel", false, slow);
+        QVERIFY(at(fixed, "run Content Reel") >= 621);
+        QVERIFY(at(t, "run Content Reel") < 200);
+    }
+
+    // Figma slow to open its palette: while it opens, only where the focus is gets asked. The
+    // window is never searched meanwhile (on a large file each such search costs the most and
+    // finds nothing current), and everything after is searched inside the palette.
+    void onlyTheFocusIsAskedWhileThePaletteOpens() {
+        launchFresh("Content Reel", true,
+                    [](SimulatedFigma& f) { f.reactionDelayMilliseconds = 30; });
+        QCOMPARE(figma->ranPlugins, QStringList{"Content Reel"});
+        const QStringList finds = figma->tree.finds;
+        const auto firstSearch = std::find_if(
+            finds.begin(), finds.end(), [](const QString& f) { return !f.startsWith("palette "); });
+        QVERIFY2(firstSearch - finds.begin() >= 2, qPrintable(finds.join('\n')));
+        const QString palette = firstSearch->section(' ', 1);
+        for (auto find = firstSearch; find != finds.end(); ++find)
+            QVERIFY2(find->section(' ', 1) == palette, qPrintable(finds.join('\n')));
+    }
+
+    // A window that never reports the focus and a palette without a search field: nothing the
+    // waits look for ever shows, so each lasts its maximum and the launch is the fixed one, down
+    // to the Down and Return after the whole result budget.
+    void unseenConditionsWaitTheConfiguredTime() {
+        const auto blind = [](SimulatedFigma& f) {
+            f.tree.setElements(f.applicationNode(), Relation::focusedWindow, {});
+            f.hasSearchField = false;
+        };
+        const QStringList adaptive = launchFresh("Autoflow", true, blind);
+        QCOMPARE(adaptive, launchFresh("Autoflow", false, blind));
+        QCOMPARE(at(adaptive, "key ⌘K"), 180);
+        QVERIFY(at(adaptive, "key Down") > 0);
+    }
+
+    // A character lost on its way: the field never shows the name, so before the press the name
+    // is entered again, and the press runs the right plugin.
+    void fieldNotHoldingTheNameIsRetypedBeforeThePress() {
+        const QStringList t = launchFresh("Content Reel", true,
+                                          [](SimulatedFigma& f) { f.lostTypedCharacterAt = 3; });
+        QCOMPARE(figma->ranPlugins, QStringList{"Content Reel"});
+        QVERIFY2(at(t, "key ⌘A") > at(t, "type", 11), qPrintable(t.join('\n')));
+        QVERIFY(at(t, "key Delete") > at(t, "key ⌘A"));
+        // Typed again at the configured pace: 18 ms after the last character, 60 after the search.
+        QCOMPARE(at(t, "run Content Reel") - at(t, "type", 23), 18 + 60);
+        QCOMPARE(at(t, "key Down"), -1);
     }
 };
 

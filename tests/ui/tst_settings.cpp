@@ -27,11 +27,12 @@
 
 using namespace brevlin;
 using namespace brevlin::testing;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 // The samples' Command+Option+1, as Linux desktops write it.
-const QString commandOption1 = QStringLiteral("Ctrl+Alt+1");
+const QString commandOption1 = u"Ctrl+Alt+1"_s;
 
 template <typename T> T* child(const QObject* parent, const char* name) {
     return parent->findChild<T*>(QLatin1String(name));
@@ -56,7 +57,7 @@ QString writePng(const QString& path, QColor colour = Qt::red) {
 QJsonObject storedTiming(const DockStore& store) {
     return QJsonDocument::fromJson(readAll(store.configFilePath()))
         .object()
-        .value(QStringLiteral("launcherTiming"))
+        .value(u"launcherTiming"_s)
         .toObject();
 }
 
@@ -97,7 +98,7 @@ private slots:
 
     void saveIsEnabledOnlyForAValidDraft() {
         QList<DockItemDraft> saved;
-        ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(),
+        ItemEditorView editor(u"Add Shortcut"_s, DockItemDraft(),
                               [&saved](const DockItemDraft& draft) { saved.append(draft); });
         // Laid out, so that a click lands on a check box's label as a pointer would.
         QVERIFY(shown(editor));
@@ -107,17 +108,17 @@ private slots:
         QVERIFY(!save->isEnabled());
 
         // Return does nothing for an invalid draft; Escape is not bound.
-        typeInto(name, QStringLiteral("Rename"));
+        typeInto(name, u"Rename"_s);
         QTest::keyClick(name, Qt::Key_Return);
         QTest::keyClick(name, Qt::Key_Escape);
         QVERIFY(saved.isEmpty());
         QVERIFY(editor.isVisible());
         QVERIFY(!save->isEnabled());
-        typeInto(plugin, QStringLiteral("Rename It"));
+        typeInto(plugin, u"Rename It"_s);
         QVERIFY(save->isEnabled());
-        typeInto(name, QStringLiteral("   "));
+        typeInto(name, u"   "_s);
         QVERIFY(!save->isEnabled());
-        typeInto(name, QStringLiteral(" R "));
+        typeInto(name, u" R "_s);
         // Without modifiers the hotkey cannot be registered.
         click(child<QCheckBox>(&editor, "commandCheck"));
         QVERIFY(save->isEnabled());
@@ -127,14 +128,14 @@ private slots:
         QTest::keyClick(plugin, Qt::Key_Return);
         QCOMPARE(saved.size(), 1);
         // Typed text is kept as typed; trimming is the store's business.
-        QCOMPARE(saved.first().name, QStringLiteral(" R "));
+        QCOMPARE(saved.first().name, u" R "_s);
         QCOMPARE(saved.first().hotkey.modifiers, QList<KeyModifier>{KeyModifier::shift});
         QVERIFY(!editor.isVisible());
         QCOMPARE(editor.result(), int(QDialog::Accepted));
     }
 
     void modifierBoxesKeepTheOrderOfSwitchingOn() {
-        ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(), {});
+        ItemEditorView editor(u"Add Shortcut"_s, DockItemDraft(), {});
         QVERIFY(shown(editor));
         auto* command = child<QCheckBox>(&editor, "commandCheck");
         auto* label = child<QLabel>(&editor, "currentShortcutLabel");
@@ -147,7 +148,7 @@ private slots:
         QCOMPARE(editor.draft().hotkey.modifiers,
                  (QList<KeyModifier>{KeyModifier::alternate, KeyModifier::primary}));
         // The display sorts the modifiers itself.
-        QCOMPARE(label->text(), QStringLiteral("Current shortcut: ") + commandOption1);
+        QCOMPARE(label->text(), u"Current shortcut: "_s + commandOption1);
 
         click(child<QCheckBox>(&editor, "controlCheck"));
         QCOMPARE(editor.draft().hotkey.modifiers.last(), KeyModifier::system);
@@ -156,7 +157,7 @@ private slots:
         DockItemDraft doubled;
         doubled.hotkey.modifiers = {KeyModifier::shift, KeyModifier::primary, KeyModifier::shift,
                                     KeyModifier::alternate};
-        ItemEditorView second(QStringLiteral("Edit Shortcut"), doubled, {});
+        ItemEditorView second(u"Edit Shortcut"_s, doubled, {});
         QVERIFY(shown(second));
         click(child<QCheckBox>(&second, "shiftCheck"));
         QCOMPARE(second.draft().hotkey.modifiers,
@@ -165,10 +166,10 @@ private slots:
 
     void keyOutsideTheListShowsNoSelection() {
         DockItemDraft draft;
-        draft.name = QStringLiteral("Hand edited");
-        draft.pluginName = QStringLiteral("Plugin");
-        draft.hotkey.key = QStringLiteral("k");
-        ItemEditorView editor(QStringLiteral("Edit Shortcut"), draft, {});
+        draft.name = u"Hand edited"_s;
+        draft.pluginName = u"Plugin"_s;
+        draft.hotkey.key = u"k"_s;
+        ItemEditorView editor(u"Edit Shortcut"_s, draft, {});
         auto* picker = child<QComboBox>(&editor, "keyPicker");
         QCOMPARE(picker->currentIndex(), -1);
         // "k" still has a key code once upper-cased.
@@ -176,13 +177,13 @@ private slots:
 
         picker->setFocus();
         QTest::keyClick(picker, Qt::Key_End);
-        QCOMPARE(editor.draft().hotkey.key, QStringLiteral("Z"));
+        QCOMPARE(editor.draft().hotkey.key, u"Z"_s);
     }
 
     void choosingAnImageSwitchesToCustomImage() {
         QTemporaryDir dir;
-        const QString picture = writePng(dir.filePath(QStringLiteral("Photo.png")));
-        ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(), {});
+        const QString picture = writePng(dir.filePath(u"Photo.png"_s));
+        ItemEditorView editor(u"Add Shortcut"_s, DockItemDraft(), {});
         auto* preview = child<DockIconContent>(child<QWidget>(&editor, "preview"), "iconContent");
         QVERIFY(!child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
 
@@ -204,65 +205,62 @@ private slots:
 
     void switchingSourceKeepsBothValues() {
         QTemporaryDir dir;
-        const QString picture = writePng(dir.filePath(QStringLiteral("Icon.png")));
+        const QString picture = writePng(dir.filePath(u"Icon.png"_s));
         DockItemDraft draft;
-        draft.icon = QStringLiteral("star");
+        draft.icon = u"star"_s;
         draft.iconSource = DockIconSource::customImage;
         draft.customIconPath = picture;
-        ItemEditorView editor(QStringLiteral("Edit Shortcut"), draft, {});
+        ItemEditorView editor(u"Edit Shortcut"_s, draft, {});
         auto* preview = child<DockIconContent>(child<QWidget>(&editor, "preview"), "iconContent");
         QCOMPARE(preview->customIconPath(), std::optional<QString>(picture));
 
         click(child<QPushButton>(&editor, "symbolSourceButton"));
         QCOMPARE(editor.draft().iconSource, DockIconSource::systemSymbol);
         QCOMPARE(editor.draft().customIconPath, std::optional<QString>(picture));
-        QCOMPARE(editor.draft().icon, QStringLiteral("star"));
+        QCOMPARE(editor.draft().icon, u"star"_s);
         // With the symbol selected the preview never shows the recorded image.
         QVERIFY(!preview->customIconPath());
         QVERIFY(!preview->loadCustomImage());
         QVERIFY(!child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
 
-        typeInto(child<QLineEdit>(&editor, "symbolField"), QStringLiteral("  "));
-        QCOMPARE(preview->effectiveSymbolName(), QStringLiteral("square.grid.2x2"));
-        typeInto(child<QLineEdit>(&editor, "symbolField"), QStringLiteral(" heart "));
-        QCOMPARE(preview->effectiveSymbolName(), QStringLiteral("heart"));
+        typeInto(child<QLineEdit>(&editor, "symbolField"), u"  "_s);
+        QCOMPARE(preview->effectiveSymbolName(), u"square.grid.2x2"_s);
+        typeInto(child<QLineEdit>(&editor, "symbolField"), u" heart "_s);
+        QCOMPARE(preview->effectiveSymbolName(), u"heart"_s);
 
         click(child<QPushButton>(&editor, "imageSourceButton"));
         QCOMPARE(preview->customIconPath(), std::optional<QString>(picture));
-        QCOMPARE(child<QLabel>(&editor, "imageNameLabel")->text(), QStringLiteral("Icon.png"));
+        QCOMPARE(child<QLabel>(&editor, "imageNameLabel")->text(), u"Icon.png"_s);
     }
 
     void symbolPickerSearchesNamesAndWords() {
-        SymbolPicker picker(QStringLiteral("star"));
-        QCOMPARE(picker.currentName(), QStringLiteral("star"));
+        SymbolPicker picker(u"star"_s);
+        QCOMPARE(picker.currentName(), u"star"_s);
         QLineEdit* search = picker.searchField();
 
         // A plain word finds a symbol whose own name does not hold it.
-        search->setText(QStringLiteral("lightning"));
-        QVERIFY(picker.visibleNames().contains(QStringLiteral("bolt")));
-        QVERIFY(picker.visibleNames().contains(QStringLiteral("bolt.fill")));
-        QVERIFY(!picker.visibleNames().contains(QStringLiteral("star")));
+        search->setText(u"lightning"_s);
+        QVERIFY(picker.visibleNames().contains(u"bolt"_s));
+        QVERIFY(picker.visibleNames().contains(u"bolt.fill"_s));
+        QVERIFY(!picker.visibleNames().contains(u"star"_s));
         // The highlight moves to the first match when its own symbol is filtered away.
         QCOMPARE(picker.currentName(), picker.visibleNames().first());
 
         // Full and partial names, words in any order, any case.
-        search->setText(QStringLiteral("square.stack.3d.up.fill"));
-        QCOMPARE(picker.visibleNames(), QStringList{QStringLiteral("square.stack.3d.up.fill")});
-        search->setText(QStringLiteral("Stack Square"));
-        QVERIFY(picker.visibleNames().contains(QStringLiteral("square.stack.3d.up")));
+        search->setText(u"square.stack.3d.up.fill"_s);
+        QCOMPARE(picker.visibleNames(), QStringList{u"square.stack.3d.up.fill"_s});
+        search->setText(u"Stack Square"_s);
+        QVERIFY(picker.visibleNames().contains(u"square.stack.3d.up"_s));
         for (const QString& name : picker.visibleNames()) {
-            QVERIFY2(name.contains(QStringLiteral("stack")) &&
-                         name.contains(QStringLiteral("square")),
-                     qPrintable(name));
+            QVERIFY2(name.contains(u"stack"_s) && name.contains(u"square"_s), qPrintable(name));
         }
-        search->setText(QStringLiteral("gear"));
-        QVERIFY(picker.visibleNames().contains(QStringLiteral("gearshape")));
+        search->setText(u"gear"_s);
+        QVERIFY(picker.visibleNames().contains(u"gearshape"_s));
 
-        search->setText(QStringLiteral("nothing-like-this"));
+        search->setText(u"nothing-like-this"_s);
         QVERIFY(picker.visibleNames().isEmpty());
         QCOMPARE(picker.currentName(), QString());
-        QCOMPARE(child<QLabel>(&picker, "symbolNameLabel")->text(),
-                 QStringLiteral("No matching symbols"));
+        QCOMPARE(child<QLabel>(&picker, "symbolNameLabel")->text(), u"No matching symbols"_s);
         QVERIFY(!child<QPushButton>(&picker, "chooseButton")->isEnabled());
 
         search->clear();
@@ -271,8 +269,8 @@ private slots:
 
     void pickingASymbolFillsTheField() {
         DockItemDraft draft;
-        draft.icon = QStringLiteral("heart");
-        ItemEditorView editor(QStringLiteral("Edit Shortcut"), draft, {});
+        draft.icon = u"heart"_s;
+        ItemEditorView editor(u"Edit Shortcut"_s, draft, {});
         QVERIFY(shown(editor));
         auto* field = child<QLineEdit>(&editor, "symbolField");
         auto* preview = child<DockIconContent>(child<QWidget>(&editor, "preview"), "iconContent");
@@ -282,14 +280,14 @@ private slots:
         QVERIFY(picker);
         QVERIFY(QTest::qWaitForWindowExposed(picker));
         // It opens on the field's symbol.
-        QCOMPARE(picker->currentName(), QStringLiteral("heart"));
+        QCOMPARE(picker->currentName(), u"heart"_s);
 
         // A click on a cell chooses it and closes the picker.
-        picker->searchField()->setText(QStringLiteral("bolt"));
+        picker->searchField()->setText(u"bolt"_s);
         QListWidget* grid = picker->grid();
         QListWidgetItem* bolt = nullptr;
         for (int i = 0; i < grid->count(); ++i) {
-            if (grid->item(i)->toolTip() == QStringLiteral("bolt.fill")) {
+            if (grid->item(i)->toolTip() == u"bolt.fill"_s) {
                 bolt = grid->item(i);
             }
         }
@@ -297,25 +295,25 @@ private slots:
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
                           grid->visualItemRect(bolt).center());
         QTRY_VERIFY(!editor.symbolPicker());
-        QCOMPARE(field->text(), QStringLiteral("bolt.fill"));
-        QCOMPARE(editor.draft().icon, QStringLiteral("bolt.fill"));
-        QCOMPARE(preview->effectiveSymbolName(), QStringLiteral("bolt.fill"));
+        QCOMPARE(field->text(), u"bolt.fill"_s);
+        QCOMPARE(editor.draft().icon, u"bolt.fill"_s);
+        QCOMPARE(preview->effectiveSymbolName(), u"bolt.fill"_s);
 
         // Cancel leaves the field as it was; a typed name still counts.
         editor.openSymbolPicker();
         picker = editor.symbolPicker();
         QVERIFY(QTest::qWaitForWindowExposed(picker));
-        QCOMPARE(picker->currentName(), QStringLiteral("bolt.fill"));
+        QCOMPARE(picker->currentName(), u"bolt.fill"_s);
         click(child<QPushButton>(picker, "cancelButton"));
         QTRY_VERIFY(!editor.symbolPicker());
-        QCOMPARE(editor.draft().icon, QStringLiteral("bolt.fill"));
-        typeInto(field, QStringLiteral("star.fill"));
-        QCOMPARE(editor.draft().icon, QStringLiteral("star.fill"));
+        QCOMPARE(editor.draft().icon, u"bolt.fill"_s);
+        typeInto(field, u"star.fill"_s);
+        QCOMPARE(editor.draft().icon, u"star.fill"_s);
     }
 
     void symbolPickerWorksFromTheKeyboard() {
         DockItemDraft draft;
-        ItemEditorView editor(QStringLiteral("Add Shortcut"), draft, {});
+        ItemEditorView editor(u"Add Shortcut"_s, draft, {});
         QVERIFY(shown(editor));
         editor.openSymbolPicker();
         SymbolPicker* picker = editor.symbolPicker();
@@ -324,7 +322,7 @@ private slots:
         QTRY_VERIFY(search->hasFocus());
 
         // Type to filter, step with the arrows without leaving the field, Return to choose.
-        QTest::keyClicks(search, QStringLiteral("arrow"));
+        QTest::keyClicks(search, u"arrow"_s);
         const QStringList matches = picker->visibleNames();
         QVERIFY(matches.size() > 20);
         QCOMPARE(picker->currentName(), matches.first());
@@ -361,10 +359,10 @@ private slots:
             QTest::keyClick(opened->searchField(), key);
             QTRY_VERIFY(!editor.symbolPicker());
         };
-        typeInPicker(QStringLiteral("heart"), Qt::Key_Return);
-        QCOMPARE(editor.draft().icon, QStringLiteral("heart"));
-        typeInPicker(QStringLiteral("star"), Qt::Key_Escape);
-        QCOMPARE(editor.draft().icon, QStringLiteral("heart"));
+        typeInPicker(u"heart"_s, Qt::Key_Return);
+        QCOMPARE(editor.draft().icon, u"heart"_s);
+        typeInPicker(u"star"_s, Qt::Key_Escape);
+        QCOMPARE(editor.draft().icon, u"heart"_s);
         QVERIFY(editor.isVisible());
     }
 
@@ -372,32 +370,32 @@ private slots:
         Fixture f;
         DockItem blank = DockStore::builtInSamples().first();
         blank.id = QUuid::createUuid();
-        blank.icon = QStringLiteral(" \t");
-        blank.customIconPath = f.dir.filePath(QStringLiteral("gone.png"));
+        blank.icon = u" \t"_s;
+        blank.customIconPath = f.dir.filePath(u"gone.png"_s);
         f.store.upsert(blank);
 
         SettingsView view(f.store);
         const QList<ShortcutRow*> rows = view.rows();
         QCOMPARE(rows.size(), 4);
-        QCOMPARE(child<QLabel>(rows[0], "nameLabel")->text(), QStringLiteral("Content Reel"));
+        QCOMPARE(child<QLabel>(rows[0], "nameLabel")->text(), u"Content Reel"_s);
         QCOMPARE(child<QLabel>(rows[0], "hotkeyLabel")->text(), commandOption1);
         QCOMPARE(child<DockIconContent>(rows[2], "iconContent")->effectiveSymbolName(),
-                 QStringLiteral("photo.stack"));
+                 u"photo.stack"_s);
         auto* fallback = child<DockIconContent>(rows[3], "iconContent");
-        QCOMPARE(fallback->effectiveSymbolName(), QStringLiteral("square.grid.2x2"));
+        QCOMPARE(fallback->effectiveSymbolName(), u"square.grid.2x2"_s);
         QVERIFY(!fallback->loadCustomImage());
 
         // The list follows the store.
         f.store.deleteItem(f.store.items().first());
         QCOMPARE(view.rows().size(), 3);
-        QCOMPARE(child<QLabel>(view.rows()[0], "nameLabel")->text(), QStringLiteral("Autoflow"));
+        QCOMPARE(child<QLabel>(view.rows()[0], "nameLabel")->text(), u"Autoflow"_s);
     }
 
     void footerNamesAndOpensTheConfigurationFolder() {
         QTemporaryDir home;
         const QByteArray oldHome = qgetenv("HOME");
         qputenv("HOME", home.path().toUtf8());
-        const QString support = home.filePath(QStringLiteral(".local/share"));
+        const QString support = home.filePath(u".local/share"_s);
         DockStore store(support, [] { return std::nullopt; });
         SettingsView view(store);
         qputenv("HOME", oldHome);
@@ -417,7 +415,7 @@ private slots:
 
     void addThenSaveStoresATrimmedShortcut() {
         Fixture f;
-        const QString picture = writePng(f.dir.filePath(QStringLiteral("Photo.PNG")));
+        const QString picture = writePng(f.dir.filePath(u"Photo.PNG"_s));
         SettingsView view(f.store);
         QVERIFY(shown(view));
 
@@ -425,8 +423,8 @@ private slots:
         ItemEditorView* editor = openedEditor(view);
         QVERIFY(editor);
 
-        typeInto(child<QLineEdit>(editor, "nameField"), QStringLiteral("  Rename  "));
-        typeInto(child<QLineEdit>(editor, "pluginField"), QStringLiteral(" Rename It"));
+        typeInto(child<QLineEdit>(editor, "nameField"), u"  Rename  "_s);
+        typeInto(child<QLineEdit>(editor, "pluginField"), u" Rename It"_s);
         editor->setImageChooser([&picture](QWidget*) { return std::optional<QString>(picture); });
         click(child<QPushButton>(editor, "chooseImageButton"));
         click(child<QPushButton>(editor, "saveButton"));
@@ -435,18 +433,18 @@ private slots:
         QVERIFY(!view.editorContext());
         QCOMPARE(f.store.items().size(), 4);
         const DockItem added = f.store.items().last();
-        QCOMPARE(added.name, QStringLiteral("Rename"));
-        QCOMPARE(added.pluginName, QStringLiteral("Rename It"));
+        QCOMPARE(added.name, u"Rename"_s);
+        QCOMPARE(added.pluginName, u"Rename It"_s);
         QCOMPARE(QDir(f.store.iconsFolderPath()).entryList(QDir::Files),
-                 QStringList{uuidString(added.id) + QStringLiteral(".png")});
+                 QStringList{uuidString(added.id) + u".png"_s});
         QCOMPARE(view.rows().size(), 4);
-        QCOMPARE(child<QLabel>(view.rows().last(), "nameLabel")->text(), QStringLiteral("Rename"));
+        QCOMPARE(child<QLabel>(view.rows().last(), "nameLabel")->text(), u"Rename"_s);
         QVERIFY(QFile::exists(picture));
     }
 
     void cancelLeavesStoreAndIconsUntouched() {
         Fixture f;
-        const QString picture = writePng(f.dir.filePath(QStringLiteral("Photo.png")));
+        const QString picture = writePng(f.dir.filePath(u"Photo.png"_s));
         const QList<DockItem> before = f.store.items();
         const QByteArray configBefore = readAll(f.store.configFilePath());
         QVERIFY(!configBefore.isEmpty());
@@ -461,8 +459,8 @@ private slots:
             }
             ItemEditorView* editor = openedEditor(view);
             QVERIFY(editor);
-            typeInto(child<QLineEdit>(editor, "nameField"), QStringLiteral("Changed"));
-            typeInto(child<QLineEdit>(editor, "pluginField"), QStringLiteral("Changed"));
+            typeInto(child<QLineEdit>(editor, "nameField"), u"Changed"_s);
+            typeInto(child<QLineEdit>(editor, "pluginField"), u"Changed"_s);
             editor->setImageChooser(
                 [&picture](QWidget*) { return std::optional<QString>(picture); });
             click(child<QPushButton>(editor, "chooseImageButton"));
@@ -484,9 +482,9 @@ private slots:
         ItemEditorView* first = openedEditor(view);
         QVERIFY(first);
         const QUuid firstContext = view.editorContext()->id;
-        QCOMPARE(child<QLineEdit>(first, "nameField")->text(), QStringLiteral("Autoflow"));
+        QCOMPARE(child<QLineEdit>(first, "nameField")->text(), u"Autoflow"_s);
         QCOMPARE(first->draft().id, std::optional<QUuid>(f.store.items()[1].id));
-        typeInto(child<QLineEdit>(first, "nameField"), QStringLiteral("Unsaved"));
+        typeInto(child<QLineEdit>(first, "nameField"), u"Unsaved"_s);
         click(child<QCheckBox>(first, "shiftCheck"));
         click(child<QPushButton>(first, "cancelButton"));
         QTRY_VERIFY(!view.editor());
@@ -495,16 +493,16 @@ private slots:
         ItemEditorView* second = openedEditor(view);
         QVERIFY(second);
         QVERIFY(view.editorContext()->id != firstContext);
-        QCOMPARE(child<QLineEdit>(second, "nameField")->text(), QStringLiteral("Autoflow"));
+        QCOMPARE(child<QLineEdit>(second, "nameField")->text(), u"Autoflow"_s);
         QVERIFY(!child<QCheckBox>(second, "shiftCheck")->isChecked());
         QCOMPARE(second->draft(), DockItemDraft(f.store.items()[1]));
 
         // Saving an edit replaces the shortcut in place.
-        typeInto(child<QLineEdit>(second, "nameField"), QStringLiteral("Flow"));
+        typeInto(child<QLineEdit>(second, "nameField"), u"Flow"_s);
         click(child<QPushButton>(second, "saveButton"));
         QTRY_VERIFY(!view.editor());
         QCOMPARE(f.store.items().size(), 3);
-        QCOMPARE(f.store.items()[1].name, QStringLiteral("Flow"));
+        QCOMPARE(f.store.items()[1].name, u"Flow"_s);
         QCOMPARE(f.store.items()[1].id, DockStore::builtInSamples()[1].id);
     }
 
@@ -547,44 +545,41 @@ private slots:
         TimingControls controls(f.store);
         QVERIFY(shown(controls));
         QLineEdit* focus = controls.rows()[0]->valueField();
-        commit(focus, QStringLiteral("5000"));
+        commit(focus, u"5000"_s);
         QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 2000);
-        QCOMPARE(focus->text(), QStringLiteral("2,000"));
-        QCOMPARE(storedTiming(f.store).value(QStringLiteral("focusDelayMilliseconds")).toInt(),
-                 2000);
-        commit(focus, QStringLiteral("1,234"));
+        QCOMPARE(focus->text(), u"2,000"_s);
+        QCOMPARE(storedTiming(f.store).value(u"focusDelayMilliseconds"_s).toInt(), 2000);
+        commit(focus, u"1,234"_s);
         QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 1234);
 
         // Text that is no whole number leaves the value, and the file, alone.
         const QByteArray configBefore = readAll(f.store.configFilePath());
-        for (const QString& text : {QStringLiteral("abc"), QStringLiteral("12.5"),
-                                    QStringLiteral("99999999999999999999")}) {
+        for (const QString& text : {u"abc"_s, u"12.5"_s, u"99999999999999999999"_s}) {
             commit(focus, text);
             QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 1234);
-            QCOMPARE(focus->text(), QStringLiteral("1,234"));
+            QCOMPARE(focus->text(), u"1,234"_s);
         }
         QCOMPARE(readAll(f.store.configFilePath()), configBefore);
 
         // The stepper stops at the bound, and the button with it.
         TimingControlRow* typing = controls.rows()[2];
-        commit(typing->valueField(), QStringLiteral("119"));
+        commit(typing->valueField(), u"119"_s);
         click(typing->incrementButton());
         QCOMPARE(f.store.launcherTiming().typingCharacterDelayMilliseconds, 120);
         QVERIFY(!typing->incrementButton()->isEnabled());
         // Other rows are not disturbed by the clamp of one.
-        QCOMPARE(focus->text(), QStringLiteral("1,234"));
+        QCOMPARE(focus->text(), u"1,234"_s);
 
         // The grouping follows the user's locale, for reading too.
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
         TimingControls german(f.store);
-        commit(german.rows()[0]->valueField(), QStringLiteral("1.200"));
+        commit(german.rows()[0]->valueField(), u"1.200"_s);
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 1200);
 
-        QCOMPARE(controls.adaptiveWaitsBox()->text(),
-                 QStringLiteral("Wait only as long as Figma needs"));
+        QCOMPARE(controls.adaptiveWaitsBox()->text(), u"Wait only as long as Figma needs"_s);
         click(controls.adaptiveWaitsBox());
-        QCOMPARE(storedTiming(f.store).value(QStringLiteral("adaptiveWaits")), QJsonValue(false));
+        QCOMPARE(storedTiming(f.store).value(u"adaptiveWaits"_s), QJsonValue(false));
         {
             DockStore reread = f.reread();
             QVERIFY(!reread.launcherTiming().adaptiveWaits);
@@ -593,7 +588,7 @@ private slots:
 
         click(controls.restoreDefaultsButton());
         QCOMPARE(storedTiming(f.store), LauncherTimingSettings::defaults.toJson());
-        QCOMPARE(controls.rows()[0]->valueField()->text(), QStringLiteral("180"));
+        QCOMPARE(controls.rows()[0]->valueField()->text(), u"180"_s);
         QVERIFY(controls.adaptiveWaitsBox()->isChecked());
         QCOMPARE(f.store.items(), items);
     }

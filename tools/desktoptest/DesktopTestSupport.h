@@ -109,6 +109,10 @@ struct ClientWindow {
 };
 QList<ClientWindow> clientWindows();
 quint32 activeWindow(); // or 0
+// Asks the window manager to make `window` sticky, then not, and waits until it has done both.
+// It handles requests in order: by then it has handled every request made before, and the focus
+// events the first round's focus changes caused.
+bool windowManagerBarrier(quint32 window);
 
 // The state of the palette window of `pid`, or of any palette window when `pid` is 0.
 PaletteState paletteState(qint64 pid = 0);

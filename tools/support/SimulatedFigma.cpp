@@ -155,6 +155,11 @@ QStringList SimulatedFigma::timelineOf(const QStringList& prefixes) const {
     return selected;
 }
 
+qint64 SimulatedFigma::timeOf(const QString& what) const {
+    const QStringList entries = timelineOf({what});
+    return entries.isEmpty() ? -1 : entries.first().section(' ', 0, 0).toLongLong();
+}
+
 void SimulatedFigma::receiveKey(const PostedKey& key) {
     if (reactionDelayMilliseconds > 0 && !m_reacting) {
         m_scheduler.postAfter(reactionDelayMilliseconds, [this, key] {

@@ -226,7 +226,10 @@ private Q_SLOTS:
         QVERIFY(standin.start({"--refuse-activation"}, "figma-stubborn"));
         QTRY_COMPARE(runningPid(figma), standin.pid());
         m_workspace->findRunning(figma)->activate();
-        QTest::qWait(500);
+        quint32 window = 0;
+        for (const ClientWindow& w : clientWindows())
+            window = w.pid == standin.pid() ? w.window : window;
+        QVERIFY(windowManagerBarrier(window));
         QVERIFY(!m_workspace->isFrontmost(figma));
         QVERIFY(m_workspace->isFrontmost("other-tool"));
         QVERIFY(!standin.record().isActive());
