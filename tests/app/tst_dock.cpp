@@ -212,7 +212,7 @@ private slots:
         // Which text each failure gives is the coordinator's and the launcher's to test; the dock
         // shows whatever the coordinator holds.
         Rig rig;
-        rig.figma.introduce(SimulatedFigma::Fault::neverFrontmost);
+        rig.figma.becomesFrontmost = false;
         QVERIFY(rig.shown());
         UtilityIconButton* marker = rig.view->errorMarker();
         QVERIFY(!marker->isVisible());

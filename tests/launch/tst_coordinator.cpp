@@ -8,6 +8,10 @@
 using namespace brevlin;
 using namespace brevlin::testing;
 
+// A way a whole launch fails while access is granted.
+using Fault = void (*)(SimulatedFigma&);
+Q_DECLARE_METATYPE(Fault)
+
 class CoordinatorTest : public QObject {
     Q_OBJECT
 
@@ -62,28 +66,32 @@ private slots:
 
     // Every way a launch can fail while trusted, with the text the user must go on seeing.
     void failureStaysUntilALaunchSucceeds_data() {
-        using Fault = SimulatedFigma::Fault;
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<QString>("expected");
         QTest::newRow("not installed")
-            << Fault::notInstalled << FigmaLauncherError::figmaNotInstalled().description();
-        QTest::newRow("does not start")
-            << Fault::failsToStart << QStringLiteral("The application is damaged.");
+            << Fault([](SimulatedFigma& f) { f.running = f.installed = false; })
+            << FigmaLauncherError::figmaNotInstalled().description();
+        QTest::newRow("does not start") << Fault([](SimulatedFigma& f) {
+            f.running = false;
+            f.startOutcome = SimulatedFigma::StartOutcome::failsWithError;
+        }) << QString("The application is damaged.");
         QTest::newRow("not brought to the front")
-            << Fault::neverFrontmost
-            << QStringLiteral(
+            << Fault([](SimulatedFigma& f) { f.becomesFrontmost = false; })
+            << QString(
                    "Brevlin could not bring Figma to the front before sending keyboard shortcuts.");
         QTest::newRow("no event source")
-            << Fault::noEventSource << FigmaLauncherError::eventSourceUnavailable().description();
-        QTest::newRow("no key event")
-            << Fault::noKeyEvent << FigmaLauncherError::eventCreationFailed().description();
+            << Fault([](SimulatedFigma& f) { f.keyboardUnavailable = true; })
+            << FigmaLauncherError::eventSourceUnavailable().description();
+        QTest::newRow("no key event") << Fault([](SimulatedFigma& f) { f.unavailableKeyAt = 0; })
+                                      << FigmaLauncherError::eventCreationFailed().description();
         QTest::newRow("focus taken while typing")
-            << Fault::focusTakenWhileTyping << FigmaLauncherError::focusLost().description();
+            << Fault([](SimulatedFigma& f) { f.focusLostAfterTypedCharacters = 2; })
+            << FigmaLauncherError::focusLost().description();
     }
     void failureStaysUntilALaunchSucceeds() {
-        QFETCH(SimulatedFigma::Fault, fault);
+        QFETCH(Fault, fault);
         QFETCH(QString, expected);
-        figma->introduce(fault);
+        fault(*figma);
         auto c = makeCoordinator();
         c->startLaunch(shortcutFor("Autoflow"), c->launcherTiming);
         scheduler->runUntilIdle();

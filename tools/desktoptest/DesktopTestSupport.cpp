@@ -391,13 +391,13 @@ bool windowManagerBarrier(quint32 window) {
     xcb_ewmh_connection_t ewmh;
     if (!xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(c, &ewmh), nullptr))
         return false;
-    const auto sticky = [&] {
+    const auto skipsPager = [&] {
         xcb_ewmh_get_atoms_reply_t state;
         if (!xcb_ewmh_get_wm_state_reply(&ewmh, xcb_ewmh_get_wm_state(&ewmh, window), &state,
                                          nullptr))
             return false;
-        const bool found =
-            std::count(state.atoms, state.atoms + state.atoms_len, ewmh._NET_WM_STATE_STICKY) > 0;
+        const bool found = std::count(state.atoms, state.atoms + state.atoms_len,
+                                      ewmh._NET_WM_STATE_SKIP_PAGER) > 0;
         xcb_ewmh_get_atoms_reply_wipe(&state);
         return found;
     };
@@ -405,9 +405,9 @@ bool windowManagerBarrier(quint32 window) {
     for (const bool on : {true, false}) {
         xcb_ewmh_request_change_wm_state(
             &ewmh, 0, window, on ? XCB_EWMH_WM_STATE_ADD : XCB_EWMH_WM_STATE_REMOVE,
-            ewmh._NET_WM_STATE_STICKY, XCB_NONE, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
+            ewmh._NET_WM_STATE_SKIP_PAGER, XCB_NONE, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
         xcb_flush(c);
-        done = done && waitUntil([&] { return sticky() == on; });
+        done = done && waitUntil([&] { return skipsPager() == on; });
     }
     xcb_ewmh_connection_wipe(&ewmh);
     return done;

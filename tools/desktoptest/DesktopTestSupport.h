@@ -109,9 +109,9 @@ struct ClientWindow {
 };
 QList<ClientWindow> clientWindows();
 quint32 activeWindow(); // or 0
-// Asks the window manager to make `window` sticky, then not, and waits until it has done both.
-// It handles requests in order: by then it has handled every request made before, and the focus
-// events the first round's focus changes caused.
+// Asks the window manager to keep `window` off the pager, then not, and waits until it has done
+// both. It handles requests in order: by then it has handled every request made before, and the
+// focus events the first round's focus changes caused.
 bool windowManagerBarrier(quint32 window);
 
 // The state of the palette window of `pid`, or of any palette window when `pid` is 0.

@@ -340,31 +340,6 @@ void SimulatedFigma::run(const QString& plugin) {
         closePalette();
 }
 
-void SimulatedFigma::introduce(Fault fault) {
-    switch (fault) {
-    case Fault::notInstalled:
-        running = false;
-        installed = false;
-        break;
-    case Fault::failsToStart:
-        running = false;
-        startOutcome = StartOutcome::failsWithError;
-        break;
-    case Fault::neverFrontmost:
-        becomesFrontmost = false;
-        break;
-    case Fault::noEventSource:
-        keyboardUnavailable = true;
-        break;
-    case Fault::noKeyEvent:
-        unavailableKeyAt = 0;
-        break;
-    case Fault::focusTakenWhileTyping:
-        focusLostAfterTypedCharacters = 2;
-        break;
-    }
-}
-
 void SimulatedFigma::repair() {
     running = true;
     installed = true;

@@ -80,16 +80,6 @@ public:
     // The zero-based key press or typed character that has no key to go on, or -1.
     int unavailableKeyAt = -1;
 
-    // Ways a whole launch fails while access is granted, each set up in one call.
-    enum class Fault {
-        notInstalled,
-        failsToStart,
-        neverFrontmost,
-        noEventSource,
-        noKeyEvent,
-        focusTakenWhileTyping
-    };
-    void introduce(Fault fault);
     // Undoes every fault: Figma runs, comes to the front and takes its keys, and a palette a
     // stopped launch left open is closed.
     void repair();
