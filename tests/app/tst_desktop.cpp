@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -78,24 +79,15 @@ qint64 busNameOwner(const QString& name) {
     return out.section("uint32 ", 1).trimmed().toLongLong();
 }
 
-// Stops a process where it stands (it answers nothing, draws nothing) until this goes away.
-class Frozen {
-public:
-    explicit Frozen(qint64 pid)
-        : m_pid(pid) {
-        if (m_pid > 0)
-            ::kill(pid_t(m_pid), SIGSTOP);
-    }
-    ~Frozen() {
-        if (m_pid > 0)
-            ::kill(pid_t(m_pid), SIGCONT);
-    }
-    Frozen(const Frozen&) = delete;
-    Frozen& operator=(const Frozen&) = delete;
-
-private:
-    qint64 m_pid;
-};
+// Stops a process where it stands (it answers nothing, draws nothing) until the guard goes away.
+auto freeze(qint64 pid) {
+    if (pid > 0)
+        ::kill(pid_t(pid), SIGSTOP);
+    return qScopeGuard([pid] {
+        if (pid > 0)
+            ::kill(pid_t(pid), SIGCONT);
+    });
+}
 
 } // namespace
 
@@ -241,7 +233,7 @@ private slots:
         // first window shows, a wait that is Qt's, not ours.
         QVERIFY(brevlin.start());
         {
-            Frozen stalled(launcher);
+            const auto stalled = freeze(launcher);
             // A launch waits for the trust answer; meanwhile the dock serves and saves at once.
             QVERIFY(clickAt(brevlin.state().value("buttons").toArray().at(0).toObject()));
             QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 1, 5000);
@@ -267,7 +259,7 @@ private slots:
         // A long pause after the search keeps the launch going while the test works.
         QVERIFY(brevlin.request("timing 3 1000").value("ok").toBool());
         {
-            Frozen frozen(standin.pid());
+            const auto frozen = freeze(standin.pid());
             QVERIFY(pressKeys("ctrl+alt+1"));
             QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 1, 5000);
             QVERIFY(brevlin.upsert(shortcut("Café Tools", "5")));
