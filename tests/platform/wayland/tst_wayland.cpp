@@ -26,6 +26,7 @@ using namespace brevlin::testing;
 namespace {
 
 const QString target = "com.figma.Desktop";
+using Registered = HotkeyService::RegisterResult;
 
 // An entry named `identifier` starting `command`. On Wayland nothing in it names the window: the
 // workspace finds the window by the process it starts.
@@ -147,15 +148,14 @@ private Q_SLOTS:
         PortalHotkeyService hotkeys;
         QList<HotkeyService::HotkeyId> presses;
         hotkeys.setPressHandler([&](HotkeyService::HotkeyId id) { presses.append(id); });
-        QCOMPARE(
-            PortalHotkeyService::trigger({"1", {KeyModifier::primary, KeyModifier::alternate}}),
-            "CTRL+ALT+1");
+        const auto ctrlAlt = [](const char* key) {
+            return Hotkey{key, {KeyModifier::primary, KeyModifier::alternate}};
+        };
+        QCOMPARE(PortalHotkeyService::trigger(ctrlAlt("1")), "CTRL+ALT+1");
         // The application's own identifiers and keys: the desktop keeps a shortcut's key under
         // its identifier, and the application registers the same ones again.
-        QCOMPARE(hotkeys.registerHotkey(1, {"1", {KeyModifier::primary, KeyModifier::alternate}}),
-                 HotkeyService::RegisterResult::registered);
-        QCOMPARE(hotkeys.registerHotkey(2, {"2", {KeyModifier::primary, KeyModifier::alternate}}),
-                 HotkeyService::RegisterResult::registered);
+        QCOMPARE(hotkeys.registerHotkey(1, ctrlAlt("1")), Registered::registered);
+        QCOMPARE(hotkeys.registerHotkey(2, ctrlAlt("2")), Registered::registered);
         QSignalSpy bound(&hotkeys, &PortalHotkeyService::bindingChanged);
         QVERIFY(bound.wait(20000));
         QVERIFY2(hotkeys.isBound(), qPrintable(hotkeys.failure()));
@@ -170,8 +170,7 @@ private Q_SLOTS:
         // A refusal comes after `registered`, through the failure the dock shows: the portal
         // takes one session of Brevlin's name at a time.
         PortalHotkeyService second;
-        QCOMPARE(second.registerHotkey(3, {"3", {KeyModifier::primary, KeyModifier::alternate}}),
-                 HotkeyService::RegisterResult::registered);
+        QCOMPARE(second.registerHotkey(3, ctrlAlt("3")), Registered::registered);
         QSignalSpy refused(&second, &PortalHotkeyService::bindingChanged);
         QVERIFY(refused.wait(20000));
         QVERIFY(!second.isBound());
