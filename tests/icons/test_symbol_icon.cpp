@@ -25,9 +25,8 @@ QList<TableRow> tableRows() {
     }
     QList<TableRow> rows;
     for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line.isEmpty() || line.startsWith('#')) {
+        if (line.isEmpty() || line.startsWith('#'))
             continue;
-        }
         const QList<QByteArray> fields = line.split('\t');
         rows.append({QString::fromUtf8(fields.value(0)), QString::fromUtf8(fields.value(1)),
                      fields.value(2) == "cutout"});
@@ -47,9 +46,8 @@ QImage render(const QIcon& icon, QSize size) {
 int opaquePixels(const QImage& image) {
     int count = 0;
     for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
+        for (int x = 0; x < image.width(); ++x)
             count += qAlpha(image.pixel(x, y)) > 0 ? 1 : 0;
-        }
     }
     return count;
 }
@@ -186,9 +184,8 @@ private slots:
         for (int y = 0; y < image.height(); ++y) {
             for (int x = 0; x < image.width(); ++x) {
                 const QColor c = image.pixelColor(x, y);
-                if (c.alpha() == 0) {
+                if (c.alpha() == 0)
                     continue;
-                }
                 // Edge pixels are partly covered; unpremultiplied they keep the tint's hue.
                 QVERIFY2(qAbs(c.red() - tint.red()) <= 2 && qAbs(c.green() - tint.green()) <= 2 &&
                              qAbs(c.blue() - tint.blue()) <= 2,

@@ -16,9 +16,8 @@ namespace {
 QString writeImage(const QString& path, QSize size, QColor colour) {
     QImage image(size, QImage::Format_ARGB32);
     image.fill(colour);
-    if (!image.save(path)) {
+    if (!image.save(path))
         qFatal("cannot write %s", qPrintable(path));
-    }
     return path;
 }
 
@@ -56,9 +55,8 @@ QRect boundsOf(const QImage& image, QColor colour) {
 int opaquePixels(const QImage& image) {
     int count = 0;
     for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
+        for (int x = 0; x < image.width(); ++x)
             count += qAlpha(image.pixel(x, y)) > 0 ? 1 : 0;
-        }
     }
     return count;
 }

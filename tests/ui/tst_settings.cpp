@@ -68,6 +68,11 @@ struct Fixture {
     DockStore reread() const { return DockStore(dir.filePath("support"), noSeed()); }
 };
 
+// The settings window over such a store.
+struct Window : Fixture {
+    SettingsView view{store};
+};
+
 void typeInto(QLineEdit* field, const QString& text) {
     field->setFocus();
     field->selectAll();
@@ -251,9 +256,8 @@ private slots:
         QCOMPARE(picker.visibleNames(), QStringList{u"square.stack.3d.up.fill"_s});
         search->setText(u"Stack Square"_s);
         QVERIFY(picker.visibleNames().contains(u"square.stack.3d.up"_s));
-        for (const QString& name : picker.visibleNames()) {
+        for (const QString& name : picker.visibleNames())
             QVERIFY2(name.contains(u"stack"_s) && name.contains(u"square"_s), qPrintable(name));
-        }
         search->setText(u"gear"_s);
         QVERIFY(picker.visibleNames().contains(u"gearshape"_s));
 
@@ -287,9 +291,8 @@ private slots:
         QListWidget* grid = picker->grid();
         QListWidgetItem* bolt = nullptr;
         for (int i = 0; i < grid->count(); ++i) {
-            if (grid->item(i)->toolTip() == u"bolt.fill"_s) {
+            if (grid->item(i)->toolTip() == u"bolt.fill"_s)
                 bolt = grid->item(i);
-            }
         }
         QVERIFY(bolt && !bolt->isHidden());
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
@@ -414,13 +417,12 @@ private slots:
     }
 
     void addThenSaveStoresATrimmedShortcut() {
-        Fixture f;
-        const QString picture = writePng(f.dir.filePath(u"Photo.PNG"_s));
-        SettingsView view(f.store);
-        QVERIFY(shown(view));
+        Window w;
+        const QString picture = writePng(w.dir.filePath(u"Photo.PNG"_s));
+        QVERIFY(shown(w.view));
 
-        click(child<QToolButton>(&view, "addShortcutButton"));
-        ItemEditorView* editor = openedEditor(view);
+        click(child<QToolButton>(&w.view, "addShortcutButton"));
+        ItemEditorView* editor = openedEditor(w.view);
         QVERIFY(editor);
 
         typeInto(child<QLineEdit>(editor, "nameField"), u"  Rename  "_s);
@@ -429,35 +431,34 @@ private slots:
         click(child<QPushButton>(editor, "chooseImageButton"));
         click(child<QPushButton>(editor, "saveButton"));
 
-        QTRY_VERIFY(!view.editor());
-        QVERIFY(!view.editorContext());
-        QCOMPARE(f.store.items().size(), 4);
-        const DockItem added = f.store.items().last();
+        QTRY_VERIFY(!w.view.editor());
+        QVERIFY(!w.view.editorContext());
+        QCOMPARE(w.store.items().size(), 4);
+        const DockItem added = w.store.items().last();
         QCOMPARE(added.name, u"Rename"_s);
         QCOMPARE(added.pluginName, u"Rename It"_s);
-        QCOMPARE(QDir(f.store.iconsFolderPath()).entryList(QDir::Files),
+        QCOMPARE(QDir(w.store.iconsFolderPath()).entryList(QDir::Files),
                  QStringList{uuidString(added.id) + u".png"_s});
-        QCOMPARE(view.rows().size(), 4);
-        QCOMPARE(child<QLabel>(view.rows().last(), "nameLabel")->text(), u"Rename"_s);
+        QCOMPARE(w.view.rows().size(), 4);
+        QCOMPARE(child<QLabel>(w.view.rows().last(), "nameLabel")->text(), u"Rename"_s);
         QVERIFY(QFile::exists(picture));
     }
 
     void cancelLeavesStoreAndIconsUntouched() {
-        Fixture f;
-        const QString picture = writePng(f.dir.filePath(u"Photo.png"_s));
-        const QList<DockItem> before = f.store.items();
-        const QByteArray configBefore = readAll(f.store.configFilePath());
+        Window w;
+        const QString picture = writePng(w.dir.filePath(u"Photo.png"_s));
+        const QList<DockItem> before = w.store.items();
+        const QByteArray configBefore = readAll(w.store.configFilePath());
         QVERIFY(!configBefore.isEmpty());
-        SettingsView view(f.store);
-        QVERIFY(shown(view));
+        QVERIFY(shown(w.view));
 
         for (const bool editing : {false, true}) {
             if (editing) {
-                clickRowButton(view, 0, "editButton");
+                clickRowButton(w.view, 0, "editButton");
             } else {
-                view.addShortcut();
+                w.view.addShortcut();
             }
-            ItemEditorView* editor = openedEditor(view);
+            ItemEditorView* editor = openedEditor(w.view);
             QVERIFY(editor);
             typeInto(child<QLineEdit>(editor, "nameField"), u"Changed"_s);
             typeInto(child<QLineEdit>(editor, "pluginField"), u"Changed"_s);
@@ -465,77 +466,74 @@ private slots:
                 [&picture](QWidget*) { return std::optional<QString>(picture); });
             click(child<QPushButton>(editor, "chooseImageButton"));
             click(child<QPushButton>(editor, "cancelButton"));
-            QTRY_VERIFY(!view.editor());
-            QVERIFY(!view.editorContext());
+            QTRY_VERIFY(!w.view.editor());
+            QVERIFY(!w.view.editorContext());
         }
-        QCOMPARE(f.store.items(), before);
-        QCOMPARE(readAll(f.store.configFilePath()), configBefore);
-        QVERIFY(!QFileInfo::exists(f.store.iconsFolderPath()));
+        QCOMPARE(w.store.items(), before);
+        QCOMPARE(readAll(w.store.configFilePath()), configBefore);
+        QVERIFY(!QFileInfo::exists(w.store.iconsFolderPath()));
     }
 
     void editStartsFromTheStoredItemEachTime() {
-        Fixture f;
-        SettingsView view(f.store);
-        QVERIFY(shown(view));
+        Window w;
+        QVERIFY(shown(w.view));
 
-        clickRowButton(view, 1, "editButton");
-        ItemEditorView* first = openedEditor(view);
+        clickRowButton(w.view, 1, "editButton");
+        ItemEditorView* first = openedEditor(w.view);
         QVERIFY(first);
-        const QUuid firstContext = view.editorContext()->id;
+        const QUuid firstContext = w.view.editorContext()->id;
         QCOMPARE(child<QLineEdit>(first, "nameField")->text(), u"Autoflow"_s);
-        QCOMPARE(first->draft().id, std::optional<QUuid>(f.store.items()[1].id));
+        QCOMPARE(first->draft().id, std::optional<QUuid>(w.store.items()[1].id));
         typeInto(child<QLineEdit>(first, "nameField"), u"Unsaved"_s);
         click(child<QCheckBox>(first, "shiftCheck"));
         click(child<QPushButton>(first, "cancelButton"));
-        QTRY_VERIFY(!view.editor());
+        QTRY_VERIFY(!w.view.editor());
 
-        clickRowButton(view, 1, "editButton");
-        ItemEditorView* second = openedEditor(view);
+        clickRowButton(w.view, 1, "editButton");
+        ItemEditorView* second = openedEditor(w.view);
         QVERIFY(second);
-        QVERIFY(view.editorContext()->id != firstContext);
+        QVERIFY(w.view.editorContext()->id != firstContext);
         QCOMPARE(child<QLineEdit>(second, "nameField")->text(), u"Autoflow"_s);
         QVERIFY(!child<QCheckBox>(second, "shiftCheck")->isChecked());
-        QCOMPARE(second->draft(), DockItemDraft(f.store.items()[1]));
+        QCOMPARE(second->draft(), DockItemDraft(w.store.items()[1]));
 
         // Saving an edit replaces the shortcut in place.
         typeInto(child<QLineEdit>(second, "nameField"), u"Flow"_s);
         click(child<QPushButton>(second, "saveButton"));
-        QTRY_VERIFY(!view.editor());
-        QCOMPARE(f.store.items().size(), 3);
-        QCOMPARE(f.store.items()[1].name, u"Flow"_s);
-        QCOMPARE(f.store.items()[1].id, DockStore::builtInSamples()[1].id);
+        QTRY_VERIFY(!w.view.editor());
+        QCOMPARE(w.store.items().size(), 3);
+        QCOMPARE(w.store.items()[1].name, u"Flow"_s);
+        QCOMPARE(w.store.items()[1].id, DockStore::builtInSamples()[1].id);
     }
 
     void restoreSamplesReplacesItemsKeepsTiming() {
         // What a restore keeps and removes is the store's to test; here the button reaches it.
-        Fixture f;
-        f.store.deleteItem(f.store.items().first());
-        SettingsView view(f.store);
-        QVERIFY(shown(view));
-        click(child<QToolButton>(&view, "restoreSamplesButton"));
-        QCOMPARE(f.store.items(), DockStore::builtInSamples());
-        QCOMPARE(view.rows().size(), 3);
+        Window w;
+        w.store.deleteItem(w.store.items().first());
+        QVERIFY(shown(w.view));
+        click(child<QToolButton>(&w.view, "restoreSamplesButton"));
+        QCOMPARE(w.store.items(), DockStore::builtInSamples());
+        QCOMPARE(w.view.rows().size(), 3);
     }
 
     void failedSaveIsShownUntilASaveSucceeds() {
-        Fixture f;
-        SettingsView view(f.store);
-        QVERIFY(shown(view));
-        auto* banner = child<SaveFailureBanner>(&view, "saveFailureBanner");
+        Window w;
+        QVERIFY(shown(w.view));
+        auto* banner = child<SaveFailureBanner>(&w.view, "saveFailureBanner");
         QVERIFY(!banner->isVisible());
 
-        const QString folder = f.store.applicationFolderPath();
+        const QString folder = w.store.applicationFolderPath();
         QVERIFY(blockFolder(folder));
-        clickRowButton(view, 0, "deleteButton");
-        QCOMPARE(view.rows().size(), 2);
+        clickRowButton(w.view, 0, "deleteButton");
+        QCOMPARE(w.view.rows().size(), 2);
         QVERIFY(banner->isVisible());
-        QCOMPARE(banner->text(), *f.store.saveFailureMessage());
+        QCOMPARE(banner->text(), *w.store.saveFailureMessage());
         QVERIFY(banner->text().contains(folder));
 
         QVERIFY(QFile::remove(folder));
-        clickRowButton(view, 0, "deleteButton");
+        clickRowButton(w.view, 0, "deleteButton");
         QVERIFY(!banner->isVisible());
-        QCOMPARE(f.reread().items().size(), 1);
+        QCOMPARE(w.reread().items().size(), 1);
     }
 
     void typedValuesAreClampedThroughTheStore() {

@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdlib>
 #include <sys/types.h>
 
 namespace brevlin::testing {
@@ -240,13 +239,10 @@ qint64 activeWindowPid() {
     xcb_ewmh_connection_t ewmh;
     if (!xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(c, &ewmh), nullptr))
         return 0;
-    xcb_window_t window = XCB_NONE;
-    if (!xcb_ewmh_get_active_window_reply(&ewmh, xcb_ewmh_get_active_window(&ewmh, 0), &window,
-                                          nullptr) ||
-        window == XCB_NONE) {
-        auto* focus = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+    xcb_window_t window = activeWindow();
+    if (window == XCB_NONE) {
+        const auto focus = xcbOwn(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
         window = focus ? focus->focus : XCB_NONE;
-        std::free(focus);
     }
     qint64 pid = 0;
     // The focus may sit on a child of the client window: walk up until one names its process.
@@ -256,11 +252,10 @@ qint64 activeWindowPid() {
             pid = value;
             break;
         }
-        auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
+        const auto tree = xcbOwn(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
         if (!tree)
             break;
         window = tree->parent == tree->root ? XCB_NONE : tree->parent;
-        std::free(tree);
     }
     xcb_ewmh_connection_wipe(&ewmh);
     return pid;

@@ -150,9 +150,8 @@ private Q_SLOTS:
 
         // Every child names its parent (with the nameless layout panels left out).
         for (const AccessibleElement& e : ui.collectDescendants(app, 8)) {
-            for (const AccessibleElement& child : ax.elements(e, Relation::children)) {
+            for (const AccessibleElement& child : ax.elements(e, Relation::children))
                 QVERIFY2(ax.parent(child) == e, qPrintable(label(child)));
-            }
         }
     }
 

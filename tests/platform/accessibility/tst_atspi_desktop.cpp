@@ -63,14 +63,12 @@ private Q_SLOTS:
                 platformRole == ATSPI_ROLE_SECTION || platformRole == ATSPI_ROLE_GROUPING)
                 QVERIFY2(ax.text(e, LabelText::title).has_value(), "an anonymous group");
             // Every child names its parent, and the parent lists it.
-            for (const AccessibleElement& child : ax.elements(e, Relation::children)) {
+            for (const AccessibleElement& child : ax.elements(e, Relation::children))
                 QVERIFY2(ax.parent(child) == e, qPrintable(label(child)));
-            }
         }
 
-        for (const QString tab : {"All", "Assets", "Plugins"}) {
+        for (const QString tab : {"All", "Assets", "Plugins"})
             QVERIFY2(findLabelled(app, tab, Role::tab), qPrintable(tab));
-        }
         QVERIFY(ui.findPluginsTab(app));
 
         // The placeholder, reported by Qt as the description, reads as the placeholder.
