@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -30,18 +31,17 @@ bool run(const QString& program, const QStringList& arguments) {
 }
 
 bool xdotool(const QStringList& arguments) {
-    return run(QStringLiteral("xdotool"), arguments);
+    return run("xdotool", arguments);
 }
 
 bool pressKeys(const QString& keys) {
-    return xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), keys});
+    return xdotool({"key", "--clearmodifiers", keys});
 }
 
 bool clickAt(const QJsonObject& rect) {
     const int x = rect.value("x").toInt() + rect.value("w").toInt() / 2;
     const int y = rect.value("y").toInt() + rect.value("h").toInt() / 2;
-    return xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(y),
-                    QStringLiteral("click"), QStringLiteral("1")});
+    return xdotool({"mousemove", QString::number(x), QString::number(y), "click", "1"});
 }
 
 // The program, with the settings window's edit of one shortcut made through its control socket.
@@ -70,253 +70,216 @@ QJsonObject shortcut(const QString& name, const QString& key) {
 // The process that owns a name on the session bus, or 0.
 qint64 busNameOwner(const QString& name) {
     QProcess process;
-    process.start(QStringLiteral("dbus-send"),
-                  {QStringLiteral("--session"), QStringLiteral("--print-reply"),
-                   QStringLiteral("--dest=org.freedesktop.DBus"), QStringLiteral("/"),
-                   QStringLiteral("org.freedesktop.DBus.GetConnectionUnixProcessID"),
-                   QStringLiteral("string:") + name});
+    process.start("dbus-send",
+                  {"--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
+                   "org.freedesktop.DBus.GetConnectionUnixProcessID", "string:" + name});
     if (!process.waitForFinished(5000))
         return 0;
     const QString out = QString::fromUtf8(process.readAllStandardOutput());
-    return out.section(QStringLiteral("uint32 "), 1).trimmed().toLongLong();
+    return out.section("uint32 ", 1).trimmed().toLongLong();
 }
 
-// Stops a process where it stands (it answers nothing, draws nothing) until this goes away.
-class Frozen {
-public:
-    explicit Frozen(qint64 pid)
-        : m_pid(pid) {
-        if (m_pid > 0)
-            ::kill(pid_t(m_pid), SIGSTOP);
-    }
-    ~Frozen() {
-        if (m_pid > 0)
-            ::kill(pid_t(m_pid), SIGCONT);
-    }
-    Frozen(const Frozen&) = delete;
-    Frozen& operator=(const Frozen&) = delete;
-
-private:
-    qint64 m_pid;
-};
+// Stops a process where it stands (it answers nothing, draws nothing) until the guard goes away.
+auto freeze(qint64 pid) {
+    if (pid > 0)
+        ::kill(pid_t(pid), SIGSTOP);
+    return qScopeGuard([pid] {
+        if (pid > 0)
+            ::kill(pid_t(pid), SIGCONT);
+    });
+}
 
 } // namespace
 
 class DesktopTests : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void cleanup();
-    void hotkeyAndDockButtonLaunchIntoTheStandin();
-    void missingAccessibilityShowsPromptAndMarkerUntilGranted();
-    void secondStartBringsTheClosedDockBackAndLeaves();
-    void windowTakingTheFocusWhileTheNameIsTypedGetsNoKey();
-    void stalledAccessibilityBusHoldsNothingUp();
-    void frozenTargetHoldsNothingUp();
+    void initTestCase() {
+        QVERIFY2(insideDesktopSession(), "run inside scripts/desktop-session");
+        QVERIFY(!QStandardPaths::findExecutable("xdotool").isEmpty());
+    }
+
+    void cleanup() {
+        if (m_record)
+            clearRecord();
+        for (qint64 pid : std::as_const(m_standinPids))
+            terminateProcess(pid);
+        m_standinPids.clear();
+        m_record.reset();
+        removeStandinEntries();
+    }
+
+    void hotkeyAndDockButtonLaunchIntoTheStandin() {
+        QVERIFY(setAccessibilityEnabled(true));
+        m_record = std::make_unique<StandinRecord>();
+        installStandinEntry({"--record", m_record->path()});
+
+        Brevlin brevlin;
+        QVERIFY(brevlin.start());
+        // Ctrl+Alt+1 is the first sample's hotkey.
+        QVERIFY(pressKeys("ctrl+alt+1"));
+        QVERIFY2(m_record->waitForEvent("run", {{"name", "Content Reel"}}, 20000),
+                 qPrintable(m_record->runs().join(", ")));
+
+        // A click on the second button.
+        QVERIFY(clickAt(brevlin.state().value("buttons").toArray().at(1).toObject()));
+        QVERIFY2(m_record->waitForEvent("run", {{"name", "Autoflow"}}, 20000),
+                 qPrintable(m_record->runs().join(", ")));
+        QVERIFY(brevlin.state().value("errorMessage").isNull());
+    }
+
+    void missingAccessibilityShowsPromptAndMarkerUntilGranted() {
+        QVERIFY(setAccessibilityEnabled(false));
+        Brevlin brevlin;
+        QVERIFY(brevlin.start());
+        QJsonObject state;
+        // The answer comes from the bus, a moment after the dock is up.
+        QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("trusted").toBool(), false, 5000);
+        state = brevlin.state();
+        QVERIFY(!state.value("prompt").toObject().isEmpty());
+        QVERIFY(state.value("marker").toObject().isEmpty());
+
+        // A launch fails with the message, shown by the marker.
+        QVERIFY(clickAt(state.value("buttons").toArray().at(0).toObject()));
+        QTRY_VERIFY_WITH_TIMEOUT(!brevlin.state().value("marker").toObject().isEmpty(), 10000);
+        state = brevlin.state();
+        const QString message = state.value("errorMessage").toString();
+        QVERIFY(message.contains("Accessibility"));
+        QCOMPARE(state.value("markerToolTip").toString(), message);
+        QVERIFY(state.value("marker").toObject().value("x").toInt() >
+                state.value("buttons").toArray().last().toObject().value("x").toInt());
+
+        // The prompt turns accessibility on; both go away.
+        QVERIFY(clickAt(state.value("prompt").toObject()));
+        QTRY_VERIFY_WITH_TIMEOUT(brevlin.state().value("trusted").toBool(), 5000);
+        state = brevlin.state();
+        QVERIFY(state.value("prompt").toObject().isEmpty());
+        QVERIFY(state.value("marker").toObject().isEmpty());
+        QVERIFY(state.value("errorMessage").isNull());
+    }
+
+    void secondStartBringsTheClosedDockBackAndLeaves() {
+        Brevlin brevlin;
+        QVERIFY(brevlin.start());
+        const qint64 firstPid = brevlin.process()->processId();
+
+        // With the dock up, a second start leaves at once and changes nothing.
+        QCOMPARE(brevlin.startAgain(), 0);
+        QVERIFY(brevlin.state().contains("dock"));
+
+        QVERIFY(brevlin.request("close-dock").value("ok").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(!brevlin.state().contains("dock"), 5000);
+        // Closing the dock does not quit.
+        QCOMPARE(brevlin.process()->state(), QProcess::Running);
+
+        QCOMPARE(brevlin.startAgain(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(brevlin.state().contains("dock"), 5000);
+        QCOMPARE(brevlin.state().value("buttons").toArray().size(), 3);
+        QCOMPARE(brevlin.process()->processId(), firstPid);
+        // The dock window is on screen again, as the window manager sees it.
+        QVERIFY(xdotool({"search", "--onlyvisible", "--name", "^Brevlin$"}));
+
+        // Quitting takes everything down in the reverse of the order it was made: a crash or, in
+        // the sanitizer build, any use of a freed object on the way fails the exit.
+        QVERIFY(brevlin.request("quit").value("ok").toBool());
+        QVERIFY(brevlin.process()->waitForFinished(10000));
+        QCOMPARE(brevlin.process()->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(brevlin.process()->exitCode(), 0);
+    }
+
+    void windowTakingTheFocusWhileTheNameIsTypedGetsNoKey() {
+        QVERIFY(setAccessibilityEnabled(true));
+        m_record = std::make_unique<StandinRecord>();
+        installStandinEntry({"--record", m_record->path()});
+        Brevlin brevlin;
+        QVERIFY(brevlin.start());
+        StandinProcess thief;
+        QVERIFY(thief.start({}, "brevlin-thief"));
+        // Slow typing leaves time to take the focus in the middle of the name.
+        QVERIFY(brevlin.request("adaptive-waits 0").value("ok").toBool());
+        QVERIFY(brevlin.request("timing 2 120").value("ok").toBool());
+
+        QVERIFY(pressKeys("ctrl+alt+1"));
+        QVERIFY(m_record->waitFor(
+            [](const QJsonObject& e) {
+                return e.value("event") == "text" && !e.value("text").toString().isEmpty();
+            },
+            20000));
+        const int keysBefore = int(thief.record().events("key").size());
+        QVERIFY(xdotool({"search", "--classname", "^brevlin-thief$", "windowactivate"}));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!brevlin.state().value("errors").toArray().isEmpty(), 10000);
+        const QString error = brevlin.state().value("errors").toArray().first().toString();
+        QVERIFY2(error.contains("lost the focus"), qPrintable(error));
+        QVERIFY2(error.contains("typed nothing more"), qPrintable(error));
+        QVERIFY(m_record->runs().isEmpty());
+        QVERIFY(QString("Content Reel").startsWith(m_record->lastText()));
+        // The barrier: a key typed into the thief now arrives after any the launch sent it.
+        QVERIFY(thief.waitUntilActive());
+        QVERIFY(pressKeys("z"));
+        QVERIFY(thief.record().waitForEvent("key", {{"text", "z"}}));
+        const QList<QJsonObject> keys = thief.record().events("key");
+        QCOMPARE(keys.size(), keysBefore + 1);
+        QCOMPARE(keys.last().value("text").toString(), QString("z"));
+    }
+
+    void stalledAccessibilityBusHoldsNothingUp() {
+        QVERIFY(setAccessibilityEnabled(true));
+        // The launcher of the accessibility bus answers nothing while it is stopped.
+        const qint64 launcher = busNameOwner("org.a11y.Bus");
+        QVERIFY(launcher > 0);
+        Brevlin brevlin;
+        // Started first: Qt's own accessibility bridge reads the bus status synchronously when the
+        // first window shows, a wait that is Qt's, not ours.
+        QVERIFY(brevlin.start());
+        {
+            const auto stalled = freeze(launcher);
+            // A launch waits for the trust answer; meanwhile the dock serves and saves at once.
+            QVERIFY(clickAt(brevlin.state().value("buttons").toArray().at(0).toObject()));
+            QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 1, 5000);
+            QVERIFY(brevlin.upsert(shortcut("Café Tools", "5")));
+            QVERIFY(brevlin.configContains("Café Tools"));
+            const QJsonObject state = brevlin.state();
+            QCOMPARE(state.value("pendingLaunches").toInt(), 1);
+            QCOMPARE(state.value("buttons").toArray().size(), 4);
+            // Without an answer the launch ends as untrusted, touching nothing.
+            QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 0, 15000);
+            QVERIFY(brevlin.state().value("errors").toArray().first().toString().contains(
+                "Accessibility"));
+        }
+    }
+
+    void frozenTargetHoldsNothingUp() {
+        QVERIFY(setAccessibilityEnabled(true));
+        StandinProcess standin;
+        QVERIFY(standin.start());
+        installStandinEntry({"--record", standin.record().path()});
+        Brevlin brevlin;
+        QVERIFY(brevlin.start());
+        // A long pause after the search keeps the launch going while the test works.
+        QVERIFY(brevlin.request("timing 3 1000").value("ok").toBool());
+        {
+            const auto frozen = freeze(standin.pid());
+            QVERIFY(pressKeys("ctrl+alt+1"));
+            QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 1, 5000);
+            QVERIFY(brevlin.upsert(shortcut("Café Tools", "5")));
+            QVERIFY(brevlin.configContains("Café Tools"));
+            QCOMPARE(brevlin.state().value("pendingLaunches").toInt(), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 0, 15000);
+        }
+    }
 
 private:
     // Empties the record, remembering the stand-ins it names so they are ended afterwards.
-    void clearRecord();
+    void clearRecord() {
+        for (const QJsonObject& ready : m_record->events("ready"))
+            m_standinPids.append(ready.value("pid").toInteger());
+        m_record->clear();
+    }
 
     std::unique_ptr<StandinRecord> m_record;
     QList<qint64> m_standinPids;
 };
-
-void DesktopTests::clearRecord() {
-    for (const QJsonObject& ready : m_record->events(QStringLiteral("ready")))
-        m_standinPids.append(ready.value("pid").toInteger());
-    m_record->clear();
-}
-
-void DesktopTests::initTestCase() {
-    QVERIFY2(insideDesktopSession(), "run inside scripts/desktop-session");
-    QVERIFY(!QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty());
-}
-
-void DesktopTests::cleanup() {
-    if (m_record)
-        clearRecord();
-    for (qint64 pid : std::as_const(m_standinPids))
-        terminateProcess(pid);
-    m_standinPids.clear();
-    m_record.reset();
-    removeStandinEntries();
-}
-
-void DesktopTests::hotkeyAndDockButtonLaunchIntoTheStandin() {
-    QVERIFY(setAccessibilityEnabled(true));
-    m_record = std::make_unique<StandinRecord>();
-    installStandinEntry({QStringLiteral("--record"), m_record->path()});
-
-    Brevlin brevlin;
-    QVERIFY(brevlin.start());
-    // Ctrl+Alt+1 is the first sample's hotkey.
-    QVERIFY(pressKeys(QStringLiteral("ctrl+alt+1")));
-    QVERIFY2(m_record->waitFor(
-                 [](const QJsonObject& e) {
-                     return e.value("event") == QStringLiteral("run") &&
-                            e.value("name") == QStringLiteral("Content Reel");
-                 },
-                 20000),
-             qPrintable(m_record->runs().join(", ")));
-
-    // A click on the second button.
-    QVERIFY(clickAt(brevlin.state().value("buttons").toArray().at(1).toObject()));
-    QVERIFY2(m_record->waitFor(
-                 [](const QJsonObject& e) {
-                     return e.value("event") == QStringLiteral("run") &&
-                            e.value("name") == QStringLiteral("Autoflow");
-                 },
-                 20000),
-             qPrintable(m_record->runs().join(", ")));
-    QVERIFY(brevlin.state().value("errorMessage").isNull());
-}
-
-void DesktopTests::missingAccessibilityShowsPromptAndMarkerUntilGranted() {
-    QVERIFY(setAccessibilityEnabled(false));
-    Brevlin brevlin;
-    QVERIFY(brevlin.start());
-    QJsonObject state;
-    // The answer comes from the bus, a moment after the dock is up.
-    QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("trusted").toBool(), false, 5000);
-    state = brevlin.state();
-    QVERIFY(!state.value("prompt").toObject().isEmpty());
-    QVERIFY(state.value("marker").toObject().isEmpty());
-
-    // A launch fails with the message, shown by the marker.
-    QVERIFY(clickAt(state.value("buttons").toArray().at(0).toObject()));
-    QTRY_VERIFY_WITH_TIMEOUT(!brevlin.state().value("marker").toObject().isEmpty(), 10000);
-    state = brevlin.state();
-    const QString message = state.value("errorMessage").toString();
-    QVERIFY(message.contains(QStringLiteral("Accessibility")));
-    QCOMPARE(state.value("markerToolTip").toString(), message);
-    QVERIFY(state.value("marker").toObject().value("x").toInt() >
-            state.value("buttons").toArray().last().toObject().value("x").toInt());
-
-    // The prompt turns accessibility on; both go away.
-    QVERIFY(clickAt(state.value("prompt").toObject()));
-    QTRY_VERIFY_WITH_TIMEOUT(brevlin.state().value("trusted").toBool(), 5000);
-    state = brevlin.state();
-    QVERIFY(state.value("prompt").toObject().isEmpty());
-    QVERIFY(state.value("marker").toObject().isEmpty());
-    QVERIFY(state.value("errorMessage").isNull());
-}
-
-void DesktopTests::secondStartBringsTheClosedDockBackAndLeaves() {
-    Brevlin brevlin;
-    QVERIFY(brevlin.start());
-    const qint64 firstPid = brevlin.process()->processId();
-
-    // With the dock up, a second start leaves at once and changes nothing.
-    QCOMPARE(brevlin.startAgain(), 0);
-    QVERIFY(brevlin.state().contains("dock"));
-
-    QVERIFY(brevlin.request(QStringLiteral("close-dock")).value("ok").toBool());
-    QTRY_VERIFY_WITH_TIMEOUT(!brevlin.state().contains("dock"), 5000);
-    // Closing the dock does not quit.
-    QCOMPARE(brevlin.process()->state(), QProcess::Running);
-
-    QCOMPARE(brevlin.startAgain(), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(brevlin.state().contains("dock"), 5000);
-    QCOMPARE(brevlin.state().value("buttons").toArray().size(), 3);
-    QCOMPARE(brevlin.process()->processId(), firstPid);
-    // The dock window is on screen again, as the window manager sees it.
-    QVERIFY(xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                     QStringLiteral("--name"), QStringLiteral("^Brevlin$")}));
-
-    // Quitting takes everything down in the reverse of the order it was made: a crash or, in the
-    // sanitizer build, any use of a freed object on the way fails the exit.
-    QVERIFY(brevlin.request(QStringLiteral("quit")).value("ok").toBool());
-    QVERIFY(brevlin.process()->waitForFinished(10000));
-    QCOMPARE(brevlin.process()->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(brevlin.process()->exitCode(), 0);
-}
-
-void DesktopTests::windowTakingTheFocusWhileTheNameIsTypedGetsNoKey() {
-    QVERIFY(setAccessibilityEnabled(true));
-    m_record = std::make_unique<StandinRecord>();
-    installStandinEntry({QStringLiteral("--record"), m_record->path()});
-    Brevlin brevlin;
-    QVERIFY(brevlin.start());
-    StandinProcess thief;
-    QVERIFY(thief.start({}, QStringLiteral("brevlin-thief")));
-    // Slow typing leaves time to take the focus in the middle of the name.
-    QVERIFY(brevlin.request(QStringLiteral("adaptive-waits 0")).value("ok").toBool());
-    QVERIFY(brevlin.request(QStringLiteral("timing 2 120")).value("ok").toBool());
-
-    QVERIFY(pressKeys(QStringLiteral("ctrl+alt+1")));
-    QVERIFY(m_record->waitFor(
-        [](const QJsonObject& e) {
-            return e.value("event") == QStringLiteral("text") &&
-                   !e.value("text").toString().isEmpty();
-        },
-        20000));
-    const int keysBefore = int(thief.record().events(QStringLiteral("key")).size());
-    QVERIFY(xdotool({QStringLiteral("search"), QStringLiteral("--classname"),
-                     QStringLiteral("^brevlin-thief$"), QStringLiteral("windowactivate")}));
-
-    QTRY_VERIFY_WITH_TIMEOUT(!brevlin.state().value("errors").toArray().isEmpty(), 10000);
-    const QString error = brevlin.state().value("errors").toArray().first().toString();
-    QVERIFY2(error.contains(QStringLiteral("lost the focus")), qPrintable(error));
-    QVERIFY2(error.contains(QStringLiteral("typed nothing more")), qPrintable(error));
-    QVERIFY(m_record->runs().isEmpty());
-    QVERIFY(QStringLiteral("Content Reel").startsWith(m_record->lastText()));
-    // The barrier: a key typed into the thief now arrives after any the launch sent it.
-    QVERIFY(thief.waitUntilActive());
-    QVERIFY(pressKeys(QStringLiteral("z")));
-    QVERIFY(thief.record().waitFor([](const QJsonObject& e) {
-        return e.value("event") == QStringLiteral("key") && e.value("text") == QStringLiteral("z");
-    }));
-    const QList<QJsonObject> keys = thief.record().events(QStringLiteral("key"));
-    QCOMPARE(keys.size(), keysBefore + 1);
-    QCOMPARE(keys.last().value("text").toString(), QStringLiteral("z"));
-}
-
-void DesktopTests::stalledAccessibilityBusHoldsNothingUp() {
-    QVERIFY(setAccessibilityEnabled(true));
-    // The launcher of the accessibility bus answers nothing while it is stopped.
-    const qint64 launcher = busNameOwner(QStringLiteral("org.a11y.Bus"));
-    QVERIFY(launcher > 0);
-    Brevlin brevlin;
-    // Started first: Qt's own accessibility bridge reads the bus status synchronously when the
-    // first window shows, a wait that is Qt's, not ours.
-    QVERIFY(brevlin.start());
-    {
-        Frozen stalled(launcher);
-        // A launch waits for the trust answer; meanwhile the dock serves and saves at once.
-        QVERIFY(clickAt(brevlin.state().value("buttons").toArray().at(0).toObject()));
-        QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 1, 5000);
-        QVERIFY(brevlin.upsert(shortcut(QStringLiteral("Café Tools"), QStringLiteral("5"))));
-        QVERIFY(brevlin.configContains("Café Tools"));
-        const QJsonObject state = brevlin.state();
-        QCOMPARE(state.value("pendingLaunches").toInt(), 1);
-        QCOMPARE(state.value("buttons").toArray().size(), 4);
-        // Without an answer the launch ends as untrusted, touching nothing.
-        QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 0, 15000);
-        QVERIFY(brevlin.state().value("errors").toArray().first().toString().contains(
-            QStringLiteral("Accessibility")));
-    }
-}
-
-void DesktopTests::frozenTargetHoldsNothingUp() {
-    QVERIFY(setAccessibilityEnabled(true));
-    StandinProcess standin;
-    QVERIFY(standin.start());
-    installStandinEntry({QStringLiteral("--record"), standin.record().path()});
-    Brevlin brevlin;
-    QVERIFY(brevlin.start());
-    // A long pause after the search keeps the launch going while the test works.
-    QVERIFY(brevlin.request(QStringLiteral("timing 3 1000")).value("ok").toBool());
-    {
-        Frozen frozen(standin.pid());
-        QVERIFY(pressKeys(QStringLiteral("ctrl+alt+1")));
-        QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 1, 5000);
-        QVERIFY(brevlin.upsert(shortcut(QStringLiteral("Café Tools"), QStringLiteral("5"))));
-        QVERIFY(brevlin.configContains("Café Tools"));
-        QCOMPARE(brevlin.state().value("pendingLaunches").toInt(), 1);
-        QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 0, 15000);
-    }
-}
 
 QTEST_MAIN(DesktopTests)
 #include "tst_desktop.moc"

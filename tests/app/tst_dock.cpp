@@ -1,5 +1,6 @@
 // The dock panel and window on Qt's offscreen platform, over the simulated Figma and virtual time.
 
+#include "../model/StoreFiles.h"
 #include "launch/DockActionCoordinator.h"
 #include "model/DockStore.h"
 #include "support/SimulatedFigma.h"
@@ -25,26 +26,19 @@
 #include <memory>
 
 using namespace brevlin;
-using brevlin::testing::SimulatedFigma;
-using brevlin::testing::VirtualScheduler;
+using namespace brevlin::testing;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-DockItem makeItem(const QString& name) {
-    DockItem item;
-    item.id = QUuid::createUuid();
-    item.name = name;
-    item.pluginName = name;
-    item.icon = QStringLiteral("star.fill");
-    item.hotkey = Hotkey{QStringLiteral("9"), {KeyModifier::primary}};
-    return item;
-}
-
 // One dock over its own store (in a temporary folder), simulated Figma and coordinator.
 struct Rig {
-    explicit Rig(bool trusted = true) {
+    // `config` is written as the store's file before the store reads it.
+    explicit Rig(bool trusted = true, const QByteArray& config = {}) {
         figma.tree.trusted = trusted;
-        store = std::make_unique<DockStore>(folder.path(), [] { return std::nullopt; });
+        if (!config.isEmpty())
+            writeAll(folder.filePath("Brevlin/config.json"), config);
+        store = std::make_unique<DockStore>(folder.path(), noSeed());
         coordinator = std::make_unique<DockActionCoordinator>(figma.platform());
         view = std::make_unique<DockRootView>(*store, *coordinator);
         view->resize(560, 52);
@@ -61,6 +55,14 @@ struct Rig {
         return names;
     }
     QPoint xOf(QWidget* w) const { return w->mapTo(view.get(), QPoint(0, 0)); }
+    bool shown() {
+        view->show();
+        return QTest::qWaitForWindowExposed(view.get());
+    }
+    void launch(QWidget* button) {
+        QTest::mouseClick(button, Qt::LeftButton);
+        scheduler.runUntilIdle();
+    }
 
     QTemporaryDir folder;
     VirtualScheduler scheduler;
@@ -70,18 +72,12 @@ struct Rig {
     std::unique_ptr<DockRootView> view;
 };
 
-// The first ⌘K of the timeline, in virtual milliseconds.
-qint64 firstPaletteKeyAt(const SimulatedFigma& figma) {
-    const QStringList keys = figma.timelineOf({QStringLiteral("key ⌘K")});
-    return keys.isEmpty() ? -1 : keys.first().section(' ', 0, 0).toLongLong();
-}
-
 // What assistive technology reads of a dock button: name, description and a busy state.
 QString spoken(QWidget* widget) {
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
-    return accessible->text(QAccessible::Name) + QStringLiteral(" | ") +
+    return accessible->text(QAccessible::Name) + u" | "_s +
            accessible->text(QAccessible::Description) +
-           (accessible->state().busy ? QStringLiteral(" | busy") : QString());
+           (accessible->state().busy ? u" | busy"_s : QString());
 }
 
 } // namespace
@@ -89,359 +85,316 @@ QString spoken(QWidget* widget) {
 class DockTests : public QObject {
     Q_OBJECT
 private slots:
-    void emptyDockOffersPlusDividerAndSettings();
-    void buttonsFollowTheStoredOrder();
-    void shortcutsSharingAnIdEachGetTheirButton();
-    void untrustedDockShowsThePromptFirstAndAsks();
-    void failedLaunchShowsMarkerUntilTrustIsGranted();
-    void trustedFailureKeepsTheMarkerUntilASuccess();
-    void failedSaveShowsAWarningUntilASaveSucceeds();
-    void manyShortcutsScrollWithoutBars();
-    void clickLaunchesWithTimingAndItemAsAtTheClick();
-    void twoClicksStartTwoLaunches();
-    void dockWindowFloatsAtFixedHeight();
-    void dockWindowIsConfiguredOncePerNativeWindow();
-};
+    void emptyDockOffersPlusDividerAndSettings() {
+        Rig rig;
+        rig.clearItems();
+        QVERIFY(rig.shown());
 
-void DockTests::emptyDockOffersPlusDividerAndSettings() {
-    Rig rig;
-    rig.clearItems();
-    rig.view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+        QVERIFY(rig.view->itemButtons().isEmpty());
+        UtilityIconButton* plus = rig.view->addButton();
+        QVERIFY(plus);
+        QVERIFY(plus->isVisible());
+        QVERIFY(!rig.view->accessibilityPrompt()->isVisible());
+        QVERIFY(!rig.view->errorMarker()->isVisible());
 
-    QVERIFY(rig.view->itemButtons().isEmpty());
-    UtilityIconButton* plus = rig.view->addButton();
-    QVERIFY(plus);
-    QVERIFY(plus->isVisible());
-    QVERIFY(!rig.view->accessibilityPrompt()->isVisible());
-    QVERIFY(!rig.view->errorMarker()->isVisible());
+        QCOMPARE(spoken(rig.view->settingsButton()), u"Open Settings | Open Settings"_s);
+        QVERIFY(spoken(plus).startsWith(u"Add shortcuts in Settings | "_s));
 
-    QCOMPARE(spoken(rig.view->settingsButton()), QStringLiteral("Open Settings | Open Settings"));
-    QVERIFY(spoken(plus).startsWith(QStringLiteral("Add shortcuts in Settings | ")));
+        QSignalSpy opened(rig.view.get(), &DockRootView::openSettingsRequested);
+        QTest::mouseClick(plus, Qt::LeftButton);
+        QTest::mouseClick(rig.view->settingsButton(), Qt::LeftButton);
+        QCOMPARE(opened.count(), 2);
 
-    QSignalSpy opened(rig.view.get(), &DockRootView::openSettingsRequested);
-    QTest::mouseClick(plus, Qt::LeftButton);
-    QTest::mouseClick(rig.view->settingsButton(), Qt::LeftButton);
-    QCOMPARE(opened.count(), 2);
-
-    // The first shortcut replaces the plus.
-    rig.store->upsert(makeItem(QStringLiteral("Iconify")));
-    QVERIFY(!rig.view->addButton());
-    QCOMPARE(rig.buttonNames(), QStringList{QStringLiteral("Iconify")});
-}
-
-void DockTests::buttonsFollowTheStoredOrder() {
-    Rig rig;
-    rig.view->show();
-    QCOMPARE(rig.buttonNames(),
-             (QStringList{QStringLiteral("Content Reel"), QStringLiteral("Autoflow"),
-                          QStringLiteral("Unsplash")}));
-    const QList<DockItemButton*> before = rig.view->itemButtons();
-
-    // Editing keeps the button (and its hover state) and shows the new content.
-    DockItem edited = rig.store->items().at(1);
-    edited.name = QStringLiteral("Flow");
-    rig.store->upsert(edited);
-    QCOMPARE(rig.view->itemButtons().at(1), before.at(1));
-    QCOMPARE(rig.view->itemButtons().at(1)->item().name, QStringLiteral("Flow"));
-
-    rig.store->deleteItem(rig.store->items().at(0));
-    rig.store->upsert(makeItem(QStringLiteral("Iconify")));
-    QCOMPARE(rig.buttonNames(), (QStringList{QStringLiteral("Flow"), QStringLiteral("Unsplash"),
-                                             QStringLiteral("Iconify")}));
-    QCOMPARE(rig.view->itemButtons().first(), before.at(1));
-
-    // On screen, the buttons stand left to right in that order.
-    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
-    const QList<DockItemButton*> buttons = rig.view->itemButtons();
-    for (int i = 1; i < buttons.size(); ++i)
-        QVERIFY(rig.xOf(buttons[i - 1]).x() < rig.xOf(buttons[i]).x());
-}
-
-void DockTests::shortcutsSharingAnIdEachGetTheirButton() {
-    Rig rig;
-    // Only a hand-edited file can hold two shortcuts with one id.
-    rig.view.reset();
-    QFile file(rig.store->configFilePath());
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(R"({"items":[
-        {"id":"11111111-1111-1111-1111-111111111111","name":"First","pluginName":"First plugin",
-         "icon":"star","hotkey":{"key":"1","modifiers":["command"]}},
-        {"id":"11111111-1111-1111-1111-111111111111","name":"Copy","pluginName":"Copy plugin",
-         "icon":"star","hotkey":{"key":"2","modifiers":["command"]}}],
-        "launcherTiming":{"focusDelayMilliseconds":180,"actionsOpenDelayMilliseconds":80,
-         "typingCharacterDelayMilliseconds":18,"postSearchDelayMilliseconds":60}})");
-    file.close();
-    rig.store = std::make_unique<DockStore>(rig.folder.path(), [] { return std::nullopt; });
-    QCOMPARE(rig.store->items().size(), 2);
-    rig.view = std::make_unique<DockRootView>(*rig.store, *rig.coordinator);
-    rig.view->resize(560, 52);
-    rig.view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
-    QCOMPARE(rig.buttonNames(), (QStringList{QStringLiteral("First"), QStringLiteral("Copy")}));
-
-    // Each button launches its own shortcut.
-    rig.figma.plugins = {QStringLiteral("First plugin"), QStringLiteral("Copy plugin")};
-    QTest::mouseClick(rig.view->itemButtons().at(1), Qt::LeftButton);
-    rig.scheduler.runUntilIdle();
-    QTest::mouseClick(rig.view->itemButtons().at(0), Qt::LeftButton);
-    rig.scheduler.runUntilIdle();
-    QCOMPARE(rig.figma.ranPlugins,
-             (QStringList{QStringLiteral("Copy plugin"), QStringLiteral("First plugin")}));
-
-    // After a change of the list, no button is left behind for either of them.
-    rig.store->upsert(makeItem(QStringLiteral("Third")));
-    QCOMPARE(rig.buttonNames(), (QStringList{QStringLiteral("First"), QStringLiteral("Copy"),
-                                             QStringLiteral("Third")}));
-    int shown = 0;
-    for (DockItemButton* button : rig.view->findChildren<DockItemButton*>())
-        shown += button->isVisible() ? 1 : 0;
-    QCOMPARE(shown, 3);
-}
-
-void DockTests::untrustedDockShowsThePromptFirstAndAsks() {
-    Rig rig(false);
-    rig.view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
-    UtilityIconButton* prompt = rig.view->accessibilityPrompt();
-    QVERIFY(prompt->isVisible());
-    QVERIFY(rig.xOf(prompt).x() < rig.xOf(rig.view->itemButtons().first()).x());
-    QCOMPARE(rig.figma.tree.promptCount, 0);
-
-    QTest::mouseClick(prompt, Qt::LeftButton);
-    QCOMPARE(rig.figma.tree.promptCount, 1);
-    QVERIFY(prompt->isVisible());
-
-    // The grant is seen by the re-check 0.8 s after the request.
-    rig.figma.tree.trusted = true;
-    rig.scheduler.advanceBy(800);
-    QVERIFY(!prompt->isVisible());
-}
-
-void DockTests::failedLaunchShowsMarkerUntilTrustIsGranted() {
-    Rig rig(false);
-    rig.view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
-    QTest::mouseClick(rig.view->itemButtons().first(), Qt::LeftButton);
-    rig.scheduler.runUntilIdle();
-
-    UtilityIconButton* marker = rig.view->errorMarker();
-    QVERIFY(rig.coordinator->errorMessage().has_value());
-    QVERIFY(marker->isVisible());
-    QCOMPARE(marker->toolTip(), *rig.coordinator->errorMessage());
-    QCOMPARE(spoken(marker), QStringLiteral("Launch failed | ") + marker->toolTip());
-    QVERIFY(spoken(rig.view->accessibilityPrompt()).startsWith("Grant Accessibility access | "));
-    QVERIFY(rig.xOf(marker).x() < rig.xOf(rig.view->divider()).x());
-    QVERIFY(rig.xOf(rig.view->shortcutRow()).x() < rig.xOf(marker).x());
-
-    // Clicking the marker changes nothing.
-    QTest::mouseClick(marker, Qt::LeftButton);
-    rig.scheduler.runUntilIdle();
-    QVERIFY(marker->isVisible());
-    QVERIFY(rig.view->accessibilityPrompt()->isVisible());
-
-    // Granting and clicking the prompt clears both.
-    rig.figma.tree.trusted = true;
-    QTest::mouseClick(rig.view->accessibilityPrompt(), Qt::LeftButton);
-    QVERIFY(!marker->isVisible());
-    QVERIFY(!rig.view->accessibilityPrompt()->isVisible());
-}
-
-void DockTests::trustedFailureKeepsTheMarkerUntilASuccess() {
-    // Which text each failure gives is the coordinator's and the launcher's to test; the dock
-    // shows whatever the coordinator holds.
-    Rig rig;
-    rig.figma.introduce(SimulatedFigma::Fault::neverFrontmost);
-    rig.view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
-    UtilityIconButton* marker = rig.view->errorMarker();
-    QVERIFY(!marker->isVisible());
-
-    DockItemButton* button = rig.view->itemButtons().at(1);
-    QList<LaunchState> shown;
-    connect(rig.coordinator.get(), &DockActionCoordinator::launchStatesChanged, button,
-            [&] { shown.append(button->launchState()); });
-    QTest::mouseClick(button, Qt::LeftButton);
-    rig.scheduler.runUntilIdle();
-    QVERIFY(marker->isVisible());
-    const QString expected = rig.coordinator->errorMessage().value_or(QString());
-    QVERIFY(!expected.isEmpty());
-    QCOMPARE(marker->toolTip(), expected);
-    QVERIFY(!rig.view->accessibilityPrompt()->isVisible());
-    // The failure ends the busy state; the marker alone tells of it.
-    QCOMPARE(shown, (QList<LaunchState>{LaunchState::running, LaunchState::idle}));
-    QCOMPARE(spoken(button), QStringLiteral("Autoflow | Ctrl+Alt+2"));
-
-    // Time passing and the trust being read again do not hide it.
-    rig.coordinator->refreshAccessibilityStatus();
-    rig.scheduler.advanceBy(5000);
-    QVERIFY(marker->isVisible());
-    QCOMPARE(marker->toolTip(), expected);
-
-    // The next click that launches its plugin takes it away.
-    rig.figma.repair();
-    QTest::mouseClick(rig.view->itemButtons().at(1), Qt::LeftButton);
-    rig.scheduler.runUntilIdle();
-    QCOMPARE(rig.figma.ranPlugins, QStringList{QStringLiteral("Autoflow")});
-    QVERIFY(!marker->isVisible());
-}
-
-void DockTests::failedSaveShowsAWarningUntilASaveSucceeds() {
-    Rig rig;
-    rig.view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
-    SaveFailureMarker* warning = rig.view->saveFailureMarker();
-    QVERIFY(!warning->isVisible());
-
-    // A file where the application's folder must be: every save fails until it goes.
-    const QString folder = rig.store->applicationFolderPath();
-    QVERIFY(QDir(folder).removeRecursively());
-    {
-        QFile blocker(folder);
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        // The first shortcut replaces the plus.
+        rig.store->upsert(shortcutFor(u"Iconify"_s));
+        QVERIFY(!rig.view->addButton());
+        QCOMPARE(rig.buttonNames(), QStringList{u"Iconify"_s});
     }
-    rig.store->upsert(makeItem(QStringLiteral("Only in memory")));
-    QCOMPARE(rig.view->itemButtons().size(), 4);
-    QVERIFY(warning->isVisible());
-    QCOMPARE(warning->toolTip(), *rig.store->saveFailureMessage());
-    QVERIFY(rig.xOf(rig.view->shortcutRow()).x() < rig.xOf(warning).x());
-    QVERIFY(rig.xOf(warning).x() < rig.xOf(rig.view->divider()).x());
-    // A launch failure shows beside it, each with its own tooltip.
-    QVERIFY(!rig.view->errorMarker()->isVisible());
 
-    QVERIFY(QFile::remove(folder));
-    rig.store->upsert(makeItem(QStringLiteral("Saved")));
-    QVERIFY(!warning->isVisible());
-    QCOMPARE(DockStore(rig.folder.path(), [] { return std::nullopt; }).items().size(), 5);
-}
+    void buttonsFollowTheStoredOrder() {
+        Rig rig;
+        rig.view->show();
+        QCOMPARE(rig.buttonNames(), (QStringList{u"Content Reel"_s, u"Autoflow"_s, u"Unsplash"_s}));
+        const QList<DockItemButton*> before = rig.view->itemButtons();
 
-void DockTests::manyShortcutsScrollWithoutBars() {
-    Rig rig(false);
-    for (int i = 0; i < 30; ++i)
-        rig.store->upsert(makeItem(QStringLiteral("Plugin %1").arg(i)));
-    rig.view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
-    QCOMPARE(rig.view->itemButtons().size(), 33);
+        // Editing keeps the button (and its hover state) and shows the new content.
+        DockItem edited = rig.store->items().at(1);
+        edited.name = u"Flow"_s;
+        rig.store->upsert(edited);
+        QCOMPARE(rig.view->itemButtons().at(1), before.at(1));
+        QCOMPARE(rig.view->itemButtons().at(1)->item().name, u"Flow"_s);
 
-    QScrollArea* row = rig.view->shortcutRow();
-    QVERIFY(!row->horizontalScrollBar()->isVisible());
-    QVERIFY(!row->verticalScrollBar()->isVisible());
-    QVERIFY(row->horizontalScrollBar()->maximum() > 0);
-    QCOMPARE(row->verticalScrollBar()->maximum(), 0);
+        rig.store->deleteItem(rig.store->items().at(0));
+        rig.store->upsert(shortcutFor(u"Iconify"_s));
+        QCOMPARE(rig.buttonNames(), (QStringList{u"Flow"_s, u"Unsplash"_s, u"Iconify"_s}));
+        QCOMPARE(rig.view->itemButtons().first(), before.at(1));
 
-    // A plain wheel turn scrolls the row sideways.
-    const QPoint inside = row->viewport()->rect().center();
-    QWheelEvent wheel(inside, row->viewport()->mapToGlobal(inside), QPoint(), QPoint(0, -120),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(row->viewport(), &wheel);
-    QVERIFY(row->horizontalScrollBar()->value() > 0);
-}
+        // On screen, the buttons stand left to right in that order.
+        QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+        const QList<DockItemButton*> buttons = rig.view->itemButtons();
+        for (int i = 1; i < buttons.size(); ++i)
+            QVERIFY(rig.xOf(buttons[i - 1]).x() < rig.xOf(buttons[i]).x());
+    }
 
-void DockTests::clickLaunchesWithTimingAndItemAsAtTheClick() {
-    Rig rig;
-    rig.view->show();
-    LauncherTimingSettings slow;
-    slow.focusDelayMilliseconds = 700;
-    slow.adaptiveWaits = false;
-    rig.coordinator->launcherTiming = slow;
+    void shortcutsSharingAnIdEachGetTheirButton() {
+        // Only a hand-edited file can hold two shortcuts with one id.
+        Rig rig(true, R"({"items":[
+            {"id":"11111111-1111-1111-1111-111111111111","name":"First","pluginName":"First plugin",
+             "icon":"star","hotkey":{"key":"1","modifiers":["command"]}},
+            {"id":"11111111-1111-1111-1111-111111111111","name":"Copy","pluginName":"Copy plugin",
+             "icon":"star","hotkey":{"key":"2","modifiers":["command"]}}],
+            "launcherTiming":{"focusDelayMilliseconds":180,"actionsOpenDelayMilliseconds":80,
+             "typingCharacterDelayMilliseconds":18,"postSearchDelayMilliseconds":60}})");
+        QVERIFY(rig.shown());
+        QCOMPARE(rig.buttonNames(), (QStringList{u"First"_s, u"Copy"_s}));
 
-    DockItemButton* second = rig.view->itemButtons().at(1);
-    const QString plugin = second->item().pluginName;
-    QTest::mouseClick(second, Qt::LeftButton);
+        // Each button launches its own shortcut.
+        rig.figma.plugins = {u"First plugin"_s, u"Copy plugin"_s};
+        rig.launch(rig.view->itemButtons().at(1));
+        rig.launch(rig.view->itemButtons().at(0));
+        QCOMPARE(rig.figma.ranPlugins, (QStringList{u"Copy plugin"_s, u"First plugin"_s}));
 
-    // Changes after the click reach neither this launch's timing nor its item.
-    rig.coordinator->launcherTiming = LauncherTimingSettings{};
-    DockItem edited = rig.store->items().at(1);
-    edited.pluginName = QStringLiteral("Unsplash");
-    rig.store->upsert(edited);
+        // After a change of the list, no button is left behind for either of them.
+        rig.store->upsert(shortcutFor(u"Third"_s));
+        QCOMPARE(rig.buttonNames(), (QStringList{u"First"_s, u"Copy"_s, u"Third"_s}));
+        int shown = 0;
+        for (DockItemButton* button : rig.view->findChildren<DockItemButton*>())
+            shown += button->isVisible() ? 1 : 0;
+        QCOMPARE(shown, 3);
+    }
 
-    rig.scheduler.runUntilIdle();
-    QCOMPARE(rig.figma.ranPlugins, QStringList{plugin});
-    QVERIFY2(firstPaletteKeyAt(rig.figma) >= 700, qPrintable(rig.figma.timeline.join('\n')));
-    QVERIFY(!rig.coordinator->errorMessage().has_value());
-}
+    void untrustedDockShowsThePromptFirstAndAsks() {
+        Rig rig(false);
+        QVERIFY(rig.shown());
+        UtilityIconButton* prompt = rig.view->accessibilityPrompt();
+        QVERIFY(prompt->isVisible());
+        QVERIFY(rig.xOf(prompt).x() < rig.xOf(rig.view->itemButtons().first()).x());
+        QCOMPARE(rig.figma.tree.promptCount, 0);
 
-void DockTests::twoClicksStartTwoLaunches() {
-    Rig rig;
-    rig.view->show();
-    DockItemButton* first = rig.view->itemButtons().first();
-    DockItemButton* second = rig.view->itemButtons().at(1);
-    QCOMPARE(spoken(first), QStringLiteral("Content Reel | Ctrl+Alt+1"));
-    QTest::mouseClick(first, Qt::LeftButton);
-    QTest::mouseClick(first, Qt::LeftButton);
-    QTest::mouseClick(second, Qt::LeftButton);
-    // The launches run one after the other, so their keys never mix; the dock shows which runs
-    // and which waits.
-    rig.scheduler.runDue();
-    QCOMPARE(rig.figma.activations, 1);
-    QCOMPARE(spoken(first), QStringLiteral("Content Reel | Ctrl+Alt+1, launching | busy"));
-    QCOMPARE(spoken(second), QStringLiteral("Autoflow | Ctrl+Alt+2, waiting to launch"));
-    QCOMPARE(second->launchState(), LaunchState::waiting);
-    rig.scheduler.runUntilIdle();
-    QCOMPARE(rig.figma.ranPlugins, (QStringList{"Content Reel", "Content Reel", "Autoflow"}));
-    QCOMPARE(rig.figma.activations, 3);
-    QVERIFY(!rig.coordinator->errorMessage().has_value());
-    QCOMPARE(spoken(first), QStringLiteral("Content Reel | Ctrl+Alt+1"));
-    QCOMPARE(spoken(second), QStringLiteral("Autoflow | Ctrl+Alt+2"));
+        QTest::mouseClick(prompt, Qt::LeftButton);
+        QCOMPARE(rig.figma.tree.promptCount, 1);
+        QVERIFY(prompt->isVisible());
 
-    // A cancelled launch (fixed waits keep it going until then) gives the turn on and shows
-    // nothing running any more.
-    LauncherTimingSettings fixed;
-    fixed.adaptiveWaits = false;
-    TaskHandle running = startTask(rig.scheduler, rig.coordinator->launch(first->item(), fixed));
-    QTest::mouseClick(second, Qt::LeftButton);
-    rig.scheduler.advanceBy(100);
-    QCOMPARE(first->launchState(), LaunchState::running);
-    running.cancel();
-    rig.scheduler.runDue();
-    QCOMPARE(first->launchState(), LaunchState::idle);
-    rig.scheduler.runUntilIdle();
-    QCOMPARE(second->launchState(), LaunchState::idle);
-    QCOMPARE(rig.figma.ranPlugins.last(), QStringLiteral("Autoflow"));
-}
+        // The grant is seen by the re-check 0.8 s after the request.
+        rig.figma.tree.trusted = true;
+        rig.scheduler.advanceBy(800);
+        QVERIFY(!prompt->isVisible());
+    }
 
-void DockTests::dockWindowFloatsAtFixedHeight() {
-    Rig rig;
-    DockWindow window(*rig.store, *rig.coordinator);
-    // Only the width follows a resize, within its bounds; the height stays.
-    const QSize initial = window.size();
-    window.resize(1, 4 * initial.height());
-    QCOMPARE(window.height(), initial.height());
-    QVERIFY(window.width() > 1);
-    window.resize(initial);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(window.windowHandle()->minimumHeight(), window.windowHandle()->maximumHeight());
-    QCOMPARE(window.rootView()->geometry(), window.rect());
+    void failedLaunchShowsMarkerUntilTrustIsGranted() {
+        Rig rig(false);
+        QVERIFY(rig.shown());
+        rig.launch(rig.view->itemButtons().first());
 
-    // The dock's menu: whatever actions the application adds show on a right click.
-    QCOMPARE(window.contextMenuPolicy(), Qt::ActionsContextMenu);
-}
+        UtilityIconButton* marker = rig.view->errorMarker();
+        QVERIFY(rig.coordinator->errorMessage().has_value());
+        QVERIFY(marker->isVisible());
+        QCOMPARE(marker->toolTip(), *rig.coordinator->errorMessage());
+        QCOMPARE(spoken(marker), u"Launch failed | "_s + marker->toolTip());
+        QVERIFY(
+            spoken(rig.view->accessibilityPrompt()).startsWith("Grant Accessibility access | "));
+        QVERIFY(rig.xOf(marker).x() < rig.xOf(rig.view->divider()).x());
+        QVERIFY(rig.xOf(rig.view->shortcutRow()).x() < rig.xOf(marker).x());
 
-void DockTests::dockWindowIsConfiguredOncePerNativeWindow() {
-    Rig rig;
-    DockWindow window(*rig.store, *rig.coordinator, [](QWindow*) {});
-    QSignalSpy shown(&window, &DockWindow::shown);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(window.configurationCount(), 1);
-    QCOMPARE(shown.count(), 1);
+        // Clicking the marker changes nothing.
+        rig.launch(marker);
+        QVERIFY(marker->isVisible());
+        QVERIFY(rig.view->accessibilityPrompt()->isVisible());
 
-    // Content updates do not configure again, nor does showing the same window again.
-    for (int i = 0; i < 5; ++i)
-        rig.store->upsert(makeItem(QStringLiteral("P%1").arg(i)));
-    window.hide();
-    window.show();
-    QCOMPARE(window.configurationCount(), 1);
-    QCOMPARE(shown.count(), 2);
+        // Granting and clicking the prompt clears both.
+        rig.figma.tree.trusted = true;
+        QTest::mouseClick(rig.view->accessibilityPrompt(), Qt::LeftButton);
+        QVERIFY(!marker->isVisible());
+        QVERIFY(!rig.view->accessibilityPrompt()->isVisible());
+    }
 
-    // A new native window is configured again.
-    window.hide();
-    window.windowHandle()->destroy();
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(window.configurationCount(), 2);
-}
+    void trustedFailureKeepsTheMarkerUntilASuccess() {
+        // Which text each failure gives is the coordinator's and the launcher's to test; the dock
+        // shows whatever the coordinator holds.
+        Rig rig;
+        rig.figma.becomesFrontmost = false;
+        QVERIFY(rig.shown());
+        UtilityIconButton* marker = rig.view->errorMarker();
+        QVERIFY(!marker->isVisible());
+
+        DockItemButton* button = rig.view->itemButtons().at(1);
+        QList<LaunchState> shown;
+        connect(rig.coordinator.get(), &DockActionCoordinator::launchStatesChanged, button,
+                [&] { shown.append(button->launchState()); });
+        rig.launch(button);
+        QVERIFY(marker->isVisible());
+        const QString expected = rig.coordinator->errorMessage().value_or(QString());
+        QVERIFY(!expected.isEmpty());
+        QCOMPARE(marker->toolTip(), expected);
+        QVERIFY(!rig.view->accessibilityPrompt()->isVisible());
+        // The failure ends the busy state; the marker alone tells of it.
+        QCOMPARE(shown, (QList<LaunchState>{LaunchState::running, LaunchState::idle}));
+        QCOMPARE(spoken(button), u"Autoflow | Ctrl+Alt+2"_s);
+
+        // Time passing and the trust being read again do not hide it.
+        rig.coordinator->refreshAccessibilityStatus();
+        rig.scheduler.advanceBy(5000);
+        QVERIFY(marker->isVisible());
+        QCOMPARE(marker->toolTip(), expected);
+
+        // The next click that launches its plugin takes it away.
+        rig.figma.repair();
+        rig.launch(rig.view->itemButtons().at(1));
+        QCOMPARE(rig.figma.ranPlugins, QStringList{u"Autoflow"_s});
+        QVERIFY(!marker->isVisible());
+    }
+
+    void failedSaveShowsAWarningUntilASaveSucceeds() {
+        Rig rig;
+        QVERIFY(rig.shown());
+        SaveFailureMarker* warning = rig.view->saveFailureMarker();
+        QVERIFY(!warning->isVisible());
+
+        const QString folder = rig.store->applicationFolderPath();
+        QVERIFY(blockFolder(folder));
+        rig.store->upsert(shortcutFor(u"Only in memory"_s));
+        QCOMPARE(rig.view->itemButtons().size(), 4);
+        QVERIFY(warning->isVisible());
+        QCOMPARE(warning->toolTip(), *rig.store->saveFailureMessage());
+        QVERIFY(rig.xOf(rig.view->shortcutRow()).x() < rig.xOf(warning).x());
+        QVERIFY(rig.xOf(warning).x() < rig.xOf(rig.view->divider()).x());
+        // A launch failure shows beside it, each with its own tooltip.
+        QVERIFY(!rig.view->errorMarker()->isVisible());
+
+        QVERIFY(QFile::remove(folder));
+        rig.store->upsert(shortcutFor(u"Saved"_s));
+        QVERIFY(!warning->isVisible());
+        QCOMPARE(DockStore(rig.folder.path(), noSeed()).items().size(), 5);
+    }
+
+    void manyShortcutsScrollWithoutBars() {
+        Rig rig(false);
+        for (int i = 0; i < 30; ++i)
+            rig.store->upsert(shortcutFor(u"Plugin %1"_s.arg(i)));
+        QVERIFY(rig.shown());
+        QCOMPARE(rig.view->itemButtons().size(), 33);
+
+        QScrollArea* row = rig.view->shortcutRow();
+        QVERIFY(!row->horizontalScrollBar()->isVisible());
+        QVERIFY(!row->verticalScrollBar()->isVisible());
+        QVERIFY(row->horizontalScrollBar()->maximum() > 0);
+        QCOMPARE(row->verticalScrollBar()->maximum(), 0);
+
+        // A plain wheel turn scrolls the row sideways.
+        const QPoint inside = row->viewport()->rect().center();
+        QWheelEvent wheel(inside, row->viewport()->mapToGlobal(inside), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(row->viewport(), &wheel);
+        QVERIFY(row->horizontalScrollBar()->value() > 0);
+    }
+
+    void clickLaunchesWithTimingAndItemAsAtTheClick() {
+        Rig rig;
+        rig.view->show();
+        LauncherTimingSettings slow;
+        slow.focusDelayMilliseconds = 700;
+        slow.adaptiveWaits = false;
+        rig.coordinator->launcherTiming = slow;
+
+        DockItemButton* second = rig.view->itemButtons().at(1);
+        const QString plugin = second->item().pluginName;
+        QTest::mouseClick(second, Qt::LeftButton);
+
+        // Changes after the click reach neither this launch's timing nor its item.
+        rig.coordinator->launcherTiming = LauncherTimingSettings{};
+        DockItem edited = rig.store->items().at(1);
+        edited.pluginName = u"Unsplash"_s;
+        rig.store->upsert(edited);
+
+        rig.scheduler.runUntilIdle();
+        QCOMPARE(rig.figma.ranPlugins, QStringList{plugin});
+        QVERIFY2(rig.figma.timeOf("key ⌘K") >= 700, qPrintable(rig.figma.timeline.join('\n')));
+        QVERIFY(!rig.coordinator->errorMessage().has_value());
+    }
+
+    void twoClicksStartTwoLaunches() {
+        Rig rig;
+        rig.view->show();
+        DockItemButton* first = rig.view->itemButtons().first();
+        DockItemButton* second = rig.view->itemButtons().at(1);
+        QCOMPARE(spoken(first), u"Content Reel | Ctrl+Alt+1"_s);
+        QTest::mouseClick(first, Qt::LeftButton);
+        QTest::mouseClick(first, Qt::LeftButton);
+        QTest::mouseClick(second, Qt::LeftButton);
+        // The launches run one after the other, so their keys never mix; the dock shows which runs
+        // and which waits.
+        rig.scheduler.runDue();
+        QCOMPARE(rig.figma.activations, 1);
+        QCOMPARE(spoken(first), u"Content Reel | Ctrl+Alt+1, launching | busy"_s);
+        QCOMPARE(spoken(second), u"Autoflow | Ctrl+Alt+2, waiting to launch"_s);
+        QCOMPARE(second->launchState(), LaunchState::waiting);
+        rig.scheduler.runUntilIdle();
+        QCOMPARE(rig.figma.ranPlugins, (QStringList{"Content Reel", "Content Reel", "Autoflow"}));
+        QCOMPARE(rig.figma.activations, 3);
+        QVERIFY(!rig.coordinator->errorMessage().has_value());
+        QCOMPARE(spoken(first), u"Content Reel | Ctrl+Alt+1"_s);
+        QCOMPARE(spoken(second), u"Autoflow | Ctrl+Alt+2"_s);
+
+        // A cancelled launch (fixed waits keep it going until then) gives the turn on and shows
+        // nothing running any more.
+        LauncherTimingSettings fixed;
+        fixed.adaptiveWaits = false;
+        TaskHandle running =
+            startTask(rig.scheduler, rig.coordinator->launch(first->item(), fixed));
+        QTest::mouseClick(second, Qt::LeftButton);
+        rig.scheduler.advanceBy(100);
+        QCOMPARE(first->launchState(), LaunchState::running);
+        running.cancel();
+        rig.scheduler.runDue();
+        QCOMPARE(first->launchState(), LaunchState::idle);
+        rig.scheduler.runUntilIdle();
+        QCOMPARE(second->launchState(), LaunchState::idle);
+        QCOMPARE(rig.figma.ranPlugins.last(), u"Autoflow"_s);
+    }
+
+    void dockWindowFloatsAtFixedHeight() {
+        Rig rig;
+        DockWindow window(*rig.store, *rig.coordinator);
+        // Only the width follows a resize, within its bounds; the height stays.
+        const QSize initial = window.size();
+        window.resize(1, 4 * initial.height());
+        QCOMPARE(window.height(), initial.height());
+        QVERIFY(window.width() > 1);
+        window.resize(initial);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.windowHandle()->minimumHeight(), window.windowHandle()->maximumHeight());
+        QCOMPARE(window.rootView()->geometry(), window.rect());
+
+        // The dock's menu: whatever actions the application adds show on a right click.
+        QCOMPARE(window.contextMenuPolicy(), Qt::ActionsContextMenu);
+    }
+
+    void dockWindowIsConfiguredOncePerNativeWindow() {
+        Rig rig;
+        DockWindow window(*rig.store, *rig.coordinator, [](QWindow*) {});
+        QSignalSpy shown(&window, &DockWindow::shown);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.configurationCount(), 1);
+        QCOMPARE(shown.count(), 1);
+
+        // Content updates do not configure again, nor does showing the same window again.
+        for (int i = 0; i < 5; ++i)
+            rig.store->upsert(shortcutFor(u"P%1"_s.arg(i)));
+        window.hide();
+        window.show();
+        QCOMPARE(window.configurationCount(), 1);
+        QCOMPARE(shown.count(), 2);
+
+        // A new native window is configured again.
+        window.hide();
+        window.windowHandle()->destroy();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.configurationCount(), 2);
+    }
+};
 
 QTEST_MAIN(DockTests)
 #include "tst_dock.moc"

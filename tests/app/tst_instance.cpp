@@ -26,141 +26,132 @@ QProcessEnvironment environmentWith(const QList<std::pair<QString, QString>>& va
 class InstanceTests : public QObject {
     Q_OBJECT
 private slots:
-    void displaySituationFollowsTheEnvironment_data();
-    void displaySituationFollowsTheEnvironment();
-    void serverNameIsPerUserAndDisplay();
-    void secondStartHandsOverToTheFirst();
-    void leftoverSocketIsReplaced();
-    void commandLineAnswersWithoutADisplay();
-    void remoteControlIsExplainedOnceWhereThePortalAsks();
+    void displaySituationFollowsTheEnvironment_data() {
+        QTest::addColumn<QProcessEnvironment>("environment");
+        QTest::addColumn<bool>("hasX11");
+        QTest::addColumn<bool>("wayland");
+        QTest::newRow("nothing") << QProcessEnvironment() << false << false;
+        QTest::newRow("x11") << environmentWith({{"DISPLAY", ":0"}}) << true << false;
+        QTest::newRow("blank display") << environmentWith({{"DISPLAY", "  "}}) << false << false;
+        QTest::newRow("wayland with xwayland")
+            << environmentWith({{"DISPLAY", ":1"}, {"WAYLAND_DISPLAY", "wayland-0"}}) << true
+            << true;
+        QTest::newRow("wayland without xwayland")
+            << environmentWith({{"WAYLAND_DISPLAY", "wayland-0"}}) << false << true;
+        QTest::newRow("session type only")
+            << environmentWith({{"DISPLAY", ":1"}, {"XDG_SESSION_TYPE", "Wayland"}}) << true
+            << true;
+        QTest::newRow("x11 session type")
+            << environmentWith({{"DISPLAY", ":1"}, {"XDG_SESSION_TYPE", "x11"}}) << true << false;
+    }
+
+    void displaySituationFollowsTheEnvironment() {
+        QFETCH(QProcessEnvironment, environment);
+        QFETCH(bool, hasX11);
+        QFETCH(bool, wayland);
+        const DisplaySituation situation = displaySituation(environment);
+        QCOMPARE(situation.hasX11Display, hasX11);
+        QCOMPARE(situation.isWaylandSession, wayland);
+    }
+
+    void serverNameIsPerUserAndDisplay() {
+        QTemporaryDir runtime;
+        const QString a = instanceServerName(
+            environmentWith({{"DISPLAY", ":0"}, {"XDG_RUNTIME_DIR", runtime.path()}}));
+        const QString b = instanceServerName(
+            environmentWith({{"DISPLAY", ":1"}, {"XDG_RUNTIME_DIR", runtime.path()}}));
+        QVERIFY(a != b);
+        QVERIFY(a.startsWith(runtime.path() + '/'));
+        // A display name cannot lead the socket out of the folder.
+        const QString odd = instanceServerName(
+            environmentWith({{"DISPLAY", "../../x:0"}, {"XDG_RUNTIME_DIR", runtime.path()}}));
+        QVERIFY(odd.startsWith(runtime.path() + '/'));
+        QVERIFY(!odd.mid(runtime.path().size() + 1).contains('/'));
+
+        // Without a runtime folder, users are told apart by name.
+        const QString alice =
+            instanceServerName(environmentWith({{"DISPLAY", ":0"}, {"USER", "alice"}}));
+        const QString bob =
+            instanceServerName(environmentWith({{"DISPLAY", ":0"}, {"USER", "bob"}}));
+        QVERIFY(alice != bob);
+    }
+
+    void secondStartHandsOverToTheFirst() {
+        QTemporaryDir runtime;
+        const QString name = runtime.filePath(QStringLiteral("brevlin.socket"));
+        SingleInstance first(name);
+        QVERIFY(!first.handOverToRunningInstance(200));
+        QVERIFY(first.listen());
+        QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
+
+        SingleInstance second(name);
+        QVERIFY(second.handOverToRunningInstance());
+        QVERIFY(reopened.wait(2000));
+        QCOMPARE(reopened.count(), 1);
+
+        // Each start is one request.
+        QVERIFY(SingleInstance(name).handOverToRunningInstance());
+        QTRY_COMPARE(reopened.count(), 2);
+    }
+
+    void leftoverSocketIsReplaced() {
+        QTemporaryDir runtime;
+        const QString name = runtime.filePath(QStringLiteral("brevlin.socket"));
+        // What a killed instance leaves: a file at the socket's name that nobody answers on.
+        QVERIFY(QFile(name).open(QIODevice::WriteOnly));
+
+        SingleInstance instance(name);
+        QVERIFY(!instance.handOverToRunningInstance(200));
+        QVERIFY(instance.listen());
+        QSignalSpy reopened(&instance, &SingleInstance::reopenRequested);
+        QVERIFY(SingleInstance(name).handOverToRunningInstance());
+        QVERIFY(reopened.wait(2000));
+    }
+
+    void commandLineAnswersWithoutADisplay() {
+        struct Run {
+            int exitCode;
+            QString out, err;
+        };
+        const auto run = [](const QStringList& arguments) {
+            QProcess process;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"})
+                environment.remove(QString::fromLatin1(name));
+            process.setProcessEnvironment(environment);
+            process.start(QStringLiteral(BREVLIN_APP_PATH), arguments);
+            process.waitForFinished(10000);
+            return Run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                       QString::fromUtf8(process.readAllStandardOutput()),
+                       QString::fromUtf8(process.readAllStandardError())};
+        };
+        const Run help = run({"--help"});
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY2(help.out.contains("--version"), qPrintable(help.out));
+        QVERIFY(help.err.isEmpty());
+        const Run version = run({"-v"});
+        QCOMPARE(version.exitCode, 0);
+        QCOMPARE(version.out, QStringLiteral("Brevlin %1\n").arg(QStringLiteral(BREVLIN_VERSION)));
+        for (const char* wrong : {"--bogus", "stray"}) {
+            const Run refused = run({wrong});
+            QCOMPARE(refused.exitCode, 2);
+            QVERIFY(refused.out.isEmpty());
+            QVERIFY2(refused.err.contains("--help"), qPrintable(refused.err));
+        }
+        // A plain start still needs the desktop, and says so on one line.
+        const Run bare = run({});
+        QCOMPARE(bare.exitCode, 1);
+        QCOMPARE(bare.err, noDisplayMessage() + QLatin1Char('\n'));
+    }
+
+    void remoteControlIsExplainedOnceWhereThePortalAsks() {
+        // KDE 5.27's portal (version 1) asks nothing; from version 2 the desktop asks, once.
+        QVERIFY(remoteControlExplanation(0, false).isEmpty());
+        QVERIFY(remoteControlExplanation(1, false).isEmpty());
+        QVERIFY(remoteControlExplanation(2, false).contains(QStringLiteral("remote control")));
+        QVERIFY(remoteControlExplanation(2, true).isEmpty());
+    }
 };
-
-void InstanceTests::remoteControlIsExplainedOnceWhereThePortalAsks() {
-    // KDE 5.27's portal (version 1) asks nothing; from version 2 the desktop asks, once.
-    QVERIFY(remoteControlExplanation(0, false).isEmpty());
-    QVERIFY(remoteControlExplanation(1, false).isEmpty());
-    QVERIFY(remoteControlExplanation(2, false).contains(QStringLiteral("remote control")));
-    QVERIFY(remoteControlExplanation(2, true).isEmpty());
-}
-
-void InstanceTests::displaySituationFollowsTheEnvironment_data() {
-    QTest::addColumn<QProcessEnvironment>("environment");
-    QTest::addColumn<bool>("hasX11");
-    QTest::addColumn<bool>("wayland");
-    QTest::newRow("nothing") << QProcessEnvironment() << false << false;
-    QTest::newRow("x11") << environmentWith({{"DISPLAY", ":0"}}) << true << false;
-    QTest::newRow("blank display") << environmentWith({{"DISPLAY", "  "}}) << false << false;
-    QTest::newRow("wayland with xwayland")
-        << environmentWith({{"DISPLAY", ":1"}, {"WAYLAND_DISPLAY", "wayland-0"}}) << true << true;
-    QTest::newRow("wayland without xwayland")
-        << environmentWith({{"WAYLAND_DISPLAY", "wayland-0"}}) << false << true;
-    QTest::newRow("session type only")
-        << environmentWith({{"DISPLAY", ":1"}, {"XDG_SESSION_TYPE", "Wayland"}}) << true << true;
-    QTest::newRow("x11 session type")
-        << environmentWith({{"DISPLAY", ":1"}, {"XDG_SESSION_TYPE", "x11"}}) << true << false;
-}
-
-void InstanceTests::displaySituationFollowsTheEnvironment() {
-    QFETCH(QProcessEnvironment, environment);
-    QFETCH(bool, hasX11);
-    QFETCH(bool, wayland);
-    const DisplaySituation situation = displaySituation(environment);
-    QCOMPARE(situation.hasX11Display, hasX11);
-    QCOMPARE(situation.isWaylandSession, wayland);
-}
-
-void InstanceTests::serverNameIsPerUserAndDisplay() {
-    QTemporaryDir runtime;
-    const QString a = instanceServerName(
-        environmentWith({{"DISPLAY", ":0"}, {"XDG_RUNTIME_DIR", runtime.path()}}));
-    const QString b = instanceServerName(
-        environmentWith({{"DISPLAY", ":1"}, {"XDG_RUNTIME_DIR", runtime.path()}}));
-    QVERIFY(a != b);
-    QVERIFY(a.startsWith(runtime.path() + '/'));
-    // A display name cannot lead the socket out of the folder.
-    const QString odd = instanceServerName(
-        environmentWith({{"DISPLAY", "../../x:0"}, {"XDG_RUNTIME_DIR", runtime.path()}}));
-    QVERIFY(odd.startsWith(runtime.path() + '/'));
-    QVERIFY(!odd.mid(runtime.path().size() + 1).contains('/'));
-
-    // Without a runtime folder, users are told apart by name.
-    const QString alice =
-        instanceServerName(environmentWith({{"DISPLAY", ":0"}, {"USER", "alice"}}));
-    const QString bob = instanceServerName(environmentWith({{"DISPLAY", ":0"}, {"USER", "bob"}}));
-    QVERIFY(alice != bob);
-}
-
-void InstanceTests::secondStartHandsOverToTheFirst() {
-    QTemporaryDir runtime;
-    const QString name = runtime.filePath(QStringLiteral("brevlin.socket"));
-    SingleInstance first(name);
-    QVERIFY(!first.handOverToRunningInstance(200));
-    QVERIFY(first.listen());
-    QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
-
-    SingleInstance second(name);
-    QVERIFY(second.handOverToRunningInstance());
-    QVERIFY(reopened.wait(2000));
-    QCOMPARE(reopened.count(), 1);
-
-    // Each start is one request.
-    QVERIFY(SingleInstance(name).handOverToRunningInstance());
-    QTRY_COMPARE(reopened.count(), 2);
-}
-
-void InstanceTests::leftoverSocketIsReplaced() {
-    QTemporaryDir runtime;
-    const QString name = runtime.filePath(QStringLiteral("brevlin.socket"));
-    // What a killed instance leaves: a file at the socket's name that nobody answers on.
-    {
-        QFile leftover(name);
-        QVERIFY(leftover.open(QIODevice::WriteOnly));
-    }
-    QVERIFY(QFile::exists(name));
-
-    SingleInstance instance(name);
-    QVERIFY(!instance.handOverToRunningInstance(200));
-    QVERIFY(instance.listen());
-    QSignalSpy reopened(&instance, &SingleInstance::reopenRequested);
-    QVERIFY(SingleInstance(name).handOverToRunningInstance());
-    QVERIFY(reopened.wait(2000));
-}
-
-void InstanceTests::commandLineAnswersWithoutADisplay() {
-    struct Run {
-        int exitCode;
-        QString out, err;
-    };
-    const auto run = [](const QStringList& arguments) {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"})
-            environment.remove(QString::fromLatin1(name));
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(BREVLIN_APP_PATH), arguments);
-        process.waitForFinished(10000);
-        return Run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                   QString::fromUtf8(process.readAllStandardOutput()),
-                   QString::fromUtf8(process.readAllStandardError())};
-    };
-    const Run help = run({QStringLiteral("--help")});
-    QCOMPARE(help.exitCode, 0);
-    QVERIFY2(help.out.contains(QStringLiteral("--version")), qPrintable(help.out));
-    QVERIFY(help.err.isEmpty());
-    const Run version = run({QStringLiteral("-v")});
-    QCOMPARE(version.exitCode, 0);
-    QCOMPARE(version.out, QStringLiteral("Brevlin %1\n").arg(QStringLiteral(BREVLIN_VERSION)));
-    for (const QString& wrong : {QStringLiteral("--bogus"), QStringLiteral("stray")}) {
-        const Run refused = run({wrong});
-        QCOMPARE(refused.exitCode, 2);
-        QVERIFY(refused.out.isEmpty());
-        QVERIFY2(refused.err.contains(QStringLiteral("--help")), qPrintable(refused.err));
-    }
-    // A plain start still needs the desktop, and says so on one line.
-    const Run bare = run({});
-    QCOMPARE(bare.exitCode, 1);
-    QCOMPARE(bare.err, noDisplayMessage() + QLatin1Char('\n'));
-}
 
 QTEST_GUILESS_MAIN(InstanceTests)
 #include "tst_instance.moc"

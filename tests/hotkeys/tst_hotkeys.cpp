@@ -5,19 +5,13 @@
 #include <QTest>
 
 using namespace brevlin;
-using brevlin::testing::FakeHotkeyService;
-using brevlin::testing::VirtualScheduler;
+using namespace brevlin::testing;
 
 namespace {
 
 DockItem item(const QString& name, const QString& key,
               QList<KeyModifier> modifiers = {KeyModifier::primary, KeyModifier::alternate}) {
-    DockItem i;
-    i.id = QUuid::createUuid();
-    i.name = name;
-    i.pluginName = name;
-    i.hotkey = Hotkey{key, modifiers};
-    return i;
+    return {QUuid::createUuid(), name, name, {}, std::nullopt, {key, modifiers}};
 }
 
 } // namespace

@@ -6,20 +6,11 @@
 #include <QTest>
 
 using namespace brevlin;
-using brevlin::testing::SimulatedFigma;
-using brevlin::testing::VirtualScheduler;
+using namespace brevlin::testing;
 
-namespace {
-
-DockItem item(const QString& plugin) {
-    DockItem i;
-    i.id = QUuid::createUuid();
-    i.name = plugin;
-    i.pluginName = plugin;
-    return i;
-}
-
-} // namespace
+// A way a whole launch fails while access is granted.
+using Fault = void (*)(SimulatedFigma&);
+Q_DECLARE_METATYPE(Fault)
 
 class CoordinatorTest : public QObject {
     Q_OBJECT
@@ -42,7 +33,7 @@ class CoordinatorTest : public QObject {
         QCOMPARE(figma->tree.promptCount, 0);
 
         figma->repair();
-        c.startLaunch(item("Autoflow"), c.launcherTiming);
+        c.startLaunch(shortcutFor("Autoflow"), c.launcherTiming);
         scheduler->runUntilIdle();
         QCOMPARE(figma->ranPlugins, QStringList{"Autoflow"});
         QCOMPARE(c.errorMessage(), std::nullopt);
@@ -75,30 +66,34 @@ private slots:
 
     // Every way a launch can fail while trusted, with the text the user must go on seeing.
     void failureStaysUntilALaunchSucceeds_data() {
-        using Fault = SimulatedFigma::Fault;
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<QString>("expected");
         QTest::newRow("not installed")
-            << Fault::notInstalled << FigmaLauncherError::figmaNotInstalled().description();
-        QTest::newRow("does not start")
-            << Fault::failsToStart << QStringLiteral("The application is damaged.");
+            << Fault([](SimulatedFigma& f) { f.running = f.installed = false; })
+            << FigmaLauncherError::figmaNotInstalled().description();
+        QTest::newRow("does not start") << Fault([](SimulatedFigma& f) {
+            f.running = false;
+            f.startOutcome = SimulatedFigma::StartOutcome::failsWithError;
+        }) << QString("The application is damaged.");
         QTest::newRow("not brought to the front")
-            << Fault::neverFrontmost
-            << QStringLiteral(
+            << Fault([](SimulatedFigma& f) { f.becomesFrontmost = false; })
+            << QString(
                    "Brevlin could not bring Figma to the front before sending keyboard shortcuts.");
         QTest::newRow("no event source")
-            << Fault::noEventSource << FigmaLauncherError::eventSourceUnavailable().description();
-        QTest::newRow("no key event")
-            << Fault::noKeyEvent << FigmaLauncherError::eventCreationFailed().description();
+            << Fault([](SimulatedFigma& f) { f.keyboardUnavailable = true; })
+            << FigmaLauncherError::eventSourceUnavailable().description();
+        QTest::newRow("no key event") << Fault([](SimulatedFigma& f) { f.unavailableKeyAt = 0; })
+                                      << FigmaLauncherError::eventCreationFailed().description();
         QTest::newRow("focus taken while typing")
-            << Fault::focusTakenWhileTyping << FigmaLauncherError::focusLost().description();
+            << Fault([](SimulatedFigma& f) { f.focusLostAfterTypedCharacters = 2; })
+            << FigmaLauncherError::focusLost().description();
     }
     void failureStaysUntilALaunchSucceeds() {
-        QFETCH(SimulatedFigma::Fault, fault);
+        QFETCH(Fault, fault);
         QFETCH(QString, expected);
-        figma->introduce(fault);
+        fault(*figma);
         auto c = makeCoordinator();
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Autoflow"), c->launcherTiming);
         scheduler->runUntilIdle();
         QVERIFY(c->isAccessibilityTrusted());
         QCOMPARE(messages, QStringList{expected});
@@ -109,7 +104,8 @@ private slots:
         auto c = makeCoordinator();
         // Fixed waits keep the launch going when it is cancelled.
         c->launcherTiming.adaptiveWaits = false;
-        TaskHandle handle = startTask(*scheduler, c->launch(item("Autoflow"), c->launcherTiming));
+        TaskHandle handle =
+            startTask(*scheduler, c->launch(shortcutFor("Autoflow"), c->launcherTiming));
         scheduler->advanceBy(100);
         handle.cancel();
         scheduler->runUntilIdle();
@@ -120,7 +116,7 @@ private slots:
     void grantedTrustClearsOnlyTheAccessMessage() {
         figma->tree.trusted = false;
         auto c = makeCoordinator();
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Autoflow"), c->launcherTiming);
         scheduler->runUntilIdle();
         QCOMPARE(c->errorMessage(), FigmaLauncherError::accessibilityDenied().description());
         figma->tree.trusted = true;
@@ -130,7 +126,7 @@ private slots:
         // Once access is there, a failure of another kind is not answered by it.
         figma->running = false;
         figma->installed = false;
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Autoflow"), c->launcherTiming);
         scheduler->runUntilIdle();
         c->refreshAccessibilityStatus();
         QCOMPARE(c->errorMessage(), FigmaLauncherError::figmaNotInstalled().description());
@@ -170,7 +166,7 @@ private slots:
         figma->tree.trusted = false;
         figma->tree.grantOnPrompt = true;
         auto c = makeCoordinator();
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Autoflow"), c->launcherTiming);
         scheduler->runUntilIdle();
         QVERIFY(c->errorMessage());
         c->requestAccessibilityAccess();
@@ -181,10 +177,10 @@ private slots:
     void launchesRunOneAtATimeInOrder() {
         auto c = makeCoordinator();
         // A double click, then a hotkey 100 ms later, while the first launch runs.
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
-        c->startLaunch(item("Content Reel"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Autoflow"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Content Reel"), c->launcherTiming);
         scheduler->advanceBy(100);
-        c->startLaunch(item("Unsplash"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Unsplash"), c->launcherTiming);
         scheduler->runUntilIdle();
         QCOMPARE(figma->ranPlugins, (QStringList{"Autoflow", "Content Reel", "Unsplash"}));
         QCOMPARE(c->errorMessage(), std::nullopt);
@@ -208,8 +204,8 @@ private slots:
     void aFailedLaunchHandsOnItsTurn() {
         figma->unavailableKeyAt = 0; // the first launch's Command-K
         auto c = makeCoordinator();
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
-        c->startLaunch(item("Content Reel"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Autoflow"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Content Reel"), c->launcherTiming);
         scheduler->runUntilIdle();
         QCOMPARE(messages.first(), FigmaLauncherError::eventCreationFailed().description());
         QCOMPARE(figma->ranPlugins, QStringList{"Content Reel"});
@@ -219,9 +215,9 @@ private slots:
     void aWaitingLaunchCancelledNeverTouchesFigma() {
         auto c = makeCoordinator();
         c->launcherTiming.adaptiveWaits = false;
-        c->startLaunch(item("Autoflow"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Autoflow"), c->launcherTiming);
         TaskHandle waiting =
-            startTask(*scheduler, c->launch(item("Content Reel"), c->launcherTiming));
+            startTask(*scheduler, c->launch(shortcutFor("Content Reel"), c->launcherTiming));
         scheduler->advanceBy(100);
         waiting.cancel();
         const int activations = figma->activations;
@@ -230,7 +226,7 @@ private slots:
         QCOMPARE(figma->activations, activations);
         QVERIFY(waiting.isFinished());
         // The queue goes on after it.
-        c->startLaunch(item("Unsplash"), c->launcherTiming);
+        c->startLaunch(shortcutFor("Unsplash"), c->launcherTiming);
         scheduler->runUntilIdle();
         QCOMPARE(figma->ranPlugins, (QStringList{"Autoflow", "Unsplash"}));
     }

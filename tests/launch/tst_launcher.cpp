@@ -1,12 +1,14 @@
 #include "launch/FigmaLauncher.h"
+#include "support/LaunchOutcome.h"
 #include "support/SimulatedFigma.h"
 #include "support/VirtualScheduler.h"
 
 #include <QTest>
 
+#include <algorithm>
+
 using namespace brevlin;
-using brevlin::testing::SimulatedFigma;
-using brevlin::testing::VirtualScheduler;
+using namespace brevlin::testing;
 
 namespace {
 
@@ -28,32 +30,14 @@ LauncherTimingSettings timing(qint64 focus, qint64 open, qint64 typing, qint64 p
     return t;
 }
 
-struct Outcome {
-    bool finished = false;
-    std::exception_ptr error;
-    qint64 endMilliseconds = -1;
-
-    std::optional<FigmaLauncherError> launcherError() const {
-        try {
-            if (error)
-                std::rethrow_exception(error);
-        } catch (const FigmaLauncherError& e) {
-            return e;
-        } catch (...) {
-        }
-        return std::nullopt;
+// When the first entry starting with `what` happened, in virtual milliseconds, or -1.
+qint64 at(const QStringList& timeline, const QString& what, int nth = 0) {
+    for (const QString& entry : timeline) {
+        if (entry.section(' ', 1).startsWith(what) && nth-- == 0)
+            return entry.section(' ', 0, 0).toLongLong();
     }
-    bool cancelled() const {
-        try {
-            if (error)
-                std::rethrow_exception(error);
-        } catch (const CancellationError&) {
-            return true;
-        } catch (...) {
-        }
-        return false;
-    }
-};
+    return -1;
+}
 
 } // namespace
 
@@ -64,23 +48,34 @@ class LauncherTest : public QObject {
     std::unique_ptr<SimulatedFigma> figma;
     std::unique_ptr<FigmaLauncher> launcher;
 
-    std::shared_ptr<Outcome> start(const QString& name, LauncherTimingSettings t = fixedDefaults,
-                                   TaskHandle* handle = nullptr) {
-        auto outcome = std::make_shared<Outcome>();
+    std::shared_ptr<LaunchOutcome> start(const QString& name,
+                                         LauncherTimingSettings t = fixedDefaults,
+                                         TaskHandle* handle = nullptr) {
+        auto outcome = std::make_shared<LaunchOutcome>();
         TaskHandle h = startTask(*scheduler, launcher->launchPlugin(name, t),
                                  [outcome, s = scheduler.get()](std::exception_ptr error) {
-                                     outcome->finished = true;
-                                     outcome->error = error;
-                                     outcome->endMilliseconds = s->nowMilliseconds();
+                                     outcome->end(error, s->nowMilliseconds());
                                  });
         if (handle)
             *handle = h;
         return outcome;
     }
-    std::shared_ptr<Outcome> run(const QString& name, LauncherTimingSettings t = fixedDefaults) {
+    std::shared_ptr<LaunchOutcome> run(const QString& name,
+                                       LauncherTimingSettings t = fixedDefaults) {
         auto outcome = start(name, t);
         scheduler->runUntilIdle();
         return outcome;
+    }
+    // One launch with default timing, adaptive or not, against a fresh simulated Figma set up by
+    // `setUp`: its timeline.
+    QStringList launchFresh(const QString& name, bool adaptive,
+                            const std::function<void(SimulatedFigma&)>& setUp) {
+        init();
+        setUp(*figma);
+        LauncherTimingSettings t;
+        t.adaptiveWaits = adaptive;
+        run(name, t);
+        return figma->timeline;
     }
     // What was sent, as "K+primary", "Delete" or "text A".
     QStringList sent() const {
@@ -118,8 +113,7 @@ private slots:
 
     void aLaunchRunsEveryStepInOrderOnTime() {
         auto outcome = run("Autoflow");
-        QVERIFY(outcome->finished);
-        QVERIFY(!outcome->error);
+        QVERIFY(outcome->succeeded());
         // Focus 180, Actions-open 80, tab poll 35, 50 before typing, 18 per character,
         // post-search 60, palette check 70.
         QCOMPARE(
@@ -148,7 +142,7 @@ private slots:
 
     void timingIsClampedBeforeUse() {
         auto outcome = run("Autoflow", timing(5000, -3, -7, 1000));
-        QVERIFY(!outcome->error);
+        QVERIFY(outcome->succeeded());
         const QStringList steps = figma->timelineOf({"key", "tab", "type A", "type w", "run"});
         // ⌘K after 2000, the tab at once, no pauses between characters, post-search 1000.
         QCOMPARE(steps, (QStringList{"2000 key ⌘K", "2000 tab Plugins", "2085 type A",
@@ -159,7 +153,7 @@ private slots:
         figma->tree.trusted = false;
         figma->running = false;
         auto outcome = run("Autoflow");
-        QCOMPARE(outcome->launcherError(), FigmaLauncherError::accessibilityDenied());
+        QCOMPARE(outcome->launcherError, FigmaLauncherError::accessibilityDenied());
         QVERIFY(figma->timeline.isEmpty());
         QCOMPARE(figma->startRequests, 0);
         QCOMPARE(figma->tree.promptCount, 0);
@@ -168,7 +162,7 @@ private slots:
     void figmaIsStartedWhenNotRunning() {
         figma->running = false;
         auto outcome = run("Autoflow", timing(0, 0, 0, 0));
-        QVERIFY(!outcome->error);
+        QVERIFY(outcome->succeeded());
         // Started at 250; 1.2 s later it is brought to the front.
         QCOMPARE(figma->timelineOf({"start", "activate"}),
                  (QStringList{"0 start com.figma.Desktop", "250 started", "1450 activate"}));
@@ -178,25 +172,25 @@ private slots:
     void startFailuresBecomeLaunchErrors() {
         figma->installed = false;
         figma->running = false;
-        QCOMPARE(run("Autoflow")->launcherError(), FigmaLauncherError::figmaNotInstalled());
+        QCOMPARE(run("Autoflow")->launcherError, FigmaLauncherError::figmaNotInstalled());
         QCOMPARE(figma->startRequests, 0);
 
         figma->installed = true;
         figma->startOutcome = SimulatedFigma::StartOutcome::failsWithError;
         auto failed = run("Autoflow");
-        QCOMPARE(failed->launcherError(),
+        QCOMPARE(failed->launcherError,
                  FigmaLauncherError::launchFailed("The application is damaged."));
         QCOMPARE(failed->endMilliseconds, 250);
 
         // A failure reported is a failure, even when the application came up after all.
         figma->startOutcome = SimulatedFigma::StartOutcome::failsButRuns;
-        QCOMPARE(run("Autoflow")->launcherError(),
+        QCOMPARE(run("Autoflow")->launcherError,
                  FigmaLauncherError::launchFailed("The application is damaged."));
         QCOMPARE(figma->activations, 0);
 
         figma->running = false;
         figma->startOutcome = SimulatedFigma::StartOutcome::returnsNothing;
-        QCOMPARE(run("Autoflow")->launcherError(),
+        QCOMPARE(run("Autoflow")->launcherError,
                  FigmaLauncherError::launchFailed(
                      "Figma did not return a running application reference."));
         QCOMPARE(figma->startRequests, 3);
@@ -215,7 +209,7 @@ private slots:
         figma->becomesFrontmost = false;
         auto outcome = run("Autoflow", timing(focus, 80, 18, 60));
         QCOMPARE(
-            outcome->launcherError(),
+            outcome->launcherError,
             FigmaLauncherError::launchFailed(
                 "Brevlin could not bring Figma to the front before sending keyboard shortcuts."));
         QCOMPARE(outcome->endMilliseconds, 600 + focus);
@@ -229,14 +223,14 @@ private slots:
     void slowActivationIsRetried() {
         figma->activationsBeforeFrontmost = 3;
         auto outcome = run("Autoflow");
-        QVERIFY(!outcome->error);
+        QVERIFY(outcome->succeeded());
         QCOMPARE(figma->timelineOf({"activate", "key"}).mid(0, 4),
                  (QStringList{"0 activate", "60 activate", "120 activate", "300 key ⌘K"}));
     }
 
     void oldSearchTextIsClearedFirst() {
         figma->retainedSearchText = "abc";
-        QVERIFY(!run("Autoflow")->error);
+        QVERIFY(run("Autoflow")->succeeded());
         QCOMPARE(figma->timelineOf({"key", "type A", "run"}),
                  (QStringList{"180 key ⌘K", "345 key ⌘A", "395 key Delete", "445 type A",
                               "649 run Autoflow"}));
@@ -244,7 +238,7 @@ private slots:
 
         init();
         figma->retainedSearchText = " \n ";
-        QVERIFY(!run("Autoflow")->error);
+        QVERIFY(run("Autoflow")->succeeded());
         QCOMPARE(figma->timelineOf({"key"}), QStringList{"180 key ⌘K"});
     }
 
@@ -265,7 +259,7 @@ private slots:
         QFETCH(QStringList, steps);
         figma->fieldFocusable = focusable;
         figma->fieldFocusLagMilliseconds = lag;
-        QVERIFY(!run("  Autoflow")->error);
+        QVERIFY(run("  Autoflow")->succeeded());
         QVERIFY(figma->timelineOf({"type"}).isEmpty());
         QStringList seen = figma->timelineOf({"set text", "run"});
         QCOMPARE(seen.size(), 2);
@@ -277,7 +271,7 @@ private slots:
     void unwritableFieldIsTypedInto() {
         figma->fieldFocusable = false;
         figma->fieldValueSettable = false;
-        QVERIFY(!run("Autoflow")->error);
+        QVERIFY(run("Autoflow")->succeeded());
         QCOMPARE(figma->timelineOf({"type"}).size(), 8);
         // The field never had focus, so nothing matched: Down and Return instead.
         QCOMPARE(figma->timelineOf({"key"}),
@@ -306,7 +300,7 @@ private slots:
         figma->fieldFocusLagMilliseconds = lag;
         figma->fieldValueSettable = false;
         figma->retainedSearchText = QStringLiteral("Lorem Ipsum");
-        QVERIFY(!run("Autoflow")->error);
+        QVERIFY(run("Autoflow")->succeeded());
         QCOMPARE(figma->timelineOf({"key"}).mid(0, 3), keys);
         QCOMPARE(figma->timelineOf({"type"}).first(), typedFirst);
         QCOMPARE(figma->ranPlugins, QStringList{"Autoflow"});
@@ -315,13 +309,13 @@ private slots:
 
     void missingFieldStillTypesToFigma() {
         figma->hasSearchField = false;
-        QVERIFY(!run("Autoflow")->error);
+        QVERIFY(run("Autoflow")->succeeded());
         QCOMPARE(figma->timelineOf({"type"}).first(), QStringLiteral("295 type A"));
     }
 
     void emptyNameEndsWithDownAndReturn() {
         auto outcome = run("");
-        QVERIFY(!outcome->error);
+        QVERIFY(outcome->succeeded());
         // Post-search ends at 405; result polls at 405, 440, 475, 510; Down at 545.
         QCOMPARE(figma->timelineOf({"key", "type"}),
                  (QStringList{"180 key ⌘K", "545 key Down", "590 key Return", "990 key ⌘K"}));
@@ -331,7 +325,7 @@ private slots:
     void eachUserPerceivedCharacterIsOneKeyPair() {
         const QString name = QStringLiteral("e\u0301👍🏽x");
         figma->plugins = {name};
-        QVERIFY(!run(name)->error);
+        QVERIFY(run(name)->succeeded());
         QStringList typed;
         for (const auto& key : figma->postedKeys) {
             if (!key.key) {
@@ -346,14 +340,14 @@ private slots:
 
     void missingPluginsTabIsWaitedForThenSkipped() {
         figma->hasPluginsTab = false;
-        QVERIFY(!run("Autoflow")->error);
+        QVERIFY(run("Autoflow")->succeeded());
         // Tab polls at 260 … 435; the field is focused at 470.
         QCOMPARE(figma->timelineOf({"tab", "type A"}), QStringList{"520 type A"});
         QCOMPARE(figma->activeTab(), QStringLiteral("All"));
 
         init();
         figma->tabsDelayMilliseconds = 100;
-        QVERIFY(!run("Autoflow")->error);
+        QVERIFY(run("Autoflow")->succeeded());
         // The tabs appear at 280; the poll at 295 finds them.
         QCOMPARE(figma->timelineOf({"tab"}), QStringList{"295 tab Plugins"});
     }
@@ -363,7 +357,7 @@ private slots:
     void partlyReadTreeIsSearchedUntilReadWhole() {
         figma->plugins = {"Content Reel tutorial", "Content Reel"};
         figma->tree.partialFinds = 12;
-        QVERIFY(!run("Content Reel")->error);
+        QVERIFY(run("Content Reel")->succeeded());
         QVERIFY(figma->timelineOf({"tab"}).first().endsWith("tab Plugins"));
         QCOMPARE(figma->timelineOf({"key"}), QStringList{"180 key ⌘K"});
         QCOMPARE(figma->ranPlugins, QStringList{"Content Reel"});
@@ -400,7 +394,7 @@ private slots:
                      qPrintable(effect));
         QCOMPARE(figma->ranPlugins, pressed ? QStringList{"Autoflow"} : QStringList{});
         if (!pressed) {
-            QVERIFY(outcome->launcherError()->description().contains("search field"));
+            QVERIFY(outcome->launcherError->description().contains("search field"));
             QVERIFY(figma->timelineOf({"type", "set text"}).isEmpty());
             QCOMPARE(figma->timelineOf({"key"}), QStringList{"180 key ⌘K"});
         }
@@ -411,7 +405,7 @@ private slots:
     void resultsNeverReadWholeRunNothingAndFail() {
         figma->tree.partialFinds = 1'000'000;
         auto outcome = run("Autoflow");
-        QCOMPARE(outcome->launcherError(),
+        QCOMPARE(outcome->launcherError,
                  FigmaLauncherError::launchFailed(
                      "Brevlin could not read Figma's Actions palette in time to find "
                      "\u201cAutoflow\u201d, so nothing was run."));
@@ -432,7 +426,7 @@ private slots:
         };
         auto outcome = run("Autoflow");
         QCOMPARE(figma->ranPlugins, QStringList{"Autoflow"});
-        QVERIFY(outcome->launcherError()->description().contains("closed"));
+        QVERIFY(outcome->launcherError->description().contains("closed"));
         QCOMPARE(figma->timelineOf({"key"}), QStringList{"180 key ⌘K"});
     }
 
@@ -455,7 +449,7 @@ private slots:
         QFETCH(QStringList, steps);
         figma->paletteClosesOnRun = closesOnRun;
         figma->pressHandlingDelayMilliseconds = pressDelay;
-        QVERIFY(!run("Autoflow")->error);
+        QVERIFY(run("Autoflow")->succeeded());
         QCOMPARE(figma->timelineOf({"key", "run", "palette"}),
                  QStringList({"180 key ⌘K", "180 palette opens"}) + steps);
     }
@@ -466,15 +460,15 @@ private slots:
         scheduler->advanceBy(560);
         figma->frontmost = SimulatedFigma::otherBundleIdentifier;
         scheduler->runUntilIdle();
-        QVERIFY(!outcome->error);
+        QVERIFY(outcome->succeeded());
         QVERIFY(figma->isPaletteOpen());
     }
 
     void focusTakenWhileTypingStopsTheLaunch() {
         figma->focusLostAfterTypedCharacters = 3;
         auto outcome = run("Autoflow");
-        QCOMPARE(outcome->launcherError(), FigmaLauncherError::focusLost());
-        QVERIFY(outcome->launcherError()->description().contains("lost the focus"));
+        QCOMPARE(outcome->launcherError, FigmaLauncherError::focusLost());
+        QVERIFY(outcome->launcherError->description().contains("lost the focus"));
         // The other window got nothing: the keys end with the character that was being typed
         // when the focus went.
         QCOMPARE(figma->timelineOf({"key", "type", "focus", "run"}),
@@ -507,7 +501,7 @@ private slots:
         figma->frontmost = SimulatedFigma::otherBundleIdentifier;
         // Typing holds the main thread, so the focus can only go between the steps here.
         scheduler->runUntilIdle();
-        QCOMPARE(outcome->launcherError(), FigmaLauncherError::focusLost());
+        QCOMPARE(outcome->launcherError, FigmaLauncherError::focusLost());
         QStringList typed = figma->timelineOf({"key", "type"});
         typed.removeIf([](const QString& e) { return e.contains(" type "); });
         QCOMPARE(typed, keys);
@@ -516,7 +510,7 @@ private slots:
 
     void unpressableResultFallsBackAtOnce() {
         figma->resultsPressable = false;
-        QVERIFY(!run("Autoflow")->error);
+        QVERIFY(run("Autoflow")->succeeded());
         QCOMPARE(figma->timelineOf({"key", "run"}),
                  (QStringList{"180 key ⌘K", "549 key Down", "594 key Return", "594 run Autoflow"}));
     }
@@ -548,7 +542,7 @@ private slots:
         QVERIFY(!outcome->finished);
         handle.cancel();
         scheduler->runUntilIdle();
-        QVERIFY(outcome->cancelled());
+        QVERIFY(outcome->cancelled);
         QVERIFY(handle.isFinished());
         QCOMPARE(outcome->endMilliseconds, endAt);
         QCOMPARE(figma->timelineOf({"key"}), keys);
@@ -564,8 +558,8 @@ private slots:
         auto second = start("Unsplash");
         scheduler->runUntilIdle();
         QVERIFY(first->finished && second->finished);
-        QVERIFY(!first->error);
-        QVERIFY(!second->error);
+        QVERIFY(first->succeeded());
+        QVERIFY(second->succeeded());
         // The second launch activates while the first waits for focus, and its Command-K closes
         // the first one's palette. Typing holds the main thread: the second launch's tab polls
         // wait for the first one's typing (295 to 439), and the first one's Return, due at 684,
@@ -592,7 +586,7 @@ private slots:
         };
         figma->keyboardUnavailable = true;
         const auto launch = run("Autoflow");
-        QCOMPARE(launch->launcherError(), FigmaLauncherError::eventSourceUnavailable());
+        QCOMPARE(launch->launcherError, FigmaLauncherError::eventSourceUnavailable());
         QCOMPARE(launch->endMilliseconds, 180);
         QCOMPARE(failure([&] { launcher->sendKeyStroke(Key::k, KeyModifier::primary); }),
                  FigmaLauncherError::eventSourceUnavailable());
@@ -635,6 +629,89 @@ private slots:
                 .contains("restart Figma"));
         QCOMPARE(QString::fromUtf8(FigmaLauncherError::figmaNotInstalled().what()),
                  FigmaLauncherError::figmaNotInstalled().description());
+    }
+
+    // Adaptive waits: each ends once what it waits for shows, lasts at most its configured delay,
+    // and is the configured delay where nothing can be seen.
+    // Figma takes 7 ms to act on each key. Every wait ends within one look of its condition
+    // instead of running its configured length (180, 80, 18 per character, 60).
+    void eachWaitEndsAtItsCondition() {
+        const auto slow = [](SimulatedFigma& f) { f.reactionDelayMilliseconds = 7; };
+        const QStringList t = launchFresh("Content Reel", true, slow);
+        QCOMPARE(figma->ranPlugins, QStringList{"Content Reel"});
+        // Sent at once (Figma is frontmost with its window focused), taken 7 ms later.
+        QVERIFY2(at(t, "key ⌘K") == 7, qPrintable(t.join('\n')));
+        QVERIFY(at(t, "tab Plugins") - at(t, "palette opens") <= 5);
+        // Three characters at a time run ahead of the field, each three shown 7 ms later.
+        QCOMPARE(at(t, "type", 11) - at(t, "type", 0), 3 * 7);
+        QVERIFY(at(t, "run Content Reel") - at(t, "type", 11) <= 5);
+        QCOMPARE(at(t, "key Down"), -1);
+        // With fixed waits the same launch takes the whole floor.
+        const QStringList fixed = launchFresh("Content Reel", false, slow);
+        QVERIFY(at(fixed, "run Content Reel") >= 621);
+        QVERIFY(at(t, "run Content Reel") < 200);
+    }
+
+    // Figma slow to open its palette: while it opens, only where the focus is gets asked. The
+    // window is never searched meanwhile (on a large file each such search costs the most and
+    // finds nothing current), and everything after is searched inside the palette.
+    void onlyTheFocusIsAskedWhileThePaletteOpens() {
+        launchFresh("Content Reel", true,
+                    [](SimulatedFigma& f) { f.reactionDelayMilliseconds = 30; });
+        QCOMPARE(figma->ranPlugins, QStringList{"Content Reel"});
+        const QStringList finds = figma->tree.finds;
+        const auto firstSearch = std::find_if(
+            finds.begin(), finds.end(), [](const QString& f) { return !f.startsWith("palette "); });
+        QVERIFY2(firstSearch - finds.begin() >= 2, qPrintable(finds.join('\n')));
+        const QString palette = firstSearch->section(' ', 1);
+        for (auto find = firstSearch; find != finds.end(); ++find)
+            QVERIFY2(find->section(' ', 1) == palette, qPrintable(finds.join('\n')));
+    }
+
+    // A window that never reports the focus and a palette without a search field: nothing the
+    // waits look for ever shows, so each lasts its maximum and the launch is the fixed one, down
+    // to the Down and Return after the whole result budget.
+    void unseenConditionsWaitTheConfiguredTime() {
+        const auto blind = [](SimulatedFigma& f) {
+            f.tree.setElements(f.applicationNode(), Relation::focusedWindow, {});
+            f.hasSearchField = false;
+        };
+        const QStringList adaptive = launchFresh("Autoflow", true, blind);
+        QCOMPARE(adaptive, launchFresh("Autoflow", false, blind));
+        QCOMPARE(at(adaptive, "key ⌘K"), 180);
+        QVERIFY(at(adaptive, "key Down") > 0);
+    }
+
+    // A character lost on its way: the field never shows the name, so before the press the name
+    // is entered again, and the press runs the right plugin.
+    void fieldNotHoldingTheNameIsRetypedBeforeThePress() {
+        const QStringList t = launchFresh("Content Reel", true,
+                                          [](SimulatedFigma& f) { f.lostTypedCharacterAt = 3; });
+        QCOMPARE(figma->ranPlugins, QStringList{"Content Reel"});
+        QVERIFY2(at(t, "key ⌘A") > at(t, "type", 11), qPrintable(t.join('\n')));
+        QVERIFY(at(t, "key Delete") > at(t, "key ⌘A"));
+        // Typed again as the field shows the characters, then the whole post-search wait.
+        QCOMPARE(at(t, "run Content Reel") - at(t, "type", 23), 60);
+        QCOMPARE(at(t, "key Down"), -1);
+    }
+
+    // The field keeps the last search, and reading it runs out of time: it may hold text, so it
+    // is cleared before typing, in both modes, rather than typed after.
+    void fieldNotReadInTimeIsClearedBeforeTyping() {
+        for (const bool adaptive : {true, false}) {
+            const QStringList t = launchFresh("Content Reel", adaptive, [](SimulatedFigma& f) {
+                f.retainedSearchText = QStringLiteral("Iconify");
+                f.tree.unansweredTextReads = 1;
+            });
+            QCOMPARE(figma->ranPlugins, QStringList{"Content Reel"});
+            const auto index = [&t](const QString& what) {
+                return std::find_if(t.begin(), t.end(),
+                                    [&](const QString& e) { return e.section(' ', 1) == what; }) -
+                       t.begin();
+            };
+            QVERIFY2(index("key ⌘A") < index("key Delete") && index("key Delete") < index("type C"),
+                     qPrintable(t.join('\n')));
+        }
     }
 };
 

@@ -25,6 +25,11 @@ int idOf(const Finding& finding) {
 Sought result(const QString& name) {
     return {Sought::Kind::result, name};
 }
+// What the fake tree recorded of one action, "press 7".
+QStringList effect(const QString& action, int node) {
+    return {action + ' ' + QString::number(node)};
+}
+
 const Sought pluginsTab{Sought::Kind::pluginsTab};
 const Sought searchField{Sought::Kind::searchField};
 const Sought textField{Sought::Kind::textField};
@@ -176,26 +181,20 @@ private slots:
     }
 
     void normalizedLabelIgnoresCaseDiacriticsAndSurroundingSpace() {
-        using T = FigmaUITraversal;
-        QCOMPARE(T::normalizedLabel(QStringLiteral(" \t Plugins \n")), QStringLiteral("plugins"));
-        QCOMPARE(T::normalizedLabel(QStringLiteral("Café Tools")),
-                 T::normalizedLabel(QStringLiteral("cafe tools")));
+        const auto n = [](const QString& label) {
+            return FigmaUITraversal::normalizedLabel(label);
+        };
+        QCOMPARE(n(" \t Plugins \n"), QString("plugins"));
+        QCOMPARE(n("Café Tools"), n("cafe tools"));
         // Precomposed and decomposed spellings are the same label.
-        QCOMPARE(T::normalizedLabel(QStringLiteral("Cafe\u0301")),
-                 T::normalizedLabel(QStringLiteral("CAF\u00C9")));
-        QCOMPARE(T::normalizedLabel(QStringLiteral("Ångström Über")),
-                 QStringLiteral("angstrom uber"));
-        QVERIFY(T::normalizedLabel(QStringLiteral("Cafe")) !=
-                T::normalizedLabel(QStringLiteral("Cafe Tools")));
-        // Inner spacing counts.
-        QVERIFY(T::normalizedLabel(QStringLiteral("Cafe  Tools")) !=
-                T::normalizedLabel(QStringLiteral("Cafe Tools")));
-        QCOMPARE(T::normalizedLabel(QStringLiteral("\u00A0\u2003")), QString());
+        QCOMPARE(n(QStringLiteral("Cafe\u0301")), n(QStringLiteral("CAF\u00C9")));
+        QCOMPARE(n("Ångström Über"), QString("angstrom uber"));
+        QVERIFY(n("Cafe") != n("Cafe Tools"));
+        QVERIFY(n("Cafe  Tools") != n("Cafe Tools")); // inner spacing counts
+        QCOMPARE(n(QStringLiteral("\u00A0\u2003")), QString());
         // Folding is full, not one character for one.
-        QCOMPARE(T::normalizedLabel(QStringLiteral("Straße")),
-                 T::normalizedLabel(QStringLiteral("STRASSE")));
-        QCOMPARE(T::normalizedLabel(QStringLiteral("\uFB01le Tools")),
-                 T::normalizedLabel(QStringLiteral("File tools")));
+        QCOMPARE(n("Straße"), n("STRASSE"));
+        QCOMPARE(n(QStringLiteral("\uFB01le Tools")), n("File tools"));
     }
 
     void pluginsTabNeedsATabRole() {
@@ -255,12 +254,12 @@ private slots:
 
         tree.allowPress(chain[4]); // grandparent
         QVERIFY(traversal.pressElementOrAncestor(tree.element(leaf)));
-        QCOMPARE(tree.effects, QStringList{QStringLiteral("press %1").arg(chain[4])});
+        QCOMPARE(tree.effects, effect("press", chain[4]));
 
         tree.effects.clear();
         tree.node(chain[5]).selectable = true;
         QVERIFY(traversal.pressElementOrAncestor(tree.element(leaf)));
-        QCOMPARE(tree.effects, QStringList{QStringLiteral("select %1").arg(chain[5])});
+        QCOMPARE(tree.effects, effect("select", chain[5]));
 
         // A parent that cannot be read ends the climb.
         FakeAccessibilityTree odd;
@@ -278,16 +277,16 @@ private slots:
         QVERIFY(tree.effects.isEmpty());
         tree.node(field).selectable = true;
         QVERIFY(traversal.focusElement(tree.element(field)));
-        QCOMPARE(tree.effects, QStringList{QStringLiteral("select %1").arg(field)});
+        QCOMPARE(tree.effects, effect("select", field));
         tree.allowPress(field);
         tree.effects.clear();
         QVERIFY(traversal.focusElement(tree.element(field)));
-        QCOMPARE(tree.effects, QStringList{QStringLiteral("press %1").arg(field)});
+        QCOMPARE(tree.effects, effect("press", field));
         QVERIFY(!traversal.isElementFocused(tree.element(field)));
         tree.node(field).focusable = true;
         tree.effects.clear();
         QVERIFY(traversal.focusElement(tree.element(field)));
-        QCOMPARE(tree.effects, QStringList{QStringLiteral("set focus %1").arg(field)});
+        QCOMPARE(tree.effects, effect("set focus", field));
         QVERIFY(traversal.isElementFocused(tree.element(field)));
 
         // Accepting the request is not having the focus: the focus is read back as reported.
@@ -300,11 +299,11 @@ private slots:
         const int tab = tree.addNode(0, Role::tab, QStringLiteral("Plugins"));
         tree.node(tab).selectable = true;
         traversal.activateTab(tree.element(tab));
-        QCOMPARE(tree.effects, QStringList{QStringLiteral("select %1").arg(tab)});
+        QCOMPARE(tree.effects, effect("select", tab));
         tree.allowPress(tab);
         tree.effects.clear();
         traversal.activateTab(tree.element(tab));
-        QCOMPARE(tree.effects, QStringList{QStringLiteral("press %1").arg(tab)});
+        QCOMPARE(tree.effects, effect("press", tab));
     }
 
     void mainWindowIsRaisedFromTheFocusedOrMainWindow() {
@@ -318,8 +317,7 @@ private slots:
         traversal.focusMainWindow(tree.element(0));
         tree.setElements(0, Relation::focusedWindow, {a});
         traversal.focusMainWindow(tree.element(0));
-        QCOMPARE(tree.effects, (QStringList{QStringLiteral("raise %1").arg(b),
-                                            QStringLiteral("raise %1").arg(a)}));
+        QCOMPARE(tree.effects, effect("raise", b) + effect("raise", a));
     }
 
     void paletteIsRecognisedByItsTabsOrSearchField() {

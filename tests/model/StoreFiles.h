@@ -1,5 +1,5 @@
 #pragma once
-// File helpers shared by the store's tests.
+// File helpers shared by the tests that read and write the store's files.
 #include "model/DockStore.h"
 
 #include <QDir>
@@ -17,6 +17,11 @@ inline bool writeAll(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+}
+
+// A file where the folder must be: every save into it fails until the file goes.
+inline bool blockFolder(const QString& folder) {
+    return QDir(folder).removeRecursively() && writeAll(folder, {});
 }
 
 inline DockStore::SeedLookup noSeed() {

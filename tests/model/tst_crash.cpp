@@ -96,13 +96,9 @@ private slots:
         QVERIFY(dir.isValid());
         const QString support = dir.filePath("data");
         const QString images = dir.filePath("images");
-        QVERIFY(QDir().mkpath(images));
         // The bytes do not matter: images are copied, never decoded.
-        for (const QString name : {"a.png", "b.jpg", "c.PNG", "d"}) {
-            QFile file(QDir(images).filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            QVERIFY(file.write(QByteArray(3000, name.at(0).toLatin1())) == 3000);
-        }
+        for (const char* name : {"a.png", "b.jpg", "c.PNG", "d"})
+            QVERIFY(writeAll(QDir(images).filePath(name), QByteArray(3000, name[0])));
         const QString logPath = dir.filePath("states.log");
 
         constexpr int kills = 200;
@@ -139,9 +135,9 @@ private slots:
                 candidates.append(
                     QJsonDocument::fromJson(QByteArray::fromBase64(lines.at(i))).object());
 
-            QFile config(support + "/Brevlin/config.json");
-            QVERIFY(config.open(QIODevice::ReadOnly));
-            const QJsonObject onDisk = QJsonDocument::fromJson(config.readAll()).object();
+            const QJsonObject onDisk =
+                QJsonDocument::fromJson(readAll(support + "/Brevlin/config.json")).object();
+            QVERIFY(!onDisk.isEmpty());
             const qsizetype match = candidates.lastIndexOf(onDisk);
             QVERIFY2(match >= 0, qPrintable(QStringLiteral("kill %1: config.json holds neither "
                                                            "the state before nor after")

@@ -278,9 +278,5 @@ private slots:
     }
 };
 
-int runModelTests(int argc, char** argv) {
-    ModelTests tests;
-    return QTest::qExec(&tests, argc, argv);
-}
-
+QTEST_GUILESS_MAIN(ModelTests)
 #include "tst_model.moc"

@@ -16,9 +16,8 @@ namespace {
 QString writeImage(const QString& path, QSize size, QColor colour) {
     QImage image(size, QImage::Format_ARGB32);
     image.fill(colour);
-    if (!image.save(path)) {
+    if (!image.save(path))
         qFatal("cannot write %s", qPrintable(path));
-    }
     return path;
 }
 
@@ -56,9 +55,8 @@ QRect boundsOf(const QImage& image, QColor colour) {
 int opaquePixels(const QImage& image) {
     int count = 0;
     for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
+        for (int x = 0; x < image.width(); ++x)
             count += qAlpha(image.pixel(x, y)) > 0 ? 1 : 0;
-        }
     }
     return count;
 }
@@ -77,165 +75,153 @@ class DockIconTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void symbolNameIsTrimmedAndBlankFallsBack_data();
-    void symbolNameIsTrimmedAndBlankFallsBack();
-    void customImageIsReadOnlyFromAReadableImageFile();
-    void customImageIsReadAnewEachTime();
-    void symbolIsDrawnWhenTheImageCannotBeShown();
-    void wideImageIsFittedInsideThePaddingAndCentred();
+    void symbolNameIsTrimmedAndBlankFallsBack_data() {
+        QTest::addColumn<QString>("systemName");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("blank") << QStringLiteral("   ") << QStringLiteral("square.grid.2x2");
+        QTest::newRow("padded") << QStringLiteral(" star.fill ") << QStringLiteral("star.fill");
+        QTest::newRow("unicode blanks")
+            << QStringLiteral("\u2028gearshape\u00a0") << QStringLiteral("gearshape");
+    }
 
-    void tooltipHasNameThenPluginThenHotkey();
-    void clickRunsTheActionOncePerClick();
-    void hoverBrightensTheTileWithAnEaseOut();
-    void changedItemKeepsHoverAndShowsItsNewIcon();
+    void symbolNameIsTrimmedAndBlankFallsBack() {
+        QFETCH(QString, systemName);
+        QFETCH(QString, expected);
+        QCOMPARE(content(systemName, std::nullopt)->effectiveSymbolName(), expected);
+    }
+
+    void customImageIsReadOnlyFromAReadableImageFile() {
+        const QString png = writeImage(m_dir.filePath("ok.png"), {8, 4}, Qt::red);
+        // The extension does not decide the format: a PNG stored as .jpg is still read.
+        const QString misnamed = m_dir.filePath("actually-png.jpg");
+        QVERIFY(QFile::copy(png, misnamed));
+        QFile text(m_dir.filePath("notes.png"));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("this is not an image\n");
+        text.close();
+        const QString fifo = m_dir.filePath("pipe.png");
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+
+        QVERIFY(!content("star", std::nullopt)->loadCustomImage());
+        QVERIFY(!content("star", QStringLiteral(" \n\t"))->loadCustomImage());
+        QVERIFY(!content("star", m_dir.filePath("missing.png"))->loadCustomImage());
+        QVERIFY(!content("star", text.fileName())->loadCustomImage());
+        QVERIFY(!content("star", m_dir.path())->loadCustomImage());
+        // A named pipe would block the reader forever; it is not opened at all.
+        QVERIFY(!content("star", fifo)->loadCustomImage());
+
+        const auto padded = content("star", QStringLiteral("  \n") + png + QStringLiteral("\t "));
+        QVERIFY(padded->loadCustomImage());
+        QCOMPARE(padded->loadCustomImage()->size(), QSize(8, 4));
+        QVERIFY(content("star", misnamed)->loadCustomImage());
+    }
+
+    void customImageIsReadAnewEachTime() {
+        const QString path = writeImage(m_dir.filePath("changing.png"), {10, 10}, Qt::red);
+        const auto view = content("star", path);
+        QCOMPARE(boundsOf(render(*view), Qt::red), QRect(6, 6, 32, 32));
+
+        writeImage(path, {10, 10}, Qt::blue);
+        QCOMPARE(view->loadCustomImage()->pixelColor(0, 0), QColor(Qt::blue));
+        QCOMPARE(boundsOf(render(*view), Qt::blue), QRect(6, 6, 32, 32));
+
+        QVERIFY(QFile::remove(path));
+        QVERIFY(!view->loadCustomImage());
+        QVERIFY(boundsOf(render(*view), Qt::blue).isEmpty());
+    }
+
+    void symbolIsDrawnWhenTheImageCannotBeShown() {
+        const QImage symbolOnly = render(*content("star", std::nullopt));
+        QVERIFY(opaquePixels(symbolOnly) > 20);
+        QCOMPARE(render(*content("star", m_dir.filePath("deleted.png"))), symbolOnly);
+        QCOMPARE(render(*content(" star ", QStringLiteral("   "))), symbolOnly);
+
+        // A blank name draws the grid symbol, not nothing and not the star.
+        const QImage blank = render(*content("  ", std::nullopt));
+        QCOMPARE(blank, render(*content("square.grid.2x2", std::nullopt)));
+        QVERIFY(blank != symbolOnly);
+    }
+
+    void wideImageIsFittedInsideThePaddingAndCentred() {
+        const QString wide = writeImage(m_dir.filePath("wide.png"), {200, 100}, Qt::red);
+        DockItemButton button(makeItem("Wide", "Wide", "star", wide), [] {});
+        QCOMPARE(button.size(), QSize(44, 44));
+        // 44 less twice 6 points leaves 32; the 2:1 image is 32 wide, 16 high, centred.
+        QCOMPARE(boundsOf(render(button), Qt::red), QRect(6, 14, 32, 16));
+    }
+
+    void tooltipHasNameThenPluginThenHotkey() {
+        DockItemButton button(makeItem("Rename", "Rename It", "star", std::nullopt), [] {});
+        QCOMPARE(button.toolTip(), QStringLiteral("Rename\nRename It\nCtrl+Alt+1"));
+
+        // Texts as stored, untrimmed; a hotkey without modifiers shows the upper-cased key alone,
+        // whether or not it could be registered.
+        DockItemButton bare(makeItem(" Spaced ", "<b>Bold</b>", "star", std::nullopt,
+                                     Hotkey{QStringLiteral("k"), {}}),
+                            [] {});
+        QCOMPARE(bare.toolTip(), QStringLiteral(" Spaced \n<b>Bold</b>\nK"));
+    }
+
+    void clickRunsTheActionOncePerClick() {
+        int runs = 0;
+        DockItemButton button(makeItem("A", "A", "star", std::nullopt), [&runs] { ++runs; });
+        button.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&button));
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QCOMPARE(runs, 1);
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QCOMPARE(runs, 2);
+        // A press that is dragged off and released elsewhere is no click.
+        QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(20, 20));
+        QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(200, 200));
+        QCOMPARE(runs, 2);
+    }
+
+    void hoverBrightensTheTileWithAnEaseOut() {
+        DockItemButton button(makeItem("A", "A", "star", std::nullopt), [] {});
+        QVERIFY(!button.isHovered());
+        const qreal restingFill = button.fillOpacity();
+        const qreal restingEdge = button.edgeOpacity();
+
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QCoreApplication::sendEvent(&button, &enter);
+        QVERIFY(button.isHovered());
+        // The change is animated, not applied at once.
+        QVERIFY(button.hoverProgress() < 1);
+        QTRY_COMPARE(button.hoverProgress(), 1.0);
+        QVERIFY(button.fillOpacity() > restingFill);
+        QVERIFY(button.edgeOpacity() > restingEdge);
+
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(&button, &leave);
+        QVERIFY(!button.isHovered());
+        QTRY_COMPARE(button.hoverProgress(), 0.0);
+        QCOMPARE(button.fillOpacity(), restingFill);
+        QCOMPARE(button.edgeOpacity(), restingEdge);
+    }
+
+    void changedItemKeepsHoverAndShowsItsNewIcon() {
+        const QString picture = writeImage(m_dir.filePath("new.png"), {10, 10}, Qt::red);
+        DockItem item = makeItem("Old", "Old", "star", std::nullopt);
+        DockItemButton button(item, [] {});
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QCoreApplication::sendEvent(&button, &enter);
+        QTRY_COMPARE(button.hoverProgress(), 1.0);
+
+        item.name = QStringLiteral("New");
+        item.icon = QStringLiteral("   ");
+        item.customIconPath = picture;
+        button.setItem(item);
+        QVERIFY(button.isHovered());
+        QCOMPARE(button.hoverProgress(), 1.0);
+        QCOMPARE(button.toolTip().section(QLatin1Char('\n'), 0, 0), QStringLiteral("New"));
+        QCOMPARE(button.iconContent()->effectiveSymbolName(), QStringLiteral("square.grid.2x2"));
+        QVERIFY(!boundsOf(render(button), Qt::red).isEmpty());
+    }
 
 private:
     QTemporaryDir m_dir;
 };
-
-void DockIconTests::symbolNameIsTrimmedAndBlankFallsBack_data() {
-    QTest::addColumn<QString>("systemName");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("blank") << QStringLiteral("   ") << QStringLiteral("square.grid.2x2");
-    QTest::newRow("padded") << QStringLiteral(" star.fill ") << QStringLiteral("star.fill");
-    QTest::newRow("unicode blanks")
-        << QStringLiteral("\u2028gearshape\u00a0") << QStringLiteral("gearshape");
-}
-
-void DockIconTests::symbolNameIsTrimmedAndBlankFallsBack() {
-    QFETCH(QString, systemName);
-    QFETCH(QString, expected);
-    QCOMPARE(content(systemName, std::nullopt)->effectiveSymbolName(), expected);
-}
-
-void DockIconTests::customImageIsReadOnlyFromAReadableImageFile() {
-    const QString png = writeImage(m_dir.filePath("ok.png"), {8, 4}, Qt::red);
-    // The extension does not decide the format: a PNG stored as .jpg is still read.
-    const QString misnamed = m_dir.filePath("actually-png.jpg");
-    QVERIFY(QFile::copy(png, misnamed));
-    QFile text(m_dir.filePath("notes.png"));
-    QVERIFY(text.open(QIODevice::WriteOnly));
-    text.write("this is not an image\n");
-    text.close();
-    const QString fifo = m_dir.filePath("pipe.png");
-    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-
-    QVERIFY(!content("star", std::nullopt)->loadCustomImage());
-    QVERIFY(!content("star", QStringLiteral(" \n\t"))->loadCustomImage());
-    QVERIFY(!content("star", m_dir.filePath("missing.png"))->loadCustomImage());
-    QVERIFY(!content("star", text.fileName())->loadCustomImage());
-    QVERIFY(!content("star", m_dir.path())->loadCustomImage());
-    // A named pipe would block the reader forever; it is not opened at all.
-    QVERIFY(!content("star", fifo)->loadCustomImage());
-
-    const auto padded = content("star", QStringLiteral("  \n") + png + QStringLiteral("\t "));
-    QVERIFY(padded->loadCustomImage());
-    QCOMPARE(padded->loadCustomImage()->size(), QSize(8, 4));
-    QVERIFY(content("star", misnamed)->loadCustomImage());
-}
-
-void DockIconTests::customImageIsReadAnewEachTime() {
-    const QString path = writeImage(m_dir.filePath("changing.png"), {10, 10}, Qt::red);
-    const auto view = content("star", path);
-    QCOMPARE(boundsOf(render(*view), Qt::red), QRect(6, 6, 32, 32));
-
-    writeImage(path, {10, 10}, Qt::blue);
-    QCOMPARE(view->loadCustomImage()->pixelColor(0, 0), QColor(Qt::blue));
-    QCOMPARE(boundsOf(render(*view), Qt::blue), QRect(6, 6, 32, 32));
-
-    QVERIFY(QFile::remove(path));
-    QVERIFY(!view->loadCustomImage());
-    QVERIFY(boundsOf(render(*view), Qt::blue).isEmpty());
-}
-
-void DockIconTests::symbolIsDrawnWhenTheImageCannotBeShown() {
-    const QImage symbolOnly = render(*content("star", std::nullopt));
-    QVERIFY(opaquePixels(symbolOnly) > 20);
-    QCOMPARE(render(*content("star", m_dir.filePath("deleted.png"))), symbolOnly);
-    QCOMPARE(render(*content(" star ", QStringLiteral("   "))), symbolOnly);
-
-    // A blank name draws the grid symbol, not nothing and not the star.
-    const QImage blank = render(*content("  ", std::nullopt));
-    QCOMPARE(blank, render(*content("square.grid.2x2", std::nullopt)));
-    QVERIFY(blank != symbolOnly);
-}
-
-void DockIconTests::wideImageIsFittedInsideThePaddingAndCentred() {
-    const QString wide = writeImage(m_dir.filePath("wide.png"), {200, 100}, Qt::red);
-    DockItemButton button(makeItem("Wide", "Wide", "star", wide), [] {});
-    QCOMPARE(button.size(), QSize(44, 44));
-    // 44 less twice 6 points leaves 32; the 2:1 image is 32 wide, 16 high, centred.
-    QCOMPARE(boundsOf(render(button), Qt::red), QRect(6, 14, 32, 16));
-}
-
-void DockIconTests::tooltipHasNameThenPluginThenHotkey() {
-    DockItemButton button(makeItem("Rename", "Rename It", "star", std::nullopt), [] {});
-    QCOMPARE(button.toolTip(), QStringLiteral("Rename\nRename It\nCtrl+Alt+1"));
-
-    // Texts as stored, untrimmed; a hotkey without modifiers shows the upper-cased key alone,
-    // whether or not it could be registered.
-    DockItemButton bare(
-        makeItem(" Spaced ", "<b>Bold</b>", "star", std::nullopt, Hotkey{QStringLiteral("k"), {}}),
-        [] {});
-    QCOMPARE(bare.toolTip(), QStringLiteral(" Spaced \n<b>Bold</b>\nK"));
-}
-
-void DockIconTests::clickRunsTheActionOncePerClick() {
-    int runs = 0;
-    DockItemButton button(makeItem("A", "A", "star", std::nullopt), [&runs] { ++runs; });
-    button.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&button));
-    QTest::mouseClick(&button, Qt::LeftButton);
-    QCOMPARE(runs, 1);
-    QTest::mouseClick(&button, Qt::LeftButton);
-    QCOMPARE(runs, 2);
-    // A press that is dragged off and released elsewhere is no click.
-    QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(20, 20));
-    QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(200, 200));
-    QCOMPARE(runs, 2);
-}
-
-void DockIconTests::hoverBrightensTheTileWithAnEaseOut() {
-    DockItemButton button(makeItem("A", "A", "star", std::nullopt), [] {});
-    QVERIFY(!button.isHovered());
-    const qreal restingFill = button.fillOpacity();
-    const qreal restingEdge = button.edgeOpacity();
-
-    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
-    QCoreApplication::sendEvent(&button, &enter);
-    QVERIFY(button.isHovered());
-    // The change is animated, not applied at once.
-    QVERIFY(button.hoverProgress() < 1);
-    QTRY_COMPARE(button.hoverProgress(), 1.0);
-    QVERIFY(button.fillOpacity() > restingFill);
-    QVERIFY(button.edgeOpacity() > restingEdge);
-
-    QEvent leave(QEvent::Leave);
-    QCoreApplication::sendEvent(&button, &leave);
-    QVERIFY(!button.isHovered());
-    QTRY_COMPARE(button.hoverProgress(), 0.0);
-    QCOMPARE(button.fillOpacity(), restingFill);
-    QCOMPARE(button.edgeOpacity(), restingEdge);
-}
-
-void DockIconTests::changedItemKeepsHoverAndShowsItsNewIcon() {
-    const QString picture = writeImage(m_dir.filePath("new.png"), {10, 10}, Qt::red);
-    DockItem item = makeItem("Old", "Old", "star", std::nullopt);
-    DockItemButton button(item, [] {});
-    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
-    QCoreApplication::sendEvent(&button, &enter);
-    QTRY_COMPARE(button.hoverProgress(), 1.0);
-
-    item.name = QStringLiteral("New");
-    item.icon = QStringLiteral("   ");
-    item.customIconPath = picture;
-    button.setItem(item);
-    QVERIFY(button.isHovered());
-    QCOMPARE(button.hoverProgress(), 1.0);
-    QCOMPARE(button.toolTip().section(QLatin1Char('\n'), 0, 0), QStringLiteral("New"));
-    QCOMPARE(button.iconContent()->effectiveSymbolName(), QStringLiteral("square.grid.2x2"));
-    QVERIFY(!boundsOf(render(button), Qt::red).isEmpty());
-}
 
 QTEST_MAIN(DockIconTests)
 #include "tst_dockicons.moc"

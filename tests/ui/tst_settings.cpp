@@ -1,3 +1,4 @@
+#include "../model/StoreFiles.h"
 #include "model/DockStore.h"
 #include "ui/dock/DockIconContent.h"
 #include "ui/icons/SymbolIcon.h"
@@ -25,18 +26,25 @@
 #include <QToolButton>
 
 using namespace brevlin;
+using namespace brevlin::testing;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 // The samples' Command+Option+1, as Linux desktops write it.
-const QString commandOption1 = QStringLiteral("Ctrl+Alt+1");
+const QString commandOption1 = u"Ctrl+Alt+1"_s;
 
 template <typename T> T* child(const QObject* parent, const char* name) {
-    T* found = parent->findChild<T*>(QLatin1String(name));
-    if (!found) {
-        qWarning("no child named %s", name);
-    }
-    return found;
+    return parent->findChild<T*>(QLatin1String(name));
+}
+
+bool shown(QWidget& widget) {
+    widget.show();
+    return QTest::qWaitForWindowExposed(&widget);
+}
+
+void click(QWidget* widget) {
+    QTest::mouseClick(widget, Qt::LeftButton);
 }
 
 QString writePng(const QString& path, QColor colour = Qt::red) {
@@ -46,26 +54,23 @@ QString writePng(const QString& path, QColor colour = Qt::red) {
     return path;
 }
 
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QJsonObject storedTiming(const DockStore& store) {
-    return QJsonDocument::fromJson(readFile(store.configFilePath()))
+    return QJsonDocument::fromJson(readAll(store.configFilePath()))
         .object()
-        .value(QStringLiteral("launcherTiming"))
+        .value(u"launcherTiming"_s)
         .toObject();
-}
-
-QStringList iconFiles(const DockStore& store) {
-    return QDir(store.iconsFolderPath()).entryList(QDir::Files, QDir::Name);
 }
 
 // A fresh store on first run without a seed resource: the three sample shortcuts.
 struct Fixture {
     QTemporaryDir dir;
-    DockStore store{dir.filePath(QStringLiteral("support")), [] { return std::nullopt; }};
+    DockStore store = reread();
+    DockStore reread() const { return DockStore(dir.filePath("support"), noSeed()); }
+};
+
+// The settings window over such a store.
+struct Window : Fixture {
+    SettingsView view{store};
 };
 
 void typeInto(QLineEdit* field, const QString& text) {
@@ -81,14 +86,11 @@ void commit(QLineEdit* field, const QString& text) {
 
 ItemEditorView* openedEditor(SettingsView& view) {
     ItemEditorView* editor = view.editor();
-    if (editor && !QTest::qWaitForWindowExposed(editor)) {
-        qWarning("the editor did not show");
-    }
-    return editor;
+    return editor && QTest::qWaitForWindowExposed(editor) ? editor : nullptr;
 }
 
 void clickRowButton(SettingsView& view, int row, const char* name) {
-    QTest::mouseClick(child<QPushButton>(view.rows().at(row), name), Qt::LeftButton);
+    click(child<QPushButton>(view.rows().at(row), name));
 }
 
 } // namespace
@@ -97,555 +99,498 @@ class SettingsTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
 
-    // Item editor
-    void saveIsEnabledOnlyForAValidDraft();
-    void modifierBoxesKeepTheOrderOfSwitchingOn();
-    void keyOutsideTheListShowsNoSelection();
-    void choosingAnImageSwitchesToCustomImage();
-    void switchingSourceKeepsBothValues();
-    void symbolPickerSearchesNamesAndWords();
-    void pickingASymbolFillsTheField();
-    void symbolPickerWorksFromTheKeyboard();
+    void saveIsEnabledOnlyForAValidDraft() {
+        QList<DockItemDraft> saved;
+        ItemEditorView editor(u"Add Shortcut"_s, DockItemDraft(),
+                              [&saved](const DockItemDraft& draft) { saved.append(draft); });
+        // Laid out, so that a click lands on a check box's label as a pointer would.
+        QVERIFY(shown(editor));
+        auto* save = child<QPushButton>(&editor, "saveButton");
+        auto* name = child<QLineEdit>(&editor, "nameField");
+        auto* plugin = child<QLineEdit>(&editor, "pluginField");
+        QVERIFY(!save->isEnabled());
 
-    // Settings window
-    void windowShowsTheStoredShortcuts();
-    void footerNamesAndOpensTheConfigurationFolder();
-    void addThenSaveStoresATrimmedShortcut();
-    void cancelLeavesStoreAndIconsUntouched();
-    void editStartsFromTheStoredItemEachTime();
-    void restoreSamplesReplacesItemsKeepsTiming();
-    void failedSaveIsShownUntilASaveSucceeds();
-
-    // Timing controls
-    void typedValuesAreClampedThroughTheStore();
-
-    // About
-};
-
-void SettingsTests::initTestCase() {
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-}
-
-void SettingsTests::saveIsEnabledOnlyForAValidDraft() {
-    QList<DockItemDraft> saved;
-    ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(),
-                          [&saved](const DockItemDraft& draft) { saved.append(draft); });
-    // Laid out, so that a click lands on a check box's label as a pointer would.
-    editor.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&editor));
-    auto* save = child<QPushButton>(&editor, "saveButton");
-    auto* name = child<QLineEdit>(&editor, "nameField");
-    auto* plugin = child<QLineEdit>(&editor, "pluginField");
-    QVERIFY(!save->isEnabled());
-
-    // Return does nothing for an invalid draft; Escape is not bound.
-    typeInto(name, QStringLiteral("Rename"));
-    QTest::keyClick(name, Qt::Key_Return);
-    QTest::keyClick(name, Qt::Key_Escape);
-    QVERIFY(saved.isEmpty());
-    QVERIFY(editor.isVisible());
-    QVERIFY(!save->isEnabled());
-    typeInto(plugin, QStringLiteral("Rename It"));
-    QVERIFY(save->isEnabled());
-    typeInto(name, QStringLiteral("   "));
-    QVERIFY(!save->isEnabled());
-    typeInto(name, QStringLiteral(" R "));
-    // Without modifiers the hotkey cannot be registered.
-    QTest::mouseClick(child<QCheckBox>(&editor, "commandCheck"), Qt::LeftButton);
-    QVERIFY(save->isEnabled());
-    QTest::mouseClick(child<QCheckBox>(&editor, "optionCheck"), Qt::LeftButton);
-    QVERIFY(!save->isEnabled());
-    QTest::mouseClick(child<QCheckBox>(&editor, "shiftCheck"), Qt::LeftButton);
-    QTest::keyClick(plugin, Qt::Key_Return);
-    QCOMPARE(saved.size(), 1);
-    // Typed text is kept as typed; trimming is the store's business.
-    QCOMPARE(saved.first().name, QStringLiteral(" R "));
-    QCOMPARE(saved.first().hotkey.modifiers, QList<KeyModifier>{KeyModifier::shift});
-    QVERIFY(!editor.isVisible());
-    QCOMPARE(editor.result(), int(QDialog::Accepted));
-}
-
-void SettingsTests::modifierBoxesKeepTheOrderOfSwitchingOn() {
-    ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(), {});
-    editor.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&editor));
-    auto* command = child<QCheckBox>(&editor, "commandCheck");
-    auto* label = child<QLabel>(&editor, "currentShortcutLabel");
-    QVERIFY(command->isChecked());
-    QVERIFY(child<QCheckBox>(&editor, "optionCheck")->isChecked());
-
-    QTest::mouseClick(command, Qt::LeftButton);
-    QCOMPARE(editor.draft().hotkey.modifiers, QList<KeyModifier>{KeyModifier::alternate});
-    QTest::mouseClick(command, Qt::LeftButton);
-    QCOMPARE(editor.draft().hotkey.modifiers,
-             (QList<KeyModifier>{KeyModifier::alternate, KeyModifier::primary}));
-    // The display sorts the modifiers itself.
-    QCOMPARE(label->text(), QStringLiteral("Current shortcut: ") + commandOption1);
-
-    QTest::mouseClick(child<QCheckBox>(&editor, "controlCheck"), Qt::LeftButton);
-    QCOMPARE(editor.draft().hotkey.modifiers.last(), KeyModifier::system);
-
-    // Switching off removes every occurrence, the others keep their order.
-    DockItemDraft doubled;
-    doubled.hotkey.modifiers = {KeyModifier::shift, KeyModifier::primary, KeyModifier::shift,
-                                KeyModifier::alternate};
-    ItemEditorView second(QStringLiteral("Edit Shortcut"), doubled, {});
-    second.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&second));
-    QTest::mouseClick(child<QCheckBox>(&second, "shiftCheck"), Qt::LeftButton);
-    QCOMPARE(second.draft().hotkey.modifiers,
-             (QList<KeyModifier>{KeyModifier::primary, KeyModifier::alternate}));
-}
-
-void SettingsTests::keyOutsideTheListShowsNoSelection() {
-    DockItemDraft draft;
-    draft.name = QStringLiteral("Hand edited");
-    draft.pluginName = QStringLiteral("Plugin");
-    draft.hotkey.key = QStringLiteral("k");
-    ItemEditorView editor(QStringLiteral("Edit Shortcut"), draft, {});
-    auto* picker = child<QComboBox>(&editor, "keyPicker");
-    QCOMPARE(picker->currentIndex(), -1);
-    // "k" still has a key code once upper-cased.
-    QVERIFY(child<QPushButton>(&editor, "saveButton")->isEnabled());
-
-    picker->setFocus();
-    QTest::keyClick(picker, Qt::Key_End);
-    QCOMPARE(editor.draft().hotkey.key, QStringLiteral("Z"));
-}
-
-void SettingsTests::choosingAnImageSwitchesToCustomImage() {
-    QTemporaryDir dir;
-    const QString picture = writePng(dir.filePath(QStringLiteral("Photo.png")));
-    ItemEditorView editor(QStringLiteral("Add Shortcut"), DockItemDraft(), {});
-    auto* preview = child<DockIconContent>(child<QWidget>(&editor, "preview"), "iconContent");
-    QVERIFY(!child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
-
-    // A cancelled file dialog changes nothing.
-    editor.setImageChooser([](QWidget*) { return std::nullopt; });
-    QTest::mouseClick(child<QPushButton>(&editor, "chooseImageButton"), Qt::LeftButton);
-    QCOMPARE(editor.draft(), DockItemDraft());
-
-    editor.setImageChooser([&picture](QWidget*) { return std::optional<QString>(picture); });
-    QTest::mouseClick(child<QPushButton>(&editor, "chooseImageButton"), Qt::LeftButton);
-    QCOMPARE(editor.draft().iconSource, DockIconSource::customImage);
-    QCOMPARE(editor.draft().customIconPath, std::optional<QString>(picture));
-    QVERIFY(child<QPushButton>(&editor, "imageSourceButton")->isChecked());
-    QVERIFY(child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
-    QVERIFY(child<QPushButton>(&editor, "clearImageButton")->isVisibleTo(&editor));
-    QCOMPARE(preview->customIconPath(), std::optional<QString>(picture));
-    QVERIFY(preview->loadCustomImage());
-}
-
-void SettingsTests::switchingSourceKeepsBothValues() {
-    QTemporaryDir dir;
-    const QString picture = writePng(dir.filePath(QStringLiteral("Icon.png")));
-    DockItemDraft draft;
-    draft.icon = QStringLiteral("star");
-    draft.iconSource = DockIconSource::customImage;
-    draft.customIconPath = picture;
-    ItemEditorView editor(QStringLiteral("Edit Shortcut"), draft, {});
-    auto* preview = child<DockIconContent>(child<QWidget>(&editor, "preview"), "iconContent");
-    QCOMPARE(preview->customIconPath(), std::optional<QString>(picture));
-
-    QTest::mouseClick(child<QPushButton>(&editor, "symbolSourceButton"), Qt::LeftButton);
-    QCOMPARE(editor.draft().iconSource, DockIconSource::systemSymbol);
-    QCOMPARE(editor.draft().customIconPath, std::optional<QString>(picture));
-    QCOMPARE(editor.draft().icon, QStringLiteral("star"));
-    // With the symbol selected the preview never shows the recorded image.
-    QVERIFY(!preview->customIconPath());
-    QVERIFY(!preview->loadCustomImage());
-    QVERIFY(!child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
-
-    typeInto(child<QLineEdit>(&editor, "symbolField"), QStringLiteral("  "));
-    QCOMPARE(preview->effectiveSymbolName(), QStringLiteral("square.grid.2x2"));
-    typeInto(child<QLineEdit>(&editor, "symbolField"), QStringLiteral(" heart "));
-    QCOMPARE(preview->effectiveSymbolName(), QStringLiteral("heart"));
-
-    QTest::mouseClick(child<QPushButton>(&editor, "imageSourceButton"), Qt::LeftButton);
-    QCOMPARE(preview->customIconPath(), std::optional<QString>(picture));
-    QCOMPARE(child<QLabel>(&editor, "imageNameLabel")->text(), QStringLiteral("Icon.png"));
-}
-
-void SettingsTests::symbolPickerSearchesNamesAndWords() {
-    SymbolPicker picker(QStringLiteral("star"));
-    QCOMPARE(picker.currentName(), QStringLiteral("star"));
-    QLineEdit* search = picker.searchField();
-
-    // A plain word finds a symbol whose own name does not hold it.
-    search->setText(QStringLiteral("lightning"));
-    QVERIFY(picker.visibleNames().contains(QStringLiteral("bolt")));
-    QVERIFY(picker.visibleNames().contains(QStringLiteral("bolt.fill")));
-    QVERIFY(!picker.visibleNames().contains(QStringLiteral("star")));
-    // The highlight moves to the first match when its own symbol is filtered away.
-    QCOMPARE(picker.currentName(), picker.visibleNames().first());
-
-    // Full and partial names, words in any order, any case.
-    search->setText(QStringLiteral("square.stack.3d.up.fill"));
-    QCOMPARE(picker.visibleNames(), QStringList{QStringLiteral("square.stack.3d.up.fill")});
-    search->setText(QStringLiteral("Stack Square"));
-    QVERIFY(picker.visibleNames().contains(QStringLiteral("square.stack.3d.up")));
-    for (const QString& name : picker.visibleNames()) {
-        QVERIFY2(name.contains(QStringLiteral("stack")) && name.contains(QStringLiteral("square")),
-                 qPrintable(name));
+        // Return does nothing for an invalid draft; Escape is not bound.
+        typeInto(name, u"Rename"_s);
+        QTest::keyClick(name, Qt::Key_Return);
+        QTest::keyClick(name, Qt::Key_Escape);
+        QVERIFY(saved.isEmpty());
+        QVERIFY(editor.isVisible());
+        QVERIFY(!save->isEnabled());
+        typeInto(plugin, u"Rename It"_s);
+        QVERIFY(save->isEnabled());
+        typeInto(name, u"   "_s);
+        QVERIFY(!save->isEnabled());
+        typeInto(name, u" R "_s);
+        // Without modifiers the hotkey cannot be registered.
+        click(child<QCheckBox>(&editor, "commandCheck"));
+        QVERIFY(save->isEnabled());
+        click(child<QCheckBox>(&editor, "optionCheck"));
+        QVERIFY(!save->isEnabled());
+        click(child<QCheckBox>(&editor, "shiftCheck"));
+        QTest::keyClick(plugin, Qt::Key_Return);
+        QCOMPARE(saved.size(), 1);
+        // Typed text is kept as typed; trimming is the store's business.
+        QCOMPARE(saved.first().name, u" R "_s);
+        QCOMPARE(saved.first().hotkey.modifiers, QList<KeyModifier>{KeyModifier::shift});
+        QVERIFY(!editor.isVisible());
+        QCOMPARE(editor.result(), int(QDialog::Accepted));
     }
-    search->setText(QStringLiteral("gear"));
-    QVERIFY(picker.visibleNames().contains(QStringLiteral("gearshape")));
 
-    search->setText(QStringLiteral("nothing-like-this"));
-    QVERIFY(picker.visibleNames().isEmpty());
-    QCOMPARE(picker.currentName(), QString());
-    QCOMPARE(child<QLabel>(&picker, "symbolNameLabel")->text(),
-             QStringLiteral("No matching symbols"));
-    QVERIFY(!child<QPushButton>(&picker, "chooseButton")->isEnabled());
+    void modifierBoxesKeepTheOrderOfSwitchingOn() {
+        ItemEditorView editor(u"Add Shortcut"_s, DockItemDraft(), {});
+        QVERIFY(shown(editor));
+        auto* command = child<QCheckBox>(&editor, "commandCheck");
+        auto* label = child<QLabel>(&editor, "currentShortcutLabel");
+        QVERIFY(command->isChecked());
+        QVERIFY(child<QCheckBox>(&editor, "optionCheck")->isChecked());
 
-    search->clear();
-    QCOMPARE(picker.visibleNames().size(), SymbolPicker::offeredNames().size());
-}
+        click(command);
+        QCOMPARE(editor.draft().hotkey.modifiers, QList<KeyModifier>{KeyModifier::alternate});
+        click(command);
+        QCOMPARE(editor.draft().hotkey.modifiers,
+                 (QList<KeyModifier>{KeyModifier::alternate, KeyModifier::primary}));
+        // The display sorts the modifiers itself.
+        QCOMPARE(label->text(), u"Current shortcut: "_s + commandOption1);
 
-void SettingsTests::pickingASymbolFillsTheField() {
-    DockItemDraft draft;
-    draft.icon = QStringLiteral("heart");
-    ItemEditorView editor(QStringLiteral("Edit Shortcut"), draft, {});
-    editor.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&editor));
-    auto* field = child<QLineEdit>(&editor, "symbolField");
-    auto* preview = child<DockIconContent>(child<QWidget>(&editor, "preview"), "iconContent");
+        click(child<QCheckBox>(&editor, "controlCheck"));
+        QCOMPARE(editor.draft().hotkey.modifiers.last(), KeyModifier::system);
 
-    QTest::mouseClick(child<QPushButton>(&editor, "chooseSymbolButton"), Qt::LeftButton);
-    SymbolPicker* picker = editor.symbolPicker();
-    QVERIFY(picker);
-    QVERIFY(QTest::qWaitForWindowExposed(picker));
-    // It opens on the field's symbol.
-    QCOMPARE(picker->currentName(), QStringLiteral("heart"));
+        // Switching off removes every occurrence, the others keep their order.
+        DockItemDraft doubled;
+        doubled.hotkey.modifiers = {KeyModifier::shift, KeyModifier::primary, KeyModifier::shift,
+                                    KeyModifier::alternate};
+        ItemEditorView second(u"Edit Shortcut"_s, doubled, {});
+        QVERIFY(shown(second));
+        click(child<QCheckBox>(&second, "shiftCheck"));
+        QCOMPARE(second.draft().hotkey.modifiers,
+                 (QList<KeyModifier>{KeyModifier::primary, KeyModifier::alternate}));
+    }
 
-    // A click on a cell chooses it and closes the picker.
-    picker->searchField()->setText(QStringLiteral("bolt"));
-    QListWidget* grid = picker->grid();
-    QListWidgetItem* bolt = nullptr;
-    for (int i = 0; i < grid->count(); ++i) {
-        if (grid->item(i)->toolTip() == QStringLiteral("bolt.fill")) {
-            bolt = grid->item(i);
+    void keyOutsideTheListShowsNoSelection() {
+        DockItemDraft draft;
+        draft.name = u"Hand edited"_s;
+        draft.pluginName = u"Plugin"_s;
+        draft.hotkey.key = u"k"_s;
+        ItemEditorView editor(u"Edit Shortcut"_s, draft, {});
+        auto* picker = child<QComboBox>(&editor, "keyPicker");
+        QCOMPARE(picker->currentIndex(), -1);
+        // "k" still has a key code once upper-cased.
+        QVERIFY(child<QPushButton>(&editor, "saveButton")->isEnabled());
+
+        picker->setFocus();
+        QTest::keyClick(picker, Qt::Key_End);
+        QCOMPARE(editor.draft().hotkey.key, u"Z"_s);
+    }
+
+    void choosingAnImageSwitchesToCustomImage() {
+        QTemporaryDir dir;
+        const QString picture = writePng(dir.filePath(u"Photo.png"_s));
+        ItemEditorView editor(u"Add Shortcut"_s, DockItemDraft(), {});
+        auto* preview = child<DockIconContent>(child<QWidget>(&editor, "preview"), "iconContent");
+        QVERIFY(!child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
+
+        // A cancelled file dialog changes nothing.
+        editor.setImageChooser([](QWidget*) { return std::nullopt; });
+        click(child<QPushButton>(&editor, "chooseImageButton"));
+        QCOMPARE(editor.draft(), DockItemDraft());
+
+        editor.setImageChooser([&picture](QWidget*) { return std::optional<QString>(picture); });
+        click(child<QPushButton>(&editor, "chooseImageButton"));
+        QCOMPARE(editor.draft().iconSource, DockIconSource::customImage);
+        QCOMPARE(editor.draft().customIconPath, std::optional<QString>(picture));
+        QVERIFY(child<QPushButton>(&editor, "imageSourceButton")->isChecked());
+        QVERIFY(child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
+        QVERIFY(child<QPushButton>(&editor, "clearImageButton")->isVisibleTo(&editor));
+        QCOMPARE(preview->customIconPath(), std::optional<QString>(picture));
+        QVERIFY(preview->loadCustomImage());
+    }
+
+    void switchingSourceKeepsBothValues() {
+        QTemporaryDir dir;
+        const QString picture = writePng(dir.filePath(u"Icon.png"_s));
+        DockItemDraft draft;
+        draft.icon = u"star"_s;
+        draft.iconSource = DockIconSource::customImage;
+        draft.customIconPath = picture;
+        ItemEditorView editor(u"Edit Shortcut"_s, draft, {});
+        auto* preview = child<DockIconContent>(child<QWidget>(&editor, "preview"), "iconContent");
+        QCOMPARE(preview->customIconPath(), std::optional<QString>(picture));
+
+        click(child<QPushButton>(&editor, "symbolSourceButton"));
+        QCOMPARE(editor.draft().iconSource, DockIconSource::systemSymbol);
+        QCOMPARE(editor.draft().customIconPath, std::optional<QString>(picture));
+        QCOMPARE(editor.draft().icon, u"star"_s);
+        // With the symbol selected the preview never shows the recorded image.
+        QVERIFY(!preview->customIconPath());
+        QVERIFY(!preview->loadCustomImage());
+        QVERIFY(!child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
+
+        typeInto(child<QLineEdit>(&editor, "symbolField"), u"  "_s);
+        QCOMPARE(preview->effectiveSymbolName(), u"square.grid.2x2"_s);
+        typeInto(child<QLineEdit>(&editor, "symbolField"), u" heart "_s);
+        QCOMPARE(preview->effectiveSymbolName(), u"heart"_s);
+
+        click(child<QPushButton>(&editor, "imageSourceButton"));
+        QCOMPARE(preview->customIconPath(), std::optional<QString>(picture));
+        QCOMPARE(child<QLabel>(&editor, "imageNameLabel")->text(), u"Icon.png"_s);
+    }
+
+    void symbolPickerSearchesNamesAndWords() {
+        SymbolPicker picker(u"star"_s);
+        QCOMPARE(picker.currentName(), u"star"_s);
+        QLineEdit* search = picker.searchField();
+
+        // A plain word finds a symbol whose own name does not hold it.
+        search->setText(u"lightning"_s);
+        QVERIFY(picker.visibleNames().contains(u"bolt"_s));
+        QVERIFY(picker.visibleNames().contains(u"bolt.fill"_s));
+        QVERIFY(!picker.visibleNames().contains(u"star"_s));
+        // The highlight moves to the first match when its own symbol is filtered away.
+        QCOMPARE(picker.currentName(), picker.visibleNames().first());
+
+        // Full and partial names, words in any order, any case.
+        search->setText(u"square.stack.3d.up.fill"_s);
+        QCOMPARE(picker.visibleNames(), QStringList{u"square.stack.3d.up.fill"_s});
+        search->setText(u"Stack Square"_s);
+        QVERIFY(picker.visibleNames().contains(u"square.stack.3d.up"_s));
+        for (const QString& name : picker.visibleNames())
+            QVERIFY2(name.contains(u"stack"_s) && name.contains(u"square"_s), qPrintable(name));
+        search->setText(u"gear"_s);
+        QVERIFY(picker.visibleNames().contains(u"gearshape"_s));
+
+        search->setText(u"nothing-like-this"_s);
+        QVERIFY(picker.visibleNames().isEmpty());
+        QCOMPARE(picker.currentName(), QString());
+        QCOMPARE(child<QLabel>(&picker, "symbolNameLabel")->text(), u"No matching symbols"_s);
+        QVERIFY(!child<QPushButton>(&picker, "chooseButton")->isEnabled());
+
+        search->clear();
+        QCOMPARE(picker.visibleNames().size(), SymbolPicker::offeredNames().size());
+    }
+
+    void pickingASymbolFillsTheField() {
+        DockItemDraft draft;
+        draft.icon = u"heart"_s;
+        ItemEditorView editor(u"Edit Shortcut"_s, draft, {});
+        QVERIFY(shown(editor));
+        auto* field = child<QLineEdit>(&editor, "symbolField");
+        auto* preview = child<DockIconContent>(child<QWidget>(&editor, "preview"), "iconContent");
+
+        click(child<QPushButton>(&editor, "chooseSymbolButton"));
+        SymbolPicker* picker = editor.symbolPicker();
+        QVERIFY(picker);
+        QVERIFY(QTest::qWaitForWindowExposed(picker));
+        // It opens on the field's symbol.
+        QCOMPARE(picker->currentName(), u"heart"_s);
+
+        // A click on a cell chooses it and closes the picker.
+        picker->searchField()->setText(u"bolt"_s);
+        QListWidget* grid = picker->grid();
+        QListWidgetItem* bolt = nullptr;
+        for (int i = 0; i < grid->count(); ++i) {
+            if (grid->item(i)->toolTip() == u"bolt.fill"_s)
+                bolt = grid->item(i);
         }
-    }
-    QVERIFY(bolt && !bolt->isHidden());
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualItemRect(bolt).center());
-    QTRY_VERIFY(!editor.symbolPicker());
-    QCOMPARE(field->text(), QStringLiteral("bolt.fill"));
-    QCOMPARE(editor.draft().icon, QStringLiteral("bolt.fill"));
-    QCOMPARE(preview->effectiveSymbolName(), QStringLiteral("bolt.fill"));
-
-    // Cancel leaves the field as it was; a typed name still counts.
-    editor.openSymbolPicker();
-    picker = editor.symbolPicker();
-    QVERIFY(QTest::qWaitForWindowExposed(picker));
-    QCOMPARE(picker->currentName(), QStringLiteral("bolt.fill"));
-    QTest::mouseClick(child<QPushButton>(picker, "cancelButton"), Qt::LeftButton);
-    QTRY_VERIFY(!editor.symbolPicker());
-    QCOMPARE(editor.draft().icon, QStringLiteral("bolt.fill"));
-    typeInto(field, QStringLiteral("star.fill"));
-    QCOMPARE(editor.draft().icon, QStringLiteral("star.fill"));
-}
-
-void SettingsTests::symbolPickerWorksFromTheKeyboard() {
-    DockItemDraft draft;
-    ItemEditorView editor(QStringLiteral("Add Shortcut"), draft, {});
-    editor.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&editor));
-    editor.openSymbolPicker();
-    SymbolPicker* picker = editor.symbolPicker();
-    QVERIFY(QTest::qWaitForWindowExposed(picker));
-    QLineEdit* search = picker->searchField();
-    QTRY_VERIFY(search->hasFocus());
-
-    // Type to filter, step with the arrows without leaving the field, Return to choose.
-    QTest::keyClicks(search, QStringLiteral("arrow"));
-    const QStringList matches = picker->visibleNames();
-    QVERIFY(matches.size() > 20);
-    QCOMPARE(picker->currentName(), matches.first());
-    QTest::keyClick(search, Qt::Key_Down);
-    QVERIFY(search->hasFocus());
-    const QString stepped = picker->currentName();
-    QVERIFY(matches.indexOf(stepped) > 1); // a whole row down the grid
-    QTest::keyClick(search, Qt::Key_Up);
-    QCOMPARE(picker->currentName(), matches.first());
-    QTest::keyClick(search, Qt::Key_Down);
-
-    // Left and Right still move the text cursor in the field.
-    QTest::keyClick(search, Qt::Key_Left);
-    QCOMPARE(search->cursorPosition(), 4);
-    QCOMPARE(picker->currentName(), stepped);
-
-    // Tab goes into the grid, where the arrows move sideways too.
-    QTest::keyClick(search, Qt::Key_Tab);
-    QTRY_VERIFY(picker->grid()->hasFocus());
-    QTest::keyClick(picker->grid(), Qt::Key_Right);
-    const QString right = picker->currentName();
-    QCOMPARE(right, matches.at(matches.indexOf(stepped) + 1));
-    QTest::keyClick(picker->grid(), Qt::Key_Return);
-    QTRY_VERIFY(!editor.symbolPicker());
-    QCOMPARE(editor.draft().icon, right);
-    QVERIFY(editor.isVisible());
-
-    // Return from the field chooses the highlighted symbol; Escape closes without choosing.
-    const auto typeInPicker = [&editor](const QString& text, Qt::Key key) {
-        editor.openSymbolPicker();
-        SymbolPicker* opened = editor.symbolPicker();
-        QVERIFY(QTest::qWaitForWindowExposed(opened));
-        QTest::keyClicks(opened->searchField(), text);
-        QTest::keyClick(opened->searchField(), key);
+        QVERIFY(bolt && !bolt->isHidden());
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                          grid->visualItemRect(bolt).center());
         QTRY_VERIFY(!editor.symbolPicker());
-    };
-    typeInPicker(QStringLiteral("heart"), Qt::Key_Return);
-    QCOMPARE(editor.draft().icon, QStringLiteral("heart"));
-    typeInPicker(QStringLiteral("star"), Qt::Key_Escape);
-    QCOMPARE(editor.draft().icon, QStringLiteral("heart"));
-    QVERIFY(editor.isVisible());
-}
+        QCOMPARE(field->text(), u"bolt.fill"_s);
+        QCOMPARE(editor.draft().icon, u"bolt.fill"_s);
+        QCOMPARE(preview->effectiveSymbolName(), u"bolt.fill"_s);
 
-void SettingsTests::windowShowsTheStoredShortcuts() {
-    Fixture f;
-    DockItem blank = DockStore::builtInSamples().first();
-    blank.id = QUuid::createUuid();
-    blank.icon = QStringLiteral(" \t");
-    blank.customIconPath = f.dir.filePath(QStringLiteral("gone.png"));
-    f.store.upsert(blank);
-
-    SettingsView view(f.store);
-    const QList<ShortcutRow*> rows = view.rows();
-    QCOMPARE(rows.size(), 4);
-    QCOMPARE(child<QLabel>(rows[0], "nameLabel")->text(), QStringLiteral("Content Reel"));
-    QCOMPARE(child<QLabel>(rows[0], "hotkeyLabel")->text(), commandOption1);
-    QCOMPARE(child<DockIconContent>(rows[2], "iconContent")->effectiveSymbolName(),
-             QStringLiteral("photo.stack"));
-    auto* fallback = child<DockIconContent>(rows[3], "iconContent");
-    QCOMPARE(fallback->effectiveSymbolName(), QStringLiteral("square.grid.2x2"));
-    QVERIFY(!fallback->loadCustomImage());
-
-    // The list follows the store.
-    f.store.deleteItem(f.store.items().first());
-    QCOMPARE(view.rows().size(), 3);
-    QCOMPARE(child<QLabel>(view.rows()[0], "nameLabel")->text(), QStringLiteral("Autoflow"));
-}
-
-void SettingsTests::footerNamesAndOpensTheConfigurationFolder() {
-    QTemporaryDir home;
-    const QByteArray oldHome = qgetenv("HOME");
-    qputenv("HOME", home.path().toUtf8());
-    const QString support = home.filePath(QStringLiteral(".local/share"));
-    DockStore store(support, [] { return std::nullopt; });
-    SettingsView view(store);
-    qputenv("HOME", oldHome);
-
-    QStringList opened;
-    view.setFolderOpener([&opened](const QString& path) {
-        opened.append(path);
-        return true;
-    });
-    // The folder is made first when no save has made it yet.
-    QDir(store.applicationFolderPath()).removeRecursively();
-    auto* open = child<QPushButton>(&view, "openFolderButton");
-    QTest::mouseClick(open, Qt::LeftButton);
-    QCOMPARE(opened, QStringList{store.applicationFolderPath()});
-    QVERIFY(QFileInfo(opened.first()).isDir());
-    QCOMPARE(QFileInfo(store.configFilePath()).absolutePath(), opened.first());
-}
-
-void SettingsTests::failedSaveIsShownUntilASaveSucceeds() {
-    Fixture f;
-    SettingsView view(f.store);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    auto* banner = child<SaveFailureBanner>(&view, "saveFailureBanner");
-    QVERIFY(!banner->isVisible());
-
-    // A file where the application's folder must be: every save fails until it goes.
-    const QString folder = f.store.applicationFolderPath();
-    QVERIFY(QDir(folder).removeRecursively());
-    {
-        QFile blocker(folder);
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        // Cancel leaves the field as it was; a typed name still counts.
+        editor.openSymbolPicker();
+        picker = editor.symbolPicker();
+        QVERIFY(QTest::qWaitForWindowExposed(picker));
+        QCOMPARE(picker->currentName(), u"bolt.fill"_s);
+        click(child<QPushButton>(picker, "cancelButton"));
+        QTRY_VERIFY(!editor.symbolPicker());
+        QCOMPARE(editor.draft().icon, u"bolt.fill"_s);
+        typeInto(field, u"star.fill"_s);
+        QCOMPARE(editor.draft().icon, u"star.fill"_s);
     }
-    clickRowButton(view, 0, "deleteButton");
-    QCOMPARE(view.rows().size(), 2);
-    QVERIFY(banner->isVisible());
-    QCOMPARE(banner->text(), *f.store.saveFailureMessage());
-    QVERIFY(banner->text().contains(folder));
 
-    QVERIFY(QFile::remove(folder));
-    clickRowButton(view, 0, "deleteButton");
-    QVERIFY(!banner->isVisible());
-    QCOMPARE(DockStore(f.dir.filePath(QStringLiteral("support")), [] { return std::nullopt; })
-                 .items()
-                 .size(),
-             1);
-}
+    void symbolPickerWorksFromTheKeyboard() {
+        DockItemDraft draft;
+        ItemEditorView editor(u"Add Shortcut"_s, draft, {});
+        QVERIFY(shown(editor));
+        editor.openSymbolPicker();
+        SymbolPicker* picker = editor.symbolPicker();
+        QVERIFY(QTest::qWaitForWindowExposed(picker));
+        QLineEdit* search = picker->searchField();
+        QTRY_VERIFY(search->hasFocus());
 
-void SettingsTests::addThenSaveStoresATrimmedShortcut() {
-    Fixture f;
-    const QString picture = writePng(f.dir.filePath(QStringLiteral("Photo.PNG")));
-    SettingsView view(f.store);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
+        // Type to filter, step with the arrows without leaving the field, Return to choose.
+        QTest::keyClicks(search, u"arrow"_s);
+        const QStringList matches = picker->visibleNames();
+        QVERIFY(matches.size() > 20);
+        QCOMPARE(picker->currentName(), matches.first());
+        QTest::keyClick(search, Qt::Key_Down);
+        QVERIFY(search->hasFocus());
+        const QString stepped = picker->currentName();
+        QVERIFY(matches.indexOf(stepped) > 1); // a whole row down the grid
+        QTest::keyClick(search, Qt::Key_Up);
+        QCOMPARE(picker->currentName(), matches.first());
+        QTest::keyClick(search, Qt::Key_Down);
 
-    QTest::mouseClick(child<QToolButton>(&view, "addShortcutButton"), Qt::LeftButton);
-    ItemEditorView* editor = openedEditor(view);
-    QVERIFY(editor);
+        // Left and Right still move the text cursor in the field.
+        QTest::keyClick(search, Qt::Key_Left);
+        QCOMPARE(search->cursorPosition(), 4);
+        QCOMPARE(picker->currentName(), stepped);
 
-    typeInto(child<QLineEdit>(editor, "nameField"), QStringLiteral("  Rename  "));
-    typeInto(child<QLineEdit>(editor, "pluginField"), QStringLiteral(" Rename It"));
-    editor->setImageChooser([&picture](QWidget*) { return std::optional<QString>(picture); });
-    QTest::mouseClick(child<QPushButton>(editor, "chooseImageButton"), Qt::LeftButton);
-    QTest::mouseClick(child<QPushButton>(editor, "saveButton"), Qt::LeftButton);
+        // Tab goes into the grid, where the arrows move sideways too.
+        QTest::keyClick(search, Qt::Key_Tab);
+        QTRY_VERIFY(picker->grid()->hasFocus());
+        QTest::keyClick(picker->grid(), Qt::Key_Right);
+        const QString right = picker->currentName();
+        QCOMPARE(right, matches.at(matches.indexOf(stepped) + 1));
+        QTest::keyClick(picker->grid(), Qt::Key_Return);
+        QTRY_VERIFY(!editor.symbolPicker());
+        QCOMPARE(editor.draft().icon, right);
+        QVERIFY(editor.isVisible());
 
-    QTRY_VERIFY(!view.editor());
-    QVERIFY(!view.editorContext());
-    QCOMPARE(f.store.items().size(), 4);
-    const DockItem added = f.store.items().last();
-    QCOMPARE(added.name, QStringLiteral("Rename"));
-    QCOMPARE(added.pluginName, QStringLiteral("Rename It"));
-    QCOMPARE(iconFiles(f.store), QStringList{uuidString(added.id) + QStringLiteral(".png")});
-    QCOMPARE(view.rows().size(), 4);
-    QCOMPARE(child<QLabel>(view.rows().last(), "nameLabel")->text(), QStringLiteral("Rename"));
-    QVERIFY(QFile::exists(picture));
-}
+        // Return from the field chooses the highlighted symbol; Escape closes without choosing.
+        const auto typeInPicker = [&editor](const QString& text, Qt::Key key) {
+            editor.openSymbolPicker();
+            SymbolPicker* opened = editor.symbolPicker();
+            QVERIFY(QTest::qWaitForWindowExposed(opened));
+            QTest::keyClicks(opened->searchField(), text);
+            QTest::keyClick(opened->searchField(), key);
+            QTRY_VERIFY(!editor.symbolPicker());
+        };
+        typeInPicker(u"heart"_s, Qt::Key_Return);
+        QCOMPARE(editor.draft().icon, u"heart"_s);
+        typeInPicker(u"star"_s, Qt::Key_Escape);
+        QCOMPARE(editor.draft().icon, u"heart"_s);
+        QVERIFY(editor.isVisible());
+    }
 
-void SettingsTests::cancelLeavesStoreAndIconsUntouched() {
-    Fixture f;
-    const QString picture = writePng(f.dir.filePath(QStringLiteral("Photo.png")));
-    const QList<DockItem> before = f.store.items();
-    const QByteArray configBefore = readFile(f.store.configFilePath());
-    QVERIFY(!configBefore.isEmpty());
-    SettingsView view(f.store);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    void windowShowsTheStoredShortcuts() {
+        Fixture f;
+        DockItem blank = DockStore::builtInSamples().first();
+        blank.id = QUuid::createUuid();
+        blank.icon = u" \t"_s;
+        blank.customIconPath = f.dir.filePath(u"gone.png"_s);
+        f.store.upsert(blank);
 
-    for (const bool editing : {false, true}) {
-        if (editing) {
-            clickRowButton(view, 0, "editButton");
-        } else {
-            view.addShortcut();
-        }
-        ItemEditorView* editor = openedEditor(view);
+        SettingsView view(f.store);
+        const QList<ShortcutRow*> rows = view.rows();
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(child<QLabel>(rows[0], "nameLabel")->text(), u"Content Reel"_s);
+        QCOMPARE(child<QLabel>(rows[0], "hotkeyLabel")->text(), commandOption1);
+        QCOMPARE(child<DockIconContent>(rows[2], "iconContent")->effectiveSymbolName(),
+                 u"photo.stack"_s);
+        auto* fallback = child<DockIconContent>(rows[3], "iconContent");
+        QCOMPARE(fallback->effectiveSymbolName(), u"square.grid.2x2"_s);
+        QVERIFY(!fallback->loadCustomImage());
+
+        // The list follows the store.
+        f.store.deleteItem(f.store.items().first());
+        QCOMPARE(view.rows().size(), 3);
+        QCOMPARE(child<QLabel>(view.rows()[0], "nameLabel")->text(), u"Autoflow"_s);
+    }
+
+    void footerNamesAndOpensTheConfigurationFolder() {
+        QTemporaryDir home;
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", home.path().toUtf8());
+        const QString support = home.filePath(u".local/share"_s);
+        DockStore store(support, [] { return std::nullopt; });
+        SettingsView view(store);
+        qputenv("HOME", oldHome);
+
+        QStringList opened;
+        view.setFolderOpener([&opened](const QString& path) {
+            opened.append(path);
+            return true;
+        });
+        // The folder is made first when no save has made it yet.
+        QDir(store.applicationFolderPath()).removeRecursively();
+        click(child<QPushButton>(&view, "openFolderButton"));
+        QCOMPARE(opened, QStringList{store.applicationFolderPath()});
+        QVERIFY(QFileInfo(opened.first()).isDir());
+        QCOMPARE(QFileInfo(store.configFilePath()).absolutePath(), opened.first());
+    }
+
+    void addThenSaveStoresATrimmedShortcut() {
+        Window w;
+        const QString picture = writePng(w.dir.filePath(u"Photo.PNG"_s));
+        QVERIFY(shown(w.view));
+
+        click(child<QToolButton>(&w.view, "addShortcutButton"));
+        ItemEditorView* editor = openedEditor(w.view);
         QVERIFY(editor);
-        typeInto(child<QLineEdit>(editor, "nameField"), QStringLiteral("Changed"));
-        typeInto(child<QLineEdit>(editor, "pluginField"), QStringLiteral("Changed"));
+
+        typeInto(child<QLineEdit>(editor, "nameField"), u"  Rename  "_s);
+        typeInto(child<QLineEdit>(editor, "pluginField"), u" Rename It"_s);
         editor->setImageChooser([&picture](QWidget*) { return std::optional<QString>(picture); });
-        QTest::mouseClick(child<QPushButton>(editor, "chooseImageButton"), Qt::LeftButton);
-        QTest::mouseClick(child<QPushButton>(editor, "cancelButton"), Qt::LeftButton);
-        QTRY_VERIFY(!view.editor());
-        QVERIFY(!view.editorContext());
+        click(child<QPushButton>(editor, "chooseImageButton"));
+        click(child<QPushButton>(editor, "saveButton"));
+
+        QTRY_VERIFY(!w.view.editor());
+        QVERIFY(!w.view.editorContext());
+        QCOMPARE(w.store.items().size(), 4);
+        const DockItem added = w.store.items().last();
+        QCOMPARE(added.name, u"Rename"_s);
+        QCOMPARE(added.pluginName, u"Rename It"_s);
+        QCOMPARE(QDir(w.store.iconsFolderPath()).entryList(QDir::Files),
+                 QStringList{uuidString(added.id) + u".png"_s});
+        QCOMPARE(w.view.rows().size(), 4);
+        QCOMPARE(child<QLabel>(w.view.rows().last(), "nameLabel")->text(), u"Rename"_s);
+        QVERIFY(QFile::exists(picture));
     }
-    QCOMPARE(f.store.items(), before);
-    QCOMPARE(readFile(f.store.configFilePath()), configBefore);
-    QVERIFY(!QFileInfo::exists(f.store.iconsFolderPath()));
-}
 
-void SettingsTests::editStartsFromTheStoredItemEachTime() {
-    Fixture f;
-    SettingsView view(f.store);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    void cancelLeavesStoreAndIconsUntouched() {
+        Window w;
+        const QString picture = writePng(w.dir.filePath(u"Photo.png"_s));
+        const QList<DockItem> before = w.store.items();
+        const QByteArray configBefore = readAll(w.store.configFilePath());
+        QVERIFY(!configBefore.isEmpty());
+        QVERIFY(shown(w.view));
 
-    clickRowButton(view, 1, "editButton");
-    ItemEditorView* first = openedEditor(view);
-    QVERIFY(first);
-    const QUuid firstContext = view.editorContext()->id;
-    QCOMPARE(child<QLineEdit>(first, "nameField")->text(), QStringLiteral("Autoflow"));
-    QCOMPARE(first->draft().id, std::optional<QUuid>(f.store.items()[1].id));
-    typeInto(child<QLineEdit>(first, "nameField"), QStringLiteral("Unsaved"));
-    QTest::mouseClick(child<QCheckBox>(first, "shiftCheck"), Qt::LeftButton);
-    QTest::mouseClick(child<QPushButton>(first, "cancelButton"), Qt::LeftButton);
-    QTRY_VERIFY(!view.editor());
+        for (const bool editing : {false, true}) {
+            if (editing) {
+                clickRowButton(w.view, 0, "editButton");
+            } else {
+                w.view.addShortcut();
+            }
+            ItemEditorView* editor = openedEditor(w.view);
+            QVERIFY(editor);
+            typeInto(child<QLineEdit>(editor, "nameField"), u"Changed"_s);
+            typeInto(child<QLineEdit>(editor, "pluginField"), u"Changed"_s);
+            editor->setImageChooser(
+                [&picture](QWidget*) { return std::optional<QString>(picture); });
+            click(child<QPushButton>(editor, "chooseImageButton"));
+            click(child<QPushButton>(editor, "cancelButton"));
+            QTRY_VERIFY(!w.view.editor());
+            QVERIFY(!w.view.editorContext());
+        }
+        QCOMPARE(w.store.items(), before);
+        QCOMPARE(readAll(w.store.configFilePath()), configBefore);
+        QVERIFY(!QFileInfo::exists(w.store.iconsFolderPath()));
+    }
 
-    clickRowButton(view, 1, "editButton");
-    ItemEditorView* second = openedEditor(view);
-    QVERIFY(second);
-    QVERIFY(view.editorContext()->id != firstContext);
-    QCOMPARE(child<QLineEdit>(second, "nameField")->text(), QStringLiteral("Autoflow"));
-    QVERIFY(!child<QCheckBox>(second, "shiftCheck")->isChecked());
-    QCOMPARE(second->draft(), DockItemDraft(f.store.items()[1]));
+    void editStartsFromTheStoredItemEachTime() {
+        Window w;
+        QVERIFY(shown(w.view));
 
-    // Saving an edit replaces the shortcut in place.
-    typeInto(child<QLineEdit>(second, "nameField"), QStringLiteral("Flow"));
-    QTest::mouseClick(child<QPushButton>(second, "saveButton"), Qt::LeftButton);
-    QTRY_VERIFY(!view.editor());
-    QCOMPARE(f.store.items().size(), 3);
-    QCOMPARE(f.store.items()[1].name, QStringLiteral("Flow"));
-    QCOMPARE(f.store.items()[1].id, DockStore::builtInSamples()[1].id);
-}
+        clickRowButton(w.view, 1, "editButton");
+        ItemEditorView* first = openedEditor(w.view);
+        QVERIFY(first);
+        const QUuid firstContext = w.view.editorContext()->id;
+        QCOMPARE(child<QLineEdit>(first, "nameField")->text(), u"Autoflow"_s);
+        QCOMPARE(first->draft().id, std::optional<QUuid>(w.store.items()[1].id));
+        typeInto(child<QLineEdit>(first, "nameField"), u"Unsaved"_s);
+        click(child<QCheckBox>(first, "shiftCheck"));
+        click(child<QPushButton>(first, "cancelButton"));
+        QTRY_VERIFY(!w.view.editor());
 
-void SettingsTests::restoreSamplesReplacesItemsKeepsTiming() {
-    // What a restore keeps and removes is the store's to test; here the button reaches it.
-    Fixture f;
-    f.store.deleteItem(f.store.items().first());
-    SettingsView view(f.store);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    QTest::mouseClick(child<QToolButton>(&view, "restoreSamplesButton"), Qt::LeftButton);
-    QCOMPARE(f.store.items(), DockStore::builtInSamples());
-    QCOMPARE(view.rows().size(), 3);
-}
+        clickRowButton(w.view, 1, "editButton");
+        ItemEditorView* second = openedEditor(w.view);
+        QVERIFY(second);
+        QVERIFY(w.view.editorContext()->id != firstContext);
+        QCOMPARE(child<QLineEdit>(second, "nameField")->text(), u"Autoflow"_s);
+        QVERIFY(!child<QCheckBox>(second, "shiftCheck")->isChecked());
+        QCOMPARE(second->draft(), DockItemDraft(w.store.items()[1]));
 
-void SettingsTests::typedValuesAreClampedThroughTheStore() {
-    Fixture f;
-    f.store.deleteItem(f.store.items().first());
-    const QList<DockItem> items = f.store.items();
-    TimingControls controls(f.store);
-    controls.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&controls));
-    QLineEdit* focus = controls.rows()[0]->valueField();
-    commit(focus, QStringLiteral("5000"));
-    QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 2000);
-    QCOMPARE(focus->text(), QStringLiteral("2,000"));
-    QCOMPARE(storedTiming(f.store).value(QStringLiteral("focusDelayMilliseconds")).toInt(), 2000);
-    commit(focus, QStringLiteral("1,234"));
-    QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 1234);
+        // Saving an edit replaces the shortcut in place.
+        typeInto(child<QLineEdit>(second, "nameField"), u"Flow"_s);
+        click(child<QPushButton>(second, "saveButton"));
+        QTRY_VERIFY(!w.view.editor());
+        QCOMPARE(w.store.items().size(), 3);
+        QCOMPARE(w.store.items()[1].name, u"Flow"_s);
+        QCOMPARE(w.store.items()[1].id, DockStore::builtInSamples()[1].id);
+    }
 
-    // Text that is no whole number leaves the value, and the file, alone.
-    const QByteArray configBefore = readFile(f.store.configFilePath());
-    for (const QString& text :
-         {QStringLiteral("abc"), QStringLiteral("12.5"), QStringLiteral("99999999999999999999")}) {
-        commit(focus, text);
+    void restoreSamplesReplacesItemsKeepsTiming() {
+        // What a restore keeps and removes is the store's to test; here the button reaches it.
+        Window w;
+        w.store.deleteItem(w.store.items().first());
+        QVERIFY(shown(w.view));
+        click(child<QToolButton>(&w.view, "restoreSamplesButton"));
+        QCOMPARE(w.store.items(), DockStore::builtInSamples());
+        QCOMPARE(w.view.rows().size(), 3);
+    }
+
+    void failedSaveIsShownUntilASaveSucceeds() {
+        Window w;
+        QVERIFY(shown(w.view));
+        auto* banner = child<SaveFailureBanner>(&w.view, "saveFailureBanner");
+        QVERIFY(!banner->isVisible());
+
+        const QString folder = w.store.applicationFolderPath();
+        QVERIFY(blockFolder(folder));
+        clickRowButton(w.view, 0, "deleteButton");
+        QCOMPARE(w.view.rows().size(), 2);
+        QVERIFY(banner->isVisible());
+        QCOMPARE(banner->text(), *w.store.saveFailureMessage());
+        QVERIFY(banner->text().contains(folder));
+
+        QVERIFY(QFile::remove(folder));
+        clickRowButton(w.view, 0, "deleteButton");
+        QVERIFY(!banner->isVisible());
+        QCOMPARE(w.reread().items().size(), 1);
+    }
+
+    void typedValuesAreClampedThroughTheStore() {
+        Fixture f;
+        f.store.deleteItem(f.store.items().first());
+        const QList<DockItem> items = f.store.items();
+        TimingControls controls(f.store);
+        QVERIFY(shown(controls));
+        QLineEdit* focus = controls.rows()[0]->valueField();
+        commit(focus, u"5000"_s);
+        QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 2000);
+        QCOMPARE(focus->text(), u"2,000"_s);
+        QCOMPARE(storedTiming(f.store).value(u"focusDelayMilliseconds"_s).toInt(), 2000);
+        commit(focus, u"1,234"_s);
         QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 1234);
-        QCOMPARE(focus->text(), QStringLiteral("1,234"));
+
+        // Text that is no whole number leaves the value, and the file, alone.
+        const QByteArray configBefore = readAll(f.store.configFilePath());
+        for (const QString& text : {u"abc"_s, u"12.5"_s, u"99999999999999999999"_s}) {
+            commit(focus, text);
+            QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 1234);
+            QCOMPARE(focus->text(), u"1,234"_s);
+        }
+        QCOMPARE(readAll(f.store.configFilePath()), configBefore);
+
+        // The stepper stops at the bound, and the button with it.
+        TimingControlRow* typing = controls.rows()[2];
+        commit(typing->valueField(), u"119"_s);
+        click(typing->incrementButton());
+        QCOMPARE(f.store.launcherTiming().typingCharacterDelayMilliseconds, 120);
+        QVERIFY(!typing->incrementButton()->isEnabled());
+        // Other rows are not disturbed by the clamp of one.
+        QCOMPARE(focus->text(), u"1,234"_s);
+
+        // The grouping follows the user's locale, for reading too.
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        TimingControls german(f.store);
+        commit(german.rows()[0]->valueField(), u"1.200"_s);
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 1200);
+
+        QCOMPARE(controls.adaptiveWaitsBox()->text(), u"Wait only as long as Figma needs"_s);
+        click(controls.adaptiveWaitsBox());
+        QCOMPARE(storedTiming(f.store).value(u"adaptiveWaits"_s), QJsonValue(false));
+        {
+            DockStore reread = f.reread();
+            QVERIFY(!reread.launcherTiming().adaptiveWaits);
+            QVERIFY(!TimingControls(reread).adaptiveWaitsBox()->isChecked());
+        }
+
+        click(controls.restoreDefaultsButton());
+        QCOMPARE(storedTiming(f.store), LauncherTimingSettings::defaults.toJson());
+        QCOMPARE(controls.rows()[0]->valueField()->text(), u"180"_s);
+        QVERIFY(controls.adaptiveWaitsBox()->isChecked());
+        QCOMPARE(f.store.items(), items);
     }
-    QCOMPARE(readFile(f.store.configFilePath()), configBefore);
-
-    // The stepper stops at the bound, and the button with it.
-    TimingControlRow* typing = controls.rows()[2];
-    commit(typing->valueField(), QStringLiteral("119"));
-    QTest::mouseClick(typing->incrementButton(), Qt::LeftButton);
-    QCOMPARE(f.store.launcherTiming().typingCharacterDelayMilliseconds, 120);
-    QVERIFY(!typing->incrementButton()->isEnabled());
-    // Other rows are not disturbed by the clamp of one.
-    QCOMPARE(focus->text(), QStringLiteral("1,234"));
-
-    // The grouping follows the user's locale, for reading too.
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    TimingControls german(f.store);
-    commit(german.rows()[0]->valueField(), QStringLiteral("1.200"));
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    QCOMPARE(f.store.launcherTiming().focusDelayMilliseconds, 1200);
-
-    QCOMPARE(controls.adaptiveWaitsBox()->text(),
-             QStringLiteral("Wait only as long as Figma needs"));
-    QTest::mouseClick(controls.adaptiveWaitsBox(), Qt::LeftButton);
-    QCOMPARE(storedTiming(f.store).value(QStringLiteral("adaptiveWaits")), QJsonValue(false));
-    {
-        DockStore reread(f.dir.filePath(QStringLiteral("support")), [] { return std::nullopt; });
-        TimingControls shown(reread);
-        QVERIFY(!reread.launcherTiming().adaptiveWaits);
-        QVERIFY(!shown.adaptiveWaitsBox()->isChecked());
-    }
-
-    QTest::mouseClick(controls.restoreDefaultsButton(), Qt::LeftButton);
-    QCOMPARE(storedTiming(f.store), LauncherTimingSettings::defaults.toJson());
-    QCOMPARE(controls.rows()[0]->valueField()->text(), QStringLiteral("180"));
-    QVERIFY(controls.adaptiveWaitsBox()->isChecked());
-    QCOMPARE(f.store.items(), items);
-}
+};
 
 QTEST_MAIN(SettingsTests)
 #include "tst_settings.moc"

@@ -15,8 +15,8 @@
 #include <xcb/xcb_ewmh.h>
 #include <xcb/xtest.h>
 
+#include <algorithm>
 #include <csignal>
-#include <cstdlib>
 #include <sys/types.h>
 
 namespace brevlin::testing {
@@ -32,8 +32,6 @@ QString applicationsDir() {
 
 const QStringList entryFileNames = {"com.figma.Desktop.desktop", "figma-linux.desktop"};
 
-} // namespace
-
 // Quoting of an Exec argument: double quotes, with the characters that are special inside them
 // escaped by a backslash, then the escaping every string value of the file gets.
 QString quoteExecArgument(const QString& argument) {
@@ -48,6 +46,8 @@ QString quoteExecArgument(const QString& argument) {
     quoted.replace("%", "%%");
     return quoted;
 }
+
+} // namespace
 
 QString installDesktopEntry(const QString& applicationId, const QString& name,
                             const QStringList& exec, const QString& startupWMClass) {
@@ -65,6 +65,16 @@ QString installDesktopEntry(const QString& applicationId, const QString& name,
         text += "StartupWMClass=" + startupWMClass + "\n";
     file.write(text.toUtf8());
     return path;
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMilliseconds) {
+    QDeadlineTimer deadline(timeoutMilliseconds);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
 }
 
 bool insideDesktopSession() {
@@ -110,20 +120,25 @@ QList<QJsonObject> StandinRecord::events(const QString& kind) const {
 
 bool StandinRecord::waitFor(const std::function<bool(const QJsonObject&)>& predicate,
                             int timeoutMilliseconds) const {
-    QDeadlineTimer deadline(timeoutMilliseconds);
-    for (;;) {
-        for (const QJsonObject& e : events())
-            if (predicate(e))
-                return true;
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(20);
-    }
+    return waitUntil([&] { return std::ranges::any_of(events(), predicate); }, timeoutMilliseconds);
 }
 
 bool StandinRecord::waitForEvent(const QString& kind, int timeoutMilliseconds) const {
-    return waitFor([&](const QJsonObject& e) { return e.value("event").toString() == kind; },
-                   timeoutMilliseconds);
+    return waitForEvent(kind, {}, timeoutMilliseconds);
+}
+
+bool StandinRecord::waitForEvent(const QString& kind, const QJsonObject& fields,
+                                 int timeoutMilliseconds) const {
+    return waitFor(
+        [&](const QJsonObject& e) {
+            if (e.value("event").toString() != kind)
+                return false;
+            for (auto field = fields.begin(); field != fields.end(); ++field)
+                if (e.value(field.key()) != field.value())
+                    return false;
+            return true;
+        },
+        timeoutMilliseconds);
 }
 
 QStringList StandinRecord::runs() const {
@@ -149,20 +164,9 @@ void StandinRecord::clear() const {
 
 QString installStandinEntry(const QStringList& arguments, const QString& wmClass,
                             const QString& fileName) {
-    QDir().mkpath(applicationsDir());
-    QStringList exec = {quoteExecArgument(standinExecutable()), quoteExecArgument("--wm-class"),
-                        quoteExecArgument(wmClass)};
-    for (const QString& a : arguments)
-        exec.append(quoteExecArgument(a));
-    const QString path = applicationsDir() + "/" + fileName;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return {};
-    QString text =
-        "[Desktop Entry]\nType=Application\nName=Stand-in Design\nExec=" + exec.join(' ') +
-        "\nStartupWMClass=" + wmClass + "\nTerminal=false\n";
-    file.write(text.toUtf8());
-    return path;
+    return installDesktopEntry(fileName.chopped(8), "Stand-in Design",
+                               QStringList{standinExecutable(), "--wm-class", wmClass} + arguments,
+                               wmClass);
 }
 
 void removeStandinEntries() {
@@ -201,13 +205,7 @@ void StandinProcess::stop() {
 }
 
 bool StandinProcess::waitUntilActive(int timeoutMilliseconds) const {
-    QDeadlineTimer deadline(timeoutMilliseconds);
-    while (!m_record.isActive()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
+    return waitUntil([this] { return m_record.isActive(); }, timeoutMilliseconds);
 }
 
 qint64 StandinProcess::pid() const {
@@ -241,13 +239,10 @@ qint64 activeWindowPid() {
     xcb_ewmh_connection_t ewmh;
     if (!xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(c, &ewmh), nullptr))
         return 0;
-    xcb_window_t window = XCB_NONE;
-    if (!xcb_ewmh_get_active_window_reply(&ewmh, xcb_ewmh_get_active_window(&ewmh, 0), &window,
-                                          nullptr) ||
-        window == XCB_NONE) {
-        auto* focus = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+    xcb_window_t window = activeWindow();
+    if (window == XCB_NONE) {
+        const auto focus = xcbOwn(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
         window = focus ? focus->focus : XCB_NONE;
-        std::free(focus);
     }
     qint64 pid = 0;
     // The focus may sit on a child of the client window: walk up until one names its process.
@@ -257,34 +252,23 @@ qint64 activeWindowPid() {
             pid = value;
             break;
         }
-        auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
+        const auto tree = xcbOwn(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
         if (!tree)
             break;
         window = tree->parent == tree->root ? XCB_NONE : tree->parent;
-        std::free(tree);
     }
     xcb_ewmh_connection_wipe(&ewmh);
     return pid;
 }
 
 bool waitForActivePid(qint64 pid, int timeoutMilliseconds) {
-    QDeadlineTimer deadline(timeoutMilliseconds);
-    while (activeWindowPid() != pid) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
+    return waitUntil([pid] { return activeWindowPid() == pid; }, timeoutMilliseconds);
 }
 
 void pressKeysym(quint32 keysym, bool down) {
     const QList<xcb_keycode_t> codes = keycodesFor(keysym, false);
-    if (codes.isEmpty())
-        return;
-    xcb_connection_t* c = connection();
-    xcb_test_fake_input(c, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, codes.first(), XCB_CURRENT_TIME,
-                        XCB_NONE, 0, 0, 0);
-    xcbOwn(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    if (!codes.isEmpty())
+        pressKeycode(codes.first(), down);
 }
 
 void pressKeycode(quint8 keycode, bool down) {
@@ -397,47 +381,53 @@ quint32 activeWindow() {
     return window;
 }
 
-PaletteState paletteState(qint64 pid) {
+bool windowManagerBarrier(quint32 window) {
     xcb_connection_t* c = connection();
     xcb_ewmh_connection_t ewmh;
     if (!xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(c, &ewmh), nullptr))
-        return {};
-    PaletteState result;
-    xcb_ewmh_get_windows_reply_t clients;
-    if (xcb_ewmh_get_client_list_reply(&ewmh, xcb_ewmh_get_client_list(&ewmh, 0), &clients,
-                                       nullptr)) {
-        for (uint32_t i = 0; i < clients.windows_len && !result.found; ++i) {
-            const xcb_window_t window = clients.windows[i];
-            uint32_t windowPid = 0;
-            xcb_ewmh_get_wm_pid_reply(&ewmh, xcb_ewmh_get_wm_pid(&ewmh, window), &windowPid,
-                                      nullptr);
-            if (pid != 0 && qint64(windowPid) != pid)
-                continue;
-            xcb_ewmh_get_utf8_strings_reply_t name;
-            if (!xcb_ewmh_get_wm_name_reply(&ewmh, xcb_ewmh_get_wm_name(&ewmh, window), &name,
-                                            nullptr))
-                continue;
-            result = parsePaletteTitle(QString::fromUtf8(name.strings, int(name.strings_len)));
-            result.pid = windowPid;
-            xcb_ewmh_get_utf8_strings_reply_wipe(&name);
-        }
-        xcb_ewmh_get_windows_reply_wipe(&clients);
+        return false;
+    const auto skipsPager = [&] {
+        xcb_ewmh_get_atoms_reply_t state;
+        if (!xcb_ewmh_get_wm_state_reply(&ewmh, xcb_ewmh_get_wm_state(&ewmh, window), &state,
+                                         nullptr))
+            return false;
+        const bool found = std::count(state.atoms, state.atoms + state.atoms_len,
+                                      ewmh._NET_WM_STATE_SKIP_PAGER) > 0;
+        xcb_ewmh_get_atoms_reply_wipe(&state);
+        return found;
+    };
+    bool done = true;
+    for (const bool on : {true, false}) {
+        xcb_ewmh_request_change_wm_state(
+            &ewmh, 0, window, on ? XCB_EWMH_WM_STATE_ADD : XCB_EWMH_WM_STATE_REMOVE,
+            ewmh._NET_WM_STATE_SKIP_PAGER, XCB_NONE, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
+        xcb_flush(c);
+        done = done && waitUntil([&] { return skipsPager() == on; });
     }
     xcb_ewmh_connection_wipe(&ewmh);
-    return result;
+    return done;
+}
+
+PaletteState paletteState(qint64 pid) {
+    for (const ClientWindow& w : clientWindows()) {
+        if (pid != 0 && w.pid != pid)
+            continue;
+        PaletteState result = parsePaletteTitle(w.title);
+        result.pid = w.pid;
+        if (result.found)
+            return result;
+    }
+    return {};
 }
 
 bool waitForPalette(const std::function<bool(const PaletteState&)>& predicate, qint64 pid,
                     int timeoutMilliseconds) {
-    QDeadlineTimer deadline(timeoutMilliseconds);
-    for (;;) {
-        const PaletteState state = paletteState(pid);
-        if (state.found && predicate(state))
-            return true;
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(20);
-    }
+    return waitUntil(
+        [&] {
+            const PaletteState state = paletteState(pid);
+            return state.found && predicate(state);
+        },
+        timeoutMilliseconds);
 }
 
 QString palettePagePath() {
@@ -468,19 +458,8 @@ QStringList chromiumCommand(const QString& profileDirectory) {
 
 QString installChromiumPaletteEntry(const QString& query, const QString& wmClass,
                                     const QString& profileDirectory) {
-    QDir().mkpath(applicationsDir());
-    QStringList exec;
-    for (const QString& a : chromiumPaletteCommand(query, wmClass, profileDirectory))
-        exec.append(quoteExecArgument(a));
-    const QString path = applicationsDir() + "/com.figma.Desktop.desktop";
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return {};
-    const QString text =
-        "[Desktop Entry]\nType=Application\nName=Palette Design\nExec=" + exec.join(' ') +
-        "\nStartupWMClass=" + wmClass + "\nTerminal=false\n";
-    file.write(text.toUtf8());
-    return path;
+    return installDesktopEntry("com.figma.Desktop", "Palette Design",
+                               chromiumPaletteCommand(query, wmClass, profileDirectory), wmClass);
 }
 
 ChromiumPalette::~ChromiumPalette() {
@@ -520,10 +499,7 @@ void terminateProcess(qint64 pid) {
     if (pid <= 0)
         return;
     ::kill(pid_t(pid), SIGTERM);
-    QDeadlineTimer deadline(3000);
-    while (::kill(pid_t(pid), 0) == 0 && !deadline.hasExpired())
-        QTest::qWait(20);
-    if (::kill(pid_t(pid), 0) == 0)
+    if (!waitUntil([pid] { return ::kill(pid_t(pid), 0) != 0; }, 3000))
         ::kill(pid_t(pid), SIGKILL);
 }
 

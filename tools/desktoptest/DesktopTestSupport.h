@@ -17,6 +17,8 @@ namespace brevlin::testing {
 
 // Whether the test runs inside a private desktop session (and may therefore change the desktop).
 bool insideDesktopSession();
+// Serves the event loop until `condition` holds; false when the time ran out first.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMilliseconds = 5000);
 
 QString standinExecutable();
 
@@ -30,16 +32,16 @@ public:
     QString path() const { return m_path; }
     QList<QJsonObject> events() const;
     QList<QJsonObject> events(const QString& kind) const;
-    // Waits (serving the event loop) until `predicate` holds for some event.
     bool waitFor(const std::function<bool(const QJsonObject&)>& predicate,
                  int timeoutMilliseconds = 5000) const;
     bool waitForEvent(const QString& kind, int timeoutMilliseconds = 5000) const;
-    // The runs recorded, as "name/trigger".
+    // An event of `kind` holding every one of `fields`.
+    bool waitForEvent(const QString& kind, const QJsonObject& fields,
+                      int timeoutMilliseconds = 5000) const;
+    // As "name/trigger".
     QStringList runs() const;
-    // Whether the window's last activation change made it active.
-    bool isActive() const;
-    // The last text the search field held, or empty.
-    QString lastText() const;
+    bool isActive() const;    // as its last activation change left it
+    QString lastText() const; // the search field's, or empty
     void clear() const;
 
 private:
@@ -106,8 +108,11 @@ struct ClientWindow {
     QString title;
 };
 QList<ClientWindow> clientWindows();
-// The window the window manager calls active, or 0.
-quint32 activeWindow();
+quint32 activeWindow(); // or 0
+// Asks the window manager to keep `window` off the pager, then not, and waits until it has done
+// both. It handles requests in order: by then it has handled every request made before, and the
+// focus events the first round's focus changes caused.
+bool windowManagerBarrier(quint32 window);
 
 // The state of the palette window of `pid`, or of any palette window when `pid` is 0.
 PaletteState paletteState(qint64 pid = 0);
@@ -118,10 +123,9 @@ bool waitForPalette(const std::function<bool(const PaletteState&)>& predicate, q
 // tools/chromiumpalette/palette.html in the source tree.
 QString palettePagePath();
 
-// Chromium's command line for the page with `query` ("open=1&layers=2000"), a fresh profile in
-// `profileDirectory` and `wmClass` as its window class.
 // Chromium on a fresh profile of its own, as the tests run it; no page yet.
 QStringList chromiumCommand(const QString& profileDirectory);
+// The same for the palette page with `query` ("open=1&layers=2000") and `wmClass`.
 QStringList chromiumPaletteCommand(const QString& query, const QString& wmClass,
                                    const QString& profileDirectory);
 // Writes the target's entry (as installStandinEntry does) starting the palette in Chromium.
@@ -136,7 +140,6 @@ public:
     ChromiumPalette(const ChromiumPalette&) = delete;
     ChromiumPalette& operator=(const ChromiumPalette&) = delete;
 
-    // Starts it and waits until the page shows.
     bool start(const QString& query = {}, const QString& wmClass = QStringLiteral("figma-palette"));
     void stop();
     qint64 pid() const;
@@ -177,8 +180,6 @@ int keycodesCarrying(quint32 keysym);
 // Type=Application. Returns its path.
 QString installDesktopEntry(const QString& applicationId, const QString& name,
                             const QStringList& exec, const QString& startupWMClass = {});
-// Quotes one Exec argument as desktop entries do.
-QString quoteExecArgument(const QString& argument);
 
 // Ends a process started on the stand-in's behalf by someone else (a launch through its entry).
 void terminateProcess(qint64 pid);

@@ -3,6 +3,7 @@
 // The real launcher over the Linux backends, as the end-to-end tests and the launch benchmarks
 // drive it, and the outcome of one launch run to its end.
 
+#include "../support/LaunchOutcome.h"
 #include "launch/FigmaLauncher.h"
 #include "launch/QtScheduler.h"
 #include "platform/linux/AtspiAccessibility.h"
@@ -15,21 +16,6 @@
 #include <optional>
 
 namespace brevlin::testing {
-
-struct LaunchOutcome {
-    bool finished = false;
-    std::optional<FigmaLauncherError> launcherError;
-    QString otherError;
-
-    bool succeeded() const { return finished && !launcherError && otherError.isEmpty(); }
-    QString describe() const {
-        if (!finished)
-            return QStringLiteral("did not finish");
-        if (launcherError)
-            return launcherError->description();
-        return otherError.isEmpty() ? QStringLiteral("success") : otherError;
-    }
-};
 
 class LauncherRig {
 public:
@@ -64,20 +50,13 @@ public:
 
     LaunchOutcome launch(const QString& pluginName, int timeoutMilliseconds,
                          const LauncherTimingSettings& settings = timing()) {
+        return run(scheduler, launcher->launchPlugin(pluginName, settings), timeoutMilliseconds);
+    }
+    // Runs one launch to its end, or until the time runs out.
+    static LaunchOutcome run(Scheduler& scheduler, Task<void> task, int timeoutMilliseconds) {
         auto outcome = std::make_shared<LaunchOutcome>();
-        startTask(scheduler, launcher->launchPlugin(pluginName, settings),
-                  [outcome](std::exception_ptr error) {
-                      outcome->finished = true;
-                      if (!error)
-                          return;
-                      try {
-                          std::rethrow_exception(error);
-                      } catch (const FigmaLauncherError& e) {
-                          outcome->launcherError = e;
-                      } catch (const std::exception& e) {
-                          outcome->otherError = QString::fromUtf8(e.what());
-                      }
-                  });
+        startTask(scheduler, std::move(task),
+                  [outcome](std::exception_ptr error) { outcome->end(error); });
         (void)QTest::qWaitFor([&] { return outcome->finished; }, timeoutMilliseconds);
         return *outcome;
     }

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QSet>
 
+#include <algorithm>
+
 namespace brevlin::testing {
 
 // A hotkey service that grants registrations unless told to refuse, and lets the test press.
@@ -66,19 +68,11 @@ private:
         return a.position() == b.position() && a.modifierSet() == b.modifierSet();
     }
     void removeLive(HotkeyId id) {
-        for (qsizetype i = 0; i < live.size(); ++i) {
-            if (live[i].id == id) {
-                live.removeAt(i);
-                return;
-            }
-        }
+        live.removeIf([id](const Live& r) { return r.id == id; });
     }
     bool isTaken(const Hotkey& hotkey) const {
-        for (const Live& r : live) {
-            if (sameKeys(r.hotkey, hotkey))
-                return true;
-        }
-        return false;
+        return std::any_of(live.begin(), live.end(),
+                           [&](const Live& r) { return sameKeys(r.hotkey, hotkey); });
     }
     PressHandler m_handler;
 };

@@ -155,6 +155,11 @@ QStringList SimulatedFigma::timelineOf(const QStringList& prefixes) const {
     return selected;
 }
 
+qint64 SimulatedFigma::timeOf(const QString& what) const {
+    const QStringList entries = timelineOf({what});
+    return entries.isEmpty() ? -1 : entries.first().section(' ', 0, 0).toLongLong();
+}
+
 void SimulatedFigma::receiveKey(const PostedKey& key) {
     if (reactionDelayMilliseconds > 0 && !m_reacting) {
         m_scheduler.postAfter(reactionDelayMilliseconds, [this, key] {
@@ -333,31 +338,6 @@ void SimulatedFigma::run(const QString& plugin) {
     ranPlugins.append(plugin);
     if (paletteClosesOnRun && isPaletteOpen())
         closePalette();
-}
-
-void SimulatedFigma::introduce(Fault fault) {
-    switch (fault) {
-    case Fault::notInstalled:
-        running = false;
-        installed = false;
-        break;
-    case Fault::failsToStart:
-        running = false;
-        startOutcome = StartOutcome::failsWithError;
-        break;
-    case Fault::neverFrontmost:
-        becomesFrontmost = false;
-        break;
-    case Fault::noEventSource:
-        keyboardUnavailable = true;
-        break;
-    case Fault::noKeyEvent:
-        unavailableKeyAt = 0;
-        break;
-    case Fault::focusTakenWhileTyping:
-        focusLostAfterTypedCharacters = 2;
-        break;
-    }
 }
 
 void SimulatedFigma::repair() {

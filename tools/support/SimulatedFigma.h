@@ -5,6 +5,7 @@
 #include "launch/FigmaLauncher.h"
 #include "launch/Keyboard.h"
 #include "launch/Workspace.h"
+#include "model/DockItem.h"
 
 #include <QString>
 #include <QStringList>
@@ -79,16 +80,6 @@ public:
     // The zero-based key press or typed character that has no key to go on, or -1.
     int unavailableKeyAt = -1;
 
-    // Ways a whole launch fails while access is granted, each set up in one call.
-    enum class Fault {
-        notInstalled,
-        failsToStart,
-        neverFrontmost,
-        noEventSource,
-        noKeyEvent,
-        focusTakenWhileTyping
-    };
-    void introduce(Fault fault);
     // Undoes every fault: Figma runs, comes to the front and takes its keys, and a palette a
     // stopped launch left open is closed.
     void repair();
@@ -112,6 +103,8 @@ public:
     QStringList timeline;
     // The timeline entries whose <what> starts with one of the prefixes.
     QStringList timelineOf(const QStringList& prefixes) const;
+    // When the first entry whose <what> starts with `what` happened, in milliseconds, or -1.
+    qint64 timeOf(const QString& what) const;
     QStringList ranPlugins;
 
     bool isPaletteOpen() const { return m_paletteNode >= 0; }
@@ -161,5 +154,11 @@ private:
     int m_typedCharacters = 0;
     bool m_reacting = false;
 };
+
+// A shortcut running `plugin` (named after it) on Ctrl+Alt+`key`, with an id of its own.
+inline DockItem shortcutFor(const QString& plugin, const QString& key = QStringLiteral("9")) {
+    const Hotkey hotkey{key, {KeyModifier::primary, KeyModifier::alternate}};
+    return {QUuid::createUuid(), plugin, plugin, QStringLiteral("star.fill"), std::nullopt, hotkey};
+}
 
 } // namespace brevlin::testing

@@ -27,9 +27,11 @@ class TstAtspiChromium : public QObject, public AtspiRig {
             return false;
         });
     }
-    void compareWithFreshRead(const AccessibleElement& app, qint64 pid, const char* when) {
+    bool sameAsFreshRead(const AccessibleElement& app, qint64 pid, const char* when) {
         const QString difference = differenceFromFreshRead(app, pid);
-        QVERIFY2(difference.isEmpty(), qPrintable(when + ("\n" + difference)));
+        if (!difference.isEmpty())
+            qWarning().noquote() << when << '\n' << difference;
+        return difference.isEmpty();
     }
 
     // Keys as the user's keyboard sends them to the focused window.
@@ -75,27 +77,26 @@ private Q_SLOTS:
         atspi::Bus bus;
         QVERIFY(bus.ensureConnected());
         std::optional<atspi::ObjectRef> window;
-        QElapsedTimer registered;
-        registered.start();
-        while (!window && registered.elapsed() < 10000) {
-            for (const atspi::ObjectRef& app :
-                 children(bus, {"org.a11y.atspi.Registry", atspi::rootPath})) {
-                Variant pid = bus.call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                       "org.freedesktop.DBus", "GetConnectionUnixProcessID",
-                                       g_variant_new("(s)", app.busName.toUtf8().constData()),
-                                       G_VARIANT_TYPE("(u)"));
-                guint32 value = 0;
-                if (pid)
-                    g_variant_get(pid.get(), "(u)", &value);
-                if (qint64(value) != chromium.pid())
-                    continue;
-                const auto windows = children(bus, app);
-                if (!windows.empty())
-                    window = windows.front();
-            }
-            if (!window)
-                QTest::qWait(50);
-        }
+        waitUntil(
+            [&] {
+                for (const atspi::ObjectRef& app :
+                     children(bus, {"org.a11y.atspi.Registry", atspi::rootPath})) {
+                    Variant pid = bus.call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                           "org.freedesktop.DBus", "GetConnectionUnixProcessID",
+                                           g_variant_new("(s)", app.busName.toUtf8().constData()),
+                                           G_VARIANT_TYPE("(u)"));
+                    guint32 value = 0;
+                    if (pid)
+                        g_variant_get(pid.get(), "(u)", &value);
+                    if (qint64(value) != chromium.pid())
+                        continue;
+                    const auto windows = children(bus, app);
+                    if (!windows.empty())
+                        window = windows.front();
+                }
+                return window.has_value();
+            },
+            10000);
         QVERIFY(window);
         // The page has shown (its title says so, which start() waits for) and the window has
         // registered: a tree published unasked would hang below the window by now.
@@ -149,10 +150,8 @@ private Q_SLOTS:
 
         // Every child names its parent (with the nameless layout panels left out).
         for (const AccessibleElement& e : ui.collectDescendants(app, 8)) {
-            for (const AccessibleElement& child : ax.elements(e, Relation::children)) {
-                const std::optional<AccessibleElement> parent = ax.parent(child);
-                QVERIFY2(parent && *parent == e, qPrintable(label(child)));
-            }
+            for (const AccessibleElement& child : ax.elements(e, Relation::children))
+                QVERIFY2(ax.parent(child) == e, qPrintable(label(child)));
         }
     }
 
@@ -210,41 +209,31 @@ private Q_SLOTS:
         };
         QTRY_COMPARE_WITH_TIMEOUT(quietWalkCost(), quint64(1),
                                   int(atspi::KeptTrees::wakeSettleMs) + 10000);
-        compareWithFreshRead(app, chromium.pid(), "closed at start");
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(sameAsFreshRead(app, chromium.pid(), "closed at start"));
         QVERIFY(absent([&] { return ui.isActionsPaletteOpen(app); }));
 
         for (int round = 0; round < 3; ++round) {
             pressCtrlK();
             QVERIFY(chromium.waitFor([](const PaletteState& s) { return s.open; }));
             QTRY_VERIFY(ui.isActionsPaletteOpen(app));
-            compareWithFreshRead(app, chromium.pid(), "opened");
-            if (QTest::currentTestFailed())
-                return;
+            QVERIFY(sameAsFreshRead(app, chromium.pid(), "opened"));
             QVERIFY(search([&] { return ui.findMatchingResult(app, "Autoflow"); }));
 
             typeKey('o');
             typeKey('w');
             QTRY_VERIFY(absent([&] { return ui.findMatchingResult(app, "Iconify"); }));
-            compareWithFreshRead(app, chromium.pid(), "filtered");
-            if (QTest::currentTestFailed())
-                return;
+            QVERIFY(sameAsFreshRead(app, chromium.pid(), "filtered"));
             QVERIFY(search([&] { return ui.findMatchingResult(app, "Autoflow"); }));
             typeKey(0xff08); // BackSpace
             typeKey(0xff08);
             QTRY_VERIFY(ui.findMatchingResult(app, "Iconify").has_value());
-            compareWithFreshRead(app, chromium.pid(), "filter cleared");
-            if (QTest::currentTestFailed())
-                return;
+            QVERIFY(sameAsFreshRead(app, chromium.pid(), "filter cleared"));
 
             pressCtrlK();
             QVERIFY(chromium.waitFor([](const PaletteState& s) { return !s.open; }));
             // Closing right after a walk: the very next walk must see it.
             QTRY_VERIFY(absent([&] { return ui.isActionsPaletteOpen(app); }));
-            compareWithFreshRead(app, chromium.pid(), "closed");
-            if (QTest::currentTestFailed())
-                return;
+            QVERIFY(sameAsFreshRead(app, chromium.pid(), "closed"));
             QVERIFY(absent([&] { return ui.findMatchingResult(app, "Autoflow"); }));
             QVERIFY(search([&] { return findLabelled(app, "Canvas"); }));
         }

@@ -39,6 +39,17 @@ void chord(std::initializer_list<quint32> keysyms) {
     QTest::qWait(20);
 }
 
+// Ctrl+Alt and the key with this keycode, whatever the layout puts on it.
+void chordAt(quint8 keycode) {
+    pressKeysym(XKB_KEY_Control_L, true);
+    pressKeysym(XKB_KEY_Alt_L, true);
+    pressKeycode(keycode, true);
+    pressKeycode(keycode, false);
+    pressKeysym(XKB_KEY_Alt_L, false);
+    pressKeysym(XKB_KEY_Control_L, false);
+    QTest::qWait(20);
+}
+
 // Another X client on its own connection, holding grabs of its own.
 class OtherClient {
 public:
@@ -80,11 +91,7 @@ private:
 };
 
 DockItem itemNamed(const QString& name, const QString& key) {
-    DockItem item;
-    item.name = name;
-    item.pluginName = name;
-    item.hotkey = Hotkey{key, {KeyModifier::primary, KeyModifier::alternate}};
-    return item;
+    return DockItem{{}, name, name, {}, std::nullopt, ctrlAlt(key)};
 }
 
 } // namespace
@@ -96,9 +103,6 @@ private:
     std::unique_ptr<X11HotkeyService> m_service;
     QList<quint32> m_pressed;
 
-private Q_SLOTS:
-    void initTestCase() { QVERIFY2(insideDesktopSession(), "run inside scripts/desktop-session"); }
-
     // Presses a marker hotkey and waits for it: whatever the keys pressed before it set off has
     // arrived by then, so what has not arrived never will.
     void barrier() {
@@ -109,6 +113,9 @@ private Q_SLOTS:
         m_pressed.removeAll(marker);
         m_service->unregisterHotkey(marker);
     }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY2(insideDesktopSession(), "run inside scripts/desktop-session"); }
 
     void init() {
         m_service = X11HotkeyService::create();
@@ -144,15 +151,8 @@ private Q_SLOTS:
             QCOMPARE(m_service->registerHotkey(keycode, ctrlAlt(key)), Registered::registered);
             QCOMPARE(m_service->keycodeAt(position), keycode);
         }
-        for (const auto& [position, keycode] : samples) {
-            pressKeysym(XKB_KEY_Control_L, true);
-            pressKeysym(XKB_KEY_Alt_L, true);
-            pressKeycode(keycode, true);
-            pressKeycode(keycode, false);
-            pressKeysym(XKB_KEY_Alt_L, false);
-            pressKeysym(XKB_KEY_Control_L, false);
-            QTest::qWait(20);
-        }
+        for (const auto& [position, keycode] : samples)
+            chordAt(keycode);
         QTRY_COMPARE(m_pressed,
                      (QList<quint32>{evdevKeycodeAE01, evdevKeycodeAE02, evdevKeycodeAE03}));
     }
@@ -165,12 +165,7 @@ private Q_SLOTS:
             QTest::qWait(300);
             QVERIFY(m_service->grabCount(8) >= 4);
             m_pressed.clear();
-            pressKeysym(XKB_KEY_Control_L, true);
-            pressKeysym(XKB_KEY_Alt_L, true);
-            pressKeycode(evdevKeycodeAE01, true);
-            pressKeycode(evdevKeycodeAE01, false);
-            pressKeysym(XKB_KEY_Alt_L, false);
-            pressKeysym(XKB_KEY_Control_L, false);
+            chordAt(evdevKeycodeAE01);
             QTRY_COMPARE(m_pressed, QList<quint32>{8});
         }
     }

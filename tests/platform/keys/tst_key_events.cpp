@@ -7,8 +7,6 @@
 #include "platform/linux/XTestKeyboard.h"
 #include "platform/linux/XcbReply.h"
 
-#include <QDeadlineTimer>
-#include <QDebug>
 #include <QJsonArray>
 #include <QScopeGuard>
 #include <QTest>
@@ -56,10 +54,13 @@ void typeText(XTestKeyboard& keys, const QString& text) {
     }
 }
 
-QStringList modifiersOf(const QJsonObject& keyEvent) {
+// The modifiers of the last key event `is` picks, as the stand-in names them.
+QStringList modifiersOfLast(const StandinRecord& record,
+                            const std::function<bool(const QJsonObject&)>& is) {
     QStringList names;
-    for (const QJsonValue& v : keyEvent.value("modifiers").toArray())
-        names.append(v.toString());
+    for (const QJsonObject& e : record.events("key"))
+        if (is(e))
+            names = e.value("modifiers").toVariant().toStringList();
     return names;
 }
 
@@ -75,27 +76,18 @@ private:
     // Asks until the stand-in says it is active: the window manager ignores requests for a window
     // it has not finished managing.
     bool activate(qint64 pid) {
-        QDeadlineTimer deadline(5000);
-        while (!deadline.hasExpired()) {
+        return waitUntil([&] {
             if (const RunningApplicationPtr app = m_workspace->findRunning("brevlin-standin");
                 app && app->processIdentifier() == pid)
                 app->activate();
-            if (m_standin.waitUntilActive(200))
-                return true;
-        }
-        return false;
+            return m_standin.waitUntilActive(200);
+        });
     }
     StandinProcess m_standin;
 
     bool openPalette() {
         press(*m_keys, Key::k, KeyModifier::primary);
-        const bool opened = m_standin.record().waitFor([](const QJsonObject& e) {
-            return e.value("event") == "palette" && e.value("open").toBool();
-        });
-        if (!opened)
-            for (const QJsonObject& e : m_standin.record().events())
-                qWarning() << e;
-        return opened;
+        return m_standin.record().waitForEvent("palette", {{"open", true}});
     }
 
 private Q_SLOTS:
@@ -182,20 +174,16 @@ private Q_SLOTS:
         QVERIFY(setKeyboardLayout("ru"));
         QTest::qWait(200);
         press(*m_keys, Key::k, KeyModifier::primary);
-        QVERIFY(m_standin.record().waitFor([](const QJsonObject& e) {
-            return e.value("event") == "key" && e.value("keycode").toInt() == evdevKeycodeAC08;
-        }));
-        QJsonObject kEvent;
-        for (const QJsonObject& e : m_standin.record().events("key"))
-            if (e.value("keycode").toInt() == evdevKeycodeAC08)
-                kEvent = e;
-        QCOMPARE(modifiersOf(kEvent), QStringList{"ctrl"});
+        QVERIFY(m_standin.record().waitForEvent("key", {{"keycode", evdevKeycodeAC08}}));
+        QCOMPARE(modifiersOfLast(m_standin.record(),
+                                 [](const QJsonObject& e) {
+                                     return e.value("keycode").toInt() == evdevKeycodeAC08;
+                                 }),
+                 QStringList{"ctrl"});
         // Every launch key has a key to go on, the Latin letters at their US positions.
         for (Key key : {Key::a, Key::deleteBackward, Key::downArrow, Key::returnKey})
             press(*m_keys, key);
-        QVERIFY(m_standin.record().waitFor([](const QJsonObject& e) {
-            return e.value("event") == "key" && e.value("keycode").toInt() == evdevKeycodeAC01;
-        }));
+        QVERIFY(m_standin.record().waitForEvent("key", {{"keycode", evdevKeycodeAC01}}));
     }
 
     void typesAnyTextExactlyWithoutPauses() {
@@ -291,12 +279,9 @@ private Q_SLOTS:
         pressKeysym(XKB_KEY_Alt_L, true);
         pressKeysym(XKB_KEY_Shift_L, true);
         QVERIFY(openPalette());
-        const QList<QJsonObject> keys = m_standin.record().events("key");
-        QJsonObject kEvent;
-        for (const QJsonObject& e : keys)
-            if (e.value("key") == "K")
-                kEvent = e;
-        QCOMPARE(modifiersOf(kEvent), QStringList{"ctrl"});
+        QCOMPARE(modifiersOfLast(m_standin.record(),
+                                 [](const QJsonObject& e) { return e.value("key") == "K"; }),
+                 QStringList{"ctrl"});
 
         // None asked for means none, even with three held.
         press(*m_keys, Key::downArrow);
@@ -304,7 +289,7 @@ private Q_SLOTS:
         QTRY_COMPARE(m_standin.record().runs(), QStringList{"Autoflow/key"});
         for (const QJsonObject& e : m_standin.record().events("key"))
             if (e.value("key") == "Down" || e.value("key") == "Return")
-                QCOMPARE(modifiersOf(e), QStringList());
+                QCOMPARE(e.value("modifiers").toArray().size(), 0);
 
         // What the user holds is held again afterwards.
         QVERIFY(isKeysymDown(XKB_KEY_Control_L));
@@ -323,14 +308,11 @@ private Q_SLOTS:
 
     void systemAndAlternateGoOnSuperAndAlt() {
         press(*m_keys, Key::k, KeyModifier::system | KeyModifier::alternate);
-        QVERIFY(m_standin.record().waitFor([](const QJsonObject& e) {
-            return e.value("event") == "key" && e.value("key").toString().endsWith("K");
-        }));
-        QJsonObject kEvent;
-        for (const QJsonObject& e : m_standin.record().events("key"))
-            if (e.value("key").toString().endsWith("K"))
-                kEvent = e;
-        QCOMPARE(modifiersOf(kEvent), (QStringList{"alt", "meta"}));
+        const auto isK = [](const QJsonObject& e) {
+            return e.value("key").toString().endsWith("K");
+        };
+        QVERIFY(m_standin.record().waitFor(isK));
+        QCOMPARE(modifiersOfLast(m_standin.record(), isK), (QStringList{"alt", "meta"}));
         QVERIFY(m_standin.record().events("palette").isEmpty());
     }
 
@@ -344,17 +326,8 @@ private Q_SLOTS:
             text += QString::fromUcs4(&cp, 1);
         text += QString::fromUtf8("é日");
         typeText(*m_keys, text);
-        const bool typed = m_standin.record().waitFor(
-            [&](const QJsonObject& e) { return e.value("text").toString() == text; }, 10000);
-        if (!typed) {
-            const QString got = m_standin.record().lastText();
-            qsizetype same = 0;
-            while (same < got.size() && same < text.size() && got[same] == text[same])
-                ++same;
-            qWarning() << "typed" << got.size() << "of" << text.size() << "first difference at"
-                       << same << got.mid(same, 8) << "instead of" << text.mid(same, 8);
-        }
-        QVERIFY(typed);
+        QVERIFY2(m_standin.record().waitForEvent("text", {{"text", text}}, 10000),
+                 qPrintable(m_standin.record().lastText()));
     }
 };
 

@@ -3,21 +3,17 @@
 // windows brought forward through KWin's scripting with the frontmost check following, and the
 // real launcher end to end on native-Wayland Chromium.
 
-#include "../launcher/LauncherRig.h"
 #include "BrevlinProcess.h"
 #include "DesktopTestSupport.h"
+#include "LauncherRig.h"
 #include "platform/linux/KWinWorkspace.h"
 #include "platform/linux/WaylandPortals.h"
 
-#include <QDeadlineTimer>
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -29,37 +25,20 @@ using namespace brevlin::testing;
 
 namespace {
 
-const QString target = QStringLiteral("com.figma.Desktop");
-
-QString quoted(const QString& argument) {
-    QString escaped = argument;
-    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
-        .replace(QLatin1Char('"'), QStringLiteral("\\\""));
-    return QLatin1Char('"') + escaped + QLatin1Char('"');
-}
+const QString target = "com.figma.Desktop";
+using Registered = HotkeyService::RegisterResult;
 
 // An entry named `identifier` starting `command`. On Wayland nothing in it names the window: the
 // workspace finds the window by the process it starts.
 void installEntry(const QString& identifier, const QStringList& command,
                   const QString& windowClass = {}) {
-    const QString folder =
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/applications";
-    QDir().mkpath(folder);
-    QFile file(folder + '/' + identifier + ".desktop");
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QStringList exec;
-    for (const QString& a : command)
-        exec.append(quoted(a));
-    file.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=%2\n%3")
-                   .arg(identifier, exec.join(' '),
-                        windowClass.isEmpty() ? QString() : "StartupWMClass=" + windowClass + '\n')
-                   .toUtf8());
+    QVERIFY(!installDesktopEntry(identifier, identifier, command, windowClass).isEmpty());
 }
 
 // The palette in Chromium on `ozone` ("wayland" or "x11"), through the target's entry.
 QStringList paletteCommand(const QString& ozone, const QString& profile) {
-    QStringList command = chromiumPaletteCommand({}, QStringLiteral("figma-palette"), profile);
-    command.insert(1, QStringLiteral("--ozone-platform=") + ozone);
+    QStringList command = chromiumPaletteCommand({}, "figma-palette", profile);
+    command.insert(1, "--ozone-platform=" + ozone);
     return command;
 }
 
@@ -77,7 +56,7 @@ const char bareBusConfig[] =
 // the tests' own environment may name.
 bool startNative(BrevlinProcess& brevlin,
                  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment()) {
-    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    environment.remove("QT_QPA_PLATFORM");
     return brevlin.start(true, std::move(environment));
 }
 
@@ -133,6 +112,12 @@ class WaylandTest : public QObject {
             20000);
     }
 
+    void startOther() {
+        installEntry("brevlin.Other", {standinExecutable()});
+        QVERIFY(start("brevlin.Other"));
+        QVERIFY(bringForward("brevlin.Other"));
+    }
+
     void chord(const QList<int>& keycodes) {
         for (int code : keycodes)
             m_keys->sendKeycode(code, true);
@@ -163,17 +148,14 @@ private Q_SLOTS:
         PortalHotkeyService hotkeys;
         QList<HotkeyService::HotkeyId> presses;
         hotkeys.setPressHandler([&](HotkeyService::HotkeyId id) { presses.append(id); });
-        QCOMPARE(PortalHotkeyService::trigger(
-                     {QStringLiteral("1"), {KeyModifier::primary, KeyModifier::alternate}}),
-                 QStringLiteral("CTRL+ALT+1"));
+        const auto ctrlAlt = [](const char* key) {
+            return Hotkey{key, {KeyModifier::primary, KeyModifier::alternate}};
+        };
+        QCOMPARE(PortalHotkeyService::trigger(ctrlAlt("1")), "CTRL+ALT+1");
         // The application's own identifiers and keys: the desktop keeps a shortcut's key under
         // its identifier, and the application registers the same ones again.
-        QCOMPARE(hotkeys.registerHotkey(
-                     1, {QStringLiteral("1"), {KeyModifier::primary, KeyModifier::alternate}}),
-                 HotkeyService::RegisterResult::registered);
-        QCOMPARE(hotkeys.registerHotkey(
-                     2, {QStringLiteral("2"), {KeyModifier::primary, KeyModifier::alternate}}),
-                 HotkeyService::RegisterResult::registered);
+        QCOMPARE(hotkeys.registerHotkey(1, ctrlAlt("1")), Registered::registered);
+        QCOMPARE(hotkeys.registerHotkey(2, ctrlAlt("2")), Registered::registered);
         QSignalSpy bound(&hotkeys, &PortalHotkeyService::bindingChanged);
         QVERIFY(bound.wait(20000));
         QVERIFY2(hotkeys.isBound(), qPrintable(hotkeys.failure()));
@@ -188,14 +170,11 @@ private Q_SLOTS:
         // A refusal comes after `registered`, through the failure the dock shows: the portal
         // takes one session of Brevlin's name at a time.
         PortalHotkeyService second;
-        QCOMPARE(second.registerHotkey(
-                     3, {QStringLiteral("3"), {KeyModifier::primary, KeyModifier::alternate}}),
-                 HotkeyService::RegisterResult::registered);
+        QCOMPARE(second.registerHotkey(3, ctrlAlt("3")), Registered::registered);
         QSignalSpy refused(&second, &PortalHotkeyService::bindingChanged);
         QVERIFY(refused.wait(20000));
         QVERIFY(!second.isBound());
-        QVERIFY2(second.failure().contains(QStringLiteral("Ctrl+Alt+3")),
-                 qPrintable(second.failure()));
+        QVERIFY2(second.failure().contains("Ctrl+Alt+3"), qPrintable(second.failure()));
     }
 
     // Chromium natively on Wayland and on XWayland: the shortcut opens the palette, typed text
@@ -203,8 +182,8 @@ private Q_SLOTS:
     // brought forward from another window, the frontmost check following it both ways.
     void keysAndActivation_data() {
         QTest::addColumn<QString>("ozone");
-        QTest::newRow("native Wayland") << QStringLiteral("wayland");
-        QTest::newRow("XWayland") << QStringLiteral("x11");
+        QTest::newRow("native Wayland") << QString("wayland");
+        QTest::newRow("XWayland") << QString("x11");
     }
     void keysAndActivation() {
         QFETCH(QString, ozone);
@@ -213,13 +192,11 @@ private Q_SLOTS:
         QVERIFY2(pid, "the palette did not show");
         QVERIFY(QTest::qWaitFor([&] { return palette(pid).found; }, 30000));
 
-        installEntry(QStringLiteral("brevlin.Other"), {standinExecutable()});
-        QVERIFY(start(QStringLiteral("brevlin.Other")));
-        QVERIFY(bringForward(QStringLiteral("brevlin.Other")));
+        startOther();
         QVERIFY(!m_workspace.isFrontmost(target));
 
         QVERIFY(bringForward(target));
-        QVERIFY(!m_workspace.isFrontmost(QStringLiteral("brevlin.Other")));
+        QVERIFY(!m_workspace.isFrontmost("brevlin.Other"));
         QCOMPARE(m_keys->press(Key::k, KeyModifier::primary), KeyResult::posted);
         QVERIFY(QTest::qWaitFor([&] { return palette(pid).open; }, 10000));
         // A hotkey's Ctrl+Alt still held: the text arrives plain all the same.
@@ -230,18 +207,18 @@ private Q_SLOTS:
         QCOMPARE(m_keys->type(u"on"), KeyResult::posted);
         m_keys->sendKeycode(KEY_LEFTALT, false);
         m_keys->sendKeycode(KEY_LEFTCTRL, false);
-        QTRY_COMPARE_WITH_TIMEOUT(palette(pid).text, QStringLiteral("Icon"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(palette(pid).text, QString("Icon"), 10000);
     }
 
     // A browser's web app shares the browser's process: its window is told from the browser's
     // ordinary one by its app id, and it is that window that is found, brought forward and
     // counted as in front.
     void webAppWindowByAppId() {
-        const QString webApp = QStringLiteral("chrome-bnpmlkocmbcngjgalnlmdhjafjcekmfp-Default");
+        const QString webApp = "chrome-bnpmlkocmbcngjgalnlmdhjafjcekmfp-Default";
         QStringList browser = chromiumCommand(m_dir.filePath("profile-webapp"));
-        browser.insert(1, QStringLiteral("--ozone-platform=wayland"));
-        installEntry(QStringLiteral("brevlin.Browser"), browser);
-        const qint64 pid = start(QStringLiteral("brevlin.Browser"));
+        browser.insert(1, "--ozone-platform=wayland");
+        installEntry("brevlin.Browser", browser);
+        const qint64 pid = start("brevlin.Browser");
         QVERIFY(pid);
         const auto windowsOf = [&](qint64 owner) {
             QList<KWinWindow> result;
@@ -275,7 +252,7 @@ private Q_SLOTS:
 
         // The ordinary window in front: the web app's process, but not the web app.
         // The browser's entry names no window: its process's first one, the ordinary window.
-        m_workspace.findRunning(QStringLiteral("brevlin.Browser"))->activate();
+        m_workspace.findRunning("brevlin.Browser")->activate();
         QTRY_COMPARE_WITH_TIMEOUT(m_workspace.activeWindow().value_or(KWinWindow{}).id, ordinary.id,
                                   10000);
         QVERIFY(!m_workspace.isFrontmost(webApp));
@@ -290,42 +267,26 @@ private Q_SLOTS:
 
     // The real launcher over the Wayland backends, from another window in front.
     void launcherEndToEnd() {
-        installEntry(target,
-                     paletteCommand(QStringLiteral("wayland"), m_dir.filePath("profile-e2e")));
+        installEntry(target, paletteCommand("wayland", m_dir.filePath("profile-e2e")));
         const qint64 pid = start(target);
         QVERIFY(pid);
-        installEntry(QStringLiteral("brevlin.Other"), {standinExecutable()});
-        QVERIFY(start(QStringLiteral("brevlin.Other")));
-        QVERIFY(bringForward(QStringLiteral("brevlin.Other")));
+        startOther();
 
         QtScheduler scheduler;
         FigmaLauncher launcher(LaunchPlatform{m_accessibility, *m_keys, m_workspace, scheduler});
-        LaunchOutcome outcome;
-        startTask(scheduler,
-                  launcher.launchPlugin(QStringLiteral("Iconify"), LauncherRig::timing()),
-                  [&](std::exception_ptr error) {
-                      outcome.finished = true;
-                      if (!error)
-                          return;
-                      try {
-                          std::rethrow_exception(error);
-                      } catch (const FigmaLauncherError& e) {
-                          outcome.launcherError = e;
-                      }
-                  });
-        QVERIFY(QTest::qWaitFor([&] { return outcome.finished; }, 90000));
+        const LaunchOutcome outcome = LauncherRig::run(
+            scheduler, launcher.launchPlugin("Iconify", LauncherRig::timing()), 90000);
         QVERIFY2(outcome.succeeded(), qPrintable(outcome.describe()));
         const PaletteState state = palette(pid);
-        QCOMPARE(state.runs, QStringList{QStringLiteral("Iconify/press")});
-        QCOMPARE(state.tab, QStringLiteral("Plugins"));
+        QCOMPARE(state.runs, QStringList{QString("Iconify/press")});
+        QCOMPARE(state.tab, QString("Plugins"));
         QVERIFY(!state.open);
     }
 
     // The application on Wayland: native, its hotkey launching into Chromium in front, its dock
     // clicked while another window is in front (the click takes the focus, as on the desktop).
     void applicationByHotkeyAndDock() {
-        installEntry(target,
-                     paletteCommand(QStringLiteral("wayland"), m_dir.filePath("profile-app")));
+        installEntry(target, paletteCommand("wayland", m_dir.filePath("profile-app")));
         const qint64 pid = start(target);
         QVERIFY(pid);
         QVERIFY(bringForward(target));
@@ -344,12 +305,10 @@ private Q_SLOTS:
                  qPrintable(QJsonDocument(brevlin.state()).toJson()));
         QTRY_VERIFY_WITH_TIMEOUT(!palette(pid).runs.isEmpty() && !palette(pid).open, 30000);
         PaletteState state = palette(pid);
-        QCOMPARE(state.runs.first(), QStringLiteral("Content Reel/press"));
-        QCOMPARE(state.tab, QStringLiteral("Plugins"));
+        QCOMPARE(state.runs.first(), QString("Content Reel/press"));
+        QCOMPARE(state.tab, QString("Plugins"));
 
-        installEntry(QStringLiteral("brevlin.Other"), {standinExecutable()});
-        QVERIFY(start(QStringLiteral("brevlin.Other")));
-        QVERIFY(bringForward(QStringLiteral("brevlin.Other")));
+        startOther();
         // KWin keeps the dock above the window just activated, and out of the task bar.
         const auto dock = [&] {
             for (const KWinWindow& w : m_workspace.windows())
@@ -358,14 +317,13 @@ private Q_SLOTS:
             return KWinWindow{};
         };
         QTRY_VERIFY_WITH_TIMEOUT(dock().keepAbove && dock().skipTaskbar, 10000);
-        installEntry(QStringLiteral("brevlin.Dock"), {QStringLiteral(BREVLIN_APP_PATH)});
-        QVERIFY(bringForward(QStringLiteral("brevlin.Dock")));
-        QVERIFY(brevlin.request(QStringLiteral("click 1")).value("ok").toBool());
-        QTRY_VERIFY_WITH_TIMEOUT(palette(pid).runs.contains(QStringLiteral("Autoflow/press")) &&
-                                     !palette(pid).open,
+        installEntry("brevlin.Dock", {QStringLiteral(BREVLIN_APP_PATH)});
+        QVERIFY(bringForward("brevlin.Dock"));
+        QVERIFY(brevlin.request("click 1").value("ok").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(palette(pid).runs.contains("Autoflow/press") && !palette(pid).open,
                                  30000);
         state = palette(pid);
-        QCOMPARE(state.tab, QStringLiteral("Plugins"));
+        QCOMPARE(state.tab, QString("Plugins"));
         QVERIFY(m_workspace.isFrontmost(target));
     }
 
@@ -373,26 +331,22 @@ private Q_SLOTS:
     // does not work, once, rather than failing silently.
     void missingCapabilitiesAreShown() {
         QFile config(m_dir.filePath("bare-bus.conf"));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write(bareBusConfig);
+        QVERIFY(config.open(QIODevice::WriteOnly) && config.write(bareBusConfig) > 0);
         config.close();
         QProcess bus;
-        bus.start(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
-                   QStringLiteral("--print-address=1")});
+        bus.start("dbus-daemon",
+                  {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"});
         QVERIFY(bus.waitForReadyRead(10000));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                           QString::fromUtf8(bus.readLine()).trimmed());
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromUtf8(bus.readLine()).trimmed());
         {
             BrevlinProcess brevlin;
             QVERIFY(startNative(brevlin, environment));
             QTRY_VERIFY_WITH_TIMEOUT(!brevlin.state().value("errors").toArray().isEmpty(), 10000);
             const QString shown = brevlin.state().value("errors").toArray().first().toString();
-            QVERIFY2(shown.contains(QStringLiteral("no global-shortcuts portal")),
-                     qPrintable(shown));
-            QVERIFY2(shown.contains(QStringLiteral("no remote-control portal")), qPrintable(shown));
-            QVERIFY2(shown.contains(QStringLiteral("bring Figma to the front")), qPrintable(shown));
+            QVERIFY2(shown.contains("no global-shortcuts portal"), qPrintable(shown));
+            QVERIFY2(shown.contains("no remote-control portal"), qPrintable(shown));
+            QVERIFY2(shown.contains("bring Figma to the front"), qPrintable(shown));
             QCOMPARE(brevlin.state().value("markerToolTip").toString(), shown);
         }
         bus.terminate();

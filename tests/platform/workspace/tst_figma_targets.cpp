@@ -2,6 +2,7 @@
 // Brevlin at login". Entries go into the session's own XDG_DATA_HOME and are found by their ids:
 // the clients' entries run `true` and are never started.
 
+#include "../../model/StoreFiles.h"
 #include "DesktopTestSupport.h"
 #include "model/DockStore.h"
 #include "platform/linux/AutostartEntry.h"
@@ -27,15 +28,6 @@ QStringList idsOf(const QList<FigmaTarget>& targets) {
     for (const FigmaTarget& t : targets)
         ids.append(t.applicationId);
     return ids;
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-DockStore::SeedLookup noSeed() {
-    return [] { return std::optional<QByteArray>(); };
 }
 
 } // namespace
@@ -97,14 +89,14 @@ private Q_SLOTS:
         QVERIFY(missing->isHidden() && !box->isHidden());
         QCOMPARE(box->count(), expected.size());
         QCOMPARE(box->currentIndex(), 0);
-        QVERIFY(!readFile(store.configFilePath()).contains("figmaTarget"));
+        QVERIFY(!readAll(store.configFilePath()).contains("figmaTarget"));
 
         // The user's choice is saved, with the file's keys still in order, and read back.
         box->setFocus();
         QTest::keyClick(box, Qt::Key_Down);
         QTest::keyClick(box, Qt::Key_Down);
         QCOMPARE(store.figmaTarget(), std::optional<QString>("figma-linux_figma-linux"));
-        const QByteArray saved = readFile(store.configFilePath());
+        const QByteArray saved = readAll(store.configFilePath());
         QVERIFY(saved.contains("\"figmaTarget\" : \"figma-linux_figma-linux\""));
         QVERIFY(saved.indexOf("\"figmaTarget\"") < saved.indexOf("\"items\""));
         DockStore reread(data.path(), noSeed());
@@ -117,15 +109,12 @@ private Q_SLOTS:
         QByteArray older = saved;
         older.replace("  \"figmaTarget\" : \"figma-linux_figma-linux\",\n", "");
         QVERIFY(!older.contains("figmaTarget"));
-        QFile file(store.configFilePath());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(older);
-        file.close();
+        QVERIFY(writeAll(store.configFilePath(), older));
         DockStore plain(data.path(), noSeed());
         QVERIFY(!plain.figmaTarget());
         QCOMPARE(plain.items(), store.items());
         QVERIFY(plain.save());
-        QCOMPARE(readFile(store.configFilePath()), older);
+        QCOMPARE(readAll(store.configFilePath()), older);
 
         for (const QString& id :
              expected +
@@ -154,32 +143,27 @@ private Q_SLOTS:
 
         QTest::mouseClick(box, Qt::LeftButton, {}, indicator);
         QVERIFY(box->isChecked());
-        QVERIFY(readFile(path).contains("Exec=\"/opt/Brevlin Test/brevlin\""));
+        QVERIFY(readAll(path).contains("Exec=\"/opt/Brevlin Test/brevlin\""));
         QTest::mouseClick(box, Qt::LeftButton, {}, indicator);
         QVERIFY(!box->isChecked());
         QVERIFY(!QFile::exists(path));
 
         // Made and deleted by hand: the box follows the next time the window comes up.
-        QFile byHand(path);
-        QVERIFY(byHand.open(QIODevice::WriteOnly));
-        byHand.write("[Desktop Entry]\nType=Application\nName=Brevlin\nExec=brevlin\n");
-        byHand.close();
+        QVERIFY(writeAll(path, "[Desktop Entry]\nType=Application\nName=Brevlin\nExec=brevlin\n"));
         view.hide();
         view.show();
         QVERIFY(box->isChecked());
-        QVERIFY(byHand.remove());
+        QVERIFY(QFile::remove(path));
         view.hide();
         view.show();
         QVERIFY(!box->isChecked());
         // Switched off the way desktops switch an entry off.
-        QVERIFY(byHand.open(QIODevice::WriteOnly));
-        byHand.write(
-            "[Desktop Entry]\nType=Application\nName=Brevlin\nExec=brevlin\nHidden=true\n");
-        byHand.close();
+        QVERIFY(writeAll(path, "[Desktop Entry]\nType=Application\nName=Brevlin\nExec=brevlin\n"
+                               "Hidden=true\n"));
         view.hide();
         view.show();
         QVERIFY(!box->isChecked());
-        QVERIFY(byHand.remove());
+        QVERIFY(QFile::remove(path));
     }
 };
 

@@ -3,7 +3,6 @@
 #include "DesktopTestSupport.h"
 #include "platform/linux/X11Workspace.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
@@ -45,9 +44,7 @@ private:
             ++report->reports;
             report->result = std::move(result);
         });
-        QDeadlineTimer deadline(timeoutMilliseconds + 2000);
-        while (report->reports == 0 && !deadline.hasExpired())
-            QTest::qWait(20);
+        waitUntil([&] { return report->reports > 0; }, timeoutMilliseconds + 2000);
         bool barrier = false;
         QTimer::singleShot(2 * X11Workspace::startPollMilliseconds, Qt::PreciseTimer,
                            [&barrier] { barrier = true; });
@@ -59,16 +56,13 @@ private:
     // Asks until the application is frontmost: a window manager ignores requests for a window it
     // has not finished managing.
     bool activateUntilFrontmost(const QString& identifier, qint64 pid) {
-        QDeadlineTimer deadline(5000);
-        while (!deadline.hasExpired()) {
+        return waitUntil([&] {
             if (const RunningApplicationPtr app = m_workspace->findRunning(identifier);
                 app && app->processIdentifier() == pid)
                 app->activate();
             QTest::qWait(100);
-            if (m_workspace->isFrontmost(identifier) && activeWindowPid() == pid)
-                return true;
-        }
-        return false;
+            return m_workspace->isFrontmost(identifier) && activeWindowPid() == pid;
+        });
     }
 
 private Q_SLOTS:
@@ -182,9 +176,7 @@ private Q_SLOTS:
         QVERIFY(figmaStandin.start({}, "figma-front"));
         QVERIFY(other.start({}, "other-tool"));
         QVERIFY(activateUntilFrontmost("other-tool", other.pid()));
-        QVERIFY(other.record().waitFor([](const QJsonObject& e) {
-            return e.value("event") == "active" && e.value("value").toBool();
-        }));
+        QVERIFY(other.record().waitForEvent("active", {{"value", true}}));
         QVERIFY(activateUntilFrontmost(figma, figmaStandin.pid()));
         QVERIFY(figmaStandin.waitUntilActive());
     }
@@ -199,7 +191,6 @@ private Q_SLOTS:
         QVERIFY(!m_workspace->isFrontmost(figma));
         // Activation shows the window again as it brings it forward.
         QVERIFY(activateUntilFrontmost(figma, standin.pid()));
-        QVERIFY(standin.waitUntilActive());
         QVERIFY(standin.waitUntilActive());
     }
 
@@ -235,7 +226,10 @@ private Q_SLOTS:
         QVERIFY(standin.start({"--refuse-activation"}, "figma-stubborn"));
         QTRY_COMPARE(runningPid(figma), standin.pid());
         m_workspace->findRunning(figma)->activate();
-        QTest::qWait(500);
+        quint32 window = 0;
+        for (const ClientWindow& w : clientWindows())
+            window = w.pid == standin.pid() ? w.window : window;
+        QVERIFY(windowManagerBarrier(window));
         QVERIFY(!m_workspace->isFrontmost(figma));
         QVERIFY(m_workspace->isFrontmost("other-tool"));
         QVERIFY(!standin.record().isActive());

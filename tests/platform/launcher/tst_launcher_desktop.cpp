@@ -1,7 +1,14 @@
-// The real launcher against a browser's Figma web app: Chromium started from an entry shaped like
-// the one a browser writes when it installs a web app, whose window shares its process (and its
-// accessibility application) with an ordinary Chromium window showing another copy of the palette
-// page. That ordinary window is the active one before every launch.
+// The real launcher on a real desktop, accessibility, keys and workspace all through the Linux
+// backends; fifty launches in a row are tst_launcher_row's.
+// - Into the stand-in, the path the others never take: a result that cannot be pressed, chosen
+//   with Down and Return.
+// - Into the Chromium-hosted palette, started the way a user starts the target (no flag forcing
+//   accessibility on). The page records whether a result ran by a press or by Down and Return,
+//   so the fallback can never hide a failure here.
+// - Into a browser's Figma web app: Chromium started from an entry shaped like the one a browser
+//   writes when it installs a web app, whose window shares its process (and its accessibility
+//   application) with an ordinary Chromium window showing another copy of the palette page.
+//   That ordinary window is the active one before every launch.
 
 #include "DesktopTestSupport.h"
 #include "LauncherRig.h"
@@ -31,11 +38,29 @@ QString appInstanceFor(const QString& path) {
 
 } // namespace
 
-class LauncherWebAppTest : public QObject {
+class LauncherDesktopTest : public QObject {
     Q_OBJECT
 
-private:
     LauncherRig m_rig;
+
+    // After a launch: the result ran by a press, on the Plugins tab, and the palette is closed
+    // with exactly one Ctrl+K per launch (a second would have opened it again), and nothing typed
+    // into another field of the page. The barrier is one more launch: the page takes keys in
+    // order, so a stray key of the first has shown by the time the second one's run has.
+    void verifyPressed(qint64 pid, QStringList runs) {
+        const LaunchOutcome barrier = m_rig.launch("Iconify", 60000);
+        QVERIFY2(barrier.succeeded(), qPrintable(barrier.describe()));
+        runs << "Iconify/press";
+        const bool settled = waitForPalette(
+            [&](const PaletteState& s) { return s.runs.size() >= runs.size(); }, pid);
+        const PaletteState after = paletteState(pid);
+        QVERIFY2(settled, qPrintable(after.runs.join(',') + " text: " + after.text));
+        QCOMPARE(after.runs, runs);
+        QCOMPARE(after.tab, QString("Plugins"));
+        QVERIFY(!after.open);
+        QCOMPARE(after.ctrlK, int(runs.size()));
+        QCOMPARE(after.strayInput, 0);
+    }
 
     static std::optional<ClientWindow> window(const std::function<bool(const ClientWindow&)>& is) {
         for (const ClientWindow& w : clientWindows())
@@ -47,10 +72,56 @@ private:
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY2(insideDesktopSession(), "run inside scripts/desktop-session");
+        // Toolkits read the flag when they start: before any stand-in.
         QVERIFY(setAccessibilityEnabled(true));
         QVERIFY(m_rig.setUp());
     }
 
+    void cleanup() { removeStandinEntries(); }
+
+    void fallsBackToDownAndReturnWhenTheResultCannotBePressed() {
+        installStandinEntry({}, LauncherRig::wmClass());
+        StandinProcess standin;
+        QVERIFY(standin.start({"--static-results"}, LauncherRig::wmClass()));
+        const LaunchOutcome outcome = m_rig.launch("Lorem Ipsum", 30000);
+        QVERIFY2(outcome.succeeded(), qPrintable(outcome.describe()));
+        QTRY_COMPARE(standin.record().runs(), QStringList{"Lorem Ipsum/key"});
+        // And the palette closed again.
+        QTRY_COMPARE(standin.record().events("palette").last().value("open"), QJsonValue(false));
+    }
+
+    // Page sizes from empty to 10,000 elements, flat and deep, with text inputs before the
+    // palette; Chromium already running or started by the launch itself (its tree then read
+    // cold while it settles). The All tab lists "Content Reel tutorial" above "Content Reel":
+    // Down and Return, or a search left on the All tab, would run the wrong one.
+    void launchesOnEveryPageShape_data() {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<bool>("alreadyRunning");
+        QTest::newRow("empty, running") << QString() << true;
+        QTest::newRow("empty, started") << QString() << false;
+        QTest::newRow("inputs and deep nesting, running")
+            << QStringLiteral("inputs=5&nest=20&layers=200") << true;
+    }
+    void launchesOnEveryPageShape() {
+        QFETCH(QString, page);
+        QFETCH(bool, alreadyRunning);
+        QTemporaryDir profile;
+        installChromiumPaletteEntry(page, LauncherRig::wmClass(), profile.path());
+        ChromiumPalette chromium;
+        if (alreadyRunning)
+            QVERIFY(chromium.start(page, LauncherRig::wmClass()));
+        else
+            QVERIFY(!paletteState().found);
+        const LaunchOutcome outcome = m_rig.launch("Content Reel", 60000);
+        const qint64 pid = alreadyRunning ? chromium.pid() : paletteState().pid;
+        QVERIFY2(outcome.succeeded(), qPrintable(outcome.describe()));
+        QVERIFY(pid > 0);
+        verifyPressed(pid, {"Content Reel/press"});
+        if (!alreadyRunning)
+            terminateProcess(pid);
+    }
+
+    // Last: it makes the web app the launcher's target.
     void launchesOnlyInTheWebAppWindow() {
         QTemporaryDir dir;
         const QString page = palettePagePath();
@@ -88,6 +159,11 @@ private Q_SLOTS:
         };
         QTRY_VERIFY_WITH_TIMEOUT(window(isOrdinary), 30000);
         const quint32 ordinary = window(isOrdinary)->window;
+        const auto activateOrdinary = [ordinary] {
+            return QProcess::execute(
+                       "xdotool", {"windowactivate", "--sync", QString::number(ordinary)}) == 0 &&
+                   waitUntil([&] { return activeWindow() == ordinary; });
+        };
         const auto appWindowState = [&] {
             const auto w = window([&](const ClientWindow& c) { return c.instance == instance; });
             return w ? parsePaletteTitle(w->title) : PaletteState{};
@@ -96,10 +172,7 @@ private Q_SLOTS:
         const QStringList names = {"Content Reel", "Autoflow", "Iconify"};
         QStringList runs;
         for (const QString& name : names) {
-            QCOMPARE(QProcess::execute("xdotool",
-                                       {"windowactivate", "--sync", QString::number(ordinary)}),
-                     0);
-            QTRY_COMPARE(activeWindow(), ordinary);
+            QVERIFY(activateOrdinary());
             // Another window of the web app's own process has the focus: not the web app.
             QVERIFY(!m_rig.workspace->isFrontmost(webAppId));
             const LaunchOutcome outcome = m_rig.launch(name, 60000);
@@ -112,10 +185,7 @@ private Q_SLOTS:
 
         // Barrier: a Ctrl+K of our own, sent to the ordinary window after everything the launches
         // sent. Once the page has counted it, anything sent earlier has arrived too.
-        QCOMPARE(
-            QProcess::execute("xdotool", {"windowactivate", "--sync", QString::number(ordinary)}),
-            0);
-        QTRY_COMPARE(activeWindow(), ordinary);
+        QVERIFY(activateOrdinary());
         pressKeysym(XK_Control_L, true);
         pressKeysym(XK_k, true);
         pressKeysym(XK_k, false);
@@ -137,5 +207,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(LauncherWebAppTest)
-#include "tst_launcher_webapp.moc"
+QTEST_MAIN(LauncherDesktopTest)
+#include "tst_launcher_desktop.moc"

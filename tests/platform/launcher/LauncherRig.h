@@ -1,3 +1,0 @@
-#pragma once
-
-#include "../../../tools/desktoptest/LauncherRig.h"
