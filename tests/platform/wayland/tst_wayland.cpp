@@ -68,6 +68,8 @@ class WaylandTest : public QObject {
     std::unique_ptr<PortalKeyboard> m_keys;
     KWinWorkspace m_workspace;
     AtspiAccessibility m_accessibility;
+    // The test's own reads, outside any event loop: each has its own time.
+    AtspiAccessibility m_titles;
     QTemporaryDir m_dir;
     QList<qint64> m_started;
 
@@ -75,11 +77,9 @@ class WaylandTest : public QObject {
     // Wayland client cannot read another's title).
     PaletteState palette(qint64 pid) {
         PaletteState state;
-        const AccessibleElement application = m_accessibility.applicationElement(pid);
-        for (const AccessibleElement& window :
-             m_accessibility.elements(application, Relation::windows)) {
-            const QString title =
-                m_accessibility.text(window, LabelText::title).value_or(QString());
+        const AccessibleElement application = m_titles.applicationElement(pid);
+        for (const AccessibleElement& window : m_titles.elements(application, Relation::windows)) {
+            const QString title = m_titles.text(window, LabelText::title).value_or(QString());
             const PaletteState parsed = parsePaletteTitle(title);
             if (parsed.found)
                 state = parsed;
@@ -130,6 +130,7 @@ private Q_SLOTS:
         QVERIFY2(!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"),
                  "run inside scripts/desktop-session --wayland");
         QVERIFY(setAccessibilityEnabled(true));
+        m_titles.setTurnBudget(0);
         QVERIFY(KWinWorkspace::canActivate());
         m_keys = std::make_unique<PortalKeyboard>(m_dir.filePath("token"));
         QSignalSpy changed(m_keys.get(), &PortalKeyboard::sessionChanged);
