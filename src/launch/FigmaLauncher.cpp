@@ -37,6 +37,7 @@ constexpr qint64 fieldFocusPollMilliseconds = 10;
 // that reads a single text (the field while the name is typed).
 constexpr qint64 readinessPollMilliseconds = 5;
 constexpr qint64 textPollMilliseconds = 1;
+constexpr qint64 continuedReadMilliseconds = 1;
 // How far the typing may run ahead of what the field shows. A toolkit that shows each key a
 // frame or two after it came (Chromium: some 20 ms) would otherwise set the pace at one
 // character per frame; a few in flight keep it at the pace the field takes them.
@@ -342,7 +343,11 @@ Task<Finding> FigmaLauncher::findWithin(SearchScope& scope, Sought sought, qint6
         if (finding.isFound() || (finding.presence == Presence::absent && now >= deadline) ||
             now >= partialReadDeadline)
             co_return finding;
-        co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
+        // A read the backend cut short (to let the main thread go) goes on at the next turn; a
+        // scope read whole is looked at again at the poll's pace.
+        co_await sleepFor(m_platform.scheduler, finding.presence == Presence::unknown
+                                                    ? continuedReadMilliseconds
+                                                    : uiPollIntervalMilliseconds);
     }
 }
 

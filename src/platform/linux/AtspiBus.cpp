@@ -2,6 +2,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -80,10 +81,10 @@ QDeadlineTimer Bus::withinTurn(QDeadlineTimer wanted) {
         }
     }
     if (!m_turnOpen) {
-        m_turn = QDeadlineTimer(m_turnBudgetMs);
+        m_turnSpentMs = 0;
         m_turnOpen = true;
     }
-    return std::min(wanted, m_turn);
+    return std::min(wanted, QDeadlineTimer(std::max<qint64>(0, m_turnBudgetMs - m_turnSpentMs)));
 }
 
 int Bus::withinTurn(int timeoutMs) {
@@ -175,12 +176,15 @@ Variant Bus::call(const QString& busName, const QString& path, const char* inter
         return {};
     }
     ++m_requests;
+    QElapsedTimer waited;
+    waited.start();
     const QByteArray bus = busName.toUtf8();
     const QByteArray objectPath = path.toUtf8();
     GError* error = nullptr;
     Variant reply(g_dbus_connection_call_sync(m_connection, bus.constData(), objectPath.constData(),
                                               interface, method, params, replyType,
                                               G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, &error));
+    m_turnSpentMs += waited.elapsed();
     const bool inTime = reply || !g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT);
     if (!inTime)
         ++m_unanswered;
@@ -276,6 +280,8 @@ bool Batch::run() {
         return false;
     }
 
+    QElapsedTimer waited;
+    waited.start();
     // The bus's own context, so that waiting here never runs the application's event loop.
     GMainContext* context = m_bus.context();
     g_main_context_push_thread_default(context);
@@ -357,6 +363,7 @@ bool Batch::run() {
         g_source_unref(timer);
     }
     g_main_context_pop_thread_default(context);
+    m_bus.m_turnSpentMs += waited.elapsed();
     return allAnswered;
 }
 
