@@ -59,7 +59,7 @@ public:
         const QString root = QString::fromLatin1(rootPath);
         // Asking is what counts: a busy application answers later, and the main thread is not
         // held for it (an answer that comes later is taken by the next launch's ask).
-        Batch batch(bus, bus.withinTurn(QDeadlineTimer(Bus::callTimeoutMs)));
+        Batch batch(bus, QDeadlineTimer(Bus::callTimeoutMs));
         std::vector<ObjectRef> windows;
         batch.add(busName, root, accessibleInterface, "GetAttributes", nullptr, [](GVariant*) {});
         batch.add(busName, root, accessibleInterface, "GetChildren", nullptr,
@@ -167,7 +167,9 @@ public:
         if (n <= 0)
             return names;
         std::vector<QString> byIndex(static_cast<std::size_t>(n));
+        // Part of pressing: an act, not cut to the turn.
         Batch batch(bus);
+        batch.acting();
         for (int i = 0; i < n; ++i) {
             batch.add(ref.busName(), ref.path(), "org.a11y.atspi.Action", "GetName",
                       g_variant_new("(i)", i), [&byIndex, i](GVariant* r) {
@@ -215,7 +217,7 @@ public:
         // The application answers this by going through its whole tree, which on a large page
         // outlasts one read's time: an answer that comes later is taken by the next ask.
         AccessibleElement focused;
-        Batch batch(bus, bus.withinTurn(QDeadlineTimer(Bus::callTimeoutMs)), 1);
+        Batch batch(bus, QDeadlineTimer(Bus::callTimeoutMs), 1);
         batch.add(window->bus, window->path, "org.a11y.atspi.Collection", "GetMatches",
                   g_variant_new("(@(aiia{ss}iaiiasib)uib)", rule,
                                 guint32(ATSPI_Collection_SORT_ORDER_CANONICAL), 1, TRUE),
@@ -390,7 +392,7 @@ AtspiAccessibility::confirmation(const AccessibleElement& element) {
     }
     bool showing = reachesApplication;
     if (showing) {
-        Batch batch(d->bus, d->bus.withinTurn(QDeadlineTimer(AtspiTree::walkBudgetMs)));
+        Batch batch(d->bus, QDeadlineTimer(AtspiTree::walkBudgetMs));
         batch.askAfresh();
         for (const QString& p : chain) {
             batch.add(

@@ -273,6 +273,9 @@ bool Batch::run() {
         }
     };
 
+    // Reads share the turn's budget.
+    if (!m_acting)
+        m_deadline = m_bus.withinTurn(m_deadline);
     if (m_deadline.hasExpired() || !m_bus.ensureConnected()) {
         for (std::size_t i = 0; i < calls.size(); ++i)
             giveUp(i);

@@ -144,6 +144,9 @@ public:
     // Every call of this batch goes to the application, none is answered from an answer kept
     // from before: for confirming that something is still there now.
     void askAfresh() { m_afresh = true; }
+    // The batch is part of acting on the application: its deadline is not cut to the turn's
+    // reading budget (see Bus::withinTurn).
+    void acting() { m_acting = true; }
     // Sends everything added so far and returns when every reply (or failure) has been handled,
     // or at the deadline: calls still waiting then are given up for this batch (their answers
     // are kept for a later one, see Bus::forgetLate) and calls not yet sent are not sent. False
@@ -164,6 +167,7 @@ private:
     QDeadlineTimer m_deadline;
     int m_window;
     bool m_afresh = false;
+    bool m_acting = false;
     std::vector<Call> m_calls;
 };
 

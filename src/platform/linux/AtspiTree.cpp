@@ -109,7 +109,7 @@ void AtspiTree::invalidateSubtree(Node* n) {
 void AtspiTree::ensureBasics(const std::vector<Node*>& nodes) {
     if (outOfTime(nodes, [](Node* n) { return n->hasBasics; }))
         return;
-    Batch batch(m_bus, m_bus.withinTurn(m_deadline), window);
+    Batch batch(m_bus, m_deadline, window);
     std::vector<Node*> fetched;
     for (Node* n : nodes) {
         if (n->hasBasics)
@@ -165,7 +165,7 @@ void AtspiTree::ensureRawChildren(const std::vector<Node*>& nodes) {
             uncounted.push_back(n);
     }
     if (!uncounted.empty()) {
-        Batch counts(m_bus, m_bus.withinTurn(m_deadline), window);
+        Batch counts(m_bus, m_deadline, window);
         for (Node* n : uncounted)
             counts.add(n->bus, n->path, "org.freedesktop.DBus.Properties", "Get",
                        propertyName("ChildCount"),
@@ -173,7 +173,7 @@ void AtspiTree::ensureRawChildren(const std::vector<Node*>& nodes) {
         if (!counts.run())
             m_complete = false;
     }
-    Batch batch(m_bus, m_bus.withinTurn(m_deadline), window);
+    Batch batch(m_bus, m_deadline, window);
     std::vector<Node*> longLists;
     for (Node* n : nodes) {
         if (n->hasRawChildren)
@@ -219,7 +219,7 @@ void AtspiTree::readLongList(Node* n) {
     const int from = n->indexRead;
     const int until = std::min(n->childCount, from + longListChunk);
     std::vector<std::optional<ObjectRef>> read(std::size_t(until - from));
-    Batch batch(m_bus, m_bus.withinTurn(m_deadline), longListWindow);
+    Batch batch(m_bus, m_deadline, longListWindow);
     for (int i = from; i < until; ++i) {
         batch.add(
             n->bus, n->path, accessibleInterface, "GetChildAtIndex", g_variant_new("(i)", i),
@@ -268,7 +268,7 @@ void AtspiTree::ensureExtras(const std::vector<Node*>& nodes) {
     }
     if (outOfTime(nodes, [](Node* n) { return n->hasExtras; }))
         return;
-    Batch batch(m_bus, m_bus.withinTurn(m_deadline), window);
+    Batch batch(m_bus, m_deadline, window);
     for (Node* n : nodes) {
         if (n->hasExtras || !n->hasBasics)
             continue;
