@@ -4,12 +4,8 @@
 // when the process may (root, as in CI); the file size limit makes the kernel refuse writes the
 // same way where mounting is not allowed.
 #include "StoreFiles.h"
-#include "model/DockStore.h"
 #include "model/JsonText.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,7 +16,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <memory>
 
 #include <sched.h>
 #include <sys/mount.h>
@@ -57,16 +52,16 @@ QStringList iconFiles(const DockStore& store) {
     return QDir(store.iconsFolderPath()).entryList(QDir::Files, QDir::Name);
 }
 
+QStringList sorted(QStringList list) {
+    list.sort();
+    return list;
+}
+
 QStringList sampleNames(const QList<DockItem>& items) {
     QStringList names;
     for (const DockItem& item : items)
         names.append(item.name);
     return names;
-}
-
-QStringList sorted(QStringList list) {
-    list.sort();
-    return list;
 }
 
 const QStringList builtInNames = {"Content Reel", "Autoflow", "Unsplash"};
@@ -143,6 +138,10 @@ QString strerrorText(int code) {
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
+QStringList backups(const DockStore& store) {
+    return QDir(store.applicationFolderPath()).entryList({"config.unreadable*"});
+}
+
 } // namespace
 
 class StoreTests : public QObject {
@@ -151,10 +150,15 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString support() const { return m_dir->path(); }
     QString configPath() const { return m_dir->filePath("Brevlin/config.json"); }
+    DockStore reloaded() const { return DockStore(support(), noSeed()); }
     // A file of the user's own, outside the store's folder.
     QString userFile(const QString& name, const QByteArray& bytes) const {
         const QString path = m_dir->filePath("user/" + name);
         return writeAll(path, bytes) ? path : QString();
+    }
+    DockItem addPicture(DockStore& store) const {
+        store.saveDraft(customDraft(userFile("a.png", "png")));
+        return store.items().last();
     }
 
     // After a failed change: the file is as it was, the change is in memory, the failure says
@@ -167,7 +171,7 @@ private:
         QVERIFY(store.saveFailureMessage()->startsWith("The shortcuts could not be saved: "));
         QVERIFY(store.saveFailureMessage()->contains(*store.saveFailure()));
         QVERIFY(store.saveFailureMessage()->contains("The last saved file is kept"));
-        QCOMPARE(DockStore(support(), noSeed()).items().size(), store.items().size() - 1);
+        QCOMPARE(reloaded().items().size(), store.items().size() - 1);
         const QStringList leftovers =
             QDir(store.applicationFolderPath()).entryList({"config.json.*"}, QDir::Files);
         QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(' ')));
@@ -184,9 +188,9 @@ private:
         QVERIFY2(!store.saveFailure().has_value(), qPrintable(store.saveFailure().value_or("")));
         QVERIFY(!store.saveFailureMessage().has_value());
         QCOMPARE(failureChanged.count(), 1);
-        const DockStore reloaded(support(), noSeed());
-        QCOMPARE(reloaded.items(), store.items());
-        QCOMPARE(reloaded.launcherTiming().focusDelayMilliseconds, 321);
+        const DockStore again = reloaded();
+        QCOMPARE(again.items(), store.items());
+        QCOMPARE(again.launcherTiming().focusDelayMilliseconds, 321);
     }
 
 private slots:
@@ -195,37 +199,26 @@ private slots:
         QVERIFY(m_dir->isValid());
     }
 
-    void firstRunWithoutSeedWritesTheSamples() {
-        DockStore store(support(), noSeed());
-        QCOMPARE(sampleNames(store.items()), builtInNames);
-        QCOMPARE(store.items().first().id, QUuid("{804C3570-6354-4AB9-A688-FC0B0EC026B9}"));
-        QCOMPARE(store.items().first().hotkey.displayString(), QStringLiteral("Ctrl+Alt+1"));
-        QCOMPARE(store.launcherTiming(), (LauncherTimingSettings{180, 80, 18, 60}));
-        QVERIFY(QFileInfo::exists(configPath()));
-
-        DockStore reloaded(support(), seed("[]"));
-        QCOMPARE(reloaded.items(), store.items());
-        QCOMPARE(reloaded.launcherTiming(), store.launcherTiming());
-    }
-
-    void firstRunTakesADecodableSeed() {
-        DockStore store(support(), seed(twoItemArray));
-        QCOMPARE(sampleNames(store.items()), (QStringList{"One", "Two"}));
-        QCOMPARE(store.items().at(1).customIconPath, std::optional<QString>("/somewhere/two.png"));
-        DockStore reloaded(support(), noSeed());
-        QCOMPARE(reloaded.items(), store.items());
-    }
-
-    void firstRunFallsBackWhenTheSeedIsBad_data() {
+    void firstRunTakesAGoodSeedElseTheSamples_data() {
         QTest::addColumn<QByteArray>("seedBytes");
-        QTest::newRow("not json") << QByteArray("nope");
-        QTest::newRow("object, not array") << configWith(twoItemArray, defaultTimingJson);
-        QTest::newRow("one bad item") << QByteArray(R"([{"id": "x"}])");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("no seed") << QByteArray() << builtInNames;
+        QTest::newRow("good seed") << twoItemArray << QStringList{"One", "Two"};
+        QTest::newRow("not json") << QByteArray("nope") << builtInNames;
+        QTest::newRow("object, not array")
+            << configWith(twoItemArray, defaultTimingJson) << builtInNames;
+        QTest::newRow("one bad item") << QByteArray(R"([{"id": "x"}])") << builtInNames;
     }
-    void firstRunFallsBackWhenTheSeedIsBad() {
+    void firstRunTakesAGoodSeedElseTheSamples() {
         QFETCH(QByteArray, seedBytes);
-        DockStore store(support(), seed(seedBytes));
-        QCOMPARE(sampleNames(store.items()), builtInNames);
+        QFETCH(QStringList, names);
+        DockStore store(support(), seedBytes.isNull() ? noSeed() : seed(seedBytes));
+        QCOMPARE(sampleNames(store.items()), names);
+        QCOMPARE(store.launcherTiming(), LauncherTimingSettings::defaults);
+        // Read back with a seed of its own, so only the written file can give these items.
+        const DockStore again(support(), seed("[]"));
+        QCOMPARE(again.items(), store.items());
+        QCOMPARE(again.launcherTiming(), store.launcherTiming());
     }
 
     void bareArrayLoadsWithDefaultTimingAndIsRewrittenOnlyOnSave() {
@@ -239,7 +232,7 @@ private slots:
         const QJsonObject root = QJsonDocument::fromJson(readAll(configPath())).object();
         QCOMPARE(root.keys(), (QStringList{"items", "launcherTiming"}));
         QCOMPARE(root.value("items").toArray().size(), 2);
-        QVERIFY(QDir(store.applicationFolderPath()).entryList({"config.unreadable*"}).isEmpty());
+        QVERIFY(backups(store).isEmpty());
     }
 
     void timingIsClampedOnLoadButTheFileKeepsItsValues() {
@@ -248,7 +241,6 @@ private slots:
                      "typingCharacterDelayMilliseconds": 18, "postSearchDelayMilliseconds": 60})");
         QVERIFY(writeAll(configPath(), bytes));
         DockStore store(support(), noSeed());
-        QVERIFY(store.items().isEmpty());
         QCOMPARE(store.launcherTiming(), (LauncherTimingSettings{2000, 0, 18, 60}));
         QCOMPARE(readAll(configPath()), bytes);
     }
@@ -268,34 +260,30 @@ private slots:
         QCOMPARE(sampleNames(store.items()), builtInNames);
         QCOMPARE(store.launcherTiming(), LauncherTimingSettings::defaults);
         QCOMPARE(readAll(configPath()), bytes);
-        const QDir folder(store.applicationFolderPath());
-        QVERIFY(folder.entryList({"config.unreadable*"}).isEmpty());
+        QVERIFY(backups(store).isEmpty());
 
         store.resetLauncherTiming();
-        const QStringList backups = folder.entryList({"config.unreadable-*.json"});
-        QCOMPARE(backups.size(), 1);
-        QVERIFY(QRegularExpression("^config\\.unreadable-\\d{8}T\\d{6}Z\\.json$")
-                    .match(backups.first())
-                    .hasMatch());
-        QCOMPARE(readAll(folder.filePath(backups.first())), bytes);
+        QCOMPARE(backups(store).size(), 1);
+        const QString backup = backups(store).first();
+        QVERIFY2(backup.contains(QRegularExpression("^config\\.unreadable-\\d{8}T\\d{6}Z\\.json$")),
+                 qPrintable(backup));
+        QCOMPARE(readAll(QDir(store.applicationFolderPath()).filePath(backup)), bytes);
         QVERIFY(readAll(configPath()) != bytes);
-        QCOMPARE(DockStore(support(), noSeed()).items(), store.items());
+        QCOMPARE(reloaded().items(), store.items());
 
         store.deleteItem(store.items().first());
-        QCOMPARE(folder.entryList({"config.unreadable*"}).size(), 1);
+        QCOMPARE(backups(store), QStringList{backup});
     }
 
     void configThatIsNotARegularFileNeverBlocksLoading() {
         QVERIFY(QDir().mkpath(QFileInfo(configPath()).absolutePath()));
         QCOMPARE(::mkfifo(QFile::encodeName(configPath()).constData(), 0600), 0);
         // Opening the FIFO for reading would block until a writer appears.
-        DockStore store(support(), noSeed());
-        QCOMPARE(sampleNames(store.items()), builtInNames);
+        QCOMPARE(sampleNames(reloaded().items()), builtInNames);
         QVERIFY(QFileInfo(configPath()).exists());
-    }
 
-    void configThatIsAFolderFallsBackAndSavesNothing() {
-        QVERIFY(QDir().mkpath(configPath()));
+        // A folder in its place is never replaced: changes stay in memory.
+        QVERIFY(QFile::remove(configPath()) && QDir().mkpath(configPath()));
         DockStore store(support(), noSeed());
         QCOMPARE(sampleNames(store.items()), builtInNames);
         store.setTimingValue(TimingField::focusDelayMilliseconds, 5);
@@ -303,7 +291,7 @@ private slots:
         QVERIFY(QFileInfo(configPath()).isDir());
     }
 
-    void legacyFolderIsCopiedWhenTheNewOneIsMissing() {
+    void legacyFolderIsCopiedOnlyWhenTheNewOneIsMissing() {
         const QString legacyConfig = m_dir->filePath("Tessark/config.json");
         const QString legacyIcon =
             m_dir->filePath("Tessark/Icons/AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE.png");
@@ -311,6 +299,7 @@ private slots:
         QByteArray items = twoItemArray;
         items.replace("/somewhere/two.png", legacyIcon.toUtf8());
         QVERIFY(writeAll(legacyConfig, configWith(items, defaultTimingJson)));
+        QCOMPARE(::mkfifo(QFile::encodeName(m_dir->filePath("Tessark/pipe")).constData(), 0600), 0);
 
         DockStore store(support(), noSeed());
         QCOMPARE(sampleNames(store.items()), (QStringList{"One", "Two"}));
@@ -319,6 +308,7 @@ private slots:
         QVERIFY(QFileInfo::exists(legacyIcon));
         QCOMPARE(readAll(configPath()), configWith(items, defaultTimingJson));
         QCOMPARE(iconFiles(store), (QStringList{"AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE.png"}));
+        QVERIFY(!QFileInfo::exists(m_dir->filePath("Brevlin/pipe")));
 
         // Saving the shortcut from the editor brings its image into the new folder.
         store.saveDraft(DockItemDraft(store.items().at(1)));
@@ -326,60 +316,41 @@ private slots:
                  std::optional<QString>(
                      m_dir->filePath("Brevlin/Icons/AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE.png")));
         QVERIFY(QFileInfo::exists(legacyIcon));
-    }
 
-    void legacyFolderIsIgnoredWhenTheNewOneExists() {
-        QVERIFY(writeAll(m_dir->filePath("Tessark/config.json"),
-                         configWith(twoItemArray, defaultTimingJson)));
-        QVERIFY(QDir().mkpath(m_dir->filePath("Brevlin")));
-        DockStore store(support(), noSeed());
-        QCOMPARE(sampleNames(store.items()), builtInNames);
-    }
-
-    void legacyFifoIsNotCopied() {
-        QVERIFY(writeAll(m_dir->filePath("Tessark/config.json"), twoItemArray));
-        QCOMPARE(::mkfifo(QFile::encodeName(m_dir->filePath("Tessark/pipe")).constData(), 0600), 0);
-        DockStore store(support(), noSeed());
-        QCOMPARE(sampleNames(store.items()), (QStringList{"One", "Two"}));
-        QVERIFY(!QFileInfo::exists(m_dir->filePath("Brevlin/pipe")));
+        // Once the new folder exists, even without a file in it, the old one is left alone.
+        QVERIFY(QFile::remove(configPath()));
+        QCOMPARE(sampleNames(reloaded().items()), builtInNames);
     }
 
     void eachChangeIsAnnouncedBeforeItIsWritten() {
         DockStore store(support(), noSeed());
+        QSignalSpy itemSignals(&store, &DockStore::itemsChanged);
+        QSignalSpy timingSignals(&store, &DockStore::launcherTimingChanged);
         QByteArray seenOnDisk;
-        int itemSignals = 0;
-        int timingSignals = 0;
-        connect(&store, &DockStore::itemsChanged, this, [&] {
-            ++itemSignals;
-            seenOnDisk = readAll(configPath());
-        });
-        connect(&store, &DockStore::launcherTimingChanged, this, [&] {
-            ++timingSignals;
-            seenOnDisk = readAll(configPath());
-        });
+        const auto look = [&] { seenOnDisk = readAll(configPath()); };
+        connect(&store, &DockStore::itemsChanged, this, look);
+        connect(&store, &DockStore::launcherTimingChanged, this, look);
 
         const QByteArray before = readAll(configPath());
-        DockItem extra{QUuid::createUuid(), "Extra", "Extra", "star", std::nullopt, {}};
-        store.upsert(extra);
-        QCOMPARE(itemSignals, 1);
+        store.upsert(namedItem("Extra"));
+        QCOMPARE(itemSignals.count(), 1);
         QCOMPARE(seenOnDisk, before);
         QVERIFY(readAll(configPath()).contains("Extra"));
 
         const QByteArray beforeTiming = readAll(configPath());
         store.setTimingValue(TimingField::typingCharacterDelayMilliseconds, 999);
-        QCOMPARE(timingSignals, 1);
+        QCOMPARE(timingSignals.count(), 1);
         QCOMPARE(seenOnDisk, beforeTiming);
         QCOMPARE(store.launcherTiming().typingCharacterDelayMilliseconds, 120);
-        QCOMPARE(DockStore(support(), noSeed()).launcherTiming().typingCharacterDelayMilliseconds,
-                 120);
+        QCOMPARE(reloaded().launcherTiming().typingCharacterDelayMilliseconds, 120);
 
         // An unchanged value is still announced and written.
         store.setTimingValue(TimingField::typingCharacterDelayMilliseconds, 120);
-        QCOMPARE(timingSignals, 2);
+        QCOMPARE(timingSignals.count(), 2);
         store.resetLauncherTiming();
-        QCOMPARE(timingSignals, 3);
+        QCOMPARE(timingSignals.count(), 3);
         QCOMPARE(store.launcherTiming(), LauncherTimingSettings::defaults);
-        QCOMPARE(itemSignals, 1);
+        QCOMPARE(itemSignals.count(), 1);
     }
 
     void saveDraftTrimsAndAssignsANewId() {
@@ -392,11 +363,7 @@ private slots:
         store.saveDraft(draft);
         const DockItem saved = store.items().last();
         QVERIFY(!saved.id.isNull());
-        QCOMPARE(saved.name, QStringLiteral("Name"));
-        QCOMPARE(saved.pluginName, QStringLiteral("Plug"));
-        QCOMPARE(saved.icon, QStringLiteral("star"));
-        QCOMPARE(saved.hotkey, draft.hotkey);
-        QVERIFY(!saved.customIconPath.has_value());
+        QCOMPARE(saved, (DockItem{saved.id, "Name", "Plug", "star", std::nullopt, draft.hotkey}));
 
         DockItemDraft edit(saved);
         edit.name = "Again";
@@ -426,22 +393,16 @@ private slots:
 
     void changingTheImageLeavesOnlyTheNewCopy() {
         DockStore store(support(), noSeed());
-        const QString png = userFile("a.png", "png");
-        const QString jpeg = userFile("b.jpeg", "jpeg");
-        const QString bare = userFile("noextension", "bare");
-        store.saveDraft(customDraft(png));
-        const QUuid id = store.items().last().id;
+        const QUuid id = addPicture(store).id;
         // Another shortcut's image must survive this one's changes.
-        DockItemDraft other = customDraft(png);
-        store.saveDraft(other);
-        const QString otherFile = uuidString(store.items().last().id) + ".png";
+        const QString otherFile = uuidString(addPicture(store).id) + ".png";
 
         DockItemDraft draft(store.items().at(3));
-        draft.customIconPath = jpeg;
+        draft.customIconPath = userFile("b.jpeg", "jpeg");
         store.saveDraft(draft);
         QCOMPARE(iconFiles(store), sorted({uuidString(id) + ".jpeg", otherFile}));
 
-        draft.customIconPath = bare;
+        draft.customIconPath = userFile("noextension", "bare");
         store.saveDraft(draft);
         QCOMPARE(iconFiles(store), sorted({uuidString(id) + ".png", otherFile}));
         QCOMPARE(readAll(*store.items().at(3).customIconPath), QByteArray("bare"));
@@ -455,11 +416,8 @@ private slots:
 
     void sourcesThatAreNotRegularFilesCountAsMissing() {
         DockStore store(support(), noSeed());
-        const QString png = userFile("a.png", "png");
-        store.saveDraft(customDraft(png));
-        DockItemDraft draft(store.items().last());
+        DockItemDraft draft(addPicture(store));
         const QStringList before = iconFiles(store);
-
         const QString fifo = m_dir->filePath("user/pipe.png");
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         for (const QString& path : {m_dir->filePath("user/missing.png"), m_dir->filePath("user"),
@@ -474,9 +432,7 @@ private slots:
 
     void chosenFileInsideTheIconsFolderIsNeverDeleted() {
         DockStore store(support(), noSeed());
-        const QString png = userFile("a.png", "png");
-        store.saveDraft(customDraft(png));
-        const DockItem saved = store.items().last();
+        const DockItem saved = addPicture(store);
         // Same id, extension in another case: the clean-up must not remove what is copied.
         const QString upper = store.iconsFolderPath() + "/" + uuidString(saved.id) + ".PNG";
         QVERIFY(QFile::rename(*saved.customIconPath, upper));
@@ -498,26 +454,24 @@ private slots:
     void deleteAndRestore() {
         DockStore store(support(), noSeed());
         store.setTimingValue(TimingField::postSearchDelayMilliseconds, 7);
-        const QString png = userFile("a.png", "png");
-        store.saveDraft(customDraft(png));
-        store.saveDraft(customDraft(png));
+        addPicture(store);
+        addPicture(store);
         QCOMPARE(iconFiles(store).size(), 2);
-        const DockItem doomed = store.items().at(3);
 
         QSignalSpy changed(&store, &DockStore::itemsChanged);
-        store.deleteItem(doomed);
+        store.deleteItem(store.items().at(3));
         QCOMPARE(changed.count(), 1);
         QCOMPARE(store.items().size(), 4);
         QCOMPARE(iconFiles(store), QStringList({uuidString(store.items().at(3).id) + ".png"}));
-        QVERIFY(QFileInfo::exists(png));
+        QVERIFY(QFileInfo::exists(m_dir->filePath("user/a.png")));
 
         store.restoreSampleShortcuts();
         QCOMPARE(sampleNames(store.items()), builtInNames);
         QVERIFY(!QFileInfo::exists(store.iconsFolderPath()));
         QCOMPARE(store.launcherTiming().postSearchDelayMilliseconds, 7);
-        const DockStore reloaded(support(), noSeed());
-        QCOMPARE(reloaded.items(), store.items());
-        QCOMPARE(reloaded.launcherTiming().postSearchDelayMilliseconds, 7);
+        const DockStore again = reloaded();
+        QCOMPARE(again.items(), store.items());
+        QCOMPARE(again.launcherTiming().postSearchDelayMilliseconds, 7);
     }
 
     void restoreRemovesTheIconsEntryButNothingItPointsAt() {
@@ -533,11 +487,9 @@ private slots:
         // A plain file in the folder's place goes too, so later images can be stored again.
         QVERIFY(writeAll(store.iconsFolderPath(), "not a folder"));
         store.restoreSampleShortcuts();
-        const QString png = userFile("a.png", "png");
-        store.saveDraft(customDraft(png));
-        QCOMPARE(store.items().last().customIconPath,
-                 std::optional<QString>(store.iconsFolderPath() + "/" +
-                                        uuidString(store.items().last().id) + ".png"));
+        const DockItem pic = addPicture(store);
+        QCOMPARE(pic.customIconPath, std::optional<QString>(store.iconsFolderPath() + "/" +
+                                                            uuidString(pic.id) + ".png"));
     }
 
     void deleteRemovesEveryShortcutWithTheId() {
@@ -551,7 +503,7 @@ private slots:
         probe.name = "other fields do not matter";
         store.deleteItem(probe);
         QVERIFY(store.items().isEmpty());
-        QCOMPARE(DockStore(support(), noSeed()).items().size(), 0);
+        QCOMPARE(reloaded().items().size(), 0);
     }
 
     void loneSurrogatesSurviveALoadAndSave() {
@@ -570,21 +522,20 @@ private slots:
         QVERIFY(writeAll(configPath(), edited));
         DockStore store(support(), noSeed());
         QCOMPARE(store.items().size(), 1);
-        const QString name = store.items().first().name;
         QString expectedName = QStringLiteral("lone # high, lone # low, pair ");
         expectedName.replace(5, 1, QChar(0xd800)).replace(18, 1, QChar(0xdc00));
         expectedName += QString::fromUtf8("\xf0\x9f\x98\x80");
-        QCOMPARE(name, expectedName);
+        QCOMPARE(store.items().first().name, expectedName);
         store.save();
         QByteArray expected = edited;
         // A whole pair is written as UTF-8; the halves stay escaped.
         expected.replace("\\ud83d\\ude00", "\xf0\x9f\x98\x80");
         QCOMPARE(readAll(configPath()), expected);
-        QCOMPARE(DockStore(support(), noSeed()).items(), store.items());
+        QCOMPARE(reloaded().items(), store.items());
     }
 
     void leftoversOfAnInterruptedSaveGoAtStart() {
-        { DockStore first(support(), noSeed()); }
+        reloaded();
         const QString folder = m_dir->filePath("Brevlin");
         const QString icons = folder + "/Icons";
         const QString id = "804C3570-6354-4AB9-A688-FC0B0EC026B9";
@@ -595,7 +546,7 @@ private slots:
                                   icons + "/holiday.png.Ab12Cd"};
         for (const QString& path : leftovers + kept)
             QVERIFY(writeAll(path, "x"));
-        DockStore store(support(), noSeed());
+        reloaded();
         for (const QString& path : leftovers)
             QVERIFY2(!QFileInfo::exists(path), qPrintable(path));
         for (const QString& path : kept)
@@ -604,18 +555,15 @@ private slots:
 
     void aSaveRemovesImagesOfShortcutsThatAreGone() {
         DockStore store(support(), noSeed());
-        const QString png = userFile("a.png", "png");
-        store.saveDraft(customDraft(png));
-        const QString keptImage = *store.items().last().customIconPath;
+        const QString keptImage = *addPicture(store).customIconPath;
         // What a crash between copying an image and saving leaves behind, and a stranger.
         const QString orphan =
             store.iconsFolderPath() + "/" + uuidString(QUuid::createUuid()) + ".jpg";
         const QString sampleSpare =
             store.iconsFolderPath() + "/" + uuidString(store.items().first().id) + ".gif";
         const QString notOurs = store.iconsFolderPath() + "/mine.png";
-        QVERIFY(writeAll(orphan, "o"));
-        QVERIFY(writeAll(sampleSpare, "s"));
-        QVERIFY(writeAll(notOurs, "m"));
+        for (const QString& path : {orphan, sampleSpare, notOurs})
+            QVERIFY(writeAll(path, "x"));
         store.resetLauncherTiming();
         QVERIFY(!QFileInfo::exists(orphan));
         QVERIFY(QFileInfo::exists(keptImage));
@@ -711,9 +659,9 @@ private slots:
         QVERIFY(writeAll(blocked, "a file where a folder must go"));
         DockStore store(blocked, noSeed());
         // The first run's own save has already failed.
-        QVERIFY(store.saveFailure().has_value());
-        QCOMPARE(*store.saveFailure(),
-                 QString::fromUtf8("“%1” is a file where a folder must be").arg(blocked));
+        QCOMPARE(
+            store.saveFailure(),
+            std::optional(QString::fromUtf8("“%1” is a file where a folder must be").arg(blocked)));
         store.upsert(namedItem("In memory"));
         QCOMPARE(store.items().size(), 4);
         QCOMPARE(readAll(blocked), QByteArray("a file where a folder must go"));
@@ -740,20 +688,16 @@ private slots:
         sizeLimit.reset();
         store.upsert(namedItem("Now"));
         QVERIFY(!store.saveFailure().has_value());
-        const QStringList backups =
-            QDir(store.applicationFolderPath()).entryList({"config.unreadable-*.json"});
-        QCOMPARE(backups.size(), 1);
-        QCOMPARE(readAll(QDir(store.applicationFolderPath()).filePath(backups.first())),
+        QCOMPARE(backups(store).size(), 1);
+        QCOMPARE(readAll(QDir(store.applicationFolderPath()).filePath(backups(store).first())),
                  unreadable);
-        QCOMPARE(DockStore(support(), noSeed()).items(), store.items());
+        QCOMPARE(reloaded().items(), store.items());
     }
 
     void imagesStayUntilASaveNoLongerNamesThem() {
         DockStore store(support(), noSeed());
+        const DockItem pic = addPicture(store);
         const QString jpeg = userFile("b.jpg", "jpeg");
-        DockItemDraft draft = customDraft(userFile("a.png", "png"));
-        store.saveDraft(draft);
-        const DockItem pic = store.items().last();
         const QString stored = *pic.customIconPath;
         QVERIFY(QFileInfo::exists(stored));
 
@@ -761,7 +705,7 @@ private slots:
         {
             FileSizeLimit limit(0);
             QVERIFY(limit.active());
-            draft = DockItemDraft(pic);
+            DockItemDraft draft(pic);
             draft.customIconPath = jpeg;
             store.saveDraft(draft);
             QVERIFY(store.saveFailure().has_value());
@@ -770,7 +714,7 @@ private slots:
             QVERIFY(QFileInfo::exists(stored));
             store.restoreSampleShortcuts();
             QVERIFY(QFileInfo::exists(stored));
-            QCOMPARE(DockStore(support(), noSeed()).items().last(), pic);
+            QCOMPARE(reloaded().items().last(), pic);
         }
         // The first save that stops naming them removes them.
         store.resetLauncherTiming();
