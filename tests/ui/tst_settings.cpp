@@ -1,3 +1,4 @@
+#include "../TestImages.h"
 #include "../model/StoreFiles.h"
 #include "ui/dock/DockIconContent.h"
 #include "ui/settings/ItemEditorView.h"
@@ -41,13 +42,6 @@ void click(QWidget* widget) {
 }
 void click(const QObject* parent, const char* name) {
     click(child(parent, name));
-}
-
-QString writePng(const QString& path) {
-    QImage image(16, 16, QImage::Format_ARGB32);
-    image.fill(Qt::red);
-    image.save(path);
-    return path;
 }
 
 QJsonObject storedTiming(const DockStore& store) {
@@ -192,7 +186,7 @@ private slots:
 
     void imageAndSymbolSourcesKeepBothValues() {
         QTemporaryDir dir;
-        const QString picture = writePng(dir.filePath(u"Photo.png"_s));
+        const QString picture = writeImage(dir.filePath(u"Photo.png"_s));
         DockItemDraft draft;
         draft.icon = u"star"_s;
         ItemEditorView chooser(u"Add Shortcut"_s, draft, {});
@@ -402,7 +396,7 @@ private slots:
 
     void addThenSaveStoresATrimmedShortcut() {
         Window w;
-        const QString picture = writePng(w.dir.filePath(u"Photo.PNG"_s));
+        const QString picture = writeImage(w.dir.filePath(u"Photo.PNG"_s));
         QVERIFY(shown(w.view));
 
         click(&w.view, "addShortcutButton");
@@ -430,7 +424,7 @@ private slots:
 
     void cancelLeavesStoreAndIconsUntouched() {
         Window w;
-        const QString picture = writePng(w.dir.filePath(u"Photo.png"_s));
+        const QString picture = writeImage(w.dir.filePath(u"Photo.png"_s));
         const QList<DockItem> before = w.store.items();
         const QByteArray configBefore = readAll(w.store.configFilePath());
         QVERIFY(!configBefore.isEmpty());
