@@ -6,12 +6,8 @@
 // change announces the state it is about to write before the store writes it, as one line in
 // the log, so the test knows both candidates whatever moment the kill hits.
 #include "StoreFiles.h"
-#include "model/DockStore.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
