@@ -1,10 +1,10 @@
 // The application's wiring on Qt's offscreen platform: start-up, hotkeys, timing, windows and
 // menus, over a fake hotkey service, the simulated Figma and virtual time.
 
+#include "../model/StoreFiles.h"
 #include "app/BrevlinApp.h"
 #include "hotkeys/HotkeyManager.h"
 #include "launch/DockActionCoordinator.h"
-#include "model/DockStore.h"
 #include "support/FakeHotkeyService.h"
 #include "support/SimulatedFigma.h"
 #include "support/VirtualScheduler.h"
@@ -14,8 +14,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -31,12 +29,14 @@ using namespace brevlin::testing;
 namespace {
 
 struct Rig {
-    Rig() {
+    explicit Rig(bool started = true) {
         BrevlinApp::Options options;
         options.applicationSupportPath = folder.path();
         options.useSystemTray = false;
         options.dockConfigurator = [this](QWindow*) { ++nativeConfigurations; };
         app = std::make_unique<BrevlinApp>(hotkeys, figma.platform(), options);
+        if (started)
+            app->start();
     }
     ~Rig() { app.reset(); }
 
@@ -59,22 +59,16 @@ class AppTests : public QObject {
     Q_OBJECT
 private slots:
     void startSeedsShowsDockAndRegistersHotkeys() {
-        Rig rig;
+        Rig rig(false);
         // Construction made the store: the three samples are written out.
-        QFile config(QDir(rig.folder.path()).filePath(QStringLiteral("Brevlin/config.json")));
-        QVERIFY(config.open(QIODevice::ReadOnly));
-        const QJsonArray items = QJsonDocument::fromJson(config.readAll())
-                                     .object()
-                                     .value(QStringLiteral("items"))
-                                     .toArray();
-        QCOMPARE(items.size(), 3);
+        const QByteArray config = readAll(rig.folder.filePath("Brevlin/config.json"));
+        QCOMPARE(QJsonDocument::fromJson(config).object().value("items").toArray().size(), 3);
 
         // Nothing is registered before a dock is shown.
         QCOMPARE(rig.hotkeys.registrationCount(), 0);
         QSignalSpy shown(rig.app.get(), &BrevlinApp::dockShown);
         rig.app->start();
-        QVERIFY(rig.app->dockWindow());
-        QVERIFY(QTest::qWaitForWindowExposed(rig.app->dockWindow()));
+        QVERIFY(rig.app->dockWindow() && QTest::qWaitForWindowExposed(rig.app->dockWindow()));
         QCOMPARE(shown.count(), 1);
         QCOMPARE(rig.nativeConfigurations, 1);
         QCOMPARE(rig.hotkeys.registrationCount(), 3);
@@ -86,7 +80,6 @@ private slots:
 
     void hotkeyPressLaunchesWithTimingAtThePress() {
         Rig rig;
-        rig.app->start();
         // Fixed waits, so that the focus delay shows in when the palette key goes.
         rig.app->store().setAdaptiveWaits(false);
         rig.app->store().setTimingValue(TimingField::focusDelayMilliseconds, 600);
@@ -113,7 +106,6 @@ private slots:
 
     void shortcutChangesReRegisterAtOnce() {
         Rig rig;
-        rig.app->start();
         DockItem added = shortcutFor("Café Tools", "7");
         rig.app->store().upsert(added);
         QCOMPARE(rig.service.live.size(), 4);
@@ -138,7 +130,6 @@ private slots:
 
     void closedDockComesBackOnReopen() {
         Rig rig;
-        rig.app->start();
         QVERIFY(QTest::qWaitForWindowExposed(rig.app->dockWindow()));
         rig.app->dockWindow()->close();
         QTRY_VERIFY(!rig.app->dockWindow());
@@ -146,8 +137,7 @@ private slots:
         QSignalSpy shown(rig.app.get(), &BrevlinApp::dockShown);
         rig.app->reopen();
         DockWindow* dock = rig.app->dockWindow();
-        QVERIFY(dock);
-        QVERIFY(QTest::qWaitForWindowExposed(dock));
+        QVERIFY(dock && QTest::qWaitForWindowExposed(dock));
         QCOMPARE(shown.count(), 1);
         // The new window got its own configuration, and the shown hook registered again.
         QCOMPARE(rig.nativeConfigurations, 2);
@@ -167,11 +157,9 @@ private slots:
 
     void windowsOpenOnceAndComeForward() {
         Rig rig;
-        rig.app->start();
         rig.app->openSettingsWindow();
         QWidget* settings = rig.app->settingsWindow();
-        QVERIFY(settings);
-        QVERIFY(settings->isVisible());
+        QVERIFY(settings && settings->isVisible());
 
         settings->close();
         QVERIFY(!settings->isVisible());
@@ -202,7 +190,6 @@ private slots:
 
     void menuCommandsAndCtrlComma() {
         Rig rig;
-        rig.app->start();
         DockWindow* dock = rig.app->dockWindow();
         QVERIFY(dock->actions().contains(rig.app->aboutAction()));
         QVERIFY(dock->actions().contains(rig.app->settingsAction()));
@@ -222,7 +209,7 @@ private slots:
     }
 
     void applicationIconComesFromTheResource() {
-        Rig rig;
+        Rig rig(false);
         QVERIFY(QFile::exists(BrevlinApp::appIconResource));
         QSignalSpy iconSet(rig.app.get(), &BrevlinApp::applicationIconChanged);
         rig.app->start();
