@@ -12,8 +12,6 @@
 #include "ui/dock/UtilityIconButton.h"
 
 #include <QAccessible>
-#include <QAction>
-#include <QDir>
 #include <QFile>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -92,8 +90,7 @@ private slots:
 
         QVERIFY(rig.view->itemButtons().isEmpty());
         UtilityIconButton* plus = rig.view->addButton();
-        QVERIFY(plus);
-        QVERIFY(plus->isVisible());
+        QVERIFY(plus && plus->isVisible());
         QVERIFY(!rig.view->accessibilityPrompt()->isVisible());
         QVERIFY(!rig.view->errorMarker()->isVisible());
 
@@ -352,9 +349,10 @@ private slots:
         QCOMPARE(rig.figma.ranPlugins.last(), u"Autoflow"_s);
     }
 
-    void dockWindowFloatsAtFixedHeight() {
+    void dockWindowHasAFixedHeightAndIsConfiguredOncePerNativeWindow() {
         Rig rig;
-        DockWindow window(*rig.store, *rig.coordinator);
+        DockWindow window(*rig.store, *rig.coordinator, [](QWindow*) {});
+        QSignalSpy shown(&window, &DockWindow::shown);
         // Only the width follows a resize, within its bounds; the height stays.
         const QSize initial = window.size();
         window.resize(1, 4 * initial.height());
@@ -365,17 +363,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QCOMPARE(window.windowHandle()->minimumHeight(), window.windowHandle()->maximumHeight());
         QCOMPARE(window.rootView()->geometry(), window.rect());
-
         // The dock's menu: whatever actions the application adds show on a right click.
         QCOMPARE(window.contextMenuPolicy(), Qt::ActionsContextMenu);
-    }
-
-    void dockWindowIsConfiguredOncePerNativeWindow() {
-        Rig rig;
-        DockWindow window(*rig.store, *rig.coordinator, [](QWindow*) {});
-        QSignalSpy shown(&window, &DockWindow::shown);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
         QCOMPARE(window.configurationCount(), 1);
         QCOMPARE(shown.count(), 1);
 
