@@ -91,47 +91,39 @@ DockItem namedItem(const QString& name) {
 
 // The kernel refuses every write past `bytes` (EFBIG) while this lives: the same failure path as
 // a full disk, for processes that may not mount.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_saved;
+struct FileSizeLimit {
+    explicit FileSizeLimit(rlim_t bytes)
+        : savedHandler(std::signal(SIGXFSZ, SIG_IGN)) {
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit limit = saved;
         limit.rlim_cur = bytes;
-        m_active = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+        active = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
     }
     ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_savedHandler);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, savedHandler);
     }
-    bool active() const { return m_active; }
-
-private:
-    rlimit m_saved{};
-    void (*m_savedHandler)(int) = nullptr;
-    bool m_active = false;
+    void (*savedHandler)(int);
+    rlimit saved{};
+    bool active = false;
 };
 
 // A tmpfs of `kilobytes` on `path`, unmounted again at the end.
-class SmallFileSystem {
-public:
-    SmallFileSystem(const QString& path, int kilobytes)
-        : m_path(QFile::encodeName(path)) {
+struct SmallFileSystem {
+    SmallFileSystem(const QString& folder, int kilobytes)
+        : path(QFile::encodeName(folder)) {
         const QByteArray options = "size=" + QByteArray::number(kilobytes) + "k";
-        m_mounted = ::mount("tmpfs", m_path.constData(), "tmpfs", 0, options.constData()) == 0;
+        mounted = ::mount("tmpfs", path.constData(), "tmpfs", 0, options.constData()) == 0;
     }
     ~SmallFileSystem() {
-        if (m_mounted)
-            ::umount2(m_path.constData(), MNT_DETACH);
+        if (mounted)
+            ::umount2(path.constData(), MNT_DETACH);
     }
-    bool mounted() const { return m_mounted; }
-    bool makeReadOnly() {
-        return ::mount("tmpfs", m_path.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    bool remount(unsigned long flags) {
+        return ::mount("tmpfs", path.constData(), "tmpfs", MS_REMOUNT | flags, nullptr) == 0;
     }
-
-private:
-    QByteArray m_path;
-    bool m_mounted = false;
+    QByteArray path;
+    bool mounted = false;
 };
 
 QString strerrorText(int code) {
@@ -344,7 +336,7 @@ private slots:
         QCOMPARE(store.launcherTiming().typingCharacterDelayMilliseconds, 120);
         QCOMPARE(reloaded().launcherTiming().typingCharacterDelayMilliseconds, 120);
 
-        // An unchanged value is still announced and written.
+        // An unchanged value is still announced.
         store.setTimingValue(TimingField::typingCharacterDelayMilliseconds, 120);
         QCOMPARE(timingSignals.count(), 2);
         store.resetLauncherTiming();
@@ -619,7 +611,7 @@ private slots:
         QVERIFY(saved.size() > limit + 4096 || limit == 0);
 
         auto sizeLimit = std::make_unique<FileSizeLimit>(rlim_t(limit));
-        QVERIFY(sizeLimit->active());
+        QVERIFY(sizeLimit->active);
         store.upsert(namedItem("Does not fit"));
         checkFailureThenRecovery(store, saved, strerrorText(EFBIG), [&] { sizeLimit.reset(); });
     }
@@ -631,14 +623,14 @@ private slots:
             if (!mountsAllowed)
                 QSKIP("root without mounts cannot make a folder read-only");
             disk = std::make_unique<SmallFileSystem>(support(), 256);
-            QVERIFY(disk->mounted());
+            QVERIFY(disk->mounted);
         }
         DockStore store(support(), noSeed());
         const QByteArray saved = readAll(configPath());
         QVERIFY(!saved.isEmpty());
         const QString folder = store.applicationFolderPath();
         if (disk)
-            QVERIFY(disk->makeReadOnly());
+            QVERIFY(disk->remount(MS_RDONLY));
         else
             QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
         store.upsert(namedItem("Read only"));
@@ -646,8 +638,7 @@ private slots:
         const QString reason = disk ? QStringLiteral("is not writable") : strerrorText(EACCES);
         checkFailureThenRecovery(store, saved, reason, [&] {
             if (disk)
-                QVERIFY(::mount("tmpfs", QFile::encodeName(support()).constData(), "tmpfs",
-                                MS_REMOUNT, nullptr) == 0);
+                QVERIFY(disk->remount(0));
             else
                 QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner |
                                                           QFile::ExeOwner));
@@ -678,7 +669,7 @@ private slots:
         QVERIFY(writeAll(configPath(), unreadable));
         DockStore store(support(), noSeed());
         auto sizeLimit = std::make_unique<FileSizeLimit>(4096);
-        QVERIFY(sizeLimit->active());
+        QVERIFY(sizeLimit->active);
         store.upsert(namedItem("Not yet"));
         QVERIFY(store.saveFailure().has_value());
         QVERIFY2(store.saveFailure()->contains("could not be backed up"),
@@ -704,7 +695,7 @@ private slots:
         // While saves fail, the last saved file still names the image: it must stay.
         {
             FileSizeLimit limit(0);
-            QVERIFY(limit.active());
+            QVERIFY(limit.active);
             DockItemDraft draft(pic);
             draft.customIconPath = jpeg;
             store.saveDraft(draft);
