@@ -41,11 +41,6 @@ struct Rig {
         view = std::make_unique<DockRootView>(*store, *coordinator);
         view->resize(560, 52);
     }
-    void clearItems() {
-        const QList<DockItem> items = store->items();
-        for (const DockItem& item : items)
-            store->deleteItem(item);
-    }
     QStringList buttonNames() const {
         QStringList names;
         for (DockItemButton* button : view->itemButtons())
@@ -84,8 +79,7 @@ class DockTests : public QObject {
     Q_OBJECT
 private slots:
     void emptyDockOffersPlusDividerAndSettings() {
-        Rig rig;
-        rig.clearItems();
+        Rig rig(true, "[]");
         QVERIFY(rig.shown());
 
         QVERIFY(rig.view->itemButtons().isEmpty());
@@ -102,7 +96,6 @@ private slots:
         QTest::mouseClick(rig.view->settingsButton(), Qt::LeftButton);
         QCOMPARE(opened.count(), 2);
 
-        // The first shortcut replaces the plus.
         rig.store->upsert(shortcutFor(u"Iconify"_s));
         QVERIFY(!rig.view->addButton());
         QCOMPARE(rig.buttonNames(), QStringList{u"Iconify"_s});
@@ -145,7 +138,6 @@ private slots:
         QVERIFY(rig.shown());
         QCOMPARE(rig.buttonNames(), (QStringList{u"First"_s, u"Copy"_s}));
 
-        // Each button launches its own shortcut.
         rig.figma.plugins = {u"First plugin"_s, u"Copy plugin"_s};
         rig.launch(rig.view->itemButtons().at(1));
         rig.launch(rig.view->itemButtons().at(0));
@@ -376,7 +368,6 @@ private slots:
         QCOMPARE(window.configurationCount(), 1);
         QCOMPARE(shown.count(), 2);
 
-        // A new native window is configured again.
         window.hide();
         window.windowHandle()->destroy();
         window.show();
