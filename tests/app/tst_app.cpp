@@ -95,7 +95,6 @@ private slots:
         QCOMPARE(rig.figma.ranPlugins, QStringList{QStringLiteral("Content Reel")});
         QVERIFY2(rig.firstPaletteKeyAt() >= 600, qPrintable(rig.figma.timeline.join('\n')));
 
-        // The next press launches with the new timing.
         rig.figma.timeline.clear();
         const qint64 pressedAt = rig.scheduler.nowMilliseconds();
         QVERIFY(rig.press(rig.app->store().items().at(1)));
@@ -144,7 +143,6 @@ private slots:
         QCOMPARE(rig.hotkeys.registrationCount(), 3);
         QCOMPARE(dock->rootView()->itemButtons().size(), 3);
 
-        // With the dock up, reopening makes no second one.
         rig.app->reopen();
         rig.app->reopen();
         QCOMPARE(rig.app->dockWindow(), dock);

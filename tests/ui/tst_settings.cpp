@@ -367,7 +367,6 @@ private slots:
         QCOMPARE(fallback->effectiveSymbolName(), u"square.grid.2x2"_s);
         QVERIFY(!fallback->loadCustomImage());
 
-        // The list follows the store.
         f.store.deleteItem(f.store.items().first());
         QCOMPARE(view.rows().size(), 3);
         QCOMPARE(child<QLabel>(view.rows()[0], "nameLabel")->text(), u"Autoflow"_s);
@@ -471,7 +470,6 @@ private slots:
         QVERIFY(!child(second, "shiftCheck")->isChecked());
         QCOMPARE(second->draft(), DockItemDraft(w.store.items()[1]));
 
-        // Saving an edit replaces the shortcut in place.
         typeInto(second, "nameField", u"Flow"_s);
         click(second, "saveButton");
         QTRY_VERIFY(!w.view.editor());
