@@ -309,8 +309,9 @@ private slots:
                      m_dir->filePath("Brevlin/Icons/AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE.png")));
         QVERIFY(QFileInfo::exists(legacyIcon));
 
-        // Once the new folder exists, even without a file in it, the old one is left alone.
-        QVERIFY(QFile::remove(configPath()));
+        // Once the new folder exists, even empty, the old one is left alone.
+        const QString folder = store.applicationFolderPath();
+        QVERIFY(QDir(folder).removeRecursively() && QDir().mkpath(folder));
         QCOMPARE(sampleNames(reloaded().items()), builtInNames);
     }
 
