@@ -211,6 +211,10 @@ private slots:
         const DockStore again(support(), seed("[]"));
         QCOMPARE(again.items(), store.items());
         QCOMPARE(again.launcherTiming(), store.launcherTiming());
+        // Restoring the samples asks the seed again.
+        store.deleteItem(store.items().first());
+        store.restoreSampleShortcuts();
+        QCOMPARE(sampleNames(store.items()), names);
     }
 
     void bareArrayLoadsWithDefaultTimingAndIsRewrittenOnlyOnSave() {
@@ -436,14 +440,6 @@ private slots:
         QCOMPARE(readAll(*saved.customIconPath), QByteArray("png"));
     }
 
-    void blockedIconsFolderKeepsTheUsersOwnPath() {
-        DockStore store(support(), noSeed());
-        QVERIFY(writeAll(store.iconsFolderPath(), "not a folder"));
-        const QString png = userFile("a.png", "png");
-        store.saveDraft(customDraft(" " + png));
-        QCOMPARE(store.items().last().customIconPath, std::optional<QString>(png));
-    }
-
     void deleteAndRestore() {
         DockStore store(support(), noSeed());
         store.setTimingValue(TimingField::postSearchDelayMilliseconds, 7);
@@ -477,8 +473,12 @@ private slots:
         QVERIFY(!QFileInfo(store.iconsFolderPath()).isSymLink());
         QCOMPARE(readAll(elsewhere + "/keep.png"), QByteArray("keep"));
 
-        // A plain file in the folder's place goes too, so later images can be stored again.
+        // A plain file in the folder's place: an image chosen meanwhile keeps the user's own
+        // path, and a restore removes the file so later images can be stored again.
         QVERIFY(writeAll(store.iconsFolderPath(), "not a folder"));
+        const QString png = userFile("a.png", "png");
+        store.saveDraft(customDraft(" " + png));
+        QCOMPARE(store.items().last().customIconPath, std::optional<QString>(png));
         store.restoreSampleShortcuts();
         const DockItem pic = addPicture(store);
         QCOMPARE(pic.customIconPath, std::optional<QString>(store.iconsFolderPath() + "/" +
@@ -584,14 +584,6 @@ private slots:
         QCOMPARE(readAll(image), QByteArray("png"));
         store.deleteItem(store.items().first());
         QVERIFY(!QFileInfo::exists(image));
-    }
-
-    void restoreUsesTheSeedWhenThereIsOne() {
-        QVERIFY(writeAll(configPath(), configWith("[]", defaultTimingJson)));
-        DockStore store(support(), seed(twoItemArray));
-        QVERIFY(store.items().isEmpty());
-        store.restoreSampleShortcuts();
-        QCOMPARE(sampleNames(store.items()), (QStringList{"One", "Two"}));
     }
 
     // A write the kernel refuses part-way, as on a full disk: nothing, or only the first page.
