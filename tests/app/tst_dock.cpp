@@ -128,13 +128,11 @@ private slots:
 
     void shortcutsSharingAnIdEachGetTheirButton() {
         // Only a hand-edited file can hold two shortcuts with one id.
-        Rig rig(true, R"({"items":[
+        Rig rig(true, R"([
             {"id":"11111111-1111-1111-1111-111111111111","name":"First","pluginName":"First plugin",
              "icon":"star","hotkey":{"key":"1","modifiers":["command"]}},
             {"id":"11111111-1111-1111-1111-111111111111","name":"Copy","pluginName":"Copy plugin",
-             "icon":"star","hotkey":{"key":"2","modifiers":["command"]}}],
-            "launcherTiming":{"focusDelayMilliseconds":180,"actionsOpenDelayMilliseconds":80,
-             "typingCharacterDelayMilliseconds":18,"postSearchDelayMilliseconds":60}})");
+             "icon":"star","hotkey":{"key":"2","modifiers":["command"]}}])");
         QVERIFY(rig.shown());
         QCOMPARE(rig.buttonNames(), (QStringList{u"First"_s, u"Copy"_s}));
 
