@@ -135,23 +135,16 @@ private slots:
                 QJsonDocument::fromJson(readAll(support + "/Brevlin/config.json")).object();
             QVERIFY(!onDisk.isEmpty());
             const qsizetype match = candidates.lastIndexOf(onDisk);
-            QVERIFY2(match >= 0, qPrintable(QStringLiteral("kill %1: config.json holds neither "
-                                                           "the state before nor after")
-                                                .arg(kill)));
-            if (match == candidates.size() - 1)
-                ++sawAfter;
-            else
-                ++sawBefore;
+            const QString at = QString("kill %1: ").arg(kill);
+            QVERIFY2(match >= 0, qPrintable(at + "neither state on disk"));
+            ++(match == candidates.size() - 1 ? sawAfter : sawBefore);
 
             const DockStore reloaded(support, noSeed());
             QCOMPARE(stateOf(reloaded), onDisk);
-            for (const DockItem& item : reloaded.items()) {
+            for (const DockItem& item : reloaded.items())
                 if (item.customIconPath)
                     QVERIFY2(QFileInfo(*item.customIconPath).isFile(),
-                             qPrintable(QStringLiteral("kill %1: missing %2")
-                                            .arg(kill)
-                                            .arg(*item.customIconPath)));
-            }
+                             qPrintable(at + "missing " + *item.customIconPath));
             const QStringList temporaries =
                 QDir(support + "/Brevlin").entryList({"config.json.*"}, QDir::Files);
             QVERIFY2(temporaries.isEmpty(), qPrintable(temporaries.join(' ')));
