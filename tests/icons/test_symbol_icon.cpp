@@ -20,9 +20,8 @@ struct TableRow {
 // that a row the library silently drops is noticed.
 QList<TableRow> tableRows() {
     QFile file(QStringLiteral(BREVLIN_SYMBOL_TABLE));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return {};
-    }
     QList<TableRow> rows;
     for (const QByteArray& line : file.readAll().split('\n')) {
         if (line.isEmpty() || line.startsWith('#'))
@@ -71,9 +70,7 @@ private slots:
                 QVERIFY2(path.contains(QLatin1Char('/') + row.icon), qPrintable(path));
                 lineFolders.insert(folderOf(path));
             }
-            QCOMPARE(lineFolders,
-                     (QSet<QString>{QStringLiteral("thin"), QStringLiteral("light"),
-                                    QStringLiteral("regular"), QStringLiteral("bold")}));
+            QCOMPARE(lineFolders, (QSet<QString>{"thin", "light", "regular", "bold"}));
 
             const QString filled = symbolResourcePath(row.symbol + ".fill", QFont::Normal);
             QVERIFY2(QFile::exists(filled), qPrintable(row.symbol + ".fill -> " + filled));
