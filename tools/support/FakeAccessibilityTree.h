@@ -109,9 +109,9 @@ public:
 private:
     // The node an element of this tree stands for, or null; counts the read.
     Node* read(const AccessibleElement& element);
-    void record(const QString& effect);
-    // The node an action acts on when `allowed` holds for it, else -1.
-    int actionTarget(const AccessibleElement& element, bool Node::*allowed) const;
+    // The node an action acts on when `allowed` holds for it, its effect recorded, else -1.
+    int act(const AccessibleElement& element, bool Node::*allowed, const QString& what,
+            const QString& detail = {});
     std::vector<AccessibleElement> elementsOf(const std::vector<int>& ids) const;
 
     // Whether the node hangs, through its parents, from the application root.

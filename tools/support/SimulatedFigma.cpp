@@ -37,23 +37,15 @@ public:
         m_figma.log(QStringLiteral("start %1").arg(applicationId));
         SimulatedFigma& figma = m_figma;
         figma.m_scheduler.postAfter(figma.startCompletionDelayMilliseconds, [&figma, done] {
-            switch (figma.startOutcome) {
-            case StartOutcome::starts:
+            const StartOutcome outcome = figma.startOutcome;
+            if (outcome == StartOutcome::starts || outcome == StartOutcome::failsButRuns)
                 figma.running = true;
+            if (outcome == StartOutcome::starts)
                 figma.log(QStringLiteral("started"));
-                done(StartResult::started(figma.m_application));
-                break;
-            case StartOutcome::failsWithError:
-                done(StartResult::failed(figma.startError));
-                break;
-            case StartOutcome::returnsNothing:
-                done(StartResult::started(nullptr));
-                break;
-            case StartOutcome::failsButRuns:
-                figma.running = true;
-                done(StartResult::failed(figma.startError));
-                break;
-            }
+            done(outcome == StartOutcome::failsWithError || outcome == StartOutcome::failsButRuns
+                     ? StartResult::failed(figma.startError)
+                     : StartResult::started(outcome == StartOutcome::starts ? figma.m_application
+                                                                            : nullptr));
         });
     }
     bool isFrontmost(const QString& applicationId) override {
@@ -117,19 +109,8 @@ SimulatedFigma::SimulatedFigma(VirtualScheduler& scheduler)
 SimulatedFigma::~SimulatedFigma() = default;
 
 QString SimulatedFigma::keyName(Key key) {
-    switch (key) {
-    case Key::a:
-        return QStringLiteral("A");
-    case Key::k:
-        return QStringLiteral("K");
-    case Key::deleteBackward:
-        return QStringLiteral("Delete");
-    case Key::downArrow:
-        return QStringLiteral("Down");
-    case Key::returnKey:
-        return QStringLiteral("Return");
-    }
-    return QString();
+    static const char* const names[] = {"A", "K", "Delete", "Down", "Return"};
+    return QString::fromLatin1(names[std::size_t(key)]);
 }
 
 LaunchPlatform SimulatedFigma::platform() {
@@ -170,8 +151,20 @@ void SimulatedFigma::receiveKey(const PostedKey& key) {
         return;
     }
     const bool toFigma = key.receiver == bundleIdentifier;
+    // Every modifier shows, and so does a receiver other than Figma: the timeline alone tells
+    // exactly what went where.
+    QString written = key.key ? QStringLiteral("key ") : QStringLiteral("type ");
+    for (const auto& [modifier, symbol] : {std::pair{KeyModifier::primary, "⌘"},
+                                           {KeyModifier::alternate, "⌥"},
+                                           {KeyModifier::system, "❖"},
+                                           {KeyModifier::shift, "⇧"}})
+        if (key.modifiers.testFlag(modifier))
+            written += QString::fromUtf8(symbol);
+    written += key.key ? keyName(*key.key) : key.text;
+    if (!toFigma)
+        written += QStringLiteral(" (to %1)").arg(key.receiver.value_or("nobody"));
+    log(written);
     if (!key.key) {
-        log(QStringLiteral("type %1").arg(key.text));
         if (++m_typedCharacters == focusLostAfterTypedCharacters) {
             frontmost = otherBundleIdentifier;
             log(QStringLiteral("focus lost"));
@@ -183,10 +176,6 @@ void SimulatedFigma::receiveKey(const PostedKey& key) {
         return;
     }
     const bool command = key.modifiers.testFlag(KeyModifier::primary);
-    log(QStringLiteral("key %1%2%3")
-            .arg(command ? QStringLiteral("⌘") : QString(), keyName(*key.key),
-                 toFigma ? QString()
-                         : QStringLiteral(" (to %1)").arg(key.receiver.value_or("nobody"))));
     if (!toFigma)
         return;
     if (command && key.key == Key::k) {

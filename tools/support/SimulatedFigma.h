@@ -108,7 +108,6 @@ public:
     QStringList ranPlugins;
 
     bool isPaletteOpen() const { return m_paletteNode >= 0; }
-    QString searchText() const { return m_searchText; }
     QString activeTab() const { return m_activeTab; }
     std::optional<QString> frontmost = otherBundleIdentifier;
 
