@@ -12,8 +12,6 @@ using namespace brevlin::testing;
 
 namespace {
 
-const QStringList keysAndEffects = {"key", "type", "run", "tab", "palette", "set text"};
-
 // These tests pin the waits as configured: adaptive waits are off in all of them.
 const LauncherTimingSettings fixedDefaults = [] {
     LauncherTimingSettings t;
@@ -40,7 +38,7 @@ qint64 at(const QStringList& timeline, const QString& what, int nth = 0) {
 }
 
 // A launch's conditions, set on the simulated Figma before it starts.
-using Setup = void (*)(SimulatedFigma&);
+using Setup = std::function<void(SimulatedFigma&)>;
 
 // One launch that succeeds: its conditions, the name, the four waits (none: the defaults), and
 // the timeline entries starting with `prefixes` that it must leave.
@@ -64,10 +62,12 @@ class LauncherTest : public QObject {
                                          LauncherTimingSettings t = fixedDefaults,
                                          TaskHandle* handle = nullptr) {
         auto outcome = std::make_shared<LaunchOutcome>();
-        TaskHandle h = startTask(*scheduler, launcher->launchPlugin(name, t),
-                                 [outcome, s = scheduler.get()](std::exception_ptr error) {
-                                     outcome->end(error, s->nowMilliseconds());
-                                 });
+        TaskHandle h =
+            startTask(*scheduler, launcher->launchPlugin(name, t),
+                      [outcome, s = scheduler.get(), f = figma.get()](std::exception_ptr error) {
+                          outcome->end(error, s->nowMilliseconds());
+                          f->log("end " + outcome->describe());
+                      });
         if (handle)
             *handle = h;
         return outcome;
@@ -104,19 +104,15 @@ private slots:
     }
 
     void aLaunchRunsEveryStepInOrderOnTime() {
-        auto outcome = run("Autoflow");
-        QVERIFY(outcome->succeeded());
+        run("Autoflow");
         // Focus 180, Actions-open 80, tab poll 35, 50 before typing, 18 per character,
         // post-search 60, palette check 70.
-        QCOMPARE(
-            figma->timelineOf(keysAndEffects),
-            (QStringList{"180 key ⌘K", "180 palette opens", "260 tab Plugins", "345 type A",
-                         "363 type u", "381 type t", "399 type o", "417 type f", "435 type l",
-                         "453 type o", "471 type w", "549 run Autoflow", "549 palette closes"}));
-        QCOMPARE(outcome->endMilliseconds, 619);
-        QCOMPARE(figma->timelineOf({"activate", "raise"}),
-                 (QStringList{"0 activate", "0 raise 1"}));
-        QCOMPARE(figma->startRequests, 0);
+        QCOMPARE(figma->timeline,
+                 (QStringList{"0 activate", "0 raise 1", "180 key ⌘K", "180 palette opens",
+                              "260 press 9", "260 tab Plugins", "295 set focus 10", "345 type A",
+                              "363 type u", "381 type t", "399 type o", "417 type f", "435 type l",
+                              "453 type o", "471 type w", "549 press 30", "549 run Autoflow",
+                              "549 palette closes", "619 end success"}));
         // Typing held the main thread: 50 ms, then 18 ms after every character.
         QCOMPARE(scheduler->blockingWaits.size(), std::size_t(9));
         QCOMPARE(scheduler->blockingWaits.front(),
@@ -134,22 +130,25 @@ private slots:
         QTest::addColumn<QStringList>("steps");
         const Setup none = [](SimulatedFigma&) {};
         // ⌘K after 2000, the tab at once, no pauses between characters, post-search 1000.
-        addPath(
-            "waits clamped", none, {"key", "tab", "type A", "type w", "run"},
-            {"2000 key ⌘K", "2000 tab Plugins", "2085 type A", "2085 type w", "3085 run Autoflow"},
-            "Autoflow", {5000, -3, -7, 1000});
+        addPath("waits clamped", none, {"key", "tab", "type A", "type w", "run"},
+                {"2000 key ⌘K", "2000 tab Plugins", "2085 type A", "2085 type w",
+                 "3085 run Autoflow", "3155 end success"},
+                "Autoflow", {5000, -3, -7, 1000});
         // Started at 250; 1.2 s later it is brought to the front.
         addPath("figma started", [](SimulatedFigma& f) { f.running = false; },
                 {"start", "activate", "run"},
-                {"0 start com.figma.Desktop", "250 started", "1450 activate", "1535 run Autoflow"},
+                {"0 start com.figma.Desktop", "250 started", "1450 activate", "1535 run Autoflow",
+                 "1605 end success"},
                 "Autoflow", {0, 0, 0, 0});
         addPath("slow activation", [](SimulatedFigma& f) { f.activationsBeforeFrontmost = 3; },
-                {"activate", "key"}, {"0 activate", "60 activate", "120 activate", "300 key ⌘K"});
+                {"activate", "key"},
+                {"0 activate", "60 activate", "120 activate", "300 key ⌘K", "739 end success"});
         addPath("old search text", [](SimulatedFigma& f) { f.retainedSearchText = "abc"; },
                 {"key", "type A", "run"},
-                {"180 key ⌘K", "345 key ⌘A", "395 key Delete", "445 type A", "649 run Autoflow"});
+                {"180 key ⌘K", "345 key ⌘A", "395 key Delete", "445 type A", "649 run Autoflow",
+                 "719 end success"});
         addPath("blank old search text", [](SimulatedFigma& f) { f.retainedSearchText = " \n "; },
-                {"key"}, {"180 key ⌘K"});
+                {"key"}, {"180 key ⌘K", "619 end success"});
         // A field that reports its focus a moment late is still cleared and typed into, never
         // taken for one that refuses focus (typing then would add the name to the old search).
         addPath("field focused late",
@@ -159,56 +158,127 @@ private slots:
                     f.retainedSearchText = "Lorem Ipsum";
                 },
                 {"key", "type A", "run"},
-                {"180 key ⌘K", "385 key ⌘A", "435 key Delete", "485 type A", "689 run Autoflow"});
+                {"180 key ⌘K", "385 key ⌘A", "435 key Delete", "485 type A", "689 run Autoflow",
+                 "759 end success"});
         // The field never had focus, so nothing matched: Down and Return instead.
         addPath("unwritable field",
                 [](SimulatedFigma& f) { f.fieldFocusable = f.fieldValueSettable = false; },
                 {"key", "type", "run", "palette"},
                 {"180 key ⌘K", "180 palette opens", "295 type A", "313 type u", "331 type t",
                  "349 type o", "367 type f", "385 type l", "403 type o", "421 type w",
-                 "639 key Down", "684 key Return", "1084 key ⌘K", "1084 palette closes"});
+                 "639 key Down", "684 key Return", "1084 key ⌘K", "1084 palette closes",
+                 "1084 end success"});
         addPath("no search field", [](SimulatedFigma& f) { f.hasSearchField = false; },
                 {"key", "type A", "run"},
-                {"180 key ⌘K", "295 type A", "639 key Down", "684 key Return", "1084 key ⌘K"});
+                {"180 key ⌘K", "295 type A", "639 key Down", "684 key Return", "1084 key ⌘K",
+                 "1084 end success"});
         // Post-search ends at 405; result polls at 405, 440, 475, 510; Down at 545.
         addPath("empty name", none, {"key", "type", "run"},
-                {"180 key ⌘K", "545 key Down", "590 key Return", "990 key ⌘K"}, "");
+                {"180 key ⌘K", "545 key Down", "590 key Return", "990 key ⌘K", "990 end success"},
+                "");
         addPath("unpressable result", [](SimulatedFigma& f) { f.resultsPressable = false; },
                 {"key", "run"},
-                {"180 key ⌘K", "549 key Down", "594 key Return", "594 run Autoflow"});
+                {"180 key ⌘K", "549 key Down", "594 key Return", "594 run Autoflow",
+                 "664 end success"});
         // Tab polls at 260 … 435; the field is focused at 470.
         addPath("no plugins tab", [](SimulatedFigma& f) { f.hasPluginsTab = false; },
-                {"tab", "type A"}, {"520 type A"});
+                {"tab", "type A"}, {"520 type A", "794 end success"});
         // The tabs appear at 280; the poll at 295 finds them.
         addPath("late tabs", [](SimulatedFigma& f) { f.tabsDelayMilliseconds = 100; }, {"tab"},
-                {"295 tab Plugins"});
+                {"295 tab Plugins", "654 end success"});
         // A palette still showing after the run is closed once. A press the application handles
         // on its own time leaves the palette showing at the first check, then closes it as the
         // run goes through: no Command-K comes to open it again.
         addPath("palette left open", [](SimulatedFigma& f) { f.paletteClosesOnRun = false; },
                 {"key", "run", "palette"},
                 {"180 key ⌘K", "180 palette opens", "549 run Autoflow", "949 key ⌘K",
-                 "949 palette closes"});
+                 "949 palette closes", "949 end success"});
         addPath("late run", [](SimulatedFigma& f) { f.pressHandlingDelayMilliseconds = 200; },
                 {"key", "run", "palette"},
-                {"180 key ⌘K", "180 palette opens", "749 run Autoflow", "749 palette closes"});
+                {"180 key ⌘K", "180 palette opens", "749 run Autoflow", "749 palette closes",
+                 "759 end success"});
         // A field that refuses focus, or whose focus never comes within its budget, gets the name
         // as its value: exactly as given, untrimmed, and with no 50 ms pause on this path.
         addPath(
             "field refuses focus", [](SimulatedFigma& f) { f.fieldFocusable = false; },
-            {"type", "set text", "run"}, {"295 set text 10   Autoflow", "355 run Autoflow"},
-            "  Autoflow");
+            {"type", "set text", "run"},
+            {"295 set text 10   Autoflow", "355 run Autoflow", "425 end success"}, "  Autoflow");
         addPath(
             "field focused too late", [](SimulatedFigma& f) { f.fieldFocusLagMilliseconds = 400; },
-            {"type", "set text", "run"}, {"445 set text 10   Autoflow", "505 run Autoflow"},
-            "  Autoflow");
+            {"type", "set text", "run"},
+            {"445 set text 10   Autoflow", "505 run Autoflow", "575 end success"}, "  Autoflow");
         // Each user-perceived character is one key pair.
         addPath(
             "clusters", [](SimulatedFigma& f) { f.plugins = {QStringLiteral("e\u0301👍🏽x")}; },
             {"type", "run"},
             {QStringLiteral("345 type e\u0301"), "363 type 👍🏽", "381 type x",
-             QStringLiteral("459 run e\u0301👍🏽x")},
+             QStringLiteral("459 run e\u0301👍🏽x"), "529 end success"},
             QStringLiteral("e\u0301👍🏽x"));
+        const auto failed = [](const char* why) {
+            return FigmaLauncherError::launchFailed(why).description();
+        };
+        const QString damaged = failed("The application is damaged.");
+        addPath("untrusted",
+                [](SimulatedFigma& f) {
+                    f.tree.trusted = false;
+                    f.running = false;
+                },
+                {""}, {"0 end " + FigmaLauncherError::accessibilityDenied().description()});
+        addPath("not installed", [](SimulatedFigma& f) { f.running = f.installed = false; }, {""},
+                {"0 end " + FigmaLauncherError::figmaNotInstalled().description()});
+        // Figma is not running, and starting it ends as `outcome`.
+        const auto starting = [](SimulatedFigma::StartOutcome outcome) {
+            return [outcome](SimulatedFigma& f) {
+                f.running = false;
+                f.startOutcome = outcome;
+            };
+        };
+        const QString started = "0 start com.figma.Desktop";
+        addPath("start fails", starting(SimulatedFigma::StartOutcome::failsWithError), {""},
+                {started, "250 end " + damaged});
+        // A failure reported is a failure, even when the application came up after all.
+        addPath("start fails but runs", starting(SimulatedFigma::StartOutcome::failsButRuns), {""},
+                {started, "250 end " + damaged});
+        addPath("start returns nothing", starting(SimulatedFigma::StartOutcome::returnsNothing),
+                {""},
+                {started,
+                 "250 end " + failed("Figma did not return a running application reference.")});
+        addPath("no keyboard", [](SimulatedFigma& f) { f.keyboardUnavailable = true; },
+                {"key", "type"},
+                {"180 end " + FigmaLauncherError::eventSourceUnavailable().description()});
+        // The other window gets nothing: the keys end with the character that was being typed
+        // when the focus went.
+        addPath("focus taken while typing",
+                [](SimulatedFigma& f) { f.focusLostAfterTypedCharacters = 3; },
+                {"key", "type", "focus", "run"},
+                {"180 key ⌘K", "345 type A", "363 type u", "381 type t", "381 focus lost",
+                 "399 end " + FigmaLauncherError::focusLost().description()});
+        // Results never read whole: no Down and Return on whatever comes first. A launch that ran
+        // nothing fails, naming the step that found nothing.
+        addPath("results never read whole",
+                [](SimulatedFigma& f) { f.tree.partialFinds = 1'000'000; }, {"key", "run"},
+                {"180 key ⌘K",
+                 "6514 end " + failed("Brevlin could not read Figma's Actions palette in "
+                                      "time to find \u201cAutoflow\u201d, so nothing was run.")});
+        // After the press, a window that cannot be read whole is not taken for one whose palette
+        // closed, nor for one whose palette is open: no Command-K, and the launch says so.
+        addPath("palette closing undecided",
+                [](SimulatedFigma& f) {
+                    f.tree.addNode(f.windowNode(), Role::textField, "Width");
+                    f.tree.addNode(f.windowNode(), Role::other, "Canvas");
+                    f.fieldFocusable = false;
+                    f.tree.onEffect = [&f](const QString& effect) {
+                        const int pressed =
+                            effect.startsWith("press") ? effect.section(' ', 1).toInt() : 0;
+                        if (pressed > 0 && f.tree.node(pressed).role != Role::tab)
+                            f.tree.partialFinds = 1'000'000;
+                    };
+                },
+                {"key", "run"},
+                {"180 key ⌘K", "355 run Autoflow",
+                 "3355 end Brevlin chose \u201cAutoflow\u201d but could not read whether Figma's "
+                 "Actions "
+                 "palette closed."});
     }
     void launchTakesItsPath() {
         QFETCH(Setup, setUp);
@@ -218,47 +288,11 @@ private slots:
         QFETCH(QStringList, steps);
         setUp(*figma);
         const bool fixed = waits.isEmpty();
-        QVERIFY(run(name, fixed ? fixedDefaults : timing(waits[0], waits[1], waits[2], waits[3]))
-                    ->succeeded());
-        QCOMPARE(figma->timelineOf(prefixes), steps);
-    }
-
-    void untrustedLaunchTouchesNothing() {
-        figma->tree.trusted = false;
-        figma->running = false;
-        auto outcome = run("Autoflow");
-        QCOMPARE(outcome->launcherError, FigmaLauncherError::accessibilityDenied());
-        QVERIFY(figma->timeline.isEmpty());
-        QCOMPARE(figma->startRequests, 0);
+        run(name, fixed ? fixedDefaults : timing(waits[0], waits[1], waits[2], waits[3]));
+        qInfo().noquote() << "ACTUAL"
+                          << figma->timelineOf(prefixes + QStringList{"end"}).join("\" , \"");
+        QCOMPARE(figma->timelineOf(prefixes + QStringList{"end"}), steps);
         QCOMPARE(figma->tree.promptCount, 0);
-    }
-
-    void startFailuresBecomeLaunchErrors() {
-        figma->installed = false;
-        figma->running = false;
-        QCOMPARE(run("Autoflow")->launcherError, FigmaLauncherError::figmaNotInstalled());
-        QCOMPARE(figma->startRequests, 0);
-
-        figma->installed = true;
-        figma->startOutcome = SimulatedFigma::StartOutcome::failsWithError;
-        auto failed = run("Autoflow");
-        QCOMPARE(failed->launcherError,
-                 FigmaLauncherError::launchFailed("The application is damaged."));
-        QCOMPARE(failed->endMilliseconds, 250);
-
-        // A failure reported is a failure, even when the application came up after all.
-        figma->startOutcome = SimulatedFigma::StartOutcome::failsButRuns;
-        QCOMPARE(run("Autoflow")->launcherError,
-                 FigmaLauncherError::launchFailed("The application is damaged."));
-        QCOMPARE(figma->activations, 0);
-
-        figma->running = false;
-        figma->startOutcome = SimulatedFigma::StartOutcome::returnsNothing;
-        QCOMPARE(run("Autoflow")->launcherError,
-                 FigmaLauncherError::launchFailed(
-                     "Figma did not return a running application reference."));
-        QCOMPARE(figma->startRequests, 3);
-        QVERIFY(figma->postedKeys.empty());
     }
 
     void neverFrontmostFailsAtTheActivationDeadline_data() {
@@ -329,36 +363,6 @@ private slots:
         }
     }
 
-    // Results never read whole: no Down and Return on whatever comes first. A launch that ran
-    // nothing fails, naming the step that found nothing.
-    void resultsNeverReadWholeRunNothingAndFail() {
-        figma->tree.partialFinds = 1'000'000;
-        auto outcome = run("Autoflow");
-        QCOMPARE(outcome->launcherError,
-                 FigmaLauncherError::launchFailed(
-                     "Brevlin could not read Figma's Actions palette in time to find "
-                     "\u201cAutoflow\u201d, so nothing was run."));
-        QVERIFY(figma->ranPlugins.isEmpty());
-        QCOMPARE(figma->timelineOf({"key"}), QStringList{"180 key ⌘K"});
-    }
-
-    // After the press, a window that cannot be read whole is not taken for one whose palette
-    // closed, nor for one whose palette is open: no Command-K, and the launch says so.
-    void paletteClosingIsDecidedOnlyOnAWholeRead() {
-        figma->tree.addNode(figma->windowNode(), Role::textField, "Width");
-        figma->tree.addNode(figma->windowNode(), Role::other, "Canvas");
-        figma->fieldFocusable = false;
-        figma->tree.onEffect = [this](const QString& effect) {
-            const int pressed = effect.startsWith("press") ? effect.section(' ', 1).toInt() : 0;
-            if (pressed > 0 && figma->tree.node(pressed).role != Role::tab)
-                figma->tree.partialFinds = 1'000'000;
-        };
-        auto outcome = run("Autoflow");
-        QCOMPARE(figma->ranPlugins, QStringList{"Autoflow"});
-        QVERIFY(outcome->launcherError->description().contains("closed"));
-        QCOMPARE(figma->timelineOf({"key"}), QStringList{"180 key ⌘K"});
-    }
-
     void paletteIsLeftAloneWhenFigmaLostTheFront() {
         figma->paletteClosesOnRun = false;
         auto outcome = start("Autoflow");
@@ -367,19 +371,6 @@ private slots:
         scheduler->runUntilIdle();
         QVERIFY(outcome->succeeded());
         QVERIFY(figma->isPaletteOpen());
-    }
-
-    void focusTakenWhileTypingStopsTheLaunch() {
-        figma->focusLostAfterTypedCharacters = 3;
-        auto outcome = run("Autoflow");
-        QCOMPARE(outcome->launcherError, FigmaLauncherError::focusLost());
-        QVERIFY(outcome->launcherError->description().contains("lost the focus"));
-        // The other window got nothing: the keys end with the character that was being typed
-        // when the focus went.
-        QCOMPARE(figma->timelineOf({"key", "type", "focus", "run"}),
-                 (QStringList{"180 key ⌘K", "345 type A", "363 type u", "381 type t",
-                              "381 focus lost"}));
-        QVERIFY(figma->ranPlugins.isEmpty());
     }
 
     void focusTakenBeforeEachKeyStopsTheLaunch_data() {
@@ -407,9 +398,7 @@ private slots:
         // Typing holds the main thread, so the focus can only go between the steps here.
         scheduler->runUntilIdle();
         QCOMPARE(outcome->launcherError, FigmaLauncherError::focusLost());
-        QStringList typed = figma->timelineOf({"key", "type"});
-        typed.removeIf([](const QString& e) { return e.contains(" type "); });
-        QCOMPARE(typed, keys);
+        QCOMPARE(figma->timelineOf({"key"}), keys);
         QVERIFY(figma->ranPlugins.isEmpty());
     }
 
@@ -482,10 +471,8 @@ private slots:
             }
             return std::optional<FigmaLauncherError>();
         };
+        figma->frontmost = SimulatedFigma::bundleIdentifier;
         figma->keyboardUnavailable = true;
-        const auto launch = run("Autoflow");
-        QCOMPARE(launch->launcherError, FigmaLauncherError::eventSourceUnavailable());
-        QCOMPARE(launch->endMilliseconds, 180);
         QCOMPARE(failure([&] { launcher->sendKeyStroke(Key::k, KeyModifier::primary); }),
                  FigmaLauncherError::eventSourceUnavailable());
         // An empty text still needs a keyboard.
