@@ -5,7 +5,7 @@
 #include "support/RoleNames.h"
 
 #include <algorithm>
-#include <stdexcept>
+#include <utility>
 
 namespace brevlin::testing {
 
@@ -217,7 +217,14 @@ bool FakeAccessibilityTree::attached(int id) const {
     return false;
 }
 
-Finding FakeAccessibilityTree::search(const AccessibleElement& scope, const Sought& sought) {
+Finding FakeAccessibilityTree::find(const AccessibleElement& scope, const Sought& sought) {
+    const int scopeId = nodeId(scope);
+    finds.append(QStringLiteral("%1 %2").arg(soughtName(sought.kind)).arg(scopeId));
+    if (scopeId < 0 || !attached(scopeId))
+        return {Presence::absent, {}};
+    m_partial = partialFinds > 0;
+    if (m_partial)
+        --partialFinds;
     const FigmaUITraversal traversal(*this, FigmaLauncher::defaultTraversalRelations());
     std::optional<AccessibleElement> found;
     if (sought.kind == Sought::Kind::actionsPalette) {
@@ -231,26 +238,10 @@ Finding FakeAccessibilityTree::search(const AccessibleElement& scope, const Soug
     } else {
         found = traversal.firstMatch(scope, sought);
     }
+    const bool partial = std::exchange(m_partial, false);
     if (found)
         return {Presence::found, *found};
-    return {m_partial ? Presence::unknown : Presence::absent, {}};
-}
-
-Finding FakeAccessibilityTree::find(const AccessibleElement& scope, const Sought& sought) {
-    const int scopeId = nodeId(scope);
-    finds.append(QStringLiteral("%1 %2").arg(soughtName(sought.kind)).arg(scopeId));
-    if (scopeId < 0 || !attached(scopeId))
-        return {Presence::absent, {}};
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        m_partial = partialFinds > 0;
-        if (m_partial)
-            --partialFinds;
-        const Finding finding = search(scope, sought);
-        m_partial = false;
-        if (!finding.isFound() || !confirm || confirm(nodeId(finding.element)))
-            return finding;
-    }
-    return {Presence::unknown, {}};
+    return {partial ? Presence::unknown : Presence::absent, {}};
 }
 
 } // namespace brevlin::testing

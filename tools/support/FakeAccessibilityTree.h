@@ -101,10 +101,8 @@ public:
     bool setText(const AccessibleElement& element, const QString& text) override;
     bool raise(const AccessibleElement& window) override;
     // Breadth-first over the fake's own reads. A scope no longer attached to the application
-    // is absent. What a search finds counts once `confirm` (when set) agrees, as an application
-    // asked afresh would; refused, the search runs once more.
+    // is absent.
     Finding find(const AccessibleElement& scope, const Sought& sought) override;
-    std::function<bool(int id)> confirm;
 
 private:
     // The node an element of this tree stands for, or null; counts the read.
@@ -116,7 +114,6 @@ private:
 
     // Whether the node hangs, through its parents, from the application root.
     bool attached(int id) const;
-    Finding search(const AccessibleElement& scope, const Sought& sought);
 
     bool m_partial = false;
     std::vector<Node> m_nodes;
