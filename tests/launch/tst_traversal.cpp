@@ -346,33 +346,6 @@ private slots:
         tree.detach(dialog);
         QCOMPARE(tree.find(tree.element(dialog), paletteMark).presence, Presence::absent);
     }
-
-    // A search that read its scope only in part finds what it read, and never calls the rest
-    // absent.
-    void partialReadsAreUnknownNeverAbsent() {
-        const AccessibleElement app = tree.element(0);
-        const int design = tree.addNode(0, Role::textField, "Width");
-        const int later = tree.addNode(0);
-        const int field = tree.addNode(later, Role::textField);
-        tree.setText(field, LabelText::placeholder, "Search");
-        tree.partialFinds = 3;
-        QCOMPARE(tree.find(app, searchField).presence, Presence::unknown);
-        QCOMPARE(idOf(tree.find(app, textField)), design);
-        QCOMPARE(tree.find(app, result("Nothing")).presence, Presence::unknown);
-        QCOMPARE(idOf(tree.find(app, searchField)), field);
-    }
-
-    // What a search finds counts only once the application confirms it: refused once, it is
-    // looked for again; refused again, nothing is known (not: absent).
-    void actsOnlyOnWhatTheApplicationConfirms() {
-        const int window = tree.addNode(0, Role::window, QStringLiteral("Design"));
-        const int found = tree.addNode(window, Role::button, QStringLiteral("Iconify"));
-        int refusals = 1;
-        tree.confirm = [&](int) { return refusals-- <= 0; };
-        QCOMPARE(idOf(tree.find(tree.element(0), result("Iconify"))), found);
-        tree.confirm = [&](int) { return false; };
-        QCOMPARE(tree.find(tree.element(0), result("Iconify")).presence, Presence::unknown);
-    }
 };
 
 QTEST_GUILESS_MAIN(TraversalTest)
