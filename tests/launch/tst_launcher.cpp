@@ -315,7 +315,7 @@ private slots:
         QCOMPARE(tries.size(), attempts);
         for (int i = 0; i < attempts; ++i)
             QCOMPARE(tries[i], QStringLiteral("%1 activate").arg(i * 60));
-        QVERIFY(figma->postedKeys.empty());
+        QVERIFY(figma->timelineOf({"key", "type"}).isEmpty());
     }
 
     // A large tree read in bounded steps: each search goes on until it has read its scope
@@ -482,7 +482,7 @@ private slots:
         figma->unavailableKeyAt = 0;
         QCOMPARE(failure([&] { launcher->sendKeyStroke(Key::k, KeyModifier::primary); }),
                  FigmaLauncherError::eventCreationFailed());
-        QVERIFY(figma->postedKeys.empty());
+        QVERIFY(figma->timelineOf({"key", "type"}).isEmpty());
 
         // Typing stops at the character that has no key, before its pause, and says which.
         figma->keysAttempted = 0;

@@ -2,6 +2,16 @@
 
 namespace brevlin::testing {
 
+namespace {
+
+// "K", "Down"… as the timeline writes keys.
+QString keyName(Key key) {
+    static const char* const names[] = {"A", "K", "Delete", "Down", "Return"};
+    return QString::fromLatin1(names[std::size_t(key)]);
+}
+
+} // namespace
+
 class SimulatedFigma::Application : public RunningApplication {
 public:
     explicit Application(SimulatedFigma& figma)
@@ -78,10 +88,7 @@ private:
             return KeyResult::keyboardUnavailable;
         if (m_figma.keysAttempted++ == m_figma.unavailableKeyAt)
             return KeyResult::keyUnavailable;
-        const PostedKey posted{m_figma.m_scheduler.nowNanoseconds(), key, modifiers, text,
-                               m_figma.frontmost};
-        m_figma.postedKeys.push_back(posted);
-        m_figma.receiveKey(posted);
+        m_figma.receiveKey({key, modifiers, text, m_figma.frontmost});
         return KeyResult::posted;
     }
     SimulatedFigma& m_figma;
@@ -107,11 +114,6 @@ SimulatedFigma::SimulatedFigma(VirtualScheduler& scheduler)
 }
 
 SimulatedFigma::~SimulatedFigma() = default;
-
-QString SimulatedFigma::keyName(Key key) {
-    static const char* const names[] = {"A", "K", "Delete", "Down", "Return"};
-    return QString::fromLatin1(names[std::size_t(key)]);
-}
 
 LaunchPlatform SimulatedFigma::platform() {
     return LaunchPlatform{tree, *m_keyboard, *m_workspace, m_scheduler};
@@ -217,7 +219,6 @@ void SimulatedFigma::openPalette() {
     m_searchText = retainedSearchText;
     m_allSelected = false;
     m_highlighted = -1;
-    m_activeTab = QStringLiteral("All");
     m_fieldNode = -1;
     if (hasSearchField) {
         m_fieldNode = tree.addNode(m_paletteNode, Role::textField);
@@ -260,10 +261,7 @@ void SimulatedFigma::addTabs() {
     for (const QString& label : labels) {
         const int tab = tree.addNode(tabs, Role::tab, label);
         tree.allowPress(tab);
-        tree.node(tab).onPress = [this, label] {
-            m_activeTab = label;
-            log(QStringLiteral("tab %1").arg(label));
-        };
+        tree.node(tab).onPress = [this, label] { log(QStringLiteral("tab %1").arg(label)); };
     }
 }
 
