@@ -279,6 +279,19 @@ private slots:
                  "3355 end Brevlin chose \u201cAutoflow\u201d but could not read whether Figma's "
                  "Actions "
                  "palette closed."});
+        const auto tries = [](int count) {
+            QStringList activations;
+            for (int i = 0; i < count; ++i)
+                activations.append(QStringLiteral("%1 activate").arg(i * 60));
+            return activations;
+        };
+        const QString notInFront =
+            failed("Brevlin could not bring Figma to the front before sending keyboard shortcuts.");
+        const Setup neverInFront = [](SimulatedFigma& f) { f.becomesFrontmost = false; };
+        addPath("never in front", neverInFront, {"activate", "key", "type"},
+                tries(10) << "600 end " + notInFront, "Autoflow", {0, 80, 18, 60});
+        addPath("never in front after the focus delay", neverInFront, {"activate", "key", "type"},
+                tries(13) << "780 end " + notInFront, "Autoflow", {180, 80, 18, 60});
     }
     void launchTakesItsPath() {
         QFETCH(Setup, setUp);
@@ -293,29 +306,6 @@ private slots:
                           << figma->timelineOf(prefixes + QStringList{"end"}).join("\" , \"");
         QCOMPARE(figma->timelineOf(prefixes + QStringList{"end"}), steps);
         QCOMPARE(figma->tree.promptCount, 0);
-    }
-
-    void neverFrontmostFailsAtTheActivationDeadline_data() {
-        QTest::addColumn<qint64>("focus");
-        QTest::addColumn<int>("attempts");
-        QTest::newRow("no focus delay") << qint64(0) << 10;
-        QTest::newRow("default focus delay") << qint64(180) << 13;
-    }
-    void neverFrontmostFailsAtTheActivationDeadline() {
-        QFETCH(qint64, focus);
-        QFETCH(int, attempts);
-        figma->becomesFrontmost = false;
-        auto outcome = run("Autoflow", timing(focus, 80, 18, 60));
-        QCOMPARE(
-            outcome->launcherError,
-            FigmaLauncherError::launchFailed(
-                "Brevlin could not bring Figma to the front before sending keyboard shortcuts."));
-        QCOMPARE(outcome->endMilliseconds, 600 + focus);
-        const QStringList tries = figma->timelineOf({"activate"});
-        QCOMPARE(tries.size(), attempts);
-        for (int i = 0; i < attempts; ++i)
-            QCOMPARE(tries[i], QStringLiteral("%1 activate").arg(i * 60));
-        QVERIFY(figma->timelineOf({"key", "type"}).isEmpty());
     }
 
     // A large tree read in bounded steps: each search goes on until it has read its scope
@@ -409,18 +399,19 @@ private slots:
     void cancelledLaunchEndsAtItsNextWait_data() {
         QTest::addColumn<bool>("running");
         QTest::addColumn<qint64>("cancelAt");
-        QTest::addColumn<qint64>("endAt");
-        QTest::addColumn<QStringList>("keys");
-        QTest::newRow("before it began") << true << qint64(0) << qint64(0) << QStringList{};
-        QTest::newRow("while Figma starts") << false << qint64(100) << qint64(250) << QStringList{};
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("before it began")
+            << true << qint64(0) << QStringList{"0 activate", "0 end cancelled"};
+        QTest::newRow("while Figma starts")
+            << false << qint64(100)
+            << QStringList{"0 start com.figma.Desktop", "250 started", "250 end cancelled"};
         QTest::newRow("post-search delay")
-            << true << qint64(500) << qint64(500) << QStringList{"180 key ⌘K"};
+            << true << qint64(500) << QStringList{"0 activate", "180 key ⌘K", "500 end cancelled"};
     }
     void cancelledLaunchEndsAtItsNextWait() {
         QFETCH(bool, running);
         QFETCH(qint64, cancelAt);
-        QFETCH(qint64, endAt);
-        QFETCH(QStringList, keys);
+        QFETCH(QStringList, steps);
         figma->running = running;
         TaskHandle handle;
         auto outcome = start("Autoflow", fixedDefaults, &handle);
@@ -429,13 +420,8 @@ private slots:
         QVERIFY(!outcome->finished);
         handle.cancel();
         scheduler->runUntilIdle();
-        QVERIFY(outcome->cancelled);
         QVERIFY(handle.isFinished());
-        QCOMPARE(outcome->endMilliseconds, endAt);
-        QCOMPARE(figma->timelineOf({"key"}), keys);
-        QVERIFY(figma->ranPlugins.isEmpty());
-        QCOMPARE(figma->activations, running ? 1 : 0);
-        QCOMPARE(figma->startRequests, running ? 0 : 1);
+        QCOMPARE(figma->timelineOf({"start", "activate", "key", "run", "end"}), steps);
     }
 
     void secondLaunchInterleavesAtSuspendingWaits() {
