@@ -220,6 +220,7 @@ void SimulatedFigma::openPalette() {
     m_allSelected = false;
     m_highlighted = -1;
     m_fieldNode = -1;
+    m_fieldFocused = false;
     if (hasSearchField) {
         m_fieldNode = tree.addNode(m_paletteNode, Role::textField);
         auto& field = tree.node(m_fieldNode);
@@ -246,8 +247,6 @@ void SimulatedFigma::openPalette() {
         field.onSetText = [this](const QString& text) { setSearchText(text); };
         // The palette focuses its field as it opens, unless the field refuses focus.
         m_fieldFocused = fieldFocusable && fieldFocusLagMilliseconds <= 0;
-    } else {
-        m_fieldFocused = false;
     }
     m_resultsNode = tree.addNode(m_paletteNode);
     rebuildResults();
@@ -278,7 +277,6 @@ void SimulatedFigma::closePalette() {
 void SimulatedFigma::setSearchText(QString text) {
     m_searchText = std::move(text);
     m_allSelected = false;
-    syncFieldAttributes();
     rebuildResults();
 }
 
