@@ -102,21 +102,6 @@ private slots:
         QCOMPARE(idOf(tree.find(tree.element(0), result("Row 100"))), window + 101);
     }
 
-    void childrenListingTheirAncestorsAreWalkedOnce() {
-        int parent = 0;
-        std::vector<int> chain{0};
-        for (int depth = 1; depth <= 6; ++depth)
-            chain.push_back(parent = tree.addNode(parent, Role::other));
-        // Every element of the chain also lists all of its ancestors and itself.
-        for (std::size_t i = 1; i < chain.size(); ++i) {
-            for (std::size_t ancestor = 0; ancestor <= i; ++ancestor)
-                tree.node(chain[i]).children.push_back(chain[ancestor]);
-        }
-        QCOMPARE(ids(traversal.collectDescendants(tree.element(0), 8)),
-                 QList<int>(chain.begin(), chain.end()));
-        QCOMPARE(tree.find(tree.element(0), result("absent")).presence, Presence::absent);
-    }
-
     void childrenThatChangeOnEveryReadStayWithinTheLimit() {
         // Each read answers ten new elements that behave alike: 10^8 within the depth limit.
         std::function<std::vector<int>(FakeAccessibilityTree&)> spawn;
@@ -208,9 +193,8 @@ private slots:
         FakeAccessibilityTree other;
         other.addNode(-1);
         other.addNode(0, Role::button);
-        const int roleless = other.addNode(0, Role::other, QStringLiteral("Plugins"));
+        other.addNode(0, Role::other, QStringLiteral("Plugins"));
         const int text = other.addNode(0, Role::staticText, QStringLiteral("Plugins"));
-        QVERIFY(roleless >= 0);
         QCOMPARE(idOf(other.find(other.element(0), pluginsTab)), text);
     }
 
@@ -262,13 +246,9 @@ private slots:
         QCOMPARE(tree.effects, effect("select", chain[5]));
 
         // A parent that cannot be read ends the climb.
-        FakeAccessibilityTree odd;
-        odd.addNode(-1);
-        odd.allowPress(0);
-        const int orphan = odd.addNode(0);
-        odd.node(orphan).parentReadable = false;
-        FigmaUITraversal t(odd, FigmaLauncher::defaultTraversalRelations());
-        QVERIFY(!t.pressElementOrAncestor(odd.element(orphan)));
+        tree.node(chain[5]).selectable = false;
+        tree.node(leaf).parentReadable = false;
+        QVERIFY(!traversal.pressElementOrAncestor(tree.element(leaf)));
     }
 
     void focusTriesThreeWaysAndReadsTheFocusBack() {
@@ -365,33 +345,6 @@ private slots:
         // A palette that closed holds nothing any more.
         tree.detach(dialog);
         QCOMPARE(tree.find(tree.element(dialog), paletteMark).presence, Presence::absent);
-    }
-
-    // A search that read its scope only in part finds what it read, and never calls the rest
-    // absent.
-    void partialReadsAreUnknownNeverAbsent() {
-        const AccessibleElement app = tree.element(0);
-        const int design = tree.addNode(0, Role::textField, "Width");
-        const int later = tree.addNode(0);
-        const int field = tree.addNode(later, Role::textField);
-        tree.setText(field, LabelText::placeholder, "Search");
-        tree.partialFinds = 3;
-        QCOMPARE(tree.find(app, searchField).presence, Presence::unknown);
-        QCOMPARE(idOf(tree.find(app, textField)), design);
-        QCOMPARE(tree.find(app, result("Nothing")).presence, Presence::unknown);
-        QCOMPARE(idOf(tree.find(app, searchField)), field);
-    }
-
-    // What a search finds counts only once the application confirms it: refused once, it is
-    // looked for again; refused again, nothing is known (not: absent).
-    void actsOnlyOnWhatTheApplicationConfirms() {
-        const int window = tree.addNode(0, Role::window, QStringLiteral("Design"));
-        const int found = tree.addNode(window, Role::button, QStringLiteral("Iconify"));
-        int refusals = 1;
-        tree.confirm = [&](int) { return refusals-- <= 0; };
-        QCOMPARE(idOf(tree.find(tree.element(0), result("Iconify"))), found);
-        tree.confirm = [&](int) { return false; };
-        QCOMPARE(tree.find(tree.element(0), result("Iconify")).presence, Presence::unknown);
     }
 };
 

@@ -5,7 +5,7 @@
 #include "support/RoleNames.h"
 
 #include <algorithm>
-#include <stdexcept>
+#include <utility>
 
 namespace brevlin::testing {
 
@@ -159,67 +159,53 @@ bool FakeAccessibilityTree::isSelected(const AccessibleElement& element) {
     return n && n->selected;
 }
 
-void FakeAccessibilityTree::record(const QString& effect) {
+// Callbacks are copied before they run: one may add nodes, which moves them.
+int FakeAccessibilityTree::act(const AccessibleElement& element, bool Node::*allowed,
+                               const QString& what, const QString& detail) {
+    const int id = nodeId(element);
+    if (id < 0 || id >= nodeCount() || !(node(id).*allowed))
+        return -1;
+    const QString effect = QStringLiteral("%1 %2").arg(what).arg(id) + detail;
     effects.append(effect);
     if (onEffect)
         onEffect(effect);
+    return id;
 }
-
-int FakeAccessibilityTree::actionTarget(const AccessibleElement& element,
-                                        bool Node::*allowed) const {
-    const int id = nodeId(element);
-    return id >= 0 && id < nodeCount() && node(id).*allowed ? id : -1;
-}
-
-// Callbacks are copied before they run: one may add nodes, which moves them.
 
 bool FakeAccessibilityTree::press(const AccessibleElement& element) {
-    const int id = actionTarget(element, &Node::pressable);
-    if (id < 0)
-        return false;
-    record(QStringLiteral("press %1").arg(id));
-    if (const auto callback = node(id).onPress)
+    const int id = act(element, &Node::pressable, QStringLiteral("press"));
+    if (const auto callback = id >= 0 ? node(id).onPress : nullptr)
         callback();
-    return true;
+    return id >= 0;
 }
 
 bool FakeAccessibilityTree::focus(const AccessibleElement& element) {
-    const int id = actionTarget(element, &Node::focusable);
-    if (id < 0)
-        return false;
-    node(id).focused = true;
-    record(QStringLiteral("set focus %1").arg(id));
-    if (const auto callback = node(id).onFocus)
+    const int id = act(element, &Node::focusable, QStringLiteral("set focus"));
+    if (id >= 0)
+        node(id).focused = true;
+    if (const auto callback = id >= 0 ? node(id).onFocus : nullptr)
         callback();
-    return true;
+    return id >= 0;
 }
 
 bool FakeAccessibilityTree::select(const AccessibleElement& element) {
-    const int id = actionTarget(element, &Node::selectable);
-    if (id < 0)
-        return false;
-    node(id).selected = true;
-    record(QStringLiteral("select %1").arg(id));
-    return true;
+    const int id = act(element, &Node::selectable, QStringLiteral("select"));
+    if (id >= 0)
+        node(id).selected = true;
+    return id >= 0;
 }
 
 bool FakeAccessibilityTree::setText(const AccessibleElement& element, const QString& text) {
-    const int id = actionTarget(element, &Node::textSettable);
-    if (id < 0)
-        return false;
-    node(id).text(LabelText::value) = text;
-    record(QStringLiteral("set text %1 %2").arg(id).arg(text));
-    if (const auto callback = node(id).onSetText)
+    const int id = act(element, &Node::textSettable, QStringLiteral("set text"), ' ' + text);
+    if (id >= 0)
+        node(id).text(LabelText::value) = text;
+    if (const auto callback = id >= 0 ? node(id).onSetText : nullptr)
         callback(text);
-    return true;
+    return id >= 0;
 }
 
 bool FakeAccessibilityTree::raise(const AccessibleElement& window) {
-    const int id = actionTarget(window, &Node::raisable);
-    if (id < 0)
-        return false;
-    record(QStringLiteral("raise %1").arg(id));
-    return true;
+    return act(window, &Node::raisable, QStringLiteral("raise")) >= 0;
 }
 
 bool FakeAccessibilityTree::attached(int id) const {
@@ -231,7 +217,14 @@ bool FakeAccessibilityTree::attached(int id) const {
     return false;
 }
 
-Finding FakeAccessibilityTree::search(const AccessibleElement& scope, const Sought& sought) {
+Finding FakeAccessibilityTree::find(const AccessibleElement& scope, const Sought& sought) {
+    const int scopeId = nodeId(scope);
+    finds.append(QStringLiteral("%1 %2").arg(soughtName(sought.kind)).arg(scopeId));
+    if (scopeId < 0 || !attached(scopeId))
+        return {Presence::absent, {}};
+    m_partial = partialFinds > 0;
+    if (m_partial)
+        --partialFinds;
     const FigmaUITraversal traversal(*this, FigmaLauncher::defaultTraversalRelations());
     std::optional<AccessibleElement> found;
     if (sought.kind == Sought::Kind::actionsPalette) {
@@ -245,26 +238,10 @@ Finding FakeAccessibilityTree::search(const AccessibleElement& scope, const Soug
     } else {
         found = traversal.firstMatch(scope, sought);
     }
+    const bool partial = std::exchange(m_partial, false);
     if (found)
         return {Presence::found, *found};
-    return {m_partial ? Presence::unknown : Presence::absent, {}};
-}
-
-Finding FakeAccessibilityTree::find(const AccessibleElement& scope, const Sought& sought) {
-    const int scopeId = nodeId(scope);
-    finds.append(QStringLiteral("%1 %2").arg(soughtName(sought.kind)).arg(scopeId));
-    if (scopeId < 0 || !attached(scopeId))
-        return {Presence::absent, {}};
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        m_partial = partialFinds > 0;
-        if (m_partial)
-            --partialFinds;
-        const Finding finding = search(scope, sought);
-        m_partial = false;
-        if (!finding.isFound() || !confirm || confirm(nodeId(finding.element)))
-            return finding;
-    }
-    return {Presence::unknown, {}};
+    return {partial ? Presence::unknown : Presence::absent, {}};
 }
 
 } // namespace brevlin::testing

@@ -101,22 +101,19 @@ public:
     bool setText(const AccessibleElement& element, const QString& text) override;
     bool raise(const AccessibleElement& window) override;
     // Breadth-first over the fake's own reads. A scope no longer attached to the application
-    // is absent. What a search finds counts once `confirm` (when set) agrees, as an application
-    // asked afresh would; refused, the search runs once more.
+    // is absent.
     Finding find(const AccessibleElement& scope, const Sought& sought) override;
-    std::function<bool(int id)> confirm;
 
 private:
     // The node an element of this tree stands for, or null; counts the read.
     Node* read(const AccessibleElement& element);
-    void record(const QString& effect);
-    // The node an action acts on when `allowed` holds for it, else -1.
-    int actionTarget(const AccessibleElement& element, bool Node::*allowed) const;
+    // The node an action acts on when `allowed` holds for it, its effect recorded, else -1.
+    int act(const AccessibleElement& element, bool Node::*allowed, const QString& what,
+            const QString& detail = {});
     std::vector<AccessibleElement> elementsOf(const std::vector<int>& ids) const;
 
     // Whether the node hangs, through its parents, from the application root.
     bool attached(int id) const;
-    Finding search(const AccessibleElement& scope, const Sought& sought);
 
     bool m_partial = false;
     std::vector<Node> m_nodes;

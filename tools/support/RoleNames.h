@@ -5,49 +5,24 @@
 #include <QByteArray>
 #include <QString>
 
+#include <iterator>
+
 namespace brevlin {
 
 // The name of each role, for test output and for describing a tree in a test.
 inline QString roleName(Role role) {
-    switch (role) {
-    case Role::application:
-        return QStringLiteral("application");
-    case Role::window:
-        return QStringLiteral("window");
-    case Role::dialog:
-        return QStringLiteral("dialog");
-    case Role::webArea:
-        return QStringLiteral("webArea");
-    case Role::textField:
-        return QStringLiteral("textField");
-    case Role::button:
-        return QStringLiteral("button");
-    case Role::tab:
-        return QStringLiteral("tab");
-    case Role::staticText:
-        return QStringLiteral("staticText");
-    case Role::other:
-        return QStringLiteral("other");
-    }
-    return QStringLiteral("?");
+    static const char* const names[] = {"application", "window",     "dialog",
+                                        "webArea",     "textField",  "button",
+                                        "tab",         "staticText", "other"};
+    static_assert(std::size(names) == std::size_t(Role::other) + 1);
+    return QString::fromLatin1(names[std::size_t(role)]);
 }
 
 inline QString soughtName(Sought::Kind kind) {
-    switch (kind) {
-    case Sought::Kind::actionsPalette:
-        return QStringLiteral("palette");
-    case Sought::Kind::pluginsTab:
-        return QStringLiteral("tab");
-    case Sought::Kind::searchField:
-        return QStringLiteral("searchField");
-    case Sought::Kind::textField:
-        return QStringLiteral("textField");
-    case Sought::Kind::result:
-        return QStringLiteral("result");
-    case Sought::Kind::paletteMark:
-        return QStringLiteral("paletteMark");
-    }
-    return QStringLiteral("?");
+    static const char* const names[] = {"palette",   "tab",    "searchField",
+                                        "textField", "result", "paletteMark"};
+    static_assert(std::size(names) == std::size_t(Sought::Kind::paletteMark) + 1);
+    return QString::fromLatin1(names[std::size_t(kind)]);
 }
 
 // Lets QCOMPARE print roles.

@@ -2,6 +2,16 @@
 
 namespace brevlin::testing {
 
+namespace {
+
+// "K", "Down"… as the timeline writes keys.
+QString keyName(Key key) {
+    static const char* const names[] = {"A", "K", "Delete", "Down", "Return"};
+    return QString::fromLatin1(names[std::size_t(key)]);
+}
+
+} // namespace
+
 class SimulatedFigma::Application : public RunningApplication {
 public:
     explicit Application(SimulatedFigma& figma)
@@ -37,23 +47,15 @@ public:
         m_figma.log(QStringLiteral("start %1").arg(applicationId));
         SimulatedFigma& figma = m_figma;
         figma.m_scheduler.postAfter(figma.startCompletionDelayMilliseconds, [&figma, done] {
-            switch (figma.startOutcome) {
-            case StartOutcome::starts:
+            const StartOutcome outcome = figma.startOutcome;
+            if (outcome == StartOutcome::starts || outcome == StartOutcome::failsButRuns)
                 figma.running = true;
+            if (outcome == StartOutcome::starts)
                 figma.log(QStringLiteral("started"));
-                done(StartResult::started(figma.m_application));
-                break;
-            case StartOutcome::failsWithError:
-                done(StartResult::failed(figma.startError));
-                break;
-            case StartOutcome::returnsNothing:
-                done(StartResult::started(nullptr));
-                break;
-            case StartOutcome::failsButRuns:
-                figma.running = true;
-                done(StartResult::failed(figma.startError));
-                break;
-            }
+            done(outcome == StartOutcome::failsWithError || outcome == StartOutcome::failsButRuns
+                     ? StartResult::failed(figma.startError)
+                     : StartResult::started(outcome == StartOutcome::starts ? figma.m_application
+                                                                            : nullptr));
         });
     }
     bool isFrontmost(const QString& applicationId) override {
@@ -86,10 +88,7 @@ private:
             return KeyResult::keyboardUnavailable;
         if (m_figma.keysAttempted++ == m_figma.unavailableKeyAt)
             return KeyResult::keyUnavailable;
-        const PostedKey posted{m_figma.m_scheduler.nowNanoseconds(), key, modifiers, text,
-                               m_figma.frontmost};
-        m_figma.postedKeys.push_back(posted);
-        m_figma.receiveKey(posted);
+        m_figma.receiveKey({key, modifiers, text, m_figma.frontmost});
         return KeyResult::posted;
     }
     SimulatedFigma& m_figma;
@@ -115,22 +114,6 @@ SimulatedFigma::SimulatedFigma(VirtualScheduler& scheduler)
 }
 
 SimulatedFigma::~SimulatedFigma() = default;
-
-QString SimulatedFigma::keyName(Key key) {
-    switch (key) {
-    case Key::a:
-        return QStringLiteral("A");
-    case Key::k:
-        return QStringLiteral("K");
-    case Key::deleteBackward:
-        return QStringLiteral("Delete");
-    case Key::downArrow:
-        return QStringLiteral("Down");
-    case Key::returnKey:
-        return QStringLiteral("Return");
-    }
-    return QString();
-}
 
 LaunchPlatform SimulatedFigma::platform() {
     return LaunchPlatform{tree, *m_keyboard, *m_workspace, m_scheduler};
@@ -170,8 +153,20 @@ void SimulatedFigma::receiveKey(const PostedKey& key) {
         return;
     }
     const bool toFigma = key.receiver == bundleIdentifier;
+    // Every modifier shows, and so does a receiver other than Figma: the timeline alone tells
+    // exactly what went where.
+    QString written = key.key ? QStringLiteral("key ") : QStringLiteral("type ");
+    for (const auto& [modifier, symbol] : {std::pair{KeyModifier::primary, "⌘"},
+                                           {KeyModifier::alternate, "⌥"},
+                                           {KeyModifier::system, "❖"},
+                                           {KeyModifier::shift, "⇧"}})
+        if (key.modifiers.testFlag(modifier))
+            written += QString::fromUtf8(symbol);
+    written += key.key ? keyName(*key.key) : key.text;
+    if (!toFigma)
+        written += QStringLiteral(" (to %1)").arg(key.receiver.value_or("nobody"));
+    log(written);
     if (!key.key) {
-        log(QStringLiteral("type %1").arg(key.text));
         if (++m_typedCharacters == focusLostAfterTypedCharacters) {
             frontmost = otherBundleIdentifier;
             log(QStringLiteral("focus lost"));
@@ -183,10 +178,6 @@ void SimulatedFigma::receiveKey(const PostedKey& key) {
         return;
     }
     const bool command = key.modifiers.testFlag(KeyModifier::primary);
-    log(QStringLiteral("key %1%2%3")
-            .arg(command ? QStringLiteral("⌘") : QString(), keyName(*key.key),
-                 toFigma ? QString()
-                         : QStringLiteral(" (to %1)").arg(key.receiver.value_or("nobody"))));
     if (!toFigma)
         return;
     if (command && key.key == Key::k) {
@@ -228,8 +219,8 @@ void SimulatedFigma::openPalette() {
     m_searchText = retainedSearchText;
     m_allSelected = false;
     m_highlighted = -1;
-    m_activeTab = QStringLiteral("All");
     m_fieldNode = -1;
+    m_fieldFocused = false;
     if (hasSearchField) {
         m_fieldNode = tree.addNode(m_paletteNode, Role::textField);
         auto& field = tree.node(m_fieldNode);
@@ -256,8 +247,6 @@ void SimulatedFigma::openPalette() {
         field.onSetText = [this](const QString& text) { setSearchText(text); };
         // The palette focuses its field as it opens, unless the field refuses focus.
         m_fieldFocused = fieldFocusable && fieldFocusLagMilliseconds <= 0;
-    } else {
-        m_fieldFocused = false;
     }
     m_resultsNode = tree.addNode(m_paletteNode);
     rebuildResults();
@@ -271,10 +260,7 @@ void SimulatedFigma::addTabs() {
     for (const QString& label : labels) {
         const int tab = tree.addNode(tabs, Role::tab, label);
         tree.allowPress(tab);
-        tree.node(tab).onPress = [this, label] {
-            m_activeTab = label;
-            log(QStringLiteral("tab %1").arg(label));
-        };
+        tree.node(tab).onPress = [this, label] { log(QStringLiteral("tab %1").arg(label)); };
     }
 }
 
@@ -291,7 +277,6 @@ void SimulatedFigma::closePalette() {
 void SimulatedFigma::setSearchText(QString text) {
     m_searchText = std::move(text);
     m_allSelected = false;
-    syncFieldAttributes();
     rebuildResults();
 }
 

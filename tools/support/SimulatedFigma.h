@@ -30,8 +30,6 @@ public:
     static constexpr qint64 processIdentifier = 4242;
 
     explicit SimulatedFigma(VirtualScheduler& scheduler);
-    // "K", "Down"… as the timeline writes keys.
-    static QString keyName(Key key);
     ~SimulatedFigma();
     SimulatedFigma(const SimulatedFigma&) = delete;
     SimulatedFigma& operator=(const SimulatedFigma&) = delete;
@@ -51,7 +49,6 @@ public:
     // Activations it takes before Figma is the frontmost application.
     int activationsBeforeFrontmost = 1;
     bool hasPluginsTab = true;
-    // How long after opening the palette its tabs appear.
     qint64 tabsDelayMilliseconds = 0;
     bool fieldFocusable = true;
     // Above zero, the palette leaves its field unfocused as it opens, and a request to focus the
@@ -75,7 +72,6 @@ public:
     int lostTypedCharacterAt = -1;
     // After this many typed characters another application takes the focus, or never.
     int focusLostAfterTypedCharacters = -1;
-    // No key can be sent at all.
     bool keyboardUnavailable = false;
     // The zero-based key press or typed character that has no key to go on, or -1.
     int unavailableKeyAt = -1;
@@ -85,16 +81,6 @@ public:
     void repair();
 
     // --- What happened ---
-    // A key pressed, or a text typed (no key then).
-    struct PostedKey {
-        qint64 timeNanoseconds;
-        std::optional<Key> key;
-        KeyModifiers modifiers;
-        QString text;
-        // The application that was frontmost, and so received it.
-        std::optional<QString> receiver;
-    };
-    std::vector<PostedKey> postedKeys;
     // Presses and typed texts asked for, the refused ones included.
     int keysAttempted = 0;
     int startRequests = 0;
@@ -108,8 +94,6 @@ public:
     QStringList ranPlugins;
 
     bool isPaletteOpen() const { return m_paletteNode >= 0; }
-    QString searchText() const { return m_searchText; }
-    QString activeTab() const { return m_activeTab; }
     std::optional<QString> frontmost = otherBundleIdentifier;
 
     FakeAccessibilityTree tree;
@@ -122,9 +106,13 @@ private:
     class Workspace;
     class Keyboard;
     class Application;
-    friend class Workspace;
-    friend class Keyboard;
-    friend class Application;
+    // A key pressed, or a text typed (no key then), and the application frontmost as it came.
+    struct PostedKey {
+        std::optional<Key> key;
+        KeyModifiers modifiers;
+        QString text;
+        std::optional<QString> receiver;
+    };
 
     void receiveKey(const PostedKey& key);
     void openPalette();
@@ -149,7 +137,6 @@ private:
     bool m_fieldFocused = false;
     bool m_allSelected = false;
     int m_highlighted = -1;
-    QString m_activeTab;
     quint64 m_paletteGeneration = 0;
     int m_typedCharacters = 0;
     bool m_reacting = false;

@@ -25,12 +25,7 @@ Scheduler::TimerId VirtualScheduler::postAfter(qint64 delayMilliseconds,
 
 void VirtualScheduler::cancel(TimerId id) {
     std::lock_guard lock(m_mutex);
-    for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
-        if (it->second.first == id) {
-            m_queue.erase(it);
-            return;
-        }
-    }
+    std::erase_if(m_queue, [id](const auto& entry) { return entry.second.first == id; });
 }
 
 bool VirtualScheduler::runNext(qint64 limitNanoseconds) {

@@ -28,7 +28,20 @@ AtspiObjectInfo object(AtspiRole role, QString name = {}, QString description = 
     return info;
 }
 
+// A single-line entry, as toolkits report their search fields.
+AtspiObjectInfo entry(QString name, QString description, std::optional<QString> text,
+                      QHash<QString, QString> attributes = {}) {
+    AtspiObjectInfo info =
+        object(ATSPI_ROLE_ENTRY, std::move(name), std::move(description),
+               states({ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE}));
+    info.text = std::move(text);
+    info.attributes = std::move(attributes);
+    return info;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(AtspiObjectInfo)
 
 class TstAtspiTranslate : public QObject {
     Q_OBJECT
@@ -75,73 +88,39 @@ private Q_SLOTS:
         QCOMPARE(atspi::roleOf(ATSPI_ROLE_DOCUMENT_WEB, 0, false), Role::webArea);
     }
 
-    void labelsAreAbsentWhenEmpty() {
-        const ElementTexts labels = atspi::textsOf(object(ATSPI_ROLE_PUSH_BUTTON));
-        QVERIFY(!labels.title);
-        QVERIFY(!labels.description);
-        QVERIFY(!labels.value);
-        QVERIFY(!labels.placeholder);
-
-        const ElementTexts named = atspi::textsOf(object(ATSPI_ROLE_PUSH_BUTTON, "Run", "Runs it"));
-        QCOMPARE(named.title, QString("Run"));
-        QCOMPARE(named.description, QString("Runs it"));
-        QVERIFY(!named.placeholder);
-    }
-
-    // Qt reports a line edit's placeholder as its description.
-    void placeholderFromLineEditDescription() {
-        AtspiObjectInfo field =
-            object(ATSPI_ROLE_ENTRY, {}, "Search actions",
-                   states({ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE}));
-        field.text = QString();
-        const ElementTexts labels = atspi::textsOf(field);
-        QCOMPARE(labels.placeholder, QString("Search actions"));
-        QVERIFY(!labels.description);
-        QCOMPARE(labels.title, QString(""));
-        QVERIFY(!labels.value);
-
+    // Each expected as "title|description|value|placeholder", "-" for absent: a label that is
+    // empty stays apart from none.
+    void texts_data() {
+        QTest::addColumn<AtspiObjectInfo>("info");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("nameless button") << object(ATSPI_ROLE_PUSH_BUTTON) << "-|-|-|-";
         // A button's description is a description, not a placeholder.
-        const ElementTexts button = atspi::textsOf(object(ATSPI_ROLE_PUSH_BUTTON, {}, "Search"));
-        QCOMPARE(button.description, QString("Search"));
-        QVERIFY(!button.placeholder);
+        QTest::newRow("named button")
+            << object(ATSPI_ROLE_PUSH_BUTTON, "Run", "Runs it") << "Run|Runs it|-|-";
+        QTest::newRow("static text is its own value")
+            << object(ATSPI_ROLE_LABEL, "Iconify") << "Iconify|-|Iconify|-";
+        // Qt reports a line edit's placeholder as its description.
+        QTest::newRow("Qt line edit")
+            << entry({}, "Search actions", QString()) << "|-|-|Search actions";
+        // Chromium reports it as the name, marked by the object attribute name-from:placeholder;
+        // the title is then present but empty, so the typed text is not the field's label.
+        QTest::newRow("Chromium placeholder")
+            << entry("Search", {}, "abc", {{"name-from", "placeholder"}}) << "|-|abc|Search";
+        QTest::newRow("name from a label")
+            << entry("Search", {}, "abc", {{"name-from", "related-element"}}) << "Search|-|abc|-";
+        QTest::newRow("placeholder attribute wins")
+            << entry("Query", "Type to find", {}, {{"placeholder-text", "Search everything"}})
+            << "Query|Type to find|-|Search everything";
     }
-
-    // Chromium reports it as the name, marked by the object attribute name-from:placeholder.
-    void placeholderFromNameMarkedAsPlaceholder() {
-        AtspiObjectInfo field =
-            object(ATSPI_ROLE_ENTRY, "Search", {},
-                   states({ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE}));
-        field.attributes.insert("name-from", "placeholder");
-        field.text = QString("abc");
-        const ElementTexts labels = atspi::textsOf(field);
-        QCOMPARE(labels.placeholder, QString("Search"));
-        // Present but empty, so the typed text is not the field's label.
-        QVERIFY(labels.title);
-        QVERIFY(labels.title->isEmpty());
-        QCOMPARE(labels.value, QString("abc"));
-
-        // The same name coming from a label stays the title.
-        field.attributes.insert("name-from", "related-element");
-        const ElementTexts labelled = atspi::textsOf(field);
-        QCOMPARE(labelled.title, QString("Search"));
-        QVERIFY(!labelled.placeholder);
-    }
-
-    void placeholderAttributeWins() {
-        AtspiObjectInfo field =
-            object(ATSPI_ROLE_ENTRY, "Query", "Type to find",
-                   states({ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_SINGLE_LINE}));
-        field.attributes.insert("placeholder-text", "Search everything");
-        const ElementTexts labels = atspi::textsOf(field);
-        QCOMPARE(labels.placeholder, QString("Search everything"));
-        QCOMPARE(labels.title, QString("Query"));
-        QCOMPARE(labels.description, QString("Type to find"));
-    }
-
-    void staticTextValueIsItsText() {
-        const ElementTexts labels = atspi::textsOf(object(ATSPI_ROLE_LABEL, "Iconify"));
-        QCOMPARE(labels.title, QString("Iconify"));
-        QCOMPARE(labels.value, QString("Iconify"));
+    void texts() {
+        QFETCH(AtspiObjectInfo, info);
+        QFETCH(QString, expected);
+        const ElementTexts texts = atspi::textsOf(info);
+        QStringList shown;
+        for (LabelText which :
+             {LabelText::title, LabelText::description, LabelText::value, LabelText::placeholder})
+            shown.append(texts[which].value_or("-"));
+        QCOMPARE(shown.join('|'), expected);
     }
 
     void namelessGenericContainersCollapse() {
