@@ -2,6 +2,7 @@
 
 #include "model/DockItem.h"
 
+#include <QLoggingCategory>
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
@@ -11,6 +12,10 @@
 namespace brevlin {
 
 namespace {
+
+// Each step of a launch with the time since it began: QT_LOGGING_RULES="brevlin.launch.debug=true"
+// shows where a slow launch spends its time.
+Q_LOGGING_CATEGORY(launchLog, "brevlin.launch", QtWarningMsg)
 
 constexpr qint64 nanosecondsPerMillisecond = 1'000'000;
 constexpr qint64 activationBudgetMilliseconds = 600;
@@ -112,6 +117,11 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
         });
     if (!trusted)
         throw FigmaLauncherError::accessibilityDenied();
+    const qint64 launchStarted = nowNanoseconds();
+    const auto step = [&](const char* what) {
+        qCDebug(launchLog, "%s %s at %lld ms", qUtf8Printable(pluginName), what,
+                (nowNanoseconds() - launchStarted) / nanosecondsPerMillisecond);
+    };
 
     const RunningApplicationPtr application = co_await ensureFigmaIsRunning();
     const bool wasRunning = !m_startedTarget;
@@ -123,13 +133,16 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     // call its window active, and its palette open, before its page takes keys (it may still be
     // loading): a launch that started it keeps every wait whole.
     const bool adaptive = clamped.adaptiveWaits && wasRunning;
+    step("running");
     co_await bringFigmaToFront(application, applicationElement, clamped.focusDelayMilliseconds);
+    step("in front");
     co_await waitForContents(applicationElement, processIdentifier, clamped.focusDelayMilliseconds,
                              adaptive);
     // Every search from here on stays inside the target window: a browser's web app shares its
     // application with the browser's ordinary windows, which may show the same page.
     const AccessibleElement searchRoot =
         co_await waitForTargetWindowFrame(applicationElement, application);
+    step("window ready");
 
     requireFigmaFocused();
     sendKeyStroke(Key::k, KeyModifier::primary);
@@ -147,17 +160,23 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
         const Finding field = accessibility.find(scope.element(), searchField);
         return field.isFound() && m_traversal.isElementFocused(field.element);
     };
-    co_await waitUntil(clamped.actionsOpenDelayMilliseconds, adaptive, fieldFocused);
+    step(co_await waitUntil(clamped.actionsOpenDelayMilliseconds, adaptive, fieldFocused)
+             ? "palette open, its field focused"
+             : "palette wait over");
 
     anchorPalette(scope);
     co_await selectPluginsTab(scope, adaptive);
+    step("plugins tab");
     const std::optional<AccessibleElement> field =
         co_await enterSearchText(pluginName, scope, clamped);
     const Sought wanted{Sought::Kind::result, pluginName};
     const std::function<bool()> resultShowing = [&] {
         return accessibility.find(scope.element(), wanted).isFound();
     };
-    co_await waitUntil(clamped.postSearchDelayMilliseconds, adaptive, resultShowing);
+    step("typed");
+    step(co_await waitUntil(clamped.postSearchDelayMilliseconds, adaptive, resultShowing)
+             ? "result showing"
+             : "result wait over");
     if (adaptive && field)
         co_await ensureFieldHoldsName(pluginName, *field, clamped);
 
@@ -166,6 +185,7 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     // whatever comes first, so nothing runs and the launch says why.
     if (result == ResultOutcome::unread)
         throw FigmaLauncherError::launchFailed(resultUnreadMessage.arg(pluginName));
+    step(result == ResultOutcome::pressed ? "pressed" : "not pressed");
     if (result == ResultOutcome::notPressed) {
         requireFigmaFocused();
         sendKeyStroke(Key::downArrow, {});
@@ -174,6 +194,7 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
         sendKeyStroke(Key::returnKey, {});
     }
     co_await closeActionsPaletteIfOpen(scope, pluginName, adaptive);
+    step("palette closed");
 }
 
 Task<RunningApplicationPtr> FigmaLauncher::ensureFigmaIsRunning() {

@@ -4,10 +4,18 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLoggingCategory>
 
 #include <algorithm>
 
 namespace brevlin::atspi {
+
+namespace {
+// Reads that kept the thread waiting, with what they asked: QT_LOGGING_RULES=
+// "brevlin.atspi.debug=true" shows which questions a slow application makes a launch wait for.
+Q_LOGGING_CATEGORY(busLog, "brevlin.atspi", QtWarningMsg)
+constexpr qint64 loggedWaitMs = 10;
+} // namespace
 
 GDBusConnection* sessionBus() {
     // GIO falls back to auto-launching a session bus when none is configured; a bus started
@@ -185,6 +193,8 @@ Variant Bus::call(const QString& busName, const QString& path, const char* inter
                                               interface, method, params, replyType,
                                               G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, &error));
     m_turnSpentMs += waited.elapsed();
+    if (waited.elapsed() >= loggedWaitMs)
+        qCDebug(busLog, "%s.%s waited %lld ms", interface, method, waited.elapsed());
     const bool inTime = reply || !g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT);
     if (!inTime)
         ++m_unanswered;
@@ -367,6 +377,9 @@ bool Batch::run() {
     }
     g_main_context_pop_thread_default(context);
     m_bus.m_turnSpentMs += waited.elapsed();
+    if (waited.elapsed() >= loggedWaitMs)
+        qCDebug(busLog, "batch of %zu (%zu sent, first %s) waited %lld ms%s", calls.size(), sent,
+                calls.front().method, waited.elapsed(), allAnswered ? "" : ", not all answered");
     return allAnswered;
 }
 
