@@ -28,11 +28,6 @@ constexpr qint64 startupSettleMilliseconds = 1200;
 constexpr qint64 partialReadBudgetMilliseconds = 3000;
 constexpr qint64 downToReturnMilliseconds = 45;
 constexpr qint64 paletteCloseCheckMilliseconds = 70;
-// An application may handle a press on its own time (Chromium's renderer does): on a busy machine
-// the palette can still show at the first check while the run that closes it is under way, and a
-// Command-K then would open it again. So the palette counts as left open only once it has kept
-// showing this long after the result was chosen.
-constexpr qint64 paletteCloseBudgetMilliseconds = 400;
 constexpr qint64 fieldSettleMicroseconds = FigmaLauncher::fieldSettleMilliseconds * 1000;
 // A toolkit that moves the focus on its own thread (Chromium) reports the field focused a moment
 // after it was asked to focus it; until then the field would be taken for one that refuses focus.
@@ -554,10 +549,13 @@ FigmaLauncher::selectResult(QString pluginName, SearchScope& scope, qint64 timeo
 
 Task<void> FigmaLauncher::closeActionsPaletteIfOpen(SearchScope& scope, QString pluginName,
                                                     bool adaptive) {
-    const qint64 start = nowNanoseconds();
-    const qint64 deadline = start + paletteCloseBudgetMilliseconds * nanosecondsPerMillisecond;
-    const qint64 partialReadDeadline =
-        start + partialReadBudgetMilliseconds * nanosecondsPerMillisecond;
+    // An application may handle a press on its own time, and show that the palette closed later
+    // still: Chromium runs the result at once, but on a page of thousands of elements its
+    // accessibility tree has shown the palette for over 400 ms after the run. A Command-K then
+    // opens it again. So the palette counts as left open only once it has kept showing for the
+    // whole time a read is given.
+    const qint64 deadline =
+        nowNanoseconds() + partialReadBudgetMilliseconds * nanosecondsPerMillisecond;
     // Asked of the palette found, which is gone once closed; never re-anchored here, since the
     // focus has left it by then.
     const AccessibleElement where = scope.element();
@@ -579,12 +577,12 @@ Task<void> FigmaLauncher::closeActionsPaletteIfOpen(SearchScope& scope, QString 
                 sendKeyStroke(Key::k, KeyModifier::primary);
             co_return;
         }
-        if (now >= partialReadDeadline)
+        if (now >= deadline)
             throw FigmaLauncherError::launchFailed(closeUnreadMessage.arg(pluginName));
-        const qint64 until = open.isFound() ? deadline : partialReadDeadline;
-        co_await sleepFor(m_platform.scheduler, qMin(uiPollIntervalMilliseconds,
-                                                     (until - now + nanosecondsPerMillisecond - 1) /
-                                                         nanosecondsPerMillisecond));
+        co_await sleepFor(
+            m_platform.scheduler,
+            qMin(uiPollIntervalMilliseconds,
+                 (deadline - now + nanosecondsPerMillisecond - 1) / nanosecondsPerMillisecond));
     }
 }
 

@@ -1,5 +1,5 @@
 // The real launcher on a real desktop, accessibility, keys and workspace all through the Linux
-// backends; fifty launches in a row are tst_launcher_row's.
+// backends; launches in a row are tst_launcher_row's.
 // - Into the stand-in, the path the others never take: a result that cannot be pressed, chosen
 //   with Down and Return.
 // - Into the Chromium-hosted palette, started the way a user starts the target (no flag forcing

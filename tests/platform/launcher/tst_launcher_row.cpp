@@ -1,6 +1,7 @@
-// Fifty launches in a row with adaptive waits, into the Chromium palette and into the stand-in,
-// each starting while another window has the focus: every launch presses its exact result with
-// the name exactly in the field, and no key reaches the other window.
+// Launches in a row with adaptive waits, into the Chromium palette (on a page of a few hundred
+// elements, and on one of 2,500 rows) and into the stand-in, each starting while another window
+// has the focus: every launch presses its exact result with the name exactly in the field, and no
+// key reaches the other window.
 
 #include "DesktopTestSupport.h"
 #include "LauncherRig.h"
@@ -47,22 +48,28 @@ private Q_SLOTS:
     }
     void cleanup() { removeStandinEntries(); }
 
-    void fiftyLaunchesInARow_data() {
+    void launchesInARow_data() {
         QTest::addColumn<bool>("chromium");
-        QTest::newRow("chromium") << true;
-        QTest::newRow("stand-in") << false;
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<int>("launches");
+        // On Chromium, text inputs before the palette's field (keys typed into one show as stray
+        // input), and names with characters the layout lacks, typed on borrowed keycodes. On a
+        // large page Chromium's tree shows the palette closed a while after the run: a launch that
+        // took it for one left open sent the Ctrl+K that opened it again.
+        QTest::newRow("chromium") << true << QStringLiteral("inputs=5&layers=200") << 50;
+        QTest::newRow("chromium, 2500 rows") << true << QStringLiteral("inputs=5&rows=2500") << 20;
+        QTest::newRow("stand-in") << false << QString() << 50;
     }
-    void fiftyLaunchesInARow() {
+    void launchesInARow() {
         QFETCH(bool, chromium);
+        QFETCH(QString, page);
+        QFETCH(int, launches);
         const QString wmClass = LauncherRig::wmClass() + (chromium ? "-chromium" : "-standin");
         StandinProcess bystander;
         QVERIFY(bystander.start({}, "brevlin-bystander"));
         QTemporaryDir profile;
         ChromiumPalette palette;
         StandinProcess standin;
-        // On Chromium, text inputs before the palette's field (keys typed into one show as stray
-        // input), and names with characters the layout lacks, typed on borrowed keycodes.
-        const QString page = QStringLiteral("inputs=5&layers=200");
         if (chromium) {
             installChromiumPaletteEntry(page, wmClass, profile.path());
             QVERIFY(palette.start(page, wmClass));
@@ -74,7 +81,7 @@ private Q_SLOTS:
             chromium
                 ? QStringList{"Content Reel", "Café Tools", "Iconify", "Über Grid", "日本 Icons"}
                 : QStringList{"Content Reel", "Autoflow", "Café Tools", "Unsplash"};
-        for (int i = 0; i < 50; ++i) {
+        for (int i = 0; i < launches; ++i) {
             const QString name = names[i % names.size()];
             QVERIFY(activate("brevlin-bystander"));
             const LaunchOutcome outcome = m_rig.launch(name, 60000);
@@ -105,8 +112,9 @@ private Q_SLOTS:
         if (chromium) {
             // The page's barrier is one more launch: a late key of the last one shows before it.
             QVERIFY(m_rig.launch("Iconify", 60000).succeeded());
-            QVERIFY(palette.waitFor([](const PaletteState& s) { return s.runs.size() > 50; }));
-            QCOMPARE(palette.state().ctrlK, 51);
+            QVERIFY(
+                palette.waitFor([&](const PaletteState& s) { return s.runs.size() > launches; }));
+            QCOMPARE(palette.state().ctrlK, launches + 1);
             QCOMPARE(palette.state().strayInput, 0);
         }
         // The barrier: a key typed into the other window now arrives after any stray one.
