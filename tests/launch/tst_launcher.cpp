@@ -166,15 +166,15 @@ private slots:
                 {"key", "type", "run", "palette"},
                 {"180 key ⌘K", "180 palette opens", "295 type A", "313 type u", "331 type t",
                  "349 type o", "367 type f", "385 type l", "403 type o", "421 type w",
-                 "639 key Down", "684 key Return", "3684 key ⌘K", "3684 palette closes",
-                 "3684 end success"});
+                 "639 key Down", "684 key Return", "5684 key ⌘K", "5684 palette closes",
+                 "5684 end success"});
         addPath("no search field", [](SimulatedFigma& f) { f.hasSearchField = false; },
                 {"key", "type A", "run"},
-                {"180 key ⌘K", "295 type A", "639 key Down", "684 key Return", "3684 key ⌘K",
-                 "3684 end success"});
+                {"180 key ⌘K", "295 type A", "639 key Down", "684 key Return", "5684 key ⌘K",
+                 "5684 end success"});
         // Post-search ends at 405; result polls at 405, 440, 475, 510; Down at 545.
         addPath("empty name", none, {"key", "type", "run"},
-                {"180 key ⌘K", "545 key Down", "590 key Return", "3590 key ⌘K", "3590 end success"},
+                {"180 key ⌘K", "545 key Down", "590 key Return", "5590 key ⌘K", "5590 end success"},
                 "");
         addPath("unpressable result", [](SimulatedFigma& f) { f.resultsPressable = false; },
                 {"key", "run"},
@@ -186,13 +186,13 @@ private slots:
         // The tabs appear at 280; the poll at 295 finds them.
         addPath("late tabs", [](SimulatedFigma& f) { f.tabsDelayMilliseconds = 100; }, {"tab"},
                 {"295 tab Plugins", "654 end success"});
-        // A palette still showing 3 s after the run is closed once. A press the application
+        // A palette still showing 5 s after the run is closed once. A press the application
         // handles on its own time leaves the palette showing at the first check, then closes it
         // as the run goes through: no Command-K comes to open it again.
         addPath("palette left open", [](SimulatedFigma& f) { f.paletteClosesOnRun = false; },
                 {"key", "run", "palette"},
-                {"180 key ⌘K", "180 palette opens", "549 run Autoflow", "3549 key ⌘K",
-                 "3549 palette closes", "3549 end success"});
+                {"180 key ⌘K", "180 palette opens", "549 run Autoflow", "5549 key ⌘K",
+                 "5549 palette closes", "5549 end success"});
         addPath("late run", [](SimulatedFigma& f) { f.pressHandlingDelayMilliseconds = 200; },
                 {"key", "run", "palette"},
                 {"180 key ⌘K", "180 palette opens", "749 run Autoflow", "749 palette closes",
@@ -264,8 +264,8 @@ private slots:
         addPath("results never read whole",
                 [](SimulatedFigma& f) { f.tree.partialFinds = 1'000'000; }, {"key", "run"},
                 {"180 key ⌘K",
-                 "6514 end " + failed("Brevlin could not read Figma's Actions palette in "
-                                      "time to find \u201cAutoflow\u201d, so nothing was run.")});
+                 "10514 end " + failed("Brevlin could not read Figma's Actions palette in "
+                                       "time to find \u201cAutoflow\u201d, so nothing was run.")});
         // After the press, a window that cannot be read whole is not taken for one whose palette
         // closed, nor for one whose palette is open: no Command-K, and the launch says so.
         addPath("palette closing undecided",
@@ -282,7 +282,7 @@ private slots:
                 },
                 {"key", "run"},
                 {"180 key ⌘K", "355 run Autoflow",
-                 "3355 end Brevlin chose \u201cAutoflow\u201d but could not read whether Figma's "
+                 "5355 end Brevlin chose \u201cAutoflow\u201d but could not read whether Figma's "
                  "Actions "
                  "palette closed."});
         const auto tries = [](int count) {
