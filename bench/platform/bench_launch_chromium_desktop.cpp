@@ -47,6 +47,8 @@ double cpuSeconds() {
 
 struct Launch {
     bool pressed = false;
+    // Anything run but Content Reel, whichever way: the one outcome worse than running nothing.
+    int wrongRuns = 0;
     double latencyMs = 0;
     double requests = 0;
     double stallMs = 0;
@@ -74,6 +76,8 @@ Launch launch(LauncherRig& rig, const ChromiumPalette& chromium) {
     chromium.waitFor([&](const PaletteState& s) { return int(s.runs.size()) > runsBefore; }, 3000);
     const PaletteState s = chromium.state();
     result.pressed = int(s.runs.size()) > runsBefore && s.runs.last().endsWith("/press");
+    for (int i = runsBefore; i < int(s.runs.size()); ++i)
+        result.wrongRuns += s.runs[i].section('/', 0, 0) == QLatin1String("Content Reel") ? 0 : 1;
     // A launch that ran nothing has no latency, only its failure counted.
     result.latencyMs = int(s.runs.size()) > runsBefore ? s.runAt - double(started) : -1;
     return result;
@@ -99,11 +103,13 @@ void measure(int rows) {
     const Launch cold = launch(rig, chromium);
     std::vector<double> latencies, requests, stalls;
     int pressed = cold.pressed ? 1 : 0;
+    int wrongRuns = cold.wrongRuns;
     double longestStall = cold.stallMs;
     for (int i = 0; i < 10; ++i) {
         QTest::qWait(300);
         const Launch warm = launch(rig, chromium);
         pressed += warm.pressed ? 1 : 0;
+        wrongRuns += warm.wrongRuns;
         if (warm.latencyMs >= 0)
             latencies.push_back(warm.latencyMs);
         requests.push_back(warm.requests);
@@ -120,11 +126,12 @@ void measure(int rows) {
     const double idlePercent = 100 * (cpuSeconds() - cpuBefore) / (double(idle.elapsed()) / 1000);
     const AtspiAccessibility::AnchorCounts anchors = rig.accessibility.anchorCounts();
     std::printf("%6d rows: cold %.0f ms (floor+%.0f, %.0f requests), warm median %.0f ms "
-                "(floor+%.0f, %.0f requests), pressed %d/11, longest stall %.0f ms, idle CPU "
+                "(floor+%.0f, %.0f requests), pressed %d/11, wrong runs %d, longest stall %.0f ms, "
+                "idle CPU "
                 "%.2f%%, palette from focus event %d / focus query %d / not found %d\n",
                 rows, cold.latencyMs, cold.latencyMs - floorMs, cold.requests, median(latencies),
-                median(latencies) - floorMs, median(requests), pressed, longestStall, idlePercent,
-                anchors.fromFocusEvent, anchors.fromFocusQuery, anchors.none);
+                median(latencies) - floorMs, median(requests), pressed, wrongRuns, longestStall,
+                idlePercent, anchors.fromFocusEvent, anchors.fromFocusQuery, anchors.none);
     std::fflush(stdout);
 }
 
