@@ -73,6 +73,17 @@ private Q_SLOTS:
         if (chromium) {
             installChromiumPaletteEntry(page, wmClass, profile.path());
             QVERIFY(palette.start(page, wmClass));
+            // The launches in a row are tested here, not the first one's waking of the page's
+            // tree (a cold launch): the window is read whole once before they start.
+            const Sought searchField{Sought::Kind::searchField};
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    const AccessibleElement app =
+                        m_rig.accessibility.applicationElement(palette.pid());
+                    return !app.isNull() &&
+                           m_rig.accessibility.find(app, searchField).presence == Presence::absent;
+                },
+                60000));
         } else {
             installStandinEntry({}, wmClass);
             QVERIFY(standin.start({}, wmClass));
