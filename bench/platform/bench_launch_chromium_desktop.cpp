@@ -127,8 +127,7 @@ void measure(int rows) {
     const AtspiAccessibility::AnchorCounts anchors = rig.accessibility.anchorCounts();
     std::printf("%6d rows: cold %.0f ms (floor+%.0f, %.0f requests), warm median %.0f ms "
                 "(floor+%.0f, %.0f requests), pressed %d/11, wrong runs %d, longest stall %.0f ms, "
-                "idle CPU "
-                "%.2f%%, palette from focus event %d / focus query %d / not found %d\n",
+                "idle CPU %.2f%%, palette from focus event %d / focus query %d / not found %d\n",
                 rows, cold.latencyMs, cold.latencyMs - floorMs, cold.requests, median(latencies),
                 median(latencies) - floorMs, median(requests), pressed, wrongRuns, longestStall,
                 idlePercent, anchors.fromFocusEvent, anchors.fromFocusQuery, anchors.none);
