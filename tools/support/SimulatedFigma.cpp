@@ -1,5 +1,7 @@
 #include "SimulatedFigma.h"
 
+#include <iterator>
+
 namespace brevlin::testing {
 
 namespace {
@@ -7,6 +9,7 @@ namespace {
 // "K", "Down"… as the timeline writes keys.
 QString keyName(Key key) {
     static const char* const names[] = {"A", "K", "Delete", "Down", "Return"};
+    static_assert(std::size(names) == std::size_t(Key::returnKey) + 1);
     return QString::fromLatin1(names[std::size_t(key)]);
 }
 
