@@ -55,6 +55,9 @@ const QString fieldUnreadMessage =
 const QString resultUnreadMessage =
     QStringLiteral("Brevlin could not read Figma's Actions palette in time to find \u201c%1\u201d, "
                    "so nothing was run.");
+const QString tabUnconfirmedMessage =
+    QStringLiteral("Brevlin did not find \u201c%1\u201d in Figma's Actions palette and could not "
+                   "see its Plugins tab selected, so nothing was run.");
 const QString closeUnreadMessage =
     QStringLiteral("Brevlin chose \u201c%1\u201d but could not read whether Figma's Actions "
                    "palette closed.");
@@ -162,7 +165,7 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
              : "palette wait over");
 
     anchorPalette(scope);
-    co_await selectPluginsTab(scope, adaptive);
+    const std::optional<AccessibleElement> pluginsTab = co_await selectPluginsTab(scope, adaptive);
     step("plugins tab");
     const std::optional<AccessibleElement> field =
         co_await enterSearchText(pluginName, scope, clamped);
@@ -184,6 +187,11 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
         throw FigmaLauncherError::launchFailed(resultUnreadMessage.arg(pluginName));
     step(result == ResultOutcome::pressed ? "pressed" : "not pressed");
     if (result == ResultOutcome::notPressed) {
+        // Down and Return run whatever the palette lists first. Outside the Plugins tab that may
+        // be a file or a tutorial with a similar name; a tree that shows the page late still shows
+        // the tab unpressed. So the tab pressed must read selected now, else nothing runs.
+        if (pluginsTab && !accessibility.isSelected(*pluginsTab))
+            throw FigmaLauncherError::launchFailed(tabUnconfirmedMessage.arg(pluginName));
         requireFigmaFocused();
         sendKeyStroke(Key::downArrow, {});
         co_await sleepFor(scheduler, downToReturnMilliseconds);
@@ -369,7 +377,8 @@ Task<Finding> FigmaLauncher::findWithin(SearchScope& scope, Sought sought, qint6
     }
 }
 
-Task<void> FigmaLauncher::selectPluginsTab(SearchScope& scope, bool adaptive) {
+Task<std::optional<AccessibleElement>> FigmaLauncher::selectPluginsTab(SearchScope& scope,
+                                                                       bool adaptive) {
     const qint64 start = nowNanoseconds();
     // Named, not a temporary in the co_await: GCC 12 may destroy such a temporary twice.
     const Sought pluginsTab{Sought::Kind::pluginsTab};
@@ -378,12 +387,13 @@ Task<void> FigmaLauncher::selectPluginsTab(SearchScope& scope, bool adaptive) {
         start + partialReadBudgetMilliseconds * nanosecondsPerMillisecond);
     // Without the tab the search runs in whatever tab the palette shows.
     if (!tab.isFound())
-        co_return;
+        co_return std::nullopt;
     m_traversal.activateTab(tab.element);
     const std::function<bool()> selected = [&] {
         return m_platform.accessibility.isSelected(tab.element);
     };
     co_await waitUntil(uiPollIntervalMilliseconds, adaptive, selected);
+    co_return tab.element;
 }
 
 Task<std::optional<AccessibleElement>>

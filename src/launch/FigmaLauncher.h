@@ -89,7 +89,8 @@ private:
     // partial-read deadline while it is unknown; the last answer.
     Task<Finding> findWithin(SearchScope& scope, Sought sought, qint64 deadline,
                              qint64 partialReadDeadline);
-    Task<void> selectPluginsTab(SearchScope& scope, bool adaptive);
+    // The Plugins tab pressed, if the palette showed one.
+    Task<std::optional<AccessibleElement>> selectPluginsTab(SearchScope& scope, bool adaptive);
     // Waits `milliseconds` in all, or with `untilFocused` only until Figma's window is active and
     // focused with its contents showing. Meanwhile, until the window shows contents, the
     // application element is asked for again (which also wakes a tree published only on

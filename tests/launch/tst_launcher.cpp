@@ -129,6 +129,9 @@ private slots:
         QTest::addColumn<QStringList>("prefixes");
         QTest::addColumn<QStringList>("steps");
         const Setup none = [](SimulatedFigma&) {};
+        const auto failed = [](const char* why) {
+            return FigmaLauncherError::launchFailed(why).description();
+        };
         // ⌘K after 2000, the tab at once, no pauses between characters, post-search 1000.
         addPath("waits clamped", none, {"key", "tab", "type A", "type w", "run"},
                 {"2000 key ⌘K", "2000 tab Plugins", "2085 type A", "2085 type w",
@@ -180,6 +183,18 @@ private slots:
                 {"key", "run"},
                 {"180 key ⌘K", "549 key Down", "594 key Return", "594 run Autoflow",
                  "664 end success"});
+        // The press failed and the Plugins tab never showed itself selected: Down and Return
+        // would run the first result of another tab.
+        addPath(
+            "plugins tab never selected",
+            [](SimulatedFigma& f) {
+                f.resultsPressable = false;
+                f.tabSelectionLagMilliseconds = -1;
+            },
+            {"key", "run"},
+            {"180 key ⌘K", "549 end " + failed("Brevlin did not find \u201cAutoflow\u201d in "
+                                               "Figma's Actions palette and could not see "
+                                               "its Plugins tab selected, so nothing was run.")});
         // Tab polls at 260 … 435; the field is focused at 470.
         addPath("no plugins tab", [](SimulatedFigma& f) { f.hasPluginsTab = false; },
                 {"tab", "type A"}, {"520 type A", "794 end success"});
@@ -220,9 +235,6 @@ private slots:
             {QStringLiteral("345 type e\u0301"), "363 type 👍🏽", "381 type x",
              QStringLiteral("459 run e\u0301👍🏽x"), "529 end success"},
             QStringLiteral("e\u0301👍🏽x"));
-        const auto failed = [](const char* why) {
-            return FigmaLauncherError::launchFailed(why).description();
-        };
         const QString damaged = failed("The application is damaged.");
         addPath("untrusted",
                 [](SimulatedFigma& f) {
@@ -308,8 +320,6 @@ private slots:
         setUp(*figma);
         const bool fixed = waits.isEmpty();
         run(name, fixed ? fixedDefaults : timing(waits[0], waits[1], waits[2], waits[3]));
-        qInfo().noquote() << "ACTUAL"
-                          << figma->timelineOf(prefixes + QStringList{"end"}).join("\" , \"");
         QCOMPARE(figma->timelineOf(prefixes + QStringList{"end"}), steps);
         QCOMPARE(figma->tree.promptCount, 0);
     }
@@ -515,12 +525,16 @@ private slots:
     // Figma takes 7 ms to act on each key. Every wait ends within one look of its condition
     // instead of running its configured length (180, 80, 18 per character, 60).
     void eachWaitEndsAtItsCondition() {
-        const auto slow = [](SimulatedFigma& f) { f.reactionDelayMilliseconds = 7; };
+        const auto slow = [](SimulatedFigma& f) {
+            f.reactionDelayMilliseconds = 7;
+            f.tabSelectionLagMilliseconds = 7;
+        };
         const QStringList t = launchFresh("Content Reel", true, slow);
         QCOMPARE(figma->ranPlugins, QStringList{"Content Reel"});
         // Sent at once (Figma is frontmost with its window focused), taken 7 ms later.
         QVERIFY2(at(t, "key ⌘K") == 7, qPrintable(t.join('\n')));
         QVERIFY(at(t, "tab Plugins") - at(t, "palette opens") <= 5);
+        QVERIFY(at(t, "set focus") - at(t, "tab Plugins") <= 7 + 5);
         // Three characters at a time run ahead of the field, each three shown 7 ms later.
         QCOMPARE(at(t, "type", 11) - at(t, "type", 0), 3 * 7);
         QVERIFY(at(t, "run Content Reel") - at(t, "type", 11) <= 5);

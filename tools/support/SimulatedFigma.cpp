@@ -263,7 +263,16 @@ void SimulatedFigma::addTabs() {
     for (const QString& label : labels) {
         const int tab = tree.addNode(tabs, Role::tab, label);
         tree.allowPress(tab);
-        tree.node(tab).onPress = [this, label] { log(QStringLiteral("tab %1").arg(label)); };
+        tree.node(tab).selected = label == QLatin1String("All");
+        tree.node(tab).onPress = [this, label, tabs, tab] {
+            log(QStringLiteral("tab %1").arg(label));
+            if (tabSelectionLagMilliseconds < 0)
+                return;
+            m_scheduler.postAfter(tabSelectionLagMilliseconds, [this, tabs, tab] {
+                for (const int other : tree.node(tabs).children)
+                    tree.node(other).selected = other == tab;
+            });
+        };
     }
 }
 

@@ -50,6 +50,9 @@ public:
     int activationsBeforeFrontmost = 1;
     bool hasPluginsTab = true;
     qint64 tabsDelayMilliseconds = 0;
+    // How long a pressed tab takes to show itself selected, or never when below zero. Longer than
+    // the launcher's look at the tab by default, so that timelines show that look whole.
+    qint64 tabSelectionLagMilliseconds = 50;
     bool fieldFocusable = true;
     // Above zero, the palette leaves its field unfocused as it opens, and a request to focus the
     // field takes this long to take effect, as in a toolkit that focuses on another thread.
