@@ -174,6 +174,12 @@ public:
     // Performs the element's press-like action (press, click, activate…). False when the
     // element has no such action, or the platform refused or did not answer.
     virtual bool press(const AccessibleElement& element) = 0;
+    // The same press, without holding the caller while the application answers: `done` gets
+    // what press() would return, once, on the caller's thread, perhaps before this returns.
+    virtual void pressWithoutWaiting(const AccessibleElement& element,
+                                     std::function<void(bool pressed)> done) {
+        done(press(element));
+    }
     // Moves the keyboard focus to the element. False when it cannot take the focus. True means
     // the request was accepted; the focus may arrive a moment later (see isFocused).
     virtual bool focus(const AccessibleElement& element) = 0;

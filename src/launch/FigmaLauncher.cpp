@@ -388,7 +388,9 @@ Task<std::optional<AccessibleElement>> FigmaLauncher::selectPluginsTab(SearchSco
     // Without the tab the search runs in whatever tab the palette shows.
     if (!tab.isFound())
         co_return std::nullopt;
-    m_traversal.activateTab(tab.element);
+    const bool pressed = co_await pressWithoutWaiting(tab.element);
+    if (!pressed)
+        m_platform.accessibility.select(tab.element);
     const std::function<bool()> selected = [&] {
         return m_platform.accessibility.isSelected(tab.element);
     };
@@ -554,9 +556,20 @@ FigmaLauncher::selectResult(QString pluginName, SearchScope& scope, qint64 timeo
     if (match.presence == Presence::unknown)
         co_return ResultOutcome::unread;
     // The first match decides; a failed press is not retried.
-    if (match.isFound() && m_traversal.pressElementOrAncestor(match.element))
-        co_return ResultOutcome::pressed;
-    co_return ResultOutcome::notPressed;
+    if (!match.isFound())
+        co_return ResultOutcome::notPressed;
+    const bool pressed = co_await pressWithoutWaiting(match.element);
+    co_return pressed || m_traversal.selectElementOrPressAncestor(match.element)
+        ? ResultOutcome::pressed
+        : ResultOutcome::notPressed;
+}
+
+Task<bool> FigmaLauncher::pressWithoutWaiting(AccessibleElement element) {
+    AccessibilityApi& accessibility = m_platform.accessibility;
+    co_return co_await ContinuationAwaiter<bool>(
+        m_platform.scheduler, [&accessibility, &element](ContinuationAwaiter<bool>::Resume resume) {
+            accessibility.pressWithoutWaiting(element, std::move(resume));
+        });
 }
 
 Task<void> FigmaLauncher::closeActionsPaletteIfOpen(SearchScope& scope, QString pluginName,

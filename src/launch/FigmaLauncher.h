@@ -89,6 +89,9 @@ private:
     // partial-read deadline while it is unknown; the last answer.
     Task<Finding> findWithin(SearchScope& scope, Sought sought, qint64 deadline,
                              qint64 partialReadDeadline);
+    // A press that lets the main thread go while the application answers: a busy application
+    // takes its time to name its actions.
+    Task<bool> pressWithoutWaiting(AccessibleElement element);
     // The Plugins tab pressed, if the palette showed one.
     Task<std::optional<AccessibleElement>> selectPluginsTab(SearchScope& scope, bool adaptive);
     // Waits `milliseconds` in all, or with `untilFocused` only until Figma's window is active and

@@ -243,10 +243,14 @@ void FigmaUITraversal::activateTab(const AccessibleElement& element) const {
 }
 
 bool FigmaUITraversal::pressElementOrAncestor(const AccessibleElement& element) const {
+    return m_accessibility.press(element) || selectElementOrPressAncestor(element);
+}
+
+bool FigmaUITraversal::selectElementOrPressAncestor(const AccessibleElement& element) const {
     auto pressOrSelect = [&](const AccessibleElement& target) {
         return m_accessibility.press(target) || m_accessibility.select(target);
     };
-    if (pressOrSelect(element))
+    if (m_accessibility.select(element))
         return true;
     AccessibleElement current = element;
     for (int level = 0; level < 4; ++level) {

@@ -49,6 +49,8 @@ public:
     void focusMainWindow(const AccessibleElement& application) const;
     void activateTab(const AccessibleElement& element) const;
     bool pressElementOrAncestor(const AccessibleElement& element) const;
+    // What pressElementOrAncestor tries once the element's own press has failed.
+    bool selectElementOrPressAncestor(const AccessibleElement& element) const;
     bool focusElement(const AccessibleElement& element) const;
     bool isElementFocused(const AccessibleElement& element) const;
 

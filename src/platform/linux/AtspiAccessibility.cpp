@@ -37,6 +37,86 @@ AccessibleElement makeElement(const QString& bus, const QString& path) {
     return AccessibleElement(std::make_shared<const AtspiElementRef>(bus, path));
 }
 
+// A press whose steps are answered in the main loop. The state lives as long as a call is out,
+// also past the backend, whose bus connection it holds on to.
+struct PressInFlight {
+    PressInFlight(GDBusConnection* connection, const AtspiElementRef& ref,
+                  std::function<void(bool)> done)
+        : connection(G_DBUS_CONNECTION(g_object_ref(connection)))
+        , busName(ref.busName().toUtf8())
+        , path(ref.path().toUtf8())
+        , done(std::move(done)) {}
+    ~PressInFlight() { g_object_unref(connection); }
+    PressInFlight(const PressInFlight&) = delete;
+    PressInFlight& operator=(const PressInFlight&) = delete;
+
+    GDBusConnection* connection;
+    QByteArray busName;
+    QByteArray path;
+    std::function<void(bool)> done;
+    std::vector<QString> names;
+    std::size_t unanswered = 0;
+
+    // Each call holds a share of the press, handed back in its callback.
+    struct Step {
+        std::shared_ptr<PressInFlight> press;
+        std::size_t index = 0;
+    };
+    using Callback = void (*)(GObject*, GAsyncResult*, gpointer);
+    void send(std::shared_ptr<PressInFlight> self, const char* interface, const char* method,
+              GVariant* params, const GVariantType* replyType, Callback callback,
+              std::size_t index = 0) {
+        g_dbus_connection_call(connection, busName.constData(), path.constData(), interface, method,
+                               params, replyType, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+                               Bus::batchCallTimeoutMs, nullptr, callback,
+                               new Step{std::move(self), index});
+    }
+    static Variant finish(GObject* source, GAsyncResult* result) {
+        return Variant(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr));
+    }
+
+    static void start(std::shared_ptr<PressInFlight> press) {
+        press->send(press, "org.freedesktop.DBus.Properties", "Get",
+                    g_variant_new("(ss)", "org.a11y.atspi.Action", "NActions"),
+                    G_VARIANT_TYPE("(v)"), onCount);
+    }
+    static void onCount(GObject* source, GAsyncResult* result, gpointer data) {
+        const std::unique_ptr<Step> step(static_cast<Step*>(data));
+        const Variant count = finish(source, result);
+        const int n = std::min(unboxInt(count.get()), 32);
+        PressInFlight& press = *step->press;
+        if (n <= 0) {
+            press.done(false);
+            return;
+        }
+        press.names.resize(std::size_t(n));
+        press.unanswered = std::size_t(n);
+        for (int i = 0; i < n; ++i)
+            press.send(step->press, "org.a11y.atspi.Action", "GetName", g_variant_new("(i)", i),
+                       G_VARIANT_TYPE("(s)"), onName, std::size_t(i));
+    }
+    static void onName(GObject* source, GAsyncResult* result, gpointer data) {
+        const std::unique_ptr<Step> step(static_cast<Step*>(data));
+        const Variant name = finish(source, result);
+        PressInFlight& press = *step->press;
+        press.names[step->index] = unboxString(name.get());
+        if (--press.unanswered > 0)
+            return;
+        const int index = pressActionIndex(QStringList(press.names.begin(), press.names.end()));
+        if (index < 0) {
+            press.done(false);
+            return;
+        }
+        press.send(step->press, "org.a11y.atspi.Action", "DoAction", g_variant_new("(i)", index),
+                   G_VARIANT_TYPE("(b)"), onDone);
+    }
+    static void onDone(GObject* source, GAsyncResult* result, gpointer data) {
+        const std::unique_ptr<Step> step(static_cast<Step*>(data));
+        const Variant done = finish(source, result);
+        step->press->done(unboxBool(done.get()));
+    }
+};
+
 } // namespace
 
 class AtspiAccessibility::Private {
@@ -518,6 +598,19 @@ bool AtspiAccessibility::isSelected(const AccessibleElement& element) {
 bool AtspiAccessibility::press(const AccessibleElement& element) {
     const auto* ref = element.as<AtspiElementRef>();
     return ref && d->bus.ensureConnected() && d->press(*ref);
+}
+
+void AtspiAccessibility::pressWithoutWaiting(const AccessibleElement& element,
+                                             std::function<void(bool pressed)> done) {
+    const auto* ref = element.as<AtspiElementRef>();
+    if (!ref || !d->bus.ensureConnected()) {
+        done(false);
+        return;
+    }
+    // Counted as one request: the calls that follow are answered after this backend may be gone.
+    d->bus.countRequests(1);
+    PressInFlight::start(
+        std::make_shared<PressInFlight>(d->bus.connection(), *ref, std::move(done)));
 }
 
 bool AtspiAccessibility::focus(const AccessibleElement& element) {

@@ -83,6 +83,10 @@ public:
     // The first action whose non-localized name stands for a press ("press", "click",
     // "activate", …).
     bool press(const AccessibleElement& element) override;
+    // The same three steps (the number of actions, their names, the action) as calls answered in
+    // the main loop, each given the time a batch's call has.
+    void pressWithoutWaiting(const AccessibleElement& element,
+                             std::function<void(bool pressed)> done) override;
     // Component.GrabFocus.
     bool focus(const AccessibleElement& element) override;
     // Through the parent's Selection; a parent without one is never asked.
