@@ -130,6 +130,28 @@ private Q_SLOTS:
             terminateProcess(pid);
     }
 
+    // A press lets the main thread go while Chromium names its actions and acts: it is answered
+    // in a later turn, and the result runs by that press.
+    void pressIsAnsweredInALaterTurn() {
+        ChromiumPalette chromium;
+        QVERIFY(chromium.start(QStringLiteral("open=1"), LauncherRig::wmClass()));
+        const Sought reel{Sought::Kind::result, QStringLiteral("Content Reel")};
+        Finding result;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const AccessibleElement app =
+                    m_rig.accessibility.applicationElement(chromium.pid());
+                result = app.isNull() ? Finding{} : m_rig.accessibility.find(app, reel);
+                return result.isFound();
+            },
+            60000));
+        std::optional<bool> pressed;
+        m_rig.accessibility.pressWithoutWaiting(result.element, [&](bool p) { pressed = p; });
+        QVERIFY(!pressed);
+        QTRY_COMPARE(pressed, std::optional<bool>(true));
+        QTRY_COMPARE(paletteState(chromium.pid()).runs, QStringList{"Content Reel/press"});
+    }
+
     // Last: it makes the web app the launcher's target.
     void launchesOnlyInTheWebAppWindow() {
         QTemporaryDir dir;
