@@ -180,6 +180,11 @@ public:
                                      std::function<void(bool pressed)> done) {
         done(press(element));
     }
+    // The same focus request, without holding the caller (as pressWithoutWaiting).
+    virtual void focusWithoutWaiting(const AccessibleElement& element,
+                                     std::function<void(bool focused)> done) {
+        done(focus(element));
+    }
     // Moves the keyboard focus to the element. False when it cannot take the focus. True means
     // the request was accepted; the focus may arrive a moment later (see isFocused).
     virtual bool focus(const AccessibleElement& element) = 0;

@@ -388,7 +388,7 @@ Task<std::optional<AccessibleElement>> FigmaLauncher::selectPluginsTab(SearchSco
     // Without the tab the search runs in whatever tab the palette shows.
     if (!tab.isFound())
         co_return std::nullopt;
-    const bool pressed = co_await pressWithoutWaiting(tab.element);
+    const bool pressed = co_await actWithoutWaiting(Act::press, tab.element);
     if (!pressed)
         m_platform.accessibility.select(tab.element);
     const std::function<bool()> selected = [&] {
@@ -534,7 +534,11 @@ Task<void> FigmaLauncher::ensureFieldHoldsName(QString pluginName, AccessibleEle
 }
 
 Task<bool> FigmaLauncher::focusField(AccessibleElement field) {
-    if (!m_traversal.focusElement(field))
+    // As the traversal focuses an element: focus, else press, else select.
+    bool taken = co_await actWithoutWaiting(Act::focus, field);
+    if (!taken)
+        taken = co_await actWithoutWaiting(Act::press, field);
+    if (!taken && !m_platform.accessibility.select(field))
         co_return false;
     const qint64 deadline =
         nowNanoseconds() + fieldFocusBudgetMilliseconds * nanosecondsPerMillisecond;
@@ -558,17 +562,21 @@ FigmaLauncher::selectResult(QString pluginName, SearchScope& scope, qint64 timeo
     // The first match decides; a failed press is not retried.
     if (!match.isFound())
         co_return ResultOutcome::notPressed;
-    const bool pressed = co_await pressWithoutWaiting(match.element);
+    const bool pressed = co_await actWithoutWaiting(Act::press, match.element);
     co_return pressed || m_traversal.selectElementOrPressAncestor(match.element)
         ? ResultOutcome::pressed
         : ResultOutcome::notPressed;
 }
 
-Task<bool> FigmaLauncher::pressWithoutWaiting(AccessibleElement element) {
+Task<bool> FigmaLauncher::actWithoutWaiting(Act act, AccessibleElement element) {
     AccessibilityApi& accessibility = m_platform.accessibility;
     co_return co_await ContinuationAwaiter<bool>(
-        m_platform.scheduler, [&accessibility, &element](ContinuationAwaiter<bool>::Resume resume) {
-            accessibility.pressWithoutWaiting(element, std::move(resume));
+        m_platform.scheduler,
+        [&accessibility, &element, act](ContinuationAwaiter<bool>::Resume resume) {
+            if (act == Act::focus)
+                accessibility.focusWithoutWaiting(element, std::move(resume));
+            else
+                accessibility.pressWithoutWaiting(element, std::move(resume));
         });
 }
 

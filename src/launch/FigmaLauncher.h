@@ -89,9 +89,10 @@ private:
     // partial-read deadline while it is unknown; the last answer.
     Task<Finding> findWithin(SearchScope& scope, Sought sought, qint64 deadline,
                              qint64 partialReadDeadline);
-    // A press that lets the main thread go while the application answers: a busy application
-    // takes its time to name its actions.
-    Task<bool> pressWithoutWaiting(AccessibleElement element);
+    // A press or a focus request that lets the main thread go while the application answers: a
+    // busy application takes its time to name its actions, or to move its focus.
+    enum class Act { press, focus };
+    Task<bool> actWithoutWaiting(Act act, AccessibleElement element);
     // The Plugins tab pressed, if the palette showed one.
     Task<std::optional<AccessibleElement>> selectPluginsTab(SearchScope& scope, bool adaptive);
     // Waits `milliseconds` in all, or with `untilFocused` only until Figma's window is active and

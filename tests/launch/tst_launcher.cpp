@@ -218,6 +218,15 @@ private slots:
                 {"key", "run", "palette"},
                 {"180 key ⌘K", "180 palette opens", "1549 run Autoflow", "1549 palette closes",
                  "1564 end success"});
+        // Focused by a press where it refuses the focus itself: typed into, never given the name
+        // as its value.
+        addPath("field focused by a press",
+                [](SimulatedFigma& f) {
+                    f.fieldFocusable = false;
+                    f.fieldFocusedByPress = true;
+                },
+                {"press 10", "type A", "set text", "run"},
+                {"295 press 10", "345 type A", "549 run Autoflow", "619 end success"});
         // A field that refuses focus, or whose focus never comes within its budget, gets the name
         // as its value: exactly as given, untrimmed, and with no 50 ms pause on this path.
         addPath(

@@ -248,6 +248,8 @@ void SimulatedFigma::openPalette() {
             syncFieldAttributes();
         };
         field.onSetText = [this](const QString& text) { setSearchText(text); };
+        field.pressable = fieldFocusedByPress;
+        field.onPress = field.onFocus;
         // The palette focuses its field as it opens, unless the field refuses focus.
         m_fieldFocused = fieldFocusable && fieldFocusLagMilliseconds <= 0;
     }

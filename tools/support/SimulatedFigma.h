@@ -58,6 +58,8 @@ public:
     // field takes this long to take effect, as in a toolkit that focuses on another thread.
     qint64 fieldFocusLagMilliseconds = 0;
     bool fieldValueSettable = true;
+    // A field that refuses focus may still take it when pressed, as a clickable one does.
+    bool fieldFocusedByPress = false;
     bool hasSearchField = true;
     // The text the search field shows when the palette opens.
     QString retainedSearchText;

@@ -37,18 +37,18 @@ AccessibleElement makeElement(const QString& bus, const QString& path) {
     return AccessibleElement(std::make_shared<const AtspiElementRef>(bus, path));
 }
 
-// A press whose steps are answered in the main loop. The state lives as long as a call is out,
-// also past the backend, whose bus connection it holds on to.
-struct PressInFlight {
-    PressInFlight(GDBusConnection* connection, const AtspiElementRef& ref,
-                  std::function<void(bool)> done)
+// A press or a focus request whose steps are answered in the main loop. The state lives as long as
+// a call is out, also past the backend, whose bus connection it holds on to.
+struct ActInFlight {
+    ActInFlight(GDBusConnection* connection, const AtspiElementRef& ref,
+                std::function<void(bool)> done)
         : connection(G_DBUS_CONNECTION(g_object_ref(connection)))
         , busName(ref.busName().toUtf8())
         , path(ref.path().toUtf8())
         , done(std::move(done)) {}
-    ~PressInFlight() { g_object_unref(connection); }
-    PressInFlight(const PressInFlight&) = delete;
-    PressInFlight& operator=(const PressInFlight&) = delete;
+    ~ActInFlight() { g_object_unref(connection); }
+    ActInFlight(const ActInFlight&) = delete;
+    ActInFlight& operator=(const ActInFlight&) = delete;
 
     GDBusConnection* connection;
     QByteArray busName;
@@ -59,11 +59,11 @@ struct PressInFlight {
 
     // Each call holds a share of the press, handed back in its callback.
     struct Step {
-        std::shared_ptr<PressInFlight> press;
+        std::shared_ptr<ActInFlight> press;
         std::size_t index = 0;
     };
     using Callback = void (*)(GObject*, GAsyncResult*, gpointer);
-    void send(std::shared_ptr<PressInFlight> self, const char* interface, const char* method,
+    void send(std::shared_ptr<ActInFlight> self, const char* interface, const char* method,
               GVariant* params, const GVariantType* replyType, Callback callback,
               std::size_t index = 0) {
         g_dbus_connection_call(connection, busName.constData(), path.constData(), interface, method,
@@ -75,7 +75,11 @@ struct PressInFlight {
         return Variant(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr));
     }
 
-    static void start(std::shared_ptr<PressInFlight> press) {
+    static void focus(std::shared_ptr<ActInFlight> act) {
+        act->send(act, "org.a11y.atspi.Component", "GrabFocus", nullptr, G_VARIANT_TYPE("(b)"),
+                  onDone);
+    }
+    static void press(std::shared_ptr<ActInFlight> press) {
         press->send(press, "org.freedesktop.DBus.Properties", "Get",
                     g_variant_new("(ss)", "org.a11y.atspi.Action", "NActions"),
                     G_VARIANT_TYPE("(v)"), onCount);
@@ -84,7 +88,7 @@ struct PressInFlight {
         const std::unique_ptr<Step> step(static_cast<Step*>(data));
         const Variant count = finish(source, result);
         const int n = std::min(unboxInt(count.get()), 32);
-        PressInFlight& press = *step->press;
+        ActInFlight& press = *step->press;
         if (n <= 0) {
             press.done(false);
             return;
@@ -98,7 +102,7 @@ struct PressInFlight {
     static void onName(GObject* source, GAsyncResult* result, gpointer data) {
         const std::unique_ptr<Step> step(static_cast<Step*>(data));
         const Variant name = finish(source, result);
-        PressInFlight& press = *step->press;
+        ActInFlight& press = *step->press;
         press.names[step->index] = unboxString(name.get());
         if (--press.unanswered > 0)
             return;
@@ -609,8 +613,18 @@ void AtspiAccessibility::pressWithoutWaiting(const AccessibleElement& element,
     }
     // Counted as one request: the calls that follow are answered after this backend may be gone.
     d->bus.countRequests(1);
-    PressInFlight::start(
-        std::make_shared<PressInFlight>(d->bus.connection(), *ref, std::move(done)));
+    ActInFlight::press(std::make_shared<ActInFlight>(d->bus.connection(), *ref, std::move(done)));
+}
+
+void AtspiAccessibility::focusWithoutWaiting(const AccessibleElement& element,
+                                             std::function<void(bool focused)> done) {
+    const auto* ref = element.as<AtspiElementRef>();
+    if (!ref || !d->bus.ensureConnected()) {
+        done(false);
+        return;
+    }
+    d->bus.countRequests(1);
+    ActInFlight::focus(std::make_shared<ActInFlight>(d->bus.connection(), *ref, std::move(done)));
 }
 
 bool AtspiAccessibility::focus(const AccessibleElement& element) {

@@ -87,6 +87,8 @@ public:
     // the main loop, each given the time a batch's call has.
     void pressWithoutWaiting(const AccessibleElement& element,
                              std::function<void(bool pressed)> done) override;
+    void focusWithoutWaiting(const AccessibleElement& element,
+                             std::function<void(bool focused)> done) override;
     // Component.GrabFocus.
     bool focus(const AccessibleElement& element) override;
     // Through the parent's Selection; a parent without one is never asked.
