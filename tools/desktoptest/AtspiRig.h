@@ -82,6 +82,18 @@ public:
         return !search(find, timeoutMilliseconds) && ax.lastWalkComplete();
     }
 
+    // Right after the wake-up every walk reads afresh (for a few seconds); once the tree has
+    // settled it is kept, and a walk that finds nothing changed costs one round trip.
+    bool waitUntilKept(const AccessibleElement& app) {
+        return waitUntil(
+            [&] {
+                const quint64 before = ax.requestCount();
+                return absent([&] { return ui.findMatchingResult(app, "No Such Plugin"); }) &&
+                       ax.requestCount() - before == 1;
+            },
+            15000);
+    }
+
     // The elements below `root`, walked again until a walk read them all (or a hundred did not).
     static std::vector<AccessibleElement> readWhole(AtspiAccessibility& api, Searches& t,
                                                     const AccessibleElement& root) {

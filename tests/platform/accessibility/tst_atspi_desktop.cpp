@@ -62,13 +62,15 @@ private Q_SLOTS:
         QVERIFY(!ax.select(*result));
     }
 
-    // Walks are answered from a tree kept between walks; after the writes it must read exactly
-    // as a tree read afresh by a backend that never saw the application before.
+    // Walks are answered from a tree kept between walks (once it has settled after the wake-up);
+    // after the writes it must read exactly as a tree read afresh by a backend that never saw the
+    // application before.
     void writesFocusAndKeptTreeMatchesAFreshRead() {
         const AccessibleElement app = startStandin(standin, {"--open-palette", "--nest", "1"});
         QVERIFY(!app.isNull());
         const auto field = ui.findSearchField(app);
         QVERIFY(field);
+        QVERIFY(waitUntilKept(app));
         QVERIFY(ax.setText(*field, "Icon"));
         QVERIFY(standin.record().waitFor(
             [](const QJsonObject& e) { return e.value("text").toString() == "Icon"; }));
