@@ -60,14 +60,16 @@ private:
     std::unique_ptr<X11Workspace> m_workspace;
 
     // Asks until the stand-in says it is active: the window manager ignores requests for a window
-    // it has not finished managing.
+    // it has not finished managing, and is slow to finish while clients reload a changed keymap.
     bool activate(qint64 pid) {
-        return waitUntil([&] {
-            if (const RunningApplicationPtr app = m_workspace->findRunning("brevlin-standin");
-                app && app->processIdentifier() == pid)
-                app->activate();
-            return m_standin.waitUntilActive(200);
-        });
+        return waitUntil(
+            [&] {
+                if (const RunningApplicationPtr app = m_workspace->findRunning("brevlin-standin");
+                    app && app->processIdentifier() == pid)
+                    app->activate();
+                return m_standin.waitUntilActive(200);
+            },
+            15000);
     }
     StandinProcess m_standin;
 
