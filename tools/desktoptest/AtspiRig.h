@@ -67,29 +67,46 @@ public:
     // Searches as the launcher does. Walks are bounded in time (a slow build reads less in one),
     // and a walk that stopped early has not shown that something is absent: the search goes on
     // over later walks until it finds it or a walk has read the whole tree.
-    template <typename Find> auto search(Find find) {
+    template <typename Find> auto search(Find find, int timeoutMilliseconds = 5000) {
         auto found = find();
         QElapsedTimer clock;
         clock.start();
-        while (!found && !ax.lastWalkComplete() && clock.elapsed() < 5000) {
+        while (!found && !ax.lastWalkComplete() && clock.elapsed() < timeoutMilliseconds) {
             QTest::qWait(10);
             found = find();
         }
         return found;
     }
     // Nothing found, by a search that read the whole tree.
-    template <typename Find> bool absent(Find find) {
-        return !search(find) && ax.lastWalkComplete();
+    template <typename Find> bool absent(Find find, int timeoutMilliseconds = 5000) {
+        return !search(find, timeoutMilliseconds) && ax.lastWalkComplete();
     }
 
-    // The tree below `root` as one line per element, read over walks until one read it whole.
-    static QStringList describe(AtspiAccessibility& api, Searches& t,
-                                const AccessibleElement& root) {
+    // Right after the wake-up every walk reads afresh (for a few seconds); once the tree has
+    // settled it is kept, and a walk that finds nothing changed costs one round trip.
+    bool waitUntilKept(const AccessibleElement& app) {
+        return waitUntil(
+            [&] {
+                const quint64 before = ax.requestCount();
+                return absent([&] { return ui.findMatchingResult(app, "No Such Plugin"); }) &&
+                       ax.requestCount() - before == 1;
+            },
+            15000);
+    }
+
+    // The elements below `root`, walked again until a walk read them all (or a hundred did not).
+    static std::vector<AccessibleElement> readWhole(AtspiAccessibility& api, Searches& t,
+                                                    const AccessibleElement& root) {
         std::vector<AccessibleElement> elements = t.collectDescendants(root, 8);
         for (int walk = 0; walk < 100 && !api.lastWalkComplete(); ++walk)
             elements = t.collectDescendants(root, 8);
+        return elements;
+    }
+    // The tree below `root` as one line per element, read over walks until one read it whole.
+    static QStringList describe(AtspiAccessibility& api, Searches& t,
+                                const AccessibleElement& root) {
         QStringList lines;
-        for (const AccessibleElement& e : elements) {
+        for (const AccessibleElement& e : readWhole(api, t, root)) {
             lines << roleName(api.role(e)) + " " + t.elementLabel(e).value_or("-") + " " +
                          (api.isSelected(e) ? "selected" : "");
         }
@@ -99,9 +116,9 @@ public:
     }
     // The tree `ax` keeps, walked, against a backend that has never seen the application. An
     // application may report a change a moment after it makes it, so the two may differ while a
-    // change is on its way; a kept tree that missed a change stays wrong far longer. Empty when
-    // they match, else what differed.
-    QString differenceFromFreshRead(const AccessibleElement& app, qint64 pid) {
+    // change is on its way; a kept tree that missed a change stays wrong far longer. What
+    // differed is printed, headed by `when`.
+    bool sameAsFreshRead(const AccessibleElement& app, qint64 pid, const char* when) {
         QStringList kept;
         QStringList read;
         QElapsedTimer clock;
@@ -113,14 +130,15 @@ public:
             Searches freshUi(fresh);
             bracketWalks(freshUi, fresh);
             const AccessibleElement freshApp = fresh.applicationElement(pid);
-            if (freshApp.isNull())
-                return QStringLiteral("a fresh backend does not find the application");
-            read = describe(fresh, freshUi, freshApp);
+            read = freshApp.isNull() ? QStringList{"(no application)"}
+                                     : describe(fresh, freshUi, freshApp);
             if (kept == read)
-                return {};
+                return true;
             QTest::qWait(100);
         } while (clock.elapsed() < 2000);
-        return "kept:\n" + kept.join('\n') + "\nfresh:\n" + read.join('\n');
+        qWarning().noquote() << when
+                             << "\nkept:\n" + kept.join('\n') + "\nfresh:\n" + read.join('\n');
+        return false;
     }
 };
 

@@ -5,63 +5,23 @@
 // asked for, and the launcher's searches still find what is really there. Times and memory are
 // printed by bench_hostile_desktop, not checked here.
 
-#include "DesktopTestSupport.h"
-#include "launch/FigmaLauncher.h"
+#include "AtspiRig.h"
 #include "launch/FigmaUITraversal.h"
-#include "platform/linux/AtspiAccessibility.h"
-#include "support/Searches.h"
 
-#include <QElapsedTimer>
 #include <QtTest>
-
-#include <functional>
-#include <unordered_set>
 
 using namespace brevlin;
 using namespace brevlin::testing;
 
-namespace {
-
-const std::vector<Relation> traversal = FigmaLauncher::defaultTraversalRelations();
-
-} // namespace
-
-class TstHostileDesktop : public QObject {
+class TstHostileDesktop : public QObject, public AtspiRig {
     Q_OBJECT
-
-    AtspiAccessibility ax;
-    brevlin::testing::Searches ui{ax, traversal};
-
-    AccessibleElement waitForApplication(qint64 pid) {
-        QElapsedTimer clock;
-        clock.start();
-        while (pid > 0 && clock.elapsed() < 10000) {
-            AccessibleElement app = ax.applicationElement(pid);
-            if (!app.isNull() && !ax.elements(app, Relation::windows).empty())
-                return app;
-            QTest::qWait(50);
-        }
-        return {};
-    }
 
     QStringList labels(const std::vector<AccessibleElement>& elements) {
         QStringList result;
         for (const AccessibleElement& e : elements)
-            result.append(ui.elementLabel(e).value_or(QString()).left(40));
+            result.append(label(e).left(40));
         return result;
     }
-
-    // What `search` finds, searching again while it finds nothing in walks that stopped early.
-    std::optional<AccessibleElement>
-    untilReadWhole(const std::function<std::optional<AccessibleElement>()>& search) {
-        std::optional<AccessibleElement> found = search();
-        for (int walk = 0; walk < 20 && !found && !ax.lastWalkComplete(); ++walk)
-            found = search();
-        if (!found)
-            [&] { QVERIFY2(ax.lastWalkComplete(), "no walk read the whole tree"); }();
-        return found;
-    }
-
     static bool allDistinct(const std::vector<AccessibleElement>& elements) {
         for (std::size_t i = 0; i < elements.size(); ++i) {
             for (std::size_t j = i + 1; j < elements.size(); ++j) {
@@ -75,16 +35,11 @@ class TstHostileDesktop : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY2(insideDesktopSession(), "runs only inside scripts/desktop-session");
-        brevlin::testing::bracketWalks(ui, ax);
-        // Read element by element outside any event loop: each read has its own time.
-        ax.setTurnBudget(0);
-        QVERIFY(setAccessibilityEnabled(true));
     }
 
     void aChildListingItsWindowIsWalkedOnce() {
         StandinProcess standin;
-        QVERIFY(standin.start({"--open-palette", "--ancestor-loop"}));
-        const AccessibleElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = startStandin(standin, {"--open-palette", "--ancestor-loop"});
         QVERIFY(!app.isNull());
         const std::vector<AccessibleElement> listed = ui.collectDescendants(app, 8);
         QVERIFY(ax.lastWalkComplete());
@@ -97,8 +52,7 @@ private Q_SLOTS:
 
     void aHundredThousandElementsAreReadOverSeveralWalks() {
         StandinProcess standin;
-        QVERIFY(standin.start({"--open-palette", "--pad", "100000"}));
-        const AccessibleElement app = waitForApplication(standin.pid());
+        const AccessibleElement app = startStandin(standin, {"--open-palette", "--pad", "100000"});
         QVERIFY(!app.isNull());
         // No walk reads it all, and each says so rather than passing for a whole tree.
         const std::vector<AccessibleElement> first = ui.collectDescendants(app, 8);
@@ -132,8 +86,8 @@ private Q_SLOTS:
 
     void childrenNewOnEveryReadStayWithinTheLimit() {
         StandinProcess standin;
-        QVERIFY(standin.start({"--open-palette", "--churning-children"}));
-        const AccessibleElement app = waitForApplication(standin.pid());
+        const AccessibleElement app =
+            startStandin(standin, {"--open-palette", "--churning-children"});
         QVERIFY(!app.isNull());
         const std::vector<AccessibleElement> first = ui.collectDescendants(app, 8);
         QVERIFY(first.size() <= FigmaUITraversal::maximumWalkElements);
@@ -148,14 +102,12 @@ private Q_SLOTS:
     void megabyteNamesAreReadAndPassedOver() {
         constexpr int length = 1 << 20;
         StandinProcess standin;
-        QVERIFY(standin.start({"--open-palette", "--long-names", QString::number(length)}));
-        const AccessibleElement app = waitForApplication(standin.pid());
+        const AccessibleElement app =
+            startStandin(standin, {"--open-palette", "--long-names", QString::number(length)});
         QVERIFY(!app.isNull());
         // Names this long take the application a while to hand over: a walk may run out of
         // time before it has them all, and says so; the next one goes on.
-        std::vector<AccessibleElement> listed = ui.collectDescendants(app, 8);
-        for (int walk = 0; walk < 100 && !ax.lastWalkComplete(); ++walk)
-            listed = ui.collectDescendants(app, 8);
+        const std::vector<AccessibleElement> listed = readWhole(ax, ui, app);
         QVERIFY(ax.lastWalkComplete());
         // A label read outside a walk has a walk's time too; one not in by then is taken when it
         // comes, and the next ask has it rather than asking again.
@@ -170,9 +122,9 @@ private Q_SLOTS:
         QCOMPARE(longLabels, 4);
         // Each search goes on, as the launcher's do, while its walks stop before the end: on a
         // busy machine one walk may not get through the names.
-        QVERIFY(!untilReadWhole([&] { return ui.findMatchingResult(app, "Not There"); }));
-        QVERIFY(untilReadWhole([&] { return ui.findMatchingResult(app, "Café Tools"); }));
-        QVERIFY(untilReadWhole([&] { return ui.findSearchField(app); }));
+        QVERIFY(absent([&] { return ui.findMatchingResult(app, "Not There"); }, 20000));
+        QVERIFY(search([&] { return ui.findMatchingResult(app, "Café Tools"); }, 20000));
+        QVERIFY(search([&] { return ui.findSearchField(app); }, 20000));
     }
 };
 

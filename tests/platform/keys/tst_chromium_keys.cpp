@@ -36,11 +36,6 @@ void press(XTestKeyboard& keys, Key key, KeyModifiers modifiers = {}) {
     QCOMPARE(keys.press(key, modifiers), KeyResult::posted);
 }
 
-void type(XTestKeyboard& keys, const QString& text) {
-    for (qsizetype i = 0; i < text.size(); ++i)
-        QCOMPARE(keys.type(QStringView(text).mid(i, 1)), KeyResult::posted);
-}
-
 } // namespace
 
 class ChromiumKeysTest : public QObject {
@@ -122,7 +117,8 @@ private Q_SLOTS:
         const QString text = layout == "ru" ? QStringLiteral("Cafe Кафе Über 日本")
                                             : QStringLiteral("Café Über 日本");
         const XTestKeyboard::KeymapWaits before = m_keys->keymapWaits();
-        type(*m_keys, text);
+        for (qsizetype i = 0; i < text.size(); ++i)
+            QCOMPARE(m_keys->type(QStringView(text).mid(i, 1)), KeyResult::posted);
         QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("|") + text, 5000);
         QVERIFY(m_keys->keymapWaits().answered > before.answered);
         QCOMPARE(m_keys->keymapWaits().paused, before.paused);
