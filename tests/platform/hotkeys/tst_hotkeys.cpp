@@ -157,12 +157,19 @@ private Q_SLOTS:
             chord({XKB_KEY_Control_L, XKB_KEY_Alt_L}, keycode);
         QTRY_COMPARE(m_pressed, all);
 
+        // Characters outside the layout remap spare keycodes, twice, and then the layout changes:
+        // each re-grab lets go of the grabs it replaces.
+        const int grabs = m_service->grabCount(evdevKeycodeAE01);
+        QVERIFY(grabs >= 4);
+        auto keys = XTestKeyboard::create();
+        QCOMPARE(keys->type(u"\u00f1\u00e7"), KeyResult::posted);
+        keys->restoreKeyboardMapping();
         QVERIFY(setKeyboardLayout(next));
         // The re-grab runs once the burst of keymap notifications has been served.
         QTest::qWait(300);
         m_pressed.clear();
         for (quint8 keycode : all) {
-            QVERIFY(m_service->grabCount(keycode) >= 4);
+            QCOMPARE(m_service->grabCount(keycode), grabs);
             chord({XKB_KEY_Control_L, XKB_KEY_Alt_L}, keycode);
         }
         QTRY_COMPARE(m_pressed, all);
@@ -238,21 +245,6 @@ private Q_SLOTS:
         chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_2});
         QTRY_COMPARE(m_pressed, QList<quint32>{9});
         QVERIFY(other.grab(XKB_KEY_1, ctrlAltMask));
-    }
-
-    void keymapChangesKeepHotkeysWorking() {
-        QCOMPARE(m_service->registerHotkey(4, ctrlAlt("1")), Registered::registered);
-        const int grabs = m_service->grabCount(4);
-        // Typing characters outside the layout remaps spare keycodes, twice.
-        auto keys = XTestKeyboard::create();
-        QCOMPARE(keys->type(u"\u00f1\u00e7"), KeyResult::posted);
-        keys->restoreKeyboardMapping();
-        chord({XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_1});
-        QTRY_COMPARE(m_pressed, QList<quint32>{4});
-        // The press came after the keymap notifications, so the re-grab they set off was queued
-        // before it was handled: once the queue is drained, it has run.
-        QCoreApplication::sendPostedEvents();
-        QCOMPARE(m_service->grabCount(4), grabs);
     }
 };
 
