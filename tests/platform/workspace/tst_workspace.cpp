@@ -199,7 +199,8 @@ private Q_SLOTS:
         QVERIFY(standin.waitUntilActive());
 
         QVERIFY(activateUntilFrontmost("other-tool", other.pid()));
-        QVERIFY(standin.start({"--refuse-activation"}, "figma-front"));
+        installStandinEntry({}, "figma-stubborn");
+        QVERIFY(standin.start({"--refuse-activation"}, "figma-stubborn"));
         QTRY_COMPARE(runningPid(figma), standin.pid());
         m_workspace->findRunning(figma)->activate();
         quint32 window = 0;
