@@ -23,15 +23,8 @@ using namespace brevlin::testing;
 
 namespace {
 
-bool run(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
-}
-
 bool xdotool(const QStringList& arguments) {
-    return run("xdotool", arguments);
+    return runsCleanly("xdotool", arguments);
 }
 
 bool pressKeys(const QString& keys) {
@@ -109,33 +102,61 @@ private slots:
         removeStandinEntries();
     }
 
-    void hotkeyAndDockButtonLaunchIntoTheStandin() {
+    // Ctrl+Alt+1 (the first sample's hotkey) and a click on the second button launch; then a
+    // window that takes the focus while the name is typed gets none of the launch's keys.
+    void hotkeyAndDockButtonLaunchIntoTheStandinAndAFocusThiefGetsNoKey() {
         QVERIFY(setAccessibilityEnabled(true));
         m_record = std::make_unique<StandinRecord>();
         installStandinEntry({"--record", m_record->path()});
-
         Brevlin brevlin;
         QVERIFY(brevlin.start());
-        // Ctrl+Alt+1 is the first sample's hotkey.
         QVERIFY(pressKeys("ctrl+alt+1"));
         QVERIFY2(m_record->waitForEvent("run", {{"name", "Content Reel"}}, 20000),
                  qPrintable(m_record->runs().join(", ")));
-
-        // A click on the second button.
         QVERIFY(clickAt(brevlin.state().value("buttons").toArray().at(1).toObject()));
         QVERIFY2(m_record->waitForEvent("run", {{"name", "Autoflow"}}, 20000),
                  qPrintable(m_record->runs().join(", ")));
         QVERIFY(brevlin.state().value("errorMessage").isNull());
+
+        clearRecord();
+        StandinProcess thief;
+        QVERIFY(thief.start({}, "brevlin-thief"));
+        // Slow typing leaves time to take the focus in the middle of the name.
+        QVERIFY(brevlin.request("adaptive-waits 0").value("ok").toBool());
+        QVERIFY(brevlin.request("timing 2 120").value("ok").toBool());
+        QVERIFY(pressKeys("ctrl+alt+1"));
+        QVERIFY(m_record->waitFor(
+            [](const QJsonObject& e) {
+                return e.value("event") == "text" && !e.value("text").toString().isEmpty();
+            },
+            20000));
+        const int keysBefore = int(thief.record().events("key").size());
+        QVERIFY(xdotool({"search", "--classname", "^brevlin-thief$", "windowactivate"}));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!brevlin.state().value("errors").toArray().isEmpty(), 10000);
+        const QString error = brevlin.state().value("errors").toArray().first().toString();
+        QVERIFY2(error.contains("lost the focus"), qPrintable(error));
+        QVERIFY2(error.contains("typed nothing more"), qPrintable(error));
+        QVERIFY(m_record->runs().isEmpty());
+        QVERIFY(QString("Content Reel").startsWith(m_record->lastText()));
+        // The barrier: a key typed into the thief now arrives after any the launch sent it.
+        QVERIFY(thief.waitUntilActive());
+        QVERIFY(pressKeys("z"));
+        QVERIFY(thief.record().waitForEvent("key", {{"text", "z"}}));
+        const QList<QJsonObject> keys = thief.record().events("key");
+        QCOMPARE(keys.size(), keysBefore + 1);
+        QCOMPARE(keys.last().value("text").toString(), QString("z"));
     }
 
-    void missingAccessibilityShowsPromptAndMarkerUntilGranted() {
+    // Without accessibility the dock shows the prompt, and the marker once a launch fails, until
+    // it is granted; then a second start brings the closed dock back and leaves.
+    void missingAccessibilityUntilGrantedThenSecondStarts() {
         QVERIFY(setAccessibilityEnabled(false));
         Brevlin brevlin;
         QVERIFY(brevlin.start());
-        QJsonObject state;
         // The answer comes from the bus, a moment after the dock is up.
         QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("trusted").toBool(), false, 5000);
-        state = brevlin.state();
+        QJsonObject state = brevlin.state();
         QVERIFY(!state.value("prompt").toObject().isEmpty());
         QVERIFY(state.value("marker").toObject().isEmpty());
 
@@ -156,11 +177,7 @@ private slots:
         QVERIFY(state.value("prompt").toObject().isEmpty());
         QVERIFY(state.value("marker").toObject().isEmpty());
         QVERIFY(state.value("errorMessage").isNull());
-    }
 
-    void secondStartBringsTheClosedDockBackAndLeaves() {
-        Brevlin brevlin;
-        QVERIFY(brevlin.start());
         const qint64 firstPid = brevlin.process()->processId();
 
         // With the dock up, a second start leaves at once and changes nothing.
@@ -187,89 +204,46 @@ private slots:
         QCOMPARE(brevlin.process()->exitCode(), 0);
     }
 
-    void windowTakingTheFocusWhileTheNameIsTypedGetsNoKey() {
+    // A launch waiting on a frozen peer (the launcher of the accessibility bus, which answers
+    // nothing while it is stopped, or the target) holds nothing up: the dock serves and saves at
+    // once, and the launch ends on its own.
+    void frozenPeersHoldNothingUp() {
         QVERIFY(setAccessibilityEnabled(true));
-        m_record = std::make_unique<StandinRecord>();
-        installStandinEntry({"--record", m_record->path()});
-        Brevlin brevlin;
-        QVERIFY(brevlin.start());
-        StandinProcess thief;
-        QVERIFY(thief.start({}, "brevlin-thief"));
-        // Slow typing leaves time to take the focus in the middle of the name.
-        QVERIFY(brevlin.request("adaptive-waits 0").value("ok").toBool());
-        QVERIFY(brevlin.request("timing 2 120").value("ok").toBool());
-
-        QVERIFY(pressKeys("ctrl+alt+1"));
-        QVERIFY(m_record->waitFor(
-            [](const QJsonObject& e) {
-                return e.value("event") == "text" && !e.value("text").toString().isEmpty();
-            },
-            20000));
-        const int keysBefore = int(thief.record().events("key").size());
-        QVERIFY(xdotool({"search", "--classname", "^brevlin-thief$", "windowactivate"}));
-
-        QTRY_VERIFY_WITH_TIMEOUT(!brevlin.state().value("errors").toArray().isEmpty(), 10000);
-        const QString error = brevlin.state().value("errors").toArray().first().toString();
-        QVERIFY2(error.contains("lost the focus"), qPrintable(error));
-        QVERIFY2(error.contains("typed nothing more"), qPrintable(error));
-        QVERIFY(m_record->runs().isEmpty());
-        QVERIFY(QString("Content Reel").startsWith(m_record->lastText()));
-        // The barrier: a key typed into the thief now arrives after any the launch sent it.
-        QVERIFY(thief.waitUntilActive());
-        QVERIFY(pressKeys("z"));
-        QVERIFY(thief.record().waitForEvent("key", {{"text", "z"}}));
-        const QList<QJsonObject> keys = thief.record().events("key");
-        QCOMPARE(keys.size(), keysBefore + 1);
-        QCOMPARE(keys.last().value("text").toString(), QString("z"));
-    }
-
-    void stalledAccessibilityBusHoldsNothingUp() {
-        QVERIFY(setAccessibilityEnabled(true));
-        // The launcher of the accessibility bus answers nothing while it is stopped.
-        const qint64 launcher = busNameOwner("org.a11y.Bus");
-        QVERIFY(launcher > 0);
+        const qint64 busLauncher = busNameOwner("org.a11y.Bus");
+        QVERIFY(busLauncher > 0);
+        StandinProcess standin;
+        QVERIFY(standin.start());
+        installStandinEntry({"--record", standin.record().path()});
         Brevlin brevlin;
         // Started first: Qt's own accessibility bridge reads the bus status synchronously when the
         // first window shows, a wait that is Qt's, not ours.
         QVERIFY(brevlin.start());
         {
-            const auto stalled = freeze(launcher);
-            // A launch waits for the trust answer; meanwhile the dock serves and saves at once.
+            const auto stalled = freeze(busLauncher);
+            // Without an answer to whether it may, the launch ends as untrusted, touching nothing.
             QVERIFY(clickAt(brevlin.state().value("buttons").toArray().at(0).toObject()));
-            QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 1, 5000);
-            QVERIFY(brevlin.upsert(shortcut("Café Tools", "5")));
-            QVERIFY(brevlin.configContains("Café Tools"));
-            const QJsonObject state = brevlin.state();
-            QCOMPARE(state.value("pendingLaunches").toInt(), 1);
-            QCOMPARE(state.value("buttons").toArray().size(), 4);
-            // Without an answer the launch ends as untrusted, touching nothing.
-            QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 0, 15000);
+            editsWhileALaunchWaits(brevlin, "Café Tools");
             QVERIFY(brevlin.state().value("errors").toArray().first().toString().contains(
                 "Accessibility"));
         }
-    }
-
-    void frozenTargetHoldsNothingUp() {
-        QVERIFY(setAccessibilityEnabled(true));
-        StandinProcess standin;
-        QVERIFY(standin.start());
-        installStandinEntry({"--record", standin.record().path()});
-        Brevlin brevlin;
-        QVERIFY(brevlin.start());
         // A long pause after the search keeps the launch going while the test works.
         QVERIFY(brevlin.request("timing 3 1000").value("ok").toBool());
-        {
-            const auto frozen = freeze(standin.pid());
-            QVERIFY(pressKeys("ctrl+alt+1"));
-            QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 1, 5000);
-            QVERIFY(brevlin.upsert(shortcut("Café Tools", "5")));
-            QVERIFY(brevlin.configContains("Café Tools"));
-            QCOMPARE(brevlin.state().value("pendingLaunches").toInt(), 1);
-            QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 0, 15000);
-        }
+        const auto frozen = freeze(standin.pid());
+        QVERIFY(pressKeys("ctrl+alt+1"));
+        editsWhileALaunchWaits(brevlin, "Tool Café");
     }
 
 private:
+    static void editsWhileALaunchWaits(const Brevlin& brevlin, const QString& name) {
+        QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 1, 5000);
+        QVERIFY(brevlin.upsert(shortcut(name, "5")));
+        QVERIFY(brevlin.configContains(name.toUtf8()));
+        const QJsonObject state = brevlin.state();
+        QCOMPARE(state.value("pendingLaunches").toInt(), 1);
+        QCOMPARE(state.value("buttons").toArray().size(), 4);
+        QTRY_COMPARE_WITH_TIMEOUT(brevlin.state().value("pendingLaunches").toInt(), 0, 15000);
+    }
+
     // Empties the record, remembering the stand-ins it names so they are ended afterwards.
     void clearRecord() {
         for (const QJsonObject& ready : m_record->events("ready"))

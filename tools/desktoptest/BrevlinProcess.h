@@ -6,6 +6,8 @@
 // program built with the test control socket answers on it: what the dock shows, and the
 // settings window's edits.
 
+#include "DesktopTestSupport.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -66,22 +68,12 @@ public:
         second.setProcessEnvironment(environment());
         second.setProcessChannelMode(QProcess::ForwardedChannels);
         second.start(QStringLiteral(BREVLIN_APP_PATH), {});
-        if (!second.waitForFinished(10000)) {
-            second.kill();
-            second.waitForFinished();
+        // A start still running then is killed as `second` goes away.
+        if (!second.waitForFinished(10000))
             return -1;
-        }
         return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1;
     }
-    void stop() {
-        if (m_process && m_process->state() != QProcess::NotRunning) {
-            m_process->terminate();
-            if (!m_process->waitForFinished(5000)) {
-                m_process->kill();
-                m_process->waitForFinished();
-            }
-        }
-    }
+    void stop() { endProcess(m_process.get()); }
     QProcess* process() const { return m_process.get(); }
 
     QJsonObject request(const QString& line) const {

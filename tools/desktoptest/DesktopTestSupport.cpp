@@ -7,7 +7,9 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QJsonDocument>
+#include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
 
@@ -24,13 +26,8 @@ namespace brevlin::testing {
 namespace {
 
 QString applicationsDir() {
-    QString base = qEnvironmentVariable("XDG_DATA_HOME");
-    if (base.isEmpty())
-        base = QDir::homePath() + "/.local/share";
-    return base + "/applications";
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/applications";
 }
-
-const QStringList entryFileNames = {"com.figma.Desktop.desktop", "figma-linux.desktop"};
 
 // Quoting of an Exec argument: double quotes, with the characters that are special inside them
 // escaped by a backslash, then the escaping every string value of the file gets.
@@ -77,19 +74,30 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMilliseconds) 
     return true;
 }
 
-bool insideDesktopSession() {
-    return !qEnvironmentVariableIsEmpty("BREVLIN_DESKTOP_SESSION");
-}
-
 QString standinExecutable() {
     return QStringLiteral(BREVLIN_STANDIN_PATH);
 }
 
-bool setAccessibilityEnabled(bool enabled) {
+bool runsCleanly(const QString& program, const QStringList& arguments) {
     QProcess process;
-    process.start(QStringLiteral(BREVLIN_SCRIPTS_DIR "/a11y-enable"), {enabled ? "on" : "off"});
+    process.start(program, arguments);
     return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
            process.exitCode() == 0;
+}
+
+void endProcess(QProcess* process) {
+    if (!process || process->state() == QProcess::NotRunning)
+        return;
+    process->terminate();
+    if (!process->waitForFinished(5000)) {
+        process->kill();
+        process->waitForFinished(3000);
+    }
+}
+
+bool setAccessibilityEnabled(bool enabled) {
+    return runsCleanly(QStringLiteral(BREVLIN_SCRIPTS_DIR "/a11y-enable"),
+                       {enabled ? "on" : "off"});
 }
 
 StandinRecord::StandinRecord()
@@ -100,13 +108,9 @@ QList<QJsonObject> StandinRecord::events() const {
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly))
         return result;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line.trimmed().isEmpty())
-            continue;
-        const QJsonDocument doc = QJsonDocument::fromJson(line);
-        if (doc.isObject())
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (const QJsonDocument doc = QJsonDocument::fromJson(line); doc.isObject())
             result.append(doc.object());
-    }
     return result;
 }
 
@@ -121,10 +125,6 @@ QList<QJsonObject> StandinRecord::events(const QString& kind) const {
 bool StandinRecord::waitFor(const std::function<bool(const QJsonObject&)>& predicate,
                             int timeoutMilliseconds) const {
     return waitUntil([&] { return std::ranges::any_of(events(), predicate); }, timeoutMilliseconds);
-}
-
-bool StandinRecord::waitForEvent(const QString& kind, int timeoutMilliseconds) const {
-    return waitForEvent(kind, {}, timeoutMilliseconds);
 }
 
 bool StandinRecord::waitForEvent(const QString& kind, const QJsonObject& fields,
@@ -170,12 +170,8 @@ QString installStandinEntry(const QStringList& arguments, const QString& wmClass
 }
 
 void removeStandinEntries() {
-    for (const QString& name : entryFileNames)
+    for (const char* name : {"com.figma.Desktop.desktop", "figma-linux.desktop"})
         QFile::remove(applicationsDir() + "/" + name);
-}
-
-StandinProcess::~StandinProcess() {
-    stop();
 }
 
 bool StandinProcess::start(const QStringList& arguments, const QString& wmClass) {
@@ -192,24 +188,8 @@ bool StandinProcess::start(const QStringList& arguments, const QString& wmClass)
 }
 
 void StandinProcess::stop() {
-    if (!m_process)
-        return;
-    if (m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(3000)) {
-            m_process->kill();
-            m_process->waitForFinished(3000);
-        }
-    }
+    endProcess(m_process.get());
     m_process.reset();
-}
-
-bool StandinProcess::waitUntilActive(int timeoutMilliseconds) const {
-    return waitUntil([this] { return m_record.isActive(); }, timeoutMilliseconds);
-}
-
-qint64 StandinProcess::pid() const {
-    return m_process ? m_process->processId() : 0;
 }
 
 namespace {
@@ -219,6 +199,18 @@ xcb_connection_t* connection() {
     static xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     return c;
 }
+
+// The window manager's atoms on that connection, for one helper's use.
+struct Ewmh : xcb_ewmh_connection_t {
+    Ewmh()
+        : ok(xcb_ewmh_init_atoms_replies(this, xcb_ewmh_init_atoms(testing::connection(), this),
+                                         nullptr)) {}
+    ~Ewmh() {
+        if (ok)
+            xcb_ewmh_connection_wipe(this);
+    }
+    const bool ok;
+};
 
 // Read afresh each time: the tests change layouts and borrow keycodes.
 QList<xcb_keycode_t> keycodesFor(quint32 keysym, bool anyLevel) {
@@ -236,9 +228,7 @@ QList<xcb_keycode_t> keycodesFor(quint32 keysym, bool anyLevel) {
 
 qint64 activeWindowPid() {
     xcb_connection_t* c = connection();
-    xcb_ewmh_connection_t ewmh;
-    if (!xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(c, &ewmh), nullptr))
-        return 0;
+    Ewmh ewmh;
     xcb_window_t window = activeWindow();
     if (window == XCB_NONE) {
         const auto focus = xcbOwn(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
@@ -246,7 +236,7 @@ qint64 activeWindowPid() {
     }
     qint64 pid = 0;
     // The focus may sit on a child of the client window: walk up until one names its process.
-    for (int i = 0; i < 8 && window != XCB_NONE; ++i) {
+    for (int i = 0; ewmh.ok && i < 8 && window != XCB_NONE; ++i) {
         uint32_t value = 0;
         if (xcb_ewmh_get_wm_pid_reply(&ewmh, xcb_ewmh_get_wm_pid(&ewmh, window), &value, nullptr)) {
             pid = value;
@@ -257,12 +247,7 @@ qint64 activeWindowPid() {
             break;
         window = tree->parent == tree->root ? XCB_NONE : tree->parent;
     }
-    xcb_ewmh_connection_wipe(&ewmh);
     return pid;
-}
-
-bool waitForActivePid(qint64 pid, int timeoutMilliseconds) {
-    return waitUntil([pid] { return activeWindowPid() == pid; }, timeoutMilliseconds);
 }
 
 void pressKeysym(quint32 keysym, bool down) {
@@ -279,10 +264,7 @@ void pressKeycode(quint8 keycode, bool down) {
 }
 
 bool setKeyboardLayout(const QString& layouts) {
-    QProcess process;
-    process.start(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), layouts});
-    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
+    return runsCleanly(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), layouts});
 }
 
 bool isKeysymDown(quint32 keysym) {
@@ -309,36 +291,26 @@ PaletteState parsePaletteTitle(const QString& pageTitle) {
     if (fields.value(0) != QLatin1String("Palette"))
         return state;
     state.found = true;
-    for (const QString& field : fields.mid(1)) {
-        const QString key = field.section('=', 0, 0);
-        const QString value = field.section('=', 1);
-        if (key == "open")
-            state.open = value == "1";
-        else if (key == "tab")
-            state.tab = value;
-        else if (key == "k")
-            state.ctrlK = value.toInt();
-        else if (key == "runs")
-            state.runs = value.split(',', Qt::SkipEmptyParts);
-        else if (key == "text")
-            state.text = value;
-        else if (key == "stray")
-            state.strayInput = value.toInt();
-        else if (key == "at")
-            state.runAt = value.toDouble();
-    }
+    QHash<QString, QString> values;
+    for (const QString& field : fields.mid(1))
+        values.insert(field.section('=', 0, 0), field.section('=', 1));
+    state.open = values.value("open") == "1";
+    state.tab = values.value("tab");
+    state.ctrlK = values.value("k").toInt();
+    state.runs = values.value("runs").split(',', Qt::SkipEmptyParts);
+    state.text = values.value("text");
+    state.strayInput = values.value("stray").toInt();
+    state.runAt = values.value("at").toDouble();
     return state;
 }
 
 QList<ClientWindow> clientWindows() {
     xcb_connection_t* c = connection();
-    xcb_ewmh_connection_t ewmh;
+    Ewmh ewmh;
     QList<ClientWindow> result;
-    if (!xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(c, &ewmh), nullptr))
-        return result;
     xcb_ewmh_get_windows_reply_t clients;
-    if (xcb_ewmh_get_client_list_reply(&ewmh, xcb_ewmh_get_client_list(&ewmh, 0), &clients,
-                                       nullptr)) {
+    if (ewmh.ok && xcb_ewmh_get_client_list_reply(&ewmh, xcb_ewmh_get_client_list(&ewmh, 0),
+                                                  &clients, nullptr)) {
         for (uint32_t i = 0; i < clients.windows_len; ++i) {
             ClientWindow w;
             w.window = clients.windows[i];
@@ -366,25 +338,21 @@ QList<ClientWindow> clientWindows() {
         }
         xcb_ewmh_get_windows_reply_wipe(&clients);
     }
-    xcb_ewmh_connection_wipe(&ewmh);
     return result;
 }
 
 quint32 activeWindow() {
-    xcb_connection_t* c = connection();
-    xcb_ewmh_connection_t ewmh;
-    if (!xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(c, &ewmh), nullptr))
-        return 0;
+    Ewmh ewmh;
     xcb_window_t window = XCB_NONE;
-    xcb_ewmh_get_active_window_reply(&ewmh, xcb_ewmh_get_active_window(&ewmh, 0), &window, nullptr);
-    xcb_ewmh_connection_wipe(&ewmh);
+    if (ewmh.ok)
+        xcb_ewmh_get_active_window_reply(&ewmh, xcb_ewmh_get_active_window(&ewmh, 0), &window,
+                                         nullptr);
     return window;
 }
 
 bool windowManagerBarrier(quint32 window) {
-    xcb_connection_t* c = connection();
-    xcb_ewmh_connection_t ewmh;
-    if (!xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(c, &ewmh), nullptr))
+    Ewmh ewmh;
+    if (!ewmh.ok)
         return false;
     const auto skipsPager = [&] {
         xcb_ewmh_get_atoms_reply_t state;
@@ -401,10 +369,9 @@ bool windowManagerBarrier(quint32 window) {
         xcb_ewmh_request_change_wm_state(
             &ewmh, 0, window, on ? XCB_EWMH_WM_STATE_ADD : XCB_EWMH_WM_STATE_REMOVE,
             ewmh._NET_WM_STATE_SKIP_PAGER, XCB_NONE, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
-        xcb_flush(c);
+        xcb_flush(connection());
         done = done && waitUntil([&] { return skipsPager() == on; });
     }
-    xcb_ewmh_connection_wipe(&ewmh);
     return done;
 }
 
@@ -445,25 +412,17 @@ QStringList chromiumPaletteCommand(const QString& query, const QString& wmClass,
 QStringList chromiumCommand(const QString& profileDirectory) {
     // A fresh profile, nothing fetched from the network, and no sandbox (tests run as root).
     // Nothing here turns accessibility on: the page's tree is published only when asked for.
-    return {QStringLiteral("chromium"),
-            "--no-sandbox",
-            "--no-first-run",
-            "--disable-background-networking",
-            "--disable-component-update",
-            "--disable-sync",
-            "--disable-gpu",
-            "--password-store=basic",
-            "--user-data-dir=" + profileDirectory};
+    return QStringLiteral("chromium --no-sandbox --no-first-run --disable-background-networking "
+                          "--disable-component-update --disable-sync --disable-gpu "
+                          "--password-store=basic")
+               .split(' ') +
+           QStringList{"--user-data-dir=" + profileDirectory};
 }
 
 QString installChromiumPaletteEntry(const QString& query, const QString& wmClass,
                                     const QString& profileDirectory) {
     return installDesktopEntry("com.figma.Desktop", "Palette Design",
                                chromiumPaletteCommand(query, wmClass, profileDirectory), wmClass);
-}
-
-ChromiumPalette::~ChromiumPalette() {
-    stop();
 }
 
 bool ChromiumPalette::start(const QString& query, const QString& wmClass) {
@@ -480,19 +439,9 @@ bool ChromiumPalette::start(const QString& query, const QString& wmClass) {
 }
 
 void ChromiumPalette::stop() {
-    if (m_process && m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(5000)) {
-            m_process->kill();
-            m_process->waitForFinished(3000);
-        }
-    }
+    endProcess(m_process.get());
     m_process.reset();
     m_profile.reset();
-}
-
-qint64 ChromiumPalette::pid() const {
-    return m_process ? m_process->processId() : 0;
 }
 
 void terminateProcess(qint64 pid) {

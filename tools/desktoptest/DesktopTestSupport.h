@@ -16,9 +16,15 @@
 namespace brevlin::testing {
 
 // Whether the test runs inside a private desktop session (and may therefore change the desktop).
-bool insideDesktopSession();
+inline bool insideDesktopSession() {
+    return !qEnvironmentVariableIsEmpty("BREVLIN_DESKTOP_SESSION");
+}
 // Serves the event loop until `condition` holds; false when the time ran out first.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMilliseconds = 5000);
+// Whether `program` exited with 0 within 10 s.
+bool runsCleanly(const QString& program, const QStringList& arguments);
+// Terminates `process` if it runs, and kills it if it does not go.
+void endProcess(QProcess* process);
 
 QString standinExecutable();
 
@@ -34,7 +40,9 @@ public:
     QList<QJsonObject> events(const QString& kind) const;
     bool waitFor(const std::function<bool(const QJsonObject&)>& predicate,
                  int timeoutMilliseconds = 5000) const;
-    bool waitForEvent(const QString& kind, int timeoutMilliseconds = 5000) const;
+    bool waitForEvent(const QString& kind, int timeoutMilliseconds = 5000) const {
+        return waitForEvent(kind, {}, timeoutMilliseconds);
+    }
     // An event of `kind` holding every one of `fields`.
     bool waitForEvent(const QString& kind, const QJsonObject& fields,
                       int timeoutMilliseconds = 5000) const;
@@ -61,19 +69,17 @@ void removeStandinEntries();
 // A stand-in started directly (not through its entry), ended when this goes away.
 class StandinProcess {
 public:
-    StandinProcess() = default;
-    ~StandinProcess();
-    StandinProcess(const StandinProcess&) = delete;
-    StandinProcess& operator=(const StandinProcess&) = delete;
-
+    ~StandinProcess() { stop(); }
     // Starts it with `arguments` plus the record file, and waits for its window.
     bool start(const QStringList& arguments = {},
                const QString& wmClass = QStringLiteral("brevlin-standin"));
     void stop();
     // Waits until the stand-in's window is active in the stand-in's own view, which is when keys
     // sent to it arrive for sure.
-    bool waitUntilActive(int timeoutMilliseconds = 5000) const;
-    qint64 pid() const;
+    bool waitUntilActive(int timeoutMilliseconds = 5000) const {
+        return waitUntil([this] { return m_record.isActive(); }, timeoutMilliseconds);
+    }
+    qint64 pid() const { return m_process ? m_process->processId() : 0; }
     const StandinRecord& record() const { return m_record; }
 
 private:
@@ -116,7 +122,6 @@ bool windowManagerBarrier(quint32 window);
 
 // The state of the palette window of `pid`, or of any palette window when `pid` is 0.
 PaletteState paletteState(qint64 pid = 0);
-// Waits, serving the event loop, until `predicate` holds for the palette's state.
 bool waitForPalette(const std::function<bool(const PaletteState&)>& predicate, qint64 pid = 0,
                     int timeoutMilliseconds = 10000);
 
@@ -135,14 +140,10 @@ QString installChromiumPaletteEntry(const QString& query, const QString& wmClass
 // The palette in a Chromium started directly, ended (with its helpers) when this goes away.
 class ChromiumPalette {
 public:
-    ChromiumPalette() = default;
-    ~ChromiumPalette();
-    ChromiumPalette(const ChromiumPalette&) = delete;
-    ChromiumPalette& operator=(const ChromiumPalette&) = delete;
-
+    ~ChromiumPalette() { stop(); }
     bool start(const QString& query = {}, const QString& wmClass = QStringLiteral("figma-palette"));
     void stop();
-    qint64 pid() const;
+    qint64 pid() const { return m_process ? m_process->processId() : 0; }
     PaletteState state() const { return paletteState(pid()); }
     bool waitFor(const std::function<bool(const PaletteState&)>& predicate,
                  int timeoutMilliseconds = 10000) const {
@@ -156,8 +157,9 @@ private:
 
 // The process owning the window that has focus now (_NET_ACTIVE_WINDOW, else the input focus).
 qint64 activeWindowPid();
-// Waits, serving the event loop, until a window of `pid` has focus.
-bool waitForActivePid(qint64 pid, int timeoutMilliseconds = 5000);
+inline bool waitForActivePid(qint64 pid, int timeoutMilliseconds = 5000) {
+    return waitUntil([pid] { return activeWindowPid() == pid; }, timeoutMilliseconds);
+}
 
 // Presses or releases the key carrying `keysym` through XTEST, as the user's own keyboard would.
 void pressKeysym(quint32 keysym, bool down);

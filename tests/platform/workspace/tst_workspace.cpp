@@ -1,10 +1,20 @@
-// Finding, starting and activating an application through its desktop entry and its windows.
+// Finding, starting and activating an application through its desktop entry and its windows;
+// what is installed of Figma, as the settings window lists it and saves the choice; and "Start
+// Brevlin at login". Entries go into the session's own XDG_DATA_HOME.
 
+#include "../../model/StoreFiles.h"
 #include "DesktopTestSupport.h"
+#include "platform/linux/AutostartEntry.h"
+#include "platform/linux/DesktopEntries.h"
 #include "platform/linux/X11Workspace.h"
+#include "ui/settings/SettingsView.h"
 
-#include <QFile>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -21,6 +31,13 @@ struct StartReport {
     int reports = 0;
     StartResult result;
 };
+
+QStringList idsOf(const QList<FigmaTarget>& targets) {
+    QStringList ids;
+    for (const FigmaTarget& t : targets)
+        ids.append(t.applicationId);
+    return ids;
+}
 
 } // namespace
 
@@ -136,12 +153,10 @@ private Q_SLOTS:
         QVERIFY(!report.result.application);
 
         // A program that cannot be run: the folder it is to run in is missing.
-        const QString dir = qEnvironmentVariable("XDG_DATA_HOME") + "/applications";
-        QFile broken(dir + "/figma-linux.desktop");
-        QVERIFY(broken.open(QIODevice::WriteOnly));
-        broken.write("[Desktop Entry]\nType=Application\nName=Broken\nExec=true\n"
-                     "Path=/nonexistent/figma-folder\n");
-        broken.close();
+        const QString broken =
+            qEnvironmentVariable("XDG_DATA_HOME") + "/applications/figma-linux.desktop";
+        QVERIFY(writeAll(broken, "[Desktop Entry]\nType=Application\nName=Broken\nExec=true\n"
+                                 "Path=/nonexistent/figma-folder\n"));
         QTRY_VERIFY(m_workspace->desktopEntryPath("figma-linux"));
         report = start("figma-linux");
         QCOMPARE(report.reports, 1);
@@ -151,12 +166,8 @@ private Q_SLOTS:
         QVERIFY(!report.result.application);
 
         // A program that runs but never shows a window.
-        const QString quiet = installStandinEntry({}, "quiet", "com.figma.Desktop.desktop");
-        QFile entry(quiet);
-        QVERIFY(entry.open(QIODevice::WriteOnly));
-        entry.write("[Desktop Entry]\nType=Application\nName=Quiet\nExec=true\n");
-        entry.close();
-        QVERIFY(broken.remove());
+        const QString quiet = installDesktopEntry(figma, "Quiet", {"true"});
+        QVERIFY(QFile::remove(broken));
         // The desktop's entry index notices changed files a moment later.
         QTRY_COMPARE(m_workspace->desktopEntryPath(figma), std::optional<QString>(quiet));
         m_workspace->setStartTimeoutMilliseconds(600);
@@ -169,29 +180,36 @@ private Q_SLOTS:
         QVERIFY(!report.result.application);
     }
 
-    void activatesAndReportsTheFrontmostApplication() {
+    // Activation brings the application forward from another one, and shows a minimised window
+    // again as it brings it forward; a window that refuses the focus never becomes frontmost.
+    void activationBringsForwardAndUnhidesButForcesNoFocus() {
         installStandinEntry({}, "figma-front");
-        StandinProcess figmaStandin;
+        StandinProcess standin;
         StandinProcess other;
-        QVERIFY(figmaStandin.start({}, "figma-front"));
+        QVERIFY(standin.start({}, "figma-front"));
         QVERIFY(other.start({}, "other-tool"));
         QVERIFY(activateUntilFrontmost("other-tool", other.pid()));
         QVERIFY(other.record().waitForEvent("active", {{"value", true}}));
-        QVERIFY(activateUntilFrontmost(figma, figmaStandin.pid()));
-        QVERIFY(figmaStandin.waitUntilActive());
-    }
-
-    void unhidesAMinimisedWindow() {
-        installStandinEntry({}, "figma-hidden");
-        StandinProcess standin;
-        QVERIFY(standin.start({}, "figma-hidden"));
         QVERIFY(activateUntilFrontmost(figma, standin.pid()));
+        QVERIFY(standin.waitUntilActive());
         QVERIFY(QProcess::execute("xdotool", {"getactivewindow", "windowminimize", "--sync"}) == 0);
         QTRY_VERIFY(!standin.record().isActive());
         QVERIFY(!m_workspace->isFrontmost(figma));
-        // Activation shows the window again as it brings it forward.
         QVERIFY(activateUntilFrontmost(figma, standin.pid()));
         QVERIFY(standin.waitUntilActive());
+
+        QVERIFY(activateUntilFrontmost("other-tool", other.pid()));
+        installStandinEntry({}, "figma-stubborn");
+        QVERIFY(standin.start({"--refuse-activation"}, "figma-stubborn"));
+        QTRY_COMPARE(runningPid(figma), standin.pid());
+        m_workspace->findRunning(figma)->activate();
+        quint32 window = 0;
+        for (const ClientWindow& w : clientWindows())
+            window = w.pid == standin.pid() ? w.window : window;
+        QVERIFY(windowManagerBarrier(window));
+        QVERIFY(!m_workspace->isFrontmost(figma));
+        QVERIFY(m_workspace->isFrontmost("other-tool"));
+        QVERIFY(!standin.record().isActive());
     }
 
     // Any client sets its own window class, well formed or not: one without its closing NUL is
@@ -217,24 +235,133 @@ private Q_SLOTS:
         xcb_disconnect(c);
     }
 
-    void aWindowThatRefusesFocusNeverBecomesFrontmost() {
-        installStandinEntry({}, "figma-stubborn");
-        StandinProcess other;
-        QVERIFY(other.start({}, "other-tool"));
-        QVERIFY(activateUntilFrontmost("other-tool", other.pid()));
-        StandinProcess standin;
-        QVERIFY(standin.start({"--refuse-activation"}, "figma-stubborn"));
-        QTRY_COMPARE(runningPid(figma), standin.pid());
-        m_workspace->findRunning(figma)->activate();
-        quint32 window = 0;
-        for (const ClientWindow& w : clientWindows())
-            window = w.pid == standin.pid() ? w.window : window;
-        QVERIFY(windowManagerBarrier(window));
-        QVERIFY(!m_workspace->isFrontmost(figma));
-        QVERIFY(m_workspace->isFrontmost("other-tool"));
-        QVERIFY(!standin.record().isActive());
+    void listsWhatIsInstalledAndSavesTheChoice() {
+        QTemporaryDir data;
+        DockStore store(data.path(), noSeed());
+        SettingsView view(store);
+        view.setDesktopServices({installedFigmaTargets, {}, {}});
+        // Nothing installed: the row says what to install.
+        QVERIFY(view.figmaTargets().isEmpty());
+        const auto* missing = view.findChild<QLabel*>("figmaMissingLabel");
+        auto* box = view.findChild<QComboBox*>("figmaTargetBox");
+        QVERIFY(!missing->isHidden() && box->isHidden());
+        QVERIFY(missing->text().contains("figma-linux") && missing->text().contains("Chrome"));
+
+        const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+        const QStringList runsNothing = {"true"};
+        // The community client as its deb and snap packages name it, beside Flatpak's export
+        // folder, which a session's XDG_DATA_DIRS may lack.
+        installDesktopEntry("figma-linux", "Figma Linux", runsNothing);
+        installDesktopEntry("figma-linux_figma-linux", "Figma Linux", runsNothing);
+        const QString flatpak = dataHome + "/flatpak/exports/share/applications";
+        QVERIFY(QDir().mkpath(flatpak));
+        QVERIFY(QFile::copy(dataHome + "/applications/figma-linux.desktop",
+                            flatpak + "/io.github.Figma_Linux.figma_linux.desktop"));
+        // Web apps: one by its URL (without StartupWMClass: the browser's crx_ class), one by its
+        // name; a web app for another site, and an entry named Figma that is no browser's.
+        const QString byUrl = "brave-aaaabbbbccccddddeeeeffffgggghhhh-Default";
+        installDesktopEntry(byUrl, "Design",
+                            {"chromium", "--app=https://www.figma.com/files/recent"});
+        const QString byName = "chrome-ppppoooonnnnmmmmllllkkkkjjjjiiii-Profile_1";
+        installDesktopEntry(byName, "Figma",
+                            {"chromium", "--app-id=ppppoooonnnnmmmmllllkkkkjjjjiiii"},
+                            "crx_ppppoooonnnnmmmmllllkkkkjjjjiiii");
+        installDesktopEntry("chrome-aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa-Default", "Notes",
+                            {"chromium", "--app=https://notfigma.com.example.org/"});
+        installDesktopEntry("figma-notes", "Figma Notes", runsNothing);
+
+        const QStringList expected = {"figma-linux", "io.github.Figma_Linux.figma_linux",
+                                      "figma-linux_figma-linux", byUrl, byName};
+        QTRY_COMPARE(idsOf(installedFigmaTargets()), expected);
+        const QList<FigmaTarget> found = installedFigmaTargets();
+        QCOMPARE(found[3].windowClass, QString("crx_aaaabbbbccccddddeeeeffffgggghhhh"));
+        QCOMPARE(found[3].kind, FigmaTarget::Kind::webApp);
+        QCOMPARE(found[0].kind, FigmaTarget::Kind::desktopClient);
+
+        // Shown when the window comes up; the first found is the default, and nothing is saved
+        // for it.
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QCOMPARE(idsOf(view.figmaTargets()), expected);
+        QVERIFY(missing->isHidden() && !box->isHidden());
+        QCOMPARE(box->count(), expected.size());
+        QCOMPARE(box->currentIndex(), 0);
+        QVERIFY(!readAll(store.configFilePath()).contains("figmaTarget"));
+
+        // The user's choice is saved, with the file's keys still in order, and read back.
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Down);
+        QTest::keyClick(box, Qt::Key_Down);
+        QCOMPARE(store.figmaTarget(), std::optional<QString>("figma-linux_figma-linux"));
+        const QByteArray saved = readAll(store.configFilePath());
+        QVERIFY(saved.contains("\"figmaTarget\" : \"figma-linux_figma-linux\""));
+        QVERIFY(saved.indexOf("\"figmaTarget\"") < saved.indexOf("\"items\""));
+        DockStore reread(data.path(), noSeed());
+        QCOMPARE(reread.figmaTarget(), std::optional<QString>("figma-linux_figma-linux"));
+        SettingsView again(reread);
+        again.setDesktopServices({installedFigmaTargets, {}, {}});
+        QCOMPARE(again.findChild<QComboBox*>("figmaTargetBox")->currentIndex(), 2);
+
+        // A file without the key loads as before and is written back without it.
+        QByteArray older = saved;
+        older.replace("  \"figmaTarget\" : \"figma-linux_figma-linux\",\n", "");
+        QVERIFY(!older.contains("figmaTarget"));
+        QVERIFY(writeAll(store.configFilePath(), older));
+        DockStore plain(data.path(), noSeed());
+        QVERIFY(!plain.figmaTarget());
+        QCOMPARE(plain.items(), store.items());
+        QVERIFY(plain.save());
+        QCOMPARE(readAll(store.configFilePath()), older);
+
+        for (const QString& id :
+             expected +
+                 QStringList{"chrome-aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa-Default", "figma-notes"})
+            QFile::remove(dataHome + "/applications/" + id + ".desktop");
+        QDir(dataHome + "/flatpak").removeRecursively();
+    }
+
+    void startAtLoginFollowsTheAutostartEntry() {
+        QTemporaryDir data;
+        DockStore store(data.path(), noSeed());
+        const AutostartEntry entry("/opt/Brevlin Test/brevlin");
+        const QString path =
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+            "/autostart/brevlin.desktop";
+        QCOMPARE(entry.path(), path);
+        SettingsView view(store);
+        view.setDesktopServices(
+            {{}, [&] { return entry.isEnabled(); }, [&](bool on) { return entry.setEnabled(on); }});
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        auto* box = view.findChild<QCheckBox*>("startAtLoginBox");
+        QVERIFY(!box->isChecked());
+        // The box is as wide as the window; a click counts on its indicator and label.
+        const QPoint indicator(8, box->height() / 2);
+
+        QTest::mouseClick(box, Qt::LeftButton, {}, indicator);
+        QVERIFY(box->isChecked());
+        QVERIFY(readAll(path).contains("Exec=\"/opt/Brevlin Test/brevlin\""));
+        QTest::mouseClick(box, Qt::LeftButton, {}, indicator);
+        QVERIFY(!box->isChecked());
+        QVERIFY(!QFile::exists(path));
+
+        // Made and deleted by hand, or switched off the way desktops switch an entry off: the box
+        // follows the next time the window comes up.
+        const auto checkedWhenShownAgain = [&] {
+            view.hide();
+            view.show();
+            return box->isChecked();
+        };
+        const QByteArray made = "[Desktop Entry]\nType=Application\nName=Brevlin\nExec=brevlin\n";
+        QVERIFY(writeAll(path, made));
+        QVERIFY(checkedWhenShownAgain());
+        QVERIFY(QFile::remove(path));
+        QVERIFY(!checkedWhenShownAgain());
+        QVERIFY(writeAll(path, made + "Hidden=true\n"));
+        QVERIFY(!checkedWhenShownAgain());
+        QVERIFY(QFile::remove(path));
     }
 };
 
-QTEST_GUILESS_MAIN(WorkspaceTest)
+QTEST_MAIN(WorkspaceTest)
 #include "tst_workspace.moc"
