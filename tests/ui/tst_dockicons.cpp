@@ -60,13 +60,6 @@ class DockIconTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void symbolNameIsTrimmedAndBlankFallsBack() {
-        for (const auto& [name, expected] : {std::pair{u"   "_s, u"square.grid.2x2"_s},
-                                             std::pair{u" star.fill "_s, u"star.fill"_s},
-                                             std::pair{u"\u2028gearshape\u00a0"_s, u"gearshape"_s}})
-            QCOMPARE(content(name, std::nullopt)->effectiveSymbolName(), expected);
-    }
-
     void customImageIsReadOnlyFromAReadableImageFile() {
         const QString png = writeImage(m_dir.filePath("ok.png"), {8, 4}, Qt::red);
         // The extension does not decide the format: a PNG stored as .jpg is still read.

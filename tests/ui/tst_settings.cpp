@@ -100,7 +100,7 @@ class SettingsTests : public QObject {
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
 
-    void saveIsEnabledOnlyForAValidDraft() {
+    void saveNeedsAValidDraftAndModifiersKeepTheOrderOfSwitchingOn() {
         QList<DockItemDraft> saved;
         ItemEditorView editor(u"Add Shortcut"_s, DockItemDraft(),
                               [&saved](const DockItemDraft& draft) { saved.append(draft); });
@@ -109,6 +109,8 @@ private slots:
         auto* save = child(&editor, "saveButton");
         auto* name = child<QLineEdit>(&editor, "nameField");
         auto* plugin = child<QLineEdit>(&editor, "pluginField");
+        auto* command = child(&editor, "commandCheck");
+        QVERIFY(command->isChecked() && child(&editor, "optionCheck")->isChecked());
         QVERIFY(!save->isEnabled());
 
         // Return does nothing for an invalid draft; Escape is not bound.
@@ -123,10 +125,21 @@ private slots:
         typeInto(name, u"   "_s);
         QVERIFY(!save->isEnabled());
         typeInto(name, u" R "_s);
-        // Without modifiers the hotkey cannot be registered.
-        click(&editor, "commandCheck");
+
+        click(command);
+        QCOMPARE(editor.draft().hotkey.modifiers, QList<KeyModifier>{KeyModifier::alternate});
         QVERIFY(save->isEnabled());
-        click(&editor, "optionCheck");
+        click(command);
+        QCOMPARE(editor.draft().hotkey.modifiers,
+                 (QList<KeyModifier>{KeyModifier::alternate, KeyModifier::primary}));
+        // The display sorts the modifiers itself.
+        QCOMPARE(child<QLabel>(&editor, "currentShortcutLabel")->text(),
+                 u"Current shortcut: "_s + commandOption1);
+        click(&editor, "controlCheck");
+        QCOMPARE(editor.draft().hotkey.modifiers.last(), KeyModifier::system);
+        // Without modifiers the hotkey cannot be registered.
+        for (const char* box : {"commandCheck", "optionCheck", "controlCheck"})
+            click(&editor, box);
         QVERIFY(!save->isEnabled());
         click(&editor, "shiftCheck");
         QTest::keyClick(plugin, Qt::Key_Return);
@@ -136,26 +149,6 @@ private slots:
         QCOMPARE(saved.first().hotkey.modifiers, QList<KeyModifier>{KeyModifier::shift});
         QVERIFY(!editor.isVisible());
         QCOMPARE(editor.result(), int(QDialog::Accepted));
-    }
-
-    void modifierBoxesKeepTheOrderOfSwitchingOn() {
-        ItemEditorView editor(u"Add Shortcut"_s, DockItemDraft(), {});
-        QVERIFY(shown(editor));
-        auto* command = child(&editor, "commandCheck");
-        auto* label = child<QLabel>(&editor, "currentShortcutLabel");
-        QVERIFY(command->isChecked());
-        QVERIFY(child(&editor, "optionCheck")->isChecked());
-
-        click(command);
-        QCOMPARE(editor.draft().hotkey.modifiers, QList<KeyModifier>{KeyModifier::alternate});
-        click(command);
-        QCOMPARE(editor.draft().hotkey.modifiers,
-                 (QList<KeyModifier>{KeyModifier::alternate, KeyModifier::primary}));
-        // The display sorts the modifiers itself.
-        QCOMPARE(label->text(), u"Current shortcut: "_s + commandOption1);
-
-        click(&editor, "controlCheck");
-        QCOMPARE(editor.draft().hotkey.modifiers.last(), KeyModifier::system);
 
         // Switching off removes every occurrence, the others keep their order.
         DockItemDraft doubled;
@@ -373,24 +366,18 @@ private slots:
     }
 
     void footerNamesAndOpensTheConfigurationFolder() {
-        QTemporaryDir home;
-        const QByteArray oldHome = qgetenv("HOME");
-        qputenv("HOME", home.path().toUtf8());
-        DockStore store(home.filePath(u".local/share"_s), noSeed());
-        SettingsView view(store);
-        qputenv("HOME", oldHome);
-
+        Window w;
         QStringList opened;
-        view.setFolderOpener([&opened](const QString& path) {
+        w.view.setFolderOpener([&opened](const QString& path) {
             opened.append(path);
             return true;
         });
         // The folder is made first when no save has made it yet.
-        QDir(store.applicationFolderPath()).removeRecursively();
-        click(&view, "openFolderButton");
-        QCOMPARE(opened, QStringList{store.applicationFolderPath()});
+        QDir(w.store.applicationFolderPath()).removeRecursively();
+        click(&w.view, "openFolderButton");
+        QCOMPARE(opened, QStringList{w.store.applicationFolderPath()});
         QVERIFY(QFileInfo(opened.first()).isDir());
-        QCOMPARE(QFileInfo(store.configFilePath()).absolutePath(), opened.first());
+        QCOMPARE(QFileInfo(w.store.configFilePath()).absolutePath(), opened.first());
     }
 
     void addThenSaveStoresATrimmedShortcut() {
@@ -421,7 +408,7 @@ private slots:
         QVERIFY(QFile::exists(picture));
     }
 
-    void cancelLeavesStoreAndIconsUntouched() {
+    void cancelKeepsNothingAndEditStartsFromTheStoredItemEachTime() {
         Window w;
         const QString picture = writeImage(w.dir.filePath(u"Photo.png"_s));
         const QList<DockItem> before = w.store.items();
@@ -429,12 +416,19 @@ private slots:
         QVERIFY(!configBefore.isEmpty());
         QVERIFY(shown(w.view));
 
+        QUuid firstContext;
         for (const bool editing : {false, true}) {
-            editing ? click(w.view.rows().at(0), "editButton") : w.view.addShortcut();
+            editing ? click(w.view.rows().at(1), "editButton") : w.view.addShortcut();
             ItemEditorView* editor = openedEditor(w.view);
             QVERIFY(editor);
+            if (editing) {
+                firstContext = w.view.editorContext()->id;
+                QCOMPARE(child<QLineEdit>(editor, "nameField")->text(), u"Autoflow"_s);
+                QCOMPARE(editor->draft().id, std::optional<QUuid>(w.store.items()[1].id));
+            }
             typeInto(editor, "nameField", u"Changed"_s);
             typeInto(editor, "pluginField", u"Changed"_s);
+            click(editor, "shiftCheck");
             editor->setImageChooser(
                 [&picture](QWidget*) { return std::optional<QString>(picture); });
             click(editor, "chooseImageButton");
@@ -445,22 +439,6 @@ private slots:
         QCOMPARE(w.store.items(), before);
         QCOMPARE(readAll(w.store.configFilePath()), configBefore);
         QVERIFY(!QFileInfo::exists(w.store.iconsFolderPath()));
-    }
-
-    void editStartsFromTheStoredItemEachTime() {
-        Window w;
-        QVERIFY(shown(w.view));
-
-        click(w.view.rows().at(1), "editButton");
-        ItemEditorView* first = openedEditor(w.view);
-        QVERIFY(first);
-        const QUuid firstContext = w.view.editorContext()->id;
-        QCOMPARE(child<QLineEdit>(first, "nameField")->text(), u"Autoflow"_s);
-        QCOMPARE(first->draft().id, std::optional<QUuid>(w.store.items()[1].id));
-        typeInto(first, "nameField", u"Unsaved"_s);
-        click(first, "shiftCheck");
-        click(first, "cancelButton");
-        QTRY_VERIFY(!w.view.editor());
 
         click(w.view.rows().at(1), "editButton");
         ItemEditorView* second = openedEditor(w.view);

@@ -3,7 +3,6 @@
 #include "hotkeys/HotkeyService.h"
 
 #include <QList>
-#include <QSet>
 
 #include <algorithm>
 
@@ -25,7 +24,7 @@ public:
         ++attempts;
         if (!hotkey.position())
             return RegisterResult::unsupportedKey;
-        if (refusedAttempts.contains(attempts) || (refuseTaken && isTaken(hotkey)))
+        if (refuseTaken && isTaken(hotkey))
             return RegisterResult::taken;
         removeLive(id);
         live.append({id, hotkey});
@@ -53,8 +52,6 @@ public:
     }
     bool hasHandler() const { return bool(m_handler); }
 
-    // Attempt numbers (from 1, over the service's life) that fail.
-    QSet<int> refusedAttempts;
     // Refuse keys that are live already, as a desktop does.
     bool refuseTaken = false;
     int attempts = 0;
