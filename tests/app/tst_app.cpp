@@ -138,12 +138,24 @@ private slots:
         QCOMPARE(rig.figma.ranPlugins.last(), QStringLiteral("Unsplash"));
     }
 
-    void windowsOpenOnceAndAClosedDockComesBack() {
+    void windowsOpenOnceFromMenusAndKeysAndAClosedDockComesBack() {
         Rig rig;
-        rig.app->openSettingsWindow();
+        DockWindow* dock = rig.app->dockWindow();
+        QVERIFY(dock->actions().contains(rig.app->aboutAction()));
+        QVERIFY(dock->actions().contains(rig.app->settingsAction()));
+        rig.app->aboutAction()->trigger();
+        QWidget* about = rig.app->aboutWindow();
+        QVERIFY(about && about->isVisible());
+        rig.app->openAboutWindow();
+        QCOMPARE(rig.app->aboutWindow(), about);
+
+        // Ctrl+, from the About window. The dock never takes the keyboard focus (a click on it
+        // must leave Figma focused for a launch under way), so it has no key to receive.
+        about->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(about));
+        QTest::keyClick(about, Qt::Key_Comma, Qt::ControlModifier);
         QWidget* settings = rig.app->settingsWindow();
         QVERIFY(settings && settings->isVisible());
-
         settings->close();
         QVERIFY(!settings->isVisible());
         rig.app->openSettingsWindow();
@@ -154,14 +166,8 @@ private slots:
         QTest::mouseClick(rig.app->dockWindow()->rootView()->settingsButton(), Qt::LeftButton);
         QCOMPARE(rig.app->settingsWindow(), settings);
 
-        rig.app->openAboutWindow();
-        QWidget* about = rig.app->aboutWindow();
-        QVERIFY(about && about->isVisible());
-        rig.app->openAboutWindow();
-        QCOMPARE(rig.app->aboutWindow(), about);
-
         // With only the About window up, re-opening brings it forward and makes no dock.
-        rig.app->dockWindow()->close();
+        rig.app->closeDockAction()->trigger();
         settings->close();
         QTRY_VERIFY(!rig.app->dockWindow());
         QSignalSpy shown(rig.app.get(), &BrevlinApp::dockShown);
@@ -169,7 +175,7 @@ private slots:
         QVERIFY(!rig.app->dockWindow());
         about->close();
         rig.app->reopen();
-        DockWindow* dock = rig.app->dockWindow();
+        dock = rig.app->dockWindow();
         QVERIFY(dock && QTest::qWaitForWindowExposed(dock));
         QCOMPARE(shown.count(), 1);
         // The new window got its own configuration, and the shown hook registered again.
@@ -185,26 +191,6 @@ private slots:
         for (QWidget* w : QApplication::topLevelWidgets())
             docks += qobject_cast<DockWindow*>(w) ? 1 : 0;
         QCOMPARE(docks, 1);
-    }
-
-    void menuCommandsAndCtrlComma() {
-        Rig rig;
-        DockWindow* dock = rig.app->dockWindow();
-        QVERIFY(dock->actions().contains(rig.app->aboutAction()));
-        QVERIFY(dock->actions().contains(rig.app->settingsAction()));
-        rig.app->aboutAction()->trigger();
-        QVERIFY(rig.app->aboutWindow() && rig.app->aboutWindow()->isVisible());
-
-        // Ctrl+, from the About window. The dock never takes the keyboard focus (a click on it
-        // must leave Figma focused for a launch under way), so it has no key to receive.
-        QWidget* about = rig.app->aboutWindow();
-        about->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(about));
-        QTest::keyClick(about, Qt::Key_Comma, Qt::ControlModifier);
-        QVERIFY(rig.app->settingsWindow() && rig.app->settingsWindow()->isVisible());
-
-        rig.app->closeDockAction()->trigger();
-        QTRY_VERIFY(!rig.app->dockWindow());
     }
 };
 

@@ -182,42 +182,6 @@ private slots:
         QVERIFY(!marker->isVisible());
     }
 
-    void trustedFailureKeepsTheMarkerUntilASuccess() {
-        // Which text each failure gives is the coordinator's and the launcher's to test; the dock
-        // shows whatever the coordinator holds.
-        Rig rig;
-        rig.figma.becomesFrontmost = false;
-        QVERIFY(rig.shown());
-        UtilityIconButton* marker = rig.view->errorMarker();
-        QVERIFY(!marker->isVisible());
-
-        DockItemButton* button = rig.view->itemButtons().at(1);
-        QList<LaunchState> shown;
-        connect(rig.coordinator.get(), &DockActionCoordinator::launchStatesChanged, button,
-                [&] { shown.append(button->launchState()); });
-        rig.launch(button);
-        QVERIFY(marker->isVisible());
-        const QString expected = rig.coordinator->errorMessage().value_or(QString());
-        QVERIFY(!expected.isEmpty());
-        QCOMPARE(marker->toolTip(), expected);
-        QVERIFY(!rig.view->accessibilityPrompt()->isVisible());
-        // The failure ends the busy state; the marker alone tells of it.
-        QCOMPARE(shown, (QList<LaunchState>{LaunchState::running, LaunchState::idle}));
-        QCOMPARE(spoken(button), u"Autoflow | Ctrl+Alt+2"_s);
-
-        // Time passing and the trust being read again do not hide it.
-        rig.coordinator->refreshAccessibilityStatus();
-        rig.scheduler.advanceBy(5000);
-        QVERIFY(marker->isVisible());
-        QCOMPARE(marker->toolTip(), expected);
-
-        // The next click that launches its plugin takes it away.
-        rig.figma.repair();
-        rig.launch(rig.view->itemButtons().at(1));
-        QCOMPARE(rig.figma.ranPlugins, QStringList{u"Autoflow"_s});
-        QVERIFY(!marker->isVisible());
-    }
-
     void failedSaveShowsAWarningUntilASaveSucceeds() {
         Rig rig;
         QVERIFY(rig.shown());
@@ -232,13 +196,28 @@ private slots:
         QCOMPARE(warning->toolTip(), *rig.store->saveFailureMessage());
         QVERIFY(rig.xOf(rig.view->shortcutRow()).x() < rig.xOf(warning).x());
         QVERIFY(rig.xOf(warning).x() < rig.xOf(rig.view->divider()).x());
-        // A launch failure shows beside it, each with its own tooltip.
-        QVERIFY(!rig.view->errorMarker()->isVisible());
+        // A launch failure, with access granted, shows beside it, each with its own tooltip; the
+        // failure ends the busy state, the marker alone tells of it.
+        UtilityIconButton* marker = rig.view->errorMarker();
+        QVERIFY(!marker->isVisible());
+        rig.figma.becomesFrontmost = false;
+        DockItemButton* button = rig.view->itemButtons().at(1);
+        rig.launch(button);
+        QVERIFY(marker->isVisible());
+        QCOMPARE(marker->toolTip(), rig.coordinator->errorMessage().value_or(QString()));
+        QVERIFY(!marker->toolTip().isEmpty() && warning->toolTip() != marker->toolTip());
+        QCOMPARE(spoken(button), u"Autoflow | Ctrl+Alt+2"_s);
 
         QVERIFY(QFile::remove(folder));
         rig.store->upsert(shortcutFor(u"Saved"_s));
         QVERIFY(!warning->isVisible());
+        QVERIFY(marker->isVisible());
         QCOMPARE(DockStore(rig.folder.path(), noSeed()).items().size(), 5);
+        // The next click that launches its plugin takes the marker away.
+        rig.figma.repair();
+        rig.launch(button);
+        QCOMPARE(rig.figma.ranPlugins, QStringList{u"Autoflow"_s});
+        QVERIFY(!marker->isVisible());
     }
 
     void manyShortcutsScrollWithoutBars() {
