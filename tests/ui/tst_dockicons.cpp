@@ -84,7 +84,7 @@ private slots:
         QVERIFY(content("star", misnamed)->loadCustomImage());
     }
 
-    void customImageIsReadAnewEachTime() {
+    void customImageIsReadAnewEachTimeAndFittedInsideThePadding() {
         const QString path = writeImage(m_dir.filePath("changing.png"), {10, 10}, Qt::red);
         const auto view = content("star", path);
         QCOMPARE(boundsOf(render(*view), Qt::red), QRect(6, 6, 32, 32));
@@ -96,6 +96,12 @@ private slots:
         QVERIFY(QFile::remove(path));
         QVERIFY(!view->loadCustomImage());
         QVERIFY(boundsOf(render(*view), Qt::blue).isEmpty());
+
+        const QString wide = writeImage(m_dir.filePath("wide.png"), {200, 100}, Qt::red);
+        DockItemButton button(makeItem("Wide", "Wide", "star", wide), [] {});
+        QCOMPARE(button.size(), QSize(44, 44));
+        // 44 less twice 6 points leaves 32; the 2:1 image is 32 wide, 16 high, centred.
+        QCOMPARE(boundsOf(render(button), Qt::red), QRect(6, 14, 32, 16));
     }
 
     void symbolIsDrawnWhenTheImageCannotBeShown() {
@@ -108,14 +114,6 @@ private slots:
         const QImage blank = render(*content("  ", std::nullopt));
         QCOMPARE(blank, render(*content("square.grid.2x2", std::nullopt)));
         QVERIFY(blank != symbolOnly);
-    }
-
-    void wideImageIsFittedInsideThePaddingAndCentred() {
-        const QString wide = writeImage(m_dir.filePath("wide.png"), {200, 100}, Qt::red);
-        DockItemButton button(makeItem("Wide", "Wide", "star", wide), [] {});
-        QCOMPARE(button.size(), QSize(44, 44));
-        // 44 less twice 6 points leaves 32; the 2:1 image is 32 wide, 16 high, centred.
-        QCOMPARE(boundsOf(render(button), Qt::red), QRect(6, 14, 32, 16));
     }
 
     void tooltipHasNameThenPluginThenHotkey() {

@@ -375,37 +375,9 @@ private slots:
         QCOMPARE(QFileInfo(w.store.configFilePath()).absolutePath(), opened.first());
     }
 
-    void addThenSaveStoresATrimmedShortcut() {
+    void editorsSaveOnlyOnSaveAndEachStartsFromTheStore() {
         Window w;
         const QString picture = writeImage(w.dir.filePath(u"Photo.PNG"_s));
-        QVERIFY(shown(w.view));
-
-        click(&w.view, "addShortcutButton");
-        ItemEditorView* editor = openedEditor(w.view);
-        QVERIFY(editor);
-
-        typeInto(editor, "nameField", u"  Rename  "_s);
-        typeInto(editor, "pluginField", u" Rename It"_s);
-        editor->setImageChooser([&picture](QWidget*) { return std::optional<QString>(picture); });
-        click(editor, "chooseImageButton");
-        click(editor, "saveButton");
-
-        QTRY_VERIFY(!w.view.editor());
-        QVERIFY(!w.view.editorContext());
-        QCOMPARE(w.store.items().size(), 4);
-        const DockItem added = w.store.items().last();
-        QCOMPARE(added.name, u"Rename"_s);
-        QCOMPARE(added.pluginName, u"Rename It"_s);
-        QCOMPARE(QDir(w.store.iconsFolderPath()).entryList(QDir::Files),
-                 QStringList{uuidString(added.id) + u".png"_s});
-        QCOMPARE(w.view.rows().size(), 4);
-        QCOMPARE(child<QLabel>(w.view.rows().last(), "nameLabel")->text(), u"Rename"_s);
-        QVERIFY(QFile::exists(picture));
-    }
-
-    void cancelKeepsNothingAndEditStartsFromTheStoredItemEachTime() {
-        Window w;
-        const QString picture = writeImage(w.dir.filePath(u"Photo.png"_s));
         const QList<DockItem> before = w.store.items();
         const QByteArray configBefore = readAll(w.store.configFilePath());
         QVERIFY(!configBefore.isEmpty());
@@ -449,6 +421,27 @@ private slots:
         QCOMPARE(w.store.items().size(), 3);
         QCOMPARE(w.store.items()[1].name, u"Flow"_s);
         QCOMPARE(w.store.items()[1].id, DockStore::builtInSamples()[1].id);
+
+        // Adding stores a trimmed shortcut and a copy of its image, and shows its row.
+        click(&w.view, "addShortcutButton");
+        ItemEditorView* editor = openedEditor(w.view);
+        QVERIFY(editor);
+        typeInto(editor, "nameField", u"  Rename  "_s);
+        typeInto(editor, "pluginField", u" Rename It"_s);
+        editor->setImageChooser([&picture](QWidget*) { return std::optional<QString>(picture); });
+        click(editor, "chooseImageButton");
+        click(editor, "saveButton");
+        QTRY_VERIFY(!w.view.editor());
+        QVERIFY(!w.view.editorContext());
+        QCOMPARE(w.store.items().size(), 4);
+        const DockItem added = w.store.items().last();
+        QCOMPARE(added.name, u"Rename"_s);
+        QCOMPARE(added.pluginName, u"Rename It"_s);
+        QCOMPARE(QDir(w.store.iconsFolderPath()).entryList(QDir::Files),
+                 QStringList{uuidString(added.id) + u".png"_s});
+        QCOMPARE(w.view.rows().size(), 4);
+        QCOMPARE(child<QLabel>(w.view.rows().last(), "nameLabel")->text(), u"Rename"_s);
+        QVERIFY(QFile::exists(picture));
     }
 
     void failedSaveBannerAndRestoreButton() {
