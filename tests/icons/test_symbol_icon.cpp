@@ -108,12 +108,8 @@ private slots:
         row("fill in the middle", "folder.fill.badge.plus", QFont::Normal,
             "fill/folder-plus-fill.svg");
         row("cut-out fill draws bold", "plus.fill", QFont::Thin, "bold/plus-bold.svg");
-        row("cut-out fill, xmark", "xmark.fill", QFont::Light, "bold/x-bold.svg");
         row("cut-out line keeps weight", "checkmark", QFont::Light, "light/check-light.svg");
 
-        row("own circle entry wins", "plus.circle", QFont::Normal, "regular/plus-circle.svg");
-        row("own circle entry, filled", "plus.circle.fill", QFont::Normal,
-            "fill/plus-circle-fill.svg");
         row("circle stripped", "star.circle", QFont::Normal, "regular/star.svg");
         row("square stripped", "gearshape.square", QFont::Bold, "bold/gear-six-bold.svg");
         row("circle stripped, filled", "heart.circle.fill", QFont::Normal, "fill/heart-fill.svg");
@@ -133,7 +129,6 @@ private slots:
         row("case matters", "Star", QFont::Normal, "");
         row("unknown suffix", "star.xx", QFont::Normal, "");
         row("only one shape stripped", "star.circle.circle", QFont::Normal, "");
-        row("shape alone is a name", "circle", QFont::Normal, "regular/circle.svg");
         row("language alone is no name", "ar", QFont::Normal, "");
     }
 

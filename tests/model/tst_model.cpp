@@ -149,14 +149,6 @@ private slots:
         QCOMPARE(draft.canSave(), expected);
     }
 
-    void clampingForcesEachFieldIntoItsRange() {
-        const LauncherTimingSettings wild{-5, 5000, 500, 1000};
-        QCOMPARE(wild.clamped(), (LauncherTimingSettings{0, 1500, 120, 1000}));
-        const LauncherTimingSettings extreme{std::numeric_limits<qint64>::max(), -1, 121,
-                                             std::numeric_limits<qint64>::min()};
-        QCOMPARE(extreme.clamped(), (LauncherTimingSettings{2000, 0, 120, 0}));
-    }
-
     void itemDecodingAndEncoding() {
         const auto item = DockItem::fromJson(parse(validItem));
         QVERIFY(item.has_value());
@@ -208,6 +200,12 @@ private slots:
         QVERIFY(timing.has_value());
         QCOMPARE(*timing,
                  (LauncherTimingSettings{5000, -3, std::numeric_limits<qint64>::max(), 0}));
+        // Each field is forced into its range only when clamped.
+        QCOMPARE(timing->clamped(), (LauncherTimingSettings{2000, 0, 120, 0}));
+        QCOMPARE((LauncherTimingSettings{-5, 5000, 121, 1000}.clamped()),
+                 (LauncherTimingSettings{0, 1500, 120, 1000}));
+        QCOMPARE((LauncherTimingSettings{0, 0, 0, std::numeric_limits<qint64>::min()}.clamped()),
+                 (LauncherTimingSettings{0, 0, 0, 0}));
         QCOMPARE(LauncherTimingSettings::fromJson(LauncherTimingSettings::defaults.toJson()),
                  std::optional(LauncherTimingSettings::defaults));
         // The optional switch: missing (above) or not a boolean means on; false is kept.

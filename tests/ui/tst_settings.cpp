@@ -150,31 +150,25 @@ private slots:
         QVERIFY(!editor.isVisible());
         QCOMPARE(editor.result(), int(QDialog::Accepted));
 
-        // Switching off removes every occurrence, the others keep their order.
-        DockItemDraft doubled;
-        doubled.hotkey.modifiers = {KeyModifier::shift, KeyModifier::primary, KeyModifier::shift,
-                                    KeyModifier::alternate};
-        ItemEditorView second(u"Edit Shortcut"_s, doubled, {});
+        // A hand-edited draft: a key outside the list shows no selection, yet counts once
+        // upper-cased; switching a modifier off removes every occurrence of it.
+        DockItemDraft edited;
+        edited.name = u"Hand edited"_s;
+        edited.pluginName = u"Plugin"_s;
+        edited.hotkey = {
+            u"k"_s,
+            {KeyModifier::shift, KeyModifier::primary, KeyModifier::shift, KeyModifier::alternate}};
+        ItemEditorView second(u"Edit Shortcut"_s, edited, {});
         QVERIFY(shown(second));
+        auto* keys = child<QComboBox>(&second, "keyPicker");
+        QCOMPARE(keys->currentIndex(), -1);
+        QVERIFY(child(&second, "saveButton")->isEnabled());
         click(&second, "shiftCheck");
         QCOMPARE(second.draft().hotkey.modifiers,
                  (QList<KeyModifier>{KeyModifier::primary, KeyModifier::alternate}));
-    }
-
-    void keyOutsideTheListShowsNoSelection() {
-        DockItemDraft draft;
-        draft.name = u"Hand edited"_s;
-        draft.pluginName = u"Plugin"_s;
-        draft.hotkey.key = u"k"_s;
-        ItemEditorView editor(u"Edit Shortcut"_s, draft, {});
-        auto* picker = child<QComboBox>(&editor, "keyPicker");
-        QCOMPARE(picker->currentIndex(), -1);
-        // "k" still has a key code once upper-cased.
-        QVERIFY(child(&editor, "saveButton")->isEnabled());
-
-        picker->setFocus();
-        QTest::keyClick(picker, Qt::Key_End);
-        QCOMPARE(editor.draft().hotkey.key, u"Z"_s);
+        keys->setFocus();
+        QTest::keyClick(keys, Qt::Key_End);
+        QCOMPARE(second.draft().hotkey.key, u"Z"_s);
     }
 
     void imageAndSymbolSourcesKeepBothValues() {

@@ -16,10 +16,7 @@ public:
         Hotkey hotkey;
     };
 
-    void setPressHandler(PressHandler handler) override {
-        ++handlersSet;
-        m_handler = std::move(handler);
-    }
+    void setPressHandler(PressHandler handler) override { m_handler = std::move(handler); }
     RegisterResult registerHotkey(HotkeyId id, const Hotkey& hotkey) override {
         ++attempts;
         if (!hotkey.position())
@@ -55,7 +52,6 @@ public:
     // Refuse keys that are live already, as a desktop does.
     bool refuseTaken = false;
     int attempts = 0;
-    int handlersSet = 0;
     QList<Live> live;
     QList<HotkeyId> unregistered;
 
