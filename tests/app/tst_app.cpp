@@ -38,7 +38,6 @@ struct Rig {
         if (started)
             app->start();
     }
-    ~Rig() { app.reset(); }
 
     // Presses the hotkey registered for `item` and lets the manager hand it to the main queue.
     bool press(const DockItem& item) { return service.press(item.hotkey); }

@@ -186,7 +186,7 @@ private slots:
         QCOMPARE(render(red, QSize(32, 32)).pixelColor(16, 16), QColor(Qt::red));
     }
 
-    void sharpAtDoubleDensity() {
+    void sharpAtDoubleDensityCentredAndInShape() {
         const QIcon icon = symbolIcon("gearshape", QFont::DemiBold, Qt::white);
         const QPixmap doubled = icon.pixmap(QSize(22, 22), 2.0);
 
@@ -199,9 +199,7 @@ private slots:
         const QImage small = render(icon, QSize(22, 22));
         const QImage blownUp = small.scaled(44, 44, Qt::IgnoreAspectRatio, Qt::FastTransformation);
         QVERIFY(fromDoubled != blownUp);
-    }
 
-    void drawingIsCentredAndKeepsItsShape() {
         const QImage wide =
             render(symbolIcon("square.fill", QFont::Normal, Qt::black), QSize(60, 20));
         QCOMPARE(wide.size(), QSize(60, 20));

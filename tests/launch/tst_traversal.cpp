@@ -148,10 +148,10 @@ private slots:
                  window + 2);
     }
 
-    void labelIsTheFirstPresentTextEvenWhenEmpty() {
-        const int n = tree.addNode(0, Role::button, QString());
-        tree.setText(n, LabelText::value, "Hidden");
-        QCOMPARE(traversal.elementLabel(tree.element(n)), std::optional<QString>(QString()));
+    void labelIsTheFirstPresentTextAndComparesNormalized() {
+        const int button = tree.addNode(0, Role::button, QString());
+        tree.setText(button, LabelText::value, "Hidden");
+        QCOMPARE(traversal.elementLabel(tree.element(button)), std::optional<QString>(QString()));
 
         const int m = tree.addNode(0, Role::textField);
         tree.setText(m, LabelText::placeholder, "Search");
@@ -163,9 +163,8 @@ private slots:
         QCOMPARE(traversal.elementLabel(tree.element(0)), std::nullopt);
         // An element the backend cannot read has no label at all.
         QCOMPARE(traversal.elementLabel(AccessibleElement()), std::nullopt);
-    }
 
-    void normalizedLabelIgnoresCaseDiacriticsAndSurroundingSpace() {
+        // Labels compare without case, diacritics and the space around them.
         const auto n = [](const QString& label) {
             return FigmaUITraversal::normalizedLabel(label);
         };

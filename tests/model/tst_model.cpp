@@ -41,7 +41,7 @@ QJsonObject validItemWith(const QString& key, const QJsonValue& value) {
 class ModelTests : public QObject {
     Q_OBJECT
 private slots:
-    void keysArePositionsOnAUsKeyboard() {
+    void keysArePositionsOnAUsKeyboardNamedAsLinuxDesktopsDo() {
         QCOMPARE(supportedKeys().size(), keyPositionCount);
         QCOMPARE((Hotkey{"1", {}}.position()), std::optional(KeyPosition::digit1));
         QCOMPARE((Hotkey{"0", {}}.position()), std::optional(KeyPosition::digit0));
@@ -54,9 +54,7 @@ private slots:
             const Hotkey hotkey{QString::fromUtf8(unsupported), {}};
             QVERIFY2(!hotkey.position(), unsupported);
         }
-    }
 
-    void displayStringNamesTheKeysAsLinuxDesktopsDo() {
         using M = KeyModifier;
         // Command is the shortcut key (Ctrl), Option is Alt, Control is Super.
         QCOMPARE((Hotkey{"1", {M::primary, M::alternate}}.displayString()),

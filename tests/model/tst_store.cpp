@@ -126,10 +126,6 @@ struct SmallFileSystem {
     bool mounted = false;
 };
 
-QString strerrorText(int code) {
-    return QString::fromLocal8Bit(std::strerror(code));
-}
-
 QStringList backups(const DockStore& store) {
     return QDir(store.applicationFolderPath()).entryList({"config.unreadable*"});
 }
@@ -588,7 +584,8 @@ private slots:
         auto sizeLimit = std::make_unique<FileSizeLimit>(rlim_t(limit));
         QVERIFY(sizeLimit->active);
         store.upsert(namedItem("Does not fit"));
-        checkFailureThenRecovery(store, saved, strerrorText(EFBIG), [&] { sizeLimit.reset(); });
+        checkFailureThenRecovery(store, saved, QString::fromLocal8Bit(std::strerror(EFBIG)),
+                                 [&] { sizeLimit.reset(); });
     }
 
     void readOnlyFolderKeepsTheLastSavedFile() {
@@ -610,7 +607,8 @@ private slots:
             QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
         store.upsert(namedItem("Read only"));
         // Qt checks the existing file before it makes the temporary one.
-        const QString reason = disk ? QStringLiteral("is not writable") : strerrorText(EACCES);
+        const QString reason = disk ? QStringLiteral("is not writable")
+                                    : QString::fromLocal8Bit(std::strerror(EACCES));
         checkFailureThenRecovery(store, saved, reason, [&] {
             if (disk)
                 QVERIFY(disk->remount(0));

@@ -135,12 +135,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&button));
         QTest::mouseClick(&button, Qt::LeftButton);
         QCOMPARE(runs, 1);
-        QTest::mouseClick(&button, Qt::LeftButton);
-        QCOMPARE(runs, 2);
         // A press that is dragged off and released elsewhere is no click.
         QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(20, 20));
         QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(200, 200));
-        QCOMPARE(runs, 2);
+        QCOMPARE(runs, 1);
     }
 
     void hoverEasesInAndOutAndOutlivesAChangeOfItem() {

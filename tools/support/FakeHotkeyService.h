@@ -4,8 +4,6 @@
 
 #include <QList>
 
-#include <algorithm>
-
 namespace brevlin::testing {
 
 // A hotkey service that grants registrations unless told to refuse, and lets the test press.
@@ -21,7 +19,7 @@ public:
         ++attempts;
         if (!hotkey.position())
             return RegisterResult::unsupportedKey;
-        if (refuseTaken && isTaken(hotkey))
+        if (refuseTaken && liveFor(hotkey))
             return RegisterResult::taken;
         removeLive(id);
         live.append({id, hotkey});
@@ -39,13 +37,10 @@ public:
     }
     // Presses the live registration that this hotkey's keys set off; false when there is none.
     bool press(const Hotkey& hotkey) {
-        for (const Live& r : live) {
-            if (sameKeys(r.hotkey, hotkey)) {
-                press(r.id);
-                return true;
-            }
-        }
-        return false;
+        const Live* found = liveFor(hotkey);
+        if (found)
+            press(found->id);
+        return found;
     }
     bool hasHandler() const { return bool(m_handler); }
 
@@ -56,16 +51,16 @@ public:
     QList<HotkeyId> unregistered;
 
 private:
-    // The same key with the same modifiers, in whatever order they are listed.
-    static bool sameKeys(const Hotkey& a, const Hotkey& b) {
-        return a.position() == b.position() && a.modifierSet() == b.modifierSet();
+    // The live registration of the same key and modifiers, in whatever order they are listed.
+    const Live* liveFor(const Hotkey& hotkey) const {
+        for (const Live& r : live)
+            if (r.hotkey.position() == hotkey.position() &&
+                r.hotkey.modifierSet() == hotkey.modifierSet())
+                return &r;
+        return nullptr;
     }
     void removeLive(HotkeyId id) {
         live.removeIf([id](const Live& r) { return r.id == id; });
-    }
-    bool isTaken(const Hotkey& hotkey) const {
-        return std::any_of(live.begin(), live.end(),
-                           [&](const Live& r) { return sameKeys(r.hotkey, hotkey); });
     }
     PressHandler m_handler;
 };
