@@ -75,7 +75,6 @@ private slots:
         QCOMPARE(shown.count(), 1);
         QCOMPARE(rig.nativeConfigurations, 1);
         QCOMPARE(rig.hotkeys.registrationCount(), 3);
-        QCOMPARE(rig.service.live.size(), 3);
         QCOMPARE(rig.hotkeys.registeredItem(1)->name, QStringLiteral("Content Reel"));
         QCOMPARE(rig.app->coordinator().launcherTiming,
                  rig.app->store().launcherTiming().clamped());

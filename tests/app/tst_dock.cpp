@@ -147,6 +147,8 @@ private slots:
 
     void untrustedDockPromptsAndMarksAFailedLaunchUntilTrustIsGranted() {
         Rig rig(false);
+        for (int i = 0; i < 30; ++i)
+            rig.store->upsert(shortcutFor(u"Plugin %1"_s.arg(i)));
         QVERIFY(rig.shown());
         UtilityIconButton* prompt = rig.view->accessibilityPrompt();
         QVERIFY(prompt->isVisible());
@@ -175,6 +177,19 @@ private slots:
         rig.scheduler.advanceBy(800);
         QVERIFY(!prompt->isVisible());
         QVERIFY(!marker->isVisible());
+
+        // Many shortcuts scroll without bars; a plain wheel turn scrolls the row sideways.
+        QCOMPARE(rig.view->itemButtons().size(), 33);
+        QScrollArea* row = rig.view->shortcutRow();
+        QVERIFY(!row->horizontalScrollBar()->isVisible());
+        QVERIFY(!row->verticalScrollBar()->isVisible());
+        QVERIFY(row->horizontalScrollBar()->maximum() > 0);
+        QCOMPARE(row->verticalScrollBar()->maximum(), 0);
+        const QPoint inside = row->viewport()->rect().center();
+        QWheelEvent wheel(inside, row->viewport()->mapToGlobal(inside), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(row->viewport(), &wheel);
+        QVERIFY(row->horizontalScrollBar()->value() > 0);
     }
 
     void failedSaveShowsAWarningUntilASaveSucceeds() {
@@ -213,27 +228,6 @@ private slots:
         rig.launch(button);
         QCOMPARE(rig.figma.ranPlugins, QStringList{u"Autoflow"_s});
         QVERIFY(!marker->isVisible());
-    }
-
-    void manyShortcutsScrollWithoutBars() {
-        Rig rig(false);
-        for (int i = 0; i < 30; ++i)
-            rig.store->upsert(shortcutFor(u"Plugin %1"_s.arg(i)));
-        QVERIFY(rig.shown());
-        QCOMPARE(rig.view->itemButtons().size(), 33);
-
-        QScrollArea* row = rig.view->shortcutRow();
-        QVERIFY(!row->horizontalScrollBar()->isVisible());
-        QVERIFY(!row->verticalScrollBar()->isVisible());
-        QVERIFY(row->horizontalScrollBar()->maximum() > 0);
-        QCOMPARE(row->verticalScrollBar()->maximum(), 0);
-
-        // A plain wheel turn scrolls the row sideways.
-        const QPoint inside = row->viewport()->rect().center();
-        QWheelEvent wheel(inside, row->viewport()->mapToGlobal(inside), QPoint(), QPoint(0, -120),
-                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(row->viewport(), &wheel);
-        QVERIFY(row->horizontalScrollBar()->value() > 0);
     }
 
     void clicksLaunchInTurnWithTimingAndItemAsAtTheClick() {

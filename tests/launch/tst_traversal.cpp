@@ -273,13 +273,13 @@ private slots:
         tree.node(field).onFocus = [&] { tree.node(field).focused = false; };
         QVERIFY(traversal.focusElement(tree.element(field)));
         QVERIFY(!traversal.isElementFocused(tree.element(field)));
-    }
 
-    void mainWindowIsRaisedFromTheFocusedOrMainWindow() {
+        // The window raised is the focused one, else the main one.
         const int a = tree.addNode(0, Role::window);
         const int b = tree.addNode(0, Role::window);
         tree.node(a).raisable = true;
         tree.node(b).raisable = true;
+        tree.effects.clear();
         traversal.focusMainWindow(tree.element(0));
         QVERIFY(tree.effects.isEmpty());
         tree.setElements(0, Relation::mainWindow, {b, a});

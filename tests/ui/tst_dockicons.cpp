@@ -1,4 +1,5 @@
 #include "../TestImages.h"
+#include "../model/StoreFiles.h"
 #include "ui/dock/DockIconContent.h"
 #include "ui/dock/DockItemButton.h"
 
@@ -60,21 +61,20 @@ class DockIconTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void customImageIsReadOnlyFromAReadableImageFile() {
+    void customImageIsReadOnlyFromAReadableImageFileElseTheSymbolIsDrawn() {
         const QString png = writeImage(m_dir.filePath("ok.png"), {8, 4}, Qt::red);
         // The extension does not decide the format: a PNG stored as .jpg is still read.
         const QString misnamed = m_dir.filePath("actually-png.jpg");
         QVERIFY(QFile::copy(png, misnamed));
-        QFile text(m_dir.filePath("notes.png"));
-        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not an image\n") > 0 &&
-                text.flush());
+        const QString text = m_dir.filePath("notes.png");
+        QVERIFY(writeAll(text, "not an image\n"));
         const QString fifo = m_dir.filePath("pipe.png");
         QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
 
         QVERIFY(!content("star", std::nullopt)->loadCustomImage());
         QVERIFY(!content("star", QStringLiteral(" \n\t"))->loadCustomImage());
         QVERIFY(!content("star", m_dir.filePath("missing.png"))->loadCustomImage());
-        QVERIFY(!content("star", text.fileName())->loadCustomImage());
+        QVERIFY(!content("star", text)->loadCustomImage());
         QVERIFY(!content("star", m_dir.path())->loadCustomImage());
         // A named pipe would block the reader forever; it is not opened at all.
         QVERIFY(!content("star", fifo)->loadCustomImage());
@@ -82,6 +82,17 @@ private slots:
         const auto padded = content("star", "  \n" + png + "\t ");
         QCOMPARE(padded->loadCustomImage().value_or(QImage()).size(), QSize(8, 4));
         QVERIFY(content("star", misnamed)->loadCustomImage());
+
+        // Without an image to show, the symbol is drawn.
+        const QImage symbolOnly = render(*content("star", std::nullopt));
+        QVERIFY(opaquePixels(symbolOnly) > 20);
+        QCOMPARE(render(*content("star", m_dir.filePath("deleted.png"))), symbolOnly);
+        QCOMPARE(render(*content(" star ", QStringLiteral("   "))), symbolOnly);
+
+        // A blank name draws the grid symbol, not nothing and not the star.
+        const QImage blank = render(*content("  ", std::nullopt));
+        QCOMPARE(blank, render(*content("square.grid.2x2", std::nullopt)));
+        QVERIFY(blank != symbolOnly);
     }
 
     void customImageIsReadAnewEachTimeAndFittedInsideThePadding() {
@@ -104,19 +115,7 @@ private slots:
         QCOMPARE(boundsOf(render(button), Qt::red), QRect(6, 14, 32, 16));
     }
 
-    void symbolIsDrawnWhenTheImageCannotBeShown() {
-        const QImage symbolOnly = render(*content("star", std::nullopt));
-        QVERIFY(opaquePixels(symbolOnly) > 20);
-        QCOMPARE(render(*content("star", m_dir.filePath("deleted.png"))), symbolOnly);
-        QCOMPARE(render(*content(" star ", QStringLiteral("   "))), symbolOnly);
-
-        // A blank name draws the grid symbol, not nothing and not the star.
-        const QImage blank = render(*content("  ", std::nullopt));
-        QCOMPARE(blank, render(*content("square.grid.2x2", std::nullopt)));
-        QVERIFY(blank != symbolOnly);
-    }
-
-    void tooltipHasNameThenPluginThenHotkey() {
+    void tooltipNamesTheShortcutAndAClickRunsItOnce() {
         DockItemButton button(makeItem("Rename", "Rename It", "star", std::nullopt), [] {});
         QCOMPARE(button.toolTip(), QStringLiteral("Rename\nRename It\nCtrl+Alt+1"));
 
@@ -126,18 +125,16 @@ private slots:
                                      Hotkey{QStringLiteral("k"), {}}),
                             [] {});
         QCOMPARE(bare.toolTip(), QStringLiteral(" Spaced \n<b>Bold</b>\nK"));
-    }
 
-    void clickRunsTheActionOncePerClick() {
+        // A click runs the action once; a press dragged off and released elsewhere is no click.
         int runs = 0;
-        DockItemButton button(makeItem("A", "A", "star", std::nullopt), [&runs] { ++runs; });
-        button.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&button));
-        QTest::mouseClick(&button, Qt::LeftButton);
+        DockItemButton clickable(makeItem("A", "A", "star", std::nullopt), [&runs] { ++runs; });
+        clickable.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&clickable));
+        QTest::mouseClick(&clickable, Qt::LeftButton);
         QCOMPARE(runs, 1);
-        // A press that is dragged off and released elsewhere is no click.
-        QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(20, 20));
-        QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(200, 200));
+        QTest::mousePress(&clickable, Qt::LeftButton, {}, QPoint(20, 20));
+        QTest::mouseRelease(&clickable, Qt::LeftButton, {}, QPoint(200, 200));
         QCOMPARE(runs, 1);
     }
 

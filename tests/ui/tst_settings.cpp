@@ -322,45 +322,6 @@ private slots:
         QVERIFY(editor.isVisible());
     }
 
-    void windowShowsTheStoredShortcuts() {
-        Fixture f;
-        DockItem blank = DockStore::builtInSamples().first();
-        blank.id = QUuid::createUuid();
-        blank.icon = u" \t"_s;
-        blank.customIconPath = f.dir.filePath(u"gone.png"_s);
-        f.store.upsert(blank);
-
-        SettingsView view(f.store);
-        const QList<ShortcutRow*> rows = view.rows();
-        QCOMPARE(rows.size(), 4);
-        QCOMPARE(child<QLabel>(rows[0], "nameLabel")->text(), u"Content Reel"_s);
-        QCOMPARE(child<QLabel>(rows[0], "hotkeyLabel")->text(), commandOption1);
-        QCOMPARE(child<DockIconContent>(rows[2], "iconContent")->effectiveSymbolName(),
-                 u"photo.stack"_s);
-        auto* fallback = child<DockIconContent>(rows[3], "iconContent");
-        QCOMPARE(fallback->effectiveSymbolName(), u"square.grid.2x2"_s);
-        QVERIFY(!fallback->loadCustomImage());
-
-        f.store.deleteItem(f.store.items().first());
-        QCOMPARE(view.rows().size(), 3);
-        QCOMPARE(child<QLabel>(view.rows()[0], "nameLabel")->text(), u"Autoflow"_s);
-    }
-
-    void footerNamesAndOpensTheConfigurationFolder() {
-        Window w;
-        QStringList opened;
-        w.view.setFolderOpener([&opened](const QString& path) {
-            opened.append(path);
-            return true;
-        });
-        // The folder is made first when no save has made it yet.
-        QDir(w.store.applicationFolderPath()).removeRecursively();
-        click(&w.view, "openFolderButton");
-        QCOMPARE(opened, QStringList{w.store.applicationFolderPath()});
-        QVERIFY(QFileInfo(opened.first()).isDir());
-        QCOMPARE(QFileInfo(w.store.configFilePath()).absolutePath(), opened.first());
-    }
-
     void editorsSaveOnlyOnSaveAndEachStartsFromTheStore() {
         Window w;
         const QString picture = writeImage(w.dir.filePath(u"Photo.PNG"_s));
@@ -430,29 +391,57 @@ private slots:
         QVERIFY(QFile::exists(picture));
     }
 
-    void failedSaveBannerAndRestoreButton() {
-        Window w;
-        QVERIFY(shown(w.view));
-        auto* banner = child<SaveFailureBanner>(&w.view, "saveFailureBanner");
-        QVERIFY(!banner->isVisible());
+    void windowShowsTheStoreAndItsFailuresAndOpensItsFolder() {
+        Fixture f;
+        DockItem blank = DockStore::builtInSamples().first();
+        blank.id = QUuid::createUuid();
+        blank.icon = u" \t"_s;
+        blank.customIconPath = f.dir.filePath(u"gone.png"_s);
+        f.store.upsert(blank);
+        SettingsView view(f.store);
+        QVERIFY(shown(view));
+        const QList<ShortcutRow*> rows = view.rows();
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(child<QLabel>(rows[0], "nameLabel")->text(), u"Content Reel"_s);
+        QCOMPARE(child<QLabel>(rows[0], "hotkeyLabel")->text(), commandOption1);
+        QCOMPARE(child<DockIconContent>(rows[2], "iconContent")->effectiveSymbolName(),
+                 u"photo.stack"_s);
+        auto* fallback = child<DockIconContent>(rows[3], "iconContent");
+        QCOMPARE(fallback->effectiveSymbolName(), u"square.grid.2x2"_s);
+        QVERIFY(!fallback->loadCustomImage());
 
-        const QString folder = w.store.applicationFolderPath();
+        auto* banner = child<SaveFailureBanner>(&view, "saveFailureBanner");
+        QVERIFY(!banner->isVisible());
+        const QString folder = f.store.applicationFolderPath();
         QVERIFY(blockFolder(folder));
-        click(w.view.rows().at(0), "deleteButton");
-        QCOMPARE(w.view.rows().size(), 2);
+        click(rows.at(0), "deleteButton");
+        QCOMPARE(view.rows().size(), 3);
+        QCOMPARE(child<QLabel>(view.rows()[0], "nameLabel")->text(), u"Autoflow"_s);
         QVERIFY(banner->isVisible());
-        QCOMPARE(banner->text(), *w.store.saveFailureMessage());
+        QCOMPARE(banner->text(), *f.store.saveFailureMessage());
         QVERIFY(banner->text().contains(folder));
 
         QVERIFY(QFile::remove(folder));
-        click(w.view.rows().at(0), "deleteButton");
+        click(view.rows().at(0), "deleteButton");
         QVERIFY(!banner->isVisible());
-        QCOMPARE(w.reread().items().size(), 1);
+        QCOMPARE(f.reread().items().size(), 2);
 
         // What a restore keeps and removes is the store's to test; here the button reaches it.
-        click(&w.view, "restoreSamplesButton");
-        QCOMPARE(w.store.items(), DockStore::builtInSamples());
-        QCOMPARE(w.view.rows().size(), 3);
+        click(&view, "restoreSamplesButton");
+        QCOMPARE(f.store.items(), DockStore::builtInSamples());
+        QCOMPARE(view.rows().size(), 3);
+
+        // The folder is made first when no save has made it yet.
+        QStringList opened;
+        view.setFolderOpener([&opened](const QString& path) {
+            opened.append(path);
+            return true;
+        });
+        QDir(folder).removeRecursively();
+        click(&view, "openFolderButton");
+        QCOMPARE(opened, QStringList{folder});
+        QVERIFY(QFileInfo(folder).isDir());
+        QCOMPARE(QFileInfo(f.store.configFilePath()).absolutePath(), folder);
     }
 
     void typedValuesAreClampedThroughTheStore() {
