@@ -148,10 +148,10 @@ private slots:
                  window + 2);
     }
 
-    void labelIsTheFirstPresentTextEvenWhenEmpty() {
-        const int n = tree.addNode(0, Role::button, QString());
-        tree.setText(n, LabelText::value, "Hidden");
-        QCOMPARE(traversal.elementLabel(tree.element(n)), std::optional<QString>(QString()));
+    void labelIsTheFirstPresentTextAndComparesNormalized() {
+        const int button = tree.addNode(0, Role::button, QString());
+        tree.setText(button, LabelText::value, "Hidden");
+        QCOMPARE(traversal.elementLabel(tree.element(button)), std::optional<QString>(QString()));
 
         const int m = tree.addNode(0, Role::textField);
         tree.setText(m, LabelText::placeholder, "Search");
@@ -163,9 +163,8 @@ private slots:
         QCOMPARE(traversal.elementLabel(tree.element(0)), std::nullopt);
         // An element the backend cannot read has no label at all.
         QCOMPARE(traversal.elementLabel(AccessibleElement()), std::nullopt);
-    }
 
-    void normalizedLabelIgnoresCaseDiacriticsAndSurroundingSpace() {
+        // Labels compare without case, diacritics and the space around them.
         const auto n = [](const QString& label) {
             return FigmaUITraversal::normalizedLabel(label);
         };
@@ -182,7 +181,7 @@ private slots:
         QCOMPARE(n(QStringLiteral("\uFB01le Tools")), n("File tools"));
     }
 
-    void pluginsTabNeedsATabRole() {
+    void soughtElementsNeedTheirRoleAndLabel() {
         const int group = tree.addNode(0, Role::other, QStringLiteral("Plugins"));
         QCOMPARE(idOf(tree.find(tree.element(0), pluginsTab)), -1);
         const int tab = tree.addNode(group, Role::tab);
@@ -196,9 +195,8 @@ private slots:
         other.addNode(0, Role::other, QStringLiteral("Plugins"));
         const int text = other.addNode(0, Role::staticText, QStringLiteral("Plugins"));
         QCOMPARE(idOf(other.find(other.element(0), pluginsTab)), text);
-    }
 
-    void searchFieldMentionsSearch() {
+        // The search field is a text field whose label mentions "search".
         const int first = tree.addNode(0, Role::textField);
         tree.setText(first, LabelText::placeholder, "Name");
         const int second = tree.addNode(0, Role::textField);
@@ -209,9 +207,8 @@ private slots:
         // "search" elsewhere than on a text field does not count.
         tree.node(second).role = Role::other;
         QCOMPARE(tree.find(tree.element(0), searchField).presence, Presence::absent);
-    }
 
-    void matchingResultIsWholeLabelEquality() {
+        // A result is a whole label, normalized, at any depth.
         const int prefix = tree.addNode(0, Role::other, QStringLiteral("Cafe"));
         const int deep = tree.addNode(prefix, Role::staticText, QStringLiteral("Café Tools"));
         const int later = tree.addNode(0, Role::other, QStringLiteral("Other"));
@@ -251,17 +248,20 @@ private slots:
         QVERIFY(!traversal.pressElementOrAncestor(tree.element(leaf)));
     }
 
-    void focusTriesThreeWaysAndReadsTheFocusBack() {
+    void focusAndTabsTryTheirWaysAndTheFocusIsReadBack() {
         const int field = tree.addNode(0, Role::textField);
         QVERIFY(!traversal.focusElement(tree.element(field)));
         QVERIFY(tree.effects.isEmpty());
         tree.node(field).selectable = true;
         QVERIFY(traversal.focusElement(tree.element(field)));
-        QCOMPARE(tree.effects, effect("select", field));
+        // A tab is likewise selected when it cannot be pressed.
+        traversal.activateTab(tree.element(field));
+        QCOMPARE(tree.effects, effect("select", field) + effect("select", field));
         tree.allowPress(field);
         tree.effects.clear();
         QVERIFY(traversal.focusElement(tree.element(field)));
-        QCOMPARE(tree.effects, effect("press", field));
+        traversal.activateTab(tree.element(field));
+        QCOMPARE(tree.effects, effect("press", field) + effect("press", field));
         QVERIFY(!traversal.isElementFocused(tree.element(field)));
         tree.node(field).focusable = true;
         tree.effects.clear();
@@ -273,24 +273,13 @@ private slots:
         tree.node(field).onFocus = [&] { tree.node(field).focused = false; };
         QVERIFY(traversal.focusElement(tree.element(field)));
         QVERIFY(!traversal.isElementFocused(tree.element(field)));
-    }
 
-    void activateTabSelectsWhenPressFails() {
-        const int tab = tree.addNode(0, Role::tab, QStringLiteral("Plugins"));
-        tree.node(tab).selectable = true;
-        traversal.activateTab(tree.element(tab));
-        QCOMPARE(tree.effects, effect("select", tab));
-        tree.allowPress(tab);
-        tree.effects.clear();
-        traversal.activateTab(tree.element(tab));
-        QCOMPARE(tree.effects, effect("press", tab));
-    }
-
-    void mainWindowIsRaisedFromTheFocusedOrMainWindow() {
+        // The window raised is the focused one, else the main one.
         const int a = tree.addNode(0, Role::window);
         const int b = tree.addNode(0, Role::window);
         tree.node(a).raisable = true;
         tree.node(b).raisable = true;
+        tree.effects.clear();
         traversal.focusMainWindow(tree.element(0));
         QVERIFY(tree.effects.isEmpty());
         tree.setElements(0, Relation::mainWindow, {b, a});

@@ -41,7 +41,7 @@ QJsonObject validItemWith(const QString& key, const QJsonValue& value) {
 class ModelTests : public QObject {
     Q_OBJECT
 private slots:
-    void keysArePositionsOnAUsKeyboard() {
+    void hotkeysArePositionsNamedAsLinuxDesktopsDoAndStoredAsOnAMac() {
         QCOMPARE(supportedKeys().size(), keyPositionCount);
         QCOMPARE((Hotkey{"1", {}}.position()), std::optional(KeyPosition::digit1));
         QCOMPARE((Hotkey{"0", {}}.position()), std::optional(KeyPosition::digit0));
@@ -54,9 +54,7 @@ private slots:
             const Hotkey hotkey{QString::fromUtf8(unsupported), {}};
             QVERIFY2(!hotkey.position(), unsupported);
         }
-    }
 
-    void displayStringNamesTheKeysAsLinuxDesktopsDo() {
         using M = KeyModifier;
         // Command is the shortcut key (Ctrl), Option is Alt, Control is Super.
         QCOMPARE((Hotkey{"1", {M::primary, M::alternate}}.displayString()),
@@ -69,49 +67,24 @@ private slots:
         QCOMPARE((Hotkey{"1", {M::shift, M::shift}}.displayString()),
                  QStringLiteral("Shift+Shift+1"));
         QCOMPARE((Hotkey{"1", {M::shift, M::primary}}.modifierSet()), M::shift | M::primary);
-    }
 
-    void hotkeyJsonKeepsTheMacNamesInTheirOrder() {
+        // In JSON the Mac names stay, in their order.
         QCOMPARE(Hotkey::fromJson(parse(R"({"key": "q", "modifiers": []})")),
                  std::optional(Hotkey{"q", {}}));
         const QJsonValue json =
             parse(R"({"key": "1", "modifiers": ["option", "command", "control", "shift"]})");
-        const Hotkey ordered{"1",
-                             {KeyModifier::alternate, KeyModifier::primary, KeyModifier::system,
-                              KeyModifier::shift}};
+        const Hotkey ordered{"1", {M::alternate, M::primary, M::system, M::shift}};
         QCOMPARE(Hotkey::fromJson(json), std::optional(ordered));
         QCOMPARE(prettySortedJson(ordered.toJson()), prettySortedJson(json.toObject()));
         // Order is part of the value: it is what the file says.
-        QVERIFY((Hotkey{"1", {KeyModifier::primary, KeyModifier::alternate}}) !=
-                (Hotkey{"1", {KeyModifier::alternate, KeyModifier::primary}}));
+        QVERIFY((Hotkey{"1", {M::primary, M::alternate}}) !=
+                (Hotkey{"1", {M::alternate, M::primary}}));
 
         for (const char* bad :
              {R"({"key": "1", "modifiers": ["Command"]})",
               R"({"key": "1", "modifiers": ["primary"]})", R"({"key": 1, "modifiers": []})",
               R"({"modifiers": []})", R"({"key": "1"})", R"({"key": "1", "modifiers": [1]})"})
             QVERIFY2(!Hotkey::fromJson(parse(bad)), bad);
-    }
-
-    void resolvedSymbolAndCustomIcon() {
-        DockItem item{QUuid::createUuid(), "n", "p", "   ", std::nullopt, {}};
-        QCOMPARE(item.resolvedSymbolName(), QStringLiteral("square.grid.2x2"));
-        item.icon = QString::fromUtf8("\u2028\t\n");
-        QCOMPARE(item.resolvedSymbolName(), QStringLiteral("square.grid.2x2"));
-        item.icon = " star ";
-        QCOMPARE(item.resolvedSymbolName(), QStringLiteral(" star "));
-
-        QVERIFY(!item.hasCustomIcon());
-        item.customIconPath = QStringLiteral(" \u00a0 ");
-        QVERIFY(!item.hasCustomIcon());
-        const DockItemDraft blank(item);
-        QCOMPARE(blank.iconSource, DockIconSource::systemSymbol);
-        QCOMPARE(blank.customIconPath, item.customIconPath);
-        item.customIconPath = "/tmp/a.png";
-        QVERIFY(item.hasCustomIcon());
-        const DockItemDraft custom(item);
-        QCOMPARE(custom.iconSource, DockIconSource::customImage);
-        QCOMPARE(custom.id, std::optional(item.id));
-        QCOMPARE(custom.icon, item.icon);
     }
 
     void canSaveNeedsNamesKeyAndModifier_data() {
@@ -127,11 +100,9 @@ private slots:
         };
         row("valid lower-case key", "N", "P", "k", true, true);
         row("name of spaces", "   ", "P", "k", true, false);
-        row("name of a newline", "\n", "P", "k", true, false);
         row("empty plugin", "N", "", "k", true, false);
         row("empty key", "N", "P", "", true, false);
         row("F1", "N", "P", "F1", true, false);
-        row("ab", "N", "P", "ab", true, false);
         row("no modifier", "N", "P", "k", false, false);
     }
     void canSaveNeedsNamesKeyAndModifier() {
@@ -149,15 +120,7 @@ private slots:
         QCOMPARE(draft.canSave(), expected);
     }
 
-    void clampingForcesEachFieldIntoItsRange() {
-        const LauncherTimingSettings wild{-5, 5000, 500, 1000};
-        QCOMPARE(wild.clamped(), (LauncherTimingSettings{0, 1500, 120, 1000}));
-        const LauncherTimingSettings extreme{std::numeric_limits<qint64>::max(), -1, 121,
-                                             std::numeric_limits<qint64>::min()};
-        QCOMPARE(extreme.clamped(), (LauncherTimingSettings{2000, 0, 120, 0}));
-    }
-
-    void itemDecodingAndEncoding() {
+    void itemDecodingEncodingAndResolvedIcon() {
         const auto item = DockItem::fromJson(parse(validItem));
         QVERIFY(item.has_value());
         QCOMPARE(item->id, QUuid("{804C3570-6354-4AB9-A688-FC0B0EC026B9}"));
@@ -176,6 +139,27 @@ private slots:
         QCOMPARE(emptyPath.value_or(*item).toJson().value("customIconPath"), QJsonValue(""));
 
         QVERIFY(DockItem::fromJson(validItemWith("unknown", 3)).has_value());
+
+        // A blank symbol resolves to the grid; a blank path is no custom icon.
+        DockItem plain{QUuid::createUuid(), "n", "p", "   ", std::nullopt, {}};
+        QCOMPARE(plain.resolvedSymbolName(), QStringLiteral("square.grid.2x2"));
+        plain.icon = QString::fromUtf8("\u2028\t\n");
+        QCOMPARE(plain.resolvedSymbolName(), QStringLiteral("square.grid.2x2"));
+        plain.icon = " star ";
+        QCOMPARE(plain.resolvedSymbolName(), QStringLiteral(" star "));
+
+        QVERIFY(!plain.hasCustomIcon());
+        plain.customIconPath = QStringLiteral(" \u00a0 ");
+        QVERIFY(!plain.hasCustomIcon());
+        const DockItemDraft blank(plain);
+        QCOMPARE(blank.iconSource, DockIconSource::systemSymbol);
+        QCOMPARE(blank.customIconPath, plain.customIconPath);
+        plain.customIconPath = "/tmp/a.png";
+        QVERIFY(plain.hasCustomIcon());
+        const DockItemDraft custom(plain);
+        QCOMPARE(custom.iconSource, DockIconSource::customImage);
+        QCOMPARE(custom.id, std::optional(plain.id));
+        QCOMPARE(custom.icon, plain.icon);
     }
 
     void itemDecodingFailures_data() {
@@ -208,6 +192,12 @@ private slots:
         QVERIFY(timing.has_value());
         QCOMPARE(*timing,
                  (LauncherTimingSettings{5000, -3, std::numeric_limits<qint64>::max(), 0}));
+        // Each field is forced into its range only when clamped.
+        QCOMPARE(timing->clamped(), (LauncherTimingSettings{2000, 0, 120, 0}));
+        QCOMPARE((LauncherTimingSettings{-5, 5000, 121, 1000}.clamped()),
+                 (LauncherTimingSettings{0, 1500, 120, 1000}));
+        QCOMPARE((LauncherTimingSettings{0, 0, 0, std::numeric_limits<qint64>::min()}.clamped()),
+                 (LauncherTimingSettings{0, 0, 0, 0}));
         QCOMPARE(LauncherTimingSettings::fromJson(LauncherTimingSettings::defaults.toJson()),
                  std::optional(LauncherTimingSettings::defaults));
         // The optional switch: missing (above) or not a boolean means on; false is kept.

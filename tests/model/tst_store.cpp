@@ -126,10 +126,6 @@ struct SmallFileSystem {
     bool mounted = false;
 };
 
-QString strerrorText(int code) {
-    return QString::fromLocal8Bit(std::strerror(code));
-}
-
 QStringList backups(const DockStore& store) {
     return QDir(store.applicationFolderPath()).entryList({"config.unreadable*"});
 }
@@ -157,15 +153,16 @@ private:
     // why, and the next change that can be written carries both.
     void checkFailureThenRecovery(DockStore& store, const QByteArray& savedBefore,
                                   const QString& reasonPart, const std::function<void()>& unblock) {
-        QCOMPARE(readAll(configPath()), savedBefore);
+        const QString folder = store.applicationFolderPath();
+        const auto reread = [&] { return DockStore(QFileInfo(folder).path(), noSeed()); };
+        QCOMPARE(readAll(store.configFilePath()), savedBefore);
         QVERIFY(store.saveFailure().has_value());
         QVERIFY2(store.saveFailure()->contains(reasonPart), qPrintable(*store.saveFailure()));
         QVERIFY(store.saveFailureMessage()->startsWith("The shortcuts could not be saved: "));
         QVERIFY(store.saveFailureMessage()->contains(*store.saveFailure()));
         QVERIFY(store.saveFailureMessage()->contains("The last saved file is kept"));
-        QCOMPARE(reloaded().items().size(), store.items().size() - 1);
-        const QStringList leftovers =
-            QDir(store.applicationFolderPath()).entryList({"config.json.*"}, QDir::Files);
+        QCOMPARE(reread().items().size(), store.items().size() - 1);
+        const QStringList leftovers = QDir(folder).entryList({"config.json.*"}, QDir::Files);
         QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(' ')));
 
         // Still failing: the next change keeps both in memory and the warning stays.
@@ -173,14 +170,14 @@ private:
         store.upsert(namedItem("Second try"));
         QVERIFY(store.saveFailure().has_value());
         QCOMPARE(failureChanged.count(), 0);
-        QCOMPARE(readAll(configPath()), savedBefore);
+        QCOMPARE(readAll(store.configFilePath()), savedBefore);
 
         unblock();
         store.setTimingValue(TimingField::focusDelayMilliseconds, 321);
         QVERIFY2(!store.saveFailure().has_value(), qPrintable(store.saveFailure().value_or("")));
         QVERIFY(!store.saveFailureMessage().has_value());
         QCOMPARE(failureChanged.count(), 1);
-        const DockStore again = reloaded();
+        const DockStore again = reread();
         QCOMPARE(again.items(), store.items());
         QCOMPARE(again.launcherTiming().focusDelayMilliseconds, 321);
     }
@@ -217,7 +214,7 @@ private slots:
         QCOMPARE(sampleNames(store.items()), names);
     }
 
-    void bareArrayLoadsWithDefaultTimingAndIsRewrittenOnlyOnSave() {
+    void fileIsReadAsItIsAndRewrittenOnlyOnSave() {
         QVERIFY(writeAll(configPath(), twoItemArray));
         DockStore store(support(), noSeed());
         QCOMPARE(sampleNames(store.items()), (QStringList{"One", "Two"}));
@@ -229,15 +226,13 @@ private slots:
         QCOMPARE(root.keys(), (QStringList{"items", "launcherTiming"}));
         QCOMPARE(root.value("items").toArray().size(), 2);
         QVERIFY(backups(store).isEmpty());
-    }
 
-    void timingIsClampedOnLoadButTheFileKeepsItsValues() {
+        // Timing out of range is clamped on load; the file keeps its values.
         const QByteArray bytes =
             configWith("[]", R"({"focusDelayMilliseconds": 5000, "actionsOpenDelayMilliseconds": -1,
                      "typingCharacterDelayMilliseconds": 18, "postSearchDelayMilliseconds": 60})");
         QVERIFY(writeAll(configPath(), bytes));
-        DockStore store(support(), noSeed());
-        QCOMPARE(store.launcherTiming(), (LauncherTimingSettings{2000, 0, 18, 60}));
+        QCOMPARE(reloaded().launcherTiming(), (LauncherTimingSettings{2000, 0, 18, 60}));
         QCOMPARE(readAll(configPath()), bytes);
     }
 
@@ -271,7 +266,7 @@ private slots:
         QCOMPARE(backups(store), QStringList{backup});
     }
 
-    void configThatIsNotARegularFileNeverBlocksLoading() {
+    void oddFilesNeverBlockLoading() {
         QVERIFY(QDir().mkpath(QFileInfo(configPath()).absolutePath()));
         QCOMPARE(::mkfifo(QFile::encodeName(configPath()).constData(), 0600), 0);
         // Opening the FIFO for reading would block until a writer appears.
@@ -285,6 +280,19 @@ private slots:
         store.setTimingValue(TimingField::focusDelayMilliseconds, 5);
         QCOMPARE(store.launcherTiming().focusDelayMilliseconds, 5);
         QVERIFY(QFileInfo(configPath()).isDir());
+
+        // Only a hand-edited file holds two shortcuts with one id; a delete removes both.
+        QByteArray items = twoItemArray;
+        items.replace("aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee",
+                      "11111111-2222-3333-4444-555555555555");
+        QVERIFY(QDir(configPath()).removeRecursively() && writeAll(configPath(), items));
+        DockStore twice(support(), noSeed());
+        QCOMPARE(twice.items().size(), 2);
+        DockItem probe = twice.items().first();
+        probe.name = "other fields do not matter";
+        twice.deleteItem(probe);
+        QVERIFY(twice.items().isEmpty());
+        QCOMPARE(reloaded().items().size(), 0);
     }
 
     void legacyFolderIsCopiedOnlyWhenTheNewOneIsMissing() {
@@ -338,15 +346,12 @@ private slots:
         store.setTimingValue(TimingField::typingCharacterDelayMilliseconds, 999);
         QCOMPARE(timingSignals.count(), 1);
         QCOMPARE(seenOnDisk, beforeTiming);
-        QCOMPARE(store.launcherTiming().typingCharacterDelayMilliseconds, 120);
-        QCOMPARE(reloaded().launcherTiming().typingCharacterDelayMilliseconds, 120);
 
         // An unchanged value is still announced.
         store.setTimingValue(TimingField::typingCharacterDelayMilliseconds, 120);
         QCOMPARE(timingSignals.count(), 2);
         store.resetLauncherTiming();
         QCOMPARE(timingSignals.count(), 3);
-        QCOMPARE(store.launcherTiming(), LauncherTimingSettings::defaults);
         QCOMPARE(itemSignals.count(), 1);
     }
 
@@ -433,7 +438,7 @@ private slots:
         }
     }
 
-    void deleteAndRestore() {
+    void deleteAndRestoreRemoveTheStoresImagesButNothingElse() {
         DockStore store(support(), noSeed());
         store.setTimingValue(TimingField::postSearchDelayMilliseconds, 7);
         addPicture(store);
@@ -454,10 +459,7 @@ private slots:
         const DockStore again = reloaded();
         QCOMPARE(again.items(), store.items());
         QCOMPARE(again.launcherTiming().postSearchDelayMilliseconds, 7);
-    }
 
-    void restoreRemovesTheIconsEntryButNothingItPointsAt() {
-        DockStore store(support(), noSeed());
         // A linked icons folder: only the link goes, the folder it names is the user's.
         const QString elsewhere = m_dir->filePath("elsewhere");
         QVERIFY(writeAll(elsewhere + "/keep.png", "keep"));
@@ -476,20 +478,6 @@ private slots:
         const DockItem pic = addPicture(store);
         QCOMPARE(pic.customIconPath, std::optional<QString>(store.iconsFolderPath() + "/" +
                                                             uuidString(pic.id) + ".png"));
-    }
-
-    void deleteRemovesEveryShortcutWithTheId() {
-        QByteArray items = twoItemArray;
-        items.replace("aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee",
-                      "11111111-2222-3333-4444-555555555555");
-        QVERIFY(writeAll(configPath(), items));
-        DockStore store(support(), noSeed());
-        QCOMPARE(store.items().size(), 2);
-        DockItem probe = store.items().first();
-        probe.name = "other fields do not matter";
-        store.deleteItem(probe);
-        QVERIFY(store.items().isEmpty());
-        QCOMPARE(reloaded().items().size(), 0);
     }
 
     void loneSurrogatesSurviveALoadAndSave() {
@@ -539,26 +527,7 @@ private slots:
             QVERIFY2(QFileInfo::exists(path), qPrintable(path));
     }
 
-    void aSaveRemovesImagesOfShortcutsThatAreGone() {
-        DockStore store(support(), noSeed());
-        const QString keptImage = *addPicture(store).customIconPath;
-        // What a crash between copying an image and saving leaves behind, and a stranger.
-        const QString orphan =
-            store.iconsFolderPath() + "/" + uuidString(QUuid::createUuid()) + ".jpg";
-        const QString sampleSpare =
-            store.iconsFolderPath() + "/" + uuidString(store.items().first().id) + ".gif";
-        const QString notOurs = store.iconsFolderPath() + "/mine.png";
-        for (const QString& path : {orphan, sampleSpare, notOurs})
-            QVERIFY(writeAll(path, "x"));
-        store.resetLauncherTiming();
-        QVERIFY(!QFileInfo::exists(orphan));
-        QVERIFY(QFileInfo::exists(keptImage));
-        // A shortcut that is still there keeps its files until its image changes.
-        QVERIFY(QFileInfo::exists(sampleSpare));
-        QVERIFY(QFileInfo::exists(notOurs));
-    }
-
-    void anImageAShortcutNamesIsKeptWhateverIdItIsStoredUnder() {
+    void aSaveKeepsOnlyImagesAShortcutNamesWhateverIdTheyAreUnder() {
         // Copied from another machine or duplicated by hand: two shortcuts name one image, stored
         // under a third id that is no shortcut's.
         const QString image =
@@ -571,8 +540,20 @@ private slots:
         QVERIFY(writeAll(configPath(), configWith(items, defaultTimingJson)));
         DockStore store(support(), noSeed());
         QCOMPARE(store.items().at(0).customIconPath, std::optional<QString>(image));
+        // What a crash between copying an image and saving leaves behind, and a stranger.
+        const QString orphan =
+            store.iconsFolderPath() + "/" + uuidString(QUuid::createUuid()) + ".jpg";
+        const QString sampleSpare =
+            store.iconsFolderPath() + "/" + uuidString(store.items().first().id) + ".gif";
+        const QString notOurs = store.iconsFolderPath() + "/mine.png";
+        for (const QString& path : {orphan, sampleSpare, notOurs})
+            QVERIFY(writeAll(path, "x"));
         store.resetLauncherTiming();
+        QVERIFY(!QFileInfo::exists(orphan));
         QCOMPARE(readAll(image), QByteArray("png"));
+        // A shortcut that is still there keeps its files until its image changes.
+        QVERIFY(QFileInfo::exists(sampleSpare));
+        QVERIFY(QFileInfo::exists(notOurs));
         store.deleteItem(store.items().first());
         QCOMPARE(readAll(image), QByteArray("png"));
         store.deleteItem(store.items().first());
@@ -599,7 +580,8 @@ private slots:
         auto sizeLimit = std::make_unique<FileSizeLimit>(rlim_t(limit));
         QVERIFY(sizeLimit->active);
         store.upsert(namedItem("Does not fit"));
-        checkFailureThenRecovery(store, saved, strerrorText(EFBIG), [&] { sizeLimit.reset(); });
+        checkFailureThenRecovery(store, saved, QString::fromLocal8Bit(std::strerror(EFBIG)),
+                                 [&] { sizeLimit.reset(); });
     }
 
     void readOnlyFolderKeepsTheLastSavedFile() {
@@ -621,7 +603,8 @@ private slots:
             QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
         store.upsert(namedItem("Read only"));
         // Qt checks the existing file before it makes the temporary one.
-        const QString reason = disk ? QStringLiteral("is not writable") : strerrorText(EACCES);
+        const QString reason = disk ? QStringLiteral("is not writable")
+                                    : QString::fromLocal8Bit(std::strerror(EACCES));
         checkFailureThenRecovery(store, saved, reason, [&] {
             if (disk)
                 QVERIFY(disk->remount(0));
@@ -636,17 +619,13 @@ private slots:
         QVERIFY(writeAll(blocked, "a file where a folder must go"));
         DockStore store(blocked, noSeed());
         // The first run's own save has already failed.
-        QCOMPARE(
-            store.saveFailure(),
-            std::optional(QString::fromUtf8("“%1” is a file where a folder must be").arg(blocked)));
+        const QString reason = QString::fromUtf8("“%1” is a file where a folder must be");
+        QCOMPARE(store.saveFailure(), std::optional(reason.arg(blocked)));
         store.upsert(namedItem("In memory"));
-        QCOMPARE(store.items().size(), 4);
-        QCOMPARE(readAll(blocked), QByteArray("a file where a folder must go"));
-
-        QVERIFY(QFile::remove(blocked));
-        store.upsert(namedItem("Saved"));
-        QVERIFY(!store.saveFailure().has_value());
-        QCOMPARE(DockStore(blocked, noSeed()).items(), store.items());
+        checkFailureThenRecovery(store, {}, reason.arg(blocked), [&] {
+            QCOMPARE(readAll(blocked), QByteArray("a file where a folder must go"));
+            QVERIFY(QFile::remove(blocked));
+        });
     }
 
     void failedBackupOfAnUnreadableFileKeepsIt() {
@@ -657,18 +636,11 @@ private slots:
         auto sizeLimit = std::make_unique<FileSizeLimit>(4096);
         QVERIFY(sizeLimit->active);
         store.upsert(namedItem("Not yet"));
-        QVERIFY(store.saveFailure().has_value());
-        QVERIFY2(store.saveFailure()->contains("could not be backed up"),
-                 qPrintable(*store.saveFailure()));
-        QCOMPARE(readAll(configPath()), unreadable);
-
-        sizeLimit.reset();
-        store.upsert(namedItem("Now"));
-        QVERIFY(!store.saveFailure().has_value());
+        checkFailureThenRecovery(store, unreadable, "could not be backed up",
+                                 [&] { sizeLimit.reset(); });
         QCOMPARE(backups(store).size(), 1);
         QCOMPARE(readAll(QDir(store.applicationFolderPath()).filePath(backups(store).first())),
                  unreadable);
-        QCOMPARE(reloaded().items(), store.items());
     }
 
     void imagesStayUntilASaveNoLongerNamesThem() {

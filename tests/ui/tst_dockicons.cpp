@@ -1,4 +1,5 @@
 #include "../TestImages.h"
+#include "../model/StoreFiles.h"
 #include "ui/dock/DockIconContent.h"
 #include "ui/dock/DockItemButton.h"
 
@@ -60,28 +61,20 @@ class DockIconTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void symbolNameIsTrimmedAndBlankFallsBack() {
-        for (const auto& [name, expected] : {std::pair{u"   "_s, u"square.grid.2x2"_s},
-                                             std::pair{u" star.fill "_s, u"star.fill"_s},
-                                             std::pair{u"\u2028gearshape\u00a0"_s, u"gearshape"_s}})
-            QCOMPARE(content(name, std::nullopt)->effectiveSymbolName(), expected);
-    }
-
-    void customImageIsReadOnlyFromAReadableImageFile() {
+    void customImageIsReadOnlyFromAReadableImageFileElseTheSymbolIsDrawn() {
         const QString png = writeImage(m_dir.filePath("ok.png"), {8, 4}, Qt::red);
         // The extension does not decide the format: a PNG stored as .jpg is still read.
         const QString misnamed = m_dir.filePath("actually-png.jpg");
         QVERIFY(QFile::copy(png, misnamed));
-        QFile text(m_dir.filePath("notes.png"));
-        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not an image\n") > 0 &&
-                text.flush());
+        const QString text = m_dir.filePath("notes.png");
+        QVERIFY(writeAll(text, "not an image\n"));
         const QString fifo = m_dir.filePath("pipe.png");
         QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
 
         QVERIFY(!content("star", std::nullopt)->loadCustomImage());
         QVERIFY(!content("star", QStringLiteral(" \n\t"))->loadCustomImage());
         QVERIFY(!content("star", m_dir.filePath("missing.png"))->loadCustomImage());
-        QVERIFY(!content("star", text.fileName())->loadCustomImage());
+        QVERIFY(!content("star", text)->loadCustomImage());
         QVERIFY(!content("star", m_dir.path())->loadCustomImage());
         // A named pipe would block the reader forever; it is not opened at all.
         QVERIFY(!content("star", fifo)->loadCustomImage());
@@ -89,23 +82,8 @@ private slots:
         const auto padded = content("star", "  \n" + png + "\t ");
         QCOMPARE(padded->loadCustomImage().value_or(QImage()).size(), QSize(8, 4));
         QVERIFY(content("star", misnamed)->loadCustomImage());
-    }
 
-    void customImageIsReadAnewEachTime() {
-        const QString path = writeImage(m_dir.filePath("changing.png"), {10, 10}, Qt::red);
-        const auto view = content("star", path);
-        QCOMPARE(boundsOf(render(*view), Qt::red), QRect(6, 6, 32, 32));
-
-        writeImage(path, {10, 10}, Qt::blue);
-        QCOMPARE(view->loadCustomImage()->pixelColor(0, 0), QColor(Qt::blue));
-        QCOMPARE(boundsOf(render(*view), Qt::blue), QRect(6, 6, 32, 32));
-
-        QVERIFY(QFile::remove(path));
-        QVERIFY(!view->loadCustomImage());
-        QVERIFY(boundsOf(render(*view), Qt::blue).isEmpty());
-    }
-
-    void symbolIsDrawnWhenTheImageCannotBeShown() {
+        // Without an image to show, the symbol is drawn.
         const QImage symbolOnly = render(*content("star", std::nullopt));
         QVERIFY(opaquePixels(symbolOnly) > 20);
         QCOMPARE(render(*content("star", m_dir.filePath("deleted.png"))), symbolOnly);
@@ -117,7 +95,19 @@ private slots:
         QVERIFY(blank != symbolOnly);
     }
 
-    void wideImageIsFittedInsideThePaddingAndCentred() {
+    void customImageIsReadAnewEachTimeAndFittedInsideThePadding() {
+        const QString path = writeImage(m_dir.filePath("changing.png"), {10, 10}, Qt::red);
+        const auto view = content("star", path);
+        QCOMPARE(boundsOf(render(*view), Qt::red), QRect(6, 6, 32, 32));
+
+        writeImage(path, {10, 10}, Qt::blue);
+        QCOMPARE(view->loadCustomImage()->pixelColor(0, 0), QColor(Qt::blue));
+        QCOMPARE(boundsOf(render(*view), Qt::blue), QRect(6, 6, 32, 32));
+
+        QVERIFY(QFile::remove(path));
+        QVERIFY(!view->loadCustomImage());
+        QVERIFY(boundsOf(render(*view), Qt::blue).isEmpty());
+
         const QString wide = writeImage(m_dir.filePath("wide.png"), {200, 100}, Qt::red);
         DockItemButton button(makeItem("Wide", "Wide", "star", wide), [] {});
         QCOMPARE(button.size(), QSize(44, 44));
@@ -125,7 +115,7 @@ private slots:
         QCOMPARE(boundsOf(render(button), Qt::red), QRect(6, 14, 32, 16));
     }
 
-    void tooltipHasNameThenPluginThenHotkey() {
+    void tooltipNamesTheShortcutAndAClickRunsItOnce() {
         DockItemButton button(makeItem("Rename", "Rename It", "star", std::nullopt), [] {});
         QCOMPARE(button.toolTip(), QStringLiteral("Rename\nRename It\nCtrl+Alt+1"));
 
@@ -135,21 +125,17 @@ private slots:
                                      Hotkey{QStringLiteral("k"), {}}),
                             [] {});
         QCOMPARE(bare.toolTip(), QStringLiteral(" Spaced \n<b>Bold</b>\nK"));
-    }
 
-    void clickRunsTheActionOncePerClick() {
+        // A click runs the action once; a press dragged off and released elsewhere is no click.
         int runs = 0;
-        DockItemButton button(makeItem("A", "A", "star", std::nullopt), [&runs] { ++runs; });
-        button.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&button));
-        QTest::mouseClick(&button, Qt::LeftButton);
+        DockItemButton clickable(makeItem("A", "A", "star", std::nullopt), [&runs] { ++runs; });
+        clickable.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&clickable));
+        QTest::mouseClick(&clickable, Qt::LeftButton);
         QCOMPARE(runs, 1);
-        QTest::mouseClick(&button, Qt::LeftButton);
-        QCOMPARE(runs, 2);
-        // A press that is dragged off and released elsewhere is no click.
-        QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(20, 20));
-        QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(200, 200));
-        QCOMPARE(runs, 2);
+        QTest::mousePress(&clickable, Qt::LeftButton, {}, QPoint(20, 20));
+        QTest::mouseRelease(&clickable, Qt::LeftButton, {}, QPoint(200, 200));
+        QCOMPARE(runs, 1);
     }
 
     void hoverEasesInAndOutAndOutlivesAChangeOfItem() {

@@ -100,7 +100,7 @@ class SettingsTests : public QObject {
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
 
-    void saveIsEnabledOnlyForAValidDraft() {
+    void saveNeedsAValidDraftAndModifiersKeepTheOrderOfSwitchingOn() {
         QList<DockItemDraft> saved;
         ItemEditorView editor(u"Add Shortcut"_s, DockItemDraft(),
                               [&saved](const DockItemDraft& draft) { saved.append(draft); });
@@ -109,6 +109,8 @@ private slots:
         auto* save = child(&editor, "saveButton");
         auto* name = child<QLineEdit>(&editor, "nameField");
         auto* plugin = child<QLineEdit>(&editor, "pluginField");
+        auto* command = child(&editor, "commandCheck");
+        QVERIFY(command->isChecked() && child(&editor, "optionCheck")->isChecked());
         QVERIFY(!save->isEnabled());
 
         // Return does nothing for an invalid draft; Escape is not bound.
@@ -123,10 +125,21 @@ private slots:
         typeInto(name, u"   "_s);
         QVERIFY(!save->isEnabled());
         typeInto(name, u" R "_s);
-        // Without modifiers the hotkey cannot be registered.
-        click(&editor, "commandCheck");
+
+        click(command);
+        QCOMPARE(editor.draft().hotkey.modifiers, QList<KeyModifier>{KeyModifier::alternate});
         QVERIFY(save->isEnabled());
-        click(&editor, "optionCheck");
+        click(command);
+        QCOMPARE(editor.draft().hotkey.modifiers,
+                 (QList<KeyModifier>{KeyModifier::alternate, KeyModifier::primary}));
+        // The display sorts the modifiers itself.
+        QCOMPARE(child<QLabel>(&editor, "currentShortcutLabel")->text(),
+                 u"Current shortcut: "_s + commandOption1);
+        click(&editor, "controlCheck");
+        QCOMPARE(editor.draft().hotkey.modifiers.last(), KeyModifier::system);
+        // Without modifiers the hotkey cannot be registered.
+        for (const char* box : {"commandCheck", "optionCheck", "controlCheck"})
+            click(&editor, box);
         QVERIFY(!save->isEnabled());
         click(&editor, "shiftCheck");
         QTest::keyClick(plugin, Qt::Key_Return);
@@ -136,52 +149,26 @@ private slots:
         QCOMPARE(saved.first().hotkey.modifiers, QList<KeyModifier>{KeyModifier::shift});
         QVERIFY(!editor.isVisible());
         QCOMPARE(editor.result(), int(QDialog::Accepted));
-    }
 
-    void modifierBoxesKeepTheOrderOfSwitchingOn() {
-        ItemEditorView editor(u"Add Shortcut"_s, DockItemDraft(), {});
-        QVERIFY(shown(editor));
-        auto* command = child(&editor, "commandCheck");
-        auto* label = child<QLabel>(&editor, "currentShortcutLabel");
-        QVERIFY(command->isChecked());
-        QVERIFY(child(&editor, "optionCheck")->isChecked());
-
-        click(command);
-        QCOMPARE(editor.draft().hotkey.modifiers, QList<KeyModifier>{KeyModifier::alternate});
-        click(command);
-        QCOMPARE(editor.draft().hotkey.modifiers,
-                 (QList<KeyModifier>{KeyModifier::alternate, KeyModifier::primary}));
-        // The display sorts the modifiers itself.
-        QCOMPARE(label->text(), u"Current shortcut: "_s + commandOption1);
-
-        click(&editor, "controlCheck");
-        QCOMPARE(editor.draft().hotkey.modifiers.last(), KeyModifier::system);
-
-        // Switching off removes every occurrence, the others keep their order.
-        DockItemDraft doubled;
-        doubled.hotkey.modifiers = {KeyModifier::shift, KeyModifier::primary, KeyModifier::shift,
-                                    KeyModifier::alternate};
-        ItemEditorView second(u"Edit Shortcut"_s, doubled, {});
+        // A hand-edited draft: a key outside the list shows no selection, yet counts once
+        // upper-cased; switching a modifier off removes every occurrence of it.
+        DockItemDraft edited;
+        edited.name = u"Hand edited"_s;
+        edited.pluginName = u"Plugin"_s;
+        edited.hotkey = {
+            u"k"_s,
+            {KeyModifier::shift, KeyModifier::primary, KeyModifier::shift, KeyModifier::alternate}};
+        ItemEditorView second(u"Edit Shortcut"_s, edited, {});
         QVERIFY(shown(second));
+        auto* keys = child<QComboBox>(&second, "keyPicker");
+        QCOMPARE(keys->currentIndex(), -1);
+        QVERIFY(child(&second, "saveButton")->isEnabled());
         click(&second, "shiftCheck");
         QCOMPARE(second.draft().hotkey.modifiers,
                  (QList<KeyModifier>{KeyModifier::primary, KeyModifier::alternate}));
-    }
-
-    void keyOutsideTheListShowsNoSelection() {
-        DockItemDraft draft;
-        draft.name = u"Hand edited"_s;
-        draft.pluginName = u"Plugin"_s;
-        draft.hotkey.key = u"k"_s;
-        ItemEditorView editor(u"Edit Shortcut"_s, draft, {});
-        auto* picker = child<QComboBox>(&editor, "keyPicker");
-        QCOMPARE(picker->currentIndex(), -1);
-        // "k" still has a key code once upper-cased.
-        QVERIFY(child(&editor, "saveButton")->isEnabled());
-
-        picker->setFocus();
-        QTest::keyClick(picker, Qt::Key_End);
-        QCOMPARE(editor.draft().hotkey.key, u"Z"_s);
+        keys->setFocus();
+        QTest::keyClick(keys, Qt::Key_End);
+        QCOMPARE(second.draft().hotkey.key, u"Z"_s);
     }
 
     void imageAndSymbolSourcesKeepBothValues() {
@@ -218,8 +205,6 @@ private slots:
         QVERIFY(!icon->loadCustomImage());
         QVERIFY(!child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
 
-        typeInto(&editor, "symbolField", u"  "_s);
-        QCOMPARE(icon->effectiveSymbolName(), u"square.grid.2x2"_s);
         typeInto(&editor, "symbolField", u" heart "_s);
         QCOMPARE(icon->effectiveSymbolName(), u"heart"_s);
 
@@ -228,40 +213,7 @@ private slots:
         QCOMPARE(child<QLabel>(&editor, "imageNameLabel")->text(), u"Photo.png"_s);
     }
 
-    void symbolPickerSearchesNamesAndWords() {
-        SymbolPicker picker(u"star"_s);
-        QCOMPARE(picker.currentName(), u"star"_s);
-        QLineEdit* search = picker.searchField();
-
-        // A plain word finds a symbol whose own name does not hold it.
-        search->setText(u"lightning"_s);
-        QVERIFY(picker.visibleNames().contains(u"bolt"_s));
-        QVERIFY(picker.visibleNames().contains(u"bolt.fill"_s));
-        QVERIFY(!picker.visibleNames().contains(u"star"_s));
-        // The highlight moves to the first match when its own symbol is filtered away.
-        QCOMPARE(picker.currentName(), picker.visibleNames().first());
-
-        // Full and partial names, words in any order, any case.
-        search->setText(u"square.stack.3d.up.fill"_s);
-        QCOMPARE(picker.visibleNames(), QStringList{u"square.stack.3d.up.fill"_s});
-        search->setText(u"Stack Square"_s);
-        QVERIFY(picker.visibleNames().contains(u"square.stack.3d.up"_s));
-        for (const QString& name : picker.visibleNames())
-            QVERIFY2(name.contains(u"stack"_s) && name.contains(u"square"_s), qPrintable(name));
-        search->setText(u"gear"_s);
-        QVERIFY(picker.visibleNames().contains(u"gearshape"_s));
-
-        search->setText(u"nothing-like-this"_s);
-        QVERIFY(picker.visibleNames().isEmpty());
-        QCOMPARE(picker.currentName(), QString());
-        QCOMPARE(child<QLabel>(&picker, "symbolNameLabel")->text(), u"No matching symbols"_s);
-        QVERIFY(!child(&picker, "chooseButton")->isEnabled());
-
-        search->clear();
-        QCOMPARE(picker.visibleNames().size(), SymbolPicker::offeredNames().size());
-    }
-
-    void pickingASymbolFillsTheField() {
+    void symbolPickerSearchesAndFillsTheFieldByMouseOrKeyboard() {
         DockItemDraft draft;
         draft.icon = u"heart"_s;
         ItemEditorView editor(u"Edit Shortcut"_s, draft, {});
@@ -271,6 +223,33 @@ private slots:
         SymbolPicker* picker = editor.symbolPicker();
         QVERIFY(picker && QTest::qWaitForWindowExposed(picker));
         QCOMPARE(picker->currentName(), u"heart"_s);
+
+        // A plain word finds a symbol whose own name does not hold it.
+        picker->searchField()->setText(u"lightning"_s);
+        QVERIFY(picker->visibleNames().contains(u"bolt"_s));
+        QVERIFY(picker->visibleNames().contains(u"bolt.fill"_s));
+        QVERIFY(!picker->visibleNames().contains(u"heart"_s));
+        // The highlight moves to the first match when its own symbol is filtered away.
+        QCOMPARE(picker->currentName(), picker->visibleNames().first());
+
+        // Full and partial names, words in any order, any case.
+        picker->searchField()->setText(u"square.stack.3d.up.fill"_s);
+        QCOMPARE(picker->visibleNames(), QStringList{u"square.stack.3d.up.fill"_s});
+        picker->searchField()->setText(u"Stack Square"_s);
+        QVERIFY(picker->visibleNames().contains(u"square.stack.3d.up"_s));
+        for (const QString& name : picker->visibleNames())
+            QVERIFY2(name.contains(u"stack"_s) && name.contains(u"square"_s), qPrintable(name));
+        picker->searchField()->setText(u"gear"_s);
+        QVERIFY(picker->visibleNames().contains(u"gearshape"_s));
+
+        picker->searchField()->setText(u"nothing-like-this"_s);
+        QVERIFY(picker->visibleNames().isEmpty());
+        QCOMPARE(picker->currentName(), QString());
+        QCOMPARE(child<QLabel>(picker, "symbolNameLabel")->text(), u"No matching symbols"_s);
+        QVERIFY(!child(picker, "chooseButton")->isEnabled());
+
+        picker->searchField()->clear();
+        QCOMPARE(picker->visibleNames().size(), SymbolPicker::offeredNames().size());
 
         // A click on a cell chooses it and closes the picker.
         picker->searchField()->setText(u"bolt"_s);
@@ -294,13 +273,8 @@ private slots:
         QCOMPARE(editor.draft().icon, u"bolt.fill"_s);
         typeInto(field, u"star.fill"_s);
         QCOMPARE(editor.draft().icon, u"star.fill"_s);
-    }
 
-    void symbolPickerWorksFromTheKeyboard() {
-        ItemEditorView editor(u"Add Shortcut"_s, DockItemDraft(), {});
-        QVERIFY(shown(editor));
-        SymbolPicker* picker = openedPicker(editor);
-        QVERIFY(picker);
+        QVERIFY((picker = openedPicker(editor)));
         QLineEdit* search = picker->searchField();
         QTRY_VERIFY(search->hasFocus());
 
@@ -348,93 +322,27 @@ private slots:
         QVERIFY(editor.isVisible());
     }
 
-    void windowShowsTheStoredShortcuts() {
-        Fixture f;
-        DockItem blank = DockStore::builtInSamples().first();
-        blank.id = QUuid::createUuid();
-        blank.icon = u" \t"_s;
-        blank.customIconPath = f.dir.filePath(u"gone.png"_s);
-        f.store.upsert(blank);
-
-        SettingsView view(f.store);
-        const QList<ShortcutRow*> rows = view.rows();
-        QCOMPARE(rows.size(), 4);
-        QCOMPARE(child<QLabel>(rows[0], "nameLabel")->text(), u"Content Reel"_s);
-        QCOMPARE(child<QLabel>(rows[0], "hotkeyLabel")->text(), commandOption1);
-        QCOMPARE(child<DockIconContent>(rows[2], "iconContent")->effectiveSymbolName(),
-                 u"photo.stack"_s);
-        auto* fallback = child<DockIconContent>(rows[3], "iconContent");
-        QCOMPARE(fallback->effectiveSymbolName(), u"square.grid.2x2"_s);
-        QVERIFY(!fallback->loadCustomImage());
-
-        f.store.deleteItem(f.store.items().first());
-        QCOMPARE(view.rows().size(), 3);
-        QCOMPARE(child<QLabel>(view.rows()[0], "nameLabel")->text(), u"Autoflow"_s);
-    }
-
-    void footerNamesAndOpensTheConfigurationFolder() {
-        QTemporaryDir home;
-        const QByteArray oldHome = qgetenv("HOME");
-        qputenv("HOME", home.path().toUtf8());
-        DockStore store(home.filePath(u".local/share"_s), noSeed());
-        SettingsView view(store);
-        qputenv("HOME", oldHome);
-
-        QStringList opened;
-        view.setFolderOpener([&opened](const QString& path) {
-            opened.append(path);
-            return true;
-        });
-        // The folder is made first when no save has made it yet.
-        QDir(store.applicationFolderPath()).removeRecursively();
-        click(&view, "openFolderButton");
-        QCOMPARE(opened, QStringList{store.applicationFolderPath()});
-        QVERIFY(QFileInfo(opened.first()).isDir());
-        QCOMPARE(QFileInfo(store.configFilePath()).absolutePath(), opened.first());
-    }
-
-    void addThenSaveStoresATrimmedShortcut() {
+    void editorsSaveOnlyOnSaveAndEachStartsFromTheStore() {
         Window w;
         const QString picture = writeImage(w.dir.filePath(u"Photo.PNG"_s));
-        QVERIFY(shown(w.view));
-
-        click(&w.view, "addShortcutButton");
-        ItemEditorView* editor = openedEditor(w.view);
-        QVERIFY(editor);
-
-        typeInto(editor, "nameField", u"  Rename  "_s);
-        typeInto(editor, "pluginField", u" Rename It"_s);
-        editor->setImageChooser([&picture](QWidget*) { return std::optional<QString>(picture); });
-        click(editor, "chooseImageButton");
-        click(editor, "saveButton");
-
-        QTRY_VERIFY(!w.view.editor());
-        QVERIFY(!w.view.editorContext());
-        QCOMPARE(w.store.items().size(), 4);
-        const DockItem added = w.store.items().last();
-        QCOMPARE(added.name, u"Rename"_s);
-        QCOMPARE(added.pluginName, u"Rename It"_s);
-        QCOMPARE(QDir(w.store.iconsFolderPath()).entryList(QDir::Files),
-                 QStringList{uuidString(added.id) + u".png"_s});
-        QCOMPARE(w.view.rows().size(), 4);
-        QCOMPARE(child<QLabel>(w.view.rows().last(), "nameLabel")->text(), u"Rename"_s);
-        QVERIFY(QFile::exists(picture));
-    }
-
-    void cancelLeavesStoreAndIconsUntouched() {
-        Window w;
-        const QString picture = writeImage(w.dir.filePath(u"Photo.png"_s));
         const QList<DockItem> before = w.store.items();
         const QByteArray configBefore = readAll(w.store.configFilePath());
         QVERIFY(!configBefore.isEmpty());
         QVERIFY(shown(w.view));
 
+        QUuid firstContext;
         for (const bool editing : {false, true}) {
-            editing ? click(w.view.rows().at(0), "editButton") : w.view.addShortcut();
+            editing ? click(w.view.rows().at(1), "editButton") : w.view.addShortcut();
             ItemEditorView* editor = openedEditor(w.view);
             QVERIFY(editor);
+            if (editing) {
+                firstContext = w.view.editorContext()->id;
+                QCOMPARE(child<QLineEdit>(editor, "nameField")->text(), u"Autoflow"_s);
+                QCOMPARE(editor->draft().id, std::optional<QUuid>(w.store.items()[1].id));
+            }
             typeInto(editor, "nameField", u"Changed"_s);
             typeInto(editor, "pluginField", u"Changed"_s);
+            click(editor, "shiftCheck");
             editor->setImageChooser(
                 [&picture](QWidget*) { return std::optional<QString>(picture); });
             click(editor, "chooseImageButton");
@@ -445,22 +353,6 @@ private slots:
         QCOMPARE(w.store.items(), before);
         QCOMPARE(readAll(w.store.configFilePath()), configBefore);
         QVERIFY(!QFileInfo::exists(w.store.iconsFolderPath()));
-    }
-
-    void editStartsFromTheStoredItemEachTime() {
-        Window w;
-        QVERIFY(shown(w.view));
-
-        click(w.view.rows().at(1), "editButton");
-        ItemEditorView* first = openedEditor(w.view);
-        QVERIFY(first);
-        const QUuid firstContext = w.view.editorContext()->id;
-        QCOMPARE(child<QLineEdit>(first, "nameField")->text(), u"Autoflow"_s);
-        QCOMPARE(first->draft().id, std::optional<QUuid>(w.store.items()[1].id));
-        typeInto(first, "nameField", u"Unsaved"_s);
-        click(first, "shiftCheck");
-        click(first, "cancelButton");
-        QTRY_VERIFY(!w.view.editor());
 
         click(w.view.rows().at(1), "editButton");
         ItemEditorView* second = openedEditor(w.view);
@@ -476,31 +368,80 @@ private slots:
         QCOMPARE(w.store.items().size(), 3);
         QCOMPARE(w.store.items()[1].name, u"Flow"_s);
         QCOMPARE(w.store.items()[1].id, DockStore::builtInSamples()[1].id);
+
+        // Adding stores a trimmed shortcut and a copy of its image, and shows its row.
+        click(&w.view, "addShortcutButton");
+        ItemEditorView* editor = openedEditor(w.view);
+        QVERIFY(editor);
+        typeInto(editor, "nameField", u"  Rename  "_s);
+        typeInto(editor, "pluginField", u" Rename It"_s);
+        editor->setImageChooser([&picture](QWidget*) { return std::optional<QString>(picture); });
+        click(editor, "chooseImageButton");
+        click(editor, "saveButton");
+        QTRY_VERIFY(!w.view.editor());
+        QVERIFY(!w.view.editorContext());
+        QCOMPARE(w.store.items().size(), 4);
+        const DockItem added = w.store.items().last();
+        QCOMPARE(added.name, u"Rename"_s);
+        QCOMPARE(added.pluginName, u"Rename It"_s);
+        QCOMPARE(QDir(w.store.iconsFolderPath()).entryList(QDir::Files),
+                 QStringList{uuidString(added.id) + u".png"_s});
+        QCOMPARE(w.view.rows().size(), 4);
+        QCOMPARE(child<QLabel>(w.view.rows().last(), "nameLabel")->text(), u"Rename"_s);
+        QVERIFY(QFile::exists(picture));
     }
 
-    void failedSaveBannerAndRestoreButton() {
-        Window w;
-        QVERIFY(shown(w.view));
-        auto* banner = child<SaveFailureBanner>(&w.view, "saveFailureBanner");
-        QVERIFY(!banner->isVisible());
+    void windowShowsTheStoreAndItsFailuresAndOpensItsFolder() {
+        Fixture f;
+        DockItem blank = DockStore::builtInSamples().first();
+        blank.id = QUuid::createUuid();
+        blank.icon = u" \t"_s;
+        blank.customIconPath = f.dir.filePath(u"gone.png"_s);
+        f.store.upsert(blank);
+        SettingsView view(f.store);
+        QVERIFY(shown(view));
+        const QList<ShortcutRow*> rows = view.rows();
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(child<QLabel>(rows[0], "nameLabel")->text(), u"Content Reel"_s);
+        QCOMPARE(child<QLabel>(rows[0], "hotkeyLabel")->text(), commandOption1);
+        QCOMPARE(child<DockIconContent>(rows[2], "iconContent")->effectiveSymbolName(),
+                 u"photo.stack"_s);
+        auto* fallback = child<DockIconContent>(rows[3], "iconContent");
+        QCOMPARE(fallback->effectiveSymbolName(), u"square.grid.2x2"_s);
+        QVERIFY(!fallback->loadCustomImage());
 
-        const QString folder = w.store.applicationFolderPath();
+        auto* banner = child<SaveFailureBanner>(&view, "saveFailureBanner");
+        QVERIFY(!banner->isVisible());
+        const QString folder = f.store.applicationFolderPath();
         QVERIFY(blockFolder(folder));
-        click(w.view.rows().at(0), "deleteButton");
-        QCOMPARE(w.view.rows().size(), 2);
+        click(rows.at(0), "deleteButton");
+        QCOMPARE(view.rows().size(), 3);
+        QCOMPARE(child<QLabel>(view.rows()[0], "nameLabel")->text(), u"Autoflow"_s);
         QVERIFY(banner->isVisible());
-        QCOMPARE(banner->text(), *w.store.saveFailureMessage());
+        QCOMPARE(banner->text(), *f.store.saveFailureMessage());
         QVERIFY(banner->text().contains(folder));
 
         QVERIFY(QFile::remove(folder));
-        click(w.view.rows().at(0), "deleteButton");
+        click(view.rows().at(0), "deleteButton");
         QVERIFY(!banner->isVisible());
-        QCOMPARE(w.reread().items().size(), 1);
+        QCOMPARE(f.reread().items().size(), 2);
 
         // What a restore keeps and removes is the store's to test; here the button reaches it.
-        click(&w.view, "restoreSamplesButton");
-        QCOMPARE(w.store.items(), DockStore::builtInSamples());
-        QCOMPARE(w.view.rows().size(), 3);
+        click(&view, "restoreSamplesButton");
+        QCOMPARE(f.store.items(), DockStore::builtInSamples());
+        QCOMPARE(view.rows().size(), 3);
+
+        // The folder is made first when no save has made it yet.
+        QStringList opened;
+        view.setFolderOpener([&opened](const QString& path) {
+            opened.append(path);
+            return true;
+        });
+        QDir(folder).removeRecursively();
+        click(&view, "openFolderButton");
+        QCOMPARE(opened, QStringList{folder});
+        QVERIFY(QFileInfo(folder).isDir());
+        QCOMPARE(QFileInfo(f.store.configFilePath()).absolutePath(), folder);
     }
 
     void typedValuesAreClampedThroughTheStore() {

@@ -3,9 +3,6 @@
 #include "hotkeys/HotkeyService.h"
 
 #include <QList>
-#include <QSet>
-
-#include <algorithm>
 
 namespace brevlin::testing {
 
@@ -17,15 +14,12 @@ public:
         Hotkey hotkey;
     };
 
-    void setPressHandler(PressHandler handler) override {
-        ++handlersSet;
-        m_handler = std::move(handler);
-    }
+    void setPressHandler(PressHandler handler) override { m_handler = std::move(handler); }
     RegisterResult registerHotkey(HotkeyId id, const Hotkey& hotkey) override {
         ++attempts;
         if (!hotkey.position())
             return RegisterResult::unsupportedKey;
-        if (refusedAttempts.contains(attempts) || (refuseTaken && isTaken(hotkey)))
+        if (refuseTaken && liveFor(hotkey))
             return RegisterResult::taken;
         removeLive(id);
         live.append({id, hotkey});
@@ -43,36 +37,30 @@ public:
     }
     // Presses the live registration that this hotkey's keys set off; false when there is none.
     bool press(const Hotkey& hotkey) {
-        for (const Live& r : live) {
-            if (sameKeys(r.hotkey, hotkey)) {
-                press(r.id);
-                return true;
-            }
-        }
-        return false;
+        const Live* found = liveFor(hotkey);
+        if (found)
+            press(found->id);
+        return found;
     }
     bool hasHandler() const { return bool(m_handler); }
 
-    // Attempt numbers (from 1, over the service's life) that fail.
-    QSet<int> refusedAttempts;
     // Refuse keys that are live already, as a desktop does.
     bool refuseTaken = false;
     int attempts = 0;
-    int handlersSet = 0;
     QList<Live> live;
     QList<HotkeyId> unregistered;
 
 private:
-    // The same key with the same modifiers, in whatever order they are listed.
-    static bool sameKeys(const Hotkey& a, const Hotkey& b) {
-        return a.position() == b.position() && a.modifierSet() == b.modifierSet();
+    // The live registration of the same key and modifiers, in whatever order they are listed.
+    const Live* liveFor(const Hotkey& hotkey) const {
+        for (const Live& r : live)
+            if (r.hotkey.position() == hotkey.position() &&
+                r.hotkey.modifierSet() == hotkey.modifierSet())
+                return &r;
+        return nullptr;
     }
     void removeLive(HotkeyId id) {
         live.removeIf([id](const Live& r) { return r.id == id; });
-    }
-    bool isTaken(const Hotkey& hotkey) const {
-        return std::any_of(live.begin(), live.end(),
-                           [&](const Live& r) { return sameKeys(r.hotkey, hotkey); });
     }
     PressHandler m_handler;
 };
