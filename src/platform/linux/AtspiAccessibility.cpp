@@ -75,6 +75,19 @@ struct ActInFlight {
         return Variant(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr));
     }
 
+    // Starts `first` on the element, or answers false at once when there is nothing to ask.
+    static void begin(Bus& bus, const AccessibleElement& element, std::function<void(bool)> done,
+                      void (*first)(std::shared_ptr<ActInFlight>)) {
+        const auto* ref = element.as<AtspiElementRef>();
+        if (!ref || !bus.ensureConnected()) {
+            done(false);
+            return;
+        }
+        // Counted as one request: the calls that follow are answered after the backend may be
+        // gone.
+        bus.countRequests(1);
+        first(std::make_shared<ActInFlight>(bus.connection(), *ref, std::move(done)));
+    }
     static void focus(std::shared_ptr<ActInFlight> act) {
         act->send(act, "org.a11y.atspi.Component", "GrabFocus", nullptr, G_VARIANT_TYPE("(b)"),
                   onDone);
@@ -606,25 +619,12 @@ bool AtspiAccessibility::press(const AccessibleElement& element) {
 
 void AtspiAccessibility::pressWithoutWaiting(const AccessibleElement& element,
                                              std::function<void(bool pressed)> done) {
-    const auto* ref = element.as<AtspiElementRef>();
-    if (!ref || !d->bus.ensureConnected()) {
-        done(false);
-        return;
-    }
-    // Counted as one request: the calls that follow are answered after this backend may be gone.
-    d->bus.countRequests(1);
-    ActInFlight::press(std::make_shared<ActInFlight>(d->bus.connection(), *ref, std::move(done)));
+    ActInFlight::begin(d->bus, element, std::move(done), &ActInFlight::press);
 }
 
 void AtspiAccessibility::focusWithoutWaiting(const AccessibleElement& element,
                                              std::function<void(bool focused)> done) {
-    const auto* ref = element.as<AtspiElementRef>();
-    if (!ref || !d->bus.ensureConnected()) {
-        done(false);
-        return;
-    }
-    d->bus.countRequests(1);
-    ActInFlight::focus(std::make_shared<ActInFlight>(d->bus.connection(), *ref, std::move(done)));
+    ActInFlight::begin(d->bus, element, std::move(done), &ActInFlight::focus);
 }
 
 bool AtspiAccessibility::focus(const AccessibleElement& element) {
