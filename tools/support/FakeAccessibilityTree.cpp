@@ -58,18 +58,6 @@ int FakeAccessibilityTree::nodeId(const AccessibleElement& element) {
     return ref ? ref->id : -1;
 }
 
-void FakeAccessibilityTree::setText(int id, LabelText which, const std::optional<QString>& text) {
-    node(id).text(which) = text;
-}
-
-void FakeAccessibilityTree::setElements(int id, Relation relation, const std::vector<int>& ids) {
-    node(id).related[relation] = ids;
-}
-
-void FakeAccessibilityTree::allowPress(int id, bool allowed) {
-    node(id).pressable = allowed;
-}
-
 bool FakeAccessibilityTree::isProcessTrusted(bool prompt) {
     ++trustChecks;
     if (prompt && !trusted) {

@@ -22,11 +22,11 @@ public:
         int parent = -1;
         std::vector<int> children;
         Role role = Role::other;
-        // Each text, indexed by LabelText; absent unless the test set it.
+        // Indexed by LabelText.
         std::array<std::optional<QString>, 4> texts;
         bool focused = false;
         bool selected = false;
-        // The window relations and contents; children follow `children`.
+        // Every relation but the children.
         std::map<Relation, std::vector<int>> related;
         // False: reading the parent fails.
         bool parentReadable = true;
@@ -58,9 +58,13 @@ public:
     // The node behind an element of this tree, or -1.
     static int nodeId(const AccessibleElement& element);
 
-    void setText(int id, LabelText which, const std::optional<QString>& text);
-    void setElements(int id, Relation relation, const std::vector<int>& ids);
-    void allowPress(int id, bool allowed = true);
+    void setText(int id, LabelText which, const std::optional<QString>& text) {
+        node(id).text(which) = text;
+    }
+    void setElements(int id, Relation relation, const std::vector<int>& ids) {
+        node(id).related[relation] = ids;
+    }
+    void allowPress(int id) { node(id).pressable = true; }
 
     // Which root the application element of a process is; -1 gives a null element.
     int applicationRoot = 0;

@@ -4,17 +4,6 @@
 
 namespace brevlin::testing {
 
-namespace {
-
-// "K", "Down"… as the timeline writes keys.
-QString keyName(Key key) {
-    static const char* const names[] = {"A", "K", "Delete", "Down", "Return"};
-    static_assert(std::size(names) == std::size_t(Key::returnKey) + 1);
-    return QString::fromLatin1(names[std::size_t(key)]);
-}
-
-} // namespace
-
 class SimulatedFigma::Application : public RunningApplication {
 public:
     explicit Application(SimulatedFigma& figma)
@@ -46,17 +35,16 @@ public:
             done(StartResult::notInstalled());
             return;
         }
-        ++m_figma.startRequests;
         m_figma.log(QStringLiteral("start %1").arg(applicationId));
         SimulatedFigma& figma = m_figma;
-        figma.m_scheduler.postAfter(figma.startCompletionDelayMilliseconds, [&figma, done] {
+        figma.m_scheduler.postAfter(250, [&figma, done] {
             const StartOutcome outcome = figma.startOutcome;
             if (outcome == StartOutcome::starts || outcome == StartOutcome::failsButRuns)
                 figma.running = true;
             if (outcome == StartOutcome::starts)
                 figma.log(QStringLiteral("started"));
             done(outcome == StartOutcome::failsWithError || outcome == StartOutcome::failsButRuns
-                     ? StartResult::failed(figma.startError)
+                     ? StartResult::failed(QStringLiteral("The application is damaged."))
                      : StartResult::started(outcome == StartOutcome::starts ? figma.m_application
                                                                             : nullptr));
         });
@@ -141,9 +129,9 @@ QStringList SimulatedFigma::timelineOf(const QStringList& prefixes) const {
     return selected;
 }
 
-qint64 SimulatedFigma::timeOf(const QString& what) const {
+qint64 SimulatedFigma::timeOf(const QString& what, int nth) const {
     const QStringList entries = timelineOf({what});
-    return entries.isEmpty() ? -1 : entries.first().section(' ', 0, 0).toLongLong();
+    return nth < entries.size() ? entries[nth].section(' ', 0, 0).toLongLong() : -1;
 }
 
 void SimulatedFigma::receiveKey(const PostedKey& key) {
@@ -165,7 +153,9 @@ void SimulatedFigma::receiveKey(const PostedKey& key) {
                                            {KeyModifier::shift, "⇧"}})
         if (key.modifiers.testFlag(modifier))
             written += QString::fromUtf8(symbol);
-    written += key.key ? keyName(*key.key) : key.text;
+    static const char* const keyNames[] = {"A", "K", "Delete", "Down", "Return"};
+    static_assert(std::size(keyNames) == std::size_t(Key::returnKey) + 1);
+    written += key.key ? QString::fromLatin1(keyNames[std::size_t(*key.key)]) : key.text;
     if (!toFigma)
         written += QStringLiteral(" (to %1)").arg(key.receiver.value_or("nobody"));
     log(written);

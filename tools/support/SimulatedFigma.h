@@ -43,8 +43,6 @@ public:
     // returnsNothing: the start is reported done without the application.
     enum class StartOutcome { starts, failsWithError, returnsNothing, failsButRuns };
     StartOutcome startOutcome = StartOutcome::starts;
-    QString startError = QStringLiteral("The application is damaged.");
-    qint64 startCompletionDelayMilliseconds = 250;
     bool becomesFrontmost = true;
     // Activations it takes before Figma is the frontmost application.
     int activationsBeforeFrontmost = 1;
@@ -61,7 +59,6 @@ public:
     // A field that refuses focus may still take it when pressed, as a clickable one does.
     bool fieldFocusedByPress = false;
     bool hasSearchField = true;
-    // The text the search field shows when the palette opens.
     QString retainedSearchText;
     bool resultsPressable = true;
     bool paletteClosesOnRun = true;
@@ -73,12 +70,11 @@ public:
     // Above zero, every key takes effect this long after it arrives, as in an application that
     // handles its input on its own time.
     qint64 reactionDelayMilliseconds = 0;
-    // The zero-based typed character that gets lost on its way into the field, or -1.
+    // Zero-based; -1: never.
     int lostTypedCharacterAt = -1;
-    // After this many typed characters another application takes the focus, or never.
     int focusLostAfterTypedCharacters = -1;
     bool keyboardUnavailable = false;
-    // The zero-based key press or typed character that has no key to go on, or -1.
+    // The key press or typed character that has no key to go on.
     int unavailableKeyAt = -1;
 
     // Undoes every fault: Figma runs, comes to the front and takes its keys, and a palette a
@@ -88,14 +84,13 @@ public:
     // --- What happened ---
     // Presses and typed texts asked for, the refused ones included.
     int keysAttempted = 0;
-    int startRequests = 0;
     int activations = 0;
     // Entries "<ms> <what>", for instance "180 key ⌘K", "247 type C", "307 run Autoflow".
     QStringList timeline;
     // The timeline entries whose <what> starts with one of the prefixes.
     QStringList timelineOf(const QStringList& prefixes) const;
-    // When the first entry whose <what> starts with `what` happened, in milliseconds, or -1.
-    qint64 timeOf(const QString& what) const;
+    // When the nth entry whose <what> starts with `what` happened, in milliseconds, or -1.
+    qint64 timeOf(const QString& what, int nth = 0) const;
     QStringList ranPlugins;
 
     bool isPaletteOpen() const { return m_paletteNode >= 0; }
