@@ -60,17 +60,16 @@ class LauncherTest : public QObject {
     std::unique_ptr<SimulatedFigma> figma;
     std::unique_ptr<FigmaLauncher> launcher;
 
+    TaskHandle handle; // of the last launch started
+
     std::shared_ptr<LaunchOutcome> start(const QString& name,
-                                         LauncherTimingSettings t = fixedDefaults,
-                                         TaskHandle* handle = nullptr) {
+                                         LauncherTimingSettings t = fixedDefaults) {
         auto outcome = std::make_shared<LaunchOutcome>();
-        TaskHandle h = startTask(*scheduler, launcher->launchPlugin(name, t),
-                                 [outcome, f = figma.get()](std::exception_ptr error) {
-                                     outcome->end(error);
-                                     f->log("end " + outcome->describe());
-                                 });
-        if (handle)
-            *handle = h;
+        handle = startTask(*scheduler, launcher->launchPlugin(name, t),
+                           [outcome, f = figma.get()](std::exception_ptr error) {
+                               outcome->end(error);
+                               f->log("end " + outcome->describe());
+                           });
         return outcome;
     }
     std::shared_ptr<LaunchOutcome> run(const QString& name,
@@ -85,9 +84,7 @@ class LauncherTest : public QObject {
                             const std::function<void(SimulatedFigma&)>& setUp) {
         init();
         setUp(*figma);
-        LauncherTimingSettings t;
-        t.adaptiveWaits = adaptive;
-        run(name, t);
+        run(name, adaptive ? adaptiveDefaults : fixedDefaults);
         return figma->timeline;
     }
 private slots:
@@ -442,8 +439,7 @@ private slots:
         QFETCH(QStringList, prefixes);
         QFETCH(QStringList, steps);
         setUp(*figma);
-        TaskHandle handle;
-        start(name, waits, &handle);
+        start(name, waits);
         if (interrupt.at > 0)
             scheduler->advanceBy(interrupt.at);
         if (interrupt.cancel)

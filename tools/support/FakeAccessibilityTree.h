@@ -74,19 +74,17 @@ public:
     int promptCount = 0;
     int trustChecks = 0;
 
-    // Effects, in order: "press <id>", "raise <id>", "set focus <id>", "select <id>",
-    // "set text <id> <text>".
+    // Effects, in order, and as they happen: "press <id>", "raise <id>", "set focus <id>",
+    // "select <id>", "set text <id> <text>".
     QStringList effects;
-    // Told of every effect as it happens.
     std::function<void(const QString&)> onEffect;
     int reads = 0;
     // The searches asked, in order: "pluginsTab 0" (what, in which scope node).
     QStringList finds;
-    // The first this many searches read only part of their scope, as a backend that bounds its
-    // reads in time does with a large tree: of every list of children they read the first half.
-    // What they find is there; what they do not find they cannot call absent.
+    // The first this many searches read the first half of every list of children, as a backend
+    // that bounds its reads in time does in a large tree: they cannot call anything absent.
     int partialFinds = 0;
-    // The first this many reads through readText go unanswered, as reads past a backend's time.
+    // The first this many reads through readText go unanswered.
     int unansweredTextReads = 0;
 
     bool isProcessTrusted(bool prompt) override;
@@ -109,14 +107,14 @@ public:
     Finding find(const AccessibleElement& scope, const Sought& sought) override;
 
 private:
-    // The node an element of this tree stands for, or null; counts the read.
+    // Counts the read.
     Node* read(const AccessibleElement& element);
     // The node an action acts on when `allowed` holds for it, its effect recorded, else -1.
     int act(const AccessibleElement& element, bool Node::*allowed, const QString& what,
             const QString& detail = {});
     std::vector<AccessibleElement> elementsOf(const std::vector<int>& ids) const;
 
-    // Whether the node hangs, through its parents, from the application root.
+    // Whether the node hangs from the application root.
     bool attached(int id) const;
 
     bool m_partial = false;

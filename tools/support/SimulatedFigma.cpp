@@ -77,7 +77,7 @@ private:
     KeyResult deliver(std::optional<Key> key, KeyModifiers modifiers, const QString& text) {
         if (m_figma.keyboardUnavailable)
             return KeyResult::keyboardUnavailable;
-        if (m_figma.keysAttempted++ == m_figma.unavailableKeyAt)
+        if (m_figma.m_keysAttempted++ == m_figma.unavailableKeyAt)
             return KeyResult::keyUnavailable;
         m_figma.receiveKey({key, modifiers, text, m_figma.frontmost});
         return KeyResult::posted;
@@ -144,8 +144,8 @@ void SimulatedFigma::receiveKey(const PostedKey& key) {
         return;
     }
     const bool toFigma = key.receiver == bundleIdentifier;
-    // Every modifier shows, and so does a receiver other than Figma: the timeline alone tells
-    // exactly what went where.
+    // The timeline alone tells exactly what went where: every modifier shows, and every receiver
+    // other than Figma.
     QString written = key.key ? QStringLiteral("key ") : QStringLiteral("type ");
     for (const auto& [modifier, symbol] : {std::pair{KeyModifier::primary, "⌘"},
                                            {KeyModifier::alternate, "⌥"},
@@ -234,8 +234,7 @@ void SimulatedFigma::openPalette() {
             } else {
                 m_fieldFocused = true;
             }
-            // What it reports is whether it has the focus, not what was asked of it.
-            syncFieldAttributes();
+            syncFieldAttributes(); // whether it has the focus, not what was asked of it
         };
         field.onSetText = [this](const QString& text) { setSearchText(text); };
         field.pressable = fieldFocusedByPress;
@@ -337,7 +336,6 @@ void SimulatedFigma::repair() {
     keyboardUnavailable = false;
     unavailableKeyAt = -1;
     focusLostAfterTypedCharacters = -1;
-    // A launch stopped mid-way leaves the palette open; the user puts that right too.
     if (isPaletteOpen())
         closePalette();
 }

@@ -17,12 +17,10 @@
 
 namespace brevlin::testing {
 
-// A stand-in for Figma behind the launcher's platform interfaces: an application with one
-// window whose Actions palette reacts to the keys it receives, while it is frontmost, as the real
-// one does.
-// Command-K toggles the palette, typed characters land in its focused search field, results are
-// the configured plugins whose names contain the search text, Down and Return run the first one.
-// Everything that happens is written to a timeline stamped with the virtual time.
+// A stand-in for Figma behind the launcher's platform interfaces: one window whose Actions palette
+// reacts, while Figma is frontmost, to Command-K, typing into its focused search field (results
+// are the plugins whose names contain the search) and Down and Return, which run the first result.
+// Everything that happens goes to a timeline stamped with the virtual time.
 class SimulatedFigma {
 public:
     static inline const QString bundleIdentifier = QStringLiteral("com.figma.Desktop");
@@ -48,8 +46,8 @@ public:
     int activationsBeforeFrontmost = 1;
     bool hasPluginsTab = true;
     qint64 tabsDelayMilliseconds = 0;
-    // How long a pressed tab takes to show itself selected, or never when below zero. Longer than
-    // the launcher's look at the tab by default, so that timelines show that look whole.
+    // How long a pressed tab takes to show itself selected (below zero: never); by default longer
+    // than the launcher's look at the tab, so that timelines show that look whole.
     qint64 tabSelectionLagMilliseconds = 50;
     bool fieldFocusable = true;
     // Above zero, the palette leaves its field unfocused as it opens, and a request to focus the
@@ -62,13 +60,11 @@ public:
     QString retainedSearchText;
     bool resultsPressable = true;
     bool paletteClosesOnRun = true;
-    // How long after a press its result runs, as in an application that handles presses on its
-    // own time.
+    // How long after a press its result runs.
     qint64 pressHandlingDelayMilliseconds = 0;
     QStringList plugins = {QStringLiteral("Autoflow"), QStringLiteral("Content Reel"),
                            QStringLiteral("Café Tools"), QStringLiteral("Unsplash")};
-    // Above zero, every key takes effect this long after it arrives, as in an application that
-    // handles its input on its own time.
+    // How long after it arrives every key takes effect.
     qint64 reactionDelayMilliseconds = 0;
     // Zero-based; -1: never.
     int lostTypedCharacterAt = -1;
@@ -77,13 +73,10 @@ public:
     // The key press or typed character that has no key to go on.
     int unavailableKeyAt = -1;
 
-    // Undoes every fault: Figma runs, comes to the front and takes its keys, and a palette a
-    // stopped launch left open is closed.
+    // Undoes every fault, closing a palette a stopped launch left open.
     void repair();
 
     // --- What happened ---
-    // Presses and typed texts asked for, the refused ones included.
-    int keysAttempted = 0;
     int activations = 0;
     // Entries "<ms> <what>", for instance "180 key ⌘K", "247 type C", "307 run Autoflow".
     QStringList timeline;
@@ -106,7 +99,7 @@ private:
     class Workspace;
     class Keyboard;
     class Application;
-    // A key pressed, or a text typed (no key then), and the application frontmost as it came.
+    // A key pressed, or a text typed, and the application frontmost as it came.
     struct PostedKey {
         std::optional<Key> key;
         KeyModifiers modifiers;
@@ -139,6 +132,7 @@ private:
     int m_highlighted = -1;
     quint64 m_paletteGeneration = 0;
     int m_typedCharacters = 0;
+    int m_keysAttempted = 0; // the refused ones included
     bool m_reacting = false;
 };
 
