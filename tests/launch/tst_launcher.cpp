@@ -12,22 +12,11 @@ using namespace brevlin::testing;
 
 namespace {
 
-// Most tests pin the waits as configured: adaptive waits are off.
-const LauncherTimingSettings fixedDefaults = [] {
-    LauncherTimingSettings t;
-    t.adaptiveWaits = false;
-    return t;
-}();
-const LauncherTimingSettings adaptiveDefaults;
-
-LauncherTimingSettings timing(qint64 focus, qint64 open, qint64 typing, qint64 postSearch) {
-    LauncherTimingSettings t = fixedDefaults;
-    t.focusDelayMilliseconds = focus;
-    t.actionsOpenDelayMilliseconds = open;
-    t.typingCharacterDelayMilliseconds = typing;
-    t.postSearchDelayMilliseconds = postSearch;
-    return t;
-}
+// Most tests pin the waits as configured: adaptive waits are off. Fixed waits are written as
+// {focus, Actions-open, per character, post-search, false}.
+using Waits = LauncherTimingSettings;
+const Waits fixedDefaults{.adaptiveWaits = false};
+const Waits adaptiveDefaults;
 
 // A launch's conditions, set on the simulated Figma before it starts.
 using Setup = std::function<void(SimulatedFigma&)>;
@@ -78,8 +67,7 @@ class LauncherTest : public QObject {
         scheduler->runUntilIdle();
         return outcome;
     }
-    // One launch with default timing, adaptive or not, against a fresh simulated Figma set up by
-    // `setUp`: its timeline (figma->timeOf reads it too).
+    // The timeline of one launch with default waits against a fresh Figma set up by `setUp`.
     QStringList launchFresh(const QString& name, bool adaptive,
                             const std::function<void(SimulatedFigma&)>& setUp) {
         init();
@@ -135,14 +123,14 @@ private slots:
         addPath("waits clamped", none, {"key", "tab", "type A", "type w", "run"},
                 {"2000 key ⌘K", "2000 tab Plugins", "2085 type A", "2085 type w",
                  "3085 run Autoflow", "3155 end success"},
-                "Autoflow", timing(5000, -3, -7, 1000));
+                "Autoflow", Waits{5000, -3, -7, 1000, false});
         // Started at 250; 1.2 s later it is brought to the front.
         addPath(
             "figma started", [](SimulatedFigma& f) { f.running = false; },
             {"start", "activate", "run"},
             {"0 start com.figma.Desktop", "250 started", "1450 activate", "1535 run Autoflow",
              "1605 end success"},
-            "Autoflow", timing(0, 0, 0, 0));
+            "Autoflow", Waits{0, 0, 0, 0, false});
         addPath("slow activation", [](SimulatedFigma& f) { f.activationsBeforeFrontmost = 3; },
                 {"activate", "key"},
                 {"0 activate", "60 activate", "120 activate", "300 key ⌘K", "739 end success"});
@@ -315,8 +303,7 @@ private slots:
                 {"key", "run"},
                 {"180 key ⌘K", "355 run Autoflow",
                  "5355 end Brevlin chose \u201cAutoflow\u201d but could not read whether Figma's "
-                 "Actions "
-                 "palette closed."});
+                 "Actions palette closed."});
         const auto tries = [](int count) {
             QStringList activations;
             for (int i = 0; i < count; ++i)
@@ -327,13 +314,12 @@ private slots:
             failed("Brevlin could not bring Figma to the front before sending keyboard shortcuts.");
         const Setup neverInFront = [](SimulatedFigma& f) { f.becomesFrontmost = false; };
         addPath("never in front", neverInFront, {"activate", "key", "type"},
-                tries(10) << "600 end " + notInFront, "Autoflow", timing(0, 80, 18, 60));
+                tries(10) << "600 end " + notInFront, "Autoflow", Waits{0, 80, 18, 60, false});
         addPath("never in front after the focus delay", neverInFront, {"activate", "key", "type"},
-                tries(13) << "780 end " + notInFront, "Autoflow", timing(180, 80, 18, 60));
-        // Without a palette found from the focus, the whole window is searched, and one of the
-        // design's own text fields (node 5) comes before the palette's. The first text field
-        // stands in for the search field only once the window was read whole: never on a partial
-        // read.
+                tries(13) << "780 end " + notInFront, "Autoflow", Waits{180, 80, 18, 60, false});
+        // Without a palette found from the focus, the whole window is searched, the design's own
+        // text field (node 5) before the palette's: the first text field stands in for the search
+        // field only once the window was read whole, never on a partial read.
         const auto designField = [](int partialFinds) {
             return [partialFinds](SimulatedFigma& f) {
                 const int design = f.tree.addNode(f.windowNode(), Role::textField, "Width");
@@ -373,10 +359,8 @@ private slots:
                 {"key", "run", "palette"},
                 {"180 key ⌘K", "180 palette opens", "549 run Autoflow", "5549 end success"},
                 "Autoflow", fixedDefaults, {560});
-        // A cancelled launch ends at its next wait and touches nothing after it. Cancelled before
-        // it began, the trust check and activation run and the focus wait fails; while Figma
-        // starts, the start is not interrupted and the wait after it fails; in the post-search
-        // delay, nothing is pressed.
+        // A cancelled launch ends at its next wait and touches nothing after it: the start of
+        // Figma is not interrupted, and in the post-search delay nothing is pressed.
         const QStringList touches = {"start", "activate", "key", "run"};
         addPath("cancelled before it began", none, touches, {"0 activate", "0 end cancelled"},
                 "Autoflow", fixedDefaults, {0, true});
@@ -409,10 +393,8 @@ private slots:
                 {"0 key ⌘K", "35 key ⌘A", "85 key Delete", "85 type C", "85 run Content Reel",
                  "85 end success"},
                 "Content Reel", adaptiveDefaults);
-        // Adaptive waits: each ends once what it waits for shows, lasts at most its configured
-        // delay, and is the configured delay where nothing can be seen. Figma takes 7 ms to act on
-        // each key: every wait ends within one look of its condition instead of running its
-        // configured length (180, 80, 18 per character, 60); ⌘K is sent at once (Figma is
+        // Figma takes 7 ms to act on each key: adaptive, every wait ends within one look of its
+        // condition instead of running its configured length, ⌘K is sent at once (Figma is
         // frontmost with its window focused) and three characters at a time run ahead of the
         // field. With fixed waits the same launch takes the whole floor.
         const Setup slow = [](SimulatedFigma& f) {
@@ -472,9 +454,7 @@ private slots:
         scheduler->advanceBy(100);
         auto second = start("Unsplash");
         scheduler->runUntilIdle();
-        QVERIFY(first->finished && second->finished);
-        QVERIFY(first->succeeded());
-        QVERIFY(second->succeeded());
+        QVERIFY(first->succeeded() && second->succeeded());
         // The second launch activates while the first waits for focus, and its Command-K closes
         // the first one's palette. Typing holds the main thread: the second launch's tab polls
         // wait for the first one's typing (295 to 439), and the first one's Return, due at 684,

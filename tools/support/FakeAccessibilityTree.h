@@ -89,14 +89,16 @@ public:
 
     bool isProcessTrusted(bool prompt) override;
     AccessibleElement applicationElement(qint64 processIdentifier) override;
-    Role role(const AccessibleElement& element) override;
+    Role role(const AccessibleElement& e) override { return field(e, &Node::role, Role::other); }
     std::optional<QString> text(const AccessibleElement& element, LabelText which) override;
     TextRead readText(const AccessibleElement& element, LabelText which) override;
     std::vector<AccessibleElement> elements(const AccessibleElement& element,
                                             Relation relation) override;
     std::optional<AccessibleElement> parent(const AccessibleElement& element) override;
-    bool isFocused(const AccessibleElement& element) override;
-    bool isSelected(const AccessibleElement& element) override;
+    bool isFocused(const AccessibleElement& e) override { return field(e, &Node::focused, false); }
+    bool isSelected(const AccessibleElement& e) override {
+        return field(e, &Node::selected, false);
+    }
     bool press(const AccessibleElement& element) override;
     bool focus(const AccessibleElement& element) override;
     bool select(const AccessibleElement& element) override;
@@ -109,6 +111,10 @@ public:
 private:
     // Counts the read.
     Node* read(const AccessibleElement& element);
+    template <typename T> T field(const AccessibleElement& element, T Node::*member, T absent) {
+        const Node* n = read(element);
+        return n ? n->*member : absent;
+    }
     // The node an action acts on when `allowed` holds for it, its effect recorded, else -1.
     int act(const AccessibleElement& element, bool Node::*allowed, const QString& what,
             const QString& detail = {});

@@ -1,5 +1,6 @@
 #include "SimulatedFigma.h"
 
+#include <algorithm>
 #include <iterator>
 
 namespace brevlin::testing {
@@ -66,11 +67,7 @@ public:
     KeyResult press(Key key, KeyModifiers modifiers) override {
         return deliver(key, modifiers, QString());
     }
-    KeyResult type(QStringView text) override {
-        if (text.isEmpty())
-            return isAvailable() ? KeyResult::posted : KeyResult::keyboardUnavailable;
-        return deliver(std::nullopt, {}, text.toString());
-    }
+    KeyResult type(QStringView text) override { return deliver(std::nullopt, {}, text.toString()); }
 
 private:
     // Keys go to whichever application is frontmost as they are sent.
@@ -92,9 +89,8 @@ SimulatedFigma::SimulatedFigma(VirtualScheduler& scheduler)
     , m_application(std::make_shared<Application>(*this)) {
     m_applicationNode = tree.addNode(-1, Role::application, QStringLiteral("Figma"));
     m_windowNode = tree.addNode(m_applicationNode, Role::window, QStringLiteral("Untitled"));
-    tree.setElements(m_applicationNode, Relation::focusedWindow, {m_windowNode});
-    tree.setElements(m_applicationNode, Relation::mainWindow, {m_windowNode});
-    tree.setElements(m_applicationNode, Relation::windows, {m_windowNode});
+    for (const Relation r : {Relation::focusedWindow, Relation::mainWindow, Relation::windows})
+        tree.setElements(m_applicationNode, r, {m_windowNode});
     tree.node(m_windowNode).raisable = true;
     // The canvas: a few labelled controls that are not part of the palette.
     const int toolbar = tree.addNode(m_windowNode);
@@ -119,12 +115,9 @@ QStringList SimulatedFigma::timelineOf(const QStringList& prefixes) const {
     QStringList selected;
     for (const QString& entry : timeline) {
         const QString what = entry.section(QLatin1Char(' '), 1);
-        for (const QString& prefix : prefixes) {
-            if (what.startsWith(prefix)) {
-                selected.append(entry);
-                break;
-            }
-        }
+        if (std::any_of(prefixes.begin(), prefixes.end(),
+                        [&what](const QString& prefix) { return what.startsWith(prefix); }))
+            selected.append(entry);
     }
     return selected;
 }

@@ -4,7 +4,6 @@
 #include "VirtualScheduler.h"
 #include "launch/FigmaLauncher.h"
 #include "launch/Keyboard.h"
-#include "launch/Workspace.h"
 #include "model/DockItem.h"
 
 #include <QString>
@@ -12,7 +11,6 @@
 
 #include <memory>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace brevlin::testing {

@@ -37,8 +37,7 @@ bool VirtualScheduler::runNext(qint64 limitNanoseconds) {
         auto first = m_queue.begin();
         if (first->first.first > limitNanoseconds)
             return false;
-        if (first->first.first > m_now)
-            m_now = first->first.first;
+        m_now = qMax(m_now, first->first.first);
         work = std::move(first->second);
         m_queue.erase(first);
     }
@@ -51,8 +50,7 @@ void VirtualScheduler::advanceBy(qint64 milliseconds) {
     while (runNext(target)) {
     }
     std::lock_guard lock(m_mutex);
-    if (m_now < target)
-        m_now = target;
+    m_now = qMax(m_now, target);
 }
 
 void VirtualScheduler::runUntilIdle() {
