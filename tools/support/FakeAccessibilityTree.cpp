@@ -58,18 +58,6 @@ int FakeAccessibilityTree::nodeId(const AccessibleElement& element) {
     return ref ? ref->id : -1;
 }
 
-void FakeAccessibilityTree::setText(int id, LabelText which, const std::optional<QString>& text) {
-    node(id).text(which) = text;
-}
-
-void FakeAccessibilityTree::setElements(int id, Relation relation, const std::vector<int>& ids) {
-    node(id).related[relation] = ids;
-}
-
-void FakeAccessibilityTree::allowPress(int id, bool allowed) {
-    node(id).pressable = allowed;
-}
-
 bool FakeAccessibilityTree::isProcessTrusted(bool prompt) {
     ++trustChecks;
     if (prompt && !trusted) {
@@ -87,23 +75,15 @@ AccessibleElement FakeAccessibilityTree::applicationElement(qint64) {
 FakeAccessibilityTree::Node* FakeAccessibilityTree::read(const AccessibleElement& element) {
     ++reads;
     const int id = nodeId(element);
-    if (id < 0 || id >= nodeCount())
-        return nullptr;
-    return &node(id);
+    return id < 0 || id >= nodeCount() ? nullptr : &node(id);
 }
 
 std::vector<AccessibleElement>
 FakeAccessibilityTree::elementsOf(const std::vector<int>& ids) const {
     std::vector<AccessibleElement> list;
-    list.reserve(ids.size());
     for (int id : ids)
         list.push_back(m_elements[std::size_t(id)]);
     return list;
-}
-
-Role FakeAccessibilityTree::role(const AccessibleElement& element) {
-    const Node* n = read(element);
-    return n ? n->role : Role::other;
 }
 
 std::optional<QString> FakeAccessibilityTree::text(const AccessibleElement& element,
@@ -131,12 +111,9 @@ std::vector<AccessibleElement> FakeAccessibilityTree::elements(const AccessibleE
         return found == n->related.end() ? std::vector<AccessibleElement>()
                                          : elementsOf(found->second);
     }
-    std::vector<int> children = n->children;
-    if (n->childrenOnRead) {
-        // Copied: the answer may add nodes, which moves them.
-        const auto answer = n->childrenOnRead;
-        children = answer(*this);
-    }
+    // Copied: the answer may add nodes, which moves them.
+    const auto answer = n->childrenOnRead;
+    std::vector<int> children = answer ? answer(*this) : n->children;
     if (m_partial)
         children.resize((children.size() + 1) / 2);
     return elementsOf(children);
@@ -147,16 +124,6 @@ std::optional<AccessibleElement> FakeAccessibilityTree::parent(const AccessibleE
     if (!n || !n->parentReadable || n->parent < 0)
         return std::nullopt;
     return m_elements[std::size_t(n->parent)];
-}
-
-bool FakeAccessibilityTree::isFocused(const AccessibleElement& element) {
-    const Node* n = read(element);
-    return n && n->focused;
-}
-
-bool FakeAccessibilityTree::isSelected(const AccessibleElement& element) {
-    const Node* n = read(element);
-    return n && n->selected;
 }
 
 // Callbacks are copied before they run: one may add nodes, which moves them.

@@ -22,11 +22,11 @@ public:
         int parent = -1;
         std::vector<int> children;
         Role role = Role::other;
-        // Each text, indexed by LabelText; absent unless the test set it.
+        // Indexed by LabelText.
         std::array<std::optional<QString>, 4> texts;
         bool focused = false;
         bool selected = false;
-        // The window relations and contents; children follow `children`.
+        // Every relation but the children.
         std::map<Relation, std::vector<int>> related;
         // False: reading the parent fails.
         bool parentReadable = true;
@@ -58,9 +58,13 @@ public:
     // The node behind an element of this tree, or -1.
     static int nodeId(const AccessibleElement& element);
 
-    void setText(int id, LabelText which, const std::optional<QString>& text);
-    void setElements(int id, Relation relation, const std::vector<int>& ids);
-    void allowPress(int id, bool allowed = true);
+    void setText(int id, LabelText which, const std::optional<QString>& text) {
+        node(id).text(which) = text;
+    }
+    void setElements(int id, Relation relation, const std::vector<int>& ids) {
+        node(id).related[relation] = ids;
+    }
+    void allowPress(int id) { node(id).pressable = true; }
 
     // Which root the application element of a process is; -1 gives a null element.
     int applicationRoot = 0;
@@ -70,31 +74,31 @@ public:
     int promptCount = 0;
     int trustChecks = 0;
 
-    // Effects, in order: "press <id>", "raise <id>", "set focus <id>", "select <id>",
-    // "set text <id> <text>".
+    // Effects, in order, and as they happen: "press <id>", "raise <id>", "set focus <id>",
+    // "select <id>", "set text <id> <text>".
     QStringList effects;
-    // Told of every effect as it happens.
     std::function<void(const QString&)> onEffect;
     int reads = 0;
     // The searches asked, in order: "pluginsTab 0" (what, in which scope node).
     QStringList finds;
-    // The first this many searches read only part of their scope, as a backend that bounds its
-    // reads in time does with a large tree: of every list of children they read the first half.
-    // What they find is there; what they do not find they cannot call absent.
+    // The first this many searches read the first half of every list of children, as a backend
+    // that bounds its reads in time does in a large tree: they cannot call anything absent.
     int partialFinds = 0;
-    // The first this many reads through readText go unanswered, as reads past a backend's time.
+    // The first this many reads through readText go unanswered.
     int unansweredTextReads = 0;
 
     bool isProcessTrusted(bool prompt) override;
     AccessibleElement applicationElement(qint64 processIdentifier) override;
-    Role role(const AccessibleElement& element) override;
+    Role role(const AccessibleElement& e) override { return field(e, &Node::role, Role::other); }
     std::optional<QString> text(const AccessibleElement& element, LabelText which) override;
     TextRead readText(const AccessibleElement& element, LabelText which) override;
     std::vector<AccessibleElement> elements(const AccessibleElement& element,
                                             Relation relation) override;
     std::optional<AccessibleElement> parent(const AccessibleElement& element) override;
-    bool isFocused(const AccessibleElement& element) override;
-    bool isSelected(const AccessibleElement& element) override;
+    bool isFocused(const AccessibleElement& e) override { return field(e, &Node::focused, false); }
+    bool isSelected(const AccessibleElement& e) override {
+        return field(e, &Node::selected, false);
+    }
     bool press(const AccessibleElement& element) override;
     bool focus(const AccessibleElement& element) override;
     bool select(const AccessibleElement& element) override;
@@ -105,14 +109,18 @@ public:
     Finding find(const AccessibleElement& scope, const Sought& sought) override;
 
 private:
-    // The node an element of this tree stands for, or null; counts the read.
+    // Counts the read.
     Node* read(const AccessibleElement& element);
+    template <typename T> T field(const AccessibleElement& element, T Node::*member, T absent) {
+        const Node* n = read(element);
+        return n ? n->*member : absent;
+    }
     // The node an action acts on when `allowed` holds for it, its effect recorded, else -1.
     int act(const AccessibleElement& element, bool Node::*allowed, const QString& what,
             const QString& detail = {});
     std::vector<AccessibleElement> elementsOf(const std::vector<int>& ids) const;
 
-    // Whether the node hangs, through its parents, from the application root.
+    // Whether the node hangs from the application root.
     bool attached(int id) const;
 
     bool m_partial = false;

@@ -16,12 +16,9 @@ struct LaunchOutcome {
     bool cancelled = false;
     std::optional<FigmaLauncherError> launcherError;
     QString otherError;
-    qint64 endMilliseconds = -1;
 
-    // Records the end of the launch, given what its task ended with.
-    void end(std::exception_ptr error, qint64 atMilliseconds = -1) {
+    void end(std::exception_ptr error) {
         finished = true;
-        endMilliseconds = atMilliseconds;
         try {
             if (error)
                 std::rethrow_exception(error);

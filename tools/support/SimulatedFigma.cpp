@@ -1,19 +1,9 @@
 #include "SimulatedFigma.h"
 
+#include <algorithm>
 #include <iterator>
 
 namespace brevlin::testing {
-
-namespace {
-
-// "K", "Down"… as the timeline writes keys.
-QString keyName(Key key) {
-    static const char* const names[] = {"A", "K", "Delete", "Down", "Return"};
-    static_assert(std::size(names) == std::size_t(Key::returnKey) + 1);
-    return QString::fromLatin1(names[std::size_t(key)]);
-}
-
-} // namespace
 
 class SimulatedFigma::Application : public RunningApplication {
 public:
@@ -46,17 +36,16 @@ public:
             done(StartResult::notInstalled());
             return;
         }
-        ++m_figma.startRequests;
         m_figma.log(QStringLiteral("start %1").arg(applicationId));
         SimulatedFigma& figma = m_figma;
-        figma.m_scheduler.postAfter(figma.startCompletionDelayMilliseconds, [&figma, done] {
+        figma.m_scheduler.postAfter(250, [&figma, done] {
             const StartOutcome outcome = figma.startOutcome;
             if (outcome == StartOutcome::starts || outcome == StartOutcome::failsButRuns)
                 figma.running = true;
             if (outcome == StartOutcome::starts)
                 figma.log(QStringLiteral("started"));
             done(outcome == StartOutcome::failsWithError || outcome == StartOutcome::failsButRuns
-                     ? StartResult::failed(figma.startError)
+                     ? StartResult::failed(QStringLiteral("The application is damaged."))
                      : StartResult::started(outcome == StartOutcome::starts ? figma.m_application
                                                                             : nullptr));
         });
@@ -78,18 +67,14 @@ public:
     KeyResult press(Key key, KeyModifiers modifiers) override {
         return deliver(key, modifiers, QString());
     }
-    KeyResult type(QStringView text) override {
-        if (text.isEmpty())
-            return isAvailable() ? KeyResult::posted : KeyResult::keyboardUnavailable;
-        return deliver(std::nullopt, {}, text.toString());
-    }
+    KeyResult type(QStringView text) override { return deliver(std::nullopt, {}, text.toString()); }
 
 private:
     // Keys go to whichever application is frontmost as they are sent.
     KeyResult deliver(std::optional<Key> key, KeyModifiers modifiers, const QString& text) {
         if (m_figma.keyboardUnavailable)
             return KeyResult::keyboardUnavailable;
-        if (m_figma.keysAttempted++ == m_figma.unavailableKeyAt)
+        if (m_figma.m_keysAttempted++ == m_figma.unavailableKeyAt)
             return KeyResult::keyUnavailable;
         m_figma.receiveKey({key, modifiers, text, m_figma.frontmost});
         return KeyResult::posted;
@@ -104,9 +89,8 @@ SimulatedFigma::SimulatedFigma(VirtualScheduler& scheduler)
     , m_application(std::make_shared<Application>(*this)) {
     m_applicationNode = tree.addNode(-1, Role::application, QStringLiteral("Figma"));
     m_windowNode = tree.addNode(m_applicationNode, Role::window, QStringLiteral("Untitled"));
-    tree.setElements(m_applicationNode, Relation::focusedWindow, {m_windowNode});
-    tree.setElements(m_applicationNode, Relation::mainWindow, {m_windowNode});
-    tree.setElements(m_applicationNode, Relation::windows, {m_windowNode});
+    for (const Relation r : {Relation::focusedWindow, Relation::mainWindow, Relation::windows})
+        tree.setElements(m_applicationNode, r, {m_windowNode});
     tree.node(m_windowNode).raisable = true;
     // The canvas: a few labelled controls that are not part of the palette.
     const int toolbar = tree.addNode(m_windowNode);
@@ -131,19 +115,16 @@ QStringList SimulatedFigma::timelineOf(const QStringList& prefixes) const {
     QStringList selected;
     for (const QString& entry : timeline) {
         const QString what = entry.section(QLatin1Char(' '), 1);
-        for (const QString& prefix : prefixes) {
-            if (what.startsWith(prefix)) {
-                selected.append(entry);
-                break;
-            }
-        }
+        if (std::any_of(prefixes.begin(), prefixes.end(),
+                        [&what](const QString& prefix) { return what.startsWith(prefix); }))
+            selected.append(entry);
     }
     return selected;
 }
 
-qint64 SimulatedFigma::timeOf(const QString& what) const {
+qint64 SimulatedFigma::timeOf(const QString& what, int nth) const {
     const QStringList entries = timelineOf({what});
-    return entries.isEmpty() ? -1 : entries.first().section(' ', 0, 0).toLongLong();
+    return nth < entries.size() ? entries[nth].section(' ', 0, 0).toLongLong() : -1;
 }
 
 void SimulatedFigma::receiveKey(const PostedKey& key) {
@@ -156,8 +137,8 @@ void SimulatedFigma::receiveKey(const PostedKey& key) {
         return;
     }
     const bool toFigma = key.receiver == bundleIdentifier;
-    // Every modifier shows, and so does a receiver other than Figma: the timeline alone tells
-    // exactly what went where.
+    // The timeline alone tells exactly what went where: every modifier shows, and every receiver
+    // other than Figma.
     QString written = key.key ? QStringLiteral("key ") : QStringLiteral("type ");
     for (const auto& [modifier, symbol] : {std::pair{KeyModifier::primary, "⌘"},
                                            {KeyModifier::alternate, "⌥"},
@@ -165,7 +146,9 @@ void SimulatedFigma::receiveKey(const PostedKey& key) {
                                            {KeyModifier::shift, "⇧"}})
         if (key.modifiers.testFlag(modifier))
             written += QString::fromUtf8(symbol);
-    written += key.key ? keyName(*key.key) : key.text;
+    static const char* const keyNames[] = {"A", "K", "Delete", "Down", "Return"};
+    static_assert(std::size(keyNames) == std::size_t(Key::returnKey) + 1);
+    written += key.key ? QString::fromLatin1(keyNames[std::size_t(*key.key)]) : key.text;
     if (!toFigma)
         written += QStringLiteral(" (to %1)").arg(key.receiver.value_or("nobody"));
     log(written);
@@ -244,8 +227,7 @@ void SimulatedFigma::openPalette() {
             } else {
                 m_fieldFocused = true;
             }
-            // What it reports is whether it has the focus, not what was asked of it.
-            syncFieldAttributes();
+            syncFieldAttributes(); // whether it has the focus, not what was asked of it
         };
         field.onSetText = [this](const QString& text) { setSearchText(text); };
         field.pressable = fieldFocusedByPress;
@@ -347,7 +329,6 @@ void SimulatedFigma::repair() {
     keyboardUnavailable = false;
     unavailableKeyAt = -1;
     focusLostAfterTypedCharacters = -1;
-    // A launch stopped mid-way leaves the palette open; the user puts that right too.
     if (isPaletteOpen())
         closePalette();
 }

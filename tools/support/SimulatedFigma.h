@@ -4,7 +4,6 @@
 #include "VirtualScheduler.h"
 #include "launch/FigmaLauncher.h"
 #include "launch/Keyboard.h"
-#include "launch/Workspace.h"
 #include "model/DockItem.h"
 
 #include <QString>
@@ -12,17 +11,14 @@
 
 #include <memory>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace brevlin::testing {
 
-// A stand-in for Figma behind the launcher's platform interfaces: an application with one
-// window whose Actions palette reacts to the keys it receives, while it is frontmost, as the real
-// one does.
-// Command-K toggles the palette, typed characters land in its focused search field, results are
-// the configured plugins whose names contain the search text, Down and Return run the first one.
-// Everything that happens is written to a timeline stamped with the virtual time.
+// A stand-in for Figma behind the launcher's platform interfaces: one window whose Actions palette
+// reacts, while Figma is frontmost, to Command-K, typing into its focused search field (results
+// are the plugins whose names contain the search) and Down and Return, which run the first result.
+// Everything that happens goes to a timeline stamped with the virtual time.
 class SimulatedFigma {
 public:
     static inline const QString bundleIdentifier = QStringLiteral("com.figma.Desktop");
@@ -43,15 +39,13 @@ public:
     // returnsNothing: the start is reported done without the application.
     enum class StartOutcome { starts, failsWithError, returnsNothing, failsButRuns };
     StartOutcome startOutcome = StartOutcome::starts;
-    QString startError = QStringLiteral("The application is damaged.");
-    qint64 startCompletionDelayMilliseconds = 250;
     bool becomesFrontmost = true;
     // Activations it takes before Figma is the frontmost application.
     int activationsBeforeFrontmost = 1;
     bool hasPluginsTab = true;
     qint64 tabsDelayMilliseconds = 0;
-    // How long a pressed tab takes to show itself selected, or never when below zero. Longer than
-    // the launcher's look at the tab by default, so that timelines show that look whole.
+    // How long a pressed tab takes to show itself selected (below zero: never); by default longer
+    // than the launcher's look at the tab, so that timelines show that look whole.
     qint64 tabSelectionLagMilliseconds = 50;
     bool fieldFocusable = true;
     // Above zero, the palette leaves its field unfocused as it opens, and a request to focus the
@@ -61,41 +55,33 @@ public:
     // A field that refuses focus may still take it when pressed, as a clickable one does.
     bool fieldFocusedByPress = false;
     bool hasSearchField = true;
-    // The text the search field shows when the palette opens.
     QString retainedSearchText;
     bool resultsPressable = true;
     bool paletteClosesOnRun = true;
-    // How long after a press its result runs, as in an application that handles presses on its
-    // own time.
+    // How long after a press its result runs.
     qint64 pressHandlingDelayMilliseconds = 0;
     QStringList plugins = {QStringLiteral("Autoflow"), QStringLiteral("Content Reel"),
                            QStringLiteral("Café Tools"), QStringLiteral("Unsplash")};
-    // Above zero, every key takes effect this long after it arrives, as in an application that
-    // handles its input on its own time.
+    // How long after it arrives every key takes effect.
     qint64 reactionDelayMilliseconds = 0;
-    // The zero-based typed character that gets lost on its way into the field, or -1.
+    // Zero-based; -1: never.
     int lostTypedCharacterAt = -1;
-    // After this many typed characters another application takes the focus, or never.
     int focusLostAfterTypedCharacters = -1;
     bool keyboardUnavailable = false;
-    // The zero-based key press or typed character that has no key to go on, or -1.
+    // The key press or typed character that has no key to go on.
     int unavailableKeyAt = -1;
 
-    // Undoes every fault: Figma runs, comes to the front and takes its keys, and a palette a
-    // stopped launch left open is closed.
+    // Undoes every fault, closing a palette a stopped launch left open.
     void repair();
 
     // --- What happened ---
-    // Presses and typed texts asked for, the refused ones included.
-    int keysAttempted = 0;
-    int startRequests = 0;
     int activations = 0;
     // Entries "<ms> <what>", for instance "180 key ⌘K", "247 type C", "307 run Autoflow".
     QStringList timeline;
     // The timeline entries whose <what> starts with one of the prefixes.
     QStringList timelineOf(const QStringList& prefixes) const;
-    // When the first entry whose <what> starts with `what` happened, in milliseconds, or -1.
-    qint64 timeOf(const QString& what) const;
+    // When the nth entry whose <what> starts with `what` happened, in milliseconds, or -1.
+    qint64 timeOf(const QString& what, int nth = 0) const;
     QStringList ranPlugins;
 
     bool isPaletteOpen() const { return m_paletteNode >= 0; }
@@ -111,7 +97,7 @@ private:
     class Workspace;
     class Keyboard;
     class Application;
-    // A key pressed, or a text typed (no key then), and the application frontmost as it came.
+    // A key pressed, or a text typed, and the application frontmost as it came.
     struct PostedKey {
         std::optional<Key> key;
         KeyModifiers modifiers;
@@ -144,6 +130,7 @@ private:
     int m_highlighted = -1;
     quint64 m_paletteGeneration = 0;
     int m_typedCharacters = 0;
+    int m_keysAttempted = 0; // the refused ones included
     bool m_reacting = false;
 };
 

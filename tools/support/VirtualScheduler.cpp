@@ -19,13 +19,13 @@ Scheduler::TimerId VirtualScheduler::postAfter(qint64 delayMilliseconds,
     std::lock_guard lock(m_mutex);
     const TimerId id = m_nextId++;
     const qint64 due = m_now + (delayMilliseconds > 0 ? delayMilliseconds : 0) * 1'000'000;
-    m_queue.emplace(std::make_pair(due, m_nextSequence++), std::make_pair(id, std::move(work)));
+    m_queue.emplace(std::make_pair(due, id), std::move(work));
     return id;
 }
 
 void VirtualScheduler::cancel(TimerId id) {
     std::lock_guard lock(m_mutex);
-    std::erase_if(m_queue, [id](const auto& entry) { return entry.second.first == id; });
+    std::erase_if(m_queue, [id](const auto& entry) { return entry.first.second == id; });
 }
 
 bool VirtualScheduler::runNext(qint64 limitNanoseconds) {
@@ -37,9 +37,8 @@ bool VirtualScheduler::runNext(qint64 limitNanoseconds) {
         auto first = m_queue.begin();
         if (first->first.first > limitNanoseconds)
             return false;
-        if (first->first.first > m_now)
-            m_now = first->first.first;
-        work = std::move(first->second.second);
+        m_now = qMax(m_now, first->first.first);
+        work = std::move(first->second);
         m_queue.erase(first);
     }
     work();
@@ -51,15 +50,12 @@ void VirtualScheduler::advanceBy(qint64 milliseconds) {
     while (runNext(target)) {
     }
     std::lock_guard lock(m_mutex);
-    if (m_now < target)
-        m_now = target;
+    m_now = qMax(m_now, target);
 }
 
-int VirtualScheduler::runUntilIdle(int maxTurns) {
-    int turns = 0;
-    while (turns < maxTurns && runNext(std::numeric_limits<qint64>::max()))
-        ++turns;
-    return turns;
+void VirtualScheduler::runUntilIdle() {
+    for (int turns = 0; turns < 100000 && runNext(std::numeric_limits<qint64>::max()); ++turns) {
+    }
 }
 
 void VirtualScheduler::runDue() {

@@ -26,10 +26,8 @@ public:
     // Runs every turn due up to now + milliseconds (later turns included when earlier ones post
     // more), then sets the clock there.
     void advanceBy(qint64 milliseconds);
-    // Runs turns in time order until none is left, or `maxTurns` ran (a guard against loops).
-    // Returns the number of turns that ran.
-    int runUntilIdle(int maxTurns = 100000);
-    // Runs only the turns due now.
+    // Runs turns in time order until none is left, or a turn limit guarding against loops.
+    void runUntilIdle();
     void runDue();
     std::size_t pendingCount() const;
 
@@ -42,9 +40,8 @@ private:
     mutable std::recursive_mutex m_mutex;
     qint64 m_now = 0;
     TimerId m_nextId = 1;
-    quint64 m_nextSequence = 0;
-    // Ordered by due time, then by posting order.
-    std::map<std::pair<qint64, quint64>, std::pair<TimerId, std::function<void()>>> m_queue;
+    // Ordered by due time, then by posting order (the TimerIds grow).
+    std::map<std::pair<qint64, TimerId>, std::function<void()>> m_queue;
 };
 
 } // namespace brevlin::testing
