@@ -240,9 +240,6 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("not json") << QByteArray("my shortcuts {");
         QTest::newRow("no timing") << QByteArray(R"({"items": []})");
-        QTest::newRow("fractional timing") << configWith("[]", R"({"focusDelayMilliseconds": 1.5,
-                "actionsOpenDelayMilliseconds": 1, "typingCharacterDelayMilliseconds": 1,
-                "postSearchDelayMilliseconds": 1})");
     }
     void unloadableFileIsKeptAndBackedUpBeforeTheFirstSave() {
         QFETCH(QByteArray, bytes);
