@@ -58,11 +58,6 @@ struct Fixture {
     DockStore reread() const { return DockStore(dir.filePath("support"), noSeed()); }
 };
 
-// The settings window over such a store.
-struct Window : Fixture {
-    SettingsView view{store};
-};
-
 void typeInto(QLineEdit* field, const QString& text) {
     field->setFocus();
     field->selectAll();
@@ -323,22 +318,23 @@ private slots:
     }
 
     void editorsSaveOnlyOnSaveAndEachStartsFromTheStore() {
-        Window w;
-        const QString picture = writeImage(w.dir.filePath(u"Photo.PNG"_s));
-        const QList<DockItem> before = w.store.items();
-        const QByteArray configBefore = readAll(w.store.configFilePath());
+        Fixture f;
+        SettingsView view(f.store);
+        const QString picture = writeImage(f.dir.filePath(u"Photo.PNG"_s));
+        const QList<DockItem> before = f.store.items();
+        const QByteArray configBefore = readAll(f.store.configFilePath());
         QVERIFY(!configBefore.isEmpty());
-        QVERIFY(shown(w.view));
+        QVERIFY(shown(view));
 
         QUuid firstContext;
         for (const bool editing : {false, true}) {
-            editing ? click(w.view.rows().at(1), "editButton") : w.view.addShortcut();
-            ItemEditorView* editor = openedEditor(w.view);
+            editing ? click(view.rows().at(1), "editButton") : view.addShortcut();
+            ItemEditorView* editor = openedEditor(view);
             QVERIFY(editor);
             if (editing) {
-                firstContext = w.view.editorContext()->id;
+                firstContext = view.editorContext()->id;
                 QCOMPARE(child<QLineEdit>(editor, "nameField")->text(), u"Autoflow"_s);
-                QCOMPARE(editor->draft().id, std::optional<QUuid>(w.store.items()[1].id));
+                QCOMPARE(editor->draft().id, std::optional<QUuid>(f.store.items()[1].id));
             }
             typeInto(editor, "nameField", u"Changed"_s);
             typeInto(editor, "pluginField", u"Changed"_s);
@@ -347,47 +343,47 @@ private slots:
                 [&picture](QWidget*) { return std::optional<QString>(picture); });
             click(editor, "chooseImageButton");
             click(editor, "cancelButton");
-            QTRY_VERIFY(!w.view.editor());
-            QVERIFY(!w.view.editorContext());
+            QTRY_VERIFY(!view.editor());
+            QVERIFY(!view.editorContext());
         }
-        QCOMPARE(w.store.items(), before);
-        QCOMPARE(readAll(w.store.configFilePath()), configBefore);
-        QVERIFY(!QFileInfo::exists(w.store.iconsFolderPath()));
+        QCOMPARE(f.store.items(), before);
+        QCOMPARE(readAll(f.store.configFilePath()), configBefore);
+        QVERIFY(!QFileInfo::exists(f.store.iconsFolderPath()));
 
-        click(w.view.rows().at(1), "editButton");
-        ItemEditorView* second = openedEditor(w.view);
+        click(view.rows().at(1), "editButton");
+        ItemEditorView* second = openedEditor(view);
         QVERIFY(second);
-        QVERIFY(w.view.editorContext()->id != firstContext);
+        QVERIFY(view.editorContext()->id != firstContext);
         QCOMPARE(child<QLineEdit>(second, "nameField")->text(), u"Autoflow"_s);
         QVERIFY(!child(second, "shiftCheck")->isChecked());
-        QCOMPARE(second->draft(), DockItemDraft(w.store.items()[1]));
+        QCOMPARE(second->draft(), DockItemDraft(f.store.items()[1]));
 
         typeInto(second, "nameField", u"Flow"_s);
         click(second, "saveButton");
-        QTRY_VERIFY(!w.view.editor());
-        QCOMPARE(w.store.items().size(), 3);
-        QCOMPARE(w.store.items()[1].name, u"Flow"_s);
-        QCOMPARE(w.store.items()[1].id, DockStore::builtInSamples()[1].id);
+        QTRY_VERIFY(!view.editor());
+        QCOMPARE(f.store.items().size(), 3);
+        QCOMPARE(f.store.items()[1].name, u"Flow"_s);
+        QCOMPARE(f.store.items()[1].id, DockStore::builtInSamples()[1].id);
 
         // Adding stores a trimmed shortcut and a copy of its image, and shows its row.
-        click(&w.view, "addShortcutButton");
-        ItemEditorView* editor = openedEditor(w.view);
+        click(&view, "addShortcutButton");
+        ItemEditorView* editor = openedEditor(view);
         QVERIFY(editor);
         typeInto(editor, "nameField", u"  Rename  "_s);
         typeInto(editor, "pluginField", u" Rename It"_s);
         editor->setImageChooser([&picture](QWidget*) { return std::optional<QString>(picture); });
         click(editor, "chooseImageButton");
         click(editor, "saveButton");
-        QTRY_VERIFY(!w.view.editor());
-        QVERIFY(!w.view.editorContext());
-        QCOMPARE(w.store.items().size(), 4);
-        const DockItem added = w.store.items().last();
+        QTRY_VERIFY(!view.editor());
+        QVERIFY(!view.editorContext());
+        QCOMPARE(f.store.items().size(), 4);
+        const DockItem added = f.store.items().last();
         QCOMPARE(added.name, u"Rename"_s);
         QCOMPARE(added.pluginName, u"Rename It"_s);
-        QCOMPARE(QDir(w.store.iconsFolderPath()).entryList(QDir::Files),
+        QCOMPARE(QDir(f.store.iconsFolderPath()).entryList(QDir::Files),
                  QStringList{uuidString(added.id) + u".png"_s});
-        QCOMPARE(w.view.rows().size(), 4);
-        QCOMPARE(child<QLabel>(w.view.rows().last(), "nameLabel")->text(), u"Rename"_s);
+        QCOMPARE(view.rows().size(), 4);
+        QCOMPARE(child<QLabel>(view.rows().last(), "nameLabel")->text(), u"Rename"_s);
         QVERIFY(QFile::exists(picture));
     }
 
