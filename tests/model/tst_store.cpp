@@ -1,8 +1,5 @@
-// The store of shortcuts and timing in its folder, and saves that fail on a real file system: a
-// full disk, a read-only folder, a file where the folder must be, a backup that cannot be written.
-// The full and read-only cases need a tmpfs of their own, mounted in a private mount namespace
-// when the process may (root, as in CI); the file size limit makes the kernel refuse writes the
-// same way where mounting is not allowed.
+// The store of shortcuts and timing in its folder, and saves that fail on a real file system; a
+// read-only folder as root needs a tmpfs mounted in a private mount namespace.
 #include "StoreFiles.h"
 #include "model/JsonText.h"
 
@@ -108,7 +105,6 @@ struct FileSizeLimit {
     bool active = false;
 };
 
-// A tmpfs of `kilobytes` on `path`, unmounted again at the end.
 struct SmallFileSystem {
     SmallFileSystem(const QString& folder, int kilobytes)
         : path(QFile::encodeName(folder)) {
@@ -139,7 +135,6 @@ private:
     QString support() const { return m_dir->path(); }
     QString configPath() const { return m_dir->filePath("Brevlin/config.json"); }
     DockStore reloaded() const { return DockStore(support(), noSeed()); }
-    // A file of the user's own, outside the store's folder.
     QString userFile(const QString& name, const QByteArray& bytes) const {
         const QString path = m_dir->filePath("user/" + name);
         return writeAll(path, bytes) ? path : QString();
