@@ -347,7 +347,7 @@ private slots:
         QCOMPARE(itemSignals.count(), 1);
     }
 
-    void customIconIsCopiedUnderTheIdWithALowerCaseExtension() {
+    void customIconIsCopiedUnderTheIdAndOnlyTheNewCopyStays() {
         DockStore store(support(), noSeed());
         const QString photo = userFile("Photo.JPG", "jpeg bytes");
         DockItemDraft draft = customDraft(photo);
@@ -380,22 +380,17 @@ private slots:
         store.saveDraft(draft);
         QCOMPARE(store.items().last().customIconPath, std::optional<QString>(stored));
         QCOMPARE(readAll(stored), QByteArray("jpeg bytes"));
-    }
 
-    void changingTheImageLeavesOnlyTheNewCopy() {
-        DockStore store(support(), noSeed());
-        const QUuid id = addPicture(store).id;
-        // Another shortcut's image must survive this one's changes.
+        // Changing the image leaves only the new copy; another shortcut's image survives.
         const QString otherFile = uuidString(addPicture(store).id) + ".png";
-
-        DockItemDraft draft(store.items().at(3));
+        draft = DockItemDraft(store.items().at(3));
         draft.customIconPath = userFile("b.jpeg", "jpeg");
         store.saveDraft(draft);
-        QCOMPARE(iconFiles(store), sorted({uuidString(id) + ".jpeg", otherFile}));
+        QCOMPARE(iconFiles(store), sorted({uuidString(saved.id) + ".jpeg", otherFile}));
 
         draft.customIconPath = userFile("noextension", "bare");
         store.saveDraft(draft);
-        QCOMPARE(iconFiles(store), sorted({uuidString(id) + ".png", otherFile}));
+        QCOMPARE(iconFiles(store), sorted({uuidString(saved.id) + ".png", otherFile}));
         QCOMPARE(readAll(*store.items().at(3).customIconPath), QByteArray("bare"));
 
         draft = DockItemDraft(store.items().at(3));
