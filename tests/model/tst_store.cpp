@@ -412,7 +412,7 @@ private slots:
         }
     }
 
-    void deleteAndRestoreRemoveTheStoresImagesButNothingElse() {
+    void imagesGoOnlyWithTheStoresOwnAndOnlyOnceASaveDropsThem() {
         DockStore store(support(), noSeed());
         store.setTimingValue(TimingField::postSearchDelayMilliseconds, 7);
         addPicture(store);
@@ -450,8 +450,30 @@ private slots:
         QCOMPARE(store.items().last().customIconPath, std::optional<QString>(png));
         store.restoreSampleShortcuts();
         const DockItem pic = addPicture(store);
-        QCOMPARE(pic.customIconPath, std::optional<QString>(store.iconsFolderPath() + "/" +
-                                                            uuidString(pic.id) + ".png"));
+        const QString stored = store.iconsFolderPath() + "/" + uuidString(pic.id) + ".png";
+        QCOMPARE(pic.customIconPath, std::optional<QString>(stored));
+        QVERIFY(QFileInfo::exists(stored));
+
+        // While saves fail, the last saved file still names the image: it must stay.
+        {
+            FileSizeLimit limit(0);
+            QVERIFY(limit.active);
+            DockItemDraft draft(pic);
+            draft.customIconPath = userFile("b.jpg", "jpeg");
+            store.saveDraft(draft);
+            QVERIFY(store.saveFailure().has_value());
+            QVERIFY(QFileInfo::exists(stored));
+            store.deleteItem(store.items().last());
+            QVERIFY(QFileInfo::exists(stored));
+            store.restoreSampleShortcuts();
+            QVERIFY(QFileInfo::exists(stored));
+            QCOMPARE(reloaded().items().last(), pic);
+        }
+        // The first save that stops naming them removes them.
+        store.resetLauncherTiming();
+        QVERIFY(!store.saveFailure().has_value());
+        QVERIFY(!QFileInfo::exists(stored));
+        QVERIFY(QDir(store.iconsFolderPath()).isEmpty());
     }
 
     void loneSurrogatesSurviveALoadAndSave() {
@@ -615,35 +637,6 @@ private slots:
         QCOMPARE(backups(store).size(), 1);
         QCOMPARE(readAll(QDir(store.applicationFolderPath()).filePath(backups(store).first())),
                  unreadable);
-    }
-
-    void imagesStayUntilASaveNoLongerNamesThem() {
-        DockStore store(support(), noSeed());
-        const DockItem pic = addPicture(store);
-        const QString jpeg = userFile("b.jpg", "jpeg");
-        const QString stored = *pic.customIconPath;
-        QVERIFY(QFileInfo::exists(stored));
-
-        // While saves fail, the last saved file still names the image: it must stay.
-        {
-            FileSizeLimit limit(0);
-            QVERIFY(limit.active);
-            DockItemDraft draft(pic);
-            draft.customIconPath = jpeg;
-            store.saveDraft(draft);
-            QVERIFY(store.saveFailure().has_value());
-            QVERIFY(QFileInfo::exists(stored));
-            store.deleteItem(store.items().last());
-            QVERIFY(QFileInfo::exists(stored));
-            store.restoreSampleShortcuts();
-            QVERIFY(QFileInfo::exists(stored));
-            QCOMPARE(reloaded().items().last(), pic);
-        }
-        // The first save that stops naming them removes them.
-        store.resetLauncherTiming();
-        QVERIFY(!store.saveFailure().has_value());
-        QVERIFY(!QFileInfo::exists(stored));
-        QVERIFY(QDir(store.iconsFolderPath()).isEmpty());
     }
 };
 
