@@ -504,37 +504,29 @@ private slots:
         QCOMPARE(reloaded().items(), store.items());
     }
 
-    void leftoversOfAnInterruptedSaveGoAtStart() {
-        reloaded();
-        const QString folder = m_dir->filePath("Brevlin");
-        const QString icons = folder + "/Icons";
-        const QString id = "804C3570-6354-4AB9-A688-FC0B0EC026B9";
-        const QStringList leftovers = {folder + "/config.json.Ab12Cd",
-                                       icons + "/" + id + ".png.x9Y8z7"};
-        const QStringList kept = {folder + "/config.json.bak", folder + "/config.json.toolong1",
-                                  folder + "/notes.json.Ab12Cd", icons + "/" + id + ".png",
-                                  icons + "/holiday.png.Ab12Cd"};
-        for (const QString& path : leftovers + kept)
-            QVERIFY(writeAll(path, "x"));
-        reloaded();
-        for (const QString& path : leftovers)
-            QVERIFY2(!QFileInfo::exists(path), qPrintable(path));
-        for (const QString& path : kept)
-            QVERIFY2(QFileInfo::exists(path), qPrintable(path));
-    }
-
-    void aSaveKeepsOnlyImagesAShortcutNamesWhateverIdTheyAreUnder() {
+    void strayFilesGoAtStartAndASaveKeepsOnlyImagesAShortcutNames() {
         // Copied from another machine or duplicated by hand: two shortcuts name one image, stored
         // under a third id that is no shortcut's.
-        const QString image =
-            m_dir->filePath("Brevlin/Icons/804C3570-6354-4AB9-A688-FC0B0EC026B9.png");
+        const QString folder = m_dir->filePath("Brevlin");
+        const QString icons = folder + "/Icons";
+        const QString image = icons + "/804C3570-6354-4AB9-A688-FC0B0EC026B9.png";
         QVERIFY(writeAll(image, "png"));
         QByteArray items = twoItemArray;
         items.replace("/somewhere/two.png", image.toUtf8());
         items.replace("\"icon\": \"star\",",
                       "\"icon\": \"star\", \"customIconPath\": \"" + image.toUtf8() + "\",");
         QVERIFY(writeAll(configPath(), configWith(items, defaultTimingJson)));
+        // What an interrupted save leaves goes at start; names only like it stay.
+        const QStringList leftovers = {folder + "/config.json.Ab12Cd", image + ".x9Y8z7"};
+        const QStringList kept = {folder + "/config.json.bak", folder + "/config.json.toolong1",
+                                  folder + "/notes.json.Ab12Cd", icons + "/holiday.png.Ab12Cd"};
+        for (const QString& path : leftovers + kept)
+            QVERIFY(writeAll(path, "x"));
         DockStore store(support(), noSeed());
+        for (const QString& path : leftovers)
+            QVERIFY2(!QFileInfo::exists(path), qPrintable(path));
+        for (const QString& path : kept)
+            QVERIFY2(QFileInfo::exists(path), qPrintable(path));
         QCOMPARE(store.items().at(0).customIconPath, std::optional<QString>(image));
         // What a crash between copying an image and saving leaves behind, and a stranger.
         const QString orphan =
