@@ -255,6 +255,31 @@ private slots:
         store.resetLauncherTiming();
         QCOMPARE(timingSignals.count(), 3);
         QCOMPARE(itemSignals.count(), 1);
+
+        // Only a hand-edited file can hold half a surrogate pair; it must come back as it was.
+        QByteArray edited = prettySortedJson(QJsonObject{
+            {"items", QJsonArray{QJsonObject{
+                          {"hotkey", QJsonObject{{"key", "1"}, {"modifiers", QJsonArray{}}}},
+                          {"icon", "star"},
+                          {"id", "804C3570-6354-4AB9-A688-FC0B0EC026B9"},
+                          {"name", "x"},
+                          {"pluginName", "y"}}}},
+            {"launcherTiming", LauncherTimingSettings::defaults.toJson()}});
+        edited.replace("\"x\"", "\"lone \\ud800 high, lone \\udc00 low, pair \\ud83d\\ude00\"");
+        edited.replace("\"y\"", "\"\\udfff\\ud800\"");
+        QVERIFY(writeAll(configPath(), edited));
+        DockStore halves(support(), noSeed());
+        QCOMPARE(halves.items().size(), 1);
+        QString expectedName = QStringLiteral("lone # high, lone # low, pair ");
+        expectedName.replace(5, 1, QChar(0xd800)).replace(18, 1, QChar(0xdc00));
+        expectedName += QString::fromUtf8("\xf0\x9f\x98\x80");
+        QCOMPARE(halves.items().first().name, expectedName);
+        halves.save();
+        QByteArray expected = edited;
+        // A whole pair is written as UTF-8; the halves stay escaped.
+        expected.replace("\\ud83d\\ude00", "\xf0\x9f\x98\x80");
+        QCOMPARE(readAll(configPath()), expected);
+        QCOMPARE(reloaded().items(), halves.items());
     }
 
     void unloadableFileIsKeptAndBackedUpBeforeTheFirstSave_data() {
@@ -472,34 +497,6 @@ private slots:
         QVERIFY(!store.saveFailure().has_value());
         QVERIFY(!QFileInfo::exists(stored));
         QVERIFY(QDir(store.iconsFolderPath()).isEmpty());
-    }
-
-    void loneSurrogatesSurviveALoadAndSave() {
-        // Only a hand-edited file can hold half a surrogate pair; it must come back as it was.
-        const QByteArray original = prettySortedJson(QJsonObject{
-            {"items", QJsonArray{QJsonObject{
-                          {"hotkey", QJsonObject{{"key", "1"}, {"modifiers", QJsonArray{}}}},
-                          {"icon", "star"},
-                          {"id", "804C3570-6354-4AB9-A688-FC0B0EC026B9"},
-                          {"name", "x"},
-                          {"pluginName", "y"}}}},
-            {"launcherTiming", LauncherTimingSettings::defaults.toJson()}});
-        QByteArray edited = original;
-        edited.replace("\"x\"", "\"lone \\ud800 high, lone \\udc00 low, pair \\ud83d\\ude00\"");
-        edited.replace("\"y\"", "\"\\udfff\\ud800\"");
-        QVERIFY(writeAll(configPath(), edited));
-        DockStore store(support(), noSeed());
-        QCOMPARE(store.items().size(), 1);
-        QString expectedName = QStringLiteral("lone # high, lone # low, pair ");
-        expectedName.replace(5, 1, QChar(0xd800)).replace(18, 1, QChar(0xdc00));
-        expectedName += QString::fromUtf8("\xf0\x9f\x98\x80");
-        QCOMPARE(store.items().first().name, expectedName);
-        store.save();
-        QByteArray expected = edited;
-        // A whole pair is written as UTF-8; the halves stay escaped.
-        expected.replace("\\ud83d\\ude00", "\xf0\x9f\x98\x80");
-        QCOMPARE(readAll(configPath()), expected);
-        QCOMPARE(reloaded().items(), store.items());
     }
 
     void strayFilesGoAtStartAndASaveKeepsOnlyImagesAShortcutNames() {

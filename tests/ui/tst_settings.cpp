@@ -95,7 +95,7 @@ class SettingsTests : public QObject {
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
 
-    void saveNeedsAValidDraftAndModifiersKeepTheOrderOfSwitchingOn() {
+    void editorSavesValidDraftsKeepsModifierOrderAndBothIconSources() {
         QList<DockItemDraft> saved;
         ItemEditorView editor(u"Add Shortcut"_s, DockItemDraft(),
                               [&saved](const DockItemDraft& draft) { saved.append(draft); });
@@ -162,9 +162,8 @@ private slots:
         keys->setFocus();
         QTest::keyClick(keys, Qt::Key_End);
         QCOMPARE(second.draft().hotkey.key, u"Z"_s);
-    }
 
-    void imageAndSymbolSourcesKeepBothValues() {
+        // The image and the symbol source each keep their value while the other is chosen.
         QTemporaryDir dir;
         const QString picture = writeImage(dir.filePath(u"Photo.png"_s));
         DockItemDraft draft;
@@ -185,25 +184,25 @@ private slots:
         QCOMPARE(preview(chooser)->customIconPath(), std::optional<QString>(picture));
         QVERIFY(preview(chooser)->loadCustomImage());
 
-        // Opened on that draft, the editor shows the image; switching keeps both values.
-        ItemEditorView editor(u"Edit Shortcut"_s, chooser.draft(), {});
-        DockIconContent* icon = preview(editor);
+        // Opened on that draft, an editor shows the image; switching keeps both values.
+        ItemEditorView reopened(u"Edit Shortcut"_s, chooser.draft(), {});
+        DockIconContent* icon = preview(reopened);
         QCOMPARE(icon->customIconPath(), std::optional<QString>(picture));
-        click(&editor, "symbolSourceButton");
-        QCOMPARE(editor.draft().iconSource, DockIconSource::systemSymbol);
-        QCOMPARE(editor.draft().customIconPath, std::optional<QString>(picture));
-        QCOMPARE(editor.draft().icon, u"star"_s);
+        click(&reopened, "symbolSourceButton");
+        QCOMPARE(reopened.draft().iconSource, DockIconSource::systemSymbol);
+        QCOMPARE(reopened.draft().customIconPath, std::optional<QString>(picture));
+        QCOMPARE(reopened.draft().icon, u"star"_s);
         // With the symbol selected the preview never shows the recorded image.
         QVERIFY(!icon->customIconPath());
         QVERIFY(!icon->loadCustomImage());
-        QVERIFY(!child<QWidget>(&editor, "imageChooserRow")->isVisibleTo(&editor));
+        QVERIFY(!child<QWidget>(&reopened, "imageChooserRow")->isVisibleTo(&reopened));
 
-        typeInto(&editor, "symbolField", u" heart "_s);
+        typeInto(&reopened, "symbolField", u" heart "_s);
         QCOMPARE(icon->effectiveSymbolName(), u"heart"_s);
 
-        click(&editor, "imageSourceButton");
+        click(&reopened, "imageSourceButton");
         QCOMPARE(icon->customIconPath(), std::optional<QString>(picture));
-        QCOMPARE(child<QLabel>(&editor, "imageNameLabel")->text(), u"Photo.png"_s);
+        QCOMPARE(child<QLabel>(&reopened, "imageNameLabel")->text(), u"Photo.png"_s);
     }
 
     void symbolPickerSearchesAndFillsTheFieldByMouseOrKeyboard() {
@@ -385,7 +384,7 @@ private slots:
         QVERIFY(QFile::exists(picture));
     }
 
-    void windowShowsTheStoreAndItsFailuresAndOpensItsFolder() {
+    void windowShowsTheStoreItsFailuresAndTimingAndOpensItsFolder() {
         Fixture f;
         DockItem blank = DockStore::builtInSamples().first();
         blank.id = QUuid::createUuid();
@@ -436,10 +435,8 @@ private slots:
         QCOMPARE(opened, QStringList{folder});
         QVERIFY(QFileInfo(folder).isDir());
         QCOMPARE(QFileInfo(f.store.configFilePath()).absolutePath(), folder);
-    }
 
-    void typedValuesAreClampedThroughTheStore() {
-        Fixture f;
+        // Typed timing values are clamped through the store.
         f.store.deleteItem(f.store.items().first());
         const QList<DockItem> items = f.store.items();
         TimingControls controls(f.store);

@@ -50,8 +50,12 @@ public:
 
     LaunchOutcome launch(const QString& pluginName, int timeoutMilliseconds,
                          const LauncherTimingSettings& settings = timing()) {
+        return run(scheduler, launcher->launchPlugin(pluginName, settings), timeoutMilliseconds);
+    }
+    // Runs one launch to its end, or until the time runs out.
+    static LaunchOutcome run(Scheduler& scheduler, Task<void> task, int timeoutMilliseconds) {
         auto outcome = std::make_shared<LaunchOutcome>();
-        startTask(scheduler, launcher->launchPlugin(pluginName, settings),
+        startTask(scheduler, std::move(task),
                   [outcome](std::exception_ptr error) { outcome->end(error); });
         (void)QTest::qWaitFor([&] { return outcome->finished; }, timeoutMilliseconds);
         return *outcome;

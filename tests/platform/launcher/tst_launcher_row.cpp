@@ -102,7 +102,9 @@ private Q_SLOTS:
                 const bool ran =
                     palette.waitFor([&](const PaletteState& s) { return s.runs.size() > i; });
                 const PaletteState s = palette.state();
-                QVERIFY2(ran, qPrintable(at + s.runs.join(',') + " text: " + s.text));
+                QVERIFY2(ran, qPrintable(at + QString("runs %1, open %2, k %3, text %4")
+                                                  .arg(s.runs.join(','), QString::number(s.open),
+                                                       QString::number(s.ctrlK), s.text)));
                 QCOMPARE(s.runs.value(i), name + "/press");
                 QVERIFY2(s.text == name, qPrintable(at + s.text));
                 // One Ctrl+K per launch (a late one of the launch before shows here), the Plugins
