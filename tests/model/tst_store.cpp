@@ -546,18 +546,16 @@ private slots:
     // A write the kernel refuses part-way, as on a full disk: nothing, or only the first page.
     void writeRefusedByTheKernelKeepsTheLastSavedFile_data() {
         QTest::addColumn<qint64>("limit");
-        QTest::addColumn<int>("extraItems");
-        QTest::newRow("nothing may be written") << qint64(0) << 40;
-        QTest::newRow("the first page may be written") << qint64(4096) << 40;
+        QTest::newRow("nothing may be written") << qint64(0);
+        QTest::newRow("the first page may be written") << qint64(4096);
     }
     void writeRefusedByTheKernelKeepsTheLastSavedFile() {
         QFETCH(qint64, limit);
-        QFETCH(int, extraItems);
         DockStore store(support(), noSeed());
-        for (int i = 0; i < extraItems; ++i)
+        for (int i = 0; i < 40; ++i)
             store.upsert(namedItem(QStringLiteral("Shortcut number %1 with a long name").arg(i)));
         const QByteArray saved = readAll(configPath());
-        QVERIFY(saved.size() > limit + 4096 || limit == 0);
+        QVERIFY(saved.size() > limit + 4096);
 
         auto sizeLimit = std::make_unique<FileSizeLimit>(rlim_t(limit));
         QVERIFY(sizeLimit->active);
