@@ -1,14 +1,6 @@
-// The real launcher on a real desktop, accessibility, keys and workspace all through the Linux
-// backends; launches in a row are tst_launcher_row's.
-// - Into the stand-in, the path the others never take: a result that cannot be pressed, chosen
-//   with Down and Return.
-// - Into the Chromium-hosted palette, started the way a user starts the target (no flag forcing
-//   accessibility on). The page records whether a result ran by a press or by Down and Return,
-//   so the fallback can never hide a failure here.
-// - Into a browser's Figma web app: Chromium started from an entry shaped like the one a browser
-//   writes when it installs a web app, whose window shares its process (and its accessibility
-//   application) with an ordinary Chromium window showing another copy of the palette page.
-//   That ordinary window is the active one before every launch.
+// The real launcher on a real desktop through the Linux backends, into the stand-in (a result
+// with no press action), the Chromium palette (started without forcing accessibility on; the page
+// records whether a result ran by a press) and a browser's web app. Rows are tst_launcher_row's.
 
 #include "DesktopTestSupport.h"
 #include "LauncherRig.h"
@@ -29,12 +21,6 @@ namespace {
 
 // A browser's web-app id: 32 letters from a to p.
 const QString webAppId = QStringLiteral("chrome-bnpmlkocmbcngjgalnlmdhjafjcekmfp-Default");
-
-// The WM_CLASS instance Chromium gives an --app window for a file URL: the path without its
-// leading slash, slashes turned to underscores (file:///x/figma.html gives x_figma.html).
-QString appInstanceFor(const QString& path) {
-    return QString(path).remove(0, 1).replace('/', '_');
-}
 
 } // namespace
 
@@ -86,14 +72,13 @@ private Q_SLOTS:
         const LaunchOutcome outcome = m_rig.launch("Lorem Ipsum", 30000);
         QVERIFY2(outcome.succeeded(), qPrintable(outcome.describe()));
         QTRY_COMPARE(standin.record().runs(), QStringList{"Lorem Ipsum/key"});
-        // And the palette closed again.
         QTRY_COMPARE(standin.record().events("palette").last().value("open"), QJsonValue(false));
     }
 
-    // Page sizes from empty to 10,000 elements, flat and deep, with text inputs before the
-    // palette; Chromium already running or started by the launch itself (its tree then read
-    // cold while it settles). The All tab lists "Content Reel tutorial" above "Content Reel":
-    // Down and Return, or a search left on the All tab, would run the wrong one.
+    // Pages empty and deep, with text inputs before the palette; Chromium already running or
+    // started by the launch itself (its tree then read cold while it settles). The All tab lists
+    // "Content Reel tutorial" above "Content Reel": Down and Return, or a search left on the All
+    // tab, would run the wrong one.
     void launchesOnEveryPageShape_data() {
         QTest::addColumn<QString>("page");
         QTest::addColumn<bool>("alreadyRunning");
@@ -161,7 +146,9 @@ private Q_SLOTS:
         const QString otherPage = dir.filePath("other/figma.html");
         QVERIFY(QFile::copy(page, appPage) && QFile::copy(page, otherPage));
         const QString profile = dir.filePath("profile");
-        const QString instance = appInstanceFor(appPage);
+        // Chromium's WM_CLASS instance for an --app window on a file URL: the path without its
+        // leading slash, slashes turned to underscores.
+        const QString instance = QString(appPage).remove(0, 1).replace('/', '_');
 
         // No --class: it would rename every window of the process. The browser names the app
         // window's instance after the URL itself.
@@ -227,12 +214,7 @@ private Q_SLOTS:
         QVERIFY2(other.runs.isEmpty(), qPrintable(other.runs.join(',')));
         QCOMPARE(other.tab, QString("All"));
         QCOMPARE(other.text, QString());
-
-        browser.terminate();
-        if (!browser.waitForFinished(10000)) {
-            browser.kill();
-            browser.waitForFinished(3000);
-        }
+        // The browser goes with its QProcess.
         QFile::remove(qEnvironmentVariable("XDG_DATA_HOME") + "/applications/" + webAppId +
                       ".desktop");
     }
