@@ -448,28 +448,6 @@ private slots:
                      qPrintable(find));
     }
 
-    void secondLaunchInterleavesAtSuspendingWaits() {
-        figma->plugins = {"Autoflow", "Unsplash"};
-        auto first = start("Autoflow");
-        scheduler->advanceBy(100);
-        auto second = start("Unsplash");
-        scheduler->runUntilIdle();
-        QVERIFY(first->succeeded() && second->succeeded());
-        // The second launch activates while the first waits for focus, and its Command-K closes
-        // the first one's palette. Typing holds the main thread: the second launch's tab polls
-        // wait for the first one's typing (295 to 439), and the first one's Return, due at 684,
-        // waits for the second one's typing (649 to 793).
-        QCOMPARE(figma->timelineOf({"activate", "key", "type A", "type U", "run"}),
-                 (QStringList{"0 activate", "100 activate", "180 key ⌘K", "280 key ⌘K",
-                              "295 type A", "639 key Down", "649 type U", "793 key Return",
-                              "993 key Down", "1038 key Return"}));
-        for (const QString& entry : figma->timeline) {
-            const int ms = entry.section(' ', 0, 0).toInt();
-            if ((ms > 295 && ms < 439) || (ms > 649 && ms < 793))
-                QVERIFY2(entry.contains("type"), qPrintable(entry));
-        }
-    }
-
     // An empty text still needs a keyboard.
     void typingNothingNeedsAKeyboard() {
         figma->keyboardUnavailable = true;
