@@ -10,7 +10,10 @@
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XTestKeyboard.h"
 
+#include <QEventLoop>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -52,12 +55,20 @@ public:
                          const LauncherTimingSettings& settings = timing()) {
         return run(scheduler, launcher->launchPlugin(pluginName, settings), timeoutMilliseconds);
     }
-    // Runs one launch to its end, or until the time runs out.
+    // Runs one launch to its end, or until the time runs out, in an event loop as the
+    // application's: polling the loop would hold every answer of the bus up to the next poll.
     static LaunchOutcome run(Scheduler& scheduler, Task<void> task, int timeoutMilliseconds) {
         auto outcome = std::make_shared<LaunchOutcome>();
+        QEventLoop loop;
         startTask(scheduler, std::move(task),
-                  [outcome](std::exception_ptr error) { outcome->end(error); });
-        (void)QTest::qWaitFor([&] { return outcome->finished; }, timeoutMilliseconds);
+                  [outcome, waiting = QPointer<QEventLoop>(&loop)](std::exception_ptr error) {
+                      outcome->end(error);
+                      if (waiting)
+                          waiting->quit();
+                  });
+        QTimer::singleShot(timeoutMilliseconds, &loop, &QEventLoop::quit);
+        if (!outcome->finished)
+            loop.exec();
         return *outcome;
     }
 
