@@ -54,25 +54,30 @@ struct ActInFlight {
     QByteArray busName;
     QByteArray path;
     std::function<void(bool)> done;
-    std::vector<QString> names;
-    std::size_t unanswered = 0;
+    // A press's action names, by index, as they are answered.
+    QStringList names;
+    qsizetype unanswered = 0;
 
-    // Each call holds a share of the press, handed back in its callback.
+    // Each call holds a share of the act, handed back in its callback.
     struct Step {
-        std::shared_ptr<ActInFlight> press;
-        std::size_t index = 0;
+        std::shared_ptr<ActInFlight> act;
+        qsizetype index = 0;
     };
     using Callback = void (*)(GObject*, GAsyncResult*, gpointer);
-    void send(std::shared_ptr<ActInFlight> self, const char* interface, const char* method,
-              GVariant* params, const GVariantType* replyType, Callback callback,
-              std::size_t index = 0) {
-        g_dbus_connection_call(connection, busName.constData(), path.constData(), interface, method,
-                               params, replyType, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+    static void send(std::shared_ptr<ActInFlight> act, const char* interface, const char* method,
+                     GVariant* params, const GVariantType* replyType, Callback callback,
+                     qsizetype index = 0) {
+        ActInFlight& a = *act;
+        g_dbus_connection_call(a.connection, a.busName.constData(), a.path.constData(), interface,
+                               method, params, replyType, G_DBUS_CALL_FLAGS_NO_AUTO_START,
                                Bus::batchCallTimeoutMs, nullptr, callback,
-                               new Step{std::move(self), index});
+                               new Step{std::move(act), index});
     }
-    static Variant finish(GObject* source, GAsyncResult* result) {
-        return Variant(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr));
+    // The step a callback was handed, and the call's answer (null on any failure).
+    static std::pair<std::unique_ptr<Step>, Variant> answer(GObject* source, GAsyncResult* result,
+                                                            gpointer data) {
+        return {std::unique_ptr<Step>(static_cast<Step*>(data)),
+                Variant(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr))};
     }
 
     // Starts `first` on the element, or answers false at once when there is nothing to ask.
@@ -89,48 +94,45 @@ struct ActInFlight {
         first(std::make_shared<ActInFlight>(bus.connection(), *ref, std::move(done)));
     }
     static void focus(std::shared_ptr<ActInFlight> act) {
-        act->send(act, "org.a11y.atspi.Component", "GrabFocus", nullptr, G_VARIANT_TYPE("(b)"),
-                  onDone);
+        send(std::move(act), "org.a11y.atspi.Component", "GrabFocus", nullptr,
+             G_VARIANT_TYPE("(b)"), onDone);
     }
-    static void press(std::shared_ptr<ActInFlight> press) {
-        press->send(press, "org.freedesktop.DBus.Properties", "Get",
-                    g_variant_new("(ss)", "org.a11y.atspi.Action", "NActions"),
-                    G_VARIANT_TYPE("(v)"), onCount);
+    static void press(std::shared_ptr<ActInFlight> act) {
+        send(std::move(act), "org.freedesktop.DBus.Properties", "Get",
+             g_variant_new("(ss)", "org.a11y.atspi.Action", "NActions"), G_VARIANT_TYPE("(v)"),
+             onCount);
     }
     static void onCount(GObject* source, GAsyncResult* result, gpointer data) {
-        const std::unique_ptr<Step> step(static_cast<Step*>(data));
-        const Variant count = finish(source, result);
+        const auto [step, count] = answer(source, result, data);
         const int n = std::min(unboxInt(count.get()), 32);
-        ActInFlight& press = *step->press;
+        ActInFlight& act = *step->act;
         if (n <= 0) {
-            press.done(false);
+            act.done(false);
             return;
         }
-        press.names.resize(std::size_t(n));
-        press.unanswered = std::size_t(n);
+        act.names.resize(n);
+        act.unanswered = n;
         for (int i = 0; i < n; ++i)
-            press.send(step->press, "org.a11y.atspi.Action", "GetName", g_variant_new("(i)", i),
-                       G_VARIANT_TYPE("(s)"), onName, std::size_t(i));
+            send(step->act, "org.a11y.atspi.Action", "GetName", g_variant_new("(i)", i),
+                 G_VARIANT_TYPE("(s)"), onName, i);
     }
     static void onName(GObject* source, GAsyncResult* result, gpointer data) {
-        const std::unique_ptr<Step> step(static_cast<Step*>(data));
-        const Variant name = finish(source, result);
-        ActInFlight& press = *step->press;
-        press.names[step->index] = unboxString(name.get());
-        if (--press.unanswered > 0)
+        const auto [step, name] = answer(source, result, data);
+        ActInFlight& act = *step->act;
+        act.names[step->index] = unboxString(name.get());
+        if (--act.unanswered > 0)
             return;
-        const int index = pressActionIndex(QStringList(press.names.begin(), press.names.end()));
+        const int index = pressActionIndex(act.names);
         if (index < 0) {
-            press.done(false);
+            act.done(false);
             return;
         }
-        press.send(step->press, "org.a11y.atspi.Action", "DoAction", g_variant_new("(i)", index),
-                   G_VARIANT_TYPE("(b)"), onDone);
+        send(step->act, "org.a11y.atspi.Action", "DoAction", g_variant_new("(i)", index),
+             G_VARIANT_TYPE("(b)"), onDone);
     }
     static void onDone(GObject* source, GAsyncResult* result, gpointer data) {
-        const std::unique_ptr<Step> step(static_cast<Step*>(data));
-        const Variant done = finish(source, result);
-        step->press->done(unboxBool(done.get()));
+        const auto [step, done] = answer(source, result, data);
+        step->act->done(unboxBool(done.get()));
     }
 };
 
