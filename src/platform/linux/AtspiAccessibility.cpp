@@ -427,7 +427,7 @@ bool AtspiAccessibility::isProcessTrusted(bool prompt) {
 
 void AtspiAccessibility::checkProcessTrusted(bool prompt,
                                              std::function<void(bool trusted)> answer) {
-    checkTrust(prompt, std::move(answer));
+    checkTrust(prompt, std::move(answer), d->bus.connection());
 }
 
 AccessibleElement AtspiAccessibility::applicationElement(qint64 processIdentifier) {

@@ -16,10 +16,13 @@ namespace {
 struct TrustCheck {
     std::function<void(bool)> answer;
     GDBusConnection* session = nullptr;
+    GDBusConnection* accessibilityBus = nullptr;
 
     ~TrustCheck() {
         if (session)
             g_object_unref(session);
+        if (accessibilityBus)
+            g_object_unref(accessibilityBus);
     }
 };
 
@@ -104,6 +107,11 @@ void onStatus(GObject* source, GAsyncResult* result, gpointer data) {
         finish(std::move(check), false);
         return;
     }
+    // Connecting anew costs a handshake with the bus on every launch.
+    if (check->accessibilityBus && !g_dbus_connection_is_closed(check->accessibilityBus)) {
+        finish(std::move(check), true);
+        return;
+    }
     askAddress(std::move(check));
 }
 
@@ -115,7 +123,8 @@ void askStatus(std::unique_ptr<TrustCheck> check) {
         trustStepTimeoutMs, nullptr, onStatus, check.release());
 }
 
-void startCheck(bool prompt, std::function<void(bool trusted)> answer);
+void startCheck(bool prompt, std::function<void(bool trusted)> answer,
+                GDBusConnection* accessibilityBus);
 
 void onEnabled(GObject* source, GAsyncResult* result, gpointer data) {
     auto check = reclaim(data);
@@ -127,18 +136,23 @@ void onEnabled(GObject* source, GAsyncResult* result, gpointer data) {
 
 } // namespace
 
-void checkTrust(bool prompt, std::function<void(bool trusted)> answer) {
+void checkTrust(bool prompt, std::function<void(bool trusted)> answer,
+                GDBusConnection* accessibilityBus) {
+    if (accessibilityBus)
+        g_object_ref(accessibilityBus);
     // Even connecting to the session bus waits for its answer: it happens in a later turn, so a
     // check asked for while the dock is being put up does not hold the dock back.
-    QTimer::singleShot(0, [prompt, answer = std::move(answer)]() mutable {
-        startCheck(prompt, std::move(answer));
+    QTimer::singleShot(0, [prompt, answer = std::move(answer), accessibilityBus]() mutable {
+        startCheck(prompt, std::move(answer), accessibilityBus);
     });
 }
 
 namespace {
 
-void startCheck(bool prompt, std::function<void(bool trusted)> answer) {
+void startCheck(bool prompt, std::function<void(bool trusted)> answer,
+                GDBusConnection* accessibilityBus) {
     auto check = std::make_unique<TrustCheck>();
+    check->accessibilityBus = accessibilityBus;
     // The answer always comes in a later turn of the main loop, even when it is known at once.
     check->answer = [answer = std::move(answer)](bool trusted) {
         QTimer::singleShot(0, [answer, trusted] { answer(trusted); });

@@ -15,6 +15,13 @@ class TstAtspiDesktop : public QObject, public AtspiRig {
     Q_OBJECT
     StandinProcess standin;
 
+    std::optional<bool> trustedWithoutWaiting() {
+        std::optional<bool> trusted;
+        ax.checkProcessTrusted(false, [&trusted](bool answer) { trusted = answer; });
+        (void)QTest::qWaitFor([&trusted] { return trusted.has_value(); }, 10000);
+        return trusted;
+    }
+
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY2(insideDesktopSession(), "runs only inside scripts/desktop-session");
@@ -30,8 +37,10 @@ private Q_SLOTS:
         QVERIFY(ax.isProcessTrusted(false));
         QVERIFY(setAccessibilityEnabled(false));
         QVERIFY(!ax.isProcessTrusted(false));
+        QCOMPARE(trustedWithoutWaiting(), false); // over the connection held by now
         QVERIFY(setAccessibilityEnabled(true));
         QVERIFY(ax.isProcessTrusted(false));
+        QCOMPARE(trustedWithoutWaiting(), true);
     }
 
     // A frozen application costs one unanswered request per search, not one per element read.
