@@ -89,10 +89,11 @@ QDeadlineTimer Bus::withinTurn(QDeadlineTimer wanted) {
         }
     }
     if (!m_turnOpen) {
-        m_turnSpentMs = 0;
+        m_turnClock.start();
         m_turnOpen = true;
     }
-    return std::min(wanted, QDeadlineTimer(std::max<qint64>(0, m_turnBudgetMs - m_turnSpentMs)));
+    return std::min(wanted,
+                    QDeadlineTimer(std::max<qint64>(0, m_turnBudgetMs - m_turnClock.elapsed())));
 }
 
 int Bus::withinTurn(int timeoutMs) {
@@ -192,7 +193,6 @@ Variant Bus::call(const QString& busName, const QString& path, const char* inter
     Variant reply(g_dbus_connection_call_sync(m_connection, bus.constData(), objectPath.constData(),
                                               interface, method, params, replyType,
                                               G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, &error));
-    m_turnSpentMs += waited.elapsed();
     if (waited.elapsed() >= loggedWaitMs)
         qCDebug(busLog, "%s.%s waited %lld ms", interface, method, waited.elapsed());
     const bool inTime = reply || !g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT);
@@ -376,7 +376,6 @@ bool Batch::run() {
         g_source_unref(timer);
     }
     g_main_context_pop_thread_default(context);
-    m_bus.m_turnSpentMs += waited.elapsed();
     if (waited.elapsed() >= loggedWaitMs)
         qCDebug(busLog, "batch of %zu (%zu sent, first %s) waited %lld ms%s", calls.size(), sent,
                 calls.front().method, waited.elapsed(), allAnswered ? "" : ", not all answered");

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QMetaObject>
 #include <QString>
@@ -83,8 +84,9 @@ public:
     // answer costs at most this much.
     static constexpr int callTimeoutMs = 100;
     // Reads share one budget per turn of the thread's event loop. An application that answers
-    // slowly makes every read of a turn wait, and they add up: however many there are, the thread
-    // waits on the bus this long at most before it is back in its event loop (the dock paints).
+    // slowly makes every read of a turn wait, and they add up: however many there are, no read
+    // starts, and no batch goes on, once the turn has held the thread this long since its first
+    // read; the thread is soon back in its event loop (the dock paints).
     // What was not answered by then is unknown for this turn and asked again in the next; a batch's
     // late answers are kept.
     static constexpr int turnBudgetMs = 35;
@@ -115,9 +117,9 @@ private:
     GCancellable* m_cancellable = nullptr;
     int m_inFlight = 0;
     QHash<QByteArray, std::shared_ptr<PendingCall>> m_late;
-    // Time this turn spent waiting for the bus: what else the turn does (a prescribed pause)
-    // does not use up its reads.
-    qint64 m_turnSpentMs = 0;
+    // Since the turn's first read: what the turn does besides waiting (taking in a long list's
+    // answers, walking what was read) holds the thread as much as waiting does.
+    QElapsedTimer m_turnClock;
     bool m_turnOpen = false;
     int m_turnBudgetMs = turnBudgetMs;
     QMetaObject::Connection m_turnEnds[2];

@@ -107,6 +107,16 @@ void AtspiTree::invalidateSubtree(Node* n) {
 }
 
 void AtspiTree::ensureBasics(const std::vector<Node*>& nodes) {
+    // A chunk at a time, the time looked at in between: preparing, and giving up, the calls for
+    // thousands of elements at once would hold the thread well past the walk's time.
+    for (std::size_t from = 0; from < nodes.size(); from += basicsChunk) {
+        const auto begin = nodes.begin() + std::ptrdiff_t(from);
+        ensureBasicsOfChunk(
+            {begin, begin + std::ptrdiff_t(std::min(basicsChunk, nodes.size() - from))});
+    }
+}
+
+void AtspiTree::ensureBasicsOfChunk(const std::vector<Node*>& nodes) {
     if (outOfTime(nodes, [](Node* n) { return n->hasBasics; }))
         return;
     Batch batch(m_bus, m_deadline, window);
