@@ -30,7 +30,6 @@ constexpr qint64 startupSettleMilliseconds = 1200;
 constexpr qint64 partialReadBudgetMilliseconds = 5000;
 constexpr qint64 downToReturnMilliseconds = 45;
 constexpr qint64 paletteCloseCheckMilliseconds = 70;
-constexpr qint64 fieldSettleMicroseconds = FigmaLauncher::fieldSettleMilliseconds * 1000;
 // A toolkit that moves the focus on its own thread (Chromium) reports the field focused a moment
 // after it was asked to focus it; until then the field would be taken for one that refuses focus.
 constexpr qint64 fieldFocusBudgetMilliseconds = 150;
@@ -58,6 +57,10 @@ const QString resultUnreadMessage =
 const QString tabUnconfirmedMessage =
     QStringLiteral("Brevlin did not find \u201c%1\u201d in Figma's Actions palette and could not "
                    "see its Plugins tab selected, so nothing was run.");
+const QString fieldWrongMessage =
+    QStringLiteral("Brevlin could not type \u201c%1\u201d into Figma's Actions palette, so "
+                   "nothing was run. Check that your keyboard layout can type every character "
+                   "of the name.");
 const QString closeUnreadMessage =
     QStringLiteral("Brevlin chose \u201c%1\u201d but could not read whether Figma's Actions "
                    "palette closed.");
@@ -177,8 +180,8 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     step(co_await waitUntil(clamped.postSearchDelayMilliseconds, adaptive, resultShowing)
              ? "result showing"
              : "result wait over");
-    if (adaptive && field)
-        co_await ensureFieldHoldsName(pluginName, *field, clamped);
+    const bool fieldHoldsName =
+        !(adaptive && field) || co_await ensureFieldHoldsName(pluginName, *field, clamped);
 
     const ResultOutcome result = co_await selectResult(pluginName, scope, resultBudgetMilliseconds);
     // A result that was never read whole is not known to be missing: Down and Return would run
@@ -192,6 +195,10 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
         // the tab unpressed. So the tab pressed must read selected now, else nothing runs.
         if (pluginsTab && !accessibility.isSelected(*pluginsTab))
             throw FigmaLauncherError::launchFailed(tabUnconfirmedMessage.arg(pluginName));
+        // Nor after a search for other words: a character that never reaches the field (one the
+        // keyboard cannot give this application) leaves a search that lists other plugins.
+        if (!fieldHoldsName)
+            throw FigmaLauncherError::launchFailed(fieldWrongMessage.arg(pluginName));
         requireFigmaFocused();
         sendKeyStroke(Key::downArrow, {});
         co_await sleepFor(scheduler, downToReturnMilliseconds);
@@ -295,12 +302,24 @@ Task<void> FigmaLauncher::waitForContents(AccessibleElement& applicationElement,
 
 Task<bool> FigmaLauncher::waitUntil(qint64 milliseconds, bool adaptive, std::function<bool()> ready,
                                     qint64 pollMilliseconds) {
-    if (!adaptive) {
-        co_await sleepFor(m_platform.scheduler, milliseconds);
-        co_return false;
-    }
     const qint64 deadline =
         nowNanoseconds() + qMax<qint64>(0, milliseconds) * nanosecondsPerMillisecond;
+    if (!adaptive) {
+        // The wait stays whole. Meanwhile what the next step looks for is read, until it shows,
+        // so that the step finds the tree read already: a cold read of a palette costs more
+        // than the wait's own rounding.
+        bool seen = false;
+        while (deadline > nowNanoseconds()) {
+            if (!seen)
+                seen = ready();
+            const qint64 left = (deadline - nowNanoseconds() + nanosecondsPerMillisecond - 1) /
+                                nanosecondsPerMillisecond;
+            if (left <= 0)
+                break;
+            co_await sleepFor(m_platform.scheduler, seen ? left : qMin(pollMilliseconds, left));
+        }
+        co_return false;
+    }
     while (!ready()) {
         const qint64 left = deadline - nowNanoseconds();
         if (left <= 0)
@@ -394,7 +413,12 @@ Task<std::optional<AccessibleElement>> FigmaLauncher::selectPluginsTab(SearchSco
     const std::function<bool()> selected = [&] {
         return m_platform.accessibility.isSelected(tab.element);
     };
-    co_await waitUntil(uiPollIntervalMilliseconds, adaptive, selected);
+    // The whole pause reads ahead to the search field, which the next step looks for.
+    const Sought searchField{Sought::Kind::searchField};
+    const std::function<bool()> fieldShowing = [&] {
+        return selected() && m_platform.accessibility.find(scope.element(), searchField).isFound();
+    };
+    co_await waitUntil(uiPollIntervalMilliseconds, adaptive, adaptive ? selected : fieldShowing);
     co_return tab.element;
 }
 
@@ -403,8 +427,8 @@ FigmaLauncher::enterSearchText(QString pluginName, SearchScope& scope,
                                LauncherTimingSettings timing) {
     const bool adaptive = timing.adaptiveWaits;
     const auto typeName = [&] {
-        typeText(pluginName, timing.typingCharacterDelayMilliseconds,
-                 [this] { requireFigmaFocused(); });
+        return typeText(pluginName, timing.typingCharacterDelayMilliseconds,
+                        [this] { requireFigmaFocused(); });
     };
     // One attempt each, as long as the scope can be read whole: the first text field stands in
     // only for a search field known to be missing, never for one not read yet.
@@ -419,43 +443,34 @@ FigmaLauncher::enterSearchText(QString pluginName, SearchScope& scope,
     if (found.presence == Presence::unknown)
         throw FigmaLauncherError::launchFailed(fieldUnreadMessage);
     if (found.presence == Presence::absent) {
-        typeName();
+        co_await typeName();
         co_return std::nullopt;
     }
     const std::optional<AccessibleElement> field = found.element;
     AccessibilityApi& accessibility = m_platform.accessibility;
     if (co_await focusField(*field)) {
-        // The pause lets the field take the focus, which it has reported by now.
+        // The pause lets the field take the focus, which it has reported by now. No pause here
+        // holds the main thread: the dock paints on.
         if (!adaptive)
-            blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+            co_await sleepFor(m_platform.scheduler, fieldSettleMilliseconds);
         // A field that did not answer in time may hold text: clearing an empty one costs only
         // the pauses, typing after what it holds runs nothing.
         const AccessibilityApi::TextRead oldText = accessibility.readText(*field, LabelText::value);
         if (!oldText.answered || (oldText.text && !trimmedText(*oldText.text).isEmpty())) {
             requireFigmaFocused();
             sendKeyStroke(Key::a, KeyModifier::primary);
-            // A selection cannot be seen from outside: this pause stays whole (and, adaptive,
-            // lets the dock paint meanwhile).
-            if (adaptive)
-                co_await sleepFor(m_platform.scheduler, fieldSettleMilliseconds);
-            else
-                blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
+            // A selection cannot be seen from outside: this pause stays whole.
+            co_await sleepFor(m_platform.scheduler, fieldSettleMilliseconds);
             requireFigmaFocused();
             sendKeyStroke(Key::deleteBackward, {});
-            if (adaptive) {
-                // An empty field's text reads as absent.
-                const std::function<bool()> emptied = [&] {
-                    return accessibility.text(*field, LabelText::value)
-                        .value_or(QString())
-                        .isEmpty();
-                };
-                co_await waitUntil(fieldSettleMicroseconds / 1000, true, emptied);
-            } else {
-                blockingSleepMicroseconds(m_platform.scheduler, fieldSettleMicroseconds);
-            }
+            // An empty field's text reads as absent.
+            const std::function<bool()> emptied = [&] {
+                return accessibility.text(*field, LabelText::value).value_or(QString()).isEmpty();
+            };
+            co_await waitUntil(fieldSettleMilliseconds, adaptive, emptied);
         }
         if (!adaptive) {
-            typeName();
+            co_await typeName();
             co_return std::nullopt;
         }
         if (co_await typeWatchingField(pluginName, *field, timing.typingCharacterDelayMilliseconds))
@@ -463,7 +478,7 @@ FigmaLauncher::enterSearchText(QString pluginName, SearchScope& scope,
         co_return std::nullopt;
     }
     if (!accessibility.setText(*field, pluginName))
-        typeName();
+        co_await typeName();
     co_return std::nullopt;
 }
 
@@ -510,7 +525,7 @@ Task<bool> FigmaLauncher::typeWatchingField(QString pluginName, AccessibleElemen
     co_return shownCount > 0;
 }
 
-Task<void> FigmaLauncher::ensureFieldHoldsName(QString pluginName, AccessibleElement field,
+Task<bool> FigmaLauncher::ensureFieldHoldsName(QString pluginName, AccessibleElement field,
                                                LauncherTimingSettings timing) {
     AccessibilityApi& accessibility = m_platform.accessibility;
     // A field that did not answer in time reads as empty: it is asked again for a moment before
@@ -520,7 +535,7 @@ Task<void> FigmaLauncher::ensureFieldHoldsName(QString pluginName, AccessibleEle
                trimmedText(pluginName);
     };
     if (co_await waitUntil(fieldSettleMilliseconds, true, holdsName, textPollMilliseconds))
-        co_return;
+        co_return true;
     requireFigmaFocused();
     sendKeyStroke(Key::a, KeyModifier::primary);
     co_await sleepFor(m_platform.scheduler, fieldSettleMilliseconds);
@@ -531,6 +546,7 @@ Task<void> FigmaLauncher::ensureFieldHoldsName(QString pluginName, AccessibleEle
     // hold the main thread here.
     co_await typeWatchingField(pluginName, field, timing.typingCharacterDelayMilliseconds);
     co_await sleepFor(m_platform.scheduler, timing.postSearchDelayMilliseconds);
+    co_return holdsName();
 }
 
 Task<bool> FigmaLauncher::focusField(AccessibleElement field) {
@@ -628,13 +644,12 @@ void FigmaLauncher::requireFigmaFocused() {
         throw FigmaLauncherError::focusLost();
 }
 
-void FigmaLauncher::typeText(const QString& text, qint64 delayMilliseconds,
-                             const std::function<void()>& beforeEachCharacter) {
+Task<void> FigmaLauncher::typeText(QString text, qint64 delayMilliseconds,
+                                   std::function<void()> beforeEachCharacter) {
     if (!m_platform.keyboard.isAvailable())
         throw FigmaLauncherError::eventSourceUnavailable();
     if (text.isEmpty())
-        return;
-    const qint64 pauseMicroseconds = qMax<qint64>(0, delayMilliseconds) * 1000;
+        co_return;
     // One key pair per user-perceived character, so that an emoji or a letter with its accents
     // arrives whole. The pauses are the launcher's, on its scheduler, so that the focus is checked
     // again before every character.
@@ -654,7 +669,8 @@ void FigmaLauncher::typeText(const QString& text, qint64 delayMilliseconds,
                                "for it. Switch to a layout that has it, or rename the shortcut.")
                     .arg(character));
         requirePosted(typed);
-        blockingSleepMicroseconds(m_platform.scheduler, pauseMicroseconds);
+        // The pause lets the dock paint: typing a name at the slowest pace takes seconds.
+        co_await sleepFor(m_platform.scheduler, qMax<qint64>(0, delayMilliseconds));
     }
 }
 

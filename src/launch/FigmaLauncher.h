@@ -63,10 +63,10 @@ public:
     // Both fail with eventSourceUnavailable when no key can be sent, and with eventCreationFailed
     // when the key or a character cannot be.
     void sendKeyStroke(Key key, KeyModifiers modifiers);
-    // One key pair per user-perceived character, each followed by a blocking pause.
-    // `beforeEachCharacter` runs before each pair; what it throws ends the typing.
-    void typeText(const QString& text, qint64 delayMilliseconds,
-                  const std::function<void()>& beforeEachCharacter = {});
+    // One key pair per user-perceived character, each followed by a pause that lets the main
+    // thread go. `beforeEachCharacter` runs before each pair; what it throws ends the typing.
+    Task<void> typeText(QString text, qint64 delayMilliseconds,
+                        std::function<void()> beforeEachCharacter = {});
 
     const FigmaUITraversal& traversal() const { return m_traversal; }
 
@@ -102,8 +102,9 @@ private:
     Task<void> waitForContents(AccessibleElement& applicationElement, qint64 processIdentifier,
                                qint64 milliseconds, bool untilFocused = false);
     // Adaptive, each wait ends as soon as `ready` holds, looked at every few milliseconds, and
-    // lasts at most `milliseconds`; otherwise it is the whole time. Returns whether `ready` was
-    // seen to hold.
+    // lasts at most `milliseconds`; otherwise it is the whole time, with `ready` looked at until
+    // it holds, so that the step after the wait finds what it reads read already. Returns whether
+    // `ready` ended the wait.
     Task<bool> waitUntil(qint64 milliseconds, bool adaptive, std::function<bool()> ready,
                          qint64 pollMilliseconds = 5);
     // Returns the field the name was typed into, when it was seen to show the typing.
@@ -116,7 +117,8 @@ private:
                                  qint64 typingDelayMilliseconds);
     // A readiness signal that lied must not run the wrong plugin: before the press, a field seen
     // to show the typing that does not hold the name gets the name again, at the configured pace.
-    Task<void> ensureFieldHoldsName(QString pluginName, AccessibleElement field,
+    // Returns whether it holds the name then.
+    Task<bool> ensureFieldHoldsName(QString pluginName, AccessibleElement field,
                                     LauncherTimingSettings timing);
     // Focuses the field and waits, briefly, for the application to report it focused.
     Task<bool> focusField(AccessibleElement field);

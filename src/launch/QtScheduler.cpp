@@ -4,9 +4,7 @@
 #include <QThread>
 #include <QTimer>
 
-#include <chrono>
 #include <limits>
-#include <thread>
 
 namespace brevlin {
 
@@ -22,11 +20,6 @@ QtScheduler::~QtScheduler() {
 
 qint64 QtScheduler::nowNanoseconds() const {
     return m_clock.nsecsElapsed();
-}
-
-void QtScheduler::blockingWaitMicroseconds(qint64 microseconds) {
-    if (microseconds > 0)
-        std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
 }
 
 Scheduler::TimerId QtScheduler::postAfter(qint64 delayMilliseconds, std::function<void()> work) {

@@ -21,7 +21,6 @@ public:
     ~QtScheduler() override;
 
     qint64 nowNanoseconds() const override;
-    void blockingWaitMicroseconds(qint64 microseconds) override;
     TimerId postAfter(qint64 delayMilliseconds, std::function<void()> work) override;
     // Main thread only.
     void cancel(TimerId id) override;

@@ -14,8 +14,6 @@ public:
 
     // Monotonic clock.
     virtual qint64 nowNanoseconds() const = 0;
-    // Holds the main thread: nothing else runs meanwhile.
-    virtual void blockingWaitMicroseconds(qint64 microseconds) = 0;
 
     using TimerId = quint64;
     // Runs `work` on the main thread in a later turn, after `delayMilliseconds` (0: next turn).

@@ -301,11 +301,6 @@ inline SleepAwaiter sleepFor(Scheduler& scheduler, qint64 milliseconds) {
     return SleepAwaiter(scheduler, milliseconds);
 }
 
-// Blocking wait: holds the main thread, nothing else runs.
-inline void blockingSleepMicroseconds(Scheduler& scheduler, qint64 microseconds) {
-    scheduler.blockingWaitMicroseconds(microseconds < 0 ? 0 : microseconds);
-}
-
 // Waits for a callback-style operation. `start` receives the function that completes the wait;
 // that function may be called once, from any thread, and the task resumes in a later main-thread
 // turn. Like a checked continuation it is not interrupted by cancellation. The function keeps the

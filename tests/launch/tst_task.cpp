@@ -190,9 +190,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(order.size(), 3, 5000);
         QCOMPARE(order, (QStringList{"first", "main", "late"}));
         QVERIFY(firedAfterNs >= 30'000'000);
-        const qint64 before = qt.nowNanoseconds();
-        qt.blockingWaitMicroseconds(2000);
-        QVERIFY(qt.nowNanoseconds() - before >= 2'000'000);
     }
 };
 

@@ -158,7 +158,7 @@ void SimulatedFigma::receiveKey(const PostedKey& key) {
             log(QStringLiteral("focus lost"));
         }
         if (!toFigma || !isPaletteOpen() || !m_fieldFocused ||
-            m_typedCharacters - 1 == lostTypedCharacterAt)
+            m_typedCharacters - 1 == lostTypedCharacterAt || untypableCharacters.contains(key.text))
             return;
         setSearchText(m_allSelected ? key.text : m_searchText + key.text);
         return;

@@ -66,6 +66,8 @@ public:
     qint64 reactionDelayMilliseconds = 0;
     // Zero-based; -1: never.
     int lostTypedCharacterAt = -1;
+    // Characters that never reach the field, however often typed.
+    QString untypableCharacters;
     int focusLostAfterTypedCharacters = -1;
     bool keyboardUnavailable = false;
     // The key press or typed character that has no key to go on.

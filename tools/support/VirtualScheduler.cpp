@@ -7,13 +7,6 @@ qint64 VirtualScheduler::nowNanoseconds() const {
     return m_now;
 }
 
-void VirtualScheduler::blockingWaitMicroseconds(qint64 microseconds) {
-    std::lock_guard lock(m_mutex);
-    blockingWaits.emplace_back(m_now, microseconds);
-    if (microseconds > 0)
-        m_now += microseconds * 1000;
-}
-
 Scheduler::TimerId VirtualScheduler::postAfter(qint64 delayMilliseconds,
                                                std::function<void()> work) {
     std::lock_guard lock(m_mutex);

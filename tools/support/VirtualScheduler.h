@@ -12,13 +12,11 @@
 
 namespace brevlin::testing {
 
-// Virtual time for tests: nothing runs until the test drives the clock. Suspending waits are
-// posted work and let other posted work run in time order; blocking waits move the clock while
-// everything else stays put, so work that fell due meanwhile runs late, as on a busy main thread.
+// Virtual time for tests: nothing runs until the test drives the clock. Waits are posted work and
+// let other posted work run in time order.
 class VirtualScheduler : public Scheduler {
 public:
     qint64 nowNanoseconds() const override;
-    void blockingWaitMicroseconds(qint64 microseconds) override;
     TimerId postAfter(qint64 delayMilliseconds, std::function<void()> work) override;
     void cancel(TimerId id) override;
 
@@ -30,9 +28,6 @@ public:
     void runUntilIdle();
     void runDue();
     std::size_t pendingCount() const;
-
-    // Each blocking wait, in order: (start time in ns, duration in µs).
-    std::vector<std::pair<qint64, qint64>> blockingWaits;
 
 private:
     bool runNext(qint64 limitNanoseconds);
