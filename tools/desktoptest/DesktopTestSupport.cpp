@@ -409,6 +409,13 @@ QStringList chromiumPaletteCommand(const QString& query, const QString& wmClass,
     return chromiumCommand(profileDirectory) + QStringList{"--class=" + wmClass, "--app=" + url};
 }
 
+bool chromiumIgnoresKeymapChanges() {
+    QProcess chromium; // "Chromium 156.0.8078.129 built on Debian …"
+    chromium.start(QStringLiteral("chromium"), {QStringLiteral("--version")});
+    return chromium.waitForFinished(30000) &&
+           QString(chromium.readAll()).section(' ', 1, 1).section('.', 0, 0).toInt() >= 156;
+}
+
 QStringList chromiumCommand(const QString& profileDirectory) {
     // A fresh profile, nothing fetched from the network, and no sandbox (tests run as root).
     // Nothing here turns accessibility on: the page's tree is published only when asked for.

@@ -119,6 +119,8 @@ private Q_SLOTS:
         const XTestKeyboard::KeymapWaits before = m_keys->keymapWaits();
         for (qsizetype i = 0; i < text.size(); ++i)
             QCOMPARE(m_keys->type(QStringView(text).mid(i, 1)), KeyResult::posted);
+        if (chromiumIgnoresKeymapChanges())
+            QEXPECT_FAIL("", "Chromium 156 takes no character on a borrowed keycode", Continue);
         QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("|") + text, 5000);
         QVERIFY(m_keys->keymapWaits().answered > before.answered);
         QCOMPARE(m_keys->keymapWaits().paused, before.paused);
