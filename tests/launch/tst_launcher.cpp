@@ -372,8 +372,7 @@ private slots:
             {"0 key ⌘K", "143 type l", "271 key ⌘A", "321 key Delete", "371 type l",
              "431 run Content Reel", "431 end success"},
             "Content Reel", adaptiveDefaults);
-        // A character that never reaches the field: no Down and Return after a search for other
-        // words.
+        // A character that never reaches the field: no Down and Return after a search for others.
         addPath(
             "adaptive, character never typed",
             [](SimulatedFigma& f) { f.untypableCharacters = QStringLiteral("é"); },

@@ -130,8 +130,7 @@ QString palettePagePath();
 
 // Chromium on a fresh profile of its own, as the tests run it; no page yet.
 QStringList chromiumCommand(const QString& profileDirectory);
-// Chromium 156 keeps the keymap it read until the layout changes: a key given a new keysym (a
-// character the layout lacks) types nothing in it.
+// Chromium 156 mostly misses keysyms given to spare keycodes: what the layout lacks is lost.
 bool chromiumIgnoresKeymapChanges();
 // The same for the palette page with `query` ("open=1&layers=2000") and `wmClass`.
 QStringList chromiumPaletteCommand(const QString& query, const QString& wmClass,

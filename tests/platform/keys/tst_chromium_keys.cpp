@@ -111,9 +111,8 @@ private Q_SLOTS:
         QVERIFY(setKeyboardLayout(layout));
         QTest::qWait(300);
         // The layout's own letters mixed with characters it lacks (Latin on a Cyrillic layout),
-        // which go on borrowed keycodes. Chromium translates a key with its own copy of the
-        // keymap, so each borrowed character must wait until Chromium has read the change: it
-        // answered a ping for each one, and nothing fell back to a blind pause.
+        // which go on borrowed keycodes once Chromium answered a ping after each keymap change,
+        // never after a blind pause.
         const QString text = layout == "ru" ? QStringLiteral("Cafe Кафе Über 日本")
                                             : QStringLiteral("Café Über 日本");
         const XTestKeyboard::KeymapWaits before = m_keys->keymapWaits();
