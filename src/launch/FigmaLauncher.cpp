@@ -304,31 +304,21 @@ Task<bool> FigmaLauncher::waitUntil(qint64 milliseconds, bool adaptive, std::fun
                                     qint64 pollMilliseconds) {
     const qint64 deadline =
         nowNanoseconds() + qMax<qint64>(0, milliseconds) * nanosecondsPerMillisecond;
-    if (!adaptive) {
-        // The wait stays whole. Meanwhile what the next step looks for is read, until it shows,
-        // so that the step finds the tree read already: a cold read of a palette costs more
-        // than the wait's own rounding.
-        bool seen = false;
-        while (deadline > nowNanoseconds()) {
-            if (!seen)
-                seen = ready();
-            const qint64 left = (deadline - nowNanoseconds() + nanosecondsPerMillisecond - 1) /
-                                nanosecondsPerMillisecond;
-            if (left <= 0)
-                break;
-            co_await sleepFor(m_platform.scheduler, seen ? left : qMin(pollMilliseconds, left));
-        }
-        co_return false;
-    }
-    while (!ready()) {
-        const qint64 left = deadline - nowNanoseconds();
+    // Fixed, the wait stays whole. Meanwhile what the next step looks for is read, until it
+    // shows, so that the step finds the tree read already: a cold read of a palette costs more
+    // than the wait's own rounding.
+    bool seen = false;
+    for (;;) {
+        if (!seen && (adaptive || nowNanoseconds() < deadline))
+            seen = ready();
+        if (seen && adaptive)
+            co_return true;
+        const qint64 left = (deadline - nowNanoseconds() + nanosecondsPerMillisecond - 1) /
+                            nanosecondsPerMillisecond;
         if (left <= 0)
             co_return false;
-        co_await sleepFor(m_platform.scheduler,
-                          qMin(pollMilliseconds,
-                               (left + nanosecondsPerMillisecond - 1) / nanosecondsPerMillisecond));
+        co_await sleepFor(m_platform.scheduler, seen ? left : qMin(pollMilliseconds, left));
     }
-    co_return true;
 }
 
 std::optional<AccessibleElement>
