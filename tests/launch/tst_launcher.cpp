@@ -311,9 +311,8 @@ private slots:
                 tries(10) << "600 end " + notInFront, "Autoflow", Waits{0, 80, 18, 60, false});
         addPath("never in front after the focus delay", neverInFront, {"activate", "key", "type"},
                 tries(13) << "780 end " + notInFront, "Autoflow", Waits{180, 80, 18, 60, false});
-        // Without a palette found from the focus, the whole window is searched, the design's own
-        // text field (node 5) before the palette's: the first text field stands in for the search
-        // field only once the window was read whole, never on a partial read.
+        // Without a palette from the focus, the window is searched, the design's own text field
+        // first: it stands in for the search field only once the window was read whole.
         const auto designField = [](int partialFinds) {
             return [partialFinds](SimulatedFigma& f) {
                 const int design = f.tree.addNode(f.windowNode(), Role::textField, "Width");
@@ -382,8 +381,7 @@ private slots:
                                              "keyboard layout can type every character of the "
                                              "name.")},
             "Café Tools", adaptiveDefaults);
-        // The field keeps the last search, and reading it runs out of time: it may hold text, so
-        // it is cleared before typing, in both modes, rather than typed after.
+        // The field keeps the last search, unread in time: it is cleared first, in both modes.
         const Setup unreadText = [](SimulatedFigma& f) {
             f.retainedSearchText = QStringLiteral("Iconify");
             f.tree.unansweredTextReads = 1;
@@ -396,10 +394,9 @@ private slots:
                 {"0 key ⌘K", "35 key ⌘A", "85 key Delete", "85 type C", "85 run Content Reel",
                  "85 end success"},
                 "Content Reel", adaptiveDefaults);
-        // Figma takes 7 ms to act on each key: adaptive, every wait ends within one look of its
-        // condition instead of running its configured length, ⌘K is sent at once (Figma is
-        // frontmost with its window focused) and three characters at a time run ahead of the
-        // field. With fixed waits the same launch takes the whole floor.
+        // Figma takes 7 ms to act on each key: adaptive, each wait ends within a look of its
+        // condition, ⌘K goes at once and three characters run ahead of the field; fixed, the
+        // same launch takes the whole floor.
         const Setup slow = [](SimulatedFigma& f) {
             f.reactionDelayMilliseconds = 7;
             f.tabSelectionLagMilliseconds = 7;
@@ -436,8 +433,7 @@ private slots:
         QCOMPARE(figma->tree.promptCount, 0);
     }
 
-    // A large tree read in bounded steps: each search goes on until it has read its scope
-    // whole, rather than giving up at its budget and running whatever Down and Return reach.
+    // A tree read in bounded steps: each search goes on until it has read its scope whole.
     void partlyReadTreeIsSearchedUntilReadWhole() {
         figma->plugins = {"Content Reel tutorial", "Content Reel"};
         figma->tree.partialFinds = 12;

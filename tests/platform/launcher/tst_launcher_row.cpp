@@ -53,9 +53,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("page");
         QTest::addColumn<int>("launches");
         // On Chromium, text inputs before the palette's field (keys typed into one show as stray
-        // input), and names with characters the layout lacks, typed on borrowed keycodes. On a
-        // large page Chromium's tree shows the palette closed a while after the run: a launch that
-        // took it for one left open sent the Ctrl+K that opened it again.
+        // input), and names typed on borrowed keycodes. On a large page its tree shows the palette
+        // closed late: a launch that took it for open sent a Ctrl+K that opened it again.
         QTest::newRow("chromium") << true << QStringLiteral("inputs=5&layers=200") << 50;
         QTest::newRow("chromium, 2500 rows") << true << QStringLiteral("inputs=5&rows=2500") << 20;
         QTest::newRow("stand-in") << false << QString() << 50;
