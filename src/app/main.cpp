@@ -14,6 +14,7 @@
 #include "platform/linux/DockWindowX11.h"
 #include "platform/linux/KWinWorkspace.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/TerminationSignals.h"
 #include "platform/linux/WaylandPortals.h"
 
 #include <QApplication>
@@ -101,6 +102,7 @@ int main(int argc, char** argv) {
     if (instance.handOverToRunningInstance())
         return 0;
     instance.listen();
+    quitOnTerminationSignals();
 
     QtScheduler scheduler;
     const bool nativeWayland = QGuiApplication::platformName() == QStringLiteral("wayland");

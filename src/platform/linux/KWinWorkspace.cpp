@@ -2,6 +2,7 @@
 
 #include "AtspiBus.h"
 #include "DesktopEntries.h"
+#include "SessionBus.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -27,6 +28,15 @@ namespace brevlin {
 namespace {
 
 const QString kwinService = QStringLiteral("org.kde.KWin");
+
+QDBusMessage unloadKWinScriptCall(const QString& name) {
+    QDBusMessage message = QDBusMessage::createMethodCall(kwinService, QStringLiteral("/Scripting"),
+                                                          QStringLiteral("org.kde.kwin.Scripting"),
+                                                          QStringLiteral("unloadScript"));
+    message.setArguments({name});
+    return message;
+}
+
 // AtspiStateType ATSPI_STATE_ACTIVE: the window the compositor activated.
 constexpr quint64 activeState = quint64(1) << 1;
 constexpr int startPollMilliseconds = 100;
@@ -175,7 +185,7 @@ public:
         if (m_scriptName.isEmpty())
             return;
         QDBusConnection::sessionBus().unregisterObject(QString::fromLatin1(path));
-        unloadKWinScript(m_scriptName);
+        sendLastCall(unloadKWinScriptCall(m_scriptName));
     }
 
     bool isWatching() const { return m_reported; }
@@ -326,11 +336,7 @@ struct KWinWorkspace::Shared : std::enable_shared_from_this<KWinWorkspace::Share
 };
 
 void unloadKWinScript(const QString& name) {
-    QDBusMessage message = QDBusMessage::createMethodCall(kwinService, QStringLiteral("/Scripting"),
-                                                          QStringLiteral("org.kde.kwin.Scripting"),
-                                                          QStringLiteral("unloadScript"));
-    message.setArguments({name});
-    QDBusConnection::sessionBus().asyncCall(message);
+    QDBusConnection::sessionBus().send(unloadKWinScriptCall(name));
 }
 
 void runKWinScript(const QString& name, const QString& source) {
@@ -342,13 +348,14 @@ void runKWinScript(const QString& name, const QString& source) {
     file.write(source.toUtf8());
     file.close();
     QDBusConnection bus = QDBusConnection::sessionBus();
-    // Calls on one connection are handled in order, so nothing needs to wait for an answer.
+    // Calls on one connection are handled in order, so nothing needs to wait for an answer; none
+    // is asked for, as a call still unanswered when the process ends is never freed.
     auto call = [&](const QString& method, const QVariantList& arguments) {
         QDBusMessage message =
             QDBusMessage::createMethodCall(kwinService, QStringLiteral("/Scripting"),
                                            QStringLiteral("org.kde.kwin.Scripting"), method);
         message.setArguments(arguments);
-        bus.asyncCall(message);
+        bus.send(message);
     };
     unloadKWinScript(name);
     call(QStringLiteral("loadScript"), {path, name});

@@ -1,5 +1,6 @@
 #include "WaylandPortals.h"
 
+#include "SessionBus.h"
 #include "X11Keymap.h"
 
 #include <QCoreApplication>
@@ -171,7 +172,7 @@ PortalKeyboard::PortalKeyboard(QString tokenFile, QObject* parent)
 
 PortalKeyboard::~PortalKeyboard() {
     if (!m_session.isEmpty())
-        QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
+        sendLastCall(QDBusMessage::createMethodCall(
             portalService, m_session, QStringLiteral("org.freedesktop.portal.Session"),
             QStringLiteral("Close")));
 }
@@ -501,9 +502,9 @@ void PortalHotkeyService::scheduleBind() {
 void PortalHotkeyService::closeSession() {
     if (m_session.isEmpty())
         return;
-    QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
-        portalService, m_session, QStringLiteral("org.freedesktop.portal.Session"),
-        QStringLiteral("Close")));
+    sendLastCall(QDBusMessage::createMethodCall(portalService, m_session,
+                                                QStringLiteral("org.freedesktop.portal.Session"),
+                                                QStringLiteral("Close")));
     m_session.clear();
 }
 

@@ -9,6 +9,9 @@
 #include "platform/linux/KWinWorkspace.h"
 #include "platform/linux/WaylandPortals.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusReply>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -302,6 +305,21 @@ private Q_SLOTS:
         QCOMPARE(state.runs.count("Autoflow/press"), 1);
         QCOMPARE(state.tab, QString("Plugins"));
         QVERIFY(m_workspace.isFrontmost(target));
+
+        // Told to stop as the session tells it, Brevlin leaves as by its Quit command, taking its
+        // window script out of KWin rather than leaving it to call a name that is gone.
+        const auto scriptLoaded = [](const QString& name) {
+            QDBusMessage ask = QDBusMessage::createMethodCall(
+                "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "isScriptLoaded");
+            ask.setArguments({name});
+            const QDBusReply<bool> reply = QDBusConnection::sessionBus().call(ask);
+            return reply.isValid() && reply.value();
+        };
+        const QString script = "windows-" + QString::number(brevlin.process()->processId());
+        QVERIFY(scriptLoaded(script));
+        brevlin.stop();
+        QCOMPARE(brevlin.process()->exitStatus(), QProcess::NormalExit);
+        QVERIFY(!scriptLoaded(script));
     }
 
     // A desktop without the portals and KWin (a bus that activates nothing): the dock says what
