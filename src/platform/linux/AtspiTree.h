@@ -118,7 +118,7 @@ public:
 
     void ensureBasics(const std::vector<Node*>& nodes);
     void ensureBasicsOfChunk(const std::vector<Node*>& nodes);
-    static constexpr std::size_t basicsChunk = 256;
+    static constexpr std::size_t basicsChunk = 128;
 
     // The children of `nodes` as the application names them. Short lists are asked for whole;
     // a long one a chunk at a time from where the last read left off, the children read so far
