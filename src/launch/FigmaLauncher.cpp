@@ -103,6 +103,13 @@ qint64 FigmaLauncher::nowNanoseconds() const {
     return m_platform.scheduler.nowNanoseconds();
 }
 
+qint64 FigmaLauncher::millisecondsUntil(qint64 deadlineNanoseconds) const {
+    // Rounded up: a wait that ends by it never ends before it.
+    return qMax<qint64>(0,
+                        (deadlineNanoseconds - nowNanoseconds() + nanosecondsPerMillisecond - 1) /
+                            nanosecondsPerMillisecond);
+}
+
 bool FigmaLauncher::isFigmaFrontmost() {
     return m_platform.workspace.isFrontmost(m_currentTarget);
 }
@@ -180,8 +187,11 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     step(co_await waitUntil(clamped.postSearchDelayMilliseconds, adaptive, resultShowing)
              ? "result showing"
              : "result wait over");
-    const bool fieldHoldsName =
-        !(adaptive && field) || co_await ensureFieldHoldsName(pluginName, *field, clamped);
+    // Before anything is pressed, a field that shows its text must hold the name: else the
+    // search lists other plugins, and a tree that lags the page may still list the name's result,
+    // whose press then runs nothing.
+    if (adaptive && field && !co_await ensureFieldHoldsName(pluginName, *field, clamped))
+        throw FigmaLauncherError::launchFailed(fieldWrongMessage.arg(pluginName));
 
     const ResultOutcome result = co_await selectResult(pluginName, scope, resultBudgetMilliseconds);
     // A result that was never read whole is not known to be missing: Down and Return would run
@@ -195,10 +205,6 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
         // the tab unpressed. So the tab pressed must read selected now, else nothing runs.
         if (pluginsTab && !accessibility.isSelected(*pluginsTab))
             throw FigmaLauncherError::launchFailed(tabUnconfirmedMessage.arg(pluginName));
-        // Nor after a search for other words: a character that never reaches the field (one the
-        // keyboard cannot give this application) leaves a search that lists other plugins.
-        if (!fieldHoldsName)
-            throw FigmaLauncherError::launchFailed(fieldWrongMessage.arg(pluginName));
         requireFigmaFocused();
         sendKeyStroke(Key::downArrow, {});
         co_await sleepFor(scheduler, downToReturnMilliseconds);
@@ -313,8 +319,7 @@ Task<bool> FigmaLauncher::waitUntil(qint64 milliseconds, bool adaptive, std::fun
             seen = ready();
         if (seen && adaptive)
             co_return true;
-        const qint64 left = (deadline - nowNanoseconds() + nanosecondsPerMillisecond - 1) /
-                            nanosecondsPerMillisecond;
+        const qint64 left = millisecondsUntil(deadline);
         if (left <= 0)
             co_return false;
         co_await sleepFor(m_platform.scheduler, seen ? left : qMin(pollMilliseconds, left));
@@ -397,18 +402,22 @@ Task<std::optional<AccessibleElement>> FigmaLauncher::selectPluginsTab(SearchSco
     // Without the tab the search runs in whatever tab the palette shows.
     if (!tab.isFound())
         co_return std::nullopt;
+    const qint64 pressAsked = nowNanoseconds();
     const bool pressed = co_await actWithoutWaiting(Act::press, tab.element);
     if (!pressed)
         m_platform.accessibility.select(tab.element);
     const std::function<bool()> selected = [&] {
         return m_platform.accessibility.isSelected(tab.element);
     };
-    // The whole pause reads ahead to the search field, which the next step looks for.
+    // The whole pause, counted from the press, reads ahead to the search field, which the next
+    // step looks for.
     const Sought searchField{Sought::Kind::searchField};
     const std::function<bool()> fieldShowing = [&] {
         return selected() && m_platform.accessibility.find(scope.element(), searchField).isFound();
     };
-    co_await waitUntil(uiPollIntervalMilliseconds, adaptive, adaptive ? selected : fieldShowing);
+    co_await waitUntil(
+        millisecondsUntil(pressAsked + uiPollIntervalMilliseconds * nanosecondsPerMillisecond),
+        adaptive, adaptive ? selected : fieldShowing);
     co_return tab.element;
 }
 
@@ -438,11 +447,14 @@ FigmaLauncher::enterSearchText(QString pluginName, SearchScope& scope,
     }
     const std::optional<AccessibleElement> field = found.element;
     AccessibilityApi& accessibility = m_platform.accessibility;
+    const qint64 focusAsked = nowNanoseconds();
     if (co_await focusField(*field)) {
-        // The pause lets the field take the focus, which it has reported by now. No pause here
-        // holds the main thread: the dock paints on.
+        // The pause, counted from the request, lets the field take the focus, which it has
+        // reported by now. No pause here holds the main thread: the dock paints on.
         if (!adaptive)
-            co_await sleepFor(m_platform.scheduler, fieldSettleMilliseconds);
+            co_await sleepFor(m_platform.scheduler,
+                              millisecondsUntil(focusAsked + fieldSettleMilliseconds *
+                                                                 nanosecondsPerMillisecond));
         // A field that did not answer in time may hold text: clearing an empty one costs only
         // the pauses, typing after what it holds runs nothing.
         const AccessibilityApi::TextRead oldText = accessibility.readText(*field, LabelText::value);
@@ -618,10 +630,8 @@ Task<void> FigmaLauncher::closeActionsPaletteIfOpen(SearchScope& scope, QString 
         }
         if (now >= deadline)
             throw FigmaLauncherError::launchFailed(closeUnreadMessage.arg(pluginName));
-        co_await sleepFor(
-            m_platform.scheduler,
-            qMin(uiPollIntervalMilliseconds,
-                 (deadline - now + nanosecondsPerMillisecond - 1) / nanosecondsPerMillisecond));
+        co_await sleepFor(m_platform.scheduler,
+                          qMin(uiPollIntervalMilliseconds, millisecondsUntil(deadline)));
     }
 }
 
@@ -645,6 +655,12 @@ Task<void> FigmaLauncher::typeText(QString text, qint64 delayMilliseconds,
     // again before every character.
     QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, text);
     qsizetype start = 0;
+    // Each character is due a whole delay after the one before it was due, so that sending a
+    // key and a timer's rounding do not add up over a name. A turn later than that by more than
+    // a little pushes the characters after it back rather than sending them in a burst.
+    const qint64 delayNanoseconds = qMax<qint64>(0, delayMilliseconds) * nanosecondsPerMillisecond;
+    constexpr qint64 lateNanoseconds = 2 * nanosecondsPerMillisecond;
+    qint64 due = nowNanoseconds();
     for (qsizetype end = boundaries.toNextBoundary(); end != -1;
          end = boundaries.toNextBoundary()) {
         const QStringView character = QStringView(text).mid(start, end - start);
@@ -660,7 +676,8 @@ Task<void> FigmaLauncher::typeText(QString text, qint64 delayMilliseconds,
                     .arg(character));
         requirePosted(typed);
         // The pause lets the dock paint: typing a name at the slowest pace takes seconds.
-        co_await sleepFor(m_platform.scheduler, qMax<qint64>(0, delayMilliseconds));
+        due = qMax(due + delayNanoseconds, nowNanoseconds() + delayNanoseconds - lateNanoseconds);
+        co_await sleepFor(m_platform.scheduler, millisecondsUntil(due));
     }
 }
 

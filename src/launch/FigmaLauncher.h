@@ -131,6 +131,7 @@ private:
     // while Figma still has it, else the launch ends with focusLost.
     void requireFigmaFocused();
     qint64 nowNanoseconds() const;
+    qint64 millisecondsUntil(qint64 deadlineNanoseconds) const;
     // The frame of the application's target window, the root every search of the launch starts
     // from, so nothing is found in the application's other windows. The application element
     // itself when the backend names no window title or the application has one window; nothing

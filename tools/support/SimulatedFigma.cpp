@@ -292,7 +292,7 @@ void SimulatedFigma::rebuildResults() {
         tree.detach(child);
     m_results.clear();
     m_highlighted = -1;
-    const QString query = m_searchText.trimmed();
+    const QString query = listedQuery.value_or(m_searchText).trimmed();
     if (query.isEmpty())
         return;
     for (const QString& plugin : plugins) {

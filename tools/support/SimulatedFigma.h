@@ -68,6 +68,8 @@ public:
     int lostTypedCharacterAt = -1;
     // Characters that never reach the field, however often typed.
     QString untypableCharacters;
+    // The results listed for this query whatever the field holds, as in a tree that lags the page.
+    std::optional<QString> listedQuery;
     int focusLostAfterTypedCharacters = -1;
     bool keyboardUnavailable = false;
     // The key press or typed character that has no key to go on.

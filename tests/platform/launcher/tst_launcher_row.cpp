@@ -136,7 +136,9 @@ private Q_SLOTS:
             QVERIFY2(outcome.succeeded() || outcome.describe().contains("could not type"),
                      qPrintable(outcome.describe()));
             const QString last = outcome.succeeded() ? "Café Tools/press" : "Iconify/press";
-            QVERIFY(palette.waitFor([&](const PaletteState& s) { return s.runs.last() == last; }));
+            QVERIFY2(palette.waitFor([&](const PaletteState& s) { return s.runs.last() == last; }),
+                     qPrintable(outcome.describe() + "; runs " + palette.state().runs.join(',') +
+                                ", text " + palette.state().text));
             QCOMPARE(palette.state().runs.size(), launches + (outcome.succeeded() ? 2 : 1));
         }
         // The barrier: a key typed into the other window now arrives after any stray one.
