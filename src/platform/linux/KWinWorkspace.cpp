@@ -29,12 +29,16 @@ namespace {
 
 const QString kwinService = QStringLiteral("org.kde.KWin");
 
-QDBusMessage unloadKWinScriptCall(const QString& name) {
-    QDBusMessage message = QDBusMessage::createMethodCall(kwinService, QStringLiteral("/Scripting"),
-                                                          QStringLiteral("org.kde.kwin.Scripting"),
-                                                          QStringLiteral("unloadScript"));
-    message.setArguments({name});
+QDBusMessage scriptingCall(const QString& method, const QVariantList& arguments) {
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(kwinService, QStringLiteral("/Scripting"),
+                                       QStringLiteral("org.kde.kwin.Scripting"), method);
+    message.setArguments(arguments);
     return message;
+}
+
+QDBusMessage unloadKWinScriptCall(const QString& name) {
+    return scriptingCall(QStringLiteral("unloadScript"), {name});
 }
 
 // AtspiStateType ATSPI_STATE_ACTIVE: the window the compositor activated.
@@ -350,16 +354,9 @@ void runKWinScript(const QString& name, const QString& source) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     // Calls on one connection are handled in order, so nothing needs to wait for an answer; none
     // is asked for, as a call still unanswered when the process ends is never freed.
-    auto call = [&](const QString& method, const QVariantList& arguments) {
-        QDBusMessage message =
-            QDBusMessage::createMethodCall(kwinService, QStringLiteral("/Scripting"),
-                                           QStringLiteral("org.kde.kwin.Scripting"), method);
-        message.setArguments(arguments);
-        bus.send(message);
-    };
     unloadKWinScript(name);
-    call(QStringLiteral("loadScript"), {path, name});
-    call(QStringLiteral("start"), {});
+    bus.send(scriptingCall(QStringLiteral("loadScript"), {path, name}));
+    bus.send(scriptingCall(QStringLiteral("start"), {}));
 }
 
 namespace {

@@ -33,6 +33,12 @@ const QString remoteDesktop = QStringLiteral("org.freedesktop.portal.RemoteDeskt
 const QString globalShortcuts = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 const QString shortcutPrefix = QStringLiteral("brevlin-");
 
+QDBusMessage sessionCloseCall(const QString& session) {
+    return QDBusMessage::createMethodCall(portalService, session,
+                                          QStringLiteral("org.freedesktop.portal.Session"),
+                                          QStringLiteral("Close"));
+}
+
 // Receives one Request's Response and hands it on, once.
 class RequestWatcher : public QObject {
     Q_OBJECT
@@ -172,9 +178,7 @@ PortalKeyboard::PortalKeyboard(QString tokenFile, QObject* parent)
 
 PortalKeyboard::~PortalKeyboard() {
     if (!m_session.isEmpty())
-        sendLastCall(QDBusMessage::createMethodCall(
-            portalService, m_session, QStringLiteral("org.freedesktop.portal.Session"),
-            QStringLiteral("Close")));
+        sendLastCall(sessionCloseCall(m_session));
 }
 
 void PortalKeyboard::start() {
@@ -502,9 +506,7 @@ void PortalHotkeyService::scheduleBind() {
 void PortalHotkeyService::closeSession() {
     if (m_session.isEmpty())
         return;
-    sendLastCall(QDBusMessage::createMethodCall(portalService, m_session,
-                                                QStringLiteral("org.freedesktop.portal.Session"),
-                                                QStringLiteral("Close")));
+    sendLastCall(sessionCloseCall(m_session));
     m_session.clear();
 }
 
@@ -515,9 +517,7 @@ void PortalHotkeyService::bind() {
         // Every session takes the same name: KDE files the shortcuts under it, so they keep
         // their place (and the user's own keys) in the shortcut settings across restarts. The
         // portal refuses a second session of one name, so the old one goes first.
-        QDBusMessage close = QDBusMessage::createMethodCall(
-            portalService, m_session, QStringLiteral("org.freedesktop.portal.Session"),
-            QStringLiteral("Close"));
+        const QDBusMessage close = sessionCloseCall(m_session);
         m_session.clear();
         m_bound = false;
         ++m_generation;
