@@ -68,11 +68,13 @@ void BrevlinApp::start() {
     bringForward(showDock());
     // Asking whether the desktop has a tray goes over D-Bus, and decoding the large icon takes
     // longer than putting up the dock, so both follow in the next turn of the event loop instead
-    // of holding the dock back.
+    // of holding the dock back. So does asking a running Figma for its interface, which spares
+    // the first launch the wait while Figma builds it.
     QTimer::singleShot(0, this, [this] {
         if (m_options.useSystemTray && !m_trayIcon && QSystemTrayIcon::isSystemTrayAvailable())
             createTrayIcon();
         applyApplicationIcon();
+        m_coordinator->launcher().prepareRunningTarget();
     });
 }
 

@@ -169,6 +169,12 @@ public:
     // Whether it is the selected one among its siblings (a current tab); false also when the
     // read fails.
     virtual bool isSelected(const AccessibleElement& element) = 0;
+    // Whether the whole of its text is selected, as Select All leaves it; false also when it has
+    // no text, or the backend cannot read a selection (a wait for one then lasts its whole time).
+    virtual bool isAllTextSelected(const AccessibleElement& element) {
+        (void)element;
+        return false;
+    }
 
     // --- Actions: each returns whether it took effect ---
     // Performs the element's press-like action (press, click, activate…). False when the

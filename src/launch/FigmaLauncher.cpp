@@ -99,6 +99,21 @@ void FigmaLauncher::setTargets(QStringList applicationIds) {
     m_targets = std::move(applicationIds);
 }
 
+void FigmaLauncher::prepareRunningTarget() {
+    m_platform.accessibility.checkProcessTrusted(
+        false, [this, alive = std::weak_ptr<const bool>(m_alive)](bool trusted) {
+            if (!trusted || alive.expired())
+                return;
+            for (const QString& identifier : m_targets) {
+                if (const RunningApplicationPtr running =
+                        m_platform.workspace.findRunning(identifier)) {
+                    m_platform.accessibility.applicationElement(running->processIdentifier());
+                    return;
+                }
+            }
+        });
+}
+
 qint64 FigmaLauncher::nowNanoseconds() const {
     return m_platform.scheduler.nowNanoseconds();
 }
@@ -276,14 +291,29 @@ Task<void> FigmaLauncher::bringFigmaToFront(RunningApplicationPtr application,
 Task<void> FigmaLauncher::waitForContents(AccessibleElement& applicationElement,
                                           qint64 processIdentifier, qint64 milliseconds,
                                           bool untilFocused) {
+    AccessibilityApi& accessibility = m_platform.accessibility;
+    const auto activeWindow = [&] {
+        return applicationElement.isNull()
+                   ? std::vector<AccessibleElement>()
+                   : accessibility.elements(applicationElement, Relation::focusedWindow);
+    };
+    if (untilFocused) {
+        // A running target's window takes keys once it is active: whether its page has
+        // published its tree yet is for the palette's wait to find out. Asking for the window's
+        // contents here would read through the toolkit's layers of nameless containers on every
+        // look, which on Chromium takes a whole turn's reading time.
+        const std::function<bool()> focused = [&] {
+            if (applicationElement.isNull())
+                applicationElement = accessibility.applicationElement(processIdentifier);
+            return isFigmaFrontmost() && !activeWindow().empty();
+        };
+        co_await waitUntil(milliseconds, true, focused);
+        co_return;
+    }
     const qint64 deadline = nowNanoseconds() + milliseconds * nanosecondsPerMillisecond;
     auto hasContents = [&] {
-        if (applicationElement.isNull())
-            return false;
-        AccessibilityApi& accessibility = m_platform.accessibility;
-        std::vector<AccessibleElement> windows =
-            accessibility.elements(applicationElement, Relation::focusedWindow);
-        if (windows.empty())
+        std::vector<AccessibleElement> windows = activeWindow();
+        if (windows.empty() && !applicationElement.isNull())
             windows = accessibility.elements(applicationElement, Relation::mainWindow);
         return !windows.empty() &&
                !accessibility.elements(windows.front(), Relation::children).empty();
@@ -291,19 +321,9 @@ Task<void> FigmaLauncher::waitForContents(AccessibleElement& applicationElement,
     while (!hasContents() &&
            deadline - nowNanoseconds() > uiPollIntervalMilliseconds * nanosecondsPerMillisecond) {
         co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
-        applicationElement = m_platform.accessibility.applicationElement(processIdentifier);
+        applicationElement = accessibility.applicationElement(processIdentifier);
     }
-    const qint64 left = qMax<qint64>(0, (deadline - nowNanoseconds()) / nanosecondsPerMillisecond);
-    if (untilFocused) {
-        const std::function<bool()> focused = [&] {
-            return isFigmaFrontmost() && hasContents() &&
-                   !m_platform.accessibility.elements(applicationElement, Relation::focusedWindow)
-                        .empty();
-        };
-        co_await waitUntil(left, true, focused);
-        co_return;
-    }
-    co_await sleepFor(m_platform.scheduler, left);
+    co_await sleepFor(m_platform.scheduler, millisecondsUntil(deadline));
 }
 
 Task<bool> FigmaLauncher::waitUntil(qint64 milliseconds, bool adaptive, std::function<bool()> ready,
@@ -461,8 +481,15 @@ FigmaLauncher::enterSearchText(QString pluginName, SearchScope& scope,
         if (!oldText.answered || (oldText.text && !trimmedText(*oldText.text).isEmpty())) {
             requireFigmaFocused();
             sendKeyStroke(Key::a, KeyModifier::primary);
-            // A selection cannot be seen from outside: this pause stays whole.
-            co_await sleepFor(m_platform.scheduler, fieldSettleMilliseconds);
+            // Adaptive, until the field shows all of its text selected: a Delete before that
+            // would leave all but one character of the old search.
+            const std::function<bool()> allSelected = [&] {
+                return accessibility.isAllTextSelected(*field);
+            };
+            if (adaptive)
+                co_await waitUntil(fieldSettleMilliseconds, true, allSelected);
+            else
+                co_await sleepFor(m_platform.scheduler, fieldSettleMilliseconds);
             requireFigmaFocused();
             sendKeyStroke(Key::deleteBackward, {});
             // An empty field's text reads as absent.

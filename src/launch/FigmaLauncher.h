@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace brevlin {
@@ -55,6 +56,12 @@ public:
     void setTargets(QStringList applicationIds);
     const QStringList& targets() const { return m_targets; }
     const std::vector<Relation> traversalRelations;
+
+    // Asks the first target that runs already for its accessibility tree, and returns without
+    // waiting for it. A toolkit that builds its tree only once someone asks (Chromium) takes
+    // seconds over a large page, which the first launch would otherwise wait out. Nothing is
+    // asked without the permission, nothing is started or brought to the front.
+    void prepareRunningTarget();
 
     // Fails with FigmaLauncherError, or CancellationError when the task is cancelled during a
     // suspending wait. Must run on the main thread.
@@ -150,6 +157,8 @@ private:
     QString m_currentTarget;
     // Whether this launch had to start the target: whichever of the targets it drives.
     bool m_startedTarget = false;
+    // Answers that come after the launcher is gone find this expired.
+    std::shared_ptr<const bool> m_alive = std::make_shared<const bool>(true);
 };
 
 } // namespace brevlin

@@ -399,10 +399,22 @@ private slots:
                 {"180 key ⌘K", "345 key ⌘A", "395 key Delete", "445 type C", "721 run Content Reel",
                  "791 end success"},
                 "Content Reel");
+        // Adaptive, Delete goes once the old text shows selected, or after the whole pause where
+        // the field does not show its selection.
         addPath("adaptive, field not read in time", unreadText, {"key", "type C", "run"},
-                {"0 key ⌘K", "35 key ⌘A", "85 key Delete", "85 type C", "85 run Content Reel",
-                 "85 end success"},
+                {"0 key ⌘K", "35 key ⌘A", "35 key Delete", "35 type C", "35 run Content Reel",
+                 "35 end success"},
                 "Content Reel", adaptiveDefaults);
+        addPath(
+            "adaptive, field not read in time, selection not shown",
+            [unreadText](SimulatedFigma& f) {
+                unreadText(f);
+                f.fieldShowsSelection = false;
+            },
+            {"key", "type C", "run"},
+            {"0 key ⌘K", "35 key ⌘A", "85 key Delete", "85 type C", "85 run Content Reel",
+             "85 end success"},
+            "Content Reel", adaptiveDefaults);
         // Figma takes 7 ms to act on each key: adaptive, each wait ends within a look of its
         // condition, ⌘K goes at once and three characters run ahead of the field; fixed, the
         // same launch takes the whole floor.
@@ -454,6 +466,26 @@ private slots:
         for (const QString& find : figma->tree.finds.mid(1))
             QVERIFY2(find.section(' ', 1) != QString::number(figma->applicationNode()),
                      qPrintable(find));
+    }
+
+    // Ahead of any launch, a running Figma is asked for its interface and nothing else: nothing
+    // is started, brought forward or typed. Without the permission, or with no Figma running,
+    // nothing is asked.
+    void aRunningTargetIsAskedForItsInterfaceAhead() {
+        const auto prepare = [this](const Setup& setUp) {
+            init();
+            setUp(*figma);
+            launcher->prepareRunningTarget();
+            scheduler->runUntilIdle();
+            return figma->tree.applicationRequests;
+        };
+        QCOMPARE(prepare([](SimulatedFigma&) {}), 1);
+        QCOMPARE(figma->timeline, QStringList());
+        QCOMPARE(prepare([](SimulatedFigma& f) { f.tree.trusted = false; }), 0);
+        QCOMPARE(figma->tree.promptCount, 0);
+        QCOMPARE(prepare([](SimulatedFigma& f) { f.running = false; }), 0);
+        QCOMPARE(figma->timeline, QStringList());
+        QVERIFY(!figma->running);
     }
 
     // On Linux the messages say what to restart (and what to install: the workspace test).

@@ -69,6 +69,7 @@ bool FakeAccessibilityTree::isProcessTrusted(bool prompt) {
 }
 
 AccessibleElement FakeAccessibilityTree::applicationElement(qint64) {
+    ++applicationRequests;
     return element(applicationRoot);
 }
 

@@ -26,6 +26,7 @@ public:
         std::array<std::optional<QString>, 4> texts;
         bool focused = false;
         bool selected = false;
+        bool allTextSelected = false;
         // Every relation but the children.
         std::map<Relation, std::vector<int>> related;
         // False: reading the parent fails.
@@ -73,6 +74,7 @@ public:
     bool grantOnPrompt = false;
     int promptCount = 0;
     int trustChecks = 0;
+    int applicationRequests = 0;
 
     // Effects, in order, and as they happen: "press <id>", "raise <id>", "set focus <id>",
     // "select <id>", "set text <id> <text>".
@@ -98,6 +100,9 @@ public:
     bool isFocused(const AccessibleElement& e) override { return field(e, &Node::focused, false); }
     bool isSelected(const AccessibleElement& e) override {
         return field(e, &Node::selected, false);
+    }
+    bool isAllTextSelected(const AccessibleElement& e) override {
+        return field(e, &Node::allTextSelected, false);
     }
     bool press(const AccessibleElement& element) override;
     bool focus(const AccessibleElement& element) override;

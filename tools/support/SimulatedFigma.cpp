@@ -177,6 +177,7 @@ void SimulatedFigma::receiveKey(const PostedKey& key) {
         return;
     if (command && key.key == Key::a && m_fieldFocused) {
         m_allSelected = true;
+        syncFieldAttributes();
     } else if (key.key == Key::deleteBackward && m_fieldFocused) {
         setSearchText(m_allSelected ? QString()
                                     : m_searchText.chopped(m_searchText.isEmpty() ? 0 : 1));
@@ -282,6 +283,7 @@ void SimulatedFigma::syncFieldAttributes() {
     auto& field = tree.node(m_fieldNode);
     field.text(LabelText::value) = m_searchText;
     field.focused = m_fieldFocused;
+    field.allTextSelected = fieldShowsSelection && m_allSelected && !m_searchText.isEmpty();
 }
 
 void SimulatedFigma::rebuildResults() {

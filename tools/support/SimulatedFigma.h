@@ -52,6 +52,8 @@ public:
     // field takes this long to take effect, as in a toolkit that focuses on another thread.
     qint64 fieldFocusLagMilliseconds = 0;
     bool fieldValueSettable = true;
+    // Whether the field reports its text selected after Select All.
+    bool fieldShowsSelection = true;
     // A field that refuses focus may still take it when pressed, as a clickable one does.
     bool fieldFocusedByPress = false;
     bool hasSearchField = true;

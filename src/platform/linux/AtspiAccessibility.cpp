@@ -614,6 +614,28 @@ bool AtspiAccessibility::isSelected(const AccessibleElement& element) {
     return read && read.basics() && atspi::isSelected(read.node->info);
 }
 
+bool AtspiAccessibility::isAllTextSelected(const AccessibleElement& element) {
+    const auto* ref = element.as<AtspiElementRef>();
+    if (!ref || !d->bus.ensureConnected())
+        return false;
+    // Selections are not among what the kept tree follows: both are read afresh.
+    int characters = -1;
+    gint32 start = -1;
+    gint32 end = -1;
+    Batch batch(d->bus, d->bus.withinTurn(QDeadlineTimer(Bus::callTimeoutMs)));
+    batch.askAfresh();
+    batch.add(ref->busName(), ref->path(), "org.freedesktop.DBus.Properties", "Get",
+              g_variant_new("(ss)", "org.a11y.atspi.Text", "CharacterCount"),
+              [&characters](GVariant* r) { characters = unboxInt(r); });
+    batch.add(ref->busName(), ref->path(), "org.a11y.atspi.Text", "GetSelection",
+              g_variant_new("(i)", 0), [&start, &end](GVariant* r) {
+                  if (r && g_variant_is_of_type(r, G_VARIANT_TYPE("(ii)")))
+                      g_variant_get(r, "(ii)", &start, &end);
+              });
+    batch.run();
+    return characters > 0 && std::min(start, end) == 0 && std::max(start, end) == characters;
+}
+
 bool AtspiAccessibility::press(const AccessibleElement& element) {
     const auto* ref = element.as<AtspiElementRef>();
     return ref && d->bus.ensureConnected() && d->press(*ref);

@@ -79,6 +79,8 @@ public:
     bool isFocused(const AccessibleElement& element) override;
     // Selected, or a tab that is current (some toolkits mark it focused instead).
     bool isSelected(const AccessibleElement& element) override;
+    // Text.GetSelection and CharacterCount, asked together.
+    bool isAllTextSelected(const AccessibleElement& element) override;
 
     // The first action whose non-localized name stands for a press ("press", "click",
     // "activate", …).

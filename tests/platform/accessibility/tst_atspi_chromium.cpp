@@ -51,12 +51,13 @@ class TstAtspiChromium : public QObject, public AtspiRig {
     }
 
     // Keys as the user's keyboard sends them to the focused window.
-    static void pressCtrlK() {
+    static void pressCtrl(quint32 keysym) {
         pressKeysym(0xffe3, true); // Control_L
-        pressKeysym('k', true);
-        pressKeysym('k', false);
+        pressKeysym(keysym, true);
+        pressKeysym(keysym, false);
         pressKeysym(0xffe3, false);
     }
+    static void pressCtrlK() { pressCtrl('k'); }
     static void typeKey(quint32 keysym) {
         pressKeysym(keysym, true);
         pressKeysym(keysym, false);
@@ -236,6 +237,29 @@ private Q_SLOTS:
             search([&] { return findLabelled(app, "Canvas", Role::staticText); });
         QVERIFY(canvasText);
         QVERIFY(!ax.select(*canvasText));
+    }
+
+    // Select All shows as the whole text selected, and typing over it as no selection; an
+    // empty field has nothing selected.
+    void readsWhetherAllTextIsSelected_data() { addTargets({"stand-in", "Chromium"}); }
+    void readsWhetherAllTextIsSelected() {
+        const AccessibleElement app = start({"--open-palette"});
+        QVERIFY(!app.isNull());
+        const auto field = search([&] { return ui.findSearchField(app); });
+        QVERIFY(field);
+        QVERIFY(ax.focus(*field));
+        QTRY_VERIFY(ax.isFocused(*field));
+        QVERIFY(!ax.isAllTextSelected(*field));
+        typeKey('a');
+        typeKey('b');
+        // The text shown is the barrier: both keys were handled, neither selected anything.
+        QTRY_COMPARE(ax.text(*field, LabelText::value).value_or(QString()), QStringLiteral("ab"));
+        QVERIFY(!ax.isAllTextSelected(*field));
+        pressCtrl('a');
+        QTRY_VERIFY(ax.isAllTextSelected(*field));
+        typeKey('c');
+        QTRY_COMPARE(ax.text(*field, LabelText::value).value_or(QString()), QStringLiteral("c"));
+        QVERIFY(!ax.isAllTextSelected(*field));
     }
 
     // The tree kept between walks against a fresh read after every change the launcher causes:
