@@ -159,14 +159,19 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     // loading): a launch that started it keeps every wait whole.
     const bool adaptive = clamped.adaptiveWaits && wasRunning;
     step("running");
-    co_await bringFigmaToFront(application, applicationElement, clamped.focusDelayMilliseconds);
+    // The focus delay is the time Figma has had to come forward since it was asked to.
+    const qint64 focusDue = co_await bringFigmaToFront(application, applicationElement,
+                                                       clamped.focusDelayMilliseconds) +
+                            clamped.focusDelayMilliseconds * nanosecondsPerMillisecond;
     step("in front");
-    co_await waitForContents(applicationElement, processIdentifier, clamped.focusDelayMilliseconds,
-                             adaptive);
+    co_await waitForContents(applicationElement, processIdentifier, focusDue, adaptive);
     // Every search from here on stays inside the target window: a browser's web app shares its
     // application with the browser's ordinary windows, which may show the same page.
     const AccessibleElement searchRoot =
         co_await waitForTargetWindowFrame(applicationElement, application);
+    // Found while the delay runs; with fixed waits the rest of it is waited out.
+    if (!adaptive)
+        co_await sleepFor(scheduler, millisecondsUntil(focusDue));
     step("window ready");
 
     requireFigmaFocused();
@@ -262,18 +267,20 @@ Task<RunningApplicationPtr> FigmaLauncher::ensureFigmaIsRunning() {
 
     // The settling time also lets an application that publishes its tree on request do so.
     AccessibleElement element;
-    co_await waitForContents(element, outcome.application->processIdentifier(),
-                             startupSettleMilliseconds);
+    const qint64 settled = nowNanoseconds() + startupSettleMilliseconds * nanosecondsPerMillisecond;
+    co_await waitForContents(element, outcome.application->processIdentifier(), settled);
+    co_await sleepFor(m_platform.scheduler, millisecondsUntil(settled));
     co_return outcome.application;
 }
 
-Task<void> FigmaLauncher::bringFigmaToFront(RunningApplicationPtr application,
-                                            AccessibleElement applicationElement,
-                                            qint64 focusDelayMilliseconds) {
+Task<qint64> FigmaLauncher::bringFigmaToFront(RunningApplicationPtr application,
+                                              AccessibleElement applicationElement,
+                                              qint64 focusDelayMilliseconds) {
     const qint64 deadline =
         nowNanoseconds() +
         (activationBudgetMilliseconds + focusDelayMilliseconds) * nanosecondsPerMillisecond;
     while (nowNanoseconds() < deadline) {
+        const qint64 asked = nowNanoseconds();
         application->activate();
         // Only the target window is raised: the application's main window may be another one.
         if (const QString title = application->windowTitle(); title.isEmpty())
@@ -282,14 +289,14 @@ Task<void> FigmaLauncher::bringFigmaToFront(RunningApplicationPtr application,
                  frame && !(*frame == applicationElement))
             m_platform.accessibility.raise(*frame);
         if (isFigmaFrontmost())
-            co_return;
+            co_return asked;
         co_await sleepFor(m_platform.scheduler, activationPollMilliseconds);
     }
     throw FigmaLauncherError::launchFailed(notFrontmostMessage);
 }
 
 Task<void> FigmaLauncher::waitForContents(AccessibleElement& applicationElement,
-                                          qint64 processIdentifier, qint64 milliseconds,
+                                          qint64 processIdentifier, qint64 deadline,
                                           bool untilFocused) {
     AccessibilityApi& accessibility = m_platform.accessibility;
     const auto activeWindow = [&] {
@@ -307,10 +314,9 @@ Task<void> FigmaLauncher::waitForContents(AccessibleElement& applicationElement,
                 applicationElement = accessibility.applicationElement(processIdentifier);
             return isFigmaFrontmost() && !activeWindow().empty();
         };
-        co_await waitUntil(milliseconds, true, focused);
+        co_await waitUntil(millisecondsUntil(deadline), true, focused);
         co_return;
     }
-    const qint64 deadline = nowNanoseconds() + milliseconds * nanosecondsPerMillisecond;
     auto hasContents = [&] {
         std::vector<AccessibleElement> windows = activeWindow();
         if (windows.empty() && !applicationElement.isNull())
@@ -323,7 +329,6 @@ Task<void> FigmaLauncher::waitForContents(AccessibleElement& applicationElement,
         co_await sleepFor(m_platform.scheduler, uiPollIntervalMilliseconds);
         applicationElement = accessibility.applicationElement(processIdentifier);
     }
-    co_await sleepFor(m_platform.scheduler, millisecondsUntil(deadline));
 }
 
 Task<bool> FigmaLauncher::waitUntil(qint64 milliseconds, bool adaptive, std::function<bool()> ready,

@@ -78,9 +78,10 @@ public:
     const FigmaUITraversal& traversal() const { return m_traversal; }
 
 private:
-    Task<void> bringFigmaToFront(RunningApplicationPtr application,
-                                 AccessibleElement applicationElement,
-                                 qint64 focusDelayMilliseconds);
+    // Returns when it asked for the activation that took.
+    Task<qint64> bringFigmaToFront(RunningApplicationPtr application,
+                                   AccessibleElement applicationElement,
+                                   qint64 focusDelayMilliseconds);
     // Where the searches of one launch look: the palette once it is found from the focus, else
     // the whole application.
     struct SearchScope {
@@ -102,12 +103,12 @@ private:
     Task<bool> actWithoutWaiting(Act act, AccessibleElement element);
     // The Plugins tab pressed, if the palette showed one.
     Task<std::optional<AccessibleElement>> selectPluginsTab(SearchScope& scope, bool adaptive);
-    // Waits `milliseconds` in all, or with `untilFocused` only until Figma's window is active and
-    // focused with its contents showing. Meanwhile, until the window shows contents, the
-    // application element is asked for again (which also wakes a tree published only on
-    // request), every poll interval.
+    // Until Figma's window shows contents, at most until `deadline` (nanoseconds, the
+    // scheduler's clock) less a poll interval, asking for the application element again every
+    // poll interval (which also wakes a tree published only on request). With `untilFocused`,
+    // until its window is active, at most until `deadline`.
     Task<void> waitForContents(AccessibleElement& applicationElement, qint64 processIdentifier,
-                               qint64 milliseconds, bool untilFocused = false);
+                               qint64 deadline, bool untilFocused = false);
     // Adaptive, each wait ends as soon as `ready` holds, looked at every few milliseconds, and
     // lasts at most `milliseconds`; otherwise it is the whole time, with `ready` looked at until
     // it holds, so that the step after the wait finds what it reads read already. Returns whether

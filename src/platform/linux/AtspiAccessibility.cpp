@@ -150,6 +150,9 @@ public:
     QString unresponsiveBus;
     bool lastWalkComplete = true;
     AnchorCounts anchors;
+    // Parents the application named lately, by bus name and path: confirming an element asks
+    // them all again at once instead of one after another.
+    QHash<QString, QString> parentsSeen;
 
     // What an assistive client does first, and what makes Chromium publish its tree: the
     // attributes of the application and of each of its windows.
@@ -196,7 +199,18 @@ public:
             return {};
         Variant boxed(g_variant_get_child_value(reply.get(), 0));
         Variant ref(g_variant_get_variant(boxed.get()));
-        return objectRef(ref.get());
+        ObjectRef parent = objectRef(ref.get());
+        if (!isNullRef(parent) && parent.busName == busName) {
+            // Bounded: a walk over a large page may climb from many elements.
+            if (parentsSeen.size() > 4096)
+                parentsSeen.clear();
+            parentsSeen.insert(busName + QLatin1Char('\n') + path, parent.path);
+        }
+        return parent;
+    }
+    // The parent an element last named when asked; empty when it was not asked.
+    QString parentSeen(const QString& busName, const QString& path) const {
+        return parentsSeen.value(busName + QLatin1Char('\n') + path);
     }
 
     AccessibleElement parentElement(const AtspiElementRef& ref) {
@@ -471,6 +485,10 @@ AtspiAccessibility::confirmation(const AccessibleElement& element) {
         return Confirmation::unanswered;
     if (ref->path() == QLatin1String(rootPath))
         return Confirmation::there;
+    // The chain of parents as the kept tree knows it, each link and each state asked at once:
+    // one round trip where climbing asks one parent at a time.
+    if (const std::optional<Confirmation> confirmed = confirmKnownChain(*ref))
+        return *confirmed;
     // Up the parents to the application; a chain that breaks off is no longer in the tree.
     // An application too busy to answer in time has not said that anything changed: the
     // element is not confirmed, but what is kept of it stays.
@@ -509,6 +527,62 @@ AtspiAccessibility::confirmation(const AccessibleElement& element) {
         return Confirmation::unanswered;
     if (!showing)
         d->kept.drop(ref->busName());
+    return showing ? Confirmation::there : Confirmation::gone;
+}
+
+std::optional<AtspiAccessibility::Confirmation>
+AtspiAccessibility::confirmKnownChain(const AtspiElementRef& ref) {
+    const QString& bus = ref.busName();
+    const AtspiTree* tree = d->kept.tree(bus);
+    // Each element with the parent it was last known to have.
+    std::vector<std::pair<QString, QString>> links;
+    for (QString path = ref.path(); path != QLatin1String(rootPath);) {
+        const AtspiTree::Node* n = tree ? tree->find(bus, path) : nullptr;
+        QString parent = n && n->rawParent ? n->rawParent->path : d->parentSeen(bus, path);
+        if (parent.isEmpty() || links.size() >= 64)
+            return std::nullopt;
+        links.emplace_back(path, parent);
+        path = std::move(parent);
+    }
+    if (links.empty())
+        return std::nullopt;
+    bool answered = true;
+    bool linked = true;
+    bool showing = true;
+    Batch batch(d->bus, QDeadlineTimer(AtspiTree::walkBudgetMs));
+    batch.askAfresh();
+    const auto unanswered = [&answered] { answered = false; };
+    for (const auto& [path, parent] : links) {
+        batch.add(
+            bus, path, "org.freedesktop.DBus.Properties", "Get", propertyName("Parent"),
+            [&linked, &bus, &parent](GVariant* r) {
+                ObjectRef named;
+                if (r && g_variant_is_of_type(r, G_VARIANT_TYPE("(v)"))) {
+                    Variant boxed(g_variant_get_child_value(r, 0));
+                    Variant value(g_variant_get_variant(boxed.get()));
+                    named = objectRef(value.get());
+                }
+                if (named.busName != bus || named.path != parent)
+                    linked = false;
+            },
+            unanswered);
+        batch.add(
+            bus, path, accessibleInterface, "GetState", nullptr,
+            [&showing](GVariant* r) {
+                const quint64 states = unboxStates(r);
+                if (!isShowing(states) || hasState(states, ATSPI_STATE_DEFUNCT))
+                    showing = false;
+            },
+            unanswered);
+    }
+    batch.run();
+    if (!answered)
+        return Confirmation::unanswered;
+    // A chain that moved is climbed afresh; one that reads whole tells at once.
+    if (!linked)
+        return std::nullopt;
+    if (!showing)
+        d->kept.drop(bus);
     return showing ? Confirmation::there : Confirmation::gone;
 }
 

@@ -143,6 +143,9 @@ public:
 private:
     enum class Confirmation { there, gone, unanswered };
     Confirmation confirmation(const AccessibleElement& element);
+    // From the parents known from the kept tree and from climbs before; nothing when they are
+    // not all known up to the application, or the application names another parent for one.
+    std::optional<Confirmation> confirmKnownChain(const AtspiElementRef& ref);
     Finding findPalette(const AccessibleElement& application, const FigmaUITraversal& traversal);
 
     std::unique_ptr<Private> d;

@@ -89,6 +89,9 @@ public:
     void setRoot(Node* root);
 
     Node* find(const QString& bus, const QString& path);
+    const Node* find(const QString& bus, const QString& path) const {
+        return const_cast<AtspiTree*>(this)->find(bus, path);
+    }
     std::size_t size() const { return m_nodes.size(); }
 
     // What the application reports as changed is read again when next needed. The composed
@@ -179,6 +182,11 @@ public:
     // kept is dropped, and the events still to come are applied when a later walk catches up.
     AtspiTree* beginWalk(const QString& busName, QDeadlineTimer deadline);
     void endWalk(const QString& busName, bool complete);
+    // The application's kept tree as it stands, not caught up; null when none is kept.
+    const AtspiTree* tree(const QString& busName) const {
+        const auto found = m_trees.find(busName);
+        return found == m_trees.end() ? nullptr : found->second.tree.get();
+    }
     // Forgets the application's tree: the next walk reads afresh.
     void drop(const QString& busName);
     // The application was just asked to publish its tree.
