@@ -197,8 +197,7 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     anchorPalette(scope);
     const std::optional<AccessibleElement> pluginsTab = co_await selectPluginsTab(scope, adaptive);
     step("plugins tab");
-    const std::optional<AccessibleElement> field =
-        co_await enterSearchText(pluginName, scope, clamped);
+    const std::optional<EnteredField> field = co_await enterSearchText(pluginName, scope, clamped);
     const Sought wanted{Sought::Kind::result, pluginName};
     const std::function<bool()> resultShowing = [&] {
         return accessibility.find(scope.element(), wanted).isFound();
@@ -207,9 +206,10 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     step(co_await waitUntil(clamped.postSearchDelayMilliseconds, adaptive, resultShowing)
              ? "result showing"
              : "result wait over");
-    // Before anything is pressed, a field that shows its text must hold the name: else the
-    // search lists other plugins, and a tree that lags the page may still list the name's result,
-    // whose press then runs nothing.
+    // Before anything is pressed, a field that shows a text must hold the name: else the search
+    // lists other plugins, and a tree that lags the page may still list the name's result, whose
+    // press then runs nothing. Also where the typing was not seen, nor the field focused in time:
+    // a tree that lags shows the field's text late, and its results as they were before.
     if (adaptive && field && !co_await ensureFieldHoldsName(pluginName, *field, clamped))
         throw FigmaLauncherError::launchFailed(fieldWrongMessage.arg(pluginName));
 
@@ -446,7 +446,7 @@ Task<std::optional<AccessibleElement>> FigmaLauncher::selectPluginsTab(SearchSco
     co_return tab.element;
 }
 
-Task<std::optional<AccessibleElement>>
+Task<std::optional<FigmaLauncher::EnteredField>>
 FigmaLauncher::enterSearchText(QString pluginName, SearchScope& scope,
                                LauncherTimingSettings timing) {
     const bool adaptive = timing.adaptiveWaits;
@@ -471,6 +471,7 @@ FigmaLauncher::enterSearchText(QString pluginName, SearchScope& scope,
         co_return std::nullopt;
     }
     const std::optional<AccessibleElement> field = found.element;
+    EnteredField entered{*field};
     AccessibilityApi& accessibility = m_platform.accessibility;
     const qint64 focusAsked = nowNanoseconds();
     if (co_await focusField(*field)) {
@@ -483,6 +484,7 @@ FigmaLauncher::enterSearchText(QString pluginName, SearchScope& scope,
         // A field that did not answer in time may hold text: clearing an empty one costs only
         // the pauses, typing after what it holds runs nothing.
         const AccessibilityApi::TextRead oldText = accessibility.readText(*field, LabelText::value);
+        entered.showsText = oldText.text && !oldText.text->isEmpty();
         if (!oldText.answered || (oldText.text && !trimmedText(*oldText.text).isEmpty())) {
             requireFigmaFocused();
             sendKeyStroke(Key::a, KeyModifier::primary);
@@ -505,15 +507,15 @@ FigmaLauncher::enterSearchText(QString pluginName, SearchScope& scope,
         }
         if (!adaptive) {
             co_await typeName();
-            co_return std::nullopt;
+            co_return entered;
         }
         if (co_await typeWatchingField(pluginName, *field, timing.typingCharacterDelayMilliseconds))
-            co_return field;
-        co_return std::nullopt;
+            entered.showsText = true;
+        co_return entered;
     }
     if (!accessibility.setText(*field, pluginName))
         co_await typeName();
-    co_return std::nullopt;
+    co_return entered;
 }
 
 Task<bool> FigmaLauncher::typeWatchingField(QString pluginName, AccessibleElement field,
@@ -559,16 +561,21 @@ Task<bool> FigmaLauncher::typeWatchingField(QString pluginName, AccessibleElemen
     co_return shownCount > 0;
 }
 
-Task<bool> FigmaLauncher::ensureFieldHoldsName(QString pluginName, AccessibleElement field,
+Task<bool> FigmaLauncher::ensureFieldHoldsName(QString pluginName, EnteredField entered,
                                                LauncherTimingSettings timing) {
     AccessibilityApi& accessibility = m_platform.accessibility;
+    const AccessibleElement& field = entered.element;
+    const auto shown = [&] {
+        return accessibility.text(field, LabelText::value).value_or(QString());
+    };
     // A field that did not answer in time reads as empty: it is asked again for a moment before
     // its text is taken to be wrong.
     const std::function<bool()> holdsName = [&] {
-        return trimmedText(accessibility.text(field, LabelText::value).value_or(QString())) ==
-               trimmedText(pluginName);
+        return trimmedText(shown()) == trimmedText(pluginName);
     };
     if (co_await waitUntil(fieldSettleMilliseconds, true, holdsName, textPollMilliseconds))
+        co_return true;
+    if (!entered.showsText && shown().isEmpty())
         co_return true;
     requireFigmaFocused();
     sendKeyStroke(Key::a, KeyModifier::primary);

@@ -115,18 +115,25 @@ private:
     // `ready` ended the wait.
     Task<bool> waitUntil(qint64 milliseconds, bool adaptive, std::function<bool()> ready,
                          qint64 pollMilliseconds = 5);
-    // Returns the field the name was typed into, when it was seen to show the typing.
-    Task<std::optional<AccessibleElement>> enterSearchText(QString pluginName, SearchScope& scope,
-                                                           LauncherTimingSettings timing);
+    // The search field the name went into, and whether it was seen to show a text (the old
+    // search, or the typing).
+    struct EnteredField {
+        AccessibleElement element;
+        bool showsText = false;
+    };
+    // Returns the search field found, if one was.
+    Task<std::optional<EnteredField>> enterSearchText(QString pluginName, SearchScope& scope,
+                                                      LauncherTimingSettings timing);
     // Types the name as fast as the field shows it: a character goes once the field shows all
     // but a few of those before it, waiting at most the typing delay for that. Returns whether
     // the field was seen to show what was typed.
     Task<bool> typeWatchingField(QString pluginName, AccessibleElement field,
                                  qint64 typingDelayMilliseconds);
-    // A readiness signal that lied must not run the wrong plugin: before the press, a field seen
-    // to show the typing that does not hold the name gets the name again, at the configured pace.
-    // Returns whether it holds the name then.
-    Task<bool> ensureFieldHoldsName(QString pluginName, AccessibleElement field,
+    // A readiness signal that lied must not run the wrong plugin: before the press, a field that
+    // shows a text other than the name gets the name again, at the configured pace. Returns
+    // whether it holds the name then; also true for a field never seen to show any text (one
+    // whose text cannot be read) that shows none now either.
+    Task<bool> ensureFieldHoldsName(QString pluginName, EnteredField field,
                                     LauncherTimingSettings timing);
     // Focuses the field and waits, briefly, for the application to report it focused.
     Task<bool> focusField(AccessibleElement field);

@@ -390,6 +390,18 @@ private slots:
             },
             {"key ⌘K", "key Down", "run", "end"}, {"0 key ⌘K", "425 end " + untyped}, "Café Tools",
             adaptiveDefaults);
+        // The same where the field shows what keys do only after the typing: it was seen to show
+        // a text (the old search), so the text it shows before the press is checked.
+        addPath(
+            "adaptive, character never typed, field text late",
+            [](SimulatedFigma& f) {
+                f.retainedSearchText = QStringLiteral("Iconify");
+                f.untypableCharacters = QStringLiteral("é");
+                f.listedQuery = QStringLiteral("Café");
+                f.fieldTextLagMilliseconds = 300;
+            },
+            {"key ⌘K", "key Down", "run", "end"}, {"0 key ⌘K", "535 end " + untyped}, "Café Tools",
+            adaptiveDefaults);
         // The field keeps the last search, unread in time: it is cleared first, in both modes.
         const Setup unreadText = [](SimulatedFigma& f) {
             f.retainedSearchText = QStringLiteral("Iconify");

@@ -204,6 +204,7 @@ void SimulatedFigma::openPalette() {
         });
     }
     m_searchText = retainedSearchText;
+    m_shownText = m_searchText;
     m_allSelected = false;
     m_highlighted = -1;
     m_fieldNode = -1;
@@ -274,6 +275,17 @@ void SimulatedFigma::closePalette() {
 void SimulatedFigma::setSearchText(QString text) {
     m_searchText = std::move(text);
     m_allSelected = false;
+    if (fieldTextLagMilliseconds > 0) {
+        m_scheduler.postAfter(fieldTextLagMilliseconds,
+                              [this, generation = m_paletteGeneration, shown = m_searchText] {
+                                  if (generation != m_paletteGeneration)
+                                      return;
+                                  m_shownText = shown;
+                                  syncFieldAttributes();
+                              });
+    } else {
+        m_shownText = m_searchText;
+    }
     rebuildResults();
 }
 
@@ -281,7 +293,7 @@ void SimulatedFigma::syncFieldAttributes() {
     if (m_fieldNode < 0)
         return;
     auto& field = tree.node(m_fieldNode);
-    field.text(LabelText::value) = m_searchText;
+    field.text(LabelText::value) = m_shownText;
     field.focused = m_fieldFocused;
     field.allTextSelected = fieldShowsSelection && m_allSelected && !m_searchText.isEmpty();
 }

@@ -54,6 +54,9 @@ public:
     bool fieldValueSettable = true;
     // Whether the field reports its text selected after Select All.
     bool fieldShowsSelection = true;
+    // How long the field's text takes to show in the tree after a key changed it, as in a tree
+    // that lags the page.
+    qint64 fieldTextLagMilliseconds = 0;
     // A field that refuses focus may still take it when pressed, as a clickable one does.
     bool fieldFocusedByPress = false;
     bool hasSearchField = true;
@@ -131,6 +134,8 @@ private:
     int m_resultsNode = -1;
     std::vector<std::pair<QString, int>> m_results; // plugin, label node
     QString m_searchText;
+    // What the tree shows of it.
+    QString m_shownText;
     bool m_fieldFocused = false;
     bool m_allSelected = false;
     int m_highlighted = -1;
