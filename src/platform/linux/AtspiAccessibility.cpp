@@ -33,6 +33,15 @@ bool AtspiElementRef::equals(const AccessibleElementRef& other) const {
 
 namespace {
 
+// The parent a Properties.Get "Parent" reply names; null for any other reply.
+ObjectRef parentNamedIn(GVariant* reply) {
+    if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE("(v)")))
+        return {};
+    Variant boxed(g_variant_get_child_value(reply, 0));
+    Variant ref(g_variant_get_variant(boxed.get()));
+    return objectRef(ref.get());
+}
+
 AccessibleElement makeElement(const QString& bus, const QString& path) {
     return AccessibleElement(std::make_shared<const AtspiElementRef>(bus, path));
 }
@@ -195,11 +204,7 @@ public:
             bus.call(busName, path, "org.freedesktop.DBus.Properties", "Get",
                      propertyName("Parent"), G_VARIANT_TYPE("(v)"),
                      acting ? Bus::callTimeoutMs : bus.withinTurn(Bus::callTimeoutMs), answered);
-        if (!reply)
-            return {};
-        Variant boxed(g_variant_get_child_value(reply.get(), 0));
-        Variant ref(g_variant_get_variant(boxed.get()));
-        ObjectRef parent = objectRef(ref.get());
+        ObjectRef parent = parentNamedIn(reply.get());
         if (!isNullRef(parent) && parent.busName == busName) {
             // Bounded: a walk over a large page may climb from many elements.
             if (parentsSeen.size() > 4096)
@@ -492,82 +497,69 @@ AtspiAccessibility::confirmation(const AccessibleElement& element) {
     // Up the parents to the application; a chain that breaks off is no longer in the tree.
     // An application too busy to answer in time has not said that anything changed: the
     // element is not confirmed, but what is kept of it stays.
-    std::vector<QString> chain;
+    std::vector<ChainLink> links;
     QString path = ref->path();
     bool reachesApplication = false;
     bool answered = true;
     for (int up = 0; up < 64 && answered; ++up) {
-        chain.push_back(path);
         const ObjectRef parent = d->rawParent(ref->busName(), path, &answered);
         if (isNullRef(parent) || parent.busName != ref->busName())
             break;
+        links.push_back({path, parent.path});
         if (parent.path == QLatin1String(rootPath)) {
             reachesApplication = true;
             break;
         }
         path = parent.path;
     }
-    bool showing = reachesApplication;
-    if (showing) {
-        Batch batch(d->bus, QDeadlineTimer(AtspiTree::walkBudgetMs));
-        batch.askAfresh();
-        for (const QString& p : chain) {
-            batch.add(
-                ref->busName(), p, accessibleInterface, "GetState", nullptr,
-                [&showing](GVariant* r) {
-                    const quint64 states = unboxStates(r);
-                    if (!isShowing(states) || hasState(states, ATSPI_STATE_DEFUNCT))
-                        showing = false;
-                },
-                [&answered] { answered = false; });
-        }
-        batch.run();
-    }
+    if (reachesApplication)
+        return *confirmChain(ref->busName(), links, false);
     if (!answered)
         return Confirmation::unanswered;
-    if (!showing)
-        d->kept.drop(ref->busName());
-    return showing ? Confirmation::there : Confirmation::gone;
+    d->kept.drop(ref->busName());
+    return Confirmation::gone;
 }
 
 std::optional<AtspiAccessibility::Confirmation>
 AtspiAccessibility::confirmKnownChain(const AtspiElementRef& ref) {
     const QString& bus = ref.busName();
     const AtspiTree* tree = d->kept.tree(bus);
-    // Each element with the parent it was last known to have.
-    std::vector<std::pair<QString, QString>> links;
+    std::vector<ChainLink> links;
     for (QString path = ref.path(); path != QLatin1String(rootPath);) {
         const AtspiTree::Node* n = tree ? tree->find(bus, path) : nullptr;
         QString parent = n && n->rawParent ? n->rawParent->path : d->parentSeen(bus, path);
         if (parent.isEmpty() || links.size() >= 64)
             return std::nullopt;
-        links.emplace_back(path, parent);
+        links.push_back({path, parent});
         path = std::move(parent);
     }
     if (links.empty())
         return std::nullopt;
+    return confirmChain(bus, links, true);
+}
+
+std::optional<AtspiAccessibility::Confirmation>
+AtspiAccessibility::confirmChain(const QString& bus, const std::vector<ChainLink>& links,
+                                 bool askParents) {
     bool answered = true;
     bool linked = true;
     bool showing = true;
     Batch batch(d->bus, QDeadlineTimer(AtspiTree::walkBudgetMs));
     batch.askAfresh();
     const auto unanswered = [&answered] { answered = false; };
-    for (const auto& [path, parent] : links) {
+    for (const ChainLink& link : links) {
+        if (askParents) {
+            batch.add(
+                bus, link.path, "org.freedesktop.DBus.Properties", "Get", propertyName("Parent"),
+                [&linked, &bus, &link](GVariant* r) {
+                    const ObjectRef named = parentNamedIn(r);
+                    if (named.busName != bus || named.path != link.parent)
+                        linked = false;
+                },
+                unanswered);
+        }
         batch.add(
-            bus, path, "org.freedesktop.DBus.Properties", "Get", propertyName("Parent"),
-            [&linked, &bus, &parent](GVariant* r) {
-                ObjectRef named;
-                if (r && g_variant_is_of_type(r, G_VARIANT_TYPE("(v)"))) {
-                    Variant boxed(g_variant_get_child_value(r, 0));
-                    Variant value(g_variant_get_variant(boxed.get()));
-                    named = objectRef(value.get());
-                }
-                if (named.busName != bus || named.path != parent)
-                    linked = false;
-            },
-            unanswered);
-        batch.add(
-            bus, path, accessibleInterface, "GetState", nullptr,
+            bus, link.path, accessibleInterface, "GetState", nullptr,
             [&showing](GVariant* r) {
                 const quint64 states = unboxStates(r);
                 if (!isShowing(states) || hasState(states, ATSPI_STATE_DEFUNCT))
@@ -578,7 +570,7 @@ AtspiAccessibility::confirmKnownChain(const AtspiElementRef& ref) {
     batch.run();
     if (!answered)
         return Confirmation::unanswered;
-    // A chain that moved is climbed afresh; one that reads whole tells at once.
+    // A chain that moved is climbed afresh.
     if (!linked)
         return std::nullopt;
     if (!showing)

@@ -146,6 +146,15 @@ private:
     // From the parents known from the kept tree and from climbs before; nothing when they are
     // not all known up to the application, or the application names another parent for one.
     std::optional<Confirmation> confirmKnownChain(const AtspiElementRef& ref);
+    // An element of the chain from a found element up to its application, and its parent.
+    struct ChainLink {
+        QString path;
+        QString parent;
+    };
+    // The states of the whole chain in one batch, with `askParents` each link too (nothing when
+    // one moved): there only when all are showing; gone drops the application's kept tree.
+    std::optional<Confirmation> confirmChain(const QString& bus,
+                                             const std::vector<ChainLink>& links, bool askParents);
     Finding findPalette(const AccessibleElement& application, const FigmaUITraversal& traversal);
 
     std::unique_ptr<Private> d;
