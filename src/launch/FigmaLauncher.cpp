@@ -39,9 +39,12 @@ constexpr qint64 fieldFocusPollMilliseconds = 10;
 constexpr qint64 readinessPollMilliseconds = 5;
 constexpr qint64 textPollMilliseconds = 1;
 constexpr qint64 continuedReadMilliseconds = 1;
-// How far the typing may run ahead of what the field shows. A toolkit that shows each key a
-// frame or two after it came (Chromium: some 20 ms) would otherwise set the pace at one
-// character per frame; a few in flight keep it at the pace the field takes them.
+// How far the typing may run ahead of a field not yet seen to show text. Once the field shows
+// what it holds, the rest of the name goes as fast as the keys can be sent: the target reads keys
+// in the order they came, and Chromium takes a name sent at once without losing a key even
+// beside 10,000 rows, where each of its updates comes 25 to 45 ms after the keys (one character
+// per update would cost a third of a second). A field whose text cannot be read keeps this lead,
+// so each character past it costs the configured delay, as without adaptive waits.
 constexpr std::size_t typingLeadCharacters = 3;
 
 const QString notFrontmostMessage =
@@ -175,6 +178,8 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
     step("window ready");
 
     requireFigmaFocused();
+    // The palette's time counts from the shortcut: sending its keys takes a few round trips.
+    const qint64 paletteAsked = nowNanoseconds();
     sendKeyStroke(Key::k, KeyModifier::primary);
     SearchScope scope{searchRoot, {}};
     // The conditions are named, not temporaries in the co_await: GCC 12 may destroy such a
@@ -190,7 +195,9 @@ Task<void> FigmaLauncher::launchPlugin(QString pluginName, LauncherTimingSetting
         const Finding field = accessibility.find(scope.element(), searchField);
         return field.isFound() && m_traversal.isElementFocused(field.element);
     };
-    step(co_await waitUntil(clamped.actionsOpenDelayMilliseconds, adaptive, fieldFocused)
+    step(co_await waitUntil(millisecondsUntil(paletteAsked + clamped.actionsOpenDelayMilliseconds *
+                                                                 nanosecondsPerMillisecond),
+                            adaptive, fieldFocused)
              ? "palette open, its field focused"
              : "palette wait over");
 
@@ -509,7 +516,8 @@ FigmaLauncher::enterSearchText(QString pluginName, SearchScope& scope,
             co_await typeName();
             co_return entered;
         }
-        if (co_await typeWatchingField(pluginName, *field, timing.typingCharacterDelayMilliseconds))
+        if (co_await typeWatchingField(pluginName, *field, timing.typingCharacterDelayMilliseconds,
+                                       entered.showsText))
             entered.showsText = true;
         co_return entered;
     }
@@ -519,7 +527,7 @@ FigmaLauncher::enterSearchText(QString pluginName, SearchScope& scope,
 }
 
 Task<bool> FigmaLauncher::typeWatchingField(QString pluginName, AccessibleElement field,
-                                            qint64 typingDelayMilliseconds) {
+                                            qint64 typingDelayMilliseconds, bool fieldShowsText) {
     AccessibilityApi& accessibility = m_platform.accessibility;
     if (!m_platform.keyboard.isAvailable())
         throw FigmaLauncherError::eventSourceUnavailable();
@@ -548,8 +556,12 @@ Task<bool> FigmaLauncher::typeWatchingField(QString pluginName, AccessibleElemen
          end = boundaries.toNextBoundary()) {
         // A character the field does not show in time costs the configured delay, as without
         // adaptive waits; the check before the press catches one that never came.
-        if (ends.size() - std::size_t(shownCount) >= typingLeadCharacters)
+        if (!fieldShowsText && shownCount == 0 &&
+            ends.size() - std::size_t(shownCount) >= typingLeadCharacters)
             co_await waitUntil(typingDelayMilliseconds, true, roomAhead, textPollMilliseconds);
+        else if (!ends.empty())
+            // Each key takes a few bus round trips to send: the dock paints between them.
+            co_await sleepFor(m_platform.scheduler, 0);
         const QStringView character = QStringView(pluginName).mid(start, end - start);
         start = end;
         requireFigmaFocused();
@@ -585,7 +597,8 @@ Task<bool> FigmaLauncher::ensureFieldHoldsName(QString pluginName, EnteredField 
     co_await sleepFor(m_platform.scheduler, fieldSettleMilliseconds);
     // As the first typing was, character by character as the field shows them: typing does not
     // hold the main thread here.
-    co_await typeWatchingField(pluginName, field, timing.typingCharacterDelayMilliseconds);
+    co_await typeWatchingField(pluginName, field, timing.typingCharacterDelayMilliseconds,
+                               entered.showsText);
     co_await sleepFor(m_platform.scheduler, timing.postSearchDelayMilliseconds);
     co_return holdsName();
 }

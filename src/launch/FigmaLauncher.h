@@ -124,11 +124,13 @@ private:
     // Returns the search field found, if one was.
     Task<std::optional<EnteredField>> enterSearchText(QString pluginName, SearchScope& scope,
                                                       LauncherTimingSettings timing);
-    // Types the name as fast as the field shows it: a character goes once the field shows all
-    // but a few of those before it, waiting at most the typing delay for that. Returns whether
-    // the field was seen to show what was typed.
+    // Types the name as fast as the field shows it. Until the field is seen to show text (its
+    // old search, `fieldShowsText`, or the first characters typed), a character goes once the
+    // field shows all but a few of those before it, waiting at most the typing delay for that;
+    // after, the rest goes at once. Then waits at most the typing delay for the field to show
+    // the whole name. Returns whether the field was seen to show what was typed.
     Task<bool> typeWatchingField(QString pluginName, AccessibleElement field,
-                                 qint64 typingDelayMilliseconds);
+                                 qint64 typingDelayMilliseconds, bool fieldShowsText);
     // A readiness signal that lied must not run the wrong plugin: before the press, a field that
     // shows a text other than the name gets the name again, at the configured pace. Returns
     // whether it holds the name then; also true for a field never seen to show any text (one

@@ -369,8 +369,8 @@ private slots:
         addPath(
             "adaptive, character lost", [](SimulatedFigma& f) { f.lostTypedCharacterAt = 3; },
             {"key", "type l", "run"},
-            {"0 key ⌘K", "143 type l", "271 key ⌘A", "321 key Delete", "371 type l",
-             "431 run Content Reel", "431 end success"},
+            {"0 key ⌘K", "35 type l", "163 key ⌘A", "213 key Delete", "263 type l",
+             "323 run Content Reel", "323 end success"},
             "Content Reel", adaptiveDefaults);
         // A character that never reaches the field: no Down and Return after a search for others,
         // nor a press of the result a lagging tree still lists.
@@ -380,7 +380,7 @@ private slots:
         addPath(
             "adaptive, character never typed",
             [](SimulatedFigma& f) { f.untypableCharacters = QStringLiteral("é"); },
-            {"key ⌘K", "key Down", "end"}, {"0 key ⌘K", "485 end " + untyped}, "Café Tools",
+            {"key ⌘K", "key Down", "end"}, {"0 key ⌘K", "341 end " + untyped}, "Café Tools",
             adaptiveDefaults);
         addPath(
             "adaptive, character never typed, result still listed",
@@ -388,7 +388,7 @@ private slots:
                 f.untypableCharacters = QStringLiteral("é");
                 f.listedQuery = QStringLiteral("Café");
             },
-            {"key ⌘K", "key Down", "run", "end"}, {"0 key ⌘K", "425 end " + untyped}, "Café Tools",
+            {"key ⌘K", "key Down", "run", "end"}, {"0 key ⌘K", "281 end " + untyped}, "Café Tools",
             adaptiveDefaults);
         // The same where the field shows what keys do only after the typing: it was seen to show
         // a text (the old search), so the text it shows before the press is checked.
@@ -400,7 +400,7 @@ private slots:
                 f.listedQuery = QStringLiteral("Café");
                 f.fieldTextLagMilliseconds = 300;
             },
-            {"key ⌘K", "key Down", "run", "end"}, {"0 key ⌘K", "535 end " + untyped}, "Café Tools",
+            {"key ⌘K", "key Down", "run", "end"}, {"0 key ⌘K", "331 end " + untyped}, "Café Tools",
             adaptiveDefaults);
         // The field keeps the last search, unread in time: it is cleared first, in both modes.
         const Setup unreadText = [](SimulatedFigma& f) {
@@ -427,9 +427,30 @@ private slots:
             {"0 key ⌘K", "35 key ⌘A", "85 key Delete", "85 type C", "85 run Content Reel",
              "85 end success"},
             "Content Reel", adaptiveDefaults);
+        // Adaptive typing: a field that showed its old search takes the whole name at once; one
+        // that never shows its text gets three characters ahead, then one per typing delay, as
+        // without adaptive waits.
+        addPath(
+            "adaptive, old search shown",
+            [](SimulatedFigma& f) {
+                f.retainedSearchText = QStringLiteral("Iconify");
+                f.fieldTextLagMilliseconds = 20;
+            },
+            {"key", "type", "run"},
+            {"0 key ⌘K", "35 key ⌘A", "35 key Delete", "55 type A", "55 type u", "55 type t",
+             "55 type o", "55 type f", "55 type l", "55 type o", "55 type w", "75 run Autoflow",
+             "75 end success"},
+            "Autoflow", adaptiveDefaults);
+        addPath(
+            "adaptive, field text never shown",
+            [](SimulatedFigma& f) { f.fieldTextLagMilliseconds = 1'000'000; },
+            {"key", "type", "run"},
+            {"0 key ⌘K", "35 type A", "35 type u", "35 type t", "53 type o", "71 type f",
+             "89 type l", "107 type o", "125 type w", "193 run Autoflow", "193 end success"},
+            "Autoflow", adaptiveDefaults);
         // Figma takes 7 ms to act on each key: adaptive, each wait ends within a look of its
-        // condition, ⌘K goes at once and three characters run ahead of the field; fixed, the
-        // same launch takes the whole floor.
+        // condition, ⌘K goes at once, three characters run ahead of the field until it shows the
+        // first, and the rest go at once; fixed, the same launch takes the whole floor.
         const Setup slow = [](SimulatedFigma& f) {
             f.reactionDelayMilliseconds = 7;
             f.tabSelectionLagMilliseconds = 7;
@@ -438,7 +459,7 @@ private slots:
                                       "type C", "type l",  "run"};
         addPath("adaptive, slow Figma", slow, waitEnds,
                 {"7 key ⌘K", "7 palette opens", "10 tab Plugins", "20 set focus 10", "27 type C",
-                 "48 type l", "48 run Content Reel", "48 palette closes", "48 end success"},
+                 "34 type l", "34 run Content Reel", "34 palette closes", "34 end success"},
                 "Content Reel", adaptiveDefaults);
         addPath("slow Figma", slow, waitEnds,
                 {"187 key ⌘K", "187 palette opens", "260 tab Plugins", "295 set focus 10",
