@@ -213,6 +213,8 @@ public:
     //   take their place) or elements that are not showing counts only what it presents, so
     //   "depth 8" may reach further down the platform's own tree than eight levels.
     // - `found` only for an element the application confirms is still there and still matches.
+    //   A backend that follows the application's reports of its changes may give an answer
+    //   again, for a moment, while no change touching the scope was reported.
     // - `absent` only when every element of the scope down to that depth was read. A search that
     //   could not read all of it (the application did not answer in time, a list was read only
     //   in part) answers `unknown`, never `absent`. A scope that is itself gone is `absent`.

@@ -8,6 +8,8 @@
 #include "launch/FigmaUITraversal.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QSet>
 #include <QStringList>
 
 #include <atspi/atspi-constants.h>
@@ -162,6 +164,156 @@ public:
     // Parents the application named lately, by bus name and path: confirming an element asks
     // them all again at once instead of one after another.
     QHash<QString, QString> parentsSeen;
+
+    // What was read lately, answered again without asking while its application has reported
+    // no change to the element, below it or above it, and for a short while only: an application
+    // may change what it does not report. A wait that looks every few milliseconds then asks
+    // the application only after something changed, however long the application takes to show
+    // what the wait is for (Chromium beside 10,000 rows: a tenth of a second and more).
+    struct Stamp {
+        quint64 mark = 0;
+        quint64 tree = 0; // of the kept tree whose events were followed; 0: none were
+        QElapsedTimer age;
+    };
+    template <typename T> using Recalled = QHash<QString, std::pair<Stamp, T>>;
+    static constexpr qint64 recallMs = 100;
+    static constexpr qsizetype recalledMaximum = 64;
+    static constexpr int placingDepth = 64;
+    struct Mark {
+        quint64 value = 0;
+        QSet<QString> above; // the element's ancestors, as far as they were known when first read
+    };
+    // By bus name and path, of the elements read lately: changed when an event touches them.
+    QHash<QString, Mark> marks;
+    quint64 lastMark = 0;
+    Recalled<Finding> findsRecalled;
+    Recalled<ElementTexts> textsRecalled;
+    Recalled<AtspiObjectInfo> basicsRecalled;
+
+    static QString keyOf(const QString& busName, const QString& path) {
+        return busName + QLatin1Char('\n') + path;
+    }
+
+    // The element's ancestors as the kept tree and the parents named lately place it, up to its
+    // application; `placed` tells whether they reach it.
+    QSet<QString> ancestors(const AtspiTree* tree, const QString& busName, const QString& path,
+                            bool* placed = nullptr) const {
+        QSet<QString> above;
+        bool reached = false;
+        QString at = path;
+        for (int up = 0; up < placingDepth && !reached; ++up) {
+            const AtspiTree::Node* n = tree ? tree->find(busName, at) : nullptr;
+            at = n && n->rawParent ? n->rawParent->path : parentSeen(busName, at);
+            if (at.isEmpty())
+                break;
+            reached = at == QLatin1String(rootPath);
+            above.insert(at);
+        }
+        if (placed)
+            *placed = reached;
+        return above;
+    }
+
+    // Taken before a read: what it finds holds as long as the stamp does.
+    Stamp stamp(const QString& busName, const QString& path) {
+        Stamp s;
+        const AtspiTree* tree = kept.tree(busName);
+        if (!tree || kept.settling(busName))
+            return s;
+        if (marks.size() >= 2 * recalledMaximum)
+            forgetRecalled();
+        auto mark = marks.find(keyOf(busName, path));
+        if (mark == marks.end())
+            mark = marks.insert(keyOf(busName, path),
+                                Mark{++lastMark, ancestors(tree, busName, path)});
+        s.mark = mark->value;
+        s.tree = tree->id();
+        s.age.start();
+        return s;
+    }
+
+    bool stillHolds(const QString& busName, const QString& path, const Stamp& s) const {
+        if (!s.tree || s.age.elapsed() >= recallMs || kept.settling(busName))
+            return false;
+        const AtspiTree* tree = kept.tree(busName);
+        const auto mark = marks.constFind(keyOf(busName, path));
+        return tree && tree->id() == s.tree && mark != marks.constEnd() && mark->value == s.mark;
+    }
+
+    template <typename T>
+    const T* recall(Recalled<T>& recalled, const QString& key, const AtspiElementRef& ref) {
+        const auto found = recalled.find(key);
+        if (found == recalled.end())
+            return nullptr;
+        if (!stillHolds(ref.busName(), ref.path(), found->first)) {
+            recalled.erase(found);
+            return nullptr;
+        }
+        return &found->second;
+    }
+
+    template <typename T>
+    void remember(Recalled<T>& recalled, const QString& key, const Stamp& s, const T& value) {
+        if (!s.tree)
+            return;
+        if (recalled.size() >= recalledMaximum)
+            recalled.clear();
+        recalled.insert(key, {s, value});
+    }
+
+    void forgetRecalled() {
+        marks.clear();
+        findsRecalled.clear();
+        textsRecalled.clear();
+        basicsRecalled.clear();
+    }
+
+    static constexpr std::size_t burstEvents = 64;
+    bool burst = false;
+    QSet<QString> burstTouched;
+    void noteBatch(std::size_t count) {
+        burst = count > burstEvents;
+        burstTouched.clear();
+    }
+
+    // An event touches what was read of an element when it is about the element, an element
+    // above it (a window that went) or one below it (a result that came). An element never read
+    // touches nothing read; one read but not placed up to its application may be anywhere.
+    void noteEvent(const Event& e, const AtspiTree& tree) {
+        if (marks.isEmpty())
+            return;
+        const QString prefix = keyOf(e.sender, QString());
+        // A burst of changes (a page that publishes a whole panel again) touches everything of
+        // its application, once: placing each of its thousands of events would hold the thread.
+        if (burst) {
+            if (!burstTouched.contains(e.sender)) {
+                burstTouched.insert(e.sender);
+                for (auto mark = marks.begin(); mark != marks.end(); ++mark) {
+                    if (mark.key().startsWith(prefix))
+                        mark->value = ++lastMark;
+                }
+            }
+            return;
+        }
+        const bool everything = e.window || e.path == QLatin1String(rootPath);
+        bool placed = true;
+        QSet<QString> around;
+        const bool known =
+            !everything && (tree.find(e.sender, e.path) || !parentSeen(e.sender, e.path).isEmpty());
+        if (known)
+            around = ancestors(&tree, e.sender, e.path, &placed);
+        around.insert(e.path);
+        if (!e.parentPath.isEmpty())
+            around.insert(e.parentPath);
+        for (auto mark = marks.begin(); mark != marks.end(); ++mark) {
+            if (!mark.key().startsWith(prefix))
+                continue;
+            const QString path = mark.key().mid(prefix.size());
+            if (everything || !placed || around.contains(path) || mark->above.contains(e.path) ||
+                (!e.parentPath.isEmpty() && mark->above.contains(e.parentPath)))
+                mark->value = ++lastMark;
+        }
+    }
 
     // What an assistive client does first, and what makes Chromium publish its tree: the
     // attributes of the application and of each of its windows.
@@ -358,6 +510,9 @@ public:
         return focused;
     }
 
+    // Whether a read of the element is answered from the walk going on.
+    bool walking(const AtspiElementRef& ref) const { return walk && ref.busName() == walkBus; }
+
     // The tree that answers a read: the walk's, or a fresh one for a single read, which has a
     // walk's time.
     AtspiTree& treeFor(const AtspiElementRef& ref, std::unique_ptr<AtspiTree>& scratch) {
@@ -399,10 +554,38 @@ private:
     std::unique_ptr<AtspiTree> m_scratch;
 };
 
+// The element's role, state and name; none when not read in time.
+std::optional<AtspiObjectInfo> basicsOf(AtspiAccessibility::Private& d,
+                                        const AccessibleElement& element) {
+    const auto* ref = element.as<AtspiElementRef>();
+    const bool recalling = ref && !d.walking(*ref);
+    AtspiAccessibility::Private::Stamp stamp;
+    if (recalling) {
+        d.kept.applyEvents();
+        const QString key = AtspiAccessibility::Private::keyOf(ref->busName(), ref->path());
+        if (const AtspiObjectInfo* info = d.recall(d.basicsRecalled, key, *ref))
+            return *info;
+        stamp = d.stamp(ref->busName(), ref->path());
+    }
+    const Reading read(d, element);
+    if (!read || !read.basics())
+        return std::nullopt;
+    if (recalling)
+        d.remember(d.basicsRecalled,
+                   AtspiAccessibility::Private::keyOf(ref->busName(), ref->path()), stamp,
+                   read.node->info);
+    return read.node->info;
+}
+
 } // namespace
 
 AtspiAccessibility::AtspiAccessibility()
-    : d(std::make_unique<Private>()) {}
+    : d(std::make_unique<Private>()) {
+    Private* p = d.get();
+    d->kept.setObserver({[p](std::size_t count) { p->noteBatch(count); },
+                         [p](const Event& e, const AtspiTree& tree) { p->noteEvent(e, tree); },
+                         [p] { p->forgetRecalled(); }});
+}
 
 AtspiAccessibility::~AtspiAccessibility() = default;
 
@@ -599,6 +782,16 @@ int AtspiAccessibility::platformRole(const AccessibleElement& element) {
 }
 
 std::optional<QString> AtspiAccessibility::text(const AccessibleElement& element, LabelText which) {
+    const auto* ref = element.as<AtspiElementRef>();
+    const bool recalling = ref && !d->walking(*ref);
+    Private::Stamp stamp;
+    if (recalling) {
+        d->kept.applyEvents();
+        const QString key = Private::keyOf(ref->busName(), ref->path());
+        if (const ElementTexts* texts = d->recall(d->textsRecalled, key, *ref))
+            return (*texts)[which];
+        stamp = d->stamp(ref->busName(), ref->path());
+    }
     const Reading read(*d, element);
     if (!read)
         return std::nullopt;
@@ -609,6 +802,9 @@ std::optional<QString> AtspiAccessibility::text(const AccessibleElement& element
         return std::nullopt;
     if (!n->texts)
         n->texts = textsOf(n->info);
+    if (recalling)
+        d->remember(d->textsRecalled, Private::keyOf(ref->busName(), ref->path()), stamp,
+                    *n->texts);
     return (*n->texts)[which];
 }
 
@@ -671,13 +867,13 @@ std::optional<AccessibleElement> AtspiAccessibility::parent(const AccessibleElem
 }
 
 bool AtspiAccessibility::isFocused(const AccessibleElement& element) {
-    const Reading read(*d, element);
-    return read && read.basics() && atspi::isFocused(read.node->info);
+    const std::optional<AtspiObjectInfo> info = basicsOf(*d, element);
+    return info && atspi::isFocused(*info);
 }
 
 bool AtspiAccessibility::isSelected(const AccessibleElement& element) {
-    const Reading read(*d, element);
-    return read && read.basics() && atspi::isSelected(read.node->info);
+    const std::optional<AtspiObjectInfo> info = basicsOf(*d, element);
+    return info && atspi::isSelected(*info);
 }
 
 bool AtspiAccessibility::isAllTextSelected(const AccessibleElement& element) {
@@ -788,6 +984,21 @@ Finding AtspiAccessibility::find(const AccessibleElement& scope, const Sought& s
     const FigmaUITraversal traversal(*this, FigmaLauncher::defaultTraversalRelations());
     if (sought.kind == Sought::Kind::actionsPalette)
         return findPalette(scope, traversal);
+    d->kept.applyEvents();
+    const QString key = Private::keyOf(ref->busName(), ref->path()) + QLatin1Char('\n') +
+                        QString::number(int(sought.kind)) + QLatin1Char('\n') + sought.name;
+    if (const Finding* recalled = d->recall(d->findsRecalled, key, *ref))
+        return *recalled;
+    const Private::Stamp stamp = d->stamp(ref->busName(), ref->path());
+    Finding finding = findAfresh(scope, sought, traversal);
+    if (finding.presence != Presence::unknown)
+        d->remember(d->findsRecalled, key, stamp, finding);
+    return finding;
+}
+
+Finding AtspiAccessibility::findAfresh(const AccessibleElement& scope, const Sought& sought,
+                                       const FigmaUITraversal& traversal) {
+    const auto* ref = scope.as<AtspiElementRef>();
     // A scope that went (a palette that closed) holds nothing any more. One read of its state
     // tells: the chain of its parents is confirmed with whatever the search finds in it.
     if (ref->path() != QLatin1String(rootPath)) {

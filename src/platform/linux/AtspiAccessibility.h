@@ -107,6 +107,8 @@ public:
     // showing, and still matching on a fresh read) before it counts. actionsPalette starts from
     // the element the application last reported focused (its focus event), or else from the
     // active window's focused element, found by one Collection query where the toolkit has one.
+    // An answer (but `unknown`) is given again without asking for a tenth of a second, while the
+    // application reports no change to the scope, below it or above it; so are texts and states.
     Finding find(const AccessibleElement& scope, const Sought& sought) override;
 
     // The walk find makes, for measurements and tests that read the tree element by element:
@@ -156,6 +158,8 @@ private:
     std::optional<Confirmation> confirmChain(const QString& bus,
                                              const std::vector<ChainLink>& links, bool askParents);
     Finding findPalette(const AccessibleElement& application, const FigmaUITraversal& traversal);
+    Finding findAfresh(const AccessibleElement& scope, const Sought& sought,
+                       const FigmaUITraversal& traversal);
 
     std::unique_ptr<Private> d;
 };

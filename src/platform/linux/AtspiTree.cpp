@@ -498,7 +498,10 @@ bool KeptTrees::keep(const QString& busName) {
     // Trees built before listening (again) may have missed events.
     if (restarted)
         dropAll();
-    if (m_trees.find(busName) == m_trees.end())
+    // A tree that would expire in the middle of a launch takes its events, and with them where
+    // the focus went, along: the palette would then be found by searching the whole window.
+    const auto found = m_trees.find(busName);
+    if (found == m_trees.end() || found->second.age.elapsed() > lifetimeMs - renewalMarginMs)
         startTree(busName);
     return true;
 }
@@ -606,15 +609,22 @@ void KeptTrees::applyEvents() {
         m_trees.clear();
         m_focused.clear();
         m_bus.forgetLate();
+        if (m_observer.missed)
+            m_observer.missed();
     } else {
+        if (m_observer.taking && !taken.events.empty())
+            m_observer.taking(taken.events.size());
         for (const Event& e : taken.events) {
             // Late answers are kept for any read, not only the kept tree's: what changed is
             // asked again, wherever it was read.
             m_bus.forgetLate(e.sender, e.path);
             if (e.member == "StateChanged" && e.detail == "focused" && e.detail1 == 1)
                 m_focused[e.sender] = e.path;
-            if (auto found = m_trees.find(e.sender); found != m_trees.end())
+            if (auto found = m_trees.find(e.sender); found != m_trees.end()) {
+                if (m_observer.seen)
+                    m_observer.seen(e, *found->second.tree);
                 found->second.tree->apply(e);
+            }
         }
     }
 }

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -88,6 +89,8 @@ public:
     // Starts a walk from `root`: depths count from it again.
     void setRoot(Node* root);
 
+    // Different for every tree made: a tree started afresh is not the one read before.
+    quint64 id() const { return m_id; }
     Node* find(const QString& bus, const QString& path);
     const Node* find(const QString& bus, const QString& path) const {
         return const_cast<AtspiTree*>(this)->find(bus, path);
@@ -191,14 +194,17 @@ public:
     void drop(const QString& busName);
     // The application was just asked to publish its tree.
     void noteWoken(const QString& busName);
-    // Starts keeping the application's tree (and listening to its events) when not kept yet, so
-    // that where its focus goes from now on is known. False when there is no bus.
+    // Starts keeping the application's tree (and listening to its events) when not kept yet, or
+    // afresh when it would expire soon, so that where its focus goes from now on is known. False
+    // when there is no bus.
     bool keep(const QString& busName);
     // The element the application last reported as gaining the focus, among the events caught up
     // with so far; empty when none came while its tree was kept.
     QString lastFocused(const QString& busName) const { return m_focused.value(busName); }
 
     static constexpr qint64 lifetimeMs = 30000;
+    // keep starts a tree this close to its end afresh: longer than a launch lasts.
+    static constexpr qint64 renewalMarginMs = 10000;
     // While Chromium publishes its tree after being woken, it rebuilds parts of it without
     // reporting every change: for that long, each walk reads the tree afresh.
     static constexpr qint64 wakeSettleMs = 3000;
@@ -207,6 +213,18 @@ public:
     // Takes in the events that have come so far, without waiting for any.
     void applyEvents();
 
+    // Told of each event as it is taken in, before the kept tree changes by it; and of events
+    // that may have been missed (the inbox overflowed): then nothing read before can be taken
+    // as unchanged.
+    struct Observer {
+        std::function<void(std::size_t count)> taking; // before the events taken in at once
+        std::function<void(const Event&, const AtspiTree& tree)> seen;
+        std::function<void()> missed;
+    };
+    void setObserver(Observer observer) { m_observer = std::move(observer); }
+    // Whether the application was woken lately: its changes may then go unreported.
+    bool settling(const QString& busName) const;
+
 private:
     struct Kept {
         std::unique_ptr<AtspiTree> tree;
@@ -214,7 +232,6 @@ private:
         bool lastWalkComplete = false;
     };
     Kept& startTree(const QString& busName);
-    bool settling(const QString& busName) const;
     void dropAll();
     void dropExpired();
     void stopListeningWhenIdle();
@@ -229,6 +246,7 @@ private:
     QHash<QString, QString> m_focused;
     bool m_walking = false;
     QTimer m_expiry;
+    Observer m_observer;
 };
 
 } // namespace brevlin::atspi

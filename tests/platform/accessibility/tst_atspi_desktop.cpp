@@ -113,6 +113,42 @@ private Q_SLOTS:
         QVERIFY(!kept.contains("button Card ")); // an asset, not on the Plugins tab
     }
 
+    // An answer given a moment ago is given again without asking the application, until the
+    // application reports a change that touches it, or a tenth of a second has gone.
+    void answersHoldUntilTheApplicationReportsAChange() {
+        const AccessibleElement app = startStandin(standin, {"--open-palette"});
+        QVERIFY(!app.isNull());
+        QVERIFY(waitUntilKept(app));
+        const auto windows = ax.elements(app, Relation::windows);
+        QCOMPARE(windows.size(), std::size_t(1));
+        const AccessibleElement window = windows.front();
+        const Sought autoflow{Sought::Kind::result, QStringLiteral("Autoflow")};
+        const Finding field = ax.find(window, Sought{Sought::Kind::searchField});
+        QVERIFY(field.isFound());
+        QVERIFY(ax.find(window, autoflow).isFound());
+        QVERIFY(ax.isFocused(field.element));
+        QCOMPARE(ax.text(field.element, LabelText::value), std::nullopt);
+
+        const quint64 before = ax.requestCount();
+        QVERIFY(ax.find(window, autoflow).isFound());
+        QVERIFY(ax.isFocused(field.element));
+        QCOMPARE(ax.text(field.element, LabelText::value), std::nullopt);
+        QCOMPARE(ax.requestCount() - before, quint64(0));
+
+        // The application reports the change before it answers the write: every read after it
+        // sees the change.
+        QVERIFY(ax.setText(field.element, QStringLiteral("Icon")));
+        QCOMPARE(ax.text(field.element, LabelText::value), QString("Icon"));
+        QCOMPARE(ax.find(window, autoflow).presence, Presence::absent);
+        QVERIFY(ax.find(window, Sought{Sought::Kind::result, QStringLiteral("Iconify")}).isFound());
+
+        // Nothing changes, and after a while the application is asked again all the same.
+        QTest::qWait(150);
+        const quint64 later = ax.requestCount();
+        QCOMPARE(ax.text(field.element, LabelText::value), QString("Icon"));
+        QVERIFY(ax.requestCount() > later);
+    }
+
     void foreignElementsAreRejected() {
         class Other : public AccessibleElementRef {
         public:
