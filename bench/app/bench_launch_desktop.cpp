@@ -63,13 +63,17 @@ double msOf(const QJsonObject& e) {
     return e.value("ns").toDouble() / 1e6;
 }
 
-void pressHotkey(int index) {
+// Returns when the hotkey was pressed by `clock`: as its last key went down. Each key sent here
+// takes a round trip to the display.
+double pressHotkey(int index, double (*clock)()) {
     pressKeysym(XKB_KEY_Control_L, true);
     pressKeysym(XKB_KEY_Alt_L, true);
+    const double pressed = clock();
     pressKeysym(digitKeysyms[index], true);
     pressKeysym(digitKeysyms[index], false);
     pressKeysym(XKB_KEY_Alt_L, false);
     pressKeysym(XKB_KEY_Control_L, false);
+    return pressed;
 }
 
 QByteArray configWith(bool adaptiveWaits) {
@@ -124,8 +128,7 @@ public:
         Launch l;
         if (m_chromium) {
             const int before = int(paletteState().runs.size());
-            const double pressed = epochMs();
-            pressHotkey(index);
+            const double pressed = pressHotkey(index, epochMs);
             if (!waitForPalette([&](const PaletteState& s) { return s.runs.size() > before; }, 0,
                                 20000))
                 return l;
@@ -139,8 +142,7 @@ public:
             return l;
         }
         m_record.clear();
-        const double pressed = monotonicMs();
-        pressHotkey(index);
+        const double pressed = pressHotkey(index, monotonicMs);
         if (!m_record.waitFor([](const QJsonObject& e) { return e.value("event") == "run"; },
                               20000))
             return l;
