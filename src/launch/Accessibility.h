@@ -153,9 +153,14 @@ public:
     struct TextRead {
         bool answered = true;
         std::optional<QString> text;
+        // Whether the element holds a text that can be read, though it be empty: what keys do
+        // to it shows there. False where that is not known.
+        bool readable = false;
     };
     virtual TextRead readText(const AccessibleElement& element, LabelText which) {
-        return {true, text(element, which)};
+        std::optional<QString> read = text(element, which);
+        const bool readable = read.has_value();
+        return {true, std::move(read), readable};
     }
     // The elements reached from `element` by `relation`, in the platform's order, none null;
     // empty when there are none, the relation does not apply, or the read fails.

@@ -87,6 +87,9 @@ private:
     struct SearchScope {
         AccessibleElement application;
         AccessibleElement palette;
+        // While where the focus went is not known, the whole window is searched only from then
+        // (in the scheduler's nanoseconds).
+        qint64 windowSearchFrom = 0;
         const AccessibleElement& element() const {
             return palette.isNull() ? application : palette;
         }

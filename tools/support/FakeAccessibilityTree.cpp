@@ -99,7 +99,12 @@ AccessibilityApi::TextRead FakeAccessibilityTree::readText(const AccessibleEleme
         --unansweredTextReads;
         return {false, std::nullopt};
     }
-    return {true, text(element, which)};
+    std::optional<QString> read = text(element, which);
+    const Node* n = this->read(element);
+    // As on the desktop, an empty text tells nothing by itself.
+    const bool readable =
+        (read && !read->isEmpty()) || (n && which == LabelText::value && n->valueReadable);
+    return {true, std::move(read), readable};
 }
 
 std::vector<AccessibleElement> FakeAccessibilityTree::elements(const AccessibleElement& element,
@@ -196,6 +201,10 @@ Finding FakeAccessibilityTree::find(const AccessibleElement& scope, const Sought
     const FigmaUITraversal traversal(*this, FigmaLauncher::defaultTraversalRelations());
     std::optional<AccessibleElement> found;
     if (sought.kind == Sought::Kind::actionsPalette) {
+        if (focusUnreported) {
+            m_partial = false;
+            return {Presence::unknown, {}};
+        }
         int focused = -1;
         for (int id = 0; id < nodeCount() && focused < 0; ++id) {
             if (node(id).focused && attached(id))

@@ -27,6 +27,8 @@ public:
         bool focused = false;
         bool selected = false;
         bool allTextSelected = false;
+        // Whether its value reads, though empty (a text field's does).
+        bool valueReadable = false;
         // Every relation but the children.
         std::map<Relation, std::vector<int>> related;
         // False: reading the parent fails.
@@ -88,6 +90,9 @@ public:
     int partialFinds = 0;
     // The first this many reads through readText go unanswered.
     int unansweredTextReads = 0;
+    // Where the focus is goes unreported, as with a focus event still on its way: a search for
+    // the palette from the focus can tell nothing.
+    bool focusUnreported = false;
 
     bool isProcessTrusted(bool prompt) override;
     AccessibleElement applicationElement(qint64 processIdentifier) override;

@@ -217,6 +217,7 @@ void SimulatedFigma::openPalette() {
         field.text(LabelText::placeholder) = QStringLiteral("Search actions and plugins");
         field.focusable = fieldFocusable;
         field.textSettable = fieldValueSettable;
+        field.valueReadable = fieldTextReadable;
         field.onFocus = [this] {
             if (fieldFocusLagMilliseconds > 0) {
                 const int fieldNode = m_fieldNode;

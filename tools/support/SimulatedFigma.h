@@ -57,6 +57,8 @@ public:
     // How long the field's text takes to show in the tree after a key changed it, as in a tree
     // that lags the page.
     qint64 fieldTextLagMilliseconds = 0;
+    // Whether the field's text reads, though empty.
+    bool fieldTextReadable = true;
     // A field that refuses focus may still take it when pressed, as a clickable one does.
     bool fieldFocusedByPress = false;
     bool hasSearchField = true;

@@ -812,7 +812,14 @@ AccessibilityApi::TextRead AtspiAccessibility::readText(const AccessibleElement&
                                                         LabelText which) {
     const quint64 unansweredBefore = d->bus.unansweredCount();
     std::optional<QString> read = text(element, which);
-    return {d->bus.unansweredCount() == unansweredBefore, std::move(read)};
+    const bool answered = d->bus.unansweredCount() == unansweredBefore;
+    // An empty text reads as absent; a text element that answered holds one all the same.
+    bool readable = read.has_value();
+    if (!readable && answered && which == LabelText::value) {
+        const std::optional<AtspiObjectInfo> info = basicsOf(*d, element);
+        readable = info && isTextElement(info->role, info->states);
+    }
+    return {answered, std::move(read), readable};
 }
 
 std::vector<AccessibleElement> AtspiAccessibility::elements(const AccessibleElement& element,

@@ -128,6 +128,10 @@ private Q_SLOTS:
         QVERIFY(ax.find(window, autoflow).isFound());
         QVERIFY(ax.isFocused(field.element));
         QCOMPARE(ax.text(field.element, LabelText::value), std::nullopt);
+        // Empty, the field's text reads all the same; a window has none.
+        const AccessibilityApi::TextRead empty = ax.readText(field.element, LabelText::value);
+        QVERIFY(empty.answered && !empty.text && empty.readable);
+        QVERIFY(!ax.readText(window, LabelText::value).readable);
 
         const quint64 before = ax.requestCount();
         QVERIFY(ax.find(window, autoflow).isFound());
