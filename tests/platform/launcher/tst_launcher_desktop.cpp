@@ -111,8 +111,11 @@ private Q_SLOTS:
         QVERIFY2(outcome.succeeded(), qPrintable(outcome.describe()));
         QVERIFY(pid > 0);
         verifyPressed(pid, {run});
-        if (!alreadyRunning)
+        if (!alreadyRunning) {
             terminateProcess(pid);
+            // Until its window is gone, the next row's launch may find this Chromium running.
+            QTRY_VERIFY_WITH_TIMEOUT(!paletteState(pid).found, 10000);
+        }
     }
 
     // A press lets the main thread go while Chromium names its actions and acts: it is answered
