@@ -97,7 +97,8 @@ private:
     // Finds the palette from where the focus landed, when it has not been found yet.
     Presence anchorPalette(SearchScope& scope);
     // Asks until the answer is known, or until `deadline` while it is absent, or until the
-    // partial-read deadline while it is unknown; the last answer.
+    // partial-read deadline while it is unknown; the last answer. While the palette's anchor is
+    // unknown, nothing is searched before the scope's windowSearchFrom.
     Task<Finding> findWithin(SearchScope& scope, Sought sought, qint64 deadline,
                              qint64 partialReadDeadline);
     // A press or a focus request that lets the main thread go while the application answers: a
@@ -127,11 +128,12 @@ private:
     // Returns the search field found, if one was.
     Task<std::optional<EnteredField>> enterSearchText(QString pluginName, SearchScope& scope,
                                                       LauncherTimingSettings timing);
-    // Types the name as fast as the field shows it. Until the field is seen to show text (its
-    // old search, `fieldShowsText`, or the first characters typed), a character goes once the
-    // field shows all but a few of those before it, waiting at most the typing delay for that;
-    // after, the rest goes at once. Then waits at most the typing delay for the field to show
-    // the whole name. Returns whether the field was seen to show what was typed.
+    // Types the name as fast as the field shows it. Until the field is known to show its text
+    // (`fieldShowsText`: it reads, or held an old search; or the first characters typed show), a
+    // character goes once the field shows all but a few of those before it, waiting at most the
+    // typing delay for that; after, the rest goes at once. Then waits for the field to show the
+    // whole name, up to a typing delay for each character sent at once (at least one delay).
+    // Returns whether the field was seen to show what was typed.
     Task<bool> typeWatchingField(QString pluginName, AccessibleElement field,
                                  qint64 typingDelayMilliseconds, bool fieldShowsText);
     // A readiness signal that lied must not run the wrong plugin: before the press, a field that
