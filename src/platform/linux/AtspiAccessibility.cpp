@@ -187,11 +187,23 @@ public:
     QHash<QString, Mark> marks;
     quint64 lastMark = 0;
     Recalled<Finding> findsRecalled;
-    Recalled<ElementTexts> textsRecalled;
+    // An element's texts, and whether it is a text element (whose empty text reads as absent).
+    struct Texts {
+        ElementTexts texts;
+        bool textElement = false;
+    };
+    Recalled<Texts> textsRecalled;
     Recalled<AtspiObjectInfo> basicsRecalled;
 
     static QString keyOf(const QString& busName, const QString& path) {
         return busName + QLatin1Char('\n') + path;
+    }
+
+    // The parent the kept tree or a climb lately placed the element under; empty when neither
+    // did.
+    QString knownParent(const AtspiTree* tree, const QString& busName, const QString& path) const {
+        const AtspiTree::Node* n = tree ? tree->find(busName, path) : nullptr;
+        return n && n->rawParent ? n->rawParent->path : parentSeen(busName, path);
     }
 
     // The element's ancestors as the kept tree and the parents named lately place it, up to its
@@ -202,8 +214,7 @@ public:
         bool reached = false;
         QString at = path;
         for (int up = 0; up < placingDepth && !reached; ++up) {
-            const AtspiTree::Node* n = tree ? tree->find(busName, at) : nullptr;
-            at = n && n->rawParent ? n->rawParent->path : parentSeen(busName, at);
+            at = knownParent(tree, busName, at);
             if (at.isEmpty())
                 break;
             reached = at == QLatin1String(rootPath);
@@ -240,25 +251,28 @@ public:
         return tree && tree->id() == s.tree && mark != marks.constEnd() && mark->value == s.mark;
     }
 
-    template <typename T>
-    const T* recall(Recalled<T>& recalled, const QString& key, const AtspiElementRef& ref) {
-        const auto found = recalled.find(key);
-        if (found == recalled.end())
-            return nullptr;
-        if (!stillHolds(ref.busName(), ref.path(), found->first)) {
+    // What was read lately of the element under `key`, while that holds; else `read`, which
+    // answers none for a read that did not finish: that is never given again. A walk's own
+    // reads come from its tree, as they always did.
+    template <typename T, typename Read>
+    std::optional<T> recalledOr(Recalled<T>& recalled, const AtspiElementRef& ref,
+                                const QString& key, Read read) {
+        if (walking(ref))
+            return read();
+        kept.applyEvents();
+        if (const auto found = recalled.find(key); found != recalled.end()) {
+            if (stillHolds(ref.busName(), ref.path(), found->first))
+                return found->second;
             recalled.erase(found);
-            return nullptr;
         }
-        return &found->second;
-    }
-
-    template <typename T>
-    void remember(Recalled<T>& recalled, const QString& key, const Stamp& s, const T& value) {
-        if (!s.tree)
-            return;
-        if (recalled.size() >= recalledMaximum)
-            recalled.clear();
-        recalled.insert(key, {s, value});
+        const Stamp s = stamp(ref.busName(), ref.path());
+        std::optional<T> value = read();
+        if (value && s.tree) {
+            if (recalled.size() >= recalledMaximum)
+                recalled.clear();
+            recalled.insert(key, {s, *value});
+        }
+        return value;
     }
 
     void forgetRecalled() {
@@ -298,8 +312,8 @@ public:
         const bool everything = e.window || e.path == QLatin1String(rootPath);
         bool placed = true;
         QSet<QString> around;
-        const bool known =
-            !everything && (tree.find(e.sender, e.path) || !parentSeen(e.sender, e.path).isEmpty());
+        const bool known = !everything && (tree.find(e.sender, e.path) ||
+                                           !knownParent(&tree, e.sender, e.path).isEmpty());
         if (known)
             around = ancestors(&tree, e.sender, e.path, &placed);
         around.insert(e.path);
@@ -558,23 +572,40 @@ private:
 std::optional<AtspiObjectInfo> basicsOf(AtspiAccessibility::Private& d,
                                         const AccessibleElement& element) {
     const auto* ref = element.as<AtspiElementRef>();
-    const bool recalling = ref && !d.walking(*ref);
-    AtspiAccessibility::Private::Stamp stamp;
-    if (recalling) {
-        d.kept.applyEvents();
-        const QString key = AtspiAccessibility::Private::keyOf(ref->busName(), ref->path());
-        if (const AtspiObjectInfo* info = d.recall(d.basicsRecalled, key, *ref))
-            return *info;
-        stamp = d.stamp(ref->busName(), ref->path());
-    }
-    const Reading read(d, element);
-    if (!read || !read.basics())
+    if (!ref)
         return std::nullopt;
-    if (recalling)
-        d.remember(d.basicsRecalled,
-                   AtspiAccessibility::Private::keyOf(ref->busName(), ref->path()), stamp,
-                   read.node->info);
-    return read.node->info;
+    return d.recalledOr(d.basicsRecalled, *ref,
+                        AtspiAccessibility::Private::keyOf(ref->busName(), ref->path()),
+                        [&]() -> std::optional<AtspiObjectInfo> {
+                            const Reading read(d, element);
+                            if (!read || !read.basics())
+                                return std::nullopt;
+                            return read.node->info;
+                        });
+}
+
+// The element's texts; none when not read in time.
+std::optional<AtspiAccessibility::Private::Texts> textsOf(AtspiAccessibility::Private& d,
+                                                          const AccessibleElement& element) {
+    using Texts = AtspiAccessibility::Private::Texts;
+    const auto* ref = element.as<AtspiElementRef>();
+    if (!ref)
+        return std::nullopt;
+    return d.recalledOr(d.textsRecalled, *ref,
+                        AtspiAccessibility::Private::keyOf(ref->busName(), ref->path()),
+                        [&]() -> std::optional<Texts> {
+                            const Reading read(d, element);
+                            if (!read)
+                                return std::nullopt;
+                            AtspiTree::Node* n = read.node;
+                            read.tree->ensureExtras({n});
+                            // Not read in time: absent, as a failed read is.
+                            if (!n->hasExtras)
+                                return std::nullopt;
+                            if (!n->texts)
+                                n->texts = atspi::textsOf(n->info);
+                            return Texts{*n->texts, isTextElement(n->info.role, n->info.states)};
+                        });
 }
 
 } // namespace
@@ -709,8 +740,7 @@ AtspiAccessibility::confirmKnownChain(const AtspiElementRef& ref) {
     const AtspiTree* tree = d->kept.tree(bus);
     std::vector<ChainLink> links;
     for (QString path = ref.path(); path != QLatin1String(rootPath);) {
-        const AtspiTree::Node* n = tree ? tree->find(bus, path) : nullptr;
-        QString parent = n && n->rawParent ? n->rawParent->path : d->parentSeen(bus, path);
+        QString parent = d->knownParent(tree, bus, path);
         if (parent.isEmpty() || links.size() >= 64)
             return std::nullopt;
         links.push_back({path, parent});
@@ -782,44 +812,20 @@ int AtspiAccessibility::platformRole(const AccessibleElement& element) {
 }
 
 std::optional<QString> AtspiAccessibility::text(const AccessibleElement& element, LabelText which) {
-    const auto* ref = element.as<AtspiElementRef>();
-    const bool recalling = ref && !d->walking(*ref);
-    Private::Stamp stamp;
-    if (recalling) {
-        d->kept.applyEvents();
-        const QString key = Private::keyOf(ref->busName(), ref->path());
-        if (const ElementTexts* texts = d->recall(d->textsRecalled, key, *ref))
-            return (*texts)[which];
-        stamp = d->stamp(ref->busName(), ref->path());
-    }
-    const Reading read(*d, element);
-    if (!read)
-        return std::nullopt;
-    AtspiTree::Node* n = read.node;
-    read.tree->ensureExtras({n});
-    // Not read in time: absent, as a failed read is.
-    if (!n->hasExtras)
-        return std::nullopt;
-    if (!n->texts)
-        n->texts = textsOf(n->info);
-    if (recalling)
-        d->remember(d->textsRecalled, Private::keyOf(ref->busName(), ref->path()), stamp,
-                    *n->texts);
-    return (*n->texts)[which];
+    const std::optional<Private::Texts> read = textsOf(*d, element);
+    return read ? read->texts[which] : std::nullopt;
 }
 
 AccessibilityApi::TextRead AtspiAccessibility::readText(const AccessibleElement& element,
                                                         LabelText which) {
     const quint64 unansweredBefore = d->bus.unansweredCount();
-    std::optional<QString> read = text(element, which);
+    const std::optional<Private::Texts> read = textsOf(*d, element);
+    std::optional<QString> value = read ? read->texts[which] : std::nullopt;
     const bool answered = d->bus.unansweredCount() == unansweredBefore;
     // An empty text reads as absent; a text element that answered holds one all the same.
-    bool readable = read.has_value();
-    if (!readable && answered && which == LabelText::value) {
-        const std::optional<AtspiObjectInfo> info = basicsOf(*d, element);
-        readable = info && isTextElement(info->role, info->states);
-    }
-    return {answered, std::move(read), readable};
+    const bool readable =
+        value.has_value() || (answered && read && which == LabelText::value && read->textElement);
+    return {answered, std::move(value), readable};
 }
 
 std::vector<AccessibleElement> AtspiAccessibility::elements(const AccessibleElement& element,
@@ -991,16 +997,16 @@ Finding AtspiAccessibility::find(const AccessibleElement& scope, const Sought& s
     const FigmaUITraversal traversal(*this, FigmaLauncher::defaultTraversalRelations());
     if (sought.kind == Sought::Kind::actionsPalette)
         return findPalette(scope, traversal);
-    d->kept.applyEvents();
     const QString key = Private::keyOf(ref->busName(), ref->path()) + QLatin1Char('\n') +
                         QString::number(int(sought.kind)) + QLatin1Char('\n') + sought.name;
-    if (const Finding* recalled = d->recall(d->findsRecalled, key, *ref))
-        return *recalled;
-    const Private::Stamp stamp = d->stamp(ref->busName(), ref->path());
-    Finding finding = findAfresh(scope, sought, traversal);
-    if (finding.presence != Presence::unknown)
-        d->remember(d->findsRecalled, key, stamp, finding);
-    return finding;
+    const std::optional<Finding> finding =
+        d->recalledOr(d->findsRecalled, *ref, key, [&]() -> std::optional<Finding> {
+            Finding afresh = findAfresh(scope, sought, traversal);
+            if (afresh.presence == Presence::unknown)
+                return std::nullopt;
+            return afresh;
+        });
+    return finding.value_or(Finding{});
 }
 
 Finding AtspiAccessibility::findAfresh(const AccessibleElement& scope, const Sought& sought,
